@@ -1,0 +1,439 @@
+#include "torvexconnection.h"
+
+#include "orvexutils.h"
+#include "platform.h"
+#include "tsocketthread.h"
+
+#include <QHostAddress>
+#include <QTcpSocket>
+
+#include <exception>
+#include <string_view>
+
+namespace {
+
+std::string_view view(const QByteArray &bytes)
+{
+    return std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+}
+
+QByteArray bytes(std::string_view text)
+{
+    return QByteArray(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+} // namespace
+
+TOrvexConnection::TOrvexConnection(QObject *parent)
+    : QObject(parent), m_socket(new QTcpSocket(this)),
+      m_serverStats(std::make_unique<ostrel::TOrvexServerStats>())
+{
+    m_connectTimer.setSingleShot(true);
+    m_connectTimer.setInterval(kConnectTimeoutMs);
+    connect(&m_connectTimer, &QTimer::timeout, this, &TOrvexConnection::connectTimedOut);
+    connect(m_socket, &QTcpSocket::connected, this, &TOrvexConnection::socketConnected);
+    connect(m_socket, &QTcpSocket::disconnected, this, &TOrvexConnection::socketDisconnected);
+    connect(m_socket, &QTcpSocket::readyRead, this, &TOrvexConnection::socketReadyRead);
+    connect(m_socket, &QTcpSocket::errorOccurred, this, &TOrvexConnection::socketError);
+}
+
+TOrvexConnection::~TOrvexConnection()
+{
+    // Tearing down is not a loss of connection: no events from here on.
+    m_socket->disconnect(this);
+    m_socket->abort();
+    if (m_sendThread)
+        m_sendThread->Terminate();
+}
+
+void TOrvexConnection::setActive(bool value)
+{
+    if (value == m_active)
+        return;
+    m_closing = !value;
+    m_loggedIn = false;
+    if (value) {
+        // A previous attempt may still be under way; the socket keeps it.
+        if (m_socket->state() != QAbstractSocket::UnconnectedState)
+            return;
+        m_connectTimer.start();
+        if (IsIPAddress(m_host))
+            m_socket->connectToHost(QHostAddress(m_host), static_cast<quint16>(m_port));
+        else
+            m_socket->connectToHost(m_host, static_cast<quint16>(m_port));
+    } else {
+        // Closing is immediate, as the disconnect is reported before this returns; what
+        // the socket already holds is pushed out first.
+        m_socket->flush();
+        m_socket->abort();
+        if (m_active)
+            socketDisconnected();
+    }
+}
+
+void TOrvexConnection::setHost(const QString &value)
+{
+    if (!m_active)
+        m_host = value;
+}
+
+void TOrvexConnection::setPort(int value)
+{
+    if (!m_active)
+        m_port = value;
+}
+
+void TOrvexConnection::setSubjectCode(const QString &value)
+{
+    if (!m_active)
+        m_subjectCode = value;
+}
+
+bool TOrvexConnection::IsIPAddress(const QString &text)
+{
+    QByteArray utf8 = text.toUtf8();
+    std::string_view rest = view(utf8);
+    for (int i = 0; i < 3; ++i) {
+        const auto part = ostrel::ExtractToken(rest, '.');
+        if (rest.empty() || !ostrel::ParseInt32(part))
+            return false;
+    }
+    return ostrel::ParseInt32(rest).has_value();
+}
+
+int TOrvexConnection::winsockCode(QAbstractSocket::SocketError error, bool connecting)
+{
+    switch (error) {
+    case QAbstractSocket::ConnectionRefusedError:
+        return 10061;
+    case QAbstractSocket::SocketTimeoutError:
+        return 10060;
+    case QAbstractSocket::NetworkError:
+        // While connecting this is an unreachable or silent host; afterwards the
+        // connection was torn down under us.
+        return connecting ? 10060 : 10053;
+    case QAbstractSocket::RemoteHostClosedError:
+        return 10054;
+    case QAbstractSocket::HostNotFoundError:
+        return 11001;
+    case QAbstractSocket::SocketAccessError:
+        return 10013;
+    case QAbstractSocket::SocketResourceError:
+        return 10055;
+    case QAbstractSocket::DatagramTooLargeError:
+        return 10040;
+    case QAbstractSocket::AddressInUseError:
+        return 10048;
+    case QAbstractSocket::SocketAddressNotAvailableError:
+        return 10049;
+    case QAbstractSocket::UnsupportedSocketOperationError:
+        return 10045;
+    case QAbstractSocket::TemporaryError:
+        return 10035;
+    default:
+        return 10022; // WSAEINVAL: nothing closer exists for the rest
+
+    }
+}
+
+void TOrvexConnection::socketConnected()
+{
+    m_connectTimer.stop();
+    m_active = true;
+    m_framer.clear();
+    if (m_sendThread)
+        m_sendThread->Terminate();
+    m_sendThread = new TSocketThread(m_socket, this);
+    if (OnConnected)
+        OnConnected(this);
+}
+
+void TOrvexConnection::socketDisconnected()
+{
+    if (!m_active)
+        return;
+    if (m_sendThread) {
+        m_sendThread->Terminate();
+        m_sendThread = nullptr;
+    }
+    m_active = false;
+    if (!m_closing && OnDisconnected)
+        OnDisconnected(this);
+}
+
+void TOrvexConnection::socketError(QAbstractSocket::SocketError error)
+{
+    // A peer that closes is reported as a disconnect, not as an error: Qt cannot tell an
+    // orderly close from a reset, and a close by request is not a loss either.
+    if (error == QAbstractSocket::RemoteHostClosedError)
+        return;
+    const bool connecting = !m_active;
+    if (connecting)
+        m_connectTimer.stop();
+    reportError(winsockCode(error, connecting), m_socket->errorString());
+}
+
+void TOrvexConnection::connectTimedOut()
+{
+    if (m_socket->state() == QAbstractSocket::ConnectedState)
+        return;
+    m_socket->abort();
+    reportError(10060, QStringLiteral("connection timed out"));
+}
+
+void TOrvexConnection::reportError(int code, const QString &detail)
+{
+    auto &seam = platform::Platform::instance();
+    switch (code) {
+    case 10061:
+    case 10060:
+        seam.messageBox(QStringLiteral("Unable to Connect, Please try again later!"));
+        return;
+    case 10054:
+    case 10053:
+        seam.messageBox(QStringLiteral("Connection to Server has been lost."));
+        return;
+    default:
+        seam.messageBox(QStringLiteral("Error Code ") + QString::number(code));
+        // Not cleared by the message: the socket layer reports it once more.
+        seam.showError(QStringLiteral("Socket error %1: %2").arg(code).arg(detail));
+        return;
+    }
+}
+
+void TOrvexConnection::socketReadyRead()
+{
+    const QByteArray chunk = m_socket->readAll();
+    receiveChunk(chunk.constData(), chunk.size());
+}
+
+void TOrvexConnection::receiveChunk(const char *data, qsizetype size)
+{
+    if (!m_framer.append(std::string_view(data, static_cast<std::size_t>(size)))) {
+        // A line without end: treat the peer like a lost connection.
+        m_framer.clear();
+        platform::Platform::instance().messageBox(
+            QStringLiteral("Connection to Server has been lost."));
+        m_socket->abort();
+        socketDisconnected();
+        return;
+    }
+    std::string_view line;
+    QPointer<TOrvexConnection> alive(this);
+    while (m_framer.nextLine(line)) {
+        // The view dies with the next append, which a handler may cause; copy it first.
+        handleLine(bytes(line));
+        if (!alive)
+            return;
+        // A handler closed the connection: the rest belongs to a session that ended.
+        if (m_closing && !m_active) {
+            m_framer.clear();
+            return;
+        }
+    }
+}
+
+void TOrvexConnection::handleLine(QByteArray line)
+{
+    try {
+        if (OnDecryptString)
+            OnDecryptString(this, line);
+        if (OnStringRead)
+            OnStringRead(this, line);
+        std::string_view rest = view(line);
+        const auto keyword = ostrel::ExtractToken(rest, '|');
+        ProcessCommand(bytes(rest), bytes(keyword));
+    } catch (const std::exception &e) {
+        platform::Platform::instance().showError(QString::fromUtf8(e.what()));
+    } catch (...) {
+        platform::Platform::instance().showError(QStringLiteral("Unexpected error"));
+    }
+}
+
+void TOrvexConnection::raise(const TStringEvent &event, const QByteArray &text)
+{
+    if (event)
+        event(this, text);
+}
+
+void TOrvexConnection::ProcessCommand(const QByteArray &Rest, const QByteArray &Keyword)
+{
+    std::string_view rest = view(Rest);
+    auto firstField = [&Rest]() {
+        std::string_view r = view(Rest);
+        return bytes(ostrel::ExtractToken(r, '|'));
+    };
+
+    if (Keyword == "LOGIN") {
+        const auto status = ostrel::ExtractToken(rest, '|');
+        if (status == "SUCCESS") {
+            m_loggedIn = true;
+            m_user = std::make_unique<ostrel::TOrvexUser>();
+            m_user->LoadFromString(rest);
+            if (OnLoginSuccess)
+                OnLoginSuccess(this, m_user.get());
+        } else {
+            raise(OnLoginFailed, bytes(rest));
+        }
+    } else if (Keyword == "NEWSUCCESS") {
+        raise(OnNewSuccess, Rest);
+    } else if (Keyword == "DATASEND") {
+        if (OnDatasendReceived)
+            OnDatasendReceived(this, Rest, QByteArray());
+    } else if (Keyword == "SEND") {
+        const QByteArray party = bytes(ostrel::ExtractToken(rest, '|'));
+        const auto type = ostrel::ExtractToken(rest, '|');
+        const QByteArray payload = bytes(rest);
+        const TStringFromEvent *event = nullptr;
+        if (type == "CHAT")
+            event = &OnChatReceived;
+        else if (type == "GHAT")
+            event = &OnGhatReceived;
+        else if (type == "PMES")
+            event = &OnPmesReceived;
+        else if (type == "INVITE")
+            event = &OnInviteReceived;
+        else if (type == "IPTJ")
+            event = &OnIPTJReceived;
+        else if (type == "IGNO")
+            event = &OnIGNOReceived;
+        else if (type == "JOIN")
+            event = &OnJOINReceived;
+        else if (type == "DATA")
+            event = &OnDataReceived;
+        if (event && *event)
+            (*event)(this, payload, party);
+    } else if (Keyword == "PING") {
+        SendLine("PING|");
+    } else if (Keyword == "SUBJECTS") {
+        while (!rest.empty()) {
+            const auto room = ostrel::ExtractToken(rest, '|');
+            if (room.empty())
+                break;
+            raise(OnAddSubject, bytes(room));
+        }
+    } else if (Keyword == "ADDSUBJECT") {
+        raise(OnAddSubject, firstField());
+    } else if (Keyword == "REMOVESUBJECT") {
+        raise(OnRemoveSubject, firstField());
+    } else if (Keyword == "JOINSUBJECT") {
+        m_currentSubject = bytes(ostrel::ExtractToken(rest, '|'));
+        raise(OnJoinSubject, m_currentSubject);
+        while (!rest.empty()) {
+            const auto entry = ostrel::ExtractToken(rest, '|');
+            if (entry.empty())
+                break;
+            raise(OnAddUser, bytes(entry));
+        }
+    } else if (Keyword == "ADDGUEST") {
+        raise(OnAddUser, Rest);
+    } else if (Keyword == "ADDGAME") {
+        raise(OnAddGame, firstField());
+    } else if (Keyword == "DELETEGAME") {
+        raise(OnDeletegame, firstField());
+    } else if (Keyword == "REMOVEGUEST") {
+        raise(OnRemoveUser, Rest);
+    } else if (Keyword == "GREMOVEGUEST") {
+        raise(OnGRemoveUser, Rest);
+    } else if (Keyword == "BEGINSUBJECT") {
+        if (OnBeginSubject)
+            OnBeginSubject(this);
+    } else if (Keyword == "SERVERSTATS") {
+        m_serverStats->LoadFromString(ostrel::ExtractToken(rest, '|'));
+        if (OnServerStatus)
+            OnServerStatus(this, m_serverStats.get());
+    } else if (Keyword == "RENAMED") {
+        raise(OnRenamedUser, Rest);
+    } else if (Keyword == "USERINFO") {
+        auto record = std::make_unique<ostrel::TOrvexUser>();
+        record->LoadFromString(ostrel::ExtractToken(rest, '|'));
+        ostrel::TOrvexUser *handed = record.get();
+        if (m_user && m_user->UserName == record->UserName)
+            m_user = std::move(record);
+        if (OnUserInfo)
+            OnUserInfo(this, handed);
+    } else if (Keyword == "SHOUT") {
+        raise(OnShout, firstField());
+    } else if (Keyword == "NEWS") {
+        raise(OnNews, Rest);
+    } else if (Keyword == "GAMES") {
+        raise(OnGames, Rest);
+    } else if (Keyword == "ERROR") {
+        raise(OnServerError, Rest);
+    } else if (Keyword == "ALLUSERS") {
+        raise(Onallusers, Rest);
+    } else if (Keyword == "FINISHED") {
+        raise(Onfinished, Rest);
+    } else if (Keyword == "CROOM") {
+        raise(Oncroom, Rest);
+    } else if (Keyword == "LCROOM") {
+        raise(OnLcroom, Rest);
+    } else if (Keyword == "CUSTOM") {
+        const QByteArray type = bytes(ostrel::ExtractToken(rest, '|'));
+        if (OnCustomMessage)
+            OnCustomMessage(this, type, bytes(rest));
+    }
+}
+
+void TOrvexConnection::SendLine(const QByteArray &line)
+{
+    if (!m_active || !m_sendThread)
+        return;
+    try {
+        QByteArray copy = line;
+        if (OnEncryptString)
+            OnEncryptString(this, copy);
+        copy.append('\n');
+        m_sendThread->Enqueue(copy);
+    } catch (...) {
+        // A line that cannot be queued is lost, as one queued when the connection drops.
+    }
+}
+
+void TOrvexConnection::Login(const QByteArray &name, const QByteArray &password)
+{
+    SendLine("LOGIN|" + name + "|0121|" + password);
+}
+
+void TOrvexConnection::LoginNew(const QByteArray &name, const QByteArray &record)
+{
+    SendLine("LOGINNEW|" + name + "|0121|" + record);
+}
+
+void TOrvexConnection::JoinSubject(const QByteArray &room)
+{
+    if (room != m_currentSubject)
+        SendLine("JOINSUBJECT|" + room);
+}
+
+void TOrvexConnection::RequestUserInfo(const QByteArray &name)
+{
+    SendLine("USERINFO|" + name + "|");
+}
+
+void TOrvexConnection::UserUpdate()
+{
+    if (!m_user)
+        return;
+    SendLine("USERUPDATE|" + bytes(m_user->UserName) + "|" + bytes(m_user->SaveToString()) + "|");
+}
+
+void TOrvexConnection::SendChat(const QByteArray &payload) { SendLine("SEND|CHAT|" + payload); }
+void TOrvexConnection::SendGhat(const QByteArray &payload) { SendLine("SEND|GHAT|" + payload); }
+void TOrvexConnection::SendPmes(const QByteArray &payload) { SendLine("SEND|PMES|" + payload); }
+void TOrvexConnection::SendDatasend(const QByteArray &payload)
+{
+    SendLine("SEND|DATASEND|" + payload);
+}
+void TOrvexConnection::SendIPTJ(const QByteArray &payload) { SendLine("SEND|IPTJ|" + payload); }
+void TOrvexConnection::SendIGNO(const QByteArray &payload) { SendLine("SEND|IGNO|" + payload); }
+void TOrvexConnection::SendJoin(const QByteArray &payload) { SendLine("SEND|JOIN|" + payload); }
+void TOrvexConnection::SendInvite(const QByteArray &payload) { SendLine("INVITE|" + payload); }
+void TOrvexConnection::MakePrivate(const QByteArray &payload) { SendLine("PRIVATE|" + payload); }
+void TOrvexConnection::AddGame(const QByteArray &payload) { SendLine("ADDGAME|" + payload); }
+void TOrvexConnection::AddAssisted(const QByteArray &payload)
+{
+    SendLine("ADDASSISTED|" + payload);
+}
+void TOrvexConnection::DeleteGame(const QByteArray &payload) { SendLine("DELETEGAME|" + payload); }
+void TOrvexConnection::SendAdmin(const QByteArray &payload) { SendLine("HADMIN|7KAZ|" + payload); }

@@ -1,0 +1,162 @@
+#pragma once
+
+#include "lineframer.h"
+#include "torvexserverstats.h"
+#include "torvexuser.h"
+
+#include <QAbstractSocket>
+#include <QByteArray>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+
+class QTcpSocket;
+class TSocketThread;
+
+// The client's connection to the lobby server: frames and scrambles the line protocol,
+// keeps the logged-in user's record, the room the server last confirmed and the server
+// statistics, and turns every received line into one typed event. Events are plain
+// callbacks that the owner assigns; an unassigned event is skipped.
+class TOrvexConnection : public QObject
+{
+    Q_OBJECT
+public:
+    using TNotifyEvent = std::function<void(QObject *Sender)>;
+    using TStringEvent = std::function<void(QObject *Sender, const QByteArray &Text)>;
+    using TStringFromEvent =
+        std::function<void(QObject *Sender, const QByteArray &Text, const QByteArray &Id)>;
+    using TUserEvent = std::function<void(QObject *Sender, ostrel::TOrvexUser *AUser)>;
+    using TStatusEvent =
+        std::function<void(QObject *Sender, ostrel::TOrvexServerStats *ServerStats)>;
+    using TCustomMessageEvent = std::function<void(QObject *Sender, const QByteArray &MessageType,
+                                                   const QByteArray &MessageText)>;
+    using TEncryptEvent = std::function<void(QObject *Sender, QByteArray &sMessage)>;
+
+    // A connect attempt that has not completed after this long counts as timed out.
+    static constexpr int kConnectTimeoutMs = 30000;
+
+    explicit TOrvexConnection(QObject *parent = nullptr);
+    ~TOrvexConnection() override;
+
+    // Properties
+    bool Active() const { return m_active; }
+    void setActive(bool value);
+    QString Host() const { return m_host; }
+    void setHost(const QString &value);
+    bool LoggedIn() const { return m_loggedIn; }
+    int Port() const { return m_port; }
+    void setPort(int value);
+    QString SubjectCode() const { return m_subjectCode; }
+    void setSubjectCode(const QString &value);
+
+    // State kept for the owner: the logged-in user (null before the first login), the
+    // room of the last JOINSUBJECT received and the latest server statistics.
+    ostrel::TOrvexUser *User() const { return m_user.get(); }
+    QByteArray CurrentSubject() const { return m_currentSubject; }
+    ostrel::TOrvexServerStats *ServerStats() const { return m_serverStats.get(); }
+
+    // Operations: each composes one line and passes it to SendLine.
+    void Login(const QByteArray &name, const QByteArray &password);
+    void LoginNew(const QByteArray &name, const QByteArray &record);
+    void JoinSubject(const QByteArray &room);
+    void RequestUserInfo(const QByteArray &name);
+    void UserUpdate();
+    void SendChat(const QByteArray &payload);
+    void SendGhat(const QByteArray &payload);
+    void SendPmes(const QByteArray &payload);
+    void SendDatasend(const QByteArray &payload);
+    void SendIPTJ(const QByteArray &payload);
+    void SendIGNO(const QByteArray &payload);
+    void SendJoin(const QByteArray &payload);
+    void SendInvite(const QByteArray &payload);
+    void MakePrivate(const QByteArray &payload);
+    void AddGame(const QByteArray &payload);
+    void AddAssisted(const QByteArray &payload);
+    void DeleteGame(const QByteArray &payload);
+    void SendAdmin(const QByteArray &payload);
+    // Queues a line (scrambled through OnEncryptString); dropped while not Active.
+    void SendLine(const QByteArray &line);
+
+    // Handles one received line, already unscrambled and split at its first "|".
+    virtual void ProcessCommand(const QByteArray &Rest, const QByteArray &Keyword);
+
+    // Four dot-separated parts that each convert to an integer; no range check.
+    static bool IsIPAddress(const QString &text);
+
+    // The body of the read notification: frames, unscrambles and dispatches a chunk of
+    // received bytes. Public so that benchmarks can drive the receive path without a peer.
+    void receiveChunk(const char *data, qsizetype size);
+
+    // Events
+    TStringEvent OnAddSubject;
+    TStringEvent OnAddUser;
+    TStringEvent OnAddGame;
+    TStringEvent OnAddAssisted;
+    TStringEvent OnDeletegame;
+    TNotifyEvent OnBeginSubject;
+    TStringFromEvent OnChatReceived;
+    TStringFromEvent OnGhatReceived;
+    TStringFromEvent OnPmesReceived;
+    TStringFromEvent OnDatasendReceived;
+    TStringFromEvent OnInviteReceived;
+    TStringFromEvent OnIPTJReceived;
+    TStringFromEvent OnIGNOReceived;
+    TStringFromEvent OnJOINReceived;
+    TNotifyEvent OnConnected;
+    TCustomMessageEvent OnCustomMessage;
+    TStringFromEvent OnDataReceived;
+    TEncryptEvent OnDecryptString;
+    TNotifyEvent OnDisconnected;
+    TEncryptEvent OnEncryptString;
+    TStringEvent OnJoinSubject;
+    TStringEvent OnLoginFailed;
+    TUserEvent OnLoginSuccess;
+    TStringEvent OnRemoveSubject;
+    TStringEvent OnGRemoveUser;
+    TStringEvent OnRenamedUser;
+    TStringEvent OnNewSuccess;
+    TStringEvent OnRemoveUser;
+    TStringEvent OnServerError;
+    TStringEvent Onallusers;
+    TStringEvent Onfinished;
+    TStringEvent Oncroom;
+    TStringEvent OnLcroom;
+    TStatusEvent OnServerStatus;
+    TStringEvent OnShout;
+    TStringEvent OnNews;
+    TStringEvent OnGames;
+    TStringEvent OnStringRead;
+    TUserEvent OnUserInfo;
+
+    // The WinSock number that picks the user's message for a socket error.
+    static int winsockCode(QAbstractSocket::SocketError error, bool connecting);
+
+private:
+    void socketConnected();
+    void socketDisconnected();
+    void socketReadyRead();
+    void socketError(QAbstractSocket::SocketError error);
+    void connectTimedOut();
+    void reportError(int code, const QString &detail);
+    void handleLine(QByteArray line);
+    void raise(const TStringEvent &event, const QByteArray &text);
+
+    QTcpSocket *m_socket;
+    QTimer m_connectTimer;
+    ostrel::LineFramer m_framer;
+    QPointer<TSocketThread> m_sendThread;
+    std::unique_ptr<ostrel::TOrvexUser> m_user;
+    std::unique_ptr<ostrel::TOrvexServerStats> m_serverStats;
+    QByteArray m_currentSubject;
+    QString m_host = QStringLiteral("localhost");
+    QString m_subjectCode;
+    int m_port = 0;
+    bool m_active = false;
+    bool m_loggedIn = false;
+    bool m_closing = false;
+    bool m_dropAfterRead = false;
+};

@@ -1,0 +1,415 @@
+#include "encryptit.h"
+#include "fakelobbyserver.h"
+#include "recordingplatform.h"
+#include "torvexconnection.h"
+#include "tsocketthread.h"
+
+#include <QElapsedTimer>
+#include <QTcpServer>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// A connection wired the way the lobby wires it (cipher hooks, every event recorded as
+// "Event:Text[:Id]") against the scripted fake server.
+class ConnectionTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        auto scramble = [](QObject *, QByteArray &line) {
+            ostrel::ScrambleInPlace(line.data(), static_cast<std::size_t>(line.size()),
+                                    ostrel::kWireKey);
+        };
+        conn.OnEncryptString = scramble;
+        conn.OnDecryptString = scramble;
+        auto text = [this](const char *name) {
+            return [this, name](QObject *, const QByteArray &t) {
+                events << QByteArray(name) + ":" + t;
+            };
+        };
+        auto from = [this](const char *name) {
+            return [this, name](QObject *, const QByteArray &t, const QByteArray &id) {
+                events << QByteArray(name) + ":" + t + ":" + id;
+            };
+        };
+        conn.OnAddSubject = text("AddSubject");
+        conn.OnRemoveSubject = text("RemoveSubject");
+        conn.OnAddUser = text("AddUser");
+        conn.OnAddGame = text("AddGame");
+        conn.OnDeletegame = text("Deletegame");
+        conn.OnJoinSubject = text("JoinSubject");
+        conn.OnRemoveUser = text("RemoveUser");
+        conn.OnGRemoveUser = text("GRemoveUser");
+        conn.OnLoginFailed = text("LoginFailed");
+        conn.OnNewSuccess = text("NewSuccess");
+        conn.OnServerError = text("ServerError");
+        conn.OnShout = text("Shout");
+        conn.OnNews = text("News");
+        conn.OnGames = text("Games");
+        conn.OnRenamedUser = text("Renamed");
+        conn.Onallusers = text("allusers");
+        conn.Onfinished = text("finished");
+        conn.Oncroom = text("croom");
+        conn.OnLcroom = text("Lcroom");
+        conn.OnChatReceived = from("Chat");
+        conn.OnGhatReceived = from("Ghat");
+        conn.OnPmesReceived = from("Pmes");
+        conn.OnInviteReceived = from("Invite");
+        conn.OnIPTJReceived = from("IPTJ");
+        conn.OnIGNOReceived = from("IGNO");
+        conn.OnJOINReceived = from("JOIN");
+        conn.OnDataReceived = from("Data");
+        conn.OnDatasendReceived = from("Datasend");
+        conn.OnCustomMessage = [this](QObject *, const QByteArray &type, const QByteArray &t) {
+            events << "Custom:" + type + ":" + t;
+        };
+        conn.OnBeginSubject = [this](QObject *) { events << "BeginSubject"; };
+        conn.OnConnected = [this](QObject *) { events << "Connected"; };
+        conn.OnDisconnected = [this](QObject *) { events << "Disconnected"; };
+        conn.OnLoginSuccess = [this](QObject *, ostrel::TOrvexUser *u) {
+            events << "LoginSuccess:" + QByteArray::fromStdString(u->UserName);
+        };
+        conn.OnUserInfo = [this](QObject *, ostrel::TOrvexUser *u) {
+            events << "UserInfo:" + QByteArray::fromStdString(u->UserName);
+        };
+        conn.OnServerStatus = [this](QObject *, ostrel::TOrvexServerStats *s) {
+            events << "ServerStatus:" + QByteArray::number(s->Int1);
+        };
+    }
+
+    void open()
+    {
+        conn.setHost(QStringLiteral("127.0.0.1"));
+        conn.setPort(server.port());
+        conn.setActive(true);
+        ASSERT_TRUE(QTest::qWaitFor([this]() { return conn.Active(); }, 5000));
+        ASSERT_TRUE(server.waitForClient());
+        events.clear();
+    }
+
+    // Sends lines and waits until the connection has raised `count` more events.
+    void feed(const QList<QByteArray> &lines, int count)
+    {
+        const int before = events.size();
+        for (const auto &l : lines)
+            server.send(l);
+        EXPECT_TRUE(QTest::qWaitFor([&]() { return events.size() >= before + count; }, 5000))
+            << events.join('\n').constData();
+        QTest::qWait(30); // nothing more must arrive
+    }
+
+    static QByteArray record(const char *name)
+    {
+        ostrel::TOrvexUser u;
+        u.UserName = name;
+        return QByteArray::fromStdString(u.SaveToString());
+    }
+
+    RecordingPlatform seam;
+    FakeLobbyServer server;
+    TOrvexConnection conn;
+    QList<QByteArray> events;
+};
+
+TEST_F(ConnectionTest, FramingAcrossChunks)
+{
+    open();
+    // Two complete lines and half a third in one chunk: two events now.
+    const QByteArray chunk = server.scramble("SHOUT|one") + '\n' + server.scramble("SHOUT|two") +
+                             '\n' + server.scramble("SHOUT|thr");
+    server.sendRaw(chunk);
+    ASSERT_TRUE(QTest::qWaitFor([&]() { return events.size() >= 2; }, 5000));
+    QTest::qWait(50);
+    EXPECT_EQ(events, (QList<QByteArray>{"Shout:one", "Shout:two"}));
+    // The rest, and later a lone line feed, complete the pending line.
+    server.sendRaw(server.scramble("ee"));
+    QTest::qWait(50);
+    EXPECT_EQ(events.size(), 2);
+    server.sendRaw("\n");
+    ASSERT_TRUE(QTest::qWaitFor([&]() { return events.size() == 3; }, 5000));
+    EXPECT_EQ(events.last(), "Shout:three");
+    // An empty line is dropped without a word; an unknown keyword too.
+    server.sendRaw("\n\n");
+    server.send("NOSUCH|x");
+    feed({"SHOUT|after"}, 1);
+    EXPECT_EQ(events.last(), "Shout:after");
+    EXPECT_EQ(events.size(), 4);
+}
+
+TEST_F(ConnectionTest, KeywordTable)
+{
+    open();
+    struct Case
+    {
+        QByteArray line;
+        QList<QByteArray> expected;
+    };
+    const QList<Case> cases = {
+        {"SUBJECTS|Lobby Chat|Word Race||Dice", {"AddSubject:Lobby Chat", "AddSubject:Word Race"}},
+        {"SUBJECTS||Dice|Cards", {}},
+        {"ADDSUBJECT|Dice|x", {"AddSubject:Dice"}},
+        {"REMOVESUBJECT|Dice", {"RemoveSubject:Dice"}},
+        {"JOINSUBJECT|Dice|ann+2+Dice+|bob+1+Dice+bob - Dice||eve+1++",
+         {"JoinSubject:Dice", "AddUser:ann+2+Dice+", "AddUser:bob+1+Dice+bob - Dice"}},
+        {"JOINSUBJECT|Empty", {"JoinSubject:Empty"}},
+        {"ADDGUEST|ann+2+Dice+x|y", {"AddUser:ann+2+Dice+x|y"}},
+        {"ADDGAME|bob - Dice|more", {"AddGame:bob - Dice"}},
+        {"DELETEGAME|bob|more", {"Deletegame:bob"}},
+        {"REMOVEGUEST|bob", {"RemoveUser:bob"}},
+        {"GREMOVEGUEST|bob", {"GRemoveUser:bob"}},
+        {"BEGINSUBJECT|", {"BeginSubject"}},
+        {"SERVERSTATS|7`2`3`4`5`6`1.5`2.5|x", {"ServerStatus:7"}},
+        {"RENAMED|a|b", {"Renamed:a|b"}},
+        {"SHOUT|hello|x", {"Shout:hello"}},
+        {"NEWS|3|line/r/line", {"News:3|line/r/line"}},
+        {"GAMES|game:a/r/vers:1", {"Games:game:a/r/vers:1"}},
+        {"ERROR|no such room", {"ServerError:no such room"}},
+        {"ALLUSERS|a", {"allusers:a"}},
+        {"FINISHED|b", {"finished:b"}},
+        {"CROOM|c", {"croom:c"}},
+        {"LCROOM|d", {"Lcroom:d"}},
+        {"CUSTOM|kind|some|text", {"Custom:kind:some|text"}},
+        {"LOGIN|FAILED|Wrong password", {"LoginFailed:Wrong password"}},
+        {"NEWSUCCESS|made", {"NewSuccess:made"}},
+        {"DATASEND|3|OPEN", {"Datasend:3|OPEN:"}},
+        {"SEND|bob|CHAT|hello|clRed", {"Chat:hello|clRed:bob"}},
+        {"SEND|bob|GHAT|hi|$00FF0000", {"Ghat:hi|$00FF0000:bob"}},
+        {"SEND|bob|PMES|a/r/b", {"Pmes:a/r/b:bob"}},
+        {"SEND|bob|INVITE|Dice", {"Invite:Dice:bob"}},
+        {"SEND|bob|IPTJ|ASSISTED", {"IPTJ:ASSISTED:bob"}},
+        {"SEND|me|IGNO|bob", {"IGNO:bob:me"}},
+        {"SEND|bob|JOIN|+", {"JOIN:+:bob"}},
+        {"SEND|bob|DATA|x", {"Data:x:bob"}},
+        {"SEND|bob|WHAT|x", {}},
+        {"login|SUCCESS|x", {}},
+    };
+    for (const auto &c : cases) {
+        events.clear();
+        server.send(c.line);
+        server.send("SHOUT|end"); // a marker: everything before it has been handled
+        ASSERT_TRUE(QTest::qWaitFor([&]() { return events.contains("Shout:end"); }, 5000))
+            << c.line.constData();
+        events.removeAll("Shout:end");
+        EXPECT_EQ(events, c.expected) << c.line.constData();
+    }
+    EXPECT_EQ(conn.CurrentSubject(), "Empty");
+    EXPECT_DOUBLE_EQ(conn.ServerStats()->Real2, 2.5);
+    EXPECT_TRUE(seam.errors.isEmpty());
+}
+
+TEST_F(ConnectionTest, LoginAndUserInfoOwnVersusOther)
+{
+    open();
+    EXPECT_EQ(conn.User(), nullptr);
+    feed({"LOGIN|SUCCESS|" + record("ann")}, 1);
+    EXPECT_TRUE(conn.LoggedIn());
+    ASSERT_NE(conn.User(), nullptr);
+    ostrel::TOrvexUser *own = conn.User();
+    EXPECT_EQ(own->UserName, "ann");
+
+    feed({"USERINFO|" + record("bob") + "|"}, 1);
+    EXPECT_EQ(events.last(), "UserInfo:bob");
+    EXPECT_EQ(conn.User(), own);
+
+    QByteArray mine = record("ann");
+    mine.replace("^^^^^^^^^", "^pw^^^^^^^^"); // same name, another record
+    feed({"USERINFO|" + mine + "|"}, 1);
+    EXPECT_EQ(events.last(), "UserInfo:ann");
+    ASSERT_NE(conn.User(), nullptr);
+    EXPECT_EQ(conn.User()->Password, "pw");
+}
+
+TEST_F(ConnectionTest, BadLineIsReportedAndTheRestOfTheChunkStillHandled)
+{
+    open();
+    const QByteArray chunk = server.scramble("USERINFO|bob^^^^^^^^^1^2^notanumber^|") + '\n' +
+                             server.scramble("SHOUT|next") + '\n';
+    server.sendRaw(chunk);
+    ASSERT_TRUE(QTest::qWaitFor([&]() { return events.contains("Shout:next"); }, 5000));
+    EXPECT_EQ(events, QList<QByteArray>{"Shout:next"});
+    ASSERT_EQ(seam.errors.size(), 1);
+    EXPECT_TRUE(seam.errors.first().contains("notanumber")) << seam.errors.first().toStdString();
+
+    // A failed LOGIN SUCCESS leaves LoggedIn set and raises no OnLoginSuccess.
+    feed({"LOGIN|SUCCESS|ann^^^^^^^^^^^x^", "SHOUT|n2"}, 1);
+    EXPECT_EQ(events.last(), "Shout:n2");
+    EXPECT_TRUE(conn.LoggedIn());
+    EXPECT_EQ(seam.errors.size(), 2);
+}
+
+TEST_F(ConnectionTest, PingIsAnsweredBeforeLogin)
+{
+    open();
+    server.send("PING|whatever");
+    EXPECT_GE(server.waitForLine("PING|"), 0);
+    EXPECT_FALSE(conn.LoggedIn());
+    EXPECT_TRUE(events.isEmpty());
+}
+
+TEST_F(ConnectionTest, LinesLeaveInOrderThroughThePacer)
+{
+    conn.SendLine("DROPPED|before connect");
+    open();
+    conn.Login("ann", "pw");
+    conn.LoginNew("ann", record("ann"));
+    conn.SendChat("hi|clBlack");
+    conn.SendGhat("all|clRed");
+    conn.SendPmes("bob|a/r/b");
+    conn.SendDatasend("1|OPEN");
+    conn.SendIPTJ("bob|10.0.0.1");
+    conn.SendIGNO("bob|");
+    conn.SendJoin("bob|+");
+    conn.SendInvite("bob|Dice");
+    conn.MakePrivate("ann");
+    conn.AddGame("ann - Dice");
+    conn.AddAssisted("ann - Dice");
+    conn.DeleteGame("ann");
+    conn.SendAdmin("ann|BOOT|bob|");
+    conn.RequestUserInfo("bob");
+    conn.JoinSubject("Dice");
+    conn.UserUpdate(); // no user yet: nothing to send
+    const QList<QByteArray> expected = {
+        "LOGIN|ann|0121|pw",
+        "LOGINNEW|ann|0121|" + record("ann"),
+        "SEND|CHAT|hi|clBlack",
+        "SEND|GHAT|all|clRed",
+        "SEND|PMES|bob|a/r/b",
+        "SEND|DATASEND|1|OPEN",
+        "SEND|IPTJ|bob|10.0.0.1",
+        "SEND|IGNO|bob|",
+        "SEND|JOIN|bob|+",
+        "INVITE|bob|Dice",
+        "PRIVATE|ann",
+        "ADDGAME|ann - Dice",
+        "ADDASSISTED|ann - Dice",
+        "DELETEGAME|ann",
+        "HADMIN|7KAZ|ann|BOOT|bob|",
+        "USERINFO|bob|",
+        "JOINSUBJECT|Dice",
+    };
+    ASSERT_TRUE(QTest::qWaitFor([&]() { return server.lines().size() >= expected.size(); }, 5000));
+    EXPECT_EQ(server.lines(), expected);
+
+    // USERUPDATE carries the logged-in user's record.
+    feed({"LOGIN|SUCCESS|" + record("ann")}, 1);
+    server.clearLines();
+    conn.UserUpdate();
+    EXPECT_GE(server.waitForLine("USERUPDATE|ann|" + record("ann") + "|"), 0);
+}
+
+TEST_F(ConnectionTest, PacerSendsWithinAboutTwentyMilliseconds)
+{
+    open();
+    QElapsedTimer clock;
+    clock.start();
+    conn.SendLine("X|1");
+    ASSERT_GE(server.waitForLine("X|1"), 0);
+    // Generous bound: the pacer must not hold lines for long, whatever the machine.
+    EXPECT_LT(clock.elapsed(), 1000);
+}
+
+TEST_F(ConnectionTest, JoinSubjectSkipsOnlyTheConfirmedRoom)
+{
+    open();
+    feed({"JOINSUBJECT|Lobby Chat"}, 1);
+    conn.JoinSubject("Lobby Chat");
+    conn.JoinSubject("Dice");
+    conn.JoinSubject("Dice"); // not confirmed yet: sent again
+    conn.SendLine("MARK|");
+    ASSERT_GE(server.waitForLine("MARK|"), 0);
+    EXPECT_EQ(server.lines(), (QList<QByteArray>{"JOINSUBJECT|Dice", "JOINSUBJECT|Dice", "MARK|"}));
+}
+
+TEST_F(ConnectionTest, ServerCloseRaisesDisconnectedAndKeepsLoggedIn)
+{
+    open();
+    feed({"LOGIN|SUCCESS|" + record("ann")}, 1);
+    server.closeClient();
+    ASSERT_TRUE(QTest::qWaitFor([&]() { return events.contains("Disconnected"); }, 5000));
+    EXPECT_FALSE(conn.Active());
+    EXPECT_TRUE(conn.LoggedIn());
+    EXPECT_TRUE(seam.messages.isEmpty());
+    // Lines are dropped while not active.
+    conn.SendLine("LATE|");
+    QTest::qWait(60);
+    EXPECT_EQ(server.waitForLine("LATE|", 100), -1);
+}
+
+TEST_F(ConnectionTest, RequestedCloseRaisesNothing)
+{
+    open();
+    feed({"LOGIN|SUCCESS|" + record("ann")}, 1);
+    conn.setActive(false);
+    EXPECT_FALSE(conn.Active());
+    EXPECT_FALSE(conn.LoggedIn());
+    EXPECT_TRUE(server.waitForDisconnect());
+    QTest::qWait(50);
+    EXPECT_FALSE(events.contains("Disconnected"));
+    EXPECT_TRUE(seam.messages.isEmpty());
+
+    // Reconnecting works and starts with an empty receive buffer.
+    conn.setActive(true);
+    ASSERT_TRUE(QTest::qWaitFor([this]() { return conn.Active(); }, 5000));
+    EXPECT_TRUE(events.contains("Connected"));
+}
+
+TEST_F(ConnectionTest, PropertiesAreFrozenWhileActive)
+{
+    open();
+    conn.setHost(QStringLiteral("elsewhere"));
+    conn.setPort(1);
+    conn.setSubjectCode(QStringLiteral("x"));
+    EXPECT_EQ(conn.Host(), QStringLiteral("127.0.0.1"));
+    EXPECT_EQ(conn.Port(), server.port());
+    EXPECT_EQ(conn.SubjectCode(), QString());
+    conn.setActive(true); // already active: nothing happens
+    EXPECT_TRUE(conn.Active());
+    EXPECT_EQ(server.clientCount(), 1);
+}
+
+TEST_F(ConnectionTest, RefusedConnectionShowsTheMessageOnly)
+{
+    // A port that was just free: nothing listens there.
+    QTcpServer probe;
+    ASSERT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
+    const quint16 port = probe.serverPort();
+    probe.close();
+    conn.setHost(QStringLiteral("127.0.0.1"));
+    conn.setPort(port);
+    conn.setActive(true);
+    ASSERT_TRUE(QTest::qWaitFor([&]() { return !seam.messages.isEmpty(); }, 5000));
+    QTest::qWait(50);
+    EXPECT_EQ(seam.messages, QStringList{"Unable to Connect, Please try again later!"});
+    EXPECT_TRUE(events.isEmpty());
+    EXPECT_FALSE(conn.Active());
+    EXPECT_TRUE(seam.errors.isEmpty());
+}
+
+TEST_F(ConnectionTest, EndlessLineIsTreatedAsALostConnection)
+{
+    open();
+    const QByteArray block(1 << 20, 'a');
+    for (int i = 0; i < 9 && conn.Active(); ++i) {
+        server.sendRaw(block);
+        (void)QTest::qWaitFor([&]() { return !conn.Active(); }, 200);
+    }
+    ASSERT_TRUE(QTest::qWaitFor([&]() { return events.contains("Disconnected"); }, 5000));
+    EXPECT_EQ(seam.messages, QStringList{"Connection to Server has been lost."});
+}
+
+TEST(IsIPAddress, Table)
+{
+    const QList<QPair<QString, bool>> cases = {
+        {"10.0.0.1", true},   {"127.0.0.1", true},    {"999.1.1.1", true},
+        {"10.0.0", false},    {"10.0.0.1.5", false},  {"localhost", false},
+        {"a.b.c.d", false},   {"10..0.1", false},     {"", false},
+        {"10.0.0.", false},
+    };
+    for (const auto &[text, expected] : cases)
+        EXPECT_EQ(TOrvexConnection::IsIPAddress(text), expected) << text.toStdString();
+}
+
+} // namespace
