@@ -1,0 +1,98 @@
+#include "recordingplatform.h"
+#include "tchatpane.h"
+
+#include <QScrollBar>
+#include <QTest>
+#include <QTextBlock>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class ChatPaneTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        pane.resize(400, 200);
+        pane.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&pane));
+    }
+
+    // The viewport point over the character at a document position.
+    QPoint pointAt(int position)
+    {
+        QTextCursor c(pane.document());
+        c.setPosition(position);
+        const QRect r = pane.cursorRect(c);
+        return QPoint(r.left() + 2, r.center().y());
+    }
+
+    RecordingPlatform seam;
+    TChatPane pane;
+};
+
+TEST_F(ChatPaneTest, BoldRunsToTheFirstColonInTheLineColour)
+{
+    pane.addline("bob: hello: there", Qt::red);
+    pane.addline("bob waves", Qt::blue);
+    pane.addline("[bob TOURNAMENT] - at 9:", Qt::blue, true);
+    pane.addline("plain: text", Qt::green, false);
+    ASSERT_EQ(pane.document()->blockCount(), 4);
+    EXPECT_EQ(pane.toPlainText(),
+              "bob: hello: there\nbob waves\n[bob TOURNAMENT] - at 9:\nplain: text");
+
+    auto formatAt = [this](int block, int offset) {
+        QTextCursor c(pane.document()->findBlockByNumber(block));
+        c.movePosition(QTextCursor::NextCharacter, QTextCursor::MoveAnchor, offset + 1);
+        return c.charFormat();
+    };
+    EXPECT_EQ(formatAt(0, 3).fontWeight(), QFont::Bold);   // the ":" is bold
+    EXPECT_EQ(formatAt(0, 6).fontWeight(), QFont::Normal); // after it regular
+    EXPECT_EQ(formatAt(0, 6).foreground().color(), QColor(Qt::red));
+    EXPECT_EQ(formatAt(1, 2).fontWeight(), QFont::Normal); // no colon: all regular
+    EXPECT_EQ(formatAt(1, 2).foreground().color(), QColor(Qt::blue));
+    EXPECT_EQ(formatAt(2, 20).fontWeight(), QFont::Bold); // colon last: all bold
+    EXPECT_EQ(formatAt(3, 1).fontWeight(), QFont::Normal);
+}
+
+TEST_F(ChatPaneTest, FollowsTheEndUnlessScrollIsOff)
+{
+    for (int i = 0; i < 200; ++i)
+        pane.addline(QString("line %1").arg(i), Qt::black);
+    QScrollBar *bar = pane.verticalScrollBar();
+    EXPECT_EQ(bar->value(), bar->maximum());
+    pane.setScrollOff(true);
+    bar->setValue(10);
+    for (int i = 0; i < 50; ++i)
+        pane.addline("more", Qt::black);
+    EXPECT_EQ(bar->value(), 10);
+    EXPECT_GT(bar->maximum(), 10);
+}
+
+TEST_F(ChatPaneTest, LinksShowAndOpenOnlyWhenSafe)
+{
+    pane.addline("ann: see http://example.org/page. now", Qt::black);
+    pane.addline("eve: file:///etc/passwd and telnet://host.example", Qt::black);
+    pane.addline("carl: www.example.org)", Qt::black);
+    const int line2 = pane.document()->findBlockByNumber(1).position();
+    const int line3 = pane.document()->findBlockByNumber(2).position();
+
+    EXPECT_EQ(pane.linkAt(pointAt(12)), "http://example.org/page");
+    EXPECT_FALSE(pane.isurlat(pointAt(2)));
+    EXPECT_TRUE(pane.openurlat(pointAt(12)));
+    EXPECT_EQ(pane.textCursor().selectedText(), "http://example.org/page");
+
+    // Shown as links, but never handed to the desktop.
+    EXPECT_TRUE(pane.openurlat(pointAt(line2 + 8)));
+    EXPECT_TRUE(pane.openurlat(pointAt(line2 + 35)));
+    EXPECT_TRUE(pane.openurlat(pointAt(line3 + 9)));
+    EXPECT_EQ(seam.urls,
+              (QList<QUrl>{QUrl("http://example.org/page"), QUrl("http://www.example.org")}));
+
+    // A real click goes through the same path.
+    QTest::mouseClick(pane.viewport(), Qt::LeftButton, {}, pointAt(12));
+    EXPECT_EQ(seam.urls.size(), 3);
+}
+
+} // namespace
