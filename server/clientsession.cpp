@@ -1,0 +1,254 @@
+#include "clientsession.h"
+
+#include "encryptit.h"
+#include "lobbyserver.h"
+
+#include <asio/post.hpp>
+#include <asio/write.hpp>
+
+#include <algorithm>
+
+namespace {
+
+// Lines handed to one gather write; more would only grow the buffer list.
+constexpr std::size_t kMaxBatch = 16;
+// How long a closing client gets to take its last lines and hang up.
+constexpr std::chrono::milliseconds kDrainTime{2000};
+
+} // namespace
+
+ClientSession::ClientSession(asio::ip::tcp::socket socket, LobbyServer &server, std::uint64_t id,
+                             std::string address)
+    : m_socket(std::move(socket)), m_server(server), m_id(id), m_address(std::move(address)),
+      m_framer(server.limits().maxLine),
+      m_flood(server.limits().floodBurst, server.limits().floodRate), m_connectedAt(Clock::now()),
+      m_lastHeard(m_connectedAt)
+{
+}
+
+void ClientSession::start()
+{
+    std::error_code ignored;
+    m_socket.non_blocking(true, ignored);
+    m_socket.set_option(asio::ip::tcp::no_delay(true), ignored);
+    waitReadable();
+}
+
+ClientSession::Line ClientSession::makeLine(std::string_view plain)
+{
+    auto line = std::make_shared<std::string>();
+    line->reserve(plain.size() + 1);
+    line->append(plain);
+    ostrel::ScrambleInPlace(line->data(), line->size(), ostrel::kWireKey);
+    line->push_back('\n');
+    return line;
+}
+
+void ClientSession::sendText(std::string_view plain)
+{
+    if (!closing())
+        send(makeLine(plain));
+}
+
+void ClientSession::send(const Line &line)
+{
+    if (closing())
+        return;
+    // One line larger than the cap still goes out when nothing else waits (a long
+    // member list); otherwise a client that does not read is cut loose rather than
+    // letting its backlog grow.
+    if (m_queuedBytes > 0 && m_queuedBytes + line->size() > m_server.limits().maxQueuedBytes) {
+        close("unsent output beyond " + std::to_string(m_server.limits().maxQueuedBytes) +
+              " bytes");
+        return;
+    }
+    m_queue.push_back(line);
+    m_queuedBytes += line->size();
+    if (!m_writing)
+        writeMore();
+}
+
+// Reading waits for readiness and then reads into the server's one shared buffer, so an
+// idle connection holds no read buffer of its own.
+void ClientSession::waitReadable()
+{
+    m_socket.async_wait(
+        asio::ip::tcp::socket::wait_read,
+        [self = shared_from_this()](const std::error_code &error) { self->onReadable(error); });
+}
+
+void ClientSession::onReadable(const std::error_code &error)
+{
+    if (m_state == State::Closed)
+        return;
+    if (error) {
+        close(error.message());
+        return;
+    }
+    if (m_state == State::Draining) {
+        drainInput();
+        return;
+    }
+    auto &buffer = m_server.readBuffer();
+    // A few reads per wake-up at most, so one busy client cannot starve the others.
+    for (int round = 0; round < 4; ++round) {
+        std::error_code readError;
+        const std::size_t n = m_socket.read_some(asio::buffer(buffer), readError);
+        if (readError == asio::error::would_block || readError == asio::error::try_again)
+            break;
+        if (readError) {
+            close(readError == asio::error::eof ? "closed by the client" : readError.message());
+            return;
+        }
+        if (!m_framer.append(std::string_view(buffer.data(), n))) {
+            sendText("ERROR|Line too long: the server accepts lines of up to " +
+                     std::to_string(m_server.limits().maxLine) + " bytes.");
+            closeAfterFlush("line too long");
+            break;
+        }
+        if (!processLines())
+            break;
+        if (n < buffer.size())
+            break;
+    }
+    // A draining session keeps reading so that it sees the client hang up.
+    if (m_state != State::Closed)
+        waitReadable();
+}
+
+bool ClientSession::processLines()
+{
+    std::string_view view;
+    while (!closing() && m_framer.nextLine(view)) {
+        const auto now = Clock::now();
+        if (view.size() > m_server.limits().maxLine) {
+            sendText("ERROR|Line too long: the server accepts lines of up to " +
+                     std::to_string(m_server.limits().maxLine) + " bytes.");
+            closeAfterFlush("line too long");
+            return false;
+        }
+        if (!m_flood.take(now)) {
+            sendText("ERROR|Flood protection: you sent too many lines too quickly.");
+            closeAfterFlush("flooding");
+            return false;
+        }
+        m_lastHeard = now;
+        std::string line(view);
+        ostrel::ScrambleInPlace(line.data(), line.size(), ostrel::kWireKey);
+        m_server.handleLine(*this, line);
+    }
+    return !closing();
+}
+
+void ClientSession::closeAfterFlush(std::string reason)
+{
+    if (m_state != State::Open)
+        return;
+    m_state = State::Draining;
+    m_reason = std::move(reason);
+    startDeadline(kDrainTime);
+    if (!m_writing)
+        finishDrain();
+}
+
+// All output is written: half-close so the client reads it all, then wait for its end
+// of the connection. Closing straight away with unread input pending would reset the
+// connection and could destroy the last lines before the client read them.
+void ClientSession::finishDrain()
+{
+    if (m_sentShutdown)
+        return;
+    m_sentShutdown = true;
+    std::error_code ignored;
+    m_socket.shutdown(asio::ip::tcp::socket::shutdown_send, ignored);
+}
+
+void ClientSession::drainInput()
+{
+    auto &buffer = m_server.readBuffer();
+    for (;;) {
+        std::error_code readError;
+        m_socket.read_some(asio::buffer(buffer), readError);
+        if (readError == asio::error::would_block || readError == asio::error::try_again)
+            break;
+        if (readError) {
+            close(m_reason);
+            return;
+        }
+    }
+    waitReadable();
+}
+
+void ClientSession::startDeadline(std::chrono::milliseconds after)
+{
+    if (!m_deadline)
+        m_deadline = std::make_unique<asio::steady_timer>(m_socket.get_executor());
+    m_deadline->expires_after(after);
+    m_deadline->async_wait([self = shared_from_this()](const std::error_code &error) {
+        if (!error)
+            self->close(self->m_reason);
+    });
+}
+
+void ClientSession::close(std::string reason)
+{
+    if (m_state == State::Closed)
+        return;
+    m_state = State::Closed;
+    if (m_reason.empty() || !reason.empty())
+        m_reason = std::move(reason);
+    asio::post(m_socket.get_executor(), [self = shared_from_this()]() {
+        std::error_code ignored;
+        if (self->m_deadline)
+            self->m_deadline->cancel();
+        self->m_socket.close(ignored);
+        self->m_server.sessionClosed(*self, self->m_reason);
+    });
+}
+
+void ClientSession::writeMore()
+{
+    const std::size_t available = m_queue.size() - m_head;
+    if (available == 0) {
+        m_writing = false;
+        m_queue.clear();
+        m_head = 0;
+        if (m_state == State::Draining)
+            finishDrain();
+        return;
+    }
+    m_writing = true;
+    m_inFlight = std::min(available, kMaxBatch);
+    m_buffers.clear();
+    for (std::size_t i = 0; i < m_inFlight; ++i)
+        m_buffers.push_back(asio::buffer(*m_queue[m_head + i]));
+    asio::async_write(m_socket, m_buffers,
+                      [self = shared_from_this()](const std::error_code &error, std::size_t) {
+                          self->onWritten(error);
+                      });
+}
+
+void ClientSession::onWritten(const std::error_code &error)
+{
+    if (m_state == State::Closed) {
+        m_writing = false;
+        return;
+    }
+    if (error) {
+        m_writing = false;
+        close(error.message());
+        return;
+    }
+    for (std::size_t i = 0; i < m_inFlight; ++i) {
+        m_queuedBytes -= m_queue[m_head + i]->size();
+        m_queue[m_head + i].reset();
+    }
+    m_head += m_inFlight;
+    m_inFlight = 0;
+    // Compact now and then so the queue does not creep forward forever.
+    if (m_head > 64 && m_head * 2 > m_queue.size()) {
+        m_queue.erase(m_queue.begin(), m_queue.begin() + static_cast<std::ptrdiff_t>(m_head));
+        m_head = 0;
+    }
+    writeMore();
+}

@@ -1,0 +1,117 @@
+#pragma once
+
+#include "lineframer.h"
+#include "tokenbucket.h"
+
+#include <asio/ip/tcp.hpp>
+#include <asio/steady_timer.hpp>
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_set>
+#include <vector>
+
+class LobbyServer;
+
+// One client connection: reads and frames scrambled lines, enforces the line length and
+// flood limits, and writes queued lines in order. Lines are shared, already scrambled
+// buffers, so one broadcast costs one allocation however many clients receive it.
+// Everything runs on the server's single network thread.
+class ClientSession : public std::enable_shared_from_this<ClientSession>
+{
+public:
+    using Clock = std::chrono::steady_clock;
+    using Line = std::shared_ptr<const std::string>;
+
+    struct Limits
+    {
+        std::size_t maxLine = 64 * 1024;
+        std::size_t maxQueuedBytes = 1024 * 1024;
+        double floodBurst = 100;
+        double floodRate = 50; // lines per second
+    };
+
+    // What the lobby knows about the player on this connection; meaningful while
+    // loggedIn. Player keys are lower-case names.
+    struct Player
+    {
+        bool loggedIn = false;
+        bool loginPending = false;
+        std::string name;
+        std::string key;
+        std::string password; // the one this session logged in with (or changed to)
+        std::string hat = "1";
+        std::string room;
+        std::string game;      // the game entry shown in the player's entry
+        std::string gameLabel; // the room label of the game this player hosts
+        bool hosting = false;
+        bool assisted = false;
+        bool gamePrivate = false;
+        std::string joinedHost;                       // key of the host whose game we are in
+        std::unordered_set<std::string> joiners;      // keys of players in our hosted game
+        std::unordered_set<std::string> pendingJoins; // keys whose JOIN awaits our answer
+        std::int64_t silenceUntil = 0;
+        Clock::time_point loginTime;
+        std::uint64_t passwordChange = 0;
+    };
+
+    ClientSession(asio::ip::tcp::socket socket, LobbyServer &server, std::uint64_t id,
+                  std::string address);
+
+    void start();
+
+    // Scrambles one protocol line and queues it.
+    void sendText(std::string_view plain);
+    void send(const Line &line);
+    static Line makeLine(std::string_view plain);
+
+    // Stops reading, lets the queued output (an ERROR, typically) drain, then closes.
+    void closeAfterFlush(std::string reason);
+    // Closes at once. The server's clean-up runs from a posted handler, never inside the
+    // caller's stack, so a broadcast loop may close a slow client safely.
+    void close(std::string reason);
+
+    // True once a close of either kind has begun: input is ignored, output dropped.
+    bool closing() const { return m_state != State::Open; }
+    std::uint64_t id() const { return m_id; }
+    const std::string &address() const { return m_address; }
+    Clock::time_point connectedAt() const { return m_connectedAt; }
+    Clock::time_point lastHeard() const { return m_lastHeard; }
+    std::size_t queuedBytes() const { return m_queuedBytes; }
+
+    Player player;
+
+private:
+    enum class State { Open, Draining, Closed };
+
+    void waitReadable();
+    void onReadable(const std::error_code &error);
+    bool processLines();
+    void drainInput();
+    void writeMore();
+    void onWritten(const std::error_code &error);
+    void startDeadline(std::chrono::milliseconds after);
+    void finishDrain();
+
+    asio::ip::tcp::socket m_socket;
+    LobbyServer &m_server;
+    std::uint64_t m_id;
+    std::string m_address;
+    ostrel::LineFramer m_framer;
+    TokenBucket m_flood;
+    std::vector<Line> m_queue;
+    std::size_t m_head = 0;     // first line not yet fully written
+    std::size_t m_inFlight = 0; // lines handed to the current write
+    std::size_t m_queuedBytes = 0;
+    std::vector<asio::const_buffer> m_buffers;
+    std::unique_ptr<asio::steady_timer> m_deadline;
+    Clock::time_point m_connectedAt;
+    Clock::time_point m_lastHeard;
+    std::string m_reason;
+    State m_state = State::Open;
+    bool m_writing = false;
+    bool m_sentShutdown = false;
+};

@@ -1,0 +1,440 @@
+#include "lobbyserver.h"
+
+#include "lobbyrules.h"
+#include "orvexutils.h"
+
+namespace {
+
+// Names echoed back in error texts are cut, so a hostile name cannot make them huge.
+std::string shown(std::string_view text)
+{
+    return std::string(text.substr(0, 40));
+}
+
+} // namespace
+
+bool LobbyServer::ownName(const Session &session, std::string_view name) const
+{
+    return lobbyrules::key(name) == session.player.key;
+}
+
+bool LobbyServer::refuseWhenSilenced(Session &session)
+{
+    const auto minutes = silencedMinutes(session);
+    if (minutes == 0)
+        return false;
+    session.sendText("ERROR|You are silenced for " + std::to_string(minutes) +
+                     (minutes == 1 ? " more minute." : " more minutes."));
+    return true;
+}
+
+void LobbyServer::onJoinSubject(Session &session, std::string_view rest)
+{
+    const std::string room(ostrel::ExtractToken(rest, '|'));
+    if (!m_catalogue.hasRoom(room)) {
+        session.sendText("ERROR|There is no room named " + shown(room) + ".");
+        return;
+    }
+    auto &p = session.player;
+    if (room != p.room) {
+        const std::string old = p.room;
+        m_rooms[old].erase(&session);
+        // The lobby's member list is everyone online, so only a game room announces a
+        // departure.
+        if (old != Catalogue::kLobby)
+            sendToRoom(old, "REMOVEGUEST|" + p.name, &session);
+        p.room = room;
+        m_rooms[room].insert(&session);
+        announceEntry(session, &session);
+    }
+    std::string reply = "JOINSUBJECT|" + room;
+    if (room == Catalogue::kLobby) {
+        for (const auto &[k, player] : m_players)
+            reply.append("|").append(entryOf(*player));
+    } else {
+        for (const auto *member : m_rooms[room])
+            reply.append("|").append(entryOf(*member));
+    }
+    session.sendText(reply);
+}
+
+void LobbyServer::onUserInfo(Session &session, std::string_view rest)
+{
+    const auto name = ostrel::ExtractToken(rest, '|');
+    const auto account = lobbyrules::validName(name) ? m_store->find(name) : std::nullopt;
+    if (!account) {
+        session.sendText("ERROR|There is no user named " + shown(name) + ".");
+        return;
+    }
+    session.sendText("USERINFO|" + recordFor(*account, &session).SaveToString());
+}
+
+void LobbyServer::onUserUpdate(Session &session, std::string_view rest)
+{
+    auto &p = session.player;
+    const auto name = ostrel::ExtractToken(rest, '|');
+    if (!ownName(session, name)) {
+        session.sendText("ERROR|You can only change your own profile.");
+        return;
+    }
+    ostrel::TOrvexUser record;
+    try {
+        record.LoadFromString(ostrel::ExtractToken(rest, '|'));
+    } catch (const ostrel::EConvertError &) {
+        session.sendText("ERROR|Your profile could not be read.");
+        return;
+    }
+    for (const auto *field :
+         {&record.FirstName, &record.LastName, &record.City, &record.Country, &record.EMail,
+          &record.HomePage, &record.Comments, &record.ICQ, &record.Gender}) {
+        if (!lobbyrules::validProfileText(*field)) {
+            session.sendText(
+                "ERROR|Profile fields hold up to 255 characters and no control characters.");
+            return;
+        }
+    }
+    auto account = m_store->find(p.name);
+    if (!account)
+        throw std::runtime_error("account " + p.name + " is missing");
+    // Only the profile fields, the hat and the password are the player's to change.
+    std::string hat = account->user.Hat;
+    if (record.Hat != hat) {
+        if (lobbyrules::hatAllowed(record.Hat, account->user.AccountClass))
+            hat = record.Hat;
+        else
+            session.sendText("ERROR|Your account may not wear hat " + shown(record.Hat) + ".");
+    }
+    record.Hat = hat;
+    m_store->updateProfile(p.name, record);
+
+    if (record.Password != p.password) {
+        if (!lobbyrules::validPassword(record.Password)) {
+            session.sendText("ERROR|A password has 1 to 9 characters; yours was not changed.");
+        } else {
+            p.password = record.Password;
+            const auto change = ++p.passwordChange;
+            std::weak_ptr<Session> weak = session.shared_from_this();
+            m_hasher.hash(record.Password, [this, weak, change, name = p.name](std::string hash) {
+                // A later change supersedes this one.
+                if (auto s = weak.lock(); s && s->player.passwordChange != change)
+                    return;
+                try {
+                    if (!hash.empty())
+                        m_store->updatePasswordHash(name, hash);
+                } catch (const std::exception &e) {
+                    log(std::string("password change: ") + e.what());
+                }
+            });
+        }
+    }
+    const bool hatChanged = hat != p.hat;
+    p.hat = hat;
+    if (auto updated = m_store->find(p.name))
+        session.sendText("USERINFO|" + recordFor(*updated, &session).SaveToString());
+    if (hatChanged)
+        announceEntry(session);
+}
+
+void LobbyServer::onSend(Session &session, std::string_view rest)
+{
+    const auto type = ostrel::ExtractToken(rest, '|');
+    const auto &p = session.player;
+    if (type == "CHAT") {
+        if (!refuseWhenSilenced(session))
+            sendToRoom(p.room, "SEND|" + p.name + "|CHAT|" + std::string(rest), &session);
+        return;
+    }
+    if (type == "GHAT") {
+        if (!refuseWhenSilenced(session))
+            broadcast("SEND|" + p.name + "|GHAT|" + std::string(rest));
+        return;
+    }
+    const auto target = ostrel::ExtractToken(rest, '|');
+    if (type == "PMES") {
+        if (refuseWhenSilenced(session))
+            return;
+        auto *to = findPlayer(target);
+        if (!to) {
+            session.sendText("ERROR|" + shown(target) +
+                             " is not online; your message was not delivered.");
+            return;
+        }
+        to->sendText("SEND|" + p.name + "|PMES|" + std::string(rest));
+    } else if (type == "JOIN") {
+        onJoin(session, target, rest);
+    } else if (type == "IPTJ") {
+        onJoinAnswer(session, target, rest, true);
+    } else if (type == "IGNO") {
+        onJoinAnswer(session, target, rest, false);
+    } else if (type == "DATASEND") {
+        onDatasend(session, target, rest);
+    } else {
+        session.sendText("ERROR|Unknown message type \"" + shown(type) + "\".");
+    }
+}
+
+void LobbyServer::onInvite(Session &session, std::string_view rest)
+{
+    const auto target = ostrel::ExtractToken(rest, '|');
+    auto *to = findPlayer(target);
+    if (!to) {
+        session.sendText("ERROR|" + shown(target) +
+                         " is not online; your invitation was not delivered.");
+        return;
+    }
+    to->sendText("SEND|" + session.player.name + "|INVITE|" + std::string(rest));
+}
+
+void LobbyServer::onJoin(Session &session, std::string_view hostName, std::string_view payload)
+{
+    auto *host = findPlayer(hostName);
+    if (!host || host == &session || !host->player.hosting) {
+        session.sendText("ERROR|" + shown(hostName) +
+                         " is not hosting a game, you cannot join them.");
+        return;
+    }
+    host->player.pendingJoins.insert(session.player.key);
+    host->sendText("SEND|" + session.player.name + "|JOIN|" + std::string(payload));
+}
+
+// IPTJ and IGNO: only the answer of a host to a JOIN it received and has not answered.
+void LobbyServer::onJoinAnswer(Session &session, std::string_view requester,
+                               std::string_view payload, bool accepted)
+{
+    auto &host = session.player;
+    const auto requesterKey = lobbyrules::key(requester);
+    if (host.pendingJoins.erase(requesterKey) == 0) {
+        session.sendText("ERROR|" + shown(requester) + " has not asked to join your game.");
+        return;
+    }
+    auto *joiner = findPlayer(requester);
+    if (!joiner) {
+        session.sendText("ERROR|" + shown(requester) + " is no longer online.");
+        return;
+    }
+    if (!accepted) {
+        joiner->sendText("SEND|" + joiner->player.name + "|IGNO|" + host.name);
+        return;
+    }
+    const std::string address =
+        host.assisted ? std::string("ASSISTED") : std::string(ostrel::ExtractToken(payload, '|'));
+    joiner->sendText("SEND|" + host.name + "|IPTJ|" + address);
+    auto &j = joiner->player;
+    if (j.hosting)
+        endGame(*joiner, false);
+    if (!j.joinedHost.empty())
+        leaveJoinedGame(*joiner, false);
+    j.joinedHost = host.key;
+    j.game = host.game;
+    host.joiners.insert(j.key);
+    announceEntry(*joiner);
+}
+
+// Relay bytes pass only between the host of an assisted game and a player in it. Late
+// bytes after the game ended are normal and dropped without a word: an ERROR per relay
+// chunk would bury the user in message boxes.
+void LobbyServer::onDatasend(Session &session, std::string_view peerName, std::string_view payload)
+{
+    auto *peer = findPlayer(peerName);
+    if (!peer)
+        return;
+    const auto &me = session.player;
+    const auto &other = peer->player;
+    const bool joinerToHost = me.joinedHost == other.key && other.hosting && other.assisted &&
+                              other.joiners.count(me.key);
+    const bool hostToJoiner =
+        me.hosting && me.assisted && me.joiners.count(other.key) && other.joinedHost == me.key;
+    if (!joinerToHost && !hostToJoiner)
+        return;
+    std::string line = "DATASEND|";
+    line.reserve(line.size() + me.name.size() + 1 + payload.size());
+    line.append(me.name).append("|").append(payload);
+    peer->sendText(line);
+}
+
+void LobbyServer::onAddGame(Session &session, std::string_view rest, bool assisted)
+{
+    auto &p = session.player;
+    const auto entry = ostrel::ExtractToken(rest, '|');
+    const std::string prefix = p.name + " - ";
+    if (entry.substr(0, prefix.size()) != prefix) {
+        session.sendText("ERROR|A game is announced as \"" + p.name + " - \" and its room.");
+        return;
+    }
+    const std::string label(entry.substr(prefix.size()));
+    if (!m_catalogue.isGameRoom(label)) {
+        session.sendText("ERROR|There is no game room named " + shown(label) + ".");
+        return;
+    }
+    if (!p.joinedHost.empty())
+        leaveJoinedGame(session, false);
+    if (p.hosting)
+        endGame(session, false);
+    p.hosting = true;
+    p.assisted = assisted;
+    p.gamePrivate = false;
+    p.gameLabel = label;
+    p.game = prefix + label;
+    ++m_hostedGames;
+    announceEntry(session);
+}
+
+void LobbyServer::onDeleteGame(Session &session, std::string_view rest)
+{
+    const auto name = ostrel::ExtractToken(rest, '|');
+    if (!ownName(session, name)) {
+        session.sendText("ERROR|You can only end your own game.");
+        return;
+    }
+    auto &p = session.player;
+    if (p.hosting)
+        endGame(session, true);
+    else if (!p.joinedHost.empty())
+        leaveJoinedGame(session, true);
+}
+
+void LobbyServer::onPrivate(Session &session, std::string_view rest)
+{
+    const auto name = ostrel::ExtractToken(rest, '|');
+    auto &p = session.player;
+    if (!ownName(session, name) || !p.hosting) {
+        session.sendText("ERROR|You are not hosting a game to make private.");
+        return;
+    }
+    if (p.gamePrivate)
+        return;
+    p.gamePrivate = true;
+    p.game = "P*" + p.game;
+    announceEntry(session);
+    // The players in it carry the host's entry; hide theirs too, or their entries would
+    // keep the game listed.
+    for (const auto &key : p.joiners) {
+        if (auto it = m_players.find(key); it != m_players.end()) {
+            it->second->player.game = p.game;
+            announceEntry(*it->second);
+        }
+    }
+}
+
+// The host's game is over: everyone learns which entry ended, its players are out of it,
+// relayed connections are told to close, and join requests still waiting are refused.
+void LobbyServer::endGame(Session &host, bool announceHost)
+{
+    auto &p = host.player;
+    if (!p.hosting)
+        return;
+    const std::string entry = p.name + " - " + p.gameLabel;
+    broadcast("DELETEGAME|" + entry);
+    for (const auto &key : p.joiners) {
+        auto it = m_players.find(key);
+        if (it == m_players.end())
+            continue;
+        auto &j = it->second->player;
+        if (j.joinedHost != p.key)
+            continue;
+        j.joinedHost.clear();
+        j.game.clear();
+        if (p.assisted)
+            it->second->sendText("DATASEND|" + p.name + "|CLOSE");
+        announceEntry(*it->second);
+    }
+    for (const auto &key : p.pendingJoins)
+        if (auto it = m_players.find(key); it != m_players.end())
+            it->second->sendText("ERROR|The game of " + p.name +
+                                 " has ended, you cannot join them.");
+    p.joiners.clear();
+    p.pendingJoins.clear();
+    p.hosting = false;
+    p.assisted = false;
+    p.gamePrivate = false;
+    p.gameLabel.clear();
+    p.game.clear();
+    if (m_hostedGames > 0)
+        --m_hostedGames;
+    if (announceHost)
+        announceEntry(host);
+}
+
+void LobbyServer::leaveJoinedGame(Session &joiner, bool announce)
+{
+    auto &j = joiner.player;
+    if (auto it = m_players.find(j.joinedHost); it != m_players.end()) {
+        auto &h = it->second->player;
+        h.joiners.erase(j.key);
+        // The host's relay connection for this player would otherwise wait forever.
+        if (h.assisted)
+            it->second->sendText("DATASEND|" + j.name + "|CLOSE");
+    }
+    j.joinedHost.clear();
+    j.game.clear();
+    if (announce)
+        announceEntry(joiner);
+}
+
+void LobbyServer::onAdmin(Session &session, std::string_view rest)
+{
+    ostrel::ExtractToken(rest, '|'); // the fixed client field
+    const auto name = ostrel::ExtractToken(rest, '|');
+    const auto order = ostrel::ExtractToken(rest, '|');
+    const auto target = ostrel::ExtractToken(rest, '|');
+    const auto minutesText = ostrel::ExtractToken(rest, '|');
+    auto &p = session.player;
+    // The class is read afresh so that set-class takes effect without a new login.
+    const auto myClass = m_store->accountClass(p.name).value_or("");
+    if (!ownName(session, name) || !lobbyrules::isModerator(myClass)) {
+        session.sendText("ERROR|Only moderators can do that.");
+        return;
+    }
+    if (order == "REBOOT") {
+        log(p.name + " restarts the server");
+        broadcast("SHOUT|rebootnow");
+        restartListener();
+        return;
+    }
+    if (order != "SILENCE" && order != "UNSILENCE" && order != "BOOT") {
+        session.sendText("ERROR|Unknown moderation order \"" + shown(order) + "\".");
+        return;
+    }
+    const auto account = lobbyrules::validName(target) ? m_store->find(target) : std::nullopt;
+    if (!account) {
+        session.sendText("ERROR|There is no user named " + shown(target) + ".");
+        return;
+    }
+    if (account->user.AccountClass == "H" && myClass != "H") {
+        session.sendText("ERROR|Only an administrator can do that to an administrator.");
+        return;
+    }
+    auto *online = findPlayer(target);
+    const std::string &targetName = account->user.UserName;
+    if (order == "SILENCE") {
+        const auto minutes = ostrel::ParseInt32(minutesText);
+        if (!minutes || *minutes < 1 || *minutes > 10080) {
+            session.sendText("ERROR|A silence lasts from 1 to 10080 minutes.");
+            return;
+        }
+        const auto until = lobbyrules::unixNow() + std::int64_t{*minutes} * 60;
+        m_store->setSilenceUntil(targetName, until);
+        log(p.name + " silences " + targetName + " for " + std::to_string(*minutes) + " minutes");
+        if (online) {
+            online->player.silenceUntil = until;
+            online->sendText("ERROR|A moderator has silenced you for " + std::to_string(*minutes) +
+                             " minutes.");
+        }
+    } else if (order == "UNSILENCE") {
+        m_store->setSilenceUntil(targetName, 0);
+        log(p.name + " lifts the silence of " + targetName);
+        if (online) {
+            online->player.silenceUntil = 0;
+            online->sendText("ERROR|A moderator has lifted your silence.");
+        }
+    } else {
+        if (!online) {
+            session.sendText("ERROR|" + targetName + " is not online.");
+            return;
+        }
+        log(p.name + " boots " + targetName);
+        online->sendText("ERROR|A moderator has removed you from the server.");
+        logoff(*online, "booted by " + p.name);
+        online->closeAfterFlush("booted by " + p.name);
+    }
+}

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+// Small rules shared by the server's handlers, free of any state.
+namespace lobbyrules {
+
+// Player keys: names compare without regard to letter case.
+std::string key(std::string_view name);
+// 1 to 15 letters, digits, "_" or "~".
+bool validName(std::string_view name);
+// 1 to 9 characters; no control characters and none of the record's separators.
+bool validPassword(std::string_view password);
+// A profile field: bounded, and free of control characters and separators that would
+// break the record or the line it travels in.
+bool validProfileText(std::string_view text);
+// Hat numbers run from 1 to 198; hat 3 needs class "S", hat 4 class "T" or "H".
+bool hatAllowed(std::string_view hat, std::string_view accountClass);
+bool isModerator(std::string_view accountClass);
+// Days since 30 December 1899, the record's date form.
+double recordDateNow();
+std::int64_t unixNow();
+
+} // namespace lobbyrules

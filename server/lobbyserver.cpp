@@ -1,0 +1,676 @@
+#include "lobbyserver.h"
+
+#include "lobbyrules.h"
+#include "orvexutils.h"
+
+#include <asio/ip/address.hpp>
+#include <asio/ip/tcp.hpp>
+#include <asio/post.hpp>
+
+#include <cinttypes>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+
+namespace {
+
+// Logins waiting for the hashing pool beyond this are refused: a burst of logins must
+// not queue minutes of work or memory.
+constexpr std::size_t kMaxPendingHashes = 256;
+// A connection gets this long (or three ping intervals, if longer) to log in.
+constexpr std::chrono::seconds kLoginTime{30};
+// A client silent for this many ping intervals is gone.
+constexpr int kSilentIntervals = 3;
+// How long a stopping server waits for clients to take their last lines.
+constexpr std::chrono::milliseconds kStopGrace{2500};
+
+std::string endpointText(const asio::ip::tcp::endpoint &endpoint)
+{
+    const auto address = endpoint.address();
+    const std::string host =
+        address.is_v6() ? "[" + address.to_string() + "]" : address.to_string();
+    return host + ":" + std::to_string(endpoint.port());
+}
+
+std::string fnvHex(std::string_view text)
+{
+    std::uint64_t hash = 14695981039346656037ull;
+    for (const char c : text) {
+        hash ^= static_cast<unsigned char>(c);
+        hash *= 1099511628211ull;
+    }
+    char out[17];
+    std::snprintf(out, sizeof out, "%016" PRIx64, hash);
+    return out;
+}
+
+} // namespace
+
+LobbyServer::LobbyServer(asio::io_context &io, const ServerOptions &options, Catalogue catalogue,
+                         std::unique_ptr<AccountStore> store)
+    : m_io(io), m_options(options), m_catalogue(std::move(catalogue)), m_store(std::move(store)),
+      m_hasher(io), m_acceptor(io), m_tick(io), m_acceptRetry(io), m_stopTimer(io),
+      m_signals(io, SIGTERM, SIGINT, SIGHUP), m_startedAt(Clock::now())
+{
+    m_accountCount = m_store->count();
+    for (const auto &room : m_catalogue.rooms())
+        m_rooms[room];
+    reloadNews(false);
+}
+
+LobbyServer::~LobbyServer() = default;
+
+void LobbyServer::log(const std::string &text) const
+{
+    std::fprintf(stderr, "ostrel-lobby-server: %s\n", text.c_str());
+}
+
+void LobbyServer::start()
+{
+    asio::ip::address address;
+    std::error_code error;
+    address = asio::ip::make_address(m_options.listenHost, error);
+    if (error) {
+        asio::ip::tcp::resolver resolver(m_io);
+        const auto results =
+            resolver.resolve(m_options.listenHost, std::to_string(m_options.listenPort));
+        if (results.empty())
+            throw std::runtime_error("cannot resolve " + m_options.listenHost);
+        address = results.begin()->endpoint().address();
+    }
+    m_endpoint = asio::ip::tcp::endpoint(address, m_options.listenPort);
+    openAcceptor();
+    // Later restarts reuse the port we got, also when the operator asked for port 0.
+    m_endpoint = m_acceptor.local_endpoint();
+    std::cout << "listening on " << endpointText(m_endpoint) << std::endl;
+    log("listening on " + endpointText(m_endpoint));
+    accept();
+    scheduleTick();
+    waitSignals();
+}
+
+void LobbyServer::openAcceptor()
+{
+    m_acceptor.open(m_endpoint.protocol());
+    m_acceptor.set_option(asio::ip::tcp::acceptor::reuse_address(true));
+    m_acceptor.bind(m_endpoint);
+    m_acceptor.listen(asio::socket_base::max_listen_connections);
+}
+
+void LobbyServer::accept()
+{
+    m_acceptor.async_accept([this](const std::error_code &error, asio::ip::tcp::socket socket) {
+        if (error == asio::error::operation_aborted || !m_acceptor.is_open())
+            return;
+        if (error) {
+            // Out of descriptors, typically: wait a moment instead of spinning.
+            log("accept failed: " + error.message());
+            m_acceptRetry.expires_after(std::chrono::milliseconds(200));
+            m_acceptRetry.async_wait([this](const std::error_code &e) {
+                if (!e && m_acceptor.is_open())
+                    accept();
+            });
+            return;
+        }
+        std::error_code peerError;
+        const auto peer = socket.remote_endpoint(peerError);
+        const std::string address = peerError ? "?" : peer.address().to_string();
+        const auto id = m_nextId++;
+        auto session = std::make_shared<Session>(std::move(socket), *this, id, address);
+        m_sessions.emplace(id, session);
+        log("connect #" + std::to_string(id) + " from " +
+            (peerError ? address : endpointText(peer)));
+        session->start();
+        accept();
+    });
+}
+
+void LobbyServer::scheduleTick()
+{
+    m_tick.expires_after(m_options.pingInterval);
+    m_tick.async_wait([this](const std::error_code &error) {
+        if (!error && !m_stopping)
+            tick();
+    });
+}
+
+void LobbyServer::tick()
+{
+    const auto now = Clock::now();
+    const auto silentLimit = m_options.pingInterval * kSilentIntervals;
+    const auto loginLimit = std::max<Clock::duration>(kLoginTime, silentLimit);
+    const auto ping = ClientSession::makeLine("PING|");
+    for (auto &[id, session] : m_sessions) {
+        if (session->closing())
+            continue;
+        if (!session->player.loggedIn && !session->player.loginPending &&
+            now - session->connectedAt() > loginLimit) {
+            session->sendText("ERROR|No login arrived in time.");
+            session->closeAfterFlush("no login");
+        } else if (now - session->lastHeard() > silentLimit) {
+            session->sendText("ERROR|No answer from your lobby for too long: disconnected.");
+            session->closeAfterFlush("silent for " + std::to_string(kSilentIntervals) +
+                                     " ping intervals");
+        } else {
+            session->send(ping);
+        }
+    }
+    m_throttle.prune(now);
+    scheduleTick();
+}
+
+void LobbyServer::waitSignals()
+{
+    m_signals.async_wait([this](const std::error_code &error, int signal) {
+        if (error)
+            return;
+        if (signal == SIGHUP) {
+            log("SIGHUP: rereading the news");
+            reloadNews(true);
+            waitSignals();
+            return;
+        }
+        shutdown(signal == SIGTERM ? "SIGTERM" : "SIGINT");
+    });
+}
+
+void LobbyServer::shutdown(const std::string &why)
+{
+    if (m_stopping)
+        return;
+    m_stopping = true;
+    log("shutting down (" + why + ")");
+    std::error_code ignored;
+    m_acceptor.close(ignored);
+    m_acceptRetry.cancel();
+    m_tick.cancel();
+    m_signals.cancel();
+    broadcast("SHOUT|rebootnow");
+    dropEveryone("server shutting down");
+    if (m_sessions.empty()) {
+        m_io.stop();
+        return;
+    }
+    m_stopTimer.expires_after(kStopGrace);
+    m_stopTimer.async_wait([this](const std::error_code &) { m_io.stop(); });
+}
+
+void LobbyServer::restartListener()
+{
+    log("restarting the listener");
+    std::error_code ignored;
+    m_acceptor.close(ignored);
+    m_acceptRetry.cancel();
+    dropEveryone("server restart");
+    // Give the old acceptor's aborted accept a turn before the new one starts.
+    asio::post(m_io, [this]() {
+        if (m_stopping)
+            return;
+        try {
+            openAcceptor();
+            log("listening again on " + endpointText(m_endpoint));
+            accept();
+        } catch (const std::exception &e) {
+            log(std::string("cannot listen again: ") + e.what());
+            shutdown("listener lost");
+        }
+    });
+}
+
+// Everyone goes at once (shutdown, restart): the departures are not announced one by
+// one, which would cost a message to every remaining client per departure.
+void LobbyServer::dropEveryone(const std::string &why)
+{
+    for (auto &[id, session] : m_sessions) {
+        auto &p = session->player;
+        if (p.loggedIn) {
+            const auto minutes =
+                std::chrono::duration_cast<std::chrono::minutes>(Clock::now() - p.loginTime)
+                    .count();
+            try {
+                if (minutes > 0)
+                    m_store->addMinutesPlayed(p.name, static_cast<std::int32_t>(minutes));
+            } catch (const std::exception &e) {
+                log(e.what());
+            }
+            log("logout " + p.name + " #" + std::to_string(id) + ": " + why);
+        }
+        session->player = ClientSession::Player{};
+        session->closeAfterFlush(why);
+    }
+    m_players.clear();
+    for (auto &[room, members] : m_rooms)
+        members.clear();
+    m_hostedGames = 0;
+}
+
+void LobbyServer::reloadNews(bool announce)
+{
+    if (!m_options.newsFile)
+        return;
+    std::ifstream in(*m_options.newsFile, std::ios::binary);
+    if (!in) {
+        log("cannot read the news file " + *m_options.newsFile + "; no news");
+        m_newsId.clear();
+        m_newsText.clear();
+        return;
+    }
+    std::ostringstream raw;
+    raw << in.rdbuf();
+    std::string_view text = raw.view();
+    std::string joined;
+    std::string pendingBreaks;
+    while (!text.empty()) {
+        std::string line(ostrel::ExtractToken(text, '\n'));
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        // A byte that scrambles to a line feed would cut the line at the client.
+        for (auto &c : line)
+            if (c == '\x15')
+                c = ' ';
+        if (line.empty()) {
+            if (!joined.empty())
+                pendingBreaks += "/r/";
+            continue;
+        }
+        if (!joined.empty())
+            joined += pendingBreaks + "/r/";
+        pendingBreaks.clear();
+        joined += line;
+    }
+    const std::string id = joined.empty() ? std::string() : fnvHex(joined);
+    const bool changed = id != m_newsId;
+    m_newsId = id;
+    m_newsText = std::move(joined);
+    if (announce && changed && !m_newsText.empty())
+        broadcast("NEWS|" + m_newsId + "|" + m_newsText);
+}
+
+LobbyServer::Session *LobbyServer::findPlayer(std::string_view name) const
+{
+    const auto it = m_players.find(lobbyrules::key(name));
+    return it == m_players.end() ? nullptr : it->second;
+}
+
+std::string LobbyServer::entryOf(const Session &session) const
+{
+    const auto &p = session.player;
+    std::string entry;
+    entry.reserve(p.name.size() + p.hat.size() + p.room.size() + p.game.size() + 3);
+    entry.append(p.name).append("+").append(p.hat).append("+").append(p.room).append("+");
+    entry.append(p.game);
+    return entry;
+}
+
+void LobbyServer::broadcastLine(const ClientSession::Line &line, const Session *except)
+{
+    for (auto &[key, player] : m_players)
+        if (player != except)
+            player->send(line);
+}
+
+void LobbyServer::broadcast(std::string_view plain, const Session *except)
+{
+    if (!m_players.empty())
+        broadcastLine(ClientSession::makeLine(plain), except);
+}
+
+void LobbyServer::sendToRoom(const std::string &room, std::string_view plain, const Session *except)
+{
+    const auto it = m_rooms.find(room);
+    if (it == m_rooms.end() || it->second.empty())
+        return;
+    const auto line = ClientSession::makeLine(plain);
+    for (auto *member : it->second)
+        if (member != except)
+            member->send(line);
+}
+
+void LobbyServer::announceEntry(const Session &session, const Session *except)
+{
+    broadcast("ADDGUEST|" + entryOf(session), except);
+}
+
+std::int32_t LobbyServer::silencedMinutes(const Session &session) const
+{
+    const auto left = session.player.silenceUntil - lobbyrules::unixNow();
+    if (left <= 0)
+        return 0;
+    return static_cast<std::int32_t>((left + 59) / 60);
+}
+
+std::string LobbyServer::serverStats() const
+{
+    const double hours = std::chrono::duration<double>(Clock::now() - m_startedAt).count() / 3600.0;
+    const double seconds = std::max(1.0, hours * 3600.0);
+    char reals[64];
+    std::snprintf(reals, sizeof reals, "%.2f`%.2f", hours,
+                  static_cast<double>(m_linesHandled) / seconds);
+    // Players online, rooms, games hosted, accounts, logins since start, peak online,
+    // hours up, lines handled per second.
+    return "SERVERSTATS|" + std::to_string(m_players.size()) + "`" +
+           std::to_string(m_catalogue.rooms().size()) + "`" + std::to_string(m_hostedGames) + "`" +
+           std::to_string(m_accountCount) + "`" + std::to_string(m_loginsSinceStart) + "`" +
+           std::to_string(m_peakOnline) + "`" + reals;
+}
+
+void LobbyServer::sessionClosed(Session &session, const std::string &reason)
+{
+    if (session.player.loggedIn)
+        logoff(session, reason);
+    log("disconnect #" + std::to_string(session.id()) + ": " + reason);
+    m_sessions.erase(session.id());
+    if (m_stopping && m_sessions.empty()) {
+        m_stopTimer.cancel();
+        m_io.stop();
+    }
+}
+
+// The player leaves the lobby (disconnect, boot, or a newer login of the same account).
+void LobbyServer::logoff(Session &session, const std::string &why)
+{
+    auto &p = session.player;
+    if (!p.loggedIn)
+        return;
+    if (p.hosting)
+        endGame(session, false);
+    if (!p.joinedHost.empty())
+        leaveJoinedGame(session, false);
+    auto &members = m_rooms[p.room];
+    members.erase(&session);
+    if (p.room != Catalogue::kLobby)
+        sendToRoom(p.room, "REMOVEGUEST|" + p.name, &session);
+    m_players.erase(p.key);
+    const auto minutes =
+        std::chrono::duration_cast<std::chrono::minutes>(Clock::now() - p.loginTime).count();
+    try {
+        if (minutes > 0)
+            m_store->addMinutesPlayed(p.name, static_cast<std::int32_t>(minutes));
+    } catch (const std::exception &e) {
+        log(e.what());
+    }
+    broadcast("GREMOVEGUEST|" + p.name, &session);
+    log("logout " + p.name + " #" + std::to_string(session.id()) + ": " + why);
+    p = ClientSession::Player{};
+}
+
+void LobbyServer::handleLine(Session &session, const std::string &line)
+{
+    ++m_linesHandled;
+    std::string_view rest = line;
+    const auto keyword = ostrel::ExtractToken(rest, '|');
+    try {
+        if (keyword == "PING")
+            return;
+        if (keyword == "LOGIN") {
+            onLogin(session, rest);
+            return;
+        }
+        if (keyword == "LOGINNEW") {
+            onLoginNew(session, rest);
+            return;
+        }
+        if (!session.player.loggedIn) {
+            session.sendText("ERROR|Please log in first.");
+            return;
+        }
+        if (keyword == "SEND")
+            onSend(session, rest);
+        else if (keyword == "JOINSUBJECT")
+            onJoinSubject(session, rest);
+        else if (keyword == "USERINFO")
+            onUserInfo(session, rest);
+        else if (keyword == "USERUPDATE")
+            onUserUpdate(session, rest);
+        else if (keyword == "INVITE")
+            onInvite(session, rest);
+        else if (keyword == "ADDGAME")
+            onAddGame(session, rest, false);
+        else if (keyword == "ADDASSISTED")
+            onAddGame(session, rest, true);
+        else if (keyword == "DELETEGAME")
+            onDeleteGame(session, rest);
+        else if (keyword == "PRIVATE")
+            onPrivate(session, rest);
+        else if (keyword == "HADMIN")
+            onAdmin(session, rest);
+        else
+            session.sendText("ERROR|Unknown command \"" + std::string(keyword.substr(0, 40)) +
+                             "\".");
+    } catch (const std::exception &e) {
+        // A failed database write or similar: the client hears of it, the server goes on.
+        log("#" + std::to_string(session.id()) + " " + std::string(keyword.substr(0, 40)) + ": " +
+            e.what());
+        session.sendText("ERROR|The server could not complete that request.");
+    }
+}
+
+void LobbyServer::loginFailed(Session &session, const std::string &text, bool countsAsFailure)
+{
+    if (countsAsFailure)
+        m_throttle.recordFailure(session.address(), Clock::now());
+    log("login failed #" + std::to_string(session.id()) + ": " + text);
+    session.sendText("LOGIN|FAILED|" + text);
+}
+
+void LobbyServer::onLogin(Session &session, std::string_view rest)
+{
+    auto &p = session.player;
+    if (p.loggedIn) {
+        session.sendText("ERROR|You are already logged in.");
+        return;
+    }
+    if (p.loginPending)
+        return;
+    const std::string name(ostrel::ExtractToken(rest, '|'));
+    ostrel::ExtractToken(rest, '|'); // the fixed client field
+    const std::string password(ostrel::ExtractToken(rest, '|'));
+    if (const auto wait = m_throttle.waitSeconds(session.address(), Clock::now())) {
+        loginFailed(session,
+                    "Too many failed logins from your address. Please try again in " +
+                        std::to_string(wait) + " seconds.",
+                    false);
+        return;
+    }
+    if (m_hasher.pending() >= kMaxPendingHashes) {
+        loginFailed(session, "The server is busy. Please try again in a moment.", false);
+        return;
+    }
+    const std::string badLogin = "Unknown user ID or wrong password.";
+    if (!lobbyrules::validName(name) || !lobbyrules::validPassword(password)) {
+        loginFailed(session, badLogin, true);
+        return;
+    }
+    const auto account = m_store->find(name);
+    if (!account) {
+        loginFailed(session, badLogin, true);
+        return;
+    }
+    p.loginPending = true;
+    std::weak_ptr<Session> weak = session.shared_from_this();
+    m_hasher.verify(account->passwordHash, password,
+                    [this, weak, name = account->user.UserName, password, badLogin](bool ok) {
+                        auto s = weak.lock();
+                        if (!s || s->closing() || m_stopping)
+                            return;
+                        s->player.loginPending = false;
+                        try {
+                            if (ok)
+                                completeLogin(*s, name, password);
+                            else
+                                loginFailed(*s, badLogin, true);
+                        } catch (const std::exception &e) {
+                            log(std::string("login: ") + e.what());
+                            loginFailed(*s, "The server could not log you in.", false);
+                        }
+                    });
+}
+
+void LobbyServer::onLoginNew(Session &session, std::string_view rest)
+{
+    auto &p = session.player;
+    if (p.loggedIn) {
+        session.sendText("ERROR|You are already logged in.");
+        return;
+    }
+    if (p.loginPending)
+        return;
+    const std::string name(ostrel::ExtractToken(rest, '|'));
+    ostrel::ExtractToken(rest, '|');
+    ostrel::TOrvexUser record;
+    try {
+        record.LoadFromString(rest);
+    } catch (const ostrel::EConvertError &) {
+        loginFailed(session, "The new account's details could not be read.", false);
+        return;
+    }
+    if (const auto wait = m_throttle.waitSeconds(session.address(), Clock::now())) {
+        loginFailed(session,
+                    "Too many failed logins from your address. Please try again in " +
+                        std::to_string(wait) + " seconds.",
+                    false);
+        return;
+    }
+    if (m_hasher.pending() >= kMaxPendingHashes) {
+        loginFailed(session, "The server is busy. Please try again in a moment.", false);
+        return;
+    }
+    if (!lobbyrules::validName(name)) {
+        loginFailed(session, "A user ID has 1 to 15 characters: letters, digits, \"_\" or \"~\".",
+                    false);
+        return;
+    }
+    if (!lobbyrules::validPassword(record.Password)) {
+        loginFailed(session, "A password has 1 to 9 characters.", false);
+        return;
+    }
+    for (const auto *field :
+         {&record.FirstName, &record.LastName, &record.City, &record.Country, &record.EMail,
+          &record.HomePage, &record.Comments, &record.ICQ, &record.Gender}) {
+        if (!lobbyrules::validProfileText(*field)) {
+            loginFailed(session,
+                        "Profile fields hold up to 255 characters and no control characters.",
+                        false);
+            return;
+        }
+    }
+    if (m_store->find(name)) {
+        loginFailed(session, "The user ID " + name + " is taken. Please choose another.", false);
+        return;
+    }
+    AccountRecord account;
+    auto &u = account.user;
+    u.UserName = name;
+    u.FirstName = record.FirstName;
+    u.LastName = record.LastName;
+    u.City = record.City;
+    u.Country = record.Country;
+    u.EMail = record.EMail;
+    u.HomePage = record.HomePage;
+    u.Comments = record.Comments;
+    u.ICQ = record.ICQ;
+    u.Gender = record.Gender;
+    u.AccountClass = ostrel::TOrvexUser::kDefaultAccountClass;
+    u.Hat = lobbyrules::hatAllowed(record.Hat, u.AccountClass) ? record.Hat : "1";
+    u.MemberSince = lobbyrules::recordDateNow();
+    p.loginPending = true;
+    std::weak_ptr<Session> weak = session.shared_from_this();
+    const std::string password = record.Password;
+    m_hasher.hash(password,
+                  [this, weak, account = std::move(account), password](std::string hash) mutable {
+                      auto s = weak.lock();
+                      if (!s || s->closing() || m_stopping)
+                          return;
+                      s->player.loginPending = false;
+                      try {
+                          if (hash.empty()) {
+                              loginFailed(*s, "The server could not create the account.", false);
+                              return;
+                          }
+                          account.passwordHash = std::move(hash);
+                          if (!m_store->insert(account)) {
+                              loginFailed(*s,
+                                          "The user ID " + account.user.UserName +
+                                              " is taken. Please choose another.",
+                                          false);
+                              return;
+                          }
+                          ++m_accountCount;
+                          log("account created: " + account.user.UserName);
+                          s->sendText("NEWSUCCESS|Account " + account.user.UserName + " created.");
+                          completeLogin(*s, account.user.UserName, password);
+                      } catch (const std::exception &e) {
+                          log(std::string("account creation: ") + e.what());
+                          loginFailed(*s, "The server could not create the account.", false);
+                      }
+                  });
+}
+
+ostrel::TOrvexUser LobbyServer::recordFor(const AccountRecord &account, const Session *viewer) const
+{
+    ostrel::TOrvexUser record = account.user;
+    record.Password.clear();
+    std::int64_t silenceUntil = account.silenceUntil;
+    if (const auto *online = findPlayer(account.user.UserName))
+        silenceUntil = online->player.silenceUntil;
+    if (viewer && viewer->player.key == lobbyrules::key(account.user.UserName))
+        record.Password = viewer->player.password;
+    const auto left = silenceUntil - lobbyrules::unixNow();
+    record.SilenceLeft = left > 0 ? static_cast<std::int32_t>((left + 59) / 60) : 0;
+    return record;
+}
+
+void LobbyServer::completeLogin(Session &session, const std::string &name,
+                                const std::string &password)
+{
+    const double now = lobbyrules::recordDateNow();
+    m_store->recordLogin(name, now);
+    const auto account = m_store->find(name);
+    if (!account)
+        throw std::runtime_error("account " + name + " vanished during login");
+    const std::string key = lobbyrules::key(name);
+
+    // A second login ends the older session of the same account.
+    if (auto *older = findPlayer(name); older && older != &session) {
+        older->sendText("ERROR|You have been logged off: your account logged in elsewhere.");
+        logoff(*older, "logged in elsewhere");
+        older->closeAfterFlush("replaced by a newer login");
+    }
+
+    auto &p = session.player;
+    p = ClientSession::Player{};
+    p.loggedIn = true;
+    p.name = account->user.UserName;
+    p.key = key;
+    p.password = password;
+    p.hat = lobbyrules::hatAllowed(account->user.Hat, account->user.AccountClass)
+                ? account->user.Hat
+                : "1";
+    p.room = Catalogue::kLobby;
+    p.silenceUntil = account->silenceUntil;
+    p.loginTime = Clock::now();
+    m_players[key] = &session;
+    m_rooms[p.room].insert(&session);
+    ++m_loginsSinceStart;
+    m_peakOnline = std::max(m_peakOnline, m_players.size());
+    m_throttle.prune(Clock::now());
+    log("login " + p.name + " #" + std::to_string(session.id()));
+
+    ostrel::TOrvexUser record = recordFor(*account, &session);
+    session.sendText("LOGIN|SUCCESS|" + record.SaveToString());
+    std::string subjects = "SUBJECTS";
+    for (const auto &room : m_catalogue.rooms())
+        subjects.append("|").append(room);
+    session.sendText(subjects);
+    session.sendText("GAMES|" + m_catalogue.gamesText());
+    if (!m_newsText.empty())
+        session.sendText("NEWS|" + m_newsId + "|" + m_newsText);
+    session.sendText(serverStats());
+    std::string everyone = "JOINSUBJECT|";
+    everyone.append(Catalogue::kLobby);
+    for (const auto &[k, player] : m_players)
+        everyone.append("|").append(entryOf(*player));
+    session.sendText(everyone);
+    announceEntry(session, &session);
+}

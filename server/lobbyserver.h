@@ -1,0 +1,129 @@
+#pragma once
+
+#include "accountstore.h"
+#include "catalogue.h"
+#include "clientsession.h"
+#include "loginthrottle.h"
+#include "passwordhasher.h"
+#include "serveroptions.h"
+
+#include <asio/io_context.hpp>
+#include <asio/ip/tcp.hpp>
+#include <asio/signal_set.hpp>
+#include <asio/steady_timer.hpp>
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+
+// The lobby: accepts clients, logs them in against the account store, keeps who is where
+// (rooms, hosted and joined games), routes their messages and enforces the rules of who
+// may send what. One io_context on one thread runs all of it; only password hashing runs
+// elsewhere (PasswordHasher).
+class LobbyServer
+{
+public:
+    LobbyServer(asio::io_context &io, const ServerOptions &options, Catalogue catalogue,
+                std::unique_ptr<AccountStore> store);
+    ~LobbyServer();
+
+    // Binds, prints "listening on HOST:PORT" to standard output and starts accepting.
+    // Throws std::system_error when the address cannot be bound.
+    void start();
+
+    // Session callbacks.
+    void handleLine(ClientSession &session, const std::string &line);
+    void sessionClosed(ClientSession &session, const std::string &reason);
+    const ClientSession::Limits &limits() const { return m_limits; }
+    std::array<char, 64 * 1024> &readBuffer() { return m_readBuffer; }
+
+private:
+    using Clock = std::chrono::steady_clock;
+    using Session = ClientSession;
+
+    // Lifecycle (lobbyserver.cpp)
+    void openAcceptor();
+    void accept();
+    void scheduleTick();
+    void tick();
+    void waitSignals();
+    void shutdown(const std::string &why);
+    void restartListener();
+    void dropEveryone(const std::string &why);
+    void reloadNews(bool announce);
+    void log(const std::string &text) const;
+
+    // Presence and delivery (lobbyserver.cpp)
+    Session *findPlayer(std::string_view name) const;
+    std::string entryOf(const Session &session) const;
+    void broadcast(std::string_view plain, const Session *except = nullptr);
+    void broadcastLine(const ClientSession::Line &line, const Session *except = nullptr);
+    void sendToRoom(const std::string &room, std::string_view plain, const Session *except);
+    void announceEntry(const Session &session, const Session *except = nullptr);
+    void logoff(Session &session, const std::string &why);
+    std::string serverStats() const;
+    std::int32_t silencedMinutes(const Session &session) const;
+
+    // Accounts and login (lobbyserver.cpp)
+    void onLogin(Session &session, std::string_view rest);
+    void onLoginNew(Session &session, std::string_view rest);
+    void loginFailed(Session &session, const std::string &text, bool countsAsFailure);
+    void completeLogin(Session &session, const std::string &name, const std::string &password);
+    ostrel::TOrvexUser recordFor(const AccountRecord &account, const Session *viewer) const;
+
+    // Commands (lobbycommands.cpp)
+    void onJoinSubject(Session &session, std::string_view rest);
+    void onUserInfo(Session &session, std::string_view rest);
+    void onUserUpdate(Session &session, std::string_view rest);
+    void onSend(Session &session, std::string_view rest);
+    void onInvite(Session &session, std::string_view rest);
+    void onAddGame(Session &session, std::string_view rest, bool assisted);
+    void onDeleteGame(Session &session, std::string_view rest);
+    void onPrivate(Session &session, std::string_view rest);
+    void onAdmin(Session &session, std::string_view rest);
+    void onJoin(Session &session, std::string_view host, std::string_view payload);
+    void onJoinAnswer(Session &session, std::string_view requester, std::string_view payload,
+                      bool accepted);
+    void onDatasend(Session &session, std::string_view peer, std::string_view payload);
+    void endGame(Session &host, bool announceHost);
+    void leaveJoinedGame(Session &joiner, bool announce);
+    bool ownName(const Session &session, std::string_view name) const;
+    bool refuseWhenSilenced(Session &session);
+
+    asio::io_context &m_io;
+    ServerOptions m_options;
+    Catalogue m_catalogue;
+    std::unique_ptr<AccountStore> m_store;
+    PasswordHasher m_hasher;
+    LoginThrottle m_throttle;
+    ClientSession::Limits m_limits;
+    asio::ip::tcp::acceptor m_acceptor;
+    asio::ip::tcp::endpoint m_endpoint;
+    asio::steady_timer m_tick;
+    asio::steady_timer m_acceptRetry;
+    asio::steady_timer m_stopTimer;
+    asio::signal_set m_signals;
+    std::array<char, 64 * 1024> m_readBuffer{};
+
+    std::unordered_map<std::uint64_t, std::shared_ptr<Session>> m_sessions;
+    std::unordered_map<std::string, Session *> m_players; // by key
+    std::unordered_map<std::string, std::unordered_set<Session *>> m_rooms;
+    std::uint64_t m_nextId = 1;
+    bool m_stopping = false;
+
+    std::string m_newsId;
+    std::string m_newsText;
+
+    // Figures for SERVERSTATS.
+    Clock::time_point m_startedAt;
+    std::int64_t m_accountCount = 0;
+    std::int64_t m_loginsSinceStart = 0;
+    std::size_t m_peakOnline = 0;
+    std::size_t m_hostedGames = 0;
+    std::uint64_t m_linesHandled = 0;
+};

@@ -1,0 +1,113 @@
+#include "serveroptions.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <stdexcept>
+
+namespace {
+
+void parseListen(const std::string &text, ServerOptions &options)
+{
+    const auto colon = text.rfind(':');
+    if (colon == std::string::npos || colon == 0 || colon + 1 == text.size())
+        throw std::invalid_argument("--listen wants HOST:PORT, got \"" + text + "\"");
+    std::string host = text.substr(0, colon);
+    if (host.size() >= 2 && host.front() == '[' && host.back() == ']')
+        host = host.substr(1, host.size() - 2);
+    const std::string portText = text.substr(colon + 1);
+    char *end = nullptr;
+    const long port = std::strtol(portText.c_str(), &end, 10);
+    if (*end != '\0' || port < 0 || port > 65535)
+        throw std::invalid_argument("--listen: \"" + portText + "\" is not a port number");
+    options.listenHost = host;
+    options.listenPort = static_cast<unsigned short>(port);
+}
+
+std::chrono::milliseconds parseSeconds(const std::string &text)
+{
+    char *end = nullptr;
+    const double seconds = std::strtod(text.c_str(), &end);
+    if (text.empty() || *end != '\0' || !std::isfinite(seconds) || seconds < 0.05 ||
+        seconds > 86400)
+        throw std::invalid_argument("--ping-interval wants seconds from 0.05 to 86400, got \"" +
+                                    text + "\"");
+    return std::chrono::milliseconds(static_cast<long long>(std::llround(seconds * 1000)));
+}
+
+} // namespace
+
+const char *ServerOptions::usage()
+{
+    return "usage: ostrel-lobby-server [--listen HOST:PORT] [--data DIR] [--catalogue FILE]\n"
+           "                           [--news FILE] [--ping-interval SECONDS]\n"
+           "       ostrel-lobby-server set-class NAME CLASS [--data DIR]\n"
+           "\n"
+           "  --listen HOST:PORT       address to accept clients on (default 127.0.0.1:9020;\n"
+           "                           port 0 picks a free port)\n"
+           "  --data DIR               account database folder (default\n"
+           "                           $XDG_DATA_HOME/ostrel-lobby-server)\n"
+           "  --catalogue FILE         game catalogue, one \"game:\", \"myll:\", \"rmll:\" or\n"
+           "                           \"vers:\" line each (default: a built-in sample)\n"
+           "  --news FILE              news text sent after login, reread on SIGHUP\n"
+           "  --ping-interval SECONDS  liveness ping interval (default 30)\n"
+           "  set-class NAME CLASS     set an account's class, e.g. H for an administrator\n";
+}
+
+std::string ServerOptions::defaultDataDir()
+{
+    const char *xdg = std::getenv("XDG_DATA_HOME");
+    if (xdg && *xdg)
+        return std::string(xdg) + "/ostrel-lobby-server";
+    const char *home = std::getenv("HOME");
+    return std::string(home && *home ? home : ".") + "/.local/share/ostrel-lobby-server";
+}
+
+ServerOptions ServerOptions::parse(const std::vector<std::string> &arguments)
+{
+    ServerOptions options;
+    std::size_t i = 0;
+    if (!arguments.empty() && arguments[0] == "set-class") {
+        if (arguments.size() < 3)
+            throw std::invalid_argument("set-class wants NAME and CLASS");
+        options.command = Command::SetClass;
+        options.setClassName = arguments[1];
+        options.setClassValue = arguments[2];
+        i = 3;
+    }
+    auto value = [&](const std::string &flag) -> const std::string & {
+        if (i + 1 >= arguments.size())
+            throw std::invalid_argument(flag + " needs a value");
+        return arguments[++i];
+    };
+    for (; i < arguments.size(); ++i) {
+        const std::string &arg = arguments[i];
+        if (arg == "--help" || arg == "-h") {
+            options.command = Command::Help;
+            return options;
+        }
+        if (arg == "--data") {
+            options.dataDir = value(arg);
+            continue;
+        }
+        if (options.command == Command::SetClass)
+            throw std::invalid_argument("set-class takes only --data, not \"" + arg + "\"");
+        if (arg == "--listen")
+            parseListen(value(arg), options);
+        else if (arg == "--catalogue")
+            options.catalogueFile = value(arg);
+        else if (arg == "--news")
+            options.newsFile = value(arg);
+        else if (arg == "--ping-interval")
+            options.pingInterval = parseSeconds(value(arg));
+        else
+            throw std::invalid_argument("unknown argument \"" + arg + "\"");
+    }
+    if (options.dataDir.empty())
+        options.dataDir = defaultDataDir();
+    if (options.command == Command::SetClass) {
+        const auto &c = options.setClassValue;
+        if (c.size() != 1 || !((c[0] >= 'A' && c[0] <= 'Z') || (c[0] >= 'a' && c[0] <= 'z')))
+            throw std::invalid_argument("CLASS is one letter, e.g. H, T, S or N");
+    }
+    return options;
+}

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <algorithm>
+#include <chrono>
+
+// Flood limit of one client: a bucket of `capacity` lines refilled at `rate` lines per
+// second. A burst up to the capacity passes; a sustained rate above `rate` runs it dry.
+class TokenBucket
+{
+public:
+    using Clock = std::chrono::steady_clock;
+
+    TokenBucket(double capacity, double rate)
+        : m_capacity(capacity), m_rate(rate), m_tokens(capacity), m_last(Clock::now())
+    {
+    }
+
+    bool take(Clock::time_point now)
+    {
+        const double elapsed = std::chrono::duration<double>(now - m_last).count();
+        m_last = now;
+        m_tokens = std::min(m_capacity, m_tokens + elapsed * m_rate);
+        if (m_tokens < 1.0)
+            return false;
+        m_tokens -= 1.0;
+        return true;
+    }
+
+private:
+    double m_capacity;
+    double m_rate;
+    double m_tokens;
+    Clock::time_point m_last;
+};
