@@ -753,6 +753,14 @@ void TSock::connectFinished()
     socklen_t len = sizeof err;
     if (::getsockopt(m_handle, SOL_SOCKET, SO_ERROR, &err, &len) != 0)
         err = errno;
+    if (err == 0) {
+        sockaddr_in peer{};
+        socklen_t peerLen = sizeof peer;
+        // Writable without an error but not connected yet: not the outcome, keep waiting.
+        if (::getpeername(m_handle, reinterpret_cast<sockaddr *>(&peer), &peerLen) != 0 &&
+            errno == ENOTCONN)
+            return;
+    }
     m_connecting = false;
     if (err != 0) {
         // The handle is kept (the owner closes it) but has nothing more to say.

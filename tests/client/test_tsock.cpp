@@ -7,14 +7,18 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
+#include <QThread>
 #include <QUdpSocket>
 
 #include <gtest/gtest.h>
+
+#include <atomic>
 
 #include <arpa/inet.h>
 #include <cerrno>
 #include <fcntl.h>
 #include <netdb.h>
+#include <sys/socket.h>
 
 namespace {
 
@@ -86,6 +90,14 @@ protected:
         sock.setPortName("0");
         sock.setListen(true);
         log.clear();
+    }
+
+    // Makes the peer's close a reset: no lingering, so unsent state is thrown away.
+    static void resetConnection(QTcpSocket *peer)
+    {
+        const linger hard{1, 0};
+        ::setsockopt(int(peer->socketDescriptor()), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+        peer->abort();
     }
 
     RecordingPlatform seam;
@@ -338,6 +350,89 @@ TEST_F(TSockTest, PeerCloseReportsDisconnectBeforeSocketClosed)
     EXPECT_EQ(sock.SocketHandle(), -1);
     // What arrived before the close can still be taken.
     EXPECT_EQ(sock.Receive(), "last words");
+}
+
+// A peer that goes away with a reset (a crashed game) ends the connection like a polite
+// close does, after the error report, so that the owner learns the game is gone.
+TEST_F(TSockTest, ResetByPeerReportsTheErrorAndCloses)
+{
+    const quint16 port = startPeerServer();
+    TSock sock;
+    wire(sock, "c");
+    sock.setHostName("127.0.0.1");
+    sock.setPortName(QString::number(port));
+    sock.Open();
+    QTcpSocket *peer = waitForPeer();
+    ASSERT_NE(peer, nullptr);
+    ASSERT_TRUE(waitFor("Connect:c"));
+    log.clear();
+
+    resetConnection(peer);
+    ASSERT_TRUE(waitFor("Info:c:2:Socket Closed"));
+    EXPECT_EQ(log, QStringList({"Info:c:7:Error #10054 (WSAECONNRESET)", "Disconnect:c",
+                                "Info:c:2:Socket Closed"}));
+    EXPECT_EQ(sock.SocketHandle(), -1);
+}
+
+TEST_F(TSockTest, BlockingSendToAGonePeerRaisesInsteadOfKillingTheProcess)
+{
+    const quint16 port = startPeerServer();
+    TSock sock;
+    wire(sock, "b");
+    sock.setBlocking(true);
+    sock.setHostName("127.0.0.1");
+    sock.setPortName(QString::number(port));
+    ASSERT_TRUE(sock.Open());
+    QTcpSocket *peer = waitForPeer();
+    ASSERT_NE(peer, nullptr);
+    peer->close();
+
+    // The first sends may still be taken by the kernel; once the peer's reset is back a
+    // send fails, and with a SIGPIPE this process would end right there.
+    QString message;
+    QTest::qWaitFor(
+        [&] {
+            try {
+                sock.Send("are you there?");
+            } catch (const ESockException &e) {
+                message = e.Message();
+            }
+            return !message.isEmpty();
+        },
+        kWaitMs);
+    EXPECT_EQ(message, "Send - Socket Error");
+    EXPECT_TRUE(log.contains("Info:b:7:Socket Error On Send"));
+}
+
+// A blocking listener hands each accepted connection to its own thread, where the
+// handler may wait on the connection without stopping the event loop.
+TEST_F(TSockTest, BlockingAutoAcceptRunsTheHandlerOnItsOwnThread)
+{
+    TSock listener;
+    listener.setHostName("127.0.0.1");
+    listener.setPortName("0");
+    listener.setListen(true);
+    listener.setBlocking(true);
+    listener.setBlockingTimeout(5);
+    listener.setAutoAccept(true);
+    std::atomic<bool> onOtherThread{false};
+    std::atomic<bool> done{false};
+    QThread *const uiThread = QThread::currentThread();
+    listener.OnAutoAccept = [&](QObject *sender, TSock *newSock) {
+        onOtherThread = QThread::currentThread() != uiThread && sender == &listener;
+        const QByteArray request = newSock->Receive();
+        newSock->Send("re:" + request);
+        done = true;
+    };
+
+    QTcpSocket client;
+    client.connectToHost(QHostAddress::LocalHost, listener.LocalPort());
+    ASSERT_TRUE(client.waitForConnected(kWaitMs));
+    client.write("ping");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return client.bytesAvailable() >= 7; }, kWaitMs));
+    EXPECT_EQ(client.readAll(), "re:ping");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return done.load(); }, kWaitMs));
+    EXPECT_TRUE(onOtherThread);
 }
 
 TEST_F(TSockTest, ReceiveCountTakesFromTheFrontAndLeavesTheRest)
