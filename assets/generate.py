@@ -15,7 +15,7 @@ import zlib
 HERE = os.path.dirname(os.path.abspath(__file__))
 
 # The one accent colour of the program's look; the switches and icons use it.
-ACCENT = (0x2D, 0x6C, 0xDF)
+ACCENT = (0x2B, 0x5F, 0xD9)
 
 
 # ---------------------------------------------------------------- colours
