@@ -107,32 +107,43 @@ void LobbyServer::onUserUpdate(Session &session, std::string_view rest)
     record.Hat = hat;
     m_store->updateProfile(p.name, record);
 
-    if (record.Password != p.password) {
-        if (!lobbyrules::validPassword(record.Password)) {
-            session.sendText("ERROR|A password has 1 to 9 characters; yours was not changed.");
-        } else {
-            p.password = record.Password;
-            const auto change = ++p.passwordChange;
-            std::weak_ptr<Session> weak = session.shared_from_this();
-            m_hasher.hash(record.Password, [this, weak, change, name = p.name](std::string hash) {
-                // A later change supersedes this one.
-                if (auto s = weak.lock(); s && s->player.passwordChange != change)
-                    return;
-                try {
-                    if (!hash.empty())
-                        m_store->updatePasswordHash(name, hash);
-                } catch (const std::exception &e) {
-                    log(std::string("password change: ") + e.what());
-                }
-            });
-        }
-    }
     const bool hatChanged = hat != p.hat;
     p.hat = hat;
-    if (auto updated = m_store->find(p.name))
-        session.sendText("USERINFO|" + recordFor(*updated, &session).SaveToString());
     if (hatChanged)
         announceEntry(session);
+
+    if (record.Password == p.password || !lobbyrules::validPassword(record.Password)) {
+        if (record.Password != p.password)
+            session.sendText("ERROR|A password has 1 to 9 characters; yours was not changed.");
+        if (auto updated = m_store->find(p.name))
+            session.sendText("USERINFO|" + recordFor(*updated, &session).SaveToString());
+        return;
+    }
+    // The confirming USERINFO goes out once the new hash is stored, so that a login with
+    // the new password right after it succeeds.
+    const auto change = ++p.passwordChange;
+    std::weak_ptr<Session> weak = session.shared_from_this();
+    m_hasher.hash(record.Password, [this, weak, change, name = p.name,
+                                    password = record.Password](std::string hash) {
+        auto s = weak.lock();
+        // A later change supersedes this one.
+        if (s && s->player.passwordChange != change)
+            return;
+        try {
+            if (hash.empty())
+                throw std::runtime_error("hashing failed");
+            m_store->updatePasswordHash(name, hash);
+            if (!s || s->closing() || !s->player.loggedIn)
+                return;
+            s->player.password = password;
+            if (auto updated = m_store->find(name))
+                s->sendText("USERINFO|" + recordFor(*updated, s.get()).SaveToString());
+        } catch (const std::exception &e) {
+            log(std::string("password change: ") + e.what());
+            if (s)
+                s->sendText("ERROR|Your password could not be changed.");
+        }
+    });
 }
 
 void LobbyServer::onSend(Session &session, std::string_view rest)

@@ -1,0 +1,186 @@
+#include "serverprocess.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <poll.h>
+#include <sstream>
+#include <stdexcept>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+std::vector<char *> argvOf(std::vector<std::string> &arguments)
+{
+    std::vector<char *> argv;
+    for (auto &a : arguments)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    return argv;
+}
+
+// Waits for a child to exit within the timeout; -1 when it did not. A pidfd becomes
+// readable when the process ends, so the wait needs no polling loop.
+int waitExit(pid_t pid, std::chrono::milliseconds timeout)
+{
+    const int fd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+    if (fd >= 0) {
+        pollfd p{fd, POLLIN, 0};
+        poll(&p, 1, static_cast<int>(timeout.count()));
+        close(fd);
+    }
+    int status = 0;
+    if (waitpid(pid, &status, WNOHANG) != pid)
+        return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+} // namespace
+
+TempDir::TempDir()
+{
+    char pattern[] = "/tmp/ostrel-server-test-XXXXXX";
+    if (!mkdtemp(pattern))
+        throw std::runtime_error("mkdtemp failed");
+    m_path = pattern;
+}
+
+TempDir::~TempDir()
+{
+    std::error_code ignored;
+    std::filesystem::remove_all(m_path, ignored);
+}
+
+ServerProcess::ServerProcess(const std::string &dataDir, std::vector<std::string> extraArgs)
+{
+    m_logPath = dataDir + "/server-" + std::to_string(::getpid()) + "-" +
+                std::to_string(reinterpret_cast<std::uintptr_t>(this)) + ".log";
+    int out[2];
+    if (pipe(out) != 0)
+        throw std::runtime_error("pipe failed");
+    std::vector<std::string> arguments = {OSTREL_SERVER_BINARY, "--listen", "127.0.0.1:0", "--data",
+                                          dataDir};
+    arguments.insert(arguments.end(), extraArgs.begin(), extraArgs.end());
+    m_pid = fork();
+    if (m_pid == 0) {
+        dup2(out[1], STDOUT_FILENO);
+        const int err = open(m_logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+        if (err >= 0)
+            dup2(err, STDERR_FILENO);
+        close(out[0]);
+        close(out[1]);
+        setenv("OSTREL_SERVER_FAST_HASH", "1", 1);
+        auto argv = argvOf(arguments);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    close(out[1]);
+    std::string text;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+    while (text.find('\n') == std::string::npos) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        pollfd p{out[0], POLLIN, 0};
+        if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) <= 0)
+            break;
+        char buffer[256];
+        const ssize_t n = read(out[0], buffer, sizeof buffer);
+        if (n <= 0)
+            break;
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+    close(out[0]);
+    m_listening = text.substr(0, text.find('\n'));
+    const auto colon = m_listening.rfind(':');
+    if (m_listening.rfind("listening on ", 0) != 0 || colon == std::string::npos) {
+        kill(m_pid, SIGKILL);
+        waitExit(m_pid, std::chrono::seconds(5));
+        m_pid = -1;
+        throw std::runtime_error("the server did not start: \"" + m_listening + "\"\n" + log());
+    }
+    m_port = std::atoi(m_listening.c_str() + colon + 1);
+}
+
+ServerProcess::~ServerProcess()
+{
+    if (m_pid > 0) {
+        kill(m_pid, SIGKILL);
+        waitExit(m_pid, std::chrono::seconds(5));
+    }
+}
+
+std::string ServerProcess::log() const
+{
+    std::ifstream in(m_logPath);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void ServerProcess::signal(int number)
+{
+    if (m_pid > 0)
+        kill(m_pid, number);
+}
+
+int ServerProcess::terminate()
+{
+    if (m_pid <= 0)
+        return -1;
+    kill(m_pid, SIGTERM);
+    const int status = waitExit(m_pid, std::chrono::seconds(10));
+    if (status < 0) {
+        kill(m_pid, SIGKILL);
+        waitExit(m_pid, std::chrono::seconds(5));
+    }
+    m_pid = -1;
+    return status;
+}
+
+bool ServerProcess::running()
+{
+    if (m_pid <= 0)
+        return false;
+    int status = 0;
+    if (waitpid(m_pid, &status, WNOHANG) == m_pid) {
+        m_pid = -1;
+        return false;
+    }
+    return true;
+}
+
+int ServerProcess::runToEnd(const std::vector<std::string> &args, std::string &output)
+{
+    int out[2];
+    if (pipe(out) != 0)
+        return -1;
+    std::vector<std::string> arguments = {OSTREL_SERVER_BINARY};
+    arguments.insert(arguments.end(), args.begin(), args.end());
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(out[1], STDOUT_FILENO);
+        dup2(out[1], STDERR_FILENO);
+        close(out[0]);
+        close(out[1]);
+        auto argv = argvOf(arguments);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    close(out[1]);
+    char buffer[4096];
+    ssize_t n;
+    while ((n = read(out[0], buffer, sizeof buffer)) > 0)
+        output.append(buffer, static_cast<std::size_t>(n));
+    close(out[0]);
+    return waitExit(pid, std::chrono::seconds(20));
+}

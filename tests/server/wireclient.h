@@ -1,0 +1,47 @@
+#pragma once
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// A small blocking client of the lobby protocol over loopback: scrambles what it sends,
+// frames and unscrambles what it receives. Every read is bounded by a timeout.
+class WireClient
+{
+public:
+    using Ms = std::chrono::milliseconds;
+    static constexpr Ms kWait{5000};
+
+    explicit WireClient(int port);
+    ~WireClient();
+    WireClient(WireClient &&other) noexcept;
+    WireClient(const WireClient &) = delete;
+    WireClient &operator=(const WireClient &) = delete;
+
+    void send(std::string_view plain);
+    void sendRaw(std::string_view bytes);
+    // The next line, or nothing when none arrived in time or the server closed.
+    std::optional<std::string> next(Ms timeout = kWait);
+    // Reads until a line beginning with prefix; the lines read before it go to skipped.
+    std::optional<std::string> waitFor(std::string_view prefix, Ms timeout = kWait,
+                                       std::vector<std::string> *skipped = nullptr);
+    // Reads and discards until the server closes the connection; true when it did.
+    bool waitClosed(Ms timeout = kWait, std::vector<std::string> *lines = nullptr);
+    void close();
+    int fd() const { return m_fd; }
+
+private:
+    int m_fd = -1;
+    std::string m_buffer;
+};
+
+// Creates an account (LOGINNEW) or logs in, and reads through the login sequence to
+// its JOINSUBJECT line. Fails the current test if the login does not succeed.
+WireClient createAccount(int port, const std::string &name, const std::string &password = "pw",
+                         const std::string &hat = "2");
+WireClient logIn(int port, const std::string &name, const std::string &password = "pw");
+// A new account's record as the client's profile window writes it.
+std::string newRecord(const std::string &name, const std::string &password,
+                      const std::string &hat = "2");
