@@ -1,8 +1,31 @@
 #!/usr/bin/env bash
-# Installs the dependencies, builds everything and runs the whole test suite.
+# Installs the dependencies, builds everything, runs the whole test suite, then fuzzes
+# every parser of network and file input for a short while.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j"$(nproc)"
 ctest --test-dir build --output-on-failure -j2
+
+# Fuzz smoke runs: a separate clang build with libFuzzer, AddressSanitizer and UBSan.
+fuzz_seconds="${OSTREL_FUZZ_SECONDS:-15}"
+if [ "$fuzz_seconds" -gt 0 ]; then
+  CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DOSTREL_BUILD_FUZZ=ON -DOSTREL_BUILD_BENCH=OFF \
+    -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link,address,undefined"
+  targets=$(ninja -C build-fuzz -t targets all | sed -n 's|^\(tests/fuzz/fuzz_[a-z_]*\): .*|\1|p' |
+    grep -v autogen | sort -u)
+  # shellcheck disable=SC2086
+  cmake --build build-fuzz -j"$(nproc)" --target $(basename -a $targets)
+  for t in $targets; do
+    echo "== fuzzing $(basename "$t") for ${fuzz_seconds}s"
+    log="build-fuzz/$(basename "$t").log"
+    if ! "build-fuzz/$t" -max_total_time="$fuzz_seconds" -rss_limit_mb=2048 >"$log" 2>&1; then
+      tail -n 60 "$log"
+      echo "fuzz target $(basename "$t") failed"
+      exit 1
+    fi
+    tail -n 1 "$log"
+  done
+fi
