@@ -13,6 +13,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListView>
 #include <QLocale>
 #include <QMenu>
 #include <QMouseEvent>
@@ -20,6 +21,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QRegularExpressionValidator>
+#include <QStyle>
 #include <QToolButton>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -128,7 +130,8 @@ TfrmUserInfo::TfrmUserInfo(QWidget *parent) : QDialog(parent)
         edit->setFocusPolicy(Qt::NoFocus);
         edit->setFrame(false);
         edit->setAttribute(Qt::WA_MacShowFocusRect, false);
-        edit->setStyleSheet(QStringLiteral("background: transparent;"));
+        edit->setStyleSheet(
+            QStringLiteral("QLineEdit { border: none; background: transparent; padding: 0px; }"));
     }
     edtsilence->setText(QStringLiteral("N/A"));
     edttimeonline->setText(QStringLiteral("0:00"));
@@ -136,9 +139,29 @@ TfrmUserInfo::TfrmUserInfo(QWidget *parent) : QDialog(parent)
     combo_hats = new QComboBox(this);
     combo_hats->setObjectName(QStringLiteral("combo_hats"));
     combo_hats->setIconSize(QSize(20, 20));
-    combo_hats->setMaxVisibleItems(10);
+    // 197 hats read best as a grid that drops down below the box, not as a column that
+    // covers the screen.
+    combo_hats->setStyleSheet(QStringLiteral("QComboBox { combobox-popup: 0; }"));
+    auto *hatGrid = new QListView(combo_hats);
+    hatGrid->setViewMode(QListView::IconMode);
+    hatGrid->setFlow(QListView::LeftToRight);
+    hatGrid->setWrapping(true);
+    hatGrid->setResizeMode(QListView::Adjust);
+    hatGrid->setMovement(QListView::Static);
+    hatGrid->setUniformItemSizes(true);
+    hatGrid->setGridSize(QSize(30, 30));
+    hatGrid->setSpacing(0);
+    hatGrid->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    hatGrid->setMinimumWidth(12 * 30 + hatGrid->style()->pixelMetric(QStyle::PM_ScrollBarExtent) +
+                             6);
+    combo_hats->setView(hatGrid);
+    combo_hats->setMaxVisibleItems(9);
     for (int hat = kFirstListedHat; hat < assets::kHatCount; ++hat) {
-        combo_hats->addItem(assets::hatIcon(hat), QString(), hat);
+        // The same picture when disabled: viewing a profile shows the hat in colour.
+        QIcon icon = assets::hatIcon(hat);
+        for (QSize size : {QSize(20, 20), QSize(40, 40)})
+            icon.addPixmap(icon.pixmap(size), QIcon::Disabled);
+        combo_hats->addItem(icon, QString(), hat);
         combo_hats->setItemData(combo_hats->count() - 1,
                                 hat == assets::kAwayHat ? QStringLiteral("Away")
                                                         : QStringLiteral("Hat %1").arg(hat),
