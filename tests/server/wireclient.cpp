@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <netinet/in.h>
@@ -168,4 +169,16 @@ WireClient logIn(int port, const std::string &name, const std::string &password)
     WireClient client(port);
     client.send("LOGIN|" + name + "|0121|" + password);
     return finishLogin(std::move(client), name);
+}
+
+std::vector<std::string> linesBefore(WireClient &client, const std::string &marker)
+{
+    std::vector<std::string> lines;
+    EXPECT_TRUE(client.waitFor(marker, WireClient::kWait, &lines)) << "no " << marker;
+    return lines;
+}
+
+bool contains(const std::vector<std::string> &lines, const std::string &line)
+{
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
 }

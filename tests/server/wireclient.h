@@ -37,6 +37,12 @@ private:
     std::string m_buffer;
 };
 
+// The lines a client received before the first line that begins with marker (typically a
+// GHAT that everyone gets after the action under test): what is not among them was not
+// delivered. Fails the current test when the marker does not arrive.
+std::vector<std::string> linesBefore(WireClient &client, const std::string &marker);
+bool contains(const std::vector<std::string> &lines, const std::string &line);
+
 // Creates an account (LOGINNEW) or logs in, and reads through the login sequence to
 // its JOINSUBJECT line. Fails the current test if the login does not succeed.
 WireClient createAccount(int port, const std::string &name, const std::string &password = "pw",

@@ -1,0 +1,158 @@
+#include "serverprocess.h"
+#include "wireclient.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const std::string kMarker = "SEND|bob|GHAT|marker|clBlack";
+
+// bob and cat are in the Plumbrix room, ann stays in the lobby.
+class RoutingTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        m_bob = std::make_unique<WireClient>(createAccount(m_server.port(), "bob"));
+        m_ann = std::make_unique<WireClient>(createAccount(m_server.port(), "ann"));
+        m_cat = std::make_unique<WireClient>(createAccount(m_server.port(), "cat"));
+        for (auto *c : {m_bob.get(), m_cat.get()}) {
+            c->send("JOINSUBJECT|Plumbrix");
+            ASSERT_TRUE(c->waitFor("JOINSUBJECT|Plumbrix"));
+        }
+        ASSERT_TRUE(m_ann->waitFor("ADDGUEST|cat+2+Plumbrix+"));
+        ASSERT_TRUE(m_bob->waitFor("ADDGUEST|cat+2+Plumbrix+"));
+    }
+
+    // bob's GHAT, which everyone receives after whatever bob sent before it.
+    void sendMarker() { m_bob->send("SEND|GHAT|marker|clBlack"); }
+
+    TempDir m_dir;
+    ServerProcess m_server{m_dir.path()};
+    std::unique_ptr<WireClient> m_bob, m_ann, m_cat;
+};
+
+TEST_F(RoutingTest, ChatReachesTheOtherRoomMembersAndGhatEveryoneIncludingTheSender)
+{
+    m_bob->send("SEND|CHAT|hi room|$00FF0000");
+    sendMarker();
+    EXPECT_TRUE(contains(linesBefore(*m_cat, kMarker), "SEND|bob|CHAT|hi room|$00FF0000"));
+    EXPECT_FALSE(contains(linesBefore(*m_bob, kMarker), "SEND|bob|CHAT|hi room|$00FF0000"));
+    EXPECT_FALSE(contains(linesBefore(*m_ann, kMarker), "SEND|bob|CHAT|hi room|$00FF0000"));
+
+    m_ann->send("SEND|GHAT|/me waves|clNavy");
+    for (auto *c : {m_bob.get(), m_ann.get(), m_cat.get()})
+        EXPECT_TRUE(c->waitFor("SEND|ann|GHAT|/me waves|clNavy"));
+}
+
+TEST_F(RoutingTest, PrivateMessagesAndInvitationsGoToTheNamedPlayerOnly)
+{
+    m_bob->send("SEND|PMES|ANN|line one/r/line two");
+    sendMarker();
+    EXPECT_TRUE(contains(linesBefore(*m_ann, kMarker), "SEND|bob|PMES|line one/r/line two"));
+    EXPECT_FALSE(contains(linesBefore(*m_cat, kMarker), "SEND|bob|PMES|line one/r/line two"));
+
+    m_bob->send("INVITE|ann|Plumbrix");
+    EXPECT_TRUE(m_ann->waitFor("SEND|bob|INVITE|Plumbrix"));
+
+    struct Case
+    {
+        std::string line;
+        std::string error;
+    };
+    const Case undeliverable[] = {
+        {"SEND|PMES|ghost|hello", "ERROR|ghost is not online; your message was not delivered."},
+        {"INVITE|ghost|Plumbrix", "ERROR|ghost is not online; your invitation was not delivered."},
+        {"SEND|NOPE|x|y", "ERROR|Unknown message type \"NOPE\"."},
+    };
+    for (const auto &c : undeliverable) {
+        m_bob->send(c.line);
+        EXPECT_EQ(m_bob->waitFor("ERROR|").value_or(""), c.error) << c.line;
+    }
+}
+
+TEST_F(RoutingTest, JoinAndItsAnswersPassOnlyBetweenJoinerAndHost)
+{
+    // Nobody hosts yet, and nobody can join a player who is offline or oneself.
+    for (const char *host : {"bob", "ghost", "ann"}) {
+        m_ann->send(std::string("SEND|JOIN|") + host + "|+");
+        auto error = m_ann->waitFor("ERROR|");
+        ASSERT_TRUE(error) << host;
+        EXPECT_NE(error->find("cannot join them"), std::string::npos) << *error;
+    }
+
+    m_bob->send("ADDGAME|bob - Plumbrix");
+    ASSERT_TRUE(m_ann->waitFor("ADDGUEST|bob+2+Plumbrix+bob - Plumbrix"));
+
+    // An answer nobody asked for is refused.
+    m_bob->send("SEND|IPTJ|ann|10.0.0.5");
+    EXPECT_EQ(m_bob->waitFor("ERROR|").value_or(""), "ERROR|ann has not asked to join your game.");
+
+    m_ann->send("SEND|JOIN|bob|+");
+    EXPECT_TRUE(m_bob->waitFor("SEND|ann|JOIN|+"));
+    m_cat->send("SEND|JOIN|bob|+");
+    EXPECT_TRUE(m_bob->waitFor("SEND|cat|JOIN|+"));
+
+    m_bob->send("SEND|IPTJ|ann|10.0.0.5");
+    EXPECT_TRUE(m_ann->waitFor("SEND|bob|IPTJ|10.0.0.5"));
+    // The joiner's entry now names the host's game.
+    EXPECT_TRUE(m_cat->waitFor("ADDGUEST|ann+2+Lobby Chat+bob - Plumbrix"));
+
+    m_bob->send("SEND|IGNO|cat|");
+    EXPECT_TRUE(m_cat->waitFor("SEND|cat|IGNO|bob"));
+
+    // Each request is answered once.
+    m_bob->send("SEND|IPTJ|ann|10.0.0.5");
+    EXPECT_EQ(m_bob->waitFor("ERROR|").value_or(""), "ERROR|ann has not asked to join your game.");
+}
+
+TEST_F(RoutingTest, AssistedGamesAnswerAssistedAndRelayOnlyBetweenTheirPlayers)
+{
+    m_bob->send("ADDASSISTED|bob - Plumbrix");
+    ASSERT_TRUE(m_ann->waitFor("ADDGUEST|bob+2+Plumbrix+bob - Plumbrix"));
+    m_ann->send("SEND|JOIN|bob|+");
+    ASSERT_TRUE(m_bob->waitFor("SEND|ann|JOIN|+"));
+    m_bob->send("SEND|IPTJ|ann|10.0.0.5");
+    EXPECT_TRUE(m_ann->waitFor("SEND|bob|IPTJ|ASSISTED"));
+
+    m_ann->send("SEND|DATASEND|bob|OPEN");
+    EXPECT_TRUE(m_bob->waitFor("DATASEND|ann|OPEN"));
+    m_bob->send("SEND|DATASEND|ann|raw|bytes^with+separators");
+    EXPECT_TRUE(m_ann->waitFor("DATASEND|bob|raw|bytes^with+separators"));
+
+    // cat is in no relayed game: its relay lines go nowhere, without an error box.
+    m_cat->send("SEND|DATASEND|bob|sneaky");
+    m_cat->send("SEND|DATASEND|ann|sneaky");
+    m_cat->send("SEND|GHAT|cat marker|clBlack");
+    const auto bobLines = linesBefore(*m_bob, "SEND|cat|GHAT|cat marker");
+    EXPECT_FALSE(contains(bobLines, "DATASEND|cat|sneaky"));
+    const auto catLines = linesBefore(*m_cat, "SEND|cat|GHAT|cat marker");
+    for (const auto &line : catLines)
+        EXPECT_NE(line.rfind("ERROR|", 0), 0u) << line;
+    EXPECT_FALSE(contains(linesBefore(*m_ann, "SEND|cat|GHAT|cat marker"), "DATASEND|cat|sneaky"));
+
+    // The game ends: the joiner's relay is told to close and the joiner is out of it.
+    m_bob->send("DELETEGAME|bob");
+    std::vector<std::string> annLines;
+    ASSERT_TRUE(m_ann->waitFor("ADDGUEST|ann+2+Lobby Chat+", WireClient::kWait, &annLines));
+    EXPECT_TRUE(contains(annLines, "DATASEND|bob|CLOSE"));
+    EXPECT_TRUE(contains(annLines, "DELETEGAME|bob - Plumbrix"));
+    m_ann->send("SEND|DATASEND|bob|late bytes");
+    m_ann->send("SEND|GHAT|ann marker|clBlack");
+    EXPECT_FALSE(
+        contains(linesBefore(*m_bob, "SEND|ann|GHAT|ann marker"), "DATASEND|ann|late bytes"));
+}
+
+TEST_F(RoutingTest, ADirectGameRelaysNothing)
+{
+    m_bob->send("ADDGAME|bob - Plumbrix");
+    m_ann->send("SEND|JOIN|bob|+");
+    ASSERT_TRUE(m_bob->waitFor("SEND|ann|JOIN|+"));
+    m_bob->send("SEND|IPTJ|ann|10.0.0.5");
+    ASSERT_TRUE(m_ann->waitFor("SEND|bob|IPTJ|10.0.0.5"));
+    m_ann->send("SEND|DATASEND|bob|OPEN");
+    m_ann->send("SEND|GHAT|ann marker|clBlack");
+    EXPECT_FALSE(contains(linesBefore(*m_bob, "SEND|ann|GHAT|ann marker"), "DATASEND|ann|OPEN"));
+}
+
+} // namespace
