@@ -1,0 +1,169 @@
+#include "serverprocess.h"
+#include "wireclient.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/socket.h>
+
+namespace {
+
+class LimitsTest : public ::testing::Test
+{
+protected:
+    TempDir m_dir;
+    ServerProcess m_server{m_dir.path()};
+};
+
+TEST_F(LimitsTest, OverlongLinesEndTheConnectionWithAnError)
+{
+    struct Case
+    {
+        const char *what;
+        std::string bytes;
+    };
+    const Case cases[] = {
+        {"complete line", std::string(70 * 1024, 'x') + "\n"},
+        {"line without end", std::string(70 * 1024, 'x')},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        auto client =
+            createAccount(m_server.port(), std::string("u") + std::to_string(c.bytes.size() % 7));
+        client.sendRaw(c.bytes);
+        std::vector<std::string> last;
+        EXPECT_TRUE(client.waitClosed(WireClient::kWait, &last));
+        ASSERT_FALSE(last.empty());
+        EXPECT_EQ(last.back().rfind("ERROR|Line too long", 0), 0u) << last.back();
+    }
+    // A long but allowed line passes.
+    auto bob = createAccount(m_server.port(), "bob");
+    const std::string text(60 * 1024, 'y');
+    bob.send("SEND|GHAT|" + text + "|clBlack");
+    EXPECT_TRUE(bob.waitFor("SEND|bob|GHAT|" + text));
+}
+
+TEST_F(LimitsTest, AFloodEndsTheFloodersConnectionOnly)
+{
+    auto bob = createAccount(m_server.port(), "bob");
+    auto ann = createAccount(m_server.port(), "ann");
+    std::string burst;
+    for (int i = 0; i < 400; ++i)
+        burst += "SEND|PMES|bob|spam " + std::to_string(i) + "\n";
+    // One write of many lines, scrambled line by line.
+    std::string scrambled;
+    for (char c : burst)
+        scrambled.push_back(c == '\n' ? '\n' : static_cast<char>(c ^ 0x1F));
+    ann.sendRaw(scrambled);
+    std::vector<std::string> last;
+    EXPECT_TRUE(ann.waitClosed(WireClient::kWait, &last));
+    ASSERT_FALSE(last.empty());
+    EXPECT_EQ(last.back(), "ERROR|Flood protection: you sent too many lines too quickly.");
+    EXPECT_TRUE(bob.waitFor("GREMOVEGUEST|ann"));
+    bob.send("SEND|GHAT|fine|clBlack");
+    EXPECT_TRUE(bob.waitFor("SEND|bob|GHAT|fine"));
+}
+
+TEST_F(LimitsTest, AClientThatDoesNotReadIsCutLooseWithoutStallingOthers)
+{
+    // A tiny receive window so that the backlog piles up at the server.
+    WireClient sleeper(m_server.port());
+    int small = 4096;
+    setsockopt(sleeper.fd(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    sleeper.send("LOGINNEW|sleeper|0121|" + newRecord("sleeper", "pw"));
+    ASSERT_TRUE(sleeper.waitFor("JOINSUBJECT|"));
+
+    auto ann = createAccount(m_server.port(), "ann");
+    auto cat = createAccount(m_server.port(), "cat");
+    const std::string big(60 * 1024, 'z');
+    for (int i = 0; i < 80; ++i) {
+        ann.send("SEND|PMES|sleeper|" + big);
+        cat.send("SEND|PMES|sleeper|" + big);
+    }
+    // The others go on as if nothing happened.
+    ann.send("SEND|GHAT|still quick|clBlack");
+    EXPECT_TRUE(cat.waitFor("SEND|ann|GHAT|still quick", WireClient::kWait));
+    EXPECT_TRUE(ann.waitFor("GREMOVEGUEST|sleeper", std::chrono::seconds(10)));
+    EXPECT_NE(m_server.log().find("unsent output beyond"), std::string::npos) << m_server.log();
+}
+
+TEST_F(LimitsTest, MalformedInputGetsErrorsNeverACrash)
+{
+    WireClient anonymous(m_server.port());
+    const char *beforeLogin[] = {"LOGIN",     "LOGIN|",
+                                 "LOGIN||||", "LOGINNEW|x|0121|abc^",
+                                 "LOGINNEW|", "LOGINNEW|y|0121|y^p^^^^^^^^^^notanumber^"};
+    for (const char *line : beforeLogin) {
+        anonymous.send(line);
+        auto reply = anonymous.waitFor("LOGIN|");
+        ASSERT_TRUE(reply) << line;
+        EXPECT_EQ(reply->rfind("LOGIN|FAILED|", 0), 0u) << *reply;
+    }
+
+    auto bob = createAccount(m_server.port(), "bob");
+    const std::string junk[] = {"",
+                                "|||",
+                                "SEND",
+                                "SEND|",
+                                "SEND|PMES",
+                                "SEND|JOIN",
+                                "SEND|IPTJ||",
+                                "SEND|DATASEND",
+                                "HADMIN",
+                                "HADMIN|7KAZ|bob|SILENCE",
+                                "USERUPDATE|bob|garbage",
+                                "USERUPDATE|bob|",
+                                "USERUPDATE",
+                                "USERINFO",
+                                "JOINSUBJECT",
+                                "JOINSUBJECT|",
+                                "ADDGAME",
+                                "ADDGAME|bob - ",
+                                "DELETEGAME",
+                                "PRIVATE",
+                                "INVITE",
+                                "LOGIN|bob|0121|pw",
+                                std::string("\0\x01\x02\xff\xfe", 5),
+                                "\r",
+                                std::string(2000, '|'),
+                                "NOTACOMMAND|x"};
+    for (const auto &line : junk)
+        bob.send(line);
+    bob.send("SEND|GHAT|alive|clBlack");
+    std::vector<std::string> replies;
+    ASSERT_TRUE(bob.waitFor("SEND|bob|GHAT|alive", WireClient::kWait, &replies));
+    EXPECT_FALSE(replies.empty());
+    for (const auto &reply : replies)
+        EXPECT_EQ(reply.rfind("ERROR|", 0), 0u) << reply;
+    EXPECT_TRUE(m_server.running());
+}
+
+TEST(Liveness, ASilentClientIsDroppedAndAnAnsweringOneStays)
+{
+    TempDir dir;
+    ServerProcess server(dir.path(), {"--ping-interval", "0.2"});
+    auto silent = createAccount(server.port(), "silent");
+    auto alive = createAccount(server.port(), "alive");
+    int pings = 0;
+    bool dropped = false;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!dropped && std::chrono::steady_clock::now() < deadline) {
+        if (auto line = alive.next(std::chrono::milliseconds(50))) {
+            if (*line == "PING|") {
+                ++pings;
+                alive.send("PING|");
+            } else if (*line == "GREMOVEGUEST|silent") {
+                dropped = true;
+            }
+        }
+    }
+    EXPECT_TRUE(dropped);
+    EXPECT_GE(pings, 3);
+    std::vector<std::string> last;
+    EXPECT_TRUE(silent.waitClosed(WireClient::kWait, &last));
+    ASSERT_FALSE(last.empty());
+    EXPECT_EQ(last.back(), "ERROR|No answer from your lobby for too long: disconnected.");
+    alive.send("SEND|GHAT|here|clBlack");
+    EXPECT_TRUE(alive.waitFor("SEND|alive|GHAT|here"));
+}
+
+} // namespace
