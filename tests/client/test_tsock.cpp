@@ -534,6 +534,29 @@ TEST_F(TSockTest, ManualAcceptTakesEveryWaitingConnection)
     ASSERT_TRUE(waitFor("Read:slot1:3"));
 }
 
+// The lobby closing a game's connection first leaves it in TIME_WAIT on the listener's
+// port; listening there again must still work at once.
+TEST_F(TSockTest, ListeningAgainRightAfterClosingAnAcceptedConnection)
+{
+    TSock listener;
+    listenOnLoopback(listener, "Sock11");
+    const quint16 port = listener.LocalPort();
+    TSock *accepted = nullptr;
+    listener.OnAccept = [&](QObject *) { listener.Accept(accepted); };
+    QTcpSocket game;
+    game.connectToHost(QHostAddress::LocalHost, port);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return accepted != nullptr; }, kWaitMs));
+    ASSERT_TRUE(game.waitForConnected(kWaitMs));
+
+    accepted->Close();
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return game.state() != QAbstractSocket::ConnectedState; }, kWaitMs));
+    listener.setListen(false);
+    listener.setPortName(QString::number(port));
+    EXPECT_NO_THROW(listener.setListen(true));
+    EXPECT_EQ(listener.LocalPort(), port);
+}
+
 TEST_F(TSockTest, RefusedConnectOnlyReportsTheError)
 {
     const quint16 port = freePort();
