@@ -1,0 +1,981 @@
+#include "lobby.h"
+
+#include "assets.h"
+#include "encryptit.h"
+#include "lobbystyle.h"
+#include "tanimatedbutton.h"
+#include "tchatpane.h"
+#include "tflatbutton.h"
+#include "tflatpanel.h"
+#include "torvexuserinfodialog.h"
+#include "tpaneldragger.h"
+#include "tsock.h"
+
+#include <QAction>
+#include <QButtonGroup>
+#include <QComboBox>
+#include <QFormLayout>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QLockFile>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPlainTextEdit>
+#include <QSplitter>
+#include <QStackedLayout>
+#include <QSystemTrayIcon>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+namespace {
+
+template <typename T> T *named(T *object, const char *name)
+{
+    object->setObjectName(QString::fromLatin1(name));
+    return object;
+}
+
+QLabel *label(const QString &text, const char *role = nullptr, QWidget *parent = nullptr)
+{
+    auto *l = new QLabel(text, parent);
+    if (role)
+        l->setProperty("role", QString::fromLatin1(role));
+    return l;
+}
+
+TChatPane *pane(const char *name)
+{
+    return named(new TChatPane, name);
+}
+
+QListWidget *playerList(const char *name)
+{
+    auto *l = named(new QListWidget, name);
+    l->setSortingEnabled(true);
+    l->setUniformItemSizes(true);
+    l->setContextMenuPolicy(Qt::CustomContextMenu);
+    return l;
+}
+
+// A small rounded badge with a word on it, drawn at twice the size for sharp display
+// on high-density screens.
+QPixmap badge(const QString &text, const QColor &background, const QSize &size)
+{
+    QPixmap pixmap(size * 2);
+    pixmap.setDevicePixelRatio(2);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(Qt::NoPen);
+    p.setBrush(background);
+    p.drawRoundedRect(QRectF(0.5, 0.5, size.width() - 1, size.height() - 1), 6, 6);
+    QFont f = p.font();
+    f.setPixelSize(11);
+    f.setBold(true);
+    p.setFont(f);
+    p.setPen(Qt::white);
+    p.drawText(QRect(QPoint(0, 0), size), Qt::AlignCenter, text);
+    return pixmap;
+}
+
+QPixmap hostPicture()
+{
+    const QSize size(132, 34);
+    QPixmap pixmap(size * 2);
+    pixmap.setDevicePixelRatio(2);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(Qt::NoPen);
+    p.setBrush(LobbyStyle::accent());
+    p.drawRoundedRect(QRectF(0, 0, size.width(), size.height()), 7, 7);
+    p.setBrush(Qt::white);
+    QPolygonF play;
+    play << QPointF(14, 10) << QPointF(25, 17) << QPointF(14, 24);
+    p.drawPolygon(play);
+    QFont f = p.font();
+    f.setPixelSize(14);
+    f.setBold(true);
+    p.setFont(f);
+    p.setPen(Qt::white);
+    p.drawText(QRect(32, 0, size.width() - 38, size.height()), Qt::AlignVCenter | Qt::AlignLeft,
+               QStringLiteral("Host a Game"));
+    return pixmap;
+}
+
+// A title strip for the floating panels: the part the user drags them by.
+TFlatPanel *titleBar(const QString &title, QWidget *closeButton = nullptr)
+{
+    auto *bar = new TFlatPanel(QStringLiteral("titlebar"));
+    auto *row = new QHBoxLayout(bar);
+    row->setContentsMargins(12, 6, 6, 6);
+    row->addWidget(label(title));
+    row->addStretch();
+    if (closeButton)
+        row->addWidget(closeButton);
+    return bar;
+}
+
+QVBoxLayout *column(QWidget *parent, int margin = 0, int spacing = 6)
+{
+    auto *layout = new QVBoxLayout(parent);
+    layout->setContentsMargins(margin, margin, margin, margin);
+    layout->setSpacing(spacing);
+    return layout;
+}
+
+} // namespace
+
+Tlobby::Tlobby(const QString &serverAddress, const QString &programFolder, QWidget *parent)
+    : QMainWindow(parent), m_serverAddress(serverAddress), m_programFolder(programFolder)
+{
+    setObjectName(QStringLiteral("lobby"));
+    setWindowTitle(QStringLiteral("Halvane"));
+    orvex = named(new TOrvexConnection(this), "orvex");
+    Timer1 = named(new QTimer(this), "Timer1");
+    Timer1->setInterval(500);
+    systrayicon = named(new QSystemTrayIcon(this), "systrayicon");
+    Sock11 = named(new TSock(this), "Sock11");
+    Sock11->setSocketType(stStream);
+    Sock11->setHostName(QStringLiteral("127.0.0.1"));
+    Sock11->setPortName(QStringLiteral("9001"));
+    Sock11->setBlocking(false);
+    Sock11->setAutoAccept(true);
+    dlgInfo = named(new TOrvexUserInfoDialog(this), "dlgInfo");
+    dlgInfo->Title = QStringLiteral("Ostrel Lobby User Info");
+    dlgInfo->ValidInfoTokens = {QStringLiteral("level"), QString()};
+    buildPictures();
+    buildForm();
+    buildMenus();
+    wireConnection();
+    FormCreate();
+}
+
+Tlobby::~Tlobby()
+{
+    // The connection must not report a disconnect into a half-destroyed form.
+    orvex->OnDisconnected = nullptr;
+    orvex->setActive(false);
+}
+
+void Tlobby::attachWindows(TOptions *options, Thelp *help, TAbout *about)
+{
+    m_options = options;
+    m_help = help;
+    m_about = about;
+}
+
+int Tlobby::trayblink() const
+{
+    return m_trayblink;
+}
+
+void Tlobby::buildPictures()
+{
+    const QSize small(20, 20);
+    for (int i = 0; i < 3; ++i)
+        imagelist_sysicons << assets::trayIcon(i).pixmap(small);
+    imagelist_sysicons << assets::mailIcon().pixmap(small);
+    imagelist_levelicons.reserve(assets::kHatCount);
+    for (int i = 0; i < assets::kHatCount; ++i)
+        imagelist_levelicons << assets::hatPixmap(i, devicePixelRatioF());
+    imagelist_icons.reserve(assets::kRoomPictureCount);
+    for (int i = 0; i < assets::kRoomPictureCount; ++i)
+        imagelist_icons << assets::roomIcon(i).pixmap(small);
+    imagelist_connection << badge(QStringLiteral("Direct"), QColor(0x5b, 0x66, 0x78), {48, 26})
+                         << badge(QStringLiteral("Assist"), QColor(0x1f, 0x9d, 0x6b), {48, 26});
+    image_online << assets::onlineIcon().pixmap(small) << assets::offlineIcon().pixmap(small);
+    image_lobby = assets::lobbyIcon().pixmap(small);
+}
+
+void Tlobby::buildForm()
+{
+    auto *central = named(new QWidget(this), "centralwidget");
+    central->setMinimumSize(794, 545);
+    setCentralWidget(central);
+    auto *outer = column(central);
+    outer->setSpacing(0);
+
+    buildHeader(central);
+    outer->addWidget(panel_header);
+
+    auto *body = new QWidget(central);
+    auto *bodyLayout = column(body, 10);
+    splitter_main = named(new QSplitter(Qt::Horizontal, body), "splitter_main");
+    splitter_main->setChildrenCollapsible(false);
+    splitter_main->setHandleWidth(10);
+    bodyLayout->addWidget(splitter_main);
+    outer->addWidget(body, 1);
+
+    buildLeftColumn();
+    buildRightSide();
+    splitter_main->addWidget(panel_leftside1);
+    splitter_main->addWidget(panel_rightside);
+    splitter_main->setStretchFactor(0, 0);
+    splitter_main->setStretchFactor(1, 1);
+    buildFloatingPanels();
+
+    listbox_favs = named(new QListWidget(central), "listbox_favs");
+    listbox_favs->hide();
+    listbox_messagefrom = named(new QListWidget(central), "listbox_messagefrom");
+    listbox_messagefrom->hide();
+    Memo1 = named(new QPlainTextEdit(central), "Memo1");
+    Memo1->hide();
+}
+
+void Tlobby::buildHeader(QWidget *parent)
+{
+    panel_header = named(new TFlatPanel(QStringLiteral("header"), parent), "panel_header");
+    auto *row = new QHBoxLayout(panel_header);
+    row->setContentsMargins(14, 8, 12, 8);
+    row->setSpacing(8);
+    auto *logo = new QLabel(panel_header);
+    logo->setPixmap(assets::appIcon().pixmap(28, 28));
+    row->addWidget(logo);
+    row->addWidget(label(QStringLiteral("Halvane"), "title", panel_header));
+    row->addSpacing(12);
+    label_status =
+        named(label(QStringLiteral("Not Connected"), "status", panel_header), "label_status");
+    row->addWidget(label_status);
+    row->addStretch();
+    button_mail = named(new TAnimatedButton(panel_header), "button_mail");
+    button_mail->setFrames(
+        {assets::mailFrame(0).pixmap(32, 32), assets::mailFrame(1).pixmap(32, 32)}, 300);
+    button_mail->setToolTip(QStringLiteral("You have a private message"));
+    button_mail->hide();
+    row->addWidget(button_mail);
+    button_connect =
+        named(new TFlatButton(QStringLiteral("Connect"), panel_header), "button_connect");
+    button_connect->setKind(QStringLiteral("accent"));
+    button_disconnect =
+        named(new TFlatButton(QStringLiteral("Disconnect"), panel_header), "button_disconnect");
+    button_download =
+        named(new TFlatButton(QStringLiteral("Download Games"), panel_header), "button_download");
+    button_help = named(new TFlatButton(QString(), panel_header), "button_help");
+    button_help->setKind(QStringLiteral("icon"));
+    button_help->setIcon(style()->standardIcon(QStyle::SP_MessageBoxQuestion));
+    button_help->setIconSize({22, 22});
+    button_help->setToolTip(QStringLiteral("Help"));
+    row->addWidget(button_connect);
+    row->addWidget(button_disconnect);
+    row->addWidget(button_download);
+    row->addWidget(button_help);
+}
+
+void Tlobby::buildLeftColumn()
+{
+    panel_leftside1 = named(new TFlatPanel(QStringLiteral("area")), "panel_leftside1");
+    panel_leftside1->setMinimumWidth(232);
+    auto *leftLayout = column(panel_leftside1);
+    splitter_left = named(new QSplitter(Qt::Vertical, panel_leftside1), "splitter_left");
+    splitter_left->setChildrenCollapsible(false);
+    splitter_left->setHandleWidth(10);
+    leftLayout->addWidget(splitter_left);
+
+    auto tabRow = [](QWidget *parent, std::initializer_list<TFlatButton *> buttons) {
+        auto *bar = new TFlatPanel(QStringLiteral("tabbar"), parent);
+        auto *row = new QHBoxLayout(bar);
+        row->setContentsMargins(6, 2, 6, 0);
+        row->setSpacing(2);
+        auto *group = new QButtonGroup(bar);
+        group->setExclusive(true);
+        for (TFlatButton *b : buttons) {
+            b->setKind(QStringLiteral("tab"));
+            b->setCheckable(true);
+            group->addButton(b);
+            row->addWidget(b);
+        }
+        row->addStretch();
+        return bar;
+    };
+
+    panel_top = named(new TFlatPanel(QStringLiteral("card")), "panel_top");
+    panel_top->setMinimumHeight(77);
+    auto *topLayout = column(panel_top, 1, 0);
+    button_gameslist = named(new TFlatButton(QStringLiteral("Rooms")), "button_gameslist");
+    button_alerts = named(new TFlatButton(QStringLiteral("Alerts")), "button_alerts");
+    button_tourney = named(new TFlatButton(QStringLiteral("Tourneys")), "button_tourney");
+    button_gameslist->setChecked(true);
+    topLayout->addWidget(tabRow(panel_top, {button_gameslist, button_alerts, button_tourney}));
+    auto *topStack = m_topStack = new QStackedLayout;
+    topLayout->addLayout(topStack, 1);
+
+    panel_gameslist = named(new TFlatPanel(QStringLiteral("area")), "panel_gameslist");
+    auto *gl = column(panel_gameslist, 6, 4);
+    image_select =
+        named(label(QStringLiteral("\u2193 Double-click a game to enter its lobby"), "muted"),
+              "image_select");
+    image_select->hide();
+    gl->addWidget(image_select);
+    lbsubjects = named(new QTreeWidget, "lbsubjects");
+    lbsubjects->setHeaderHidden(true);
+    lbsubjects->setRootIsDecorated(true);
+    lbsubjects->setSortingEnabled(true);
+    lbsubjects->sortByColumn(0, Qt::AscendingOrder);
+    lbsubjects->setContextMenuPolicy(Qt::CustomContextMenu);
+    lbsubjects->setIconSize({20, 20});
+    gl->addWidget(lbsubjects, 1);
+    topStack->addWidget(panel_gameslist);
+
+    panel_alerts = named(new TFlatPanel(QStringLiteral("area")), "panel_alerts");
+    auto *al = column(panel_alerts, 6, 4);
+    listbox_alerts = pane("listbox_alerts");
+    al->addWidget(listbox_alerts, 1);
+    mychat = named(new QLineEdit, "mychat");
+    mychat->setPlaceholderText(QStringLiteral("Chat with the whole lobby"));
+    al->addWidget(mychat);
+    topStack->addWidget(panel_alerts);
+
+    panel_tourney = named(new TFlatPanel(QStringLiteral("area")), "panel_tourney");
+    auto *tl = column(panel_tourney, 6, 4);
+    tourneychat = pane("tourneychat");
+    tl->addWidget(tourneychat, 1);
+    button_createannounce =
+        named(new TFlatButton(QStringLiteral("Announce a Tournament")), "button_createannounce");
+    tl->addWidget(button_createannounce);
+    topStack->addWidget(panel_tourney);
+
+    panel_bottom = named(new TFlatPanel(QStringLiteral("card")), "panel_bottom");
+    panel_bottom->setMinimumHeight(60);
+    auto *bottomLayout = column(panel_bottom, 1, 0);
+    button_lobbylist = named(new TFlatButton(QStringLiteral("Players")), "button_lobbylist");
+    button_Friendslist = named(new TFlatButton(QStringLiteral("Friends")), "button_Friendslist");
+    button_ignorelist = named(new TFlatButton(QStringLiteral("Ignored")), "button_ignorelist");
+    button_lobbylist->setChecked(true);
+    bottomLayout->addWidget(
+        tabRow(panel_bottom, {button_lobbylist, button_Friendslist, button_ignorelist}));
+    auto *bottomStack = m_playersStack = new QStackedLayout;
+    bottomLayout->addLayout(bottomStack, 1);
+
+    auto listPanel = [&](const char *panelName, QLabel *&heading, const char *headingName,
+                         const QString &headingText, QListWidget *&list, const char *listName) {
+        auto *panel = named(new TFlatPanel(QStringLiteral("area")), panelName);
+        auto *layout = column(panel, 6, 4);
+        heading = named(label(headingText, "heading"), headingName);
+        layout->addWidget(heading);
+        list = playerList(listName);
+        layout->addWidget(list, 1);
+        bottomStack->addWidget(panel);
+        return panel;
+    };
+    panel_lobbylist = listPanel("panel_lobbylist", label_playerslist, "label_playerslist",
+                                QStringLiteral("Players Online(0)"), lbnames, "lbnames");
+    panel_friendslist =
+        listPanel("panel_friendslist", label_friendslist, "label_friendslist",
+                  QStringLiteral("Friends List(0)"), listbox_friends, "listbox_friends");
+    panel_ignorelist =
+        listPanel("panel_ignorelist", label_ignorelist, "label_ignorelist",
+                  QStringLiteral("Ignored List(0)"), listbox_ignored, "listbox_ignored");
+
+    splitter_left->addWidget(panel_top);
+    splitter_left->addWidget(panel_bottom);
+    splitter_left->setStretchFactor(0, 0);
+    splitter_left->setStretchFactor(1, 1);
+}
+
+void Tlobby::buildRightSide()
+{
+    panel_rightside = named(new TFlatPanel(QStringLiteral("backdrop")), "panel_rightside");
+    auto *stack = new QGridLayout(panel_rightside);
+    stack->setContentsMargins(0, 0, 0, 0);
+
+    // What the right side shows in the general lobby, where no room panel is open.
+    panel_home = named(new TFlatPanel(QStringLiteral("area"), panel_rightside), "panel_home");
+    auto *home = column(panel_home, 40, 10);
+    home->addStretch(2);
+    auto *homeIcon = new QLabel(panel_home);
+    homeIcon->setPixmap(assets::appIcon().pixmap(72, 72));
+    homeIcon->setAlignment(Qt::AlignCenter);
+    home->addWidget(homeIcon);
+    auto *homeTitle = label(QStringLiteral("Halvane"), "title", panel_home);
+    homeTitle->setAlignment(Qt::AlignCenter);
+    home->addWidget(homeTitle);
+    auto *homeText = label(QStringLiteral("Pick a game in the rooms list and double-click it to "
+                                          "enter its lobby.\nThere you can chat, host a game or "
+                                          "join one that is waiting for players."),
+                           "muted", panel_home);
+    homeText->setAlignment(Qt::AlignCenter);
+    homeText->setWordWrap(true);
+    home->addWidget(homeText);
+    home->addStretch(3);
+    stack->addWidget(panel_home, 0, 0);
+
+    panel_gameroom =
+        named(new TFlatPanel(QStringLiteral("card"), panel_rightside), "panel_gameroom");
+    auto *room = column(panel_gameroom, 12, 8);
+    auto *titleRow = new QHBoxLayout;
+    image_roomimage = named(new QLabel, "image_roomimage");
+    image_roomimage->setFixedSize(32, 32);
+    image_roomimage->setScaledContents(true);
+    titleRow->addWidget(image_roomimage);
+    label_gamename = named(label(QString(), "title"), "label_gamename");
+    titleRow->addWidget(label_gamename);
+    titleRow->addStretch();
+    button_ladder = named(new TFlatButton(QStringLiteral("Ladder Game Anyone?")), "button_ladder");
+    button_whatareladders =
+        named(new TFlatButton(QStringLiteral("What are Ladders?")), "button_whatareladders");
+    button_whatareladders->setKind(QStringLiteral("link"));
+    button_ladder->hide();
+    button_whatareladders->hide();
+    button_leavegameroom =
+        named(new TFlatButton(QStringLiteral("Leave Game Lobby")), "button_leavegameroom");
+    titleRow->addWidget(button_whatareladders);
+    titleRow->addWidget(button_ladder);
+    titleRow->addWidget(button_leavegameroom);
+    room->addLayout(titleRow);
+
+    auto *split = named(new QSplitter(Qt::Horizontal), "splitter_room");
+    split->setChildrenCollapsible(false);
+    split->setHandleWidth(10);
+    auto *chatSide = new QWidget;
+    auto *chat = column(chatSide, 0, 6);
+    mainchat_gameroom = pane("mainchat_gameroom");
+    mainchat_gameroom->setContextMenuPolicy(Qt::CustomContextMenu);
+    chat->addWidget(mainchat_gameroom, 1);
+    mychat_gameroom = named(new QLineEdit, "mychat_gameroom");
+    mychat_gameroom->setMaxLength(400);
+    mychat_gameroom->setText(QStringLiteral("<Enter Chat Here>"));
+    mychat_gameroom->setContextMenuPolicy(Qt::CustomContextMenu);
+    chat->addWidget(mychat_gameroom);
+    split->addWidget(chatSide);
+
+    auto *roomSide = new QWidget;
+    roomSide->setMinimumWidth(200);
+    auto *side = column(roomSide, 0, 4);
+    label_gamelist =
+        named(label(QStringLiteral("Players in Lobby(0)"), "heading"), "label_gamelist");
+    side->addWidget(label_gamelist);
+    listbox_gameroom = playerList("listbox_gameroom");
+    side->addWidget(listbox_gameroom, 3);
+    side->addSpacing(6);
+    label_games = named(label(QString(), "heading"), "label_games");
+    side->addWidget(label_games);
+    TreeView_gamelist = named(new QTreeWidget, "TreeView_gamelist");
+    TreeView_gamelist->setHeaderHidden(true);
+    TreeView_gamelist->setRootIsDecorated(false);
+    TreeView_gamelist->setContextMenuPolicy(Qt::CustomContextMenu);
+    side->addWidget(TreeView_gamelist, 2);
+    memo_empty = named(new QLabel(QStringLiteral("There are currently no hosted games.\n"
+                                                 "Press the \"Host a Game\" button in\n"
+                                                 "order to play."),
+                                  TreeView_gamelist->viewport()),
+                       "memo_empty");
+    memo_empty->setProperty("role", QStringLiteral("muted"));
+    memo_empty->setAlignment(Qt::AlignCenter);
+    memo_empty->setWordWrap(true);
+    auto *emptyLayout = new QVBoxLayout(TreeView_gamelist->viewport());
+    emptyLayout->addWidget(memo_empty);
+
+    auto *hostRow = new QHBoxLayout;
+    button_host = named(new TFlatButton, "button_host");
+    button_host->setKind(QStringLiteral("icon"));
+    button_host->setIcon(QIcon(hostPicture()));
+    button_host->setIconSize({132, 34});
+    button_host->setToolTip(QStringLiteral("Host a Game"));
+    button_host->setAccessibleName(QStringLiteral("Host a Game"));
+    hostRow->addWidget(button_host);
+    button_private = named(new TFlatButton(QStringLiteral("Make Game Private")), "button_private");
+    button_private->hide();
+    hostRow->addWidget(button_private);
+    image_connection = named(new QLabel, "image_connection");
+    image_connection->setPixmap(imagelist_connection.value(0));
+    image_connection->setCursor(Qt::PointingHandCursor);
+    image_connection->setToolTip(QStringLiteral("Lobby Assisted Hosting"));
+    hostRow->addWidget(image_connection);
+    hostRow->addStretch();
+    side->addLayout(hostRow);
+    button_cannothost =
+        named(new TFlatButton(QStringLiteral("Trouble hosting?")), "button_cannothost");
+    button_cannothost->setKind(QStringLiteral("link"));
+    side->addWidget(button_cannothost, 0, Qt::AlignLeft);
+    label_ingame = named(label(QString(), "muted"), "label_ingame");
+    label_ingame->setWordWrap(true);
+    side->addWidget(label_ingame);
+    split->addWidget(roomSide);
+    split->setStretchFactor(0, 1);
+    split->setStretchFactor(1, 0);
+    split->setSizes({420, 220});
+    room->addWidget(split, 1);
+    panel_gameroom->hide();
+    stack->addWidget(panel_gameroom, 0, 0);
+}
+
+void Tlobby::buildFloatingPanels()
+{
+    auto floating = [this](const char *name, const QSize &size) {
+        auto *panel = named(new TFlatPanel(QStringLiteral("floating"), panel_rightside), name);
+        panel->resize(size);
+        panel->hide();
+        return panel;
+    };
+
+    panel_beginning = floating("panel_beginning", {440, 330});
+    {
+        auto *layout = column(panel_beginning, 0, 0);
+        layout->addWidget(titleBar(QStringLiteral("Welcome to the Halvane! ")));
+        auto *content = new QWidget;
+        auto *c = column(content, 16, 10);
+        auto *text = label(
+            QStringLiteral(
+                "<p>Good to have you here! Halvane is where players meet for word, dice, card, "
+                "board and puzzle games.</p>"
+                "<p><b>1.</b> Get your games first: press the <b>Download Games</b> button at "
+                "the top and pick the games you like.</p>"
+                "<p><b>2.</b> Double-click a game's name in the rooms list on the left to join "
+                "its game lobby. There you can chat with the other players, <b>host</b> a game "
+                "of your own or <b>join</b> one that is waiting for players.</p>"
+                "<p><b>3.</b> Please read the conduct agreement in the help file before you "
+                "start, so that everyone has a good time.</p>"),
+            nullptr, content);
+        text->setWordWrap(true);
+        text->setTextFormat(Qt::RichText);
+        c->addWidget(text, 1);
+        auto *buttons = new QHBoxLayout;
+        FlatButton1 =
+            named(new TFlatButton(QStringLiteral("Read Conduct Agreement")), "FlatButton1");
+        button_beginningdone =
+            named(new TFlatButton(QStringLiteral("Close Welcome Message")), "button_beginningdone");
+        button_beginningdone->setKind(QStringLiteral("accent"));
+        buttons->addWidget(FlatButton1);
+        buttons->addStretch();
+        buttons->addWidget(button_beginningdone);
+        c->addLayout(buttons);
+        layout->addWidget(content, 1);
+    }
+
+    panel_news = floating("panel_news", {340, 230});
+    {
+        auto *layout = column(panel_news, 0, 0);
+        auto *bar = titleBar(QStringLiteral("CURRENT NEWS"));
+        layout->addWidget(bar);
+        new TPanelDragger(panel_news, {bar});
+        memo_news = pane("memo_news");
+        auto *content = new QWidget;
+        column(content, 8)->addWidget(memo_news);
+        layout->addWidget(content, 1);
+    }
+
+    panel_tip = floating("panel_tip", {300, 150});
+    {
+        FlatButton4 = named(new TFlatButton(QStringLiteral("Close")), "FlatButton4");
+        FlatButton4->setKind(QStringLiteral("link"));
+        FlatButton4->setStyleSheet(QStringLiteral("TFlatButton { color: white; }"));
+        auto *layout = column(panel_tip, 0, 0);
+        auto *bar = titleBar(QStringLiteral("Tips for Halvane"), FlatButton4);
+        layout->addWidget(bar);
+        new TPanelDragger(panel_tip, {bar});
+        label_tip = named(label(QStringLiteral("If people cannot join a game you host, try using "
+                                               "the Lobby Assisted Hosting feature.")),
+                          "label_tip");
+        label_tip->setWordWrap(true);
+        auto *content = new QWidget;
+        column(content, 14)->addWidget(label_tip);
+        layout->addWidget(content, 1);
+    }
+
+    panel_create = floating("panel_create", {360, 380});
+    {
+        auto *layout = column(panel_create, 0, 0);
+        auto *bar = titleBar(QStringLiteral("TOURNAMENT ANNOUNCEMENT"));
+        layout->addWidget(bar);
+        new TPanelDragger(panel_create, {bar});
+        auto *content = new QWidget;
+        auto *form = new QFormLayout(content);
+        form->setContentsMargins(14, 12, 14, 12);
+        auto edit = [](const char *name, int limit) {
+            auto *e = named(new QLineEdit, name);
+            e->setMaxLength(limit);
+            return e;
+        };
+        edit_tourneyname = edit("edit_tourneyname", 100);
+        edit_gamename = edit("edit_gamename", 100);
+        edit_location = edit("edit_location", 100);
+        edit_comments = edit("edit_comments", 200);
+        combo_hour = named(new QComboBox, "combo_hour");
+        for (int h = 12; h >= 1; --h)
+            combo_hour->addItem(QString::number(h));
+        combo_hour->setCurrentText(QStringLiteral("8"));
+        combo_min = named(new QComboBox, "combo_min");
+        combo_min->addItems({QStringLiteral(":00"), QStringLiteral(":15"), QStringLiteral(":30"),
+                             QStringLiteral(":45")});
+        combo_time = named(new QComboBox, "combo_time");
+        combo_time->addItems({QStringLiteral("am"), QStringLiteral("pm")});
+        combo_time->setCurrentText(QStringLiteral("pm"));
+        combo_checkin = named(new QComboBox, "combo_checkin");
+        combo_checkin->addItems({QStringLiteral("Yes"), QStringLiteral("No")});
+        auto *time = new QHBoxLayout;
+        time->addWidget(combo_hour);
+        time->addWidget(combo_min);
+        time->addWidget(combo_time);
+        time->addStretch();
+        form->addRow(QStringLiteral("Tourney Name:"), edit_tourneyname);
+        form->addRow(QStringLiteral("Game Name:"), edit_gamename);
+        form->addRow(QStringLiteral("Location:"), edit_location);
+        form->addRow(QStringLiteral("Start Time:"), time);
+        form->addRow(QStringLiteral("Check In Open?"), combo_checkin);
+        form->addRow(QStringLiteral("Special Comments:"), edit_comments);
+        auto *buttons = new QHBoxLayout;
+        FlatButton2 = named(new TFlatButton(QStringLiteral("Clear")), "FlatButton2");
+        button_createclose = named(new TFlatButton(QStringLiteral("Close")), "button_createclose");
+        button_create = named(new TFlatButton(QStringLiteral("Announce")), "button_create");
+        button_create->setKind(QStringLiteral("accent"));
+        buttons->addWidget(FlatButton2);
+        buttons->addStretch();
+        buttons->addWidget(button_createclose);
+        buttons->addWidget(button_create);
+        form->addRow(buttons);
+        layout->addWidget(content, 1);
+    }
+
+    panel_downloadlobby = floating("panel_downloadlobby", {360, 170});
+    {
+        auto *layout = column(panel_downloadlobby, 0, 0);
+        layout->addWidget(
+            titleBar(QStringLiteral("Special Announcement - Halvane has been updated!")));
+        auto *content = new QWidget;
+        auto *c = column(content, 14, 10);
+        c->addWidget(label(QStringLiteral("Update Halvane"), "heading"));
+        auto *buttons = new QHBoxLayout;
+        button_closedownloadlobby =
+            named(new TFlatButton(QStringLiteral("Close")), "button_closedownloadlobby");
+        button_downloadlobby =
+            named(new TFlatButton(QStringLiteral("Download")), "button_downloadlobby");
+        button_downloadlobby->setKind(QStringLiteral("accent"));
+        buttons->addStretch();
+        buttons->addWidget(button_closedownloadlobby);
+        buttons->addWidget(button_downloadlobby);
+        c->addLayout(buttons);
+        layout->addWidget(content, 1);
+    }
+}
+
+void Tlobby::buildMenus()
+{
+    auto action = [this](QMenu *menu, const char *name, const QString &text) {
+        QAction *a = menu->addAction(text);
+        a->setObjectName(QString::fromLatin1(name));
+        return a;
+    };
+    auto popup = [this](const char *name) { return named(new QMenu(this), name); };
+
+    QMenu *file = named(menuBar()->addMenu(QStringLiteral("&File")), "File1");
+    Connect1 = action(file, "Connect1", QStringLiteral("Connect"));
+    Disconnect1 = action(file, "Disconnect1", QStringLiteral("Disconnect"));
+    file->addSeparator();
+    Exit1 = action(file, "Exit1", QStringLiteral("Exit"));
+
+    QMenu *room = named(menuBar()->addMenu(QStringLiteral("&Game Lobby")), "GameLobby1");
+    LeaveGameRoom1 = action(room, "LeaveGameRoom1", QStringLiteral("Leave Game Room"));
+    ClearGameRoomChat1 =
+        action(room, "ClearGameRoomChat1", QStringLiteral("Clear Game Lobby Chat"));
+    ClearGameRoomChat1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_G));
+    TurnOffGameLobbyChat1 =
+        action(room, "TurnOffGameLobbyChat1", QStringLiteral("Turn Off Game Lobby Chat"));
+
+    QMenu *options = named(menuBar()->addMenu(QStringLiteral("&Options")), "Options1");
+    OtherOptions1 = action(options, "OtherOptions1", QStringLiteral("Settings"));
+    options->addSeparator();
+    LobbyAssistedHosting1 =
+        action(options, "LobbyAssistedHosting1", QStringLiteral("Lobby Assisted Hosting"));
+    LobbyAssistedHosting1->setCheckable(true);
+    TurnOffPrivateMessages1 =
+        action(options, "TurnOffPrivateMessages1", QStringLiteral("Turn Off Private Messages"));
+    TurnOffPrivateMessages1->setCheckable(true);
+    chatlog = action(options, "chatlog", QStringLiteral("View Private Message Log"));
+
+    QMenu *help = named(menuBar()->addMenu(QStringLiteral("&Help")), "Help1");
+    Help2 = action(help, "Help2", QStringLiteral("Help"));
+    ViewWelcomingMessage1 =
+        action(help, "ViewWelcomingMessage1", QStringLiteral("View Welcoming Message"));
+    help->addSeparator();
+    FrequentlyAskedQuestions1 =
+        action(help, "FrequentlyAskedQuestions1", QStringLiteral("Frequently Asked Questions"));
+    LearnMoreAboutLadderGames1 =
+        action(help, "LearnMoreAboutLadderGames1", QStringLiteral("Learn More About Ladder Games"));
+    ConfigureyourcomputertobeabletoHostaGame1 =
+        action(help, "ConfigureyourcomputertobeabletoHostaGame1",
+               QStringLiteral("Configure your computer to be able to Host a Game"));
+    RestoreSockets1 = action(help, "RestoreSockets1", QStringLiteral("Restore Socket"));
+    help->addSeparator();
+    About1 = action(help, "About1", QStringLiteral("About"));
+
+    popup_download = popup("popup_download");
+    auto category = [&](const char *name, const QString &text, bool visible) {
+        QMenu *m = named(popup_download->addMenu(text), name);
+        m->menuAction()->setObjectName(QString::fromLatin1(name));
+        m->menuAction()->setVisible(visible);
+        return m;
+    };
+    DiceGames2 = category("DiceGames2", QStringLiteral("Dice Games"), true);
+    WordGames2 = category("WordGames2", QStringLiteral("Word Games"), true);
+    CardGames2 = category("CardGames2", QStringLiteral("Card Games"), true);
+    MiscGames2 = category("MiscGames2", QStringLiteral("Misc Games"), true);
+    DominoGames2 = category("DominoGames2", QStringLiteral("Domino Games"), false);
+    BoardGames2 = category("BoardGames2", QStringLiteral("Board Games"), false);
+    PuzzleGames2 = category("PuzzleGames2", QStringLiteral("Puzzle Games"), false);
+    OtherGames2 = category("OtherGames2", QStringLiteral("Other Games"), false);
+    myLadderGames2 = category("myLadderGames2", QStringLiteral("Ladder Games"), false);
+    RMLadderGames2 = category("RMLadderGames2", QStringLiteral("RMLadder Games"), false);
+    popup_download->addSeparator();
+    DownloadLobby1 = action(popup_download, "DownloadLobby1", QStringLiteral("Download Lobby"));
+
+    popup_rooms = popup("popup_rooms");
+    JoinGameRoom1 = action(popup_rooms, "JoinGameRoom1", QStringLiteral("Join Game Room"));
+    popup_rooms->addSeparator();
+    ViewGameDescription1 =
+        action(popup_rooms, "ViewGameDescription1", QStringLiteral("View Game Description"));
+    menu_favs = action(popup_rooms, "menu_favs", QStringLiteral("Add to Favorites List"));
+
+    popup_player = popup("popup_player");
+    SendPrivateMessage1 =
+        action(popup_player, "SendPrivateMessage1", QStringLiteral("Send Private Message"));
+    ViewProfile1 = action(popup_player, "ViewProfile1", QStringLiteral("View Profile"));
+    AddFriend1 = action(popup_player, "AddFriend1", QStringLiteral("Add to Friends List"));
+    Ignore1 = action(popup_player, "Ignore1", QStringLiteral("Ignore"));
+    InviteToJoin1 = action(popup_player, "InviteToJoin1", QStringLiteral("Invite to Join.."));
+    InviteToJoin1->setVisible(false);
+    popup_player->addSeparator();
+    Silence1 = named(popup_player->addMenu(QStringLiteral("Silence")), "Silence1");
+    Silence1->menuAction()->setObjectName(QStringLiteral("Silence1"));
+    N5Minutes1 = action(Silence1, "N5Minutes1", QStringLiteral("5 Minutes"));
+    N5Minutes1->setData(5);
+    N30Minutes1 = action(Silence1, "N30Minutes1", QStringLiteral("30 Minutes"));
+    N30Minutes1->setData(30);
+    N60Minutes1 = action(Silence1, "N60Minutes1", QStringLiteral("60 Minutes"));
+    N60Minutes1->setData(60);
+    RemoveSilence1 = action(popup_player, "RemoveSilence1", QStringLiteral("Remove Silence"));
+    Kick1 = action(popup_player, "Kick1", QStringLiteral("Kick"));
+    for (QAction *a : {Silence1->menuAction(), RemoveSilence1, Kick1})
+        a->setVisible(false);
+
+    popup_friends = popup("popup_friends");
+    SendPrivateMessage2 =
+        action(popup_friends, "SendPrivateMessage2", QStringLiteral("Send Private Message"));
+    JoinSameGameLobby1 =
+        action(popup_friends, "JoinSameGameLobby1", QStringLiteral("Join Same Game Lobby"));
+    ViewProfile2 = action(popup_friends, "ViewProfile2", QStringLiteral("View Profile"));
+    invitetojoin2 = action(popup_friends, "invitetojoin2", QStringLiteral("Invite to Join.."));
+    invitetojoin2->setVisible(false);
+    popup_friends->addSeparator();
+    RemoveFriend1 =
+        action(popup_friends, "RemoveFriend1", QStringLiteral("Remove from Friends List"));
+
+    popup_ignored = popup("popup_ignored");
+    DeleteFromIgnoreList1 =
+        action(popup_ignored, "DeleteFromIgnoreList1", QStringLiteral("Delete from Ignore List"));
+
+    popup_joingame = popup("popup_joingame");
+    JoinGame1 = action(popup_joingame, "JoinGame1", QStringLiteral("Join Game"));
+
+    popup_gameroomcopy = popup("popup_gameroomcopy");
+    MenuItem2 = action(popup_gameroomcopy, "MenuItem2", QStringLiteral("Copy"));
+    MenuItem2->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_C));
+    chatscrolloff1 =
+        action(popup_gameroomcopy, "chatscrolloff1", QStringLiteral("Chat Scroll Off"));
+    chatscrolloff1->setCheckable(true);
+
+    popup_gameroompaste = popup("popup_gameroompaste");
+    MenuItem5 = action(popup_gameroompaste, "MenuItem5", QStringLiteral("Paste"));
+    MenuItem5->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_V));
+}
+
+QList<QWidget *> Tlobby::textSizeTargets() const
+{
+    return {mainchat_gameroom, tourneychat};
+}
+
+QList<QWidget *> Tlobby::boxSizeTargets() const
+{
+    return {listbox_friends,   lbsubjects, lbnames,       listbox_gameroom,
+            TreeView_gamelist, memo_news,  listbox_alerts};
+}
+
+void Tlobby::resizeEvent(QResizeEvent *event)
+{
+    QMainWindow::resizeEvent(event);
+    if (panel_beginning->isVisible())
+        panel_beginning->move((panel_rightside->width() - panel_beginning->width()) / 2,
+                              qMax(8, (panel_rightside->height() - panel_beginning->height()) / 3));
+}
+
+void Tlobby::wireConnection()
+{
+    auto scramble = [](QObject *, QByteArray &line) {
+        ostrel::ScrambleInPlace(line.data(), static_cast<std::size_t>(line.size()),
+                                ostrel::kWireKey);
+    };
+    orvex->OnEncryptString = scramble;
+    orvex->OnDecryptString = scramble;
+    orvex->OnConnected = [this](QObject *) { orvexConnected(); };
+    orvex->OnLoginSuccess = [this](QObject *, ostrel::TOrvexUser *u) { orvexLoginSuccess(u); };
+    orvex->OnLoginFailed = [this](QObject *, const QByteArray &t) { orvexLoginFailed(t); };
+    orvex->OnDisconnected = [this](QObject *) { orvexDisconnected(); };
+    orvex->OnUserInfo = [this](QObject *, ostrel::TOrvexUser *u) { orvexUserInfo(u); };
+    orvex->OnGames = [this](QObject *, const QByteArray &t) { orvexGames(t); };
+    orvex->OnAddSubject = [this](QObject *, const QByteArray &t) { orvexAddSubject(t); };
+    orvex->OnRemoveSubject = [this](QObject *, const QByteArray &t) { orvexRemoveSubject(t); };
+    orvex->OnJoinSubject = [this](QObject *, const QByteArray &t) { orvexJoinSubject(t); };
+    orvex->OnAddUser = [this](QObject *, const QByteArray &t) { orvexAddUser(t); };
+    orvex->OnRemoveUser = [this](QObject *, const QByteArray &t) { orvexRemoveUser(t); };
+    orvex->OnGRemoveUser = [this](QObject *, const QByteArray &t) { orvexGRemoveUser(t); };
+    orvex->OnChatReceived = [this](QObject *, const QByteArray &t, const QByteArray &id) {
+        orvexChatReceived(t, id);
+    };
+    orvex->OnGhatReceived = [this](QObject *, const QByteArray &t, const QByteArray &id) {
+        orvexGhatReceived(t, id);
+    };
+    orvex->OnPmesReceived = [this](QObject *, const QByteArray &t, const QByteArray &id) {
+        orvexPmesReceived(t, id);
+    };
+    orvex->OnJOINReceived = [this](QObject *, const QByteArray &t, const QByteArray &id) {
+        orvexJOINReceived(t, id);
+    };
+    orvex->OnIPTJReceived = [this](QObject *, const QByteArray &t, const QByteArray &id) {
+        orvexIPTJReceived(t, id);
+    };
+    orvex->OnIGNOReceived = [this](QObject *, const QByteArray &t, const QByteArray &id) {
+        orvexIGNOReceived(t, id);
+    };
+    orvex->OnInviteReceived = [this](QObject *, const QByteArray &t, const QByteArray &id) {
+        orvexInviteReceived(t, id);
+    };
+    orvex->OnDatasendReceived = [this](QObject *, const QByteArray &t, const QByteArray &id) {
+        orvexDatasendReceived(t, id);
+    };
+    orvex->OnAddGame = [this](QObject *, const QByteArray &t) { orvexAddGame(t); };
+    orvex->OnDeletegame = [this](QObject *, const QByteArray &t) { orvexDeletegame(t); };
+    orvex->OnServerError = [this](QObject *, const QByteArray &t) { orvexServerError(t); };
+    orvex->OnShout = [this](QObject *, const QByteArray &t) { orvexShout(t); };
+    orvex->OnNews = [this](QObject *, const QByteArray &t) { orvexNews(t); };
+
+    connect(Timer1, &QTimer::timeout, this, &Tlobby::Timer1Timer);
+    connect(systrayicon, &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason reason) {
+                if (reason == QSystemTrayIcon::Trigger)
+                    systrayiconClick();
+            });
+    Sock11->OnAutoAccept = [this](QObject *, TSock *NewSock) { Sock11AutoAccept(NewSock); };
+
+    connect(button_connect, &QPushButton::clicked, this, &Tlobby::button_connectClick);
+    connect(Connect1, &QAction::triggered, this, &Tlobby::button_connectClick);
+    connect(button_disconnect, &QPushButton::clicked, this, &Tlobby::button_disconnectClick);
+    connect(Disconnect1, &QAction::triggered, this, &Tlobby::button_disconnectClick);
+    connect(Exit1, &QAction::triggered, this, &QWidget::close);
+    connect(ViewWelcomingMessage1, &QAction::triggered, this, &Tlobby::showWelcome);
+    connect(button_beginningdone, &QPushButton::clicked, panel_beginning, &QWidget::hide);
+    connect(OtherOptions1, &QAction::triggered, this, &Tlobby::OtherOptions1Click);
+    connect(FrequentlyAskedQuestions1, &QAction::triggered, this,
+            [this] { openSitePage(QStringLiteral("/lobby/faq.shtml")); });
+    connect(LearnMoreAboutLadderGames1, &QAction::triggered, this,
+            [this] { openSitePage(QStringLiteral("/lobby/ladder.shtml")); });
+    connect(ConfigureyourcomputertobeabletoHostaGame1, &QAction::triggered, this,
+            [this] { openSitePage(QStringLiteral("/lobby/networksettings.shtml")); });
+    connect(button_download, &QPushButton::clicked, this, [this] {
+        popup_download->popup(button_download->mapToGlobal(QPoint(0, button_download->height())));
+    });
+    connect(button_mail, &QToolButton::clicked, this, &Tlobby::button_mailClick);
+
+    connect(button_gameslist, &QPushButton::clicked, this,
+            [this] { showTopPanel(panel_gameslist); });
+    connect(button_alerts, &QPushButton::clicked, this, [this] { showTopPanel(panel_alerts); });
+    connect(button_tourney, &QPushButton::clicked, this, [this] { showTopPanel(panel_tourney); });
+    connect(button_lobbylist, &QPushButton::clicked, this,
+            [this] { showPlayersPanel(panel_lobbylist); });
+    connect(button_Friendslist, &QPushButton::clicked, this,
+            [this] { showPlayersPanel(panel_friendslist); });
+    connect(button_ignorelist, &QPushButton::clicked, this,
+            [this] { showPlayersPanel(panel_ignorelist); });
+
+    connect(lbsubjects, &QTreeWidget::itemDoubleClicked, this, &Tlobby::lbsubjectsDblClick);
+    connect(lbsubjects, &QWidget::customContextMenuRequested, this,
+            &Tlobby::lbsubjectsContextPopup);
+    connect(lbsubjects, &QTreeWidget::itemExpanded, this, &Tlobby::lbsubjectsExpanded);
+    connect(lbsubjects, &QTreeWidget::itemCollapsed, this, &Tlobby::lbsubjectsCollapsed);
+    connect(JoinGameRoom1, &QAction::triggered, this, &Tlobby::JoinGameRoom1Click);
+    connect(LeaveGameRoom1, &QAction::triggered, this, &Tlobby::button_leavegameroomClick);
+    connect(button_leavegameroom, &QPushButton::clicked, this, &Tlobby::button_leavegameroomClick);
+    connect(menu_favs, &QAction::triggered, this, &Tlobby::menu_favsClick);
+    connect(ViewGameDescription1, &QAction::triggered, this, &Tlobby::ViewGameDescription1Click);
+
+    for (QListWidget *list : {lbnames, listbox_gameroom}) {
+        connect(list, &QWidget::customContextMenuRequested, this,
+                [this, list](const QPoint &pos) { lbnamesContextPopup(list, pos); });
+        connect(list, &QListWidget::itemDoubleClicked, this, &Tlobby::lbnamesDblClick);
+    }
+    connect(listbox_friends, &QWidget::customContextMenuRequested, this,
+            &Tlobby::listbox_friendsContextPopup);
+    connect(listbox_friends, &QListWidget::itemDoubleClicked, this,
+            &Tlobby::listbox_friendsDblClick);
+    connect(listbox_ignored, &QWidget::customContextMenuRequested, this,
+            &Tlobby::listbox_ignoredContextPopup);
+    connect(ViewProfile1, &QAction::triggered, this, &Tlobby::ViewProfile1Click);
+    connect(ViewProfile2, &QAction::triggered, this, &Tlobby::ViewProfile2Click);
+    connect(AddFriend1, &QAction::triggered, this, &Tlobby::AddFriend1Click);
+    connect(Ignore1, &QAction::triggered, this, &Tlobby::Ignore1Click);
+    connect(RemoveFriend1, &QAction::triggered, this, &Tlobby::RemoveFriend1Click);
+    connect(DeleteFromIgnoreList1, &QAction::triggered, this, &Tlobby::DeleteFromIgnoreList1Click);
+    connect(JoinSameGameLobby1, &QAction::triggered, this, &Tlobby::JoinSameGameLobby1Click);
+
+    connect(mychat_gameroom, &QLineEdit::returnPressed, this, &Tlobby::mychat_gameroomReturn);
+    connect(mychat, &QLineEdit::returnPressed, this, &Tlobby::mychatReturn);
+    connect(ClearGameRoomChat1, &QAction::triggered, this, &Tlobby::ClearGameRoomChat1Click);
+    connect(TurnOffGameLobbyChat1, &QAction::triggered, this, &Tlobby::TurnOffGameLobbyChat1Click);
+    connect(chatlog, &QAction::triggered, this, &Tlobby::chatlogClick);
+
+    connect(button_host, &QPushButton::clicked, this, &Tlobby::button_hostClick);
+    connect(button_private, &QPushButton::clicked, this, &Tlobby::button_privateClick);
+    connect(button_ladder, &QPushButton::clicked, this, &Tlobby::button_ladderClick);
+    connect(JoinGame1, &QAction::triggered, this, &Tlobby::JoinGame1Click);
+    connect(InviteToJoin1, &QAction::triggered, this, &Tlobby::InviteToJoin1Click);
+    connect(button_cannothost, &QPushButton::clicked, this,
+            [this] { openSitePage(QStringLiteral("/lobby/networksettings.shtml")); });
+    connect(button_whatareladders, &QPushButton::clicked, this,
+            [this] { openSitePage(QStringLiteral("/lobby/ladder.shtml")); });
+
+    connect(LobbyAssistedHosting1, &QAction::triggered, this, &Tlobby::LobbyAssistedHosting1Click);
+    connect(RestoreSockets1, &QAction::triggered, this, &Tlobby::RestoreSockets1Click);
+
+    connect(button_createannounce, &QPushButton::clicked, this,
+            &Tlobby::image_createannouncementClick);
+    connect(button_create, &QPushButton::clicked, this, &Tlobby::button_createClick);
+    connect(button_createclose, &QPushButton::clicked, this, &Tlobby::button_createcloseClick);
+    connect(FlatButton2, &QPushButton::clicked, this, &Tlobby::FlatButton2Click);
+    connect(FlatButton4, &QPushButton::clicked, this, &Tlobby::FlatButton4Click);
+    for (QAction *a : {N5Minutes1, N30Minutes1, N60Minutes1})
+        connect(a, &QAction::triggered, this, [this, a] { N5Minutes1Click(a->data().toInt()); });
+    connect(RemoveSilence1, &QAction::triggered, this, &Tlobby::RemoveSilence1Click);
+    connect(Kick1, &QAction::triggered, this, &Tlobby::Kick1Click);
+    connect(button_closedownloadlobby, &QPushButton::clicked, panel_downloadlobby, &QWidget::hide);
+}
+
+void Tlobby::showTopPanel(TFlatPanel *panel)
+{
+    m_topStack->setCurrentWidget(panel);
+    image_select->setVisible(panel == panel_gameslist && orvex->LoggedIn());
+    button_gameslist->setChecked(panel == panel_gameslist);
+    button_alerts->setChecked(panel == panel_alerts);
+    button_tourney->setChecked(panel == panel_tourney);
+    button_tourney->setTag(panel == panel_tourney ? 1 : 0);
+}
+
+void Tlobby::showPlayersPanel(TFlatPanel *panel)
+{
+    m_playersStack->setCurrentWidget(panel);
+    button_lobbylist->setChecked(panel == panel_lobbylist);
+    button_Friendslist->setChecked(panel == panel_friendslist);
+    button_ignorelist->setChecked(panel == panel_ignorelist);
+    if (panel == panel_lobbylist)
+        label_playerslist->setText(QStringLiteral("Players Online(%1)").arg(lbnames->count()));
+    else if (panel == panel_friendslist)
+        label_friendslist->setText(
+            QStringLiteral("Friends List(%1)").arg(listbox_friends->count()));
+    else
+        label_ignorelist->setText(QStringLiteral("Ignored List(%1)").arg(listbox_ignored->count()));
+}

@@ -1,0 +1,420 @@
+#pragma once
+
+#include "torvexconnection.h"
+#include "torvexuser.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QMainWindow>
+#include <QPixmap>
+#include <QPointer>
+#include <QString>
+
+#include <array>
+#include <memory>
+
+class QAction;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QLockFile;
+class QMenu;
+class QPlainTextEdit;
+class QSplitter;
+class QStackedLayout;
+class QSystemTrayIcon;
+class QTimer;
+class QTreeWidget;
+class QWindow;
+class TAnimatedButton;
+class TChatPane;
+class TSock;
+class TFlatButton;
+class TFlatPanel;
+class TOptions;
+class TOrvexUserInfoDialog;
+class TfrmConnectionInfo;
+class Thelp;
+class TAbout;
+
+// The main window: the lobby form. It owns the connection to the lobby server and every
+// handler of the lobby's subsystems; its definitions are split by topic (lobby.cpp builds
+// the form, startup.cpp holds settings, login, timer, tray and closing, and one file per
+// later topic). Controls carry the names the rest of the program knows them by, as their
+// objectName too.
+class Tlobby : public QMainWindow
+{
+    Q_OBJECT
+public:
+    // serverAddress overrides the login dialog's default server ("HOST" or "HOST:PORT");
+    // empty keeps the built-in one. programFolder is where a settings file of an older
+    // installation may wait to be moved (the executable's folder).
+    explicit Tlobby(const QString &serverAddress = QString(),
+                    const QString &programFolder = QString(), QWidget *parent = nullptr);
+    ~Tlobby() override;
+
+    // The secondary windows this form opens; they are created after it.
+    void attachWindows(TOptions *options, Thelp *help, TAbout *about);
+    TOptions *options() const { return m_options; }
+    Thelp *help() const { return m_help; }
+    TAbout *about() const { return m_about; }
+
+    // ---- Connection and components
+    TOrvexConnection *orvex;
+    QTimer *Timer1;
+    QSystemTrayIcon *systrayicon;
+    // The game-presence listener on port 9001: listening exactly while no game of ours
+    // is connected to it.
+    TSock *Sock11;
+    TOrvexUserInfoDialog *dlgInfo = nullptr;
+
+    // ---- Picture lists
+    QList<QPixmap> imagelist_icons;      // rooms tree: 0 category, 1 player, 2.. rooms
+    QList<QPixmap> imagelist_levelicons; // one per hat number
+    QList<QPixmap> imagelist_sysicons;   // tray pictures 0..2, mail icon 3
+    QList<QPixmap> imagelist_connection; // "Direct" and assisted hosting
+    QList<QPixmap> image_online;         // online and offline marks of the friends list
+    QPixmap image_lobby;                 // room picture of "Lobby Chat"
+
+    // ---- Settings and runtime state
+    QString settingspath;
+    QByteArray login_userid;
+    QByteArray login_password;
+    bool login_isnew = false;
+    std::unique_ptr<ostrel::TOrvexUser> login_newuser;
+    int pmfromleft = 165;
+    int pmfromtop = 171;
+    int pmtoleft = 232;
+    int pmtotop = 239;
+    QByteArray currentroom;
+    bool quietjoin = false;
+    int spamcount = 0;
+    int spamtick = 0;
+    QByteArray localip;
+    QByteArray assistsetting; // "Assist" as read at the last login dialog
+    QByteArray gameexepath;
+    bool ProfileRequested = false;
+    // The eleven categories of the rooms tree, in the order of kExpandedKeys: "1"
+    // expanded, "2" collapsed.
+    static constexpr std::array<const char *, 11> kExpandedKeys = {
+        "Favorite", "Word",   "Dice",  "Card",     "Misc",    "Domino",
+        "Board",    "Puzzle", "Other", "MYLadder", "RMLadder"};
+    std::array<QByteArray, 11> expandedstate;
+    int trayblink() const;
+
+    // ---- Form: header and status
+    TFlatPanel *panel_header;
+    QLabel *label_status;
+    TFlatButton *button_connect;
+    TFlatButton *button_disconnect;
+    TFlatButton *button_download;
+    TFlatButton *button_help;
+    TAnimatedButton *button_mail;
+
+    // ---- Form: left column (rooms, alerts and tournament tabs over the player tabs)
+    QSplitter *splitter_main;
+    QSplitter *splitter_left;
+    TFlatPanel *panel_leftside1;
+    TFlatPanel *panel_top;
+    TFlatButton *button_gameslist;
+    TFlatButton *button_alerts;
+    TFlatButton *button_tourney;
+    TFlatPanel *panel_gameslist;
+    QLabel *image_select;
+    QTreeWidget *lbsubjects;
+    TFlatPanel *panel_alerts;
+    TChatPane *listbox_alerts;
+    QLineEdit *mychat;
+    TFlatPanel *panel_tourney;
+    TChatPane *tourneychat;
+    TFlatButton *button_createannounce;
+    TFlatPanel *panel_bottom;
+    TFlatButton *button_lobbylist;
+    TFlatButton *button_Friendslist;
+    TFlatButton *button_ignorelist;
+    TFlatPanel *panel_lobbylist;
+    QLabel *label_playerslist;
+    QListWidget *lbnames;
+    TFlatPanel *panel_friendslist;
+    QLabel *label_friendslist;
+    QListWidget *listbox_friends;
+    TFlatPanel *panel_ignorelist;
+    QLabel *label_ignorelist;
+    QListWidget *listbox_ignored;
+
+    // ---- Form: right side (home view and the room panel)
+    TFlatPanel *panel_rightside;
+    TFlatPanel *panel_home;
+    TFlatPanel *panel_gameroom;
+    QLabel *image_roomimage;
+    QLabel *label_gamename;
+    TFlatButton *button_leavegameroom;
+    TFlatButton *button_ladder;
+    TFlatButton *button_whatareladders;
+    TChatPane *mainchat_gameroom;
+    QLineEdit *mychat_gameroom;
+    QLabel *label_gamelist;
+    QListWidget *listbox_gameroom;
+    QLabel *label_games;
+    QTreeWidget *TreeView_gamelist;
+    QLabel *memo_empty;
+    TFlatButton *button_host;
+    TFlatButton *button_private;
+    QLabel *image_connection;
+    TFlatButton *button_cannothost;
+    QLabel *label_ingame;
+
+    // ---- Form: floating panels
+    TFlatPanel *panel_beginning;
+    TFlatButton *button_beginningdone;
+    TFlatButton *FlatButton1;
+    TFlatPanel *panel_news;
+    TChatPane *memo_news;
+    TFlatPanel *panel_tip;
+    QLabel *label_tip;
+    TFlatButton *FlatButton4;
+    TFlatPanel *panel_create;
+    QLineEdit *edit_tourneyname;
+    QLineEdit *edit_gamename;
+    QLineEdit *edit_location;
+    QComboBox *combo_hour;
+    QComboBox *combo_min;
+    QComboBox *combo_time;
+    QComboBox *combo_checkin;
+    QLineEdit *edit_comments;
+    TFlatButton *button_create;
+    TFlatButton *button_createclose;
+    TFlatButton *FlatButton2;
+    TFlatPanel *panel_downloadlobby;
+    TFlatButton *button_downloadlobby;
+    TFlatButton *button_closedownloadlobby;
+
+    // ---- Form: hidden holders
+    QListWidget *listbox_favs;
+    QListWidget *listbox_messagefrom;
+    QPlainTextEdit *Memo1; // the catalogue buffer
+
+    // ---- Main menu
+    QAction *Connect1;
+    QAction *Disconnect1;
+    QAction *Exit1;
+    QAction *LeaveGameRoom1;
+    QAction *ClearGameRoomChat1;
+    QAction *TurnOffGameLobbyChat1;
+    QAction *OtherOptions1;
+    QAction *LobbyAssistedHosting1;
+    QAction *TurnOffPrivateMessages1;
+    QAction *chatlog;
+    QAction *Help2;
+    QAction *ViewWelcomingMessage1;
+    QAction *FrequentlyAskedQuestions1;
+    QAction *LearnMoreAboutLadderGames1;
+    QAction *ConfigureyourcomputertobeabletoHostaGame1;
+    QAction *RestoreSockets1;
+    QAction *About1;
+
+    // ---- Pop-up menus
+    QMenu *popup_download;
+    QMenu *WordGames2;
+    QMenu *DiceGames2;
+    QMenu *CardGames2;
+    QMenu *MiscGames2;
+    QMenu *DominoGames2;
+    QMenu *BoardGames2;
+    QMenu *PuzzleGames2;
+    QMenu *OtherGames2;
+    QMenu *myLadderGames2;
+    QMenu *RMLadderGames2;
+    QAction *DownloadLobby1;
+    QMenu *popup_rooms;
+    QAction *JoinGameRoom1;
+    QAction *ViewGameDescription1;
+    QAction *menu_favs;
+    QMenu *popup_player;
+    QAction *SendPrivateMessage1;
+    QAction *ViewProfile1;
+    QAction *AddFriend1;
+    QAction *Ignore1;
+    QAction *InviteToJoin1;
+    QMenu *Silence1;
+    QAction *N5Minutes1;
+    QAction *N30Minutes1;
+    QAction *N60Minutes1;
+    QAction *RemoveSilence1;
+    QAction *Kick1;
+    QMenu *popup_friends;
+    QAction *SendPrivateMessage2;
+    QAction *JoinSameGameLobby1;
+    QAction *ViewProfile2;
+    QAction *invitetojoin2;
+    QAction *RemoveFriend1;
+    QMenu *popup_ignored;
+    QAction *DeleteFromIgnoreList1;
+    QMenu *popup_joingame;
+    QAction *JoinGame1;
+    QMenu *popup_gameroomcopy;
+    QAction *MenuItem2;
+    QAction *chatscrolloff1;
+    QMenu *popup_gameroompaste;
+    QAction *MenuItem5;
+
+    // ---- Start-up, settings and login (startup.cpp)
+    void FormActivate();
+    void showloginbox();
+    void SetEnabledButtons();
+    void disconnected();
+    void Timer1Timer();
+    void systrayiconClick();
+    void FormClose();
+    void RestoreFormPositionGlobal();
+    // The screen-dependent bounds of a first showing.
+    QRect defaultBounds() const;
+    void orvexConnected();
+    void orvexLoginSuccess(ostrel::TOrvexUser *user);
+    void orvexLoginFailed(const QByteArray &text);
+    void orvexDisconnected();
+    void orvexUserInfo(ostrel::TOrvexUser *user);
+    void showProfile(ostrel::TOrvexUser *record, bool own);
+    void showWelcome();
+    void openSitePage(const QString &path);
+    QByteArray getipnumber();
+    // Applies the size and font settings to the panes and lists (also the options
+    // window's change handlers); a value that cannot be applied changes nothing.
+    void changetextsize(const QString &size);
+    void changeboxtextsize(const QString &size);
+    void changefonts(const QString &family);
+    void restoreDefaultLayout();
+    void button_connectClick();
+    void button_disconnectClick();
+    void OtherOptions1Click();
+
+    // ---- Rooms and catalogue (rooms.cpp)
+    void orvexGames(const QByteArray &text);
+    void orvexAddSubject(const QByteArray &text);
+    void orvexRemoveSubject(const QByteArray &text);
+    void orvexJoinSubject(const QByteArray &text);
+    void lbsubjectsDblClick();
+    void lbsubjectsContextPopup(const QPoint &pos);
+    void lbsubjectsExpanded();
+    void lbsubjectsCollapsed();
+    void JoinGameRoom1Click();
+    void button_leavegameroomClick();
+    void menu_favsClick();
+    void ViewGameDescription1Click();
+
+    // ---- Players, friends and ignore list (players.cpp)
+    void orvexAddUser(const QByteArray &text);
+    void orvexRemoveUser(const QByteArray &text);
+    void orvexGRemoveUser(const QByteArray &text);
+    void lbnamesContextPopup(QListWidget *list, const QPoint &pos);
+    void listbox_friendsContextPopup(const QPoint &pos);
+    void listbox_ignoredContextPopup(const QPoint &pos);
+    void lbnamesDblClick();
+    void listbox_friendsDblClick();
+    void ViewProfile1Click();
+    void ViewProfile2Click();
+    void AddFriend1Click();
+    void Ignore1Click();
+    void RemoveFriend1Click();
+    void DeleteFromIgnoreList1Click();
+    void JoinSameGameLobby1Click();
+    void showPlayersPanel(TFlatPanel *panel);
+    void showTopPanel(TFlatPanel *panel);
+    void playsounds(const QString &name);
+
+    // ---- Chat (chat.cpp)
+    void orvexChatReceived(const QByteArray &text, const QByteArray &id);
+    void orvexGhatReceived(const QByteArray &text, const QByteArray &id);
+    void addlinetochat(const QString &text, const QColor &color);
+    void addlinetoalerts(const QString &text, const QColor &color);
+    void addlinetotchat(const QString &text, const QColor &color);
+    void mychat_gameroomReturn();
+    void mychatReturn();
+    void ClearGameRoomChat1Click();
+    void TurnOffGameLobbyChat1Click();
+
+    // ---- Private messages (privatemessages.cpp)
+    void orvexPmesReceived(const QByteArray &text, const QByteArray &id);
+    void showaprivatemessage(int index);
+    void createtomessage(const QByteArray &name);
+    void button_mailClick();
+    void chatlogClick();
+
+    // ---- Hosting, joining and invitations (hosting.cpp)
+    void button_hostClick();
+    void button_privateClick();
+    void button_ladderClick();
+    void joinit(const QByteArray &entry);
+    void JoinGame1Click();
+    void orvexJOINReceived(const QByteArray &text, const QByteArray &id);
+    void orvexIPTJReceived(const QByteArray &text, const QByteArray &id);
+    void orvexIGNOReceived(const QByteArray &text, const QByteArray &id);
+    void orvexInviteReceived(const QByteArray &text, const QByteArray &id);
+    void orvexAddGame(const QByteArray &text);
+    void orvexDeletegame(const QByteArray &text);
+    void orvexServerError(const QByteArray &text);
+    void InviteToJoin1Click();
+    void startGameListener();
+    void Sock11AutoAccept(TSock *NewSock);
+
+    // ---- Assisted hosting relay (relay.cpp)
+    void orvexDatasendReceived(const QByteArray &text, const QByteArray &id);
+    void LobbyAssistedHosting1Click();
+    void RestoreSockets1Click();
+    void clearRelaySlots();
+
+    // ---- News, announcements and moderation (news.cpp)
+    void orvexShout(const QByteArray &text);
+    void orvexNews(const QByteArray &text);
+    void image_createannouncementClick();
+    void button_createClick();
+    void button_createcloseClick();
+    void FlatButton2Click();
+    void FlatButton4Click();
+    void N5Minutes1Click(int minutes);
+    void RemoveSilence1Click();
+    void Kick1Click();
+
+signals:
+    // The main window has closed: the program ends.
+    void formClosed();
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    void buildForm();
+    void buildHeader(QWidget *parent);
+    void buildLeftColumn();
+    void buildRightSide();
+    void buildFloatingPanels();
+    void buildMenus();
+    void buildPictures();
+    void wireConnection();
+    void FormCreate();
+    void FormShow();
+    void focusWindowChanged(QWindow *window);
+    void loadSettingsIntoOptions(const class LobbySettings &settings);
+    QList<QWidget *> textSizeTargets() const;
+    QList<QWidget *> boxSizeTargets() const;
+
+    QString m_serverAddress;
+    QString m_programFolder;
+    std::unique_ptr<QLockFile> m_instanceLock;
+    TOptions *m_options = nullptr;
+    Thelp *m_help = nullptr;
+    TAbout *m_about = nullptr;
+    bool m_shown = false;
+    bool m_loginBoxOpen = false;
+    // What had the focus last: activation from another window of ours (not a modal
+    // dialog, not another program) brings the login dialog back.
+    enum class FocusOrigin { None, Lobby, OtherWindow, ModalWindow };
+    FocusOrigin m_lastFocus = FocusOrigin::None;
+    QStackedLayout *m_topStack = nullptr;
+    QStackedLayout *m_playersStack = nullptr;
+    int m_trayblink = 0;
+    QString m_trayHint;
+};

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// Where the maker's services live: the lobby server the login dialog offers first, its
+// alternatives, and the web site that help pages and downloads come from.
+namespace lobbysite {
+
+inline const QString kDefaultServer = QStringLiteral("lobby.ostrel.example");
+inline const QStringList kAlternativeServers = {QStringLiteral("lobby2.ostrel.example"),
+                                                QStringLiteral("lobby3.ostrel.example"),
+                                                QStringLiteral("127.0.0.1")};
+inline constexpr int kServerPort = 9020;
+inline const QString kWebSite = QStringLiteral("www.ostrel.example");
+
+} // namespace lobbysite

@@ -1,0 +1,584 @@
+#include "lobby.h"
+
+#include "encryptit.h"
+#include "lobbysettings.h"
+#include "lobbysite.h"
+#include "platform.h"
+#include "tanimatedbutton.h"
+#include "tchatpane.h"
+#include "tcolorbutton.h"
+#include "textcodec.h"
+#include "tflatbutton.h"
+#include "tflatpanel.h"
+#include "tfrmconnectioninfo.h"
+#include "toptions.h"
+#include "torvexuserinfodialog.h"
+#include "tradiogroup.h"
+#include "tswitch.h"
+#include "userpaths.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFontDatabase>
+#include <QHostAddress>
+#include <QHostInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QLockFile>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QScreen>
+#include <QSplitter>
+#include <QSystemTrayIcon>
+#include <QTextBrowser>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QWindow>
+
+#include <exception>
+
+namespace {
+
+const QString kTrayHint = QStringLiteral("Ostrel Lobby");
+
+// "HOST" or "HOST:PORT"; the port is the lobby's own unless one is given.
+std::pair<QString, int> splitAddress(const QString &address)
+{
+    const int colon = address.lastIndexOf(QLatin1Char(':'));
+    if (colon > 0 && address.count(QLatin1Char(':')) == 1) {
+        bool ok = false;
+        const int port = address.mid(colon + 1).toInt(&ok);
+        if (ok && port > 0 && port < 65536)
+            return {address.left(colon), port};
+    }
+    return {address, lobbysite::kServerPort};
+}
+
+QString firstIPv4(const QHostInfo &info)
+{
+    for (const QHostAddress &a : info.addresses()) {
+        if (a.protocol() == QAbstractSocket::IPv4Protocol)
+            return a.toString();
+    }
+    return QString();
+}
+
+QByteArray stored(const QString &text)
+{
+    return encodeWireText(text);
+}
+
+} // namespace
+
+void Tlobby::FormCreate()
+{
+    settingspath = UserPaths::getinifile(m_programFolder);
+    // Held for the life of the process, so that other programs of ours can see that a
+    // lobby runs; the lobby itself never asks.
+    m_instanceLock = std::make_unique<QLockFile>(UserPaths::runtimeFolder() +
+                                                 QStringLiteral("/ostrel-lobby.lock"));
+    m_instanceLock->setStaleLockTime(0);
+    m_instanceLock->tryLock(0);
+    expandedstate.fill(QByteArray("1"));
+
+    systrayicon->setToolTip(kTrayHint);
+    m_trayHint = kTrayHint;
+    systrayicon->setIcon(QIcon(imagelist_sysicons.value(0).isNull()
+                                   ? QPixmap(QStringLiteral(":/icons/app.png"))
+                                   : imagelist_sysicons.value(0)));
+    if (QSystemTrayIcon::isSystemTrayAvailable())
+        systrayicon->show();
+
+    connect(qApp, &QGuiApplication::focusWindowChanged, this, &Tlobby::focusWindowChanged);
+    SetEnabledButtons();
+    spamcount = 0;
+    startGameListener();
+    clearRelaySlots();
+}
+
+void Tlobby::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    if (m_shown)
+        return;
+    m_shown = true;
+    FormShow();
+    // Becoming visible the first time counts as becoming the active form.
+    QMetaObject::invokeMethod(this, &Tlobby::FormActivate, Qt::QueuedConnection);
+}
+
+QRect Tlobby::defaultBounds() const
+{
+    const QScreen *s = screen() ? screen() : QGuiApplication::primaryScreen();
+    const QRect geometry = s ? s->geometry() : QRect(0, 0, 1024, 768);
+    const int W = geometry.width();
+    const int H = geometry.height();
+    const int w = W > 800 ? 880 : W > 640 ? 750 : 800;
+    const int h = H > 600 ? 660 : H > 480 ? 550 : 591;
+    return {geometry.left() + (W - w) / 2, geometry.top() + (H - h) / 4, w, h};
+}
+
+void Tlobby::FormShow()
+{
+    const QRect bounds = defaultBounds();
+    move(bounds.topLeft());
+    resize(bounds.size());
+    RestoreFormPositionGlobal();
+
+    const QScreen *s = screen() ? screen() : QGuiApplication::primaryScreen();
+    const QRect geometry = s ? s->geometry() : QRect(0, 0, 1024, 768);
+    const QRect frame = frameGeometry();
+    const int FX = qMax(0, (frame.width() - width()) / 2);
+    const int FY = qMax(0, (frame.height() - height()) / 2);
+    const int left = x() - geometry.left();
+    const int top = y() - geometry.top();
+    if (left < -FX || left + width() - 2 * FX > geometry.width() || top < -FY ||
+        top + height() - 2 * FY > geometry.height()) {
+        move(bounds.topLeft());
+        resize(bounds.size());
+    }
+}
+
+void Tlobby::RestoreFormPositionGlobal()
+{
+    const LobbySettings settings(settingspath);
+    const int top = settings.readInt("Top", 2);
+    const int left = settings.readInt("Left", 3);
+    const int width = settings.readInt("Width", 800);
+    const int height = settings.readInt("Height", 591);
+    move(left, top);
+    resize(width, height);
+    // The splitters hand extra space to the second pane, so these sizes hold.
+    splitter_left->setSizes({qMax(77, settings.readInt("panel_top", 258)), 10000});
+    splitter_main->setSizes({qMax(232, settings.readInt("panel_leftside1", 232)), 10000});
+    panel_news->move(settings.readInt("panel_newsleft", 137),
+                     settings.readInt("panel_newstop", 218));
+    panel_tip->move(settings.readInt("panel_tipleft", 275), settings.readInt("panel_tiptop", 49));
+    panel_create->move(settings.readInt("panel_createleft", 19),
+                       settings.readInt("panel_createtop", 42));
+}
+
+void Tlobby::restoreDefaultLayout()
+{
+    splitter_left->setSizes({258, 10000});
+    splitter_main->setSizes({232, 10000});
+    move(3, 2);
+    resize(800, 591);
+}
+
+void Tlobby::focusWindowChanged(QWindow *window)
+{
+    if (!window)
+        return; // another program took the focus: coming back from it does not count
+    if (window == windowHandle()) {
+        const bool fromOurWindow = m_lastFocus == FocusOrigin::OtherWindow;
+        m_lastFocus = FocusOrigin::Lobby;
+        if (fromOurWindow)
+            FormActivate();
+        return;
+    }
+    m_lastFocus =
+        window->modality() == Qt::NonModal ? FocusOrigin::OtherWindow : FocusOrigin::ModalWindow;
+    // A message box or dialog opened from a modeless window is not that window.
+    if (QApplication::activeModalWidget())
+        m_lastFocus = FocusOrigin::ModalWindow;
+}
+
+void Tlobby::FormActivate()
+{
+    if (!orvex->Active() && !m_loginBoxOpen)
+        showloginbox();
+}
+
+void Tlobby::loadSettingsIntoOptions(const LobbySettings &settings)
+{
+    TOptions *o = m_options;
+    if (o) {
+        const int show = settings.readInt("Show", 0);
+        o->radiogroup_show->setItemIndex(show >= 0 && show <= 2 ? show : 0);
+        // Defaults: the first three and the invitations, lobby chat, updates and log are
+        // on; sending with Enter and tournament alerts are off.
+        static const std::array<std::pair<const char *, bool>, 9> kSwitches = {{
+            {"Flashfriends1", true},
+            {"Pmalert1", true},
+            {"Pmsound1", true},
+            {"Sentwithenter1", false},
+            {"Acceptinvites1", true},
+            {"Tourneyalert1", false},
+            {"Lobbychat1", true},
+            {"Updates", true},
+            {"Pmlog", true},
+        }};
+        for (std::size_t i = 0; i < kSwitches.size(); ++i) {
+            const auto &[key, on] = kSwitches[i];
+            (o->*TOptions::kSwitchKeys[i].control)->setTag(settings.readOnOff(key, on) ? 1 : 0);
+        }
+        auto colour = [&](QByteArrayView key) {
+            return TColor::fromText(settings.read(key, "clblack"))
+                .value_or(TColor(TColor::clBlack));
+        };
+        o->textcolor->setColor(colour("Textcolor"));
+        o->actioncolor->setColor(colour("Actioncolor"));
+    }
+    const QString font = decodeWireText(settings.read("Textfont"));
+    const QString textSize = decodeWireText(settings.read("Textsize", "8"));
+    const QString boxSize = decodeWireText(settings.read("Boxtextsize", "8"));
+    if (o) {
+        const QSignalBlocker b1(o->textsize);
+        const QSignalBlocker b2(o->boxtextsize);
+        o->combo_fonts->setCurrentIndex(o->combo_fonts->findText(font));
+        o->combo_fonts->setEditText(font);
+        o->textsize->setCurrentText(textSize);
+        o->boxtextsize->setCurrentText(boxSize);
+    }
+    if (!font.isEmpty())
+        changefonts(font);
+    if (!textSize.isEmpty())
+        changetextsize(textSize);
+    if (!boxSize.isEmpty())
+        changeboxtextsize(boxSize);
+
+    const QList<QByteArray> expandedKeys = settings.ini().ReadSection("Expanded");
+    for (std::size_t i = 0; i < kExpandedKeys.size(); ++i) {
+        expandedstate[i] = "1";
+        const QByteArrayView key(kExpandedKeys[i]);
+        const bool present =
+            std::any_of(expandedKeys.begin(), expandedKeys.end(), [&](const QByteArray &k) {
+                return k.compare(key, Qt::CaseInsensitive) == 0;
+            });
+        if (present)
+            expandedstate[i] = settings.ini().ReadString("Expanded", key).left(1);
+    }
+
+    pmfromleft = settings.readInt("Pmfromleft", 165);
+    pmfromtop = settings.readInt("Pmfromtop", 171);
+    pmtoleft = settings.readInt("Pmtoleft", 232);
+    pmtotop = settings.readInt("Pmtotop", 239);
+}
+
+void Tlobby::showloginbox()
+{
+    if (m_loginBoxOpen)
+        return;
+    m_loginBoxOpen = true;
+    listbox_friends->clear();
+    listbox_ignored->clear();
+    listbox_favs->clear();
+
+    QPointer<TfrmConnectionInfo> dialog = new TfrmConnectionInfo(this);
+    if (!m_serverAddress.isEmpty())
+        dialog->setServerAddress(m_serverAddress);
+
+    LobbySettings settings(settingspath);
+    dialog->edtUserId->setText(decodeWireText(settings.read("Name")));
+    dialog->edtPassword->setText(
+        decodeWireText(LobbySettings::scramblePassword(settings.read("Password"))));
+    if (dialog->edtUserId->text().isEmpty())
+        showWelcome();
+    dialog->checkbox_savepass->setChecked(settings.read("Save") == "true");
+    assistsetting = settings.read("Assist");
+
+    // Friends are listed offline until the server says otherwise; ignored names are
+    // kept in lower case.
+    for (const QByteArray &name : settings.readList("Friends", "Friends"))
+        listbox_friends->addItem(QLatin1Char('1') + decodeWireText(name));
+    for (const QByteArray &name : settings.readList("Ignored", "Ignored"))
+        listbox_ignored->addItem(decodeWireText(name).toLower());
+    for (const QByteArray &room : settings.readList("Favs", "Favs"))
+        listbox_favs->addItem(decodeWireText(room));
+    loadSettingsIntoOptions(settings);
+
+    const int result = dialog->exec();
+    m_loginBoxOpen = false;
+    if (!dialog)
+        return;
+    std::unique_ptr<TfrmConnectionInfo> owner(dialog.data());
+    if (result != QDialog::Accepted)
+        return;
+
+    const QString userId = dialog->edtUserId->text();
+    const QString password = dialog->edtPassword->text();
+    if (userId.isEmpty()) {
+        platform::Platform::instance().messageBox(QStringLiteral("You must enter in a user id."));
+        return;
+    }
+    settings.write("Name", stored(userId));
+    if (dialog->checkbox_savepass->isChecked()) {
+        settings.write("Save", "true");
+        settings.write("Password", LobbySettings::scramblePassword(stored(password)));
+    } else {
+        settings.write("Save", "false");
+        settings.write("Password", QByteArray());
+    }
+    label_status->setText(QStringLiteral("Connecting..."));
+
+    const auto [host, port] = splitAddress(dialog->serverAddress());
+    QString address = host;
+    if (!TOrvexConnection::IsIPAddress(host)) {
+        const QString resolved = firstIPv4(QHostInfo::fromName(host));
+        if (!resolved.isEmpty())
+            address = resolved;
+    }
+    orvex->setHost(address);
+    orvex->setPort(port);
+
+    login_userid = stored(userId.left(20));
+    login_password = stored(password.left(20));
+    login_isnew = dialog->isNewAccount();
+    login_newuser = dialog->takeNewUser();
+    try {
+        orvex->setActive(true);
+    } catch (const std::exception &) {
+        platform::Platform::instance().messageBox(
+            QStringLiteral("Connection timed out. Try again later"));
+    }
+}
+
+void Tlobby::orvexConnected()
+{
+    Memo1->clear();
+    if (login_isnew && login_newuser)
+        orvex->LoginNew(login_userid, QByteArray::fromStdString(login_newuser->SaveToString()));
+    else
+        orvex->Login(login_userid, login_password);
+}
+
+void Tlobby::orvexLoginSuccess(ostrel::TOrvexUser *)
+{
+    SetEnabledButtons();
+    label_status->setText(QStringLiteral("Welcome to Halvane!"));
+    showTopPanel(panel_gameslist);
+    showPlayersPanel(panel_lobbylist);
+    image_select->show();
+    localip = getipnumber();
+    Timer1->start();
+}
+
+void Tlobby::orvexLoginFailed(const QByteArray &text)
+{
+    orvex->setActive(false);
+    label_status->setText(QStringLiteral("Log in Failed"));
+    platform::Platform::instance().messageBox(decodeWireText(text));
+    // The dialog runs its own event loop: start it once the connection has finished
+    // handling the line that refused us, not from inside that handler.
+    QMetaObject::invokeMethod(this, &Tlobby::showloginbox, Qt::QueuedConnection);
+}
+
+void Tlobby::orvexDisconnected()
+{
+    disconnected();
+}
+
+void Tlobby::SetEnabledButtons()
+{
+    const bool active = orvex->Active();
+    button_connect->setEnabled(!active);
+    Connect1->setEnabled(!active);
+    button_disconnect->setEnabled(active);
+    Disconnect1->setEnabled(active);
+    button_download->setEnabled(active);
+}
+
+void Tlobby::disconnected()
+{
+    label_status->setText(QStringLiteral("You are Disconnected."));
+    SetEnabledButtons();
+    lbsubjects->clear();
+    lbnames->clear();
+    mainchat_gameroom->clear();
+    listbox_gameroom->clear();
+    TreeView_gamelist->clear();
+    tourneychat->clear();
+    label_ingame->clear();
+    panel_news->hide();
+    panel_gameroom->hide();
+    mychat_gameroom->clear();
+    currentroom.clear();
+    image_roomimage->clear();
+}
+
+void Tlobby::button_connectClick()
+{
+    showloginbox();
+}
+
+void Tlobby::button_disconnectClick()
+{
+    orvex->setActive(false);
+    disconnected();
+}
+
+void Tlobby::OtherOptions1Click()
+{
+    if (!orvex->Active()) {
+        platform::Platform::instance().messageBox(
+            QStringLiteral("In order to use this feature you must be connected to Halvane."));
+        return;
+    }
+    if (m_options) {
+        m_options->show();
+        m_options->raise();
+        m_options->activateWindow();
+    }
+}
+
+void Tlobby::showWelcome()
+{
+    panel_beginning->move((panel_rightside->width() - panel_beginning->width()) / 2,
+                          qMax(8, (panel_rightside->height() - panel_beginning->height()) / 3));
+    panel_beginning->show();
+    panel_beginning->raise();
+}
+
+void Tlobby::openSitePage(const QString &path)
+{
+    platform::Platform::instance().openUrl(
+        QUrl(QStringLiteral("http://") + lobbysite::kWebSite + path));
+}
+
+QByteArray Tlobby::getipnumber()
+{
+    const QString address = firstIPv4(QHostInfo::fromName(QHostInfo::localHostName()));
+    return address.left(20).toLatin1();
+}
+
+void Tlobby::Timer1Timer()
+{
+    if (!orvex->Active())
+        return;
+    if (++spamtick > 20) {
+        spamcount = qMax(0, spamcount - 10);
+        spamtick = 0;
+    }
+    const bool alert = m_options && m_options->image_pmalert1->isOn();
+    if (listbox_messagefrom->count() > 0 && alert) {
+        m_trayHint = listbox_messagefrom->item(0)->text();
+        systrayicon->setToolTip(m_trayHint);
+        m_trayblink = m_trayblink == 1 ? 2 : 1;
+        button_mail->show();
+        button_mail->setAnimate(true);
+        systrayicon->setIcon(QIcon(imagelist_sysicons.value(m_trayblink)));
+    } else if (m_trayblink != 0) {
+        m_trayHint = kTrayHint;
+        systrayicon->setToolTip(m_trayHint);
+        m_trayblink = 0;
+        button_mail->hide();
+        button_mail->setAnimate(false);
+        systrayicon->setIcon(QIcon(imagelist_sysicons.value(0)));
+    }
+    quietjoin = false;
+}
+
+void Tlobby::systrayiconClick()
+{
+    for (int i = 0; i < listbox_messagefrom->count(); ++i) {
+        if (listbox_messagefrom->item(i)->text() == m_trayHint) {
+            showaprivatemessage(i);
+            return;
+        }
+    }
+    showNormal();
+    raise();
+    activateWindow();
+}
+
+void Tlobby::changetextsize(const QString &size)
+{
+    bool ok = false;
+    const int points = size.trimmed().toInt(&ok);
+    if (!ok || points <= 0)
+        return;
+    for (QWidget *w : textSizeTargets()) {
+        QFont f = w->font();
+        f.setPointSize(points);
+        w->setFont(f);
+    }
+}
+
+void Tlobby::changeboxtextsize(const QString &size)
+{
+    bool ok = false;
+    const int points = size.trimmed().toInt(&ok);
+    if (!ok || points <= 0)
+        return;
+    for (QWidget *w : boxSizeTargets()) {
+        QFont f = w->font();
+        f.setPointSize(points);
+        w->setFont(f);
+    }
+}
+
+void Tlobby::changefonts(const QString &family)
+{
+    if (family.isEmpty() || !QFontDatabase::hasFamily(family))
+        return;
+    for (QWidget *w : textSizeTargets() + boxSizeTargets()) {
+        QFont f = w->font();
+        f.setFamily(family);
+        w->setFont(f);
+    }
+}
+
+void Tlobby::closeEvent(QCloseEvent *event)
+{
+    FormClose();
+    event->accept();
+    emit formClosed();
+}
+
+void Tlobby::FormClose()
+{
+    Timer1->stop();
+    if (orvex->Active())
+        orvex->setActive(false);
+    LobbySettings settings(settingspath);
+    settings.write("Top", QByteArray::number(y()));
+    settings.write("Left", QByteArray::number(x()));
+    settings.write("Height", QByteArray::number(height()));
+    settings.write("Width", QByteArray::number(width()));
+    settings.write("panel_top", QByteArray::number(panel_top->height()));
+    settings.write("panel_leftside1", QByteArray::number(panel_leftside1->width()));
+    settings.write("panel_newstop", QByteArray::number(panel_news->y()));
+    settings.write("panel_newsleft", QByteArray::number(panel_news->x()));
+    settings.write("panel_tiptop", QByteArray::number(panel_tip->y()));
+    settings.write("panel_tipleft", QByteArray::number(panel_tip->x()));
+    settings.write("panel_createtop", QByteArray::number(panel_create->y()));
+    settings.write("panel_createleft", QByteArray::number(panel_create->x()));
+    settings.write("Pmfromleft", QByteArray::number(pmfromleft));
+    settings.write("Pmfromtop", QByteArray::number(pmfromtop));
+    settings.write("Pmtoleft", QByteArray::number(pmtoleft));
+    settings.write("Pmtotop", QByteArray::number(pmtotop));
+    for (std::size_t i = 0; i < kExpandedKeys.size(); ++i) {
+        if (!expandedstate[i].isEmpty())
+            settings.ini().WriteString("Expanded", kExpandedKeys[i], expandedstate[i]);
+    }
+}
+
+void Tlobby::orvexUserInfo(ostrel::TOrvexUser *user)
+{
+    if (!ProfileRequested)
+        return;
+    ProfileRequested = false;
+    // The window runs modally: open it once the connection has finished with this line,
+    // and on a copy, since a later record of the same user replaces the one handed here.
+    const bool own = user == orvex->User();
+    auto copy = std::make_shared<ostrel::TOrvexUser>(*user);
+    QMetaObject::invokeMethod(
+        this, [this, copy, own] { showProfile(copy.get(), own); }, Qt::QueuedConnection);
+}
+
+void Tlobby::showProfile(ostrel::TOrvexUser *record, bool own)
+{
+    if (!dlgInfo->Execute(record, own))
+        return;
+    ostrel::TOrvexUser *user = orvex->User();
+    // Only the own record is ever sent, and only while that user is still logged in.
+    if (!orvex->Active() || !user || user->UserName != record->UserName)
+        return;
+    *user = *record;
+    orvex->UserUpdate();
+}

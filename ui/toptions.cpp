@@ -1,0 +1,254 @@
+#include "toptions.h"
+
+#include "assets.h"
+#include "lobby.h"
+#include "lobbysettings.h"
+#include "tcolorbutton.h"
+#include "tflatbutton.h"
+#include "tradiogroup.h"
+#include "tswitch.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QFontDatabase>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QScreen>
+#include <QVBoxLayout>
+
+const std::array<TOptions::SwitchKey, 9> TOptions::kSwitchKeys = {{
+    {"Flashfriends1", &TOptions::image_flashfriends1},
+    {"Pmalert1", &TOptions::image_pmalert1},
+    {"Pmsound1", &TOptions::image_pmsound1},
+    {"Sentwithenter1", &TOptions::image_sentwithenter1},
+    {"Acceptinvites1", &TOptions::image_acceptinvites1},
+    {"Tourneyalert1", &TOptions::image_tourneyalert1},
+    {"Lobbychat1", &TOptions::image_lobbychat1},
+    {"Updates", &TOptions::image_updates},
+    {"Pmlog", &TOptions::image_pmlog},
+}};
+
+namespace {
+
+QComboBox *sizeBox(const char *name)
+{
+    auto *box = new QComboBox;
+    box->setObjectName(QString::fromLatin1(name));
+    box->setEditable(true);
+    box->setInsertPolicy(QComboBox::NoInsert);
+    box->addItems(
+        {QStringLiteral("8"), QStringLiteral("10"), QStringLiteral("12"), QStringLiteral("14")});
+    box->setCurrentText(QStringLiteral("8"));
+    box->setMaximumWidth(80);
+    return box;
+}
+
+} // namespace
+
+TOptions::TOptions(Tlobby *lobby, QWidget *parent) : QWidget(parent, Qt::Tool), m_lobby(lobby)
+{
+    setObjectName(QStringLiteral("Options"));
+    setWindowTitle(QStringLiteral("Options"));
+    setAttribute(Qt::WA_StyledBackground, true);
+    setStyleSheet(QStringLiteral("TOptions { background: #f3f5f9; }"));
+
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(16, 16, 16, 16);
+    layout->setSpacing(12);
+
+    auto *top = new QHBoxLayout;
+    top->setSpacing(12);
+    radiogroup_show =
+        new TRadioGroup(QStringLiteral("Join/Disconnect Notices"),
+                        {QStringLiteral("Show All"), QStringLiteral("Show Only Friends"),
+                         QStringLiteral("Show None")},
+                        this);
+    radiogroup_show->setObjectName(QStringLiteral("radiogroup_show"));
+    radiogroup_show->setItemIndex(0);
+    top->addWidget(radiogroup_show);
+
+    auto *look = new QGroupBox(QStringLiteral("Text"), this);
+    auto *lookGrid = new QGridLayout(look);
+    lookGrid->setHorizontalSpacing(10);
+    textcolor = new TColorButton(look);
+    textcolor->setObjectName(QStringLiteral("textcolor"));
+    actioncolor = new TColorButton(look);
+    actioncolor->setObjectName(QStringLiteral("actioncolor"));
+    textsize = sizeBox("textsize");
+    boxtextsize = sizeBox("boxtextsize");
+    lookGrid->addWidget(new QLabel(QStringLiteral("Text Color")), 0, 0);
+    lookGrid->addWidget(textcolor, 0, 1);
+    lookGrid->addWidget(new QLabel(QStringLiteral("Action Color")), 1, 0);
+    lookGrid->addWidget(actioncolor, 1, 1);
+    lookGrid->addWidget(new QLabel(QStringLiteral("Text Size")), 0, 2);
+    lookGrid->addWidget(textsize, 0, 3);
+    lookGrid->addWidget(new QLabel(QStringLiteral("Info Boxes Text Size")), 1, 2);
+    lookGrid->addWidget(boxtextsize, 1, 3);
+    top->addWidget(look, 1);
+    layout->addLayout(top);
+
+    auto *switches = new QGroupBox(QStringLiteral("Alerts and Behaviour"), this);
+    auto *grid = new QGridLayout(switches);
+    grid->setHorizontalSpacing(14);
+    grid->setVerticalSpacing(8);
+    auto addSwitch = [&](TSwitch *&control, const char *name, const QString &caption, int index) {
+        control = new TSwitch(switches);
+        control->setObjectName(QString::fromLatin1(name));
+        control->setPictures(assets::switchIcon(false).pixmap(44, 24),
+                             assets::switchIcon(true).pixmap(44, 24));
+        control->setAccessibleName(caption);
+        auto *text = new QLabel(caption, switches);
+        text->setStyleSheet(QStringLiteral("font-weight: normal;"));
+        const int row = index % 5;
+        const int col = (index / 5) * 3;
+        grid->addWidget(control, row, col);
+        grid->addWidget(text, row, col + 1);
+        connect(control, &TSwitch::clicked, this,
+                [this, control] { image_flashfriends1Click(control); });
+    };
+    addSwitch(image_flashfriends1, "image_flashfriends1",
+              QStringLiteral("Sound on Friends Arrival"), 0);
+    addSwitch(image_pmalert1, "image_pmalert1", QStringLiteral("Private Message Alert"), 1);
+    addSwitch(image_pmsound1, "image_pmsound1", QStringLiteral("Sound on Private Message"), 2);
+    addSwitch(image_tourneyalert1, "image_tourneyalert1", QStringLiteral("Tournament Alert"), 3);
+    addSwitch(image_sentwithenter1, "image_sentwithenter1",
+              QStringLiteral("PM's Sent with \"Enter\" key"), 4);
+    addSwitch(image_acceptinvites1, "image_acceptinvites1", QStringLiteral("Accept Invitations"),
+              5);
+    addSwitch(image_lobbychat1, "image_lobbychat1", QStringLiteral("Show Lobby Chat"), 6);
+    addSwitch(image_updates, "image_updates", QStringLiteral("Automatic Updates"), 7);
+    addSwitch(image_pmlog, "image_pmlog", QStringLiteral("Private Message Log"), 8);
+    grid->setColumnMinimumWidth(2, 18);
+    grid->setColumnStretch(4, 1);
+    layout->addWidget(switches);
+
+    auto *fonts = new QGroupBox(QStringLiteral("Font Options"), this);
+    auto *fontRow = new QHBoxLayout(fonts);
+    fontRow->addWidget(new QLabel(QStringLiteral("Text Font")));
+    combo_fonts = new QComboBox(fonts);
+    combo_fonts->setObjectName(QStringLiteral("combo_fonts"));
+    combo_fonts->setEditable(true);
+    combo_fonts->setInsertPolicy(QComboBox::NoInsert);
+    combo_fonts->addItems(QFontDatabase::families(QFontDatabase::Any));
+    combo_fonts->setCurrentIndex(-1);
+    combo_fonts->setEditText(QString());
+    fontRow->addWidget(combo_fonts, 1);
+    layout->addWidget(fonts);
+
+    auto *buttons = new QHBoxLayout;
+    button_edit = new TFlatButton(QStringLiteral("Edit Profile"), this);
+    button_edit->setObjectName(QStringLiteral("button_edit"));
+    button_resetpm = new TFlatButton(QStringLiteral("Reset PM Location Settings"), this);
+    button_resetpm->setObjectName(QStringLiteral("button_resetpm"));
+    button_restore = new TFlatButton(QStringLiteral("Restore Defaults"), this);
+    button_restore->setObjectName(QStringLiteral("button_restore"));
+    button_done = new TFlatButton(QStringLiteral("Done"), this);
+    button_done->setObjectName(QStringLiteral("button_done"));
+    button_done->setKind(QStringLiteral("accent"));
+    button_done->setMinimumWidth(90);
+    buttons->addWidget(button_edit);
+    buttons->addWidget(button_resetpm);
+    buttons->addStretch();
+    buttons->addWidget(button_restore);
+    buttons->addWidget(button_done);
+    layout->addLayout(buttons);
+
+    connect(textsize, &QComboBox::currentTextChanged, m_lobby, &Tlobby::changetextsize);
+    connect(boxtextsize, &QComboBox::currentTextChanged, m_lobby, &Tlobby::changeboxtextsize);
+    // Only a font chosen from the list applies; typed text waits for a choice.
+    connect(combo_fonts, &QComboBox::activated, this,
+            [this](int index) { m_lobby->changefonts(combo_fonts->itemText(index)); });
+    connect(button_done, &QPushButton::clicked, this, &TOptions::button_doneClick);
+    connect(button_restore, &QPushButton::clicked, this, &TOptions::button_restoreClick);
+    connect(button_resetpm, &QPushButton::clicked, this, &TOptions::button_resetpmClick);
+    connect(button_edit, &QPushButton::clicked, this, &TOptions::button_editClick);
+
+    adjustSize();
+    if (const QScreen *screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+}
+
+TSwitch *TOptions::switchNamed(const QString &name) const
+{
+    for (const auto &entry : kSwitchKeys) {
+        TSwitch *control = this->*entry.control;
+        if (control->objectName() == name)
+            return control;
+    }
+    return nullptr;
+}
+
+void TOptions::setimage(const QString &name, int state)
+{
+    if (TSwitch *control = switchNamed(name))
+        control->setTag(state == 1 ? 1 : 0);
+}
+
+void TOptions::image_flashfriends1Click(TSwitch *sender)
+{
+    sender->setTag(sender->Tag() == 1 ? 0 : 1);
+}
+
+void TOptions::button_doneClick()
+{
+    LobbySettings settings(m_lobby->settingspath);
+    settings.write("Show", QByteArray::number(qMax(0, radiogroup_show->ItemIndex())));
+    for (const auto &entry : kSwitchKeys)
+        settings.write(entry.key, (this->*entry.control)->isOn() ? "true" : "false");
+    settings.write("Textsize", textsize->currentText().toUtf8());
+    settings.write("Textfont", combo_fonts->currentText().toUtf8());
+    settings.write("Boxtextsize", boxtextsize->currentText().toUtf8());
+    settings.write("Textcolor", textcolor->color().toText());
+    settings.write("Actioncolor", actioncolor->color().toText());
+    hide();
+}
+
+void TOptions::button_restoreClick()
+{
+    m_lobby->restoreDefaultLayout();
+    textcolor->setColor(TColor(TColor::clBlack));
+    actioncolor->setColor(TColor(TColor::clBlack));
+    // Setting the texts applies the sizes through their change handlers; re-apply in
+    // case a text was already "8".
+    textsize->setCurrentText(QStringLiteral("8"));
+    boxtextsize->setCurrentText(QStringLiteral("8"));
+    m_lobby->changeboxtextsize(boxtextsize->currentText());
+    m_lobby->changetextsize(textsize->currentText());
+    // The original default font is not installed here: the name is kept for the
+    // settings file, and the panes get the program's own default font back.
+    combo_fonts->setCurrentIndex(combo_fonts->findText(QStringLiteral("MS Sans Serif")));
+    combo_fonts->setEditText(QStringLiteral("MS Sans Serif"));
+    m_lobby->changefonts(QApplication::font().family());
+    radiogroup_show->setItemIndex(0);
+    image_flashfriends1->setTag(1);
+    image_pmalert1->setTag(1);
+    image_pmsound1->setTag(1);
+    image_sentwithenter1->setTag(0);
+    image_acceptinvites1->setTag(1);
+    image_tourneyalert1->setTag(0);
+    image_lobbychat1->setTag(1);
+    image_updates->setTag(1);
+}
+
+void TOptions::button_resetpmClick()
+{
+    LobbySettings settings(m_lobby->settingspath);
+    settings.write("Pmfromleft", "165");
+    settings.write("Pmfromtop", "171");
+    settings.write("Pmtoleft", "232");
+    settings.write("Pmtotop", "239");
+    m_lobby->pmfromleft = 165;
+    m_lobby->pmfromtop = 171;
+    m_lobby->pmtoleft = 232;
+    m_lobby->pmtotop = 239;
+}
+
+void TOptions::button_editClick()
+{
+    if (!m_lobby->orvex->User())
+        return;
+    m_lobby->ProfileRequested = true;
+    m_lobby->orvex->RequestUserInfo(QByteArray::fromStdString(m_lobby->orvex->User()->UserName));
+}
