@@ -39,12 +39,20 @@ public:
     void clearVersions();
     void addVersionLine(const QString &line);
     QStringList versionLines() const;
+    // The versions page as the user reads it.
+    QString versionsText();
+
+protected:
+    void showEvent(QShowEvent *event) override;
 
 private:
+    void versionsChanged();
     void renderVersions();
 
     QListWidget *m_pages = nullptr;
     QStackedWidget *m_stack = nullptr;
     QTextBrowser *m_versions = nullptr;
     QStringList m_versionLines;
+    bool m_versionsDirty = true;
+    bool m_renderQueued = false;
 };
