@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QPointer>
+#include <QWidget>
+
+// What the private-message windows share: each is a top-level window of its own (its own
+// task-bar entry; it stays on screen when the lobby is minimised), deletes itself when
+// closed, never ends the program by closing, and hands the foreground back to the window
+// that was in front of it.
+class TMessageWindow : public QWidget
+{
+    Q_OBJECT
+public:
+    TMessageWindow();
+
+    // Moves the window to `topLeft`, shows it and brings it to the front.
+    void showAt(const QPoint &topLeft);
+    // The position for a new window from two stored values, which change to 3 when the
+    // window would not fit on the primary screen.
+    static QPoint placement(int &storedLeft, int &storedTop);
+
+protected:
+    // Gives the foreground back to the window that was active when this one was shown.
+    void restorePreviousWindow();
+
+private:
+    QPointer<QWidget> m_previous;
+};

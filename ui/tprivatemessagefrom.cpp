@@ -1,0 +1,181 @@
+#include "tprivatemessagefrom.h"
+
+#include "platform.h"
+#include "privatemessagetext.h"
+#include "tchatpane.h"
+#include "textcodec.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include <exception>
+
+namespace pm = privatemessagetext;
+
+namespace {
+
+// The header line stays quieter than the message itself.
+const QColor kHeaderColor(0x5b, 0x66, 0x78);
+
+template <typename F> void guarded(F &&handler)
+{
+    try {
+        handler();
+    } catch (const std::exception &e) {
+        platform::Platform::instance().showError(QString::fromLocal8Bit(e.what()));
+    }
+}
+
+} // namespace
+
+Tprivatemessagefrom::Tprivatemessagefrom()
+{
+    setObjectName(QStringLiteral("privatemessagefrom"));
+    setWindowTitle(QStringLiteral("Private Message "));
+
+    label_namelabel = new QLabel(QStringLiteral("From:"), this);
+    label_namelabel->setObjectName(QStringLiteral("label_namelabel"));
+    label_namelabel->setProperty("role", QStringLiteral("muted"));
+    label_toname = new QLabel(this);
+    label_toname->setObjectName(QStringLiteral("label_toname"));
+    label_toname->setProperty("role", QStringLiteral("heading"));
+    label_toname->setTextFormat(Qt::PlainText);
+    label_toname->setTextInteractionFlags(Qt::TextSelectableByMouse);
+
+    memo_message = new TChatPane(this);
+    memo_message->setObjectName(QStringLiteral("memo_message"));
+    memo_message->installEventFilter(this);
+    memo_message->setContextMenuPolicy(Qt::CustomContextMenu);
+
+    popup_memo = new QMenu(this);
+    popup_memo->setObjectName(QStringLiteral("popup_memo"));
+    Copy1 = popup_memo->addAction(QStringLiteral("Copy"));
+    Copy1->setObjectName(QStringLiteral("Copy1"));
+    Copy1->setShortcut(QKeySequence::Copy);
+    Copy1->setEnabled(false);
+    connect(Copy1, &QAction::triggered, this, [this] { Copy1Click(); });
+    connect(memo_message, &QPlainTextEdit::copyAvailable, Copy1, &QAction::setEnabled);
+    connect(memo_message, &QWidget::customContextMenuRequested, this, [this](const QPoint &at) {
+        popup_memo->popup(memo_message->viewport()->mapToGlobal(at));
+    });
+
+    button_reply = new QPushButton(QStringLiteral("Reply"), this);
+    button_reply->setObjectName(QStringLiteral("button_reply"));
+    button_reply->setDefault(true);
+    button_close = new QPushButton(QStringLiteral("Close"), this);
+    button_close->setObjectName(QStringLiteral("button_close"));
+    for (QPushButton *button : {button_reply, button_close}) {
+        button->setAutoDefault(false);
+        button->setCursor(Qt::PointingHandCursor);
+        button->setMinimumWidth(84);
+    }
+
+    auto *header = new QHBoxLayout;
+    header->setSpacing(6);
+    header->addWidget(label_namelabel);
+    header->addWidget(label_toname, 1);
+
+    auto *buttons = new QHBoxLayout;
+    buttons->setSpacing(8);
+    buttons->addStretch(1);
+    buttons->addWidget(button_close);
+    buttons->addWidget(button_reply);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(14, 12, 14, 14);
+    layout->setSpacing(10);
+    layout->addLayout(header);
+    layout->addWidget(memo_message, 1);
+    layout->addLayout(buttons);
+
+    connect(button_reply, &QPushButton::clicked, this, [this] { button_replyClick(); });
+    connect(button_close, &QPushButton::clicked, this, [this] { button_closeClick(); });
+
+    setMinimumSize(300, 190);
+    resize(390, 240);
+    memo_message->setFocus();
+}
+
+void Tprivatemessagefrom::loadmessage(const QByteArray &sender, const QByteArray &text)
+{
+    m_sender = sender;
+    const QString name = decodeWireText(sender);
+    label_toname->setText(name);
+
+    const pm::Parts parts = pm::splitMessageText(decodeWireText(text));
+    const QString header = pm::readerHeader(parts.time, name);
+    memo_message->clear();
+    memo_message->addline(header, kHeaderColor, false);
+    for (const QString &line : pm::readerLines(parts.message))
+        memo_message->addline(line, palette().color(QPalette::Text), false);
+    memo_message->moveCursor(QTextCursor::Start);
+
+    log(header, pm::readColor());
+    log(pm::readerLogText(parts.message), pm::readColor());
+}
+
+void Tprivatemessagefrom::button_replyClick()
+{
+    guarded([this] {
+        if (m_closed)
+            return;
+        if (OnReply)
+            OnReply(m_sender);
+        close();
+    });
+}
+
+void Tprivatemessagefrom::button_closeClick()
+{
+    close();
+}
+
+void Tprivatemessagefrom::Copy1Click()
+{
+    memo_message->copy();
+}
+
+bool Tprivatemessagefrom::memo_messageKeyPress(QKeyEvent *event)
+{
+    if (event->key() != Qt::Key_Return && event->key() != Qt::Key_Enter)
+        return false;
+    button_replyClick();
+    return true;
+}
+
+bool Tprivatemessagefrom::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == memo_message && event->type() == QEvent::KeyPress)
+        return memo_messageKeyPress(static_cast<QKeyEvent *>(event));
+    return TMessageWindow::eventFilter(watched, event);
+}
+
+void Tprivatemessagefrom::closeEvent(QCloseEvent *event)
+{
+    FormClose();
+    event->accept();
+}
+
+void Tprivatemessagefrom::FormClose()
+{
+    if (m_closed)
+        return;
+    m_closed = true;
+    guarded([this] {
+        if (OnClose)
+            OnClose(pos());
+    });
+    restorePreviousWindow();
+}
+
+void Tprivatemessagefrom::log(const QString &text, const QColor &color)
+{
+    if (OnLog)
+        OnLog(text, color);
+}
