@@ -390,7 +390,7 @@ TEST_F(TSockTest, BlockingSendToAGonePeerRaisesInsteadOfKillingTheProcess)
     // The first sends may still be taken by the kernel; once the peer's reset is back a
     // send fails, and with a SIGPIPE this process would end right there.
     QString message;
-    QTest::qWaitFor(
+    EXPECT_TRUE(QTest::qWaitFor(
         [&] {
             try {
                 sock.Send("are you there?");
@@ -399,7 +399,7 @@ TEST_F(TSockTest, BlockingSendToAGonePeerRaisesInsteadOfKillingTheProcess)
             }
             return !message.isEmpty();
         },
-        kWaitMs);
+        kWaitMs));
     EXPECT_EQ(message, "Send - Socket Error");
     EXPECT_TRUE(log.contains("Info:b:7:Socket Error On Send"));
 }
