@@ -11,7 +11,7 @@
 namespace {
 
 // Lines handed to one gather write; more would only grow the buffer list.
-constexpr std::size_t kMaxBatch = 16;
+constexpr std::size_t kMaxBatch = 32;
 // How long a closing client gets to take its last lines and hang up.
 constexpr std::chrono::milliseconds kDrainTime{2000};
 
@@ -64,8 +64,17 @@ void ClientSession::send(const Line &line)
     }
     m_queue.push_back(line);
     m_queuedBytes += line->size();
-    if (!m_writing)
-        writeMore();
+    // The write starts after the handlers already waiting have run, so that the lines
+    // they queue for this client too leave in one system call (the login sequence, or a
+    // busy room's chat) instead of one call per line.
+    if (!m_writing && !m_flushPosted) {
+        m_flushPosted = true;
+        asio::post(m_socket.get_executor(), [self = shared_from_this()]() {
+            self->m_flushPosted = false;
+            if (!self->m_writing && self->m_state != State::Closed)
+                self->writeMore();
+        });
+    }
 }
 
 // Reading waits for readiness and then reads into the server's one shared buffer, so an
@@ -147,7 +156,7 @@ void ClientSession::closeAfterFlush(std::string reason)
     m_state = State::Draining;
     m_reason = std::move(reason);
     startDeadline(kDrainTime);
-    if (!m_writing)
+    if (!m_writing && !m_flushPosted)
         finishDrain();
 }
 

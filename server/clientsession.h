@@ -113,5 +113,6 @@ private:
     std::string m_reason;
     State m_state = State::Open;
     bool m_writing = false;
+    bool m_flushPosted = false;
     bool m_sentShutdown = false;
 };
