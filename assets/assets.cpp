@@ -105,6 +105,26 @@ QIcon lobbyIcon()
     return twoDensities(QStringLiteral(":/rooms/lobby"), QSize(20, 20));
 }
 
+QIcon connectionPicture(int picture)
+{
+    return twoDensities(QStringLiteral(":/connection/%1").arg(picture == 1 ? 1 : 0), QSize(48, 26));
+}
+
+QIcon hostButtonIcon()
+{
+    return twoDensities(QStringLiteral(":/buttons/host"), QSize(132, 34));
+}
+
+QIcon helpButtonIcon()
+{
+    return twoDensities(QStringLiteral(":/buttons/help"), QSize(24, 24));
+}
+
+QIcon announceButtonIcon()
+{
+    return twoDensities(QStringLiteral(":/buttons/announce"), QSize(24, 24));
+}
+
 QString soundPath(const QString &name)
 {
     return QStringLiteral(":/sounds/%1.wav").arg(name.toUpper());

@@ -40,6 +40,12 @@ QIcon switchIcon(bool on);
 QIcon roomIcon(int picture);
 // The picture of the general lobby in the rooms tree.
 QIcon lobbyIcon();
+// The hosting indicator (48 by 26): 0 "Direct", 1 assisted by the lobby.
+QIcon connectionPicture(int picture);
+// Picture buttons: "Host a Game" (132 by 34), help and announcement (24 by 24).
+QIcon hostButtonIcon();
+QIcon helpButtonIcon();
+QIcon announceButtonIcon();
 // Resource path of one of the wave sounds "FRIENDS", "PRIVATE", "TOURNEY".
 QString soundPath(const QString &name);
 

@@ -633,6 +633,106 @@ def background():
     write('images/background.png', cv.png())
 
 
+# ---------------------------------------------------------------- lettering
+
+# A rounded stroke alphabet for the few words drawn into pictures: each letter is a set
+# of strokes in a box 4 units wide and 6 tall, with its advance width.
+LETTERS = {
+    'A': (4, [[(0, 6), (2, 0), (4, 6)], [(0.8, 4), (3.2, 4)]]),
+    'C': (4, [[(4, 1), (3, 0), (1, 0), (0, 1), (0, 5), (1, 6), (3, 6), (4, 5)]]),
+    'D': (4, [[(0, 0), (0, 6), (2.4, 6), (4, 4.4), (4, 1.6), (2.4, 0), (0, 0)]]),
+    'E': (3.6, [[(3.6, 0), (0, 0), (0, 6), (3.6, 6)], [(0, 3), (3, 3)]]),
+    'G': (4, [[(4, 1), (3, 0), (1, 0), (0, 1), (0, 5), (1, 6), (3, 6), (4, 5), (4, 3.3),
+               (2.3, 3.3)]]),
+    'H': (4, [[(0, 0), (0, 6)], [(4, 0), (4, 6)], [(0, 3), (4, 3)]]),
+    'I': (0, [[(0, 0), (0, 6)]]),
+    'M': (4.6, [[(0, 6), (0, 0), (2.3, 3.6), (4.6, 0), (4.6, 6)]]),
+    'O': (4, [[(1, 0), (3, 0), (4, 1), (4, 5), (3, 6), (1, 6), (0, 5), (0, 1), (1, 0)]]),
+    'R': (4, [[(0, 6), (0, 0), (3, 0), (4, 1), (4, 2), (3, 3), (0, 3)], [(2, 3), (4, 6)]]),
+    'S': (4, [[(4, 1), (3, 0), (1, 0), (0, 1), (0, 2), (1, 3), (3, 3), (4, 4), (4, 5), (3, 6),
+               (1, 6), (0, 5)]]),
+    'T': (4, [[(0, 0), (4, 0)], [(2, 0), (2, 6)]]),
+    ' ': (1.6, []),
+}
+
+
+def text_width(text, size, gap=1.5):
+    k = size / 6.0
+    return sum(LETTERS[c][0] * k for c in text) + gap * k * (len(text) - 1)
+
+
+def lettering(cv, text, x, y, size, colour, weight=0.62, gap=1.5):
+    """Writes text with its top left at (x, y), letters size units tall."""
+    k = size / 6.0
+    shape = None
+    for c in text:
+        advance, strokes = LETTERS[c]
+        for stroke in strokes:
+            line = polyline([(x + px * k, y + py * k) for px, py in stroke], weight)
+            shape = line if shape is None else shape | line
+        x += (advance + gap) * k
+    if shape is not None:
+        cv.fill(shape, colour)
+
+
+def connection_pictures():
+    # The hosting indicator beside the host button: direct, or assisted by the lobby.
+    def picture(cv, on):
+        pill = rbox(1.0, 2.0, 47.0, 24.0, 11.0)
+        if on:
+            cv.fill(pill, vgrad(lighter(rgb(ACCENT), 0.12), darker(rgb(ACCENT), 0.08), 2, 24))
+            ink = hexc('#ffffff')
+            word = 'ASSISTED'
+        else:
+            cv.fill(pill, hexc('#c5ccd6'))
+            cv.fill(pill.grow(-1.0), hexc('#ffffff'))
+            ink = hexc('#4a5568')
+            word = 'DIRECT'
+        size = 6.4
+        w = text_width(word, size)
+        lettering(cv, word, 24.0 - w / 2, 13.0 - size / 2, size, ink, weight=0.6)
+
+    render('connection/0.png', (48, 26), lambda cv: picture(cv, False))
+    render('connection/1.png', (48, 26), lambda cv: picture(cv, True))
+
+
+def buttons():
+    def host(cv):
+        body = rbox(1.0, 1.0, 131.0, 33.0, 8.0)
+        cv.fill(body.moved(0, 0.8), hexc('#0d2a66', 0.18))
+        cv.fill(body, vgrad(lighter(rgb(ACCENT), 0.14), darker(rgb(ACCENT), 0.08), 1, 33))
+        cv.fill(circle(19.0, 17.0, 9.0), hexc('#ffffff'))
+        cv.fill(polygon([(16.4, 12.0), (24.0, 17.0), (16.4, 22.0)]).grow(0.6), rgb(ACCENT))
+        word = 'HOST A GAME'
+        size = 9.0
+        w = text_width(word, size)
+        lettering(cv, word, 33.0 + (131.0 - 33.0 - w) / 2 - 2.0, 17.0 - size / 2, size,
+                  hexc('#ffffff'), weight=0.85)
+
+    def help_button(cv):
+        part(cv, circle(12.0, 12.0, 10.0), rgb(ACCENT), outline=0)
+        mark = hexc('#ffffff')
+        cv.fill(polyline([(8.6, 9.2), (9.2, 7.4), (11.0, 6.4), (13.2, 6.4), (15.0, 7.6), (15.4, 9.4),
+                          (14.4, 11.0), (12.0, 12.4), (12.0, 14.2)], 1.15), mark)
+        cv.fill(circle(12.0, 17.6, 1.35), mark)
+
+    def announce(cv):
+        ink = rgb(ACCENT)
+        horn = polygon([(5.0, 9.0), (16.5, 4.0), (16.5, 20.0), (5.0, 15.0)]).grow(0.8)
+        part(cv, rbox(3.0, 8.4, 7.6, 15.6, 1.2), darker(ink, 0.1), outline=0.7)
+        part(cv, horn, ink, outline=0.7)
+        part(cv, polygon([(6.5, 15.5), (9.5, 15.5), (10.5, 21.0), (8.0, 21.0)]).grow(0.4),
+             darker(ink, 0.1), outline=0.7)
+        for a in (-0.5, 0.0, 0.5):
+            dx, dy = math.cos(a), math.sin(a)
+            cv.fill(capsule(19.0 + dx * 0.5, 12 + dy * 2.0, 19.0 + dx * 3.2, 12 + dy * 5.0, 0.8),
+                    hexc('#f4c534'))
+
+    render('buttons/host.png', (132, 34), host)
+    render('buttons/help.png', (24, 24), help_button)
+    render('buttons/announce.png', (24, 24), announce)
+
+
 # ---------------------------------------------------------------- room pictures
 
 def glyph_die(cv, c, light):
@@ -831,7 +931,8 @@ def sounds():
 def write_qrc():
     # Every file this script writes, so the resource list never goes stale.
     files = []
-    for folder in ('icons', 'mail', 'switch', 'images', 'hats', 'rooms', 'sounds'):
+    for folder in ('icons', 'mail', 'switch', 'images', 'hats', 'rooms', 'connection',
+                   'buttons', 'sounds'):
         names = os.listdir(os.path.join(HERE, folder))
         files += sorted('%s/%s' % (folder, n) for n in names
                         if n.endswith('.png') or n.endswith('.wav'))
@@ -849,6 +950,8 @@ def main():
     background()
     hats()
     rooms()
+    connection_pictures()
+    buttons()
     sounds()
     write_qrc()
 
