@@ -8,13 +8,17 @@
 LobbyWindows::LobbyWindows(const QString &serverAddress, const QString &programFolder)
 {
     m_lobby = std::make_unique<Tlobby>(serverAddress, programFolder);
+    m_help = std::make_unique<Thelp>();
+    m_about = std::make_unique<TAbout>();
     m_options = std::make_unique<TOptions>(m_lobby.get());
-    m_lobby->attachWindows(m_options.get(), nullptr, nullptr);
+    m_lobby->attachWindows(m_options.get(), m_help.get(), m_about.get());
 }
 
 // The secondary windows go first: they may still refer to the main window.
 LobbyWindows::~LobbyWindows()
 {
     m_options.reset();
+    m_about.reset();
+    m_help.reset();
     m_lobby.reset();
 }

@@ -3,10 +3,12 @@
 #include "assets.h"
 #include "encryptit.h"
 #include "lobbystyle.h"
+#include "tabout.h"
 #include "tanimatedbutton.h"
 #include "tchatpane.h"
 #include "tflatbutton.h"
 #include "tflatpanel.h"
+#include "thelp.h"
 #include "torvexuserinfodialog.h"
 #include "tpaneldragger.h"
 #include "tsock.h"
@@ -953,6 +955,27 @@ void Tlobby::wireConnection()
     connect(RemoveSilence1, &QAction::triggered, this, &Tlobby::RemoveSilence1Click);
     connect(Kick1, &QAction::triggered, this, &Tlobby::Kick1Click);
     connect(button_closedownloadlobby, &QPushButton::clicked, panel_downloadlobby, &QWidget::hide);
+
+    auto showHelp = [this](int page) {
+        if (!m_help)
+            return;
+        if (page >= 0)
+            m_help->showPage(static_cast<Thelp::Page>(page));
+        m_help->show();
+        m_help->raise();
+        m_help->activateWindow();
+    };
+    connect(Help2, &QAction::triggered, this, [showHelp] { showHelp(-1); });
+    connect(button_help, &QPushButton::clicked, this, [showHelp] { showHelp(-1); });
+    connect(FlatButton1, &QPushButton::clicked, this,
+            [showHelp] { showHelp(Thelp::ConductAgreement); });
+    connect(About1, &QAction::triggered, this, [this] {
+        if (!m_about)
+            return;
+        m_about->show();
+        m_about->raise();
+        m_about->activateWindow();
+    });
 }
 
 void Tlobby::showTopPanel(TFlatPanel *panel)

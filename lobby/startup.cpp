@@ -146,10 +146,18 @@ void Tlobby::FormShow()
 void Tlobby::RestoreFormPositionGlobal()
 {
     const LobbySettings settings(settingspath);
-    const int top = settings.readInt("Top", 2);
-    const int left = settings.readInt("Left", 3);
-    const int width = settings.readInt("Width", 800);
-    const int height = settings.readInt("Height", 591);
+    // The window keeps the bounds computed for this screen until a layout was saved.
+    const QList<QByteArray> keys = settings.ini().ReadSection(LobbySettings::kSetting);
+    auto saved = [&](QByteArrayView key, int current, int fallback) {
+        const bool present = std::any_of(keys.begin(), keys.end(), [&](const QByteArray &k) {
+            return k.compare(key, Qt::CaseInsensitive) == 0;
+        });
+        return present ? settings.readInt(key, fallback) : current;
+    };
+    const int left = saved("Left", x(), 3);
+    const int top = saved("Top", y(), 2);
+    const int width = saved("Width", this->width(), 800);
+    const int height = saved("Height", this->height(), 591);
     move(left, top);
     resize(width, height);
     // The splitters hand extra space to the second pane, so these sizes hold.

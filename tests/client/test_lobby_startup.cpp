@@ -1,0 +1,617 @@
+#include "assets.h"
+#include "encryptit.h"
+#include "fakelobbyserver.h"
+#include "inifile.h"
+#include "lobby.h"
+#include "lobbysettings.h"
+#include "lobbywindows.h"
+#include "recordingplatform.h"
+#include "tchatpane.h"
+#include "tcolorbutton.h"
+#include "tflatbutton.h"
+#include "tflatpanel.h"
+#include "tfrmconnectioninfo.h"
+#include "toptions.h"
+#include "torvexuser.h"
+#include "tradiogroup.h"
+#include "tswitch.h"
+#include "userpaths.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSplitter>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+namespace {
+
+QStringList itemTexts(const QListWidget *list)
+{
+    QStringList out;
+    for (int i = 0; i < list->count(); ++i)
+        out << list->item(i)->text();
+    return out;
+}
+
+QByteArray record(const std::string &name, const std::string &password = "pw")
+{
+    ostrel::TOrvexUser user;
+    user.UserName = name;
+    user.Password = password;
+    user.City = "Lyon";
+    return QByteArray::fromStdString(user.SaveToString());
+}
+
+// The lobby with its windows against the scripted server, with the per-user folders in
+// a temporary place. The login dialog that showing the lobby opens is handed to a
+// driver that runs once the dialog is up.
+class LobbyTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        InitAssets();
+        ASSERT_TRUE(m_data.isValid() && m_runtime.isValid() && m_program.isValid());
+        qputenv("XDG_DATA_HOME", m_data.path().toLocal8Bit());
+        qputenv("XDG_RUNTIME_DIR", m_runtime.path().toLocal8Bit());
+        iniPath = m_data.path() + QStringLiteral("/Ostrel/ostrellobby.ini");
+    }
+
+    void TearDown() override
+    {
+        if (windows) {
+            windows->lobby()->orvex->setActive(false);
+            windows.reset();
+        }
+    }
+
+    void create()
+    {
+        windows = std::make_unique<LobbyWindows>(QStringLiteral("127.0.0.1:%1").arg(server.port()),
+                                                 m_program.path());
+        lobby = windows->lobby();
+    }
+
+    void writeSetting(const char *key, const QByteArray &value)
+    {
+        QDir().mkpath(m_data.path() + QStringLiteral("/Ostrel"));
+        IniFile(iniPath).WriteString("Setting", key, value);
+    }
+    QByteArray setting(const char *key) const
+    {
+        return IniFile(iniPath).ReadString("Setting", key);
+    }
+
+    // Runs `action` on the next modal dialog of type T as soon as it is up; false when
+    // none came within the time.
+    template <typename T> bool onModal(std::function<void(T *)> action, int timeoutMs = 5000)
+    {
+        m_modalDone = false;
+        auto deadline = std::make_shared<QElapsedTimer>();
+        deadline->start();
+        auto poll = std::make_shared<std::function<void()>>();
+        *poll = [this, action, deadline, poll, timeoutMs] {
+            if (auto *dialog = qobject_cast<T *>(QApplication::activeModalWidget())) {
+                action(dialog);
+                m_modalDone = true;
+                return;
+            }
+            if (deadline->elapsed() < timeoutMs)
+                QTimer::singleShot(10, *poll);
+            else
+                m_modalDone = true;
+        };
+        QTimer::singleShot(0, *poll);
+        return true;
+    }
+    bool waitModal(int timeoutMs = 8000)
+    {
+        return QTest::qWaitFor([this] { return m_modalDone; }, timeoutMs);
+    }
+
+    // Shows the lobby and runs `action` on the login dialog that comes up.
+    void showWithLogin(std::function<void(TfrmConnectionInfo *)> action)
+    {
+        onModal<TfrmConnectionInfo>(std::move(action));
+        if (lobby->isVisible())
+            lobby->button_connect->click();
+        else
+            lobby->show();
+        ASSERT_TRUE(waitModal());
+    }
+
+    static void confirm(TfrmConnectionInfo *dialog) { dialog->BitBtn2->click(); }
+    static void cancel(TfrmConnectionInfo *dialog) { dialog->reject(); }
+
+    // Logs in as `name` against a server that accepts anyone.
+    void loginAs(const QByteArray &name)
+    {
+        server.onLine = [this](const QByteArray &line) {
+            if (line.startsWith("LOGIN|") || line.startsWith("LOGINNEW|")) {
+                const QByteArray user = line.split('|').value(1);
+                server.send("LOGIN|SUCCESS|" + record(user.toStdString()));
+            }
+        };
+        showWithLogin([name](TfrmConnectionInfo *d) {
+            d->edtUserId->setText(QString::fromLatin1(name));
+            d->edtPassword->setText(QStringLiteral("pw"));
+            d->BitBtn2->click();
+        });
+        ASSERT_TRUE(QTest::qWaitFor(
+            [this] { return lobby->label_status->text() == QStringLiteral("Welcome to Halvane!"); },
+            5000));
+    }
+
+    RecordingPlatform seam;
+    FakeLobbyServer server;
+    std::unique_ptr<LobbyWindows> windows;
+    Tlobby *lobby = nullptr;
+    QString iniPath;
+
+private:
+    QTemporaryDir m_data;
+    QTemporaryDir m_runtime;
+
+protected:
+    QTemporaryDir m_program;
+
+private:
+    bool m_modalDone = false;
+};
+
+TEST_F(LobbyTest, FirstStartShowsWelcomeEmptyDialogAndDefaults)
+{
+    create();
+    EXPECT_EQ(lobby->windowTitle(), QStringLiteral("Halvane"));
+    EXPECT_EQ(lobby->label_status->text(), QStringLiteral("Not Connected"));
+    bool checked = false;
+    showWithLogin([&](TfrmConnectionInfo *d) {
+        checked = true;
+        EXPECT_EQ(d->windowTitle(), QStringLiteral("Ostrel Lobby - Login"));
+        EXPECT_TRUE(d->edtUserId->text().isEmpty());
+        EXPECT_TRUE(d->edtPassword->text().isEmpty());
+        EXPECT_FALSE(d->checkbox_savepass->isChecked());
+        EXPECT_TRUE(lobby->panel_beginning->isVisible());
+        cancel(d);
+    });
+    EXPECT_TRUE(checked);
+
+    TOptions *o = windows->options();
+    for (const auto &entry : TOptions::kSwitchKeys) {
+        const bool off = QByteArrayView(entry.key) == "Sentwithenter1" ||
+                         QByteArrayView(entry.key) == "Tourneyalert1";
+        EXPECT_EQ((o->*entry.control)->Tag(), off ? 0 : 1) << entry.key;
+    }
+    EXPECT_EQ(o->radiogroup_show->ItemIndex(), 0);
+    EXPECT_EQ(o->textsize->currentText(), QStringLiteral("8"));
+    EXPECT_EQ(o->boxtextsize->currentText(), QStringLiteral("8"));
+    EXPECT_EQ(o->textcolor->color(), TColor(TColor::clBlack));
+    EXPECT_EQ(lobby->mainchat_gameroom->font().pointSize(), 8);
+    EXPECT_EQ(lobby->lbnames->font().pointSize(), 8);
+    EXPECT_EQ(lobby->pmfromleft, 165);
+    EXPECT_EQ(lobby->pmtotop, 239);
+
+    // Closing the dialog without OK leaves the program disconnected and sends nothing.
+    QTest::qWait(50);
+    EXPECT_FALSE(lobby->orvex->Active());
+    EXPECT_EQ(server.clientCount(), 0);
+    EXPECT_TRUE(lobby->button_connect->isEnabled());
+    EXPECT_FALSE(lobby->button_disconnect->isEnabled());
+    EXPECT_FALSE(lobby->button_download->isEnabled());
+    EXPECT_EQ(lobby->pos(), lobby->defaultBounds().topLeft());
+
+    // The dialog comes back with the Connect button; the welcome panel closes with its button.
+    bool again = false;
+    onModal<TfrmConnectionInfo>([&](TfrmConnectionInfo *d) {
+        again = true;
+        cancel(d);
+    });
+    lobby->button_connect->click();
+    ASSERT_TRUE(waitModal());
+    EXPECT_TRUE(again);
+    lobby->button_beginningdone->click();
+    EXPECT_FALSE(lobby->panel_beginning->isVisible());
+}
+
+TEST_F(LobbyTest, SettingsFileInProgramFolderIsMovedToUserFolder)
+{
+    writeSetting("Name", "old");
+    QFile legacy(m_program.filePath(QStringLiteral("ostrellobby.ini")));
+    ASSERT_TRUE(legacy.open(QIODevice::WriteOnly));
+    legacy.write("[Setting]\nName=moved\nPassword=a,b\\c\"d\n");
+    legacy.close();
+
+    create();
+    EXPECT_EQ(lobby->settingspath, iniPath);
+    EXPECT_FALSE(QFile::exists(legacy.fileName()));
+    EXPECT_EQ(setting("Name"), "moved");
+    EXPECT_EQ(setting("Password"), "a,b\\c\"d");
+}
+
+TEST_F(LobbyTest, ListSectionsAndOnOffRulesLoadIntoTheWindows)
+{
+    writeSetting("Name", "ann");
+    writeSetting("Friends", "1");
+    writeSetting("Ignored", "2");
+    writeSetting("Favs", "-1");
+    IniFile ini(iniPath);
+    ini.WriteString("Friends", "0", "Bob");
+    ini.WriteString("Friends", "1", "carol");
+    ini.WriteString("Ignored", "0", "SpamMer");
+    ini.WriteString("Ignored", "1", "troll");
+    // "2" is missing: the list ends there.
+    ini.WriteString("Favs", "0", "Plumbrix");
+    writeSetting("Save", "TRUE");
+    writeSetting("Updates", "False");
+    writeSetting("Pmlog", "false");
+    writeSetting("Tourneyalert1", "true");
+    writeSetting("Sentwithenter1", "yes");
+    writeSetting("Show", "2");
+    writeSetting("Textcolor", "clRed");
+    writeSetting("Actioncolor", "not a colour");
+    writeSetting("Textsize", "12");
+    writeSetting("Boxtextsize", "x");
+    writeSetting("Pmfromleft", "abc");
+    writeSetting("Pmtotop", "300");
+    ini.WriteString("Expanded", "Word", "2");
+    ini.WriteString("Expanded", "Dice", "");
+    create();
+
+    showWithLogin([](TfrmConnectionInfo *d) {
+        EXPECT_EQ(d->edtUserId->text(), QStringLiteral("ann"));
+        EXPECT_FALSE(d->checkbox_savepass->isChecked());
+        cancel(d);
+    });
+    EXPECT_FALSE(lobby->panel_beginning->isVisible());
+    EXPECT_EQ(itemTexts(lobby->listbox_friends),
+              (QStringList{QStringLiteral("1Bob"), QStringLiteral("1carol")}));
+    EXPECT_EQ(itemTexts(lobby->listbox_ignored),
+              (QStringList{QStringLiteral("spammer"), QStringLiteral("troll")}));
+    EXPECT_EQ(lobby->listbox_favs->count(), 0);
+
+    TOptions *o = windows->options();
+    EXPECT_EQ(o->image_updates->Tag(), 1);
+    EXPECT_EQ(o->image_pmlog->Tag(), 0);
+    EXPECT_EQ(o->image_tourneyalert1->Tag(), 1);
+    EXPECT_EQ(o->image_sentwithenter1->Tag(), 0);
+    EXPECT_EQ(o->radiogroup_show->ItemIndex(), 2);
+    EXPECT_EQ(o->textcolor->color(), TColor(TColor::clRed));
+    EXPECT_EQ(o->actioncolor->color(), TColor(TColor::clBlack));
+    EXPECT_EQ(lobby->mainchat_gameroom->font().pointSize(), 12);
+    EXPECT_EQ(lobby->tourneychat->font().pointSize(), 12);
+    EXPECT_NE(lobby->lbnames->font().pointSize(), 0);
+    EXPECT_EQ(lobby->pmfromleft, 165);
+    EXPECT_EQ(lobby->pmtotop, 300);
+    EXPECT_EQ(lobby->expandedstate[0], "1");
+    EXPECT_EQ(lobby->expandedstate[1], "2");
+    EXPECT_EQ(lobby->expandedstate[2], "");
+}
+
+TEST(LobbySettingsRules, OnOffReading)
+{
+    struct Case
+    {
+        QByteArray value;
+        bool defaultOn;
+        bool expected;
+    };
+    const Case cases[] = {
+        {"", true, true},      {"false", true, false}, {"False", true, true}, {"0", true, true},
+        {"true", false, true}, {"TRUE", false, false}, {"", false, false},    {"yes", false, false},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(LobbySettings::onOff(c.value, c.defaultOn), c.expected)
+            << c.value.constData() << " default " << c.defaultOn;
+}
+
+TEST_F(LobbyTest, SavedWindowPositionOffTheScreenFallsBackToDefaultBounds)
+{
+    writeSetting("Name", "ann");
+    writeSetting("Left", "-5000");
+    writeSetting("Top", "40");
+    create();
+    showWithLogin(cancel);
+    EXPECT_EQ(lobby->pos(), lobby->defaultBounds().topLeft());
+
+    lobby->close();
+    EXPECT_EQ(setting("Left").toInt(), lobby->defaultBounds().left());
+    EXPECT_EQ(setting("panel_leftside1"), QByteArray::number(lobby->panel_leftside1->width()));
+    EXPECT_EQ(setting("Pmfromleft"), "165");
+    EXPECT_EQ(IniFile(iniPath).ReadString("Expanded", "RMLadder"), "1");
+}
+
+TEST_F(LobbyTest, SavedLayoutIsRestored)
+{
+    writeSetting("Name", "ann");
+    writeSetting("Left", "0");
+    writeSetting("Top", "1");
+    writeSetting("panel_top", "300");
+    writeSetting("panel_leftside1", "260");
+    writeSetting("panel_newsleft", "50");
+    writeSetting("panel_newstop", "60");
+    create();
+    showWithLogin(cancel);
+    EXPECT_EQ(lobby->pos(), QPoint(0, 1));
+    EXPECT_TRUE(QTest::qWaitFor([this] { return lobby->panel_top->height() == 300; }, 2000))
+        << lobby->panel_top->height();
+    EXPECT_EQ(lobby->panel_leftside1->width(), 260);
+    EXPECT_EQ(lobby->panel_news->pos(), QPoint(50, 60));
+}
+
+TEST_F(LobbyTest, LoginSendsSavedPasswordCutTo20AndShowsWelcome)
+{
+    writeSetting("Name", "ann");
+    writeSetting("Save", "true");
+    const QByteArray longPassword = "abcdefghijklmnopqrstuvwxy"; // 25 characters
+    writeSetting("Password", LobbySettings::scramblePassword(longPassword));
+    server.onLine = [this](const QByteArray &line) {
+        if (line.startsWith("LOGIN|"))
+            server.send("LOGIN|SUCCESS|" + record("ann"));
+    };
+    create();
+    showWithLogin([&](TfrmConnectionInfo *d) {
+        EXPECT_EQ(d->edtPassword->text(), QString::fromLatin1(longPassword));
+        EXPECT_TRUE(d->checkbox_savepass->isChecked());
+        confirm(d);
+    });
+    ASSERT_GE(server.waitForLine("LOGIN|ann|0121|abcdefghijklmnopqrst"), 0)
+        << server.lines().join('\n').constData();
+    ASSERT_TRUE(QTest::qWaitFor(
+        [this] { return lobby->label_status->text() == QStringLiteral("Welcome to Halvane!"); },
+        5000));
+    EXPECT_TRUE(lobby->Timer1->isActive());
+    EXPECT_FALSE(lobby->button_connect->isEnabled());
+    EXPECT_TRUE(lobby->button_disconnect->isEnabled());
+    EXPECT_TRUE(lobby->button_download->isEnabled());
+    EXPECT_TRUE(lobby->image_select->isVisible());
+    EXPECT_EQ(setting("Save"), "true");
+    EXPECT_EQ(setting("Password"), LobbySettings::scramblePassword(longPassword));
+    EXPECT_EQ(lobby->login_userid, "ann");
+}
+
+TEST_F(LobbyTest, UnsavedPasswordIsWrittenEmptyAndEmptyUserIdIsRefused)
+{
+    writeSetting("Name", "ann");
+    create();
+    showWithLogin([](TfrmConnectionInfo *d) {
+        d->edtUserId->clear();
+        confirm(d);
+    });
+    EXPECT_TRUE(seam.messages.contains(QStringLiteral("You must enter in a user id.")));
+    EXPECT_EQ(setting("Name"), "ann");
+    EXPECT_EQ(server.clientCount(), 0);
+
+    onModal<TfrmConnectionInfo>([](TfrmConnectionInfo *d) {
+        d->edtPassword->setText(QStringLiteral("pw"));
+        d->checkbox_savepass->setChecked(false);
+        confirm(d);
+    });
+    lobby->button_connect->click();
+    ASSERT_TRUE(waitModal());
+    EXPECT_GE(server.waitForLine("LOGIN|ann|0121|pw"), 0);
+    EXPECT_EQ(lobby->label_status->text(), QStringLiteral("Connecting..."));
+    EXPECT_EQ(setting("Save"), "false");
+    EXPECT_EQ(setting("Password"), "");
+}
+
+TEST_F(LobbyTest, RefusedLoginShowsReasonAndTheDialogAgain)
+{
+    writeSetting("Name", "ann");
+    server.onLine = [this](const QByteArray &line) {
+        if (line.startsWith("LOGIN|"))
+            server.send("LOGIN|FAILED|Wrong password");
+    };
+    create();
+    showWithLogin(confirm);
+    bool dialogAgain = false;
+    onModal<TfrmConnectionInfo>([&](TfrmConnectionInfo *d) {
+        dialogAgain = true;
+        cancel(d);
+    });
+    ASSERT_TRUE(waitModal());
+    EXPECT_TRUE(dialogAgain);
+    EXPECT_EQ(lobby->label_status->text(), QStringLiteral("Log in Failed"));
+    EXPECT_TRUE(seam.messages.contains(QStringLiteral("Wrong password")));
+    EXPECT_FALSE(lobby->orvex->Active());
+    EXPECT_FALSE(lobby->Timer1->isActive());
+}
+
+TEST_F(LobbyTest, DisconnectionResetsTheWindow)
+{
+    create();
+    loginAs("ann");
+    lobby->lbnames->addItem(QStringLiteral("bob:1:Lobby Chat:"));
+    lobby->listbox_gameroom->addItem(QStringLiteral("bob:1:Plumbrix:[]"));
+    new QTreeWidgetItem(lobby->lbsubjects, {QStringLiteral("Word Games")});
+    new QTreeWidgetItem(lobby->TreeView_gamelist, {QStringLiteral("bob - Plumbrix")});
+    lobby->mainchat_gameroom->addline(QStringLiteral("bob: hi"), Qt::black);
+    lobby->tourneychat->addline(QStringLiteral("cup"), Qt::black);
+    lobby->label_ingame->setText(QStringLiteral("You are in a Plumbrix Game"));
+    lobby->panel_gameroom->show();
+    lobby->panel_news->show();
+    lobby->mychat_gameroom->setText(QStringLiteral("typing"));
+    lobby->currentroom = "Plumbrix";
+    lobby->listbox_friends->addItem(QStringLiteral("0bob"));
+
+    server.closeClient();
+    ASSERT_TRUE(QTest::qWaitFor(
+        [this] { return lobby->label_status->text() == QStringLiteral("You are Disconnected."); },
+        5000));
+    EXPECT_EQ(lobby->lbnames->count(), 0);
+    EXPECT_EQ(lobby->listbox_gameroom->count(), 0);
+    EXPECT_EQ(lobby->lbsubjects->topLevelItemCount(), 0);
+    EXPECT_EQ(lobby->TreeView_gamelist->topLevelItemCount(), 0);
+    EXPECT_TRUE(lobby->mainchat_gameroom->toPlainText().isEmpty());
+    EXPECT_TRUE(lobby->tourneychat->toPlainText().isEmpty());
+    EXPECT_TRUE(lobby->label_ingame->text().isEmpty());
+    EXPECT_FALSE(lobby->panel_gameroom->isVisible());
+    EXPECT_FALSE(lobby->panel_news->isVisible());
+    EXPECT_TRUE(lobby->mychat_gameroom->text().isEmpty());
+    EXPECT_TRUE(lobby->currentroom.isEmpty());
+    EXPECT_EQ(lobby->listbox_friends->count(), 1);
+    EXPECT_TRUE(lobby->button_connect->isEnabled());
+    EXPECT_FALSE(lobby->button_disconnect->isEnabled());
+}
+
+TEST_F(LobbyTest, OptionsOpenOnlyWhenConnectedAndDoneWritesTheKeys)
+{
+    create();
+    showWithLogin(cancel);
+    lobby->OtherOptions1->trigger();
+    EXPECT_TRUE(seam.messages.contains(
+        QStringLiteral("In order to use this feature you must be connected to Halvane.")));
+    TOptions *o = windows->options();
+    EXPECT_FALSE(o->isVisible());
+
+    loginAs("ann");
+    lobby->OtherOptions1->trigger();
+    ASSERT_TRUE(o->isVisible());
+    o->radiogroup_show->setItemIndex(1);
+    o->image_pmlog->click();
+    o->image_tourneyalert1->click();
+    o->image_updates->click();
+    o->image_updates->click(); // twice: as it was
+    o->textcolor->setColor(TColor(TColor::clNavy));
+    o->actioncolor->setColor(TColor(0x123456));
+    o->boxtextsize->setCurrentText(QStringLiteral("14"));
+    EXPECT_EQ(lobby->listbox_friends->font().pointSize(), 14); // at once, before "Done"
+    EXPECT_EQ(lobby->TreeView_gamelist->font().pointSize(), 14);
+    o->textsize->setCurrentText(QStringLiteral("huge")); // not a number: nothing changes
+    EXPECT_EQ(lobby->mainchat_gameroom->font().pointSize(), 8);
+    o->button_done->click();
+    EXPECT_FALSE(o->isVisible());
+
+    const std::pair<const char *, QByteArray> expected[] = {
+        {"Show", "1"},
+        {"Flashfriends1", "true"},
+        {"Pmalert1", "true"},
+        {"Pmsound1", "true"},
+        {"Sentwithenter1", "false"},
+        {"Acceptinvites1", "true"},
+        {"Tourneyalert1", "true"},
+        {"Lobbychat1", "true"},
+        {"Updates", "true"},
+        {"Pmlog", "false"},
+        {"Textsize", "huge"},
+        {"Boxtextsize", "14"},
+        {"Textcolor", "clNavy"},
+        {"Actioncolor", "$00123456"},
+    };
+    for (const auto &[key, value] : expected)
+        EXPECT_EQ(setting(key), value) << key;
+
+    o->button_restore->click();
+    o->button_done->click();
+    EXPECT_EQ(setting("Show"), "0");
+    EXPECT_EQ(setting("Textsize"), "8");
+    EXPECT_EQ(setting("Textfont"), "MS Sans Serif");
+    EXPECT_EQ(setting("Textcolor"), "clBlack");
+    EXPECT_EQ(setting("Tourneyalert1"), "false");
+    EXPECT_EQ(setting("Pmlog"), "false"); // the log keeps its state
+
+    lobby->pmfromleft = 1;
+    o->button_resetpm->click();
+    EXPECT_EQ(setting("Pmfromleft"), "165");
+    EXPECT_EQ(setting("Pmtotop"), "239");
+    EXPECT_EQ(lobby->pmfromleft, 165);
+}
+
+TEST_F(LobbyTest, EditProfileSendsUserUpdateWithTheEditedRecord)
+{
+    create();
+    loginAs("ann");
+    server.onLine = [this](const QByteArray &line) {
+        if (line == "USERINFO|ann|")
+            server.send("USERINFO|" + record("ann") + "|");
+    };
+    onModal<QDialog>([](QDialog *profile) {
+        auto *city = profile->findChild<QLineEdit *>(QStringLiteral("edtCity"));
+        ASSERT_NE(city, nullptr);
+        EXPECT_FALSE(city->isReadOnly());
+        city->setText(QStringLiteral("Paris"));
+        profile->findChild<QPushButton *>(QStringLiteral("btnOk"))->click();
+    });
+    windows->options()->button_edit->click();
+    ASSERT_TRUE(waitModal());
+    const int at =
+        server.waitForLine([](const QByteArray &l) { return l.startsWith("USERUPDATE|ann|"); });
+    ASSERT_GE(at, 0);
+    ostrel::TOrvexUser sent;
+    sent.LoadFromString(server.lines()[at].split('|').value(2).toStdString());
+    EXPECT_EQ(sent.City, "Paris");
+    EXPECT_EQ(sent.Password, "pw");
+    EXPECT_FALSE(lobby->ProfileRequested);
+
+    // A reply nobody asked for opens nothing.
+    server.clearLines();
+    server.send("USERINFO|" + record("bob") + "|");
+    QTest::qWait(100);
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+}
+
+TEST_F(LobbyTest, NewAccountFromTheLoginDialogSendsLoginNew)
+{
+    create();
+    server.onLine = [this](const QByteArray &line) {
+        if (line.startsWith("LOGINNEW|")) {
+            server.send("NEWSUCCESS|");
+            server.send("LOGIN|SUCCESS|" + record("newbie", "s3cret"));
+        }
+    };
+    showWithLogin([this](TfrmConnectionInfo *d) {
+        onModal<QDialog>([](QDialog *profile) {
+            profile->findChild<QLineEdit *>(QStringLiteral("edtUserId"))
+                ->setText(QStringLiteral("newbie"));
+            profile->findChild<QLineEdit *>(QStringLiteral("edtPassword1"))
+                ->setText(QStringLiteral("s3cret"));
+            profile->findChild<QLineEdit *>(QStringLiteral("edtPassword2"))
+                ->setText(QStringLiteral("s3cret"));
+            profile->findChild<QPushButton *>(QStringLiteral("btnOk"))->click();
+        });
+        d->button_createaccount->click();
+        EXPECT_TRUE(d->isNewAccount());
+        EXPECT_EQ(d->edtUserId->text(), QStringLiteral("newbie"));
+        EXPECT_EQ(d->edtPassword->text(), QStringLiteral("s3cret"));
+        confirm(d);
+    });
+    const int at = server.waitForLine(
+        [](const QByteArray &l) { return l.startsWith("LOGINNEW|newbie|0121|"); });
+    ASSERT_GE(at, 0) << server.lines().join('\n').constData();
+    ostrel::TOrvexUser sent;
+    sent.LoadFromString(
+        server.lines()[at].mid(QByteArray("LOGINNEW|newbie|0121|").size()).toStdString());
+    EXPECT_EQ(sent.UserName, "newbie");
+    EXPECT_EQ(sent.Password, "s3cret");
+    EXPECT_TRUE(QTest::qWaitFor(
+        [this] { return lobby->label_status->text() == QStringLiteral("Welcome to Halvane!"); },
+        5000));
+
+    // The next dialog starts without the new-account flag: a plain LOGIN follows.
+    lobby->button_disconnect->click();
+    server.clearLines();
+    server.onLine = nullptr;
+    onModal<TfrmConnectionInfo>([](TfrmConnectionInfo *d) {
+        EXPECT_FALSE(d->isNewAccount());
+        d->edtPassword->setText(QStringLiteral("s3cret"));
+        d->BitBtn2->click();
+    });
+    lobby->button_connect->click();
+    ASSERT_TRUE(waitModal());
+    EXPECT_GE(server.waitForLine("LOGIN|newbie|0121|s3cret"), 0);
+}
+
+} // namespace
