@@ -155,6 +155,8 @@ void ClientSession::closeAfterFlush(std::string reason)
         return;
     m_state = State::Draining;
     m_reason = std::move(reason);
+    // The player leaves the lobby now; only the connection lingers while it drains.
+    m_server.sessionEnding(*this, m_reason);
     startDeadline(kDrainTime);
     if (!m_writing && !m_flushPosted)
         finishDrain();

@@ -355,6 +355,12 @@ std::string LobbyServer::serverStats() const
            std::to_string(m_peakOnline) + "`" + reals;
 }
 
+void LobbyServer::sessionEnding(Session &session, const std::string &reason)
+{
+    if (session.player.loggedIn)
+        logoff(session, reason);
+}
+
 void LobbyServer::sessionClosed(Session &session, const std::string &reason)
 {
     if (session.player.loggedIn)

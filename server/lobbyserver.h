@@ -38,6 +38,7 @@ public:
 
     // Session callbacks.
     void handleLine(ClientSession &session, const std::string &line);
+    void sessionEnding(ClientSession &session, const std::string &reason);
     void sessionClosed(ClientSession &session, const std::string &reason);
     const ClientSession::Limits &limits() const { return m_limits; }
     std::array<char, 64 * 1024> &readBuffer() { return m_readBuffer; }
