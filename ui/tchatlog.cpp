@@ -2,6 +2,7 @@
 
 #include "assets.h"
 #include "tchatpane.h"
+#include "tflatbutton.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -22,11 +23,10 @@ Tchatlog::Tchatlog(QWidget *parent) : QWidget(parent, Qt::Window)
 
     log = new TChatPane(this);
     log->setObjectName(QStringLiteral("log"));
+    log->setCursorWidth(0);
 
-    button_close = new QPushButton(QStringLiteral("Close"), this);
+    button_close = new TFlatButton(QStringLiteral("Close"), this);
     button_close->setObjectName(QStringLiteral("button_close"));
-    button_close->setAutoDefault(false);
-    button_close->setCursor(Qt::PointingHandCursor);
     button_close->setMinimumWidth(84);
     connect(button_close, &QPushButton::clicked, this, [this] { button_closeClick(); });
 

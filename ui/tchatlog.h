@@ -6,7 +6,7 @@
 #include <functional>
 
 class QLabel;
-class QPushButton;
+class TFlatButton;
 class TChatPane;
 
 // The log of the private messages written and read since the program started. It exists
@@ -28,5 +28,5 @@ public:
 private:
     QLabel *label_caption = nullptr;
     TChatPane *log = nullptr;
-    QPushButton *button_close = nullptr;
+    TFlatButton *button_close = nullptr;
 };

@@ -4,6 +4,7 @@
 #include "privatemessagetext.h"
 #include "tchatpane.h"
 #include "textcodec.h"
+#include "tflatbutton.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -52,6 +53,9 @@ Tprivatemessagefrom::Tprivatemessagefrom()
     memo_message->setObjectName(QStringLiteral("memo_message"));
     memo_message->installEventFilter(this);
     memo_message->setContextMenuPolicy(Qt::CustomContextMenu);
+    // It keeps the focus for Enter (reply), but a blinking caret in a text that cannot be
+    // edited only misleads.
+    memo_message->setCursorWidth(0);
 
     popup_memo = new QMenu(this);
     popup_memo->setObjectName(QStringLiteral("popup_memo"));
@@ -65,14 +69,12 @@ Tprivatemessagefrom::Tprivatemessagefrom()
         popup_memo->popup(memo_message->viewport()->mapToGlobal(at));
     });
 
-    button_reply = new QPushButton(QStringLiteral("Reply"), this);
+    button_reply = new TFlatButton(QStringLiteral("Reply"), this);
     button_reply->setObjectName(QStringLiteral("button_reply"));
-    button_reply->setDefault(true);
-    button_close = new QPushButton(QStringLiteral("Close"), this);
+    button_reply->setKind(QStringLiteral("accent"));
+    button_close = new TFlatButton(QStringLiteral("Close"), this);
     button_close->setObjectName(QStringLiteral("button_close"));
-    for (QPushButton *button : {button_reply, button_close}) {
-        button->setAutoDefault(false);
-        button->setCursor(Qt::PointingHandCursor);
+    for (TFlatButton *button : {button_reply, button_close}) {
         button->setMinimumWidth(84);
     }
 

@@ -11,7 +11,7 @@ class QAction;
 class QKeyEvent;
 class QLabel;
 class QMenu;
-class QPushButton;
+class TFlatButton;
 class TChatPane;
 
 // The window in which the user reads one received private message. It reaches the
@@ -60,6 +60,6 @@ private:
     TChatPane *memo_message = nullptr;
     QMenu *popup_memo = nullptr;
     QAction *Copy1 = nullptr;
-    QPushButton *button_reply = nullptr;
-    QPushButton *button_close = nullptr;
+    TFlatButton *button_reply = nullptr;
+    TFlatButton *button_close = nullptr;
 };

@@ -3,6 +3,7 @@
 #include "platform.h"
 #include "privatemessagetext.h"
 #include "textcodec.h"
+#include "tflatbutton.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -60,14 +61,12 @@ Tprivatemessageto::Tprivatemessageto(const QByteArray &recipient, bool sendOnEnt
     sendonenter->setObjectName(QStringLiteral("sendonenter"));
     sendonenter->setChecked(sendOnEnter);
 
-    button_send = new QPushButton(QStringLiteral("Send"), this);
+    button_send = new TFlatButton(QStringLiteral("Send"), this);
     button_send->setObjectName(QStringLiteral("button_send"));
-    button_send->setDefault(true);
-    button_cancel = new QPushButton(QStringLiteral("Cancel"), this);
+    button_send->setKind(QStringLiteral("accent"));
+    button_cancel = new TFlatButton(QStringLiteral("Cancel"), this);
     button_cancel->setObjectName(QStringLiteral("button_cancel"));
-    for (QPushButton *button : {button_send, button_cancel}) {
-        button->setAutoDefault(false);
-        button->setCursor(Qt::PointingHandCursor);
+    for (TFlatButton *button : {button_send, button_cancel}) {
         button->setMinimumWidth(84);
     }
 

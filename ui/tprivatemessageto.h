@@ -12,7 +12,7 @@ class QCheckBox;
 class QKeyEvent;
 class QLabel;
 class QPlainTextEdit;
-class QPushButton;
+class TFlatButton;
 
 // The window in which the user writes one private message to one player. It reaches the
 // outside only through its callbacks; an unassigned one is skipped.
@@ -63,6 +63,6 @@ private:
     QLabel *label_toname = nullptr;
     QPlainTextEdit *memo_message = nullptr;
     QCheckBox *sendonenter = nullptr;
-    QPushButton *button_send = nullptr;
-    QPushButton *button_cancel = nullptr;
+    TFlatButton *button_send = nullptr;
+    TFlatButton *button_cancel = nullptr;
 };

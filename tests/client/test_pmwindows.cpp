@@ -17,6 +17,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ctime>
+
 #include <vector>
 
 namespace pm = privatemessagetext;
@@ -317,10 +319,26 @@ TEST_F(PmWindowsTest, OnlyTheAutomaticAnswerIsNotAnswered)
 
 TEST_F(PmWindowsTest, TimeNeverCarriesThePlusThatEndsIt)
 {
+    // Zones without a name print as their offset, "+03" here.
+    const QByteArray savedTz = qgetenv("TZ");
+    const bool hadTz = qEnvironmentVariableIsSet("TZ");
+    qputenv("TZ", "Etc/GMT-3");
+    tzset();
+    const QLocale us(QLocale::English, QLocale::UnitedStates);
     const QTime time(20, 5, 12);
-    const QString plain = pm::timeText(QLocale(QLocale::English, QLocale::UnitedStates), time);
-    EXPECT_TRUE(plain.startsWith("8:05:12")) << plain.toStdString();
-    EXPECT_FALSE(plain.contains(u'+')) << plain.toStdString();
+    const QString zoned = us.toString(time, QLocale::LongFormat);
+    const QString text = pm::timeText(us, time);
+    const QString german = pm::timeText(QLocale(QLocale::German, QLocale::Germany), time);
+    if (hadTz)
+        qputenv("TZ", savedTz);
+    else
+        qunsetenv("TZ");
+    tzset();
+
+    EXPECT_TRUE(zoned.contains(u'+')) << zoned.toStdString();
+    EXPECT_EQ(text, "8:05:12 PM");
+    EXPECT_EQ(german, "20:05:12");
+    EXPECT_EQ(pm::splitMessageText(pm::messageText(text, {"x"})).time, text);
 }
 
 TEST_F(PmWindowsTest, ReplyByButtonOrEnterAsksForAWriterAndCloses)
