@@ -258,6 +258,30 @@ TEST_F(PmWindowsTest, TwoWritingWindowsKeepRecipientsAndPositions)
     EXPECT_FALSE(closed[1].sendOnEnter);
 }
 
+// Closing hands the foreground back to the window that was in front when the message
+// window opened, not to whichever window the user visited meanwhile.
+TEST_F(PmWindowsTest, ClosingGivesTheForegroundBack)
+{
+    QWidget lobby, other;
+    lobby.setGeometry(0, 0, 300, 200);
+    other.setGeometry(320, 0, 300, 200);
+    other.show();
+    lobby.show();
+    lobby.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&lobby));
+
+    QPointer<Tprivatemessageto> w = writer("bob");
+    ASSERT_TRUE(QTest::qWaitForWindowActive(w));
+    other.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+    w->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(w));
+    QTest::mouseClick(child<QPushButton>(w, "button_cancel"), Qt::LeftButton);
+    ASSERT_TRUE(gone(w));
+    EXPECT_TRUE(QTest::qWaitForWindowActive(&lobby));
+    EXPECT_TRUE(sent.empty());
+}
+
 TEST_F(PmWindowsTest, PlacementFallsBackToThreeAndKeepsIt)
 {
     struct Case
