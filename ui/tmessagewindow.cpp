@@ -36,6 +36,10 @@ QPoint TMessageWindow::placement(int &storedLeft, int &storedTop)
 
 void TMessageWindow::restorePreviousWindow()
 {
+    // A window closed from the background (or one that just opened another window in
+    // front, as a reply does) has no foreground to give.
+    if (!isActiveWindow())
+        return;
     QWidget *previous = m_previous.data();
     if (!previous || previous == this || !previous->isVisible() || previous->isMinimized())
         return;

@@ -20,7 +20,8 @@ public:
     static QPoint placement(int &storedLeft, int &storedTop);
 
 protected:
-    // Gives the foreground back to the window that was active when this one was shown.
+    // Gives the foreground back to the window that was active when this one was shown,
+    // when this one is still the active window.
     void restorePreviousWindow();
 
 private:

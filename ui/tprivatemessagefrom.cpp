@@ -127,6 +127,8 @@ void Tprivatemessagefrom::button_replyClick()
     guarded([this] {
         if (m_closed)
             return;
+        // The writing window opened for the reply takes the foreground.
+        m_replied = true;
         if (OnReply)
             OnReply(m_sender);
         close();
@@ -173,7 +175,8 @@ void Tprivatemessagefrom::FormClose()
         if (OnClose)
             OnClose(pos());
     });
-    restorePreviousWindow();
+    if (!m_replied)
+        restorePreviousWindow();
 }
 
 void Tprivatemessagefrom::log(const QString &text, const QColor &color)

@@ -54,6 +54,7 @@ private:
 
     QByteArray m_sender;
     bool m_closed = false;
+    bool m_replied = false;
 
     QLabel *label_namelabel = nullptr;
     QLabel *label_toname = nullptr;

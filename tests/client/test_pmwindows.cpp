@@ -280,6 +280,18 @@ TEST_F(PmWindowsTest, ClosingGivesTheForegroundBack)
     ASSERT_TRUE(gone(w));
     EXPECT_TRUE(QTest::qWaitForWindowActive(&lobby));
     EXPECT_TRUE(sent.empty());
+
+    // A reply leaves the new writing window in front.
+    QPointer<Tprivatemessagefrom> r = reader("ann", "t+hi");
+    ASSERT_TRUE(QTest::qWaitForWindowActive(r));
+    r->OnReply = [&](const QByteArray &sender) { w = writer(sender); };
+    QTest::mouseClick(child<QPushButton>(r, "button_reply"), Qt::LeftButton);
+    ASSERT_TRUE(gone(r));
+    ASSERT_FALSE(w.isNull());
+    EXPECT_EQ(w->recipient(), "ann");
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(w->isActiveWindow());
+    w->close();
 }
 
 TEST_F(PmWindowsTest, PlacementFallsBackToThreeAndKeepsIt)
