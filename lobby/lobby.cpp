@@ -66,52 +66,6 @@ QListWidget *playerList(const char *name)
     return l;
 }
 
-// A small rounded badge with a word on it, drawn at twice the size for sharp display
-// on high-density screens.
-QPixmap badge(const QString &text, const QColor &background, const QSize &size)
-{
-    QPixmap pixmap(size * 2);
-    pixmap.setDevicePixelRatio(2);
-    pixmap.fill(Qt::transparent);
-    QPainter p(&pixmap);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setPen(Qt::NoPen);
-    p.setBrush(background);
-    p.drawRoundedRect(QRectF(0.5, 0.5, size.width() - 1, size.height() - 1), 6, 6);
-    QFont f = p.font();
-    f.setPixelSize(11);
-    f.setBold(true);
-    p.setFont(f);
-    p.setPen(Qt::white);
-    p.drawText(QRect(QPoint(0, 0), size), Qt::AlignCenter, text);
-    return pixmap;
-}
-
-QPixmap hostPicture()
-{
-    const QSize size(132, 34);
-    QPixmap pixmap(size * 2);
-    pixmap.setDevicePixelRatio(2);
-    pixmap.fill(Qt::transparent);
-    QPainter p(&pixmap);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setPen(Qt::NoPen);
-    p.setBrush(LobbyStyle::accent());
-    p.drawRoundedRect(QRectF(0, 0, size.width(), size.height()), 7, 7);
-    p.setBrush(Qt::white);
-    QPolygonF play;
-    play << QPointF(14, 10) << QPointF(25, 17) << QPointF(14, 24);
-    p.drawPolygon(play);
-    QFont f = p.font();
-    f.setPixelSize(14);
-    f.setBold(true);
-    p.setFont(f);
-    p.setPen(Qt::white);
-    p.drawText(QRect(32, 0, size.width() - 38, size.height()), Qt::AlignVCenter | Qt::AlignLeft,
-               QStringLiteral("Host a Game"));
-    return pixmap;
-}
-
 // A title strip for the floating panels: the part the user drags them by.
 TFlatPanel *titleBar(const QString &title, QWidget *closeButton = nullptr)
 {
@@ -191,8 +145,8 @@ void Tlobby::buildPictures()
     imagelist_icons.reserve(assets::kRoomPictureCount);
     for (int i = 0; i < assets::kRoomPictureCount; ++i)
         imagelist_icons << assets::roomIcon(i).pixmap(small);
-    imagelist_connection << badge(QStringLiteral("Direct"), QColor(0x5b, 0x66, 0x78), {48, 26})
-                         << badge(QStringLiteral("Assist"), QColor(0x1f, 0x9d, 0x6b), {48, 26});
+    imagelist_connection << assets::connectionPicture(0).pixmap(48, 26)
+                         << assets::connectionPicture(1).pixmap(48, 26);
     image_online << assets::onlineIcon().pixmap(small) << assets::offlineIcon().pixmap(small);
     image_lobby = assets::lobbyIcon().pixmap(small);
 }
@@ -262,8 +216,8 @@ void Tlobby::buildHeader(QWidget *parent)
         named(new TFlatButton(QStringLiteral("Download Games"), panel_header), "button_download");
     button_help = named(new TFlatButton(QString(), panel_header), "button_help");
     button_help->setKind(QStringLiteral("icon"));
-    button_help->setIcon(style()->standardIcon(QStyle::SP_MessageBoxQuestion));
-    button_help->setIconSize({22, 22});
+    button_help->setIcon(assets::helpButtonIcon());
+    button_help->setIconSize({24, 24});
     button_help->setToolTip(QStringLiteral("Help"));
     row->addWidget(button_connect);
     row->addWidget(button_disconnect);
@@ -304,8 +258,8 @@ void Tlobby::buildLeftColumn()
     button_gameslist = named(new TFlatButton(QStringLiteral("Rooms")), "button_gameslist");
     button_alerts = named(new TFlatButton(QStringLiteral("Alerts")), "button_alerts");
     button_tourney = named(new TFlatButton(QStringLiteral("Tourneys")), "button_tourney");
-    button_gameslist->setChecked(true);
     topLayout->addWidget(tabRow(panel_top, {button_gameslist, button_alerts, button_tourney}));
+    button_gameslist->setChecked(true);
     auto *topStack = m_topStack = new QStackedLayout;
     topLayout->addLayout(topStack, 1);
 
@@ -341,6 +295,7 @@ void Tlobby::buildLeftColumn()
     tl->addWidget(tourneychat, 1);
     button_createannounce =
         named(new TFlatButton(QStringLiteral("Announce a Tournament")), "button_createannounce");
+    button_createannounce->setIcon(assets::announceButtonIcon());
     tl->addWidget(button_createannounce);
     topStack->addWidget(panel_tourney);
 
@@ -350,9 +305,9 @@ void Tlobby::buildLeftColumn()
     button_lobbylist = named(new TFlatButton(QStringLiteral("Players")), "button_lobbylist");
     button_Friendslist = named(new TFlatButton(QStringLiteral("Friends")), "button_Friendslist");
     button_ignorelist = named(new TFlatButton(QStringLiteral("Ignored")), "button_ignorelist");
-    button_lobbylist->setChecked(true);
     bottomLayout->addWidget(
         tabRow(panel_bottom, {button_lobbylist, button_Friendslist, button_ignorelist}));
+    button_lobbylist->setChecked(true);
     auto *bottomStack = m_playersStack = new QStackedLayout;
     bottomLayout->addLayout(bottomStack, 1);
 
@@ -478,7 +433,7 @@ void Tlobby::buildRightSide()
     auto *hostRow = new QHBoxLayout;
     button_host = named(new TFlatButton, "button_host");
     button_host->setKind(QStringLiteral("icon"));
-    button_host->setIcon(QIcon(hostPicture()));
+    button_host->setIcon(assets::hostButtonIcon());
     button_host->setIconSize({132, 34});
     button_host->setToolTip(QStringLiteral("Host a Game"));
     button_host->setAccessibleName(QStringLiteral("Host a Game"));
