@@ -1,6 +1,7 @@
 #include "tmessagewindow.h"
 
 #include "assets.h"
+#include "platform.h"
 #include "privatemessagetext.h"
 
 #include <QApplication>
@@ -45,4 +46,9 @@ void TMessageWindow::restorePreviousWindow()
         return;
     previous->raise();
     previous->activateWindow();
+}
+
+void TMessageWindow::showError(const QString &text)
+{
+    platform::Platform::instance().showError(text);
 }

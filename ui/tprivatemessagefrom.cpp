@@ -1,6 +1,5 @@
 #include "tprivatemessagefrom.h"
 
-#include "platform.h"
 #include "privatemessagetext.h"
 #include "tchatpane.h"
 #include "textcodec.h"
@@ -15,23 +14,12 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include <exception>
-
 namespace pm = privatemessagetext;
 
 namespace {
 
 // The header line stays quieter than the message itself.
 const QColor kHeaderColor(0x5b, 0x66, 0x78);
-
-template <typename F> void guarded(F &&handler)
-{
-    try {
-        handler();
-    } catch (const std::exception &e) {
-        platform::Platform::instance().showError(QString::fromLocal8Bit(e.what()));
-    }
-}
 
 } // namespace
 
@@ -74,9 +62,8 @@ Tprivatemessagefrom::Tprivatemessagefrom()
     button_reply->setKind(QStringLiteral("accent"));
     button_close = new TFlatButton(QStringLiteral("Close"), this);
     button_close->setObjectName(QStringLiteral("button_close"));
-    for (TFlatButton *button : {button_reply, button_close}) {
-        button->setMinimumWidth(84);
-    }
+    button_reply->setMinimumWidth(84);
+    button_close->setMinimumWidth(84);
 
     auto *header = new QHBoxLayout;
     header->setSpacing(6);

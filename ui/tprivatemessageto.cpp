@@ -1,6 +1,5 @@
 #include "tprivatemessageto.h"
 
-#include "platform.h"
 #include "privatemessagetext.h"
 #include "textcodec.h"
 #include "tflatbutton.h"
@@ -17,22 +16,7 @@
 #include <QTextLayout>
 #include <QVBoxLayout>
 
-#include <exception>
-
 namespace pm = privatemessagetext;
-
-namespace {
-
-template <typename F> void guarded(F &&handler)
-{
-    try {
-        handler();
-    } catch (const std::exception &e) {
-        platform::Platform::instance().showError(QString::fromLocal8Bit(e.what()));
-    }
-}
-
-} // namespace
 
 Tprivatemessageto::Tprivatemessageto(const QByteArray &recipient, bool sendOnEnter)
     : m_recipient(recipient)
@@ -66,9 +50,8 @@ Tprivatemessageto::Tprivatemessageto(const QByteArray &recipient, bool sendOnEnt
     button_send->setKind(QStringLiteral("accent"));
     button_cancel = new TFlatButton(QStringLiteral("Cancel"), this);
     button_cancel->setObjectName(QStringLiteral("button_cancel"));
-    for (TFlatButton *button : {button_send, button_cancel}) {
-        button->setMinimumWidth(84);
-    }
+    button_send->setMinimumWidth(84);
+    button_cancel->setMinimumWidth(84);
 
     auto *header = new QHBoxLayout;
     header->setSpacing(6);
@@ -122,6 +105,10 @@ QStringList Tprivatemessageto::displayedLines() const
             lines << part;
         }
     }
+    // A line break at the very end only puts the caret on a new line; it is no line of
+    // the message.
+    if (lines.size() > 1 && lines.last().isEmpty())
+        lines.removeLast();
     return lines;
 }
 

@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include <ctime>
+#include <stdexcept>
 
 #include <vector>
 
@@ -161,21 +162,28 @@ TEST_F(PmWindowsTest, ThreeLineMessageTravelsAndReadsBack)
 TEST_F(PmWindowsTest, WrappedAndEmptyLinesCountAsDisplayed)
 {
     QPointer<Tprivatemessageto> w = writer("bob");
-    w->resize(320, 220);
-    const QString longLine = QString("lorem ipsum dolor sit amet ").repeated(8).trimmed();
-    type(w, longLine + "\n\nend");
-    QTest::qWait(0);
-    const QStringList shown = w->displayedLines();
-    ASSERT_GT(shown.size(), 4);
-    EXPECT_EQ(shown.mid(0, shown.size() - 2).join(QString()), longLine);
-    EXPECT_EQ(shown.mid(shown.size() - 2), (QStringList{"", "end"}));
-
-    // Every displayed line ends inside the memo's width.
     auto *memo = child<QPlainTextEdit>(w, "memo_message");
-    const QFontMetrics metrics(memo->font());
-    for (const QString &line : shown)
-        EXPECT_LE(metrics.horizontalAdvance(line.trimmed()), memo->viewport()->width())
-            << line.toStdString();
+    const QString longLine = QString("lorem ipsum dolor sit amet ").repeated(8).trimmed();
+    // The line break at the very end is no line of its own.
+    type(w, longLine + "\n\nend\n");
+
+    auto check = [&](int width) {
+        w->resize(width, 220);
+        QCoreApplication::processEvents();
+        const QStringList shown = w->displayedLines();
+        EXPECT_GT(shown.size(), 4);
+        EXPECT_EQ(shown.mid(0, shown.size() - 2).join(QString()), longLine);
+        EXPECT_EQ(shown.mid(shown.size() - 2), (QStringList{"", "end"}));
+        // Every displayed line ends inside the memo's width.
+        const QFontMetrics metrics(memo->font());
+        for (const QString &line : shown)
+            EXPECT_LE(metrics.horizontalAdvance(line.trimmed()), memo->viewport()->width())
+                << line.toStdString();
+        return shown;
+    };
+    const QStringList wide = check(420);
+    const QStringList shown = check(300); // the lines follow the width of the moment
+    EXPECT_GT(shown.size(), wide.size());
 
     QTest::mouseClick(child<QPushButton>(w, "button_send"), Qt::LeftButton);
     ASSERT_EQ(sent.size(), 1u);
@@ -183,6 +191,19 @@ TEST_F(PmWindowsTest, WrappedAndEmptyLinesCountAsDisplayed)
     EXPECT_EQ(message, shown.join("/r/"));
     ASSERT_EQ(logged.size(), 1u + shown.size() - 1); // header, all lines but the empty one
     EXPECT_EQ(logged.back().text, "end");
+}
+
+TEST_F(PmWindowsTest, FailingSendIsReportedAndKeepsTheWindow)
+{
+    QPointer<Tprivatemessageto> w = writer("bob");
+    w->OnSend = [](const QByteArray &) { throw std::runtime_error("Not connected!"); };
+    type(w, "hello");
+    QTest::mouseClick(child<QPushButton>(w, "button_send"), Qt::LeftButton);
+    EXPECT_EQ(seam.errors, QStringList{"Not connected!"});
+    ASSERT_FALSE(w.isNull());
+    EXPECT_TRUE(w->isVisible());
+    EXPECT_EQ(child<QPlainTextEdit>(w, "memo_message")->toPlainText(), "hello");
+    w->close();
 }
 
 TEST_F(PmWindowsTest, EmptyMessageSendsNothingAndCloses)
