@@ -123,14 +123,15 @@ void Tprivatemessageto::button_sendClick()
         }
         const QString time = pm::currentTimeText();
         const QStringList lines = displayedLines();
+        const QByteArray payload = pm::pmesPayload(m_recipient, pm::messageText(time, lines));
+        if (OnSend)
+            OnSend(payload);
+        // Logged once it is on its way: a send that failed leaves no "You wrote" behind.
         log(pm::writerLogHeader(time, decodeWireText(m_recipient)), pm::writtenColor());
         for (const QString &line : lines) {
             if (!line.isEmpty())
                 log(line, pm::writtenColor());
         }
-        const QByteArray payload = pm::pmesPayload(m_recipient, pm::messageText(time, lines));
-        if (OnSend)
-            OnSend(payload);
         close();
     });
 }

@@ -200,6 +200,7 @@ TEST_F(PmWindowsTest, FailingSendIsReportedAndKeepsTheWindow)
     type(w, "hello");
     QTest::mouseClick(child<QPushButton>(w, "button_send"), Qt::LeftButton);
     EXPECT_EQ(seam.errors, QStringList{"Not connected!"});
+    EXPECT_TRUE(logged.empty());
     ASSERT_FALSE(w.isNull());
     EXPECT_TRUE(w->isVisible());
     EXPECT_EQ(child<QPlainTextEdit>(w, "memo_message")->toPlainText(), "hello");
