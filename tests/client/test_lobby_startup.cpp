@@ -6,11 +6,13 @@
 #include "lobbysettings.h"
 #include "lobbywindows.h"
 #include "recordingplatform.h"
+#include "tanimatedbutton.h"
 #include "tchatpane.h"
 #include "tcolorbutton.h"
 #include "tflatbutton.h"
 #include "tflatpanel.h"
 #include "tfrmconnectioninfo.h"
+#include "thelp.h"
 #include "toptions.h"
 #include "torvexuser.h"
 #include "tradiogroup.h"
@@ -28,6 +30,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSplitter>
+#include <QSystemTrayIcon>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -612,6 +615,72 @@ TEST_F(LobbyTest, NewAccountFromTheLoginDialogSendsLoginNew)
     lobby->button_connect->click();
     ASSERT_TRUE(waitModal());
     EXPECT_GE(server.waitForLine("LOGIN|newbie|0121|s3cret"), 0);
+}
+
+TEST_F(LobbyTest, MovingBackFromAnotherWindowOfOursBringsTheDialogBack)
+{
+    writeSetting("Name", "ann");
+    create();
+    showWithLogin(cancel);
+    QWidget *help = windows->help();
+    help->show();
+    help->activateWindow();
+    ASSERT_TRUE(QTest::qWaitFor([help] { return QApplication::activeWindow() == help; }, 2000));
+
+    bool shown = false;
+    onModal<TfrmConnectionInfo>([&](TfrmConnectionInfo *d) {
+        shown = true;
+        cancel(d);
+    });
+    lobby->activateWindow();
+    ASSERT_TRUE(waitModal());
+    EXPECT_TRUE(shown);
+}
+
+TEST_F(LobbyTest, TimerBlinksTheTrayWhilePrivateMessagesWaitAndDecaysTheFloodCount)
+{
+    create();
+    loginAs("ann");
+    lobby->spamcount = 25;
+    lobby->quietjoin = true;
+    lobby->listbox_messagefrom->addItem(QStringLiteral("bob"));
+    lobby->Timer1Timer();
+    EXPECT_EQ(lobby->trayblink(), 1);
+    EXPECT_EQ(lobby->systrayicon->toolTip(), QStringLiteral("bob"));
+    EXPECT_FALSE(lobby->button_mail->isHidden());
+    EXPECT_FALSE(lobby->quietjoin);
+    lobby->Timer1Timer();
+    EXPECT_EQ(lobby->trayblink(), 2);
+
+    lobby->listbox_messagefrom->clear();
+    lobby->Timer1Timer();
+    EXPECT_EQ(lobby->trayblink(), 0);
+    EXPECT_EQ(lobby->systrayicon->toolTip(), QStringLiteral("Ostrel Lobby"));
+    EXPECT_TRUE(lobby->button_mail->isHidden());
+
+    // 21 ticks take 10 off the flood count, never below 0.
+    for (int i = 0; i < 18; ++i)
+        lobby->Timer1Timer();
+    EXPECT_EQ(lobby->spamcount, 15);
+    for (int i = 0; i < 42; ++i)
+        lobby->Timer1Timer();
+    EXPECT_EQ(lobby->spamcount, 0);
+}
+
+TEST_F(LobbyTest, CancelledAccountCreationKeepsTheDialogAndSendsLogin)
+{
+    writeSetting("Name", "ann");
+    create();
+    showWithLogin([this](TfrmConnectionInfo *d) {
+        d->edtPassword->setText(QStringLiteral("pw"));
+        onModal<QDialog>([](QDialog *profile) { profile->reject(); });
+        d->button_createaccount->click();
+        EXPECT_FALSE(d->isNewAccount());
+        EXPECT_EQ(d->edtUserId->text(), QStringLiteral("ann"));
+        EXPECT_EQ(d->edtPassword->text(), QStringLiteral("pw"));
+        confirm(d);
+    });
+    EXPECT_GE(server.waitForLine("LOGIN|ann|0121|pw"), 0);
 }
 
 } // namespace
