@@ -12,6 +12,7 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTest>
 #include <QTextBlock>
 
@@ -362,6 +363,18 @@ TEST_F(PmWindowsTest, ReaderHeaderAndLines)
         r->close();
         ASSERT_TRUE(gone(r));
     }
+}
+
+TEST_F(PmWindowsTest, LongMessageOpensAtItsBeginning)
+{
+    QStringList lines;
+    for (int i = 0; i < 60; ++i)
+        lines << QString("line %1").arg(i);
+    QPointer<Tprivatemessagefrom> r = reader("ann", "t+" + lines.join("/r/").toUtf8());
+    QScrollBar *bar = child<TChatPane>(r, "memo_message")->verticalScrollBar();
+    EXPECT_GT(bar->maximum(), 0);
+    EXPECT_EQ(bar->value(), 0);
+    r->close();
 }
 
 TEST_F(PmWindowsTest, OnlyTheAutomaticAnswerIsNotAnswered)
