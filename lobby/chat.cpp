@@ -1,22 +1,301 @@
 #include "lobby.h"
 
+#include "chattext.h"
+#include "platform.h"
+#include "tchatpane.h"
+#include "tcolor.h"
+#include "tcolorbutton.h"
+#include "textcodec.h"
+#include "tflatbutton.h"
+#include "toptions.h"
+#include "tswitch.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+
+#include <exception>
+#include <functional>
+
 // Room chat, the lobby-wide chat and the notice panes.
-// Handlers the lobby already routes here; their behaviour is added topic by topic.
 
-void Tlobby::orvexChatReceived(const QByteArray &, const QByteArray &) {}
+namespace {
 
-void Tlobby::orvexGhatReceived(const QByteArray &, const QByteArray &) {}
+const QString kEnterChatHere = QStringLiteral("<Enter Chat Here>");
+const QString kChatTurnedOff = QStringLiteral("Game Lobby Chat Turned Off");
+constexpr int kSpamLimit = 10;
+constexpr int kLobbyChatLimit = 400;
 
-void Tlobby::addlinetochat(const QString &, const QColor &) {}
+// Hands the key presses of one chat edit to the lobby before the edit sees them.
+class ChatEditKeys : public QObject
+{
+public:
+    ChatEditKeys(QLineEdit *edit, std::function<bool(QKeyEvent *)> handler)
+        : QObject(edit), m_handler(std::move(handler))
+    {
+        edit->installEventFilter(this);
+    }
 
-void Tlobby::addlinetoalerts(const QString &, const QColor &) {}
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() != QEvent::KeyPress)
+            return false;
+        try {
+            return m_handler(static_cast<QKeyEvent *>(event));
+        } catch (const std::exception &e) {
+            platform::Platform::instance().showError(QString::fromLocal8Bit(e.what()));
+            return true;
+        }
+    }
 
-void Tlobby::addlinetotchat(const QString &, const QColor &) {}
+private:
+    std::function<bool(QKeyEvent *)> m_handler;
+};
 
-void Tlobby::mychat_gameroomReturn() {}
+bool isEnter(const QKeyEvent *event)
+{
+    return event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+}
 
-void Tlobby::mychatReturn() {}
+// A key that types something (a character, Backspace, Enter, a control character), as
+// opposed to a bare modifier or a navigation key.
+bool isTypedKey(const QKeyEvent *event)
+{
+    return isEnter(event) || !event->text().isEmpty();
+}
 
-void Tlobby::ClearGameRoomChat1Click() {}
+bool switchOn(const TOptions *options, TSwitch *TOptions::*control, bool fallback)
+{
+    return options ? (options->*control)->isOn() : fallback;
+}
 
-void Tlobby::TurnOffGameLobbyChat1Click() {}
+TColor colourOf(const TOptions *options, TColorButton *TOptions::*button)
+{
+    return options ? (options->*button)->color() : TColor(TColor::clBlack);
+}
+
+QByteArray ownName(const TOrvexConnection *orvex)
+{
+    const ostrel::TOrvexUser *user = orvex->User();
+    return user ? QByteArray::fromStdString(user->UserName) : QByteArray();
+}
+
+void appendTo(TChatPane *pane, bool scrollOff, const QString &text, const QColor &color,
+              bool boldToColon)
+{
+    pane->setScrollOff(scrollOff);
+    pane->addline(text, color, boldToColon);
+}
+
+} // namespace
+
+void Tlobby::wireChat()
+{
+    new ChatEditKeys(mychat_gameroom, [this](QKeyEvent *e) { return mychat_gameroomKeyPress(e); });
+    new ChatEditKeys(mychat, [this](QKeyEvent *e) { return mychatKeyPress(e); });
+    connect(mychat, &QLineEdit::textChanged, this, &Tlobby::mychatChange);
+    connect(mainchat_gameroom, &QWidget::customContextMenuRequested, this, [this](const QPoint &p) {
+        MenuItem2->setEnabled(mainchat_gameroom->textCursor().hasSelection());
+        popup_gameroomcopy->popup(mainchat_gameroom->mapToGlobal(p));
+    });
+    connect(mychat_gameroom, &QWidget::customContextMenuRequested, this, [this](const QPoint &p) {
+        popup_gameroompaste->popup(mychat_gameroom->mapToGlobal(p));
+    });
+    connect(MenuItem2, &QAction::triggered, this, &Tlobby::MenuItem2Click);
+    connect(MenuItem5, &QAction::triggered, this, &Tlobby::MenuItem5Click);
+    connect(chatscrolloff1, &QAction::toggled, this, &Tlobby::chatscrolloff1Click);
+}
+
+bool Tlobby::isIgnored(const QByteArray &name) const
+{
+    // The ignore list holds lower-case names, so any spelling of an ignored name matches.
+    const QString lower = decodeWireText(name).toLower();
+    for (int i = 0; i < listbox_ignored->count(); ++i) {
+        if (listbox_ignored->item(i)->text() == lower)
+            return true;
+    }
+    return false;
+}
+
+void Tlobby::orvexChatReceived(const QByteArray &text, const QByteArray &id)
+{
+    if (!switchOn(m_options, &TOptions::image_lobbychat1, true))
+        return;
+    const chattext::Display line = chattext::roomChatLine(id, text, isIgnored(id));
+    if (line.kind == chattext::Display::Line || line.kind == chattext::Display::IgnoredNotice)
+        addlinetochat(decodeWireText(line.text), line.color.toQColor());
+}
+
+void Tlobby::orvexGhatReceived(const QByteArray &text, const QByteArray &id)
+{
+    const chattext::Display line = chattext::lobbyChatLine(id, text, isIgnored(id));
+    switch (line.kind) {
+    case chattext::Display::Drop:
+        return;
+    case chattext::Display::IgnoredNotice:
+        platform::Platform::instance().messageBox(decodeWireText(line.text));
+        return;
+    case chattext::Display::Line:
+        addlinetoalerts(decodeWireText(line.text), line.color.toQColor());
+        return;
+    case chattext::Display::Tournament:
+        break;
+    }
+    const QColor colour = line.color.toQColor();
+    for (const QByteArray &l : line.tourneyLines)
+        addlinetotchat(decodeWireText(l), colour);
+    if (switchOn(m_options, &TOptions::image_tourneyalert1, false)) {
+        // The tab shows the alert only while the announcements are out of sight.
+        if (button_tourney->Tag() == 0)
+            button_tourney->setBorderColor(QColor(255, 255, 0));
+        playsounds(QStringLiteral("tourney"));
+    }
+}
+
+void Tlobby::addlinetochat(const QString &text, const QColor &color)
+{
+    appendTo(mainchat_gameroom, chatscrolloff1->isChecked(), text, color, true);
+}
+
+void Tlobby::addlinetoalerts(const QString &text, const QColor &color)
+{
+    appendTo(listbox_alerts, chatscrolloff1->isChecked(), text, color, true);
+}
+
+void Tlobby::addlinetotchat(const QString &text, const QColor &color)
+{
+    if (text.isEmpty())
+        return;
+    appendTo(tourneychat, chatscrolloff1->isChecked(), text, color, false);
+}
+
+bool Tlobby::mychat_gameroomKeyPress(QKeyEvent *event)
+{
+    const bool chatOn = switchOn(m_options, &TOptions::image_lobbychat1, true);
+    // The hint, and the notice of a switched-off chat once it is on again, give way to
+    // whatever the user types.
+    const QString current = mychat_gameroom->text();
+    if (current == kEnterChatHere || (chatOn && current == kChatTurnedOff))
+        mychat_gameroom->clear();
+    if (!isTypedKey(event))
+        return false;
+    if (!orvex->Active()) {
+        platform::Platform::instance().messageBox(QStringLiteral("Not connected!"));
+        return false;
+    }
+    if (!chatOn) {
+        mychat_gameroom->setText(kChatTurnedOff);
+        return true;
+    }
+    return false; // Enter goes on to mychat_gameroomReturn through the edit
+}
+
+bool Tlobby::mychatKeyPress(QKeyEvent *event)
+{
+    if (mychat->text() == kEnterChatHere)
+        mychat->clear();
+    if (!isTypedKey(event))
+        return false;
+    if (!orvex->Active())
+        platform::Platform::instance().messageBox(QStringLiteral("Not connected!"));
+    return false;
+}
+
+void Tlobby::mychat_gameroomReturn()
+{
+    if (!orvex->Active() || !switchOn(m_options, &TOptions::image_lobbychat1, true))
+        return;
+    const QString typed = mychat_gameroom->text();
+    const QByteArray own = ownName(orvex);
+    if (typed == QLatin1StringView("//quarto")) {
+        // The restart request is a moderator's command, not chat: no spam counting.
+        orvex->SendAdmin(own + "|REBOOT|");
+        mychat_gameroom->clear();
+        return;
+    }
+    if (spamcount > kSpamLimit) {
+        addlinetochat(QStringLiteral("Spam prevention activated!"), QColor(255, 0, 0));
+        ++spamcount;
+    } else if (!typed.isEmpty()) {
+        const QByteArray wire = encodeWireText(typed);
+        const QString me = decodeWireText(own);
+        if (wire.startsWith("/me ") || wire.startsWith("/24 ")) {
+            const TColor action = colourOf(m_options, &TOptions::actioncolor);
+            const QString shown = wire.startsWith("/me ")
+                                      ? me + u' ' + typed.mid(4)
+                                      : QStringLiteral("[Tournament] ") + me + u' ' + typed.mid(4);
+            addlinetochat(shown, action.toQColor());
+            orvex->SendChat(wire + '|' + action.toText());
+        } else {
+            const TColor plain = colourOf(m_options, &TOptions::textcolor);
+            addlinetochat(me + QStringLiteral(": ") + typed, plain.toQColor());
+            orvex->SendChat(wire + '|' + plain.toText());
+        }
+        ++spamcount;
+    }
+    mychat_gameroom->clear();
+}
+
+void Tlobby::mychatReturn()
+{
+    if (!orvex->Active())
+        return;
+    const QString typed = mychat->text();
+    if (spamcount > kSpamLimit) {
+        addlinetoalerts(QStringLiteral("Spam prevention activated!"), QColor(255, 0, 0));
+    } else if (!typed.isEmpty()) {
+        // Nothing is shown here: the server hands the line back to its sender too.
+        const QByteArray wire = encodeWireText(typed);
+        if (wire.startsWith("/me "))
+            orvex->SendGhat(wire + '|' + colourOf(m_options, &TOptions::actioncolor).toText());
+        else if (!wire.startsWith("/24 "))
+            orvex->SendGhat(wire + '|' + colourOf(m_options, &TOptions::textcolor).toText());
+    }
+    // Every Enter counts here, an empty one too.
+    ++spamcount;
+    mychat->clear();
+}
+
+void Tlobby::mychatChange()
+{
+    if (mychat->text().size() > kLobbyChatLimit)
+        mychat->setText(mychat->text().left(kLobbyChatLimit - 1));
+}
+
+void Tlobby::ClearGameRoomChat1Click()
+{
+    mainchat_gameroom->clear();
+    listbox_alerts->clear();
+}
+
+void Tlobby::TurnOffGameLobbyChat1Click()
+{
+    if (m_options)
+        m_options->setimage(QStringLiteral("image_lobbychat1"), 0);
+}
+
+void Tlobby::MenuItem2Click()
+{
+    mainchat_gameroom->copy();
+}
+
+void Tlobby::MenuItem5Click()
+{
+    if (mychat_gameroom->hasSelectedText())
+        mychat_gameroom->del();
+    const QString pasted = QApplication::clipboard()->text();
+    if (!pasted.isEmpty())
+        mychat_gameroom->setText(mychat_gameroom->text() + pasted);
+    mychat_gameroom->end(false);
+}
+
+void Tlobby::chatscrolloff1Click(bool checked)
+{
+    for (TChatPane *pane : {mainchat_gameroom, listbox_alerts, tourneychat})
+        pane->setScrollOff(checked);
+}

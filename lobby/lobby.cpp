@@ -884,6 +884,7 @@ void Tlobby::wireConnection()
     connect(mychat, &QLineEdit::returnPressed, this, &Tlobby::mychatReturn);
     connect(ClearGameRoomChat1, &QAction::triggered, this, &Tlobby::ClearGameRoomChat1Click);
     connect(TurnOffGameLobbyChat1, &QAction::triggered, this, &Tlobby::TurnOffGameLobbyChat1Click);
+    wireChat();
     connect(chatlog, &QAction::triggered, this, &Tlobby::chatlogClick);
 
     connect(button_host, &QPushButton::clicked, this, &Tlobby::button_hostClick);

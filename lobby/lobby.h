@@ -333,6 +333,18 @@ public:
     void mychatReturn();
     void ClearGameRoomChat1Click();
     void TurnOffGameLobbyChat1Click();
+    // Keys typed into the two chat edits, before the edit handles them: the hint text,
+    // "Not connected!" and the switched-off room chat. True swallows the key; Enter goes
+    // on to the Return handlers above.
+    bool mychat_gameroomKeyPress(QKeyEvent *event);
+    bool mychatKeyPress(QKeyEvent *event);
+    void mychatChange();
+    void MenuItem2Click();
+    void MenuItem5Click();
+    void chatscrolloff1Click(bool checked);
+    // Whether a sender's name is on the ignore list, in any letter case.
+    bool isIgnored(const QByteArray &name) const;
+    void wireChat();
 
     // ---- Private messages (privatemessages.cpp)
     void orvexPmesReceived(const QByteArray &text, const QByteArray &id);
@@ -375,6 +387,8 @@ public:
     void N5Minutes1Click(int minutes);
     void RemoveSilence1Click();
     void Kick1Click();
+    // Once news was recognised as seen before, the news pane stays maroon.
+    bool m_newsMaroon = false;
 
 signals:
     // The main window has closed: the program ends.

@@ -1,24 +1,141 @@
 #include "lobby.h"
 
+#include "chattext.h"
+#include "lobbysettings.h"
+#include "platform.h"
+#include "tchatpane.h"
+#include "tcolorbutton.h"
+#include "textcodec.h"
+#include "tflatpanel.h"
+#include "toptions.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QTextBlock>
+#include <QTextCursor>
+
 // Server announcements, news, tournament announcements and moderation.
-// Handlers the lobby already routes here; their behaviour is added topic by topic.
 
-void Tlobby::orvexShout(const QByteArray &) {}
+namespace {
 
-void Tlobby::orvexNews(const QByteArray &) {}
+QByteArray wireText(const QLineEdit *edit)
+{
+    return encodeWireText(edit->text());
+}
 
-void Tlobby::image_createannouncementClick() {}
+QByteArray wireText(const QComboBox *combo)
+{
+    return encodeWireText(combo->currentText());
+}
 
-void Tlobby::button_createClick() {}
+QByteArray ownName(const TOrvexConnection *orvex)
+{
+    const ostrel::TOrvexUser *user = orvex->User();
+    return user ? QByteArray::fromStdString(user->UserName) : QByteArray();
+}
 
-void Tlobby::button_createcloseClick() {}
+} // namespace
 
-void Tlobby::FlatButton2Click() {}
+void Tlobby::orvexShout(const QByteArray &text)
+{
+    platform::Platform::instance().messageBox(decodeWireText(chattext::shoutMessage(text)));
+}
 
-void Tlobby::FlatButton4Click() {}
+void Tlobby::orvexNews(const QByteArray &text)
+{
+    const chattext::News news = chattext::splitNews(text);
+    memo_news->clear();
+    LobbySettings settings(settingspath);
+    const QByteArray seen = settings.read("News");
+    if (!seen.isEmpty() && !news.id.isEmpty() && seen == news.id)
+        m_newsMaroon = true;
 
-void Tlobby::N5Minutes1Click(int) {}
+    // The whole pane is rebuilt, so its lines are written in one go: empty lines too,
+    // which appending line by line would fold into their neighbour.
+    QTextCharFormat format;
+    format.setForeground(m_newsMaroon ? QColor(128, 0, 0)
+                                      : memo_news->palette().color(QPalette::Text));
+    QTextCursor cursor(memo_news->document());
+    cursor.setCharFormat(format);
+    for (qsizetype i = 0; i < news.lines.size(); ++i) {
+        if (i > 0)
+            cursor.insertBlock(QTextBlockFormat(), format);
+        cursor.insertText(decodeWireText(news.lines[i]), format);
+    }
+    cursor.movePosition(QTextCursor::Start);
+    memo_news->setTextCursor(cursor);
+    memo_news->ensureCursorVisible();
+    panel_news->show();
+    panel_news->raise();
 
-void Tlobby::RemoveSilence1Click() {}
+    settings.write("News", news.id);
+}
 
-void Tlobby::Kick1Click() {}
+void Tlobby::image_createannouncementClick()
+{
+    if (!orvex->Active())
+        return;
+    panel_create->show();
+    panel_create->raise();
+}
+
+void Tlobby::button_createClick()
+{
+    const QByteArray fields = chattext::announcementText(
+        wireText(edit_tourneyname), wireText(edit_gamename), wireText(edit_location),
+        wireText(combo_hour), wireText(combo_min), wireText(combo_time),
+        combo_checkin->currentText() == QLatin1StringView("Yes"), wireText(edit_comments));
+    const TColor colour = m_options ? m_options->actioncolor->color() : TColor(TColor::clBlack);
+    orvex->SendGhat("/tn " + fields + '|' + colour.toText());
+    panel_create->hide();
+}
+
+void Tlobby::button_createcloseClick()
+{
+    panel_create->hide();
+}
+
+void Tlobby::FlatButton2Click()
+{
+    for (QLineEdit *edit : {edit_tourneyname, edit_gamename, edit_location, edit_comments})
+        edit->clear();
+    combo_hour->setCurrentText(QStringLiteral("8"));
+    combo_min->setCurrentText(QStringLiteral(":00"));
+    combo_time->setCurrentText(QStringLiteral("pm"));
+    combo_checkin->setCurrentText(QStringLiteral("Yes"));
+}
+
+void Tlobby::FlatButton4Click()
+{
+    panel_tip->hide();
+}
+
+void Tlobby::N5Minutes1Click(int minutes)
+{
+    // The selected player is the hint of the players list.
+    const QByteArray player = encodeWireText(lbnames->toolTip());
+    if (player.isEmpty())
+        return;
+    orvex->SendAdmin(ownName(orvex) + "|SILENCE|" + player + '|' + QByteArray::number(minutes) +
+                     '|');
+}
+
+void Tlobby::RemoveSilence1Click()
+{
+    const QByteArray player = encodeWireText(lbnames->toolTip());
+    if (player.isEmpty())
+        return;
+    orvex->SendAdmin(ownName(orvex) + "|UNSILENCE|" + player + '|');
+}
+
+void Tlobby::Kick1Click()
+{
+    const QByteArray player = encodeWireText(lbnames->toolTip());
+    if (player.isEmpty())
+        return;
+    orvex->SendAdmin(ownName(orvex) + "|BOOT|" + player + '|');
+    platform::Platform::instance().messageBox(QStringLiteral("You have booted ") +
+                                              decodeWireText(player) +
+                                              QStringLiteral(" off the server"));
+}
