@@ -660,7 +660,6 @@ void LobbyServer::completeLogin(Session &session, const std::string &name,
     m_rooms[p.room].insert(&session);
     ++m_loginsSinceStart;
     m_peakOnline = std::max(m_peakOnline, m_players.size());
-    m_throttle.prune(Clock::now());
     log("login " + p.name + " #" + std::to_string(session.id()));
 
     ostrel::TOrvexUser record = recordFor(*account, &session);
