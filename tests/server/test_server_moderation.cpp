@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 namespace {
 
 class ModerationTest : public ::testing::Test
@@ -38,12 +40,22 @@ protected:
     std::unique_ptr<WireClient> m_mod, m_ann;
 };
 
-TEST(SetClassCommand, SetsTheClassOfAnExistingAccountOnly)
+TEST(CommandLine, SetClassAndBadArgumentsAreCheckedBeforeAnythingRuns)
 {
     TempDir dir;
+    const std::string badCatalogue = dir.path() + "/bad.txt";
+    std::ofstream(badCatalogue) << "game:Word:Alpha:1.0:/a\ngame:Word:Be|ta:1.0:/b\n";
+    int busyPort = 0;
     {
         ServerProcess server(dir.path());
         createAccount(server.port(), "Bob");
+        busyPort = server.port();
+        std::string output;
+        EXPECT_EQ(ServerProcess::runToEnd(
+                      {"--listen", "127.0.0.1:" + std::to_string(busyPort), "--data", dir.path()},
+                      output),
+                  1);
+        EXPECT_NE(output.find("in use"), std::string::npos) << output;
         EXPECT_EQ(server.terminate(), 0);
     }
     struct Case
@@ -60,6 +72,10 @@ TEST(SetClassCommand, SetsTheClassOfAnExistingAccountOnly)
         {{"--listen", "nonsense"}, 2, "--listen wants HOST:PORT"},
         {{"--ping-interval", "0"}, 2, "--ping-interval wants seconds"},
         {{"--frobnicate"}, 2, "unknown argument"},
+        {{"--data", dir.path(), "--catalogue", dir.path() + "/missing.txt"},
+         1,
+         "cannot read the catalogue file"},
+        {{"--data", dir.path(), "--catalogue", badCatalogue}, 1, "in catalogue line 2"},
     };
     for (const auto &c : cases) {
         std::string output;
