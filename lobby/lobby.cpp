@@ -11,6 +11,7 @@
 #include "thelp.h"
 #include "torvexuserinfodialog.h"
 #include "tpaneldragger.h"
+#include "tplayerlist.h"
 #include "tsock.h"
 
 #include <QAction>
@@ -111,6 +112,7 @@ Tlobby::Tlobby(const QString &serverAddress, const QString &programFolder, QWidg
     buildForm();
     buildMenus();
     wireConnection();
+    wireRoomsAndPlayers();
     FormCreate();
 }
 
@@ -312,24 +314,24 @@ void Tlobby::buildLeftColumn()
     bottomLayout->addLayout(bottomStack, 1);
 
     auto listPanel = [&](const char *panelName, QLabel *&heading, const char *headingName,
-                         const QString &headingText, QListWidget *&list, const char *listName) {
+                         const QString &headingText, QAbstractItemView *list) {
         auto *panel = named(new TFlatPanel(QStringLiteral("area")), panelName);
         auto *layout = column(panel, 6, 4);
         heading = named(label(headingText, "heading"), headingName);
         layout->addWidget(heading);
-        list = playerList(listName);
         layout->addWidget(list, 1);
         bottomStack->addWidget(panel);
         return panel;
     };
-    panel_lobbylist = listPanel("panel_lobbylist", label_playerslist, "label_playerslist",
-                                QStringLiteral("Players Online(0)"), lbnames, "lbnames");
-    panel_friendslist =
-        listPanel("panel_friendslist", label_friendslist, "label_friendslist",
-                  QStringLiteral("Friends List(0)"), listbox_friends, "listbox_friends");
-    panel_ignorelist =
-        listPanel("panel_ignorelist", label_ignorelist, "label_ignorelist",
-                  QStringLiteral("Ignored List(0)"), listbox_ignored, "listbox_ignored");
+    panel_lobbylist =
+        listPanel("panel_lobbylist", label_playerslist, "label_playerslist",
+                  QStringLiteral("Players Online(0)"), lbnames = named(new TPlayerList, "lbnames"));
+    panel_friendslist = listPanel("panel_friendslist", label_friendslist, "label_friendslist",
+                                  QStringLiteral("Friends List(0)"),
+                                  listbox_friends = playerList("listbox_friends"));
+    panel_ignorelist = listPanel("panel_ignorelist", label_ignorelist, "label_ignorelist",
+                                 QStringLiteral("Ignored List(0)"),
+                                 listbox_ignored = playerList("listbox_ignored"));
 
     splitter_left->addWidget(panel_top);
     splitter_left->addWidget(panel_bottom);
@@ -409,7 +411,7 @@ void Tlobby::buildRightSide()
     label_gamelist =
         named(label(QStringLiteral("Players in Lobby(0)"), "heading"), "label_gamelist");
     side->addWidget(label_gamelist);
-    listbox_gameroom = playerList("listbox_gameroom");
+    listbox_gameroom = named(new TPlayerList, "listbox_gameroom");
     side->addWidget(listbox_gameroom, 3);
     side->addSpacing(6);
     label_games = named(label(QString(), "heading"), "label_games");
@@ -861,10 +863,10 @@ void Tlobby::wireConnection()
     connect(menu_favs, &QAction::triggered, this, &Tlobby::menu_favsClick);
     connect(ViewGameDescription1, &QAction::triggered, this, &Tlobby::ViewGameDescription1Click);
 
-    for (QListWidget *list : {lbnames, listbox_gameroom}) {
+    for (TPlayerList *list : {lbnames, listbox_gameroom}) {
         connect(list, &QWidget::customContextMenuRequested, this,
                 [this, list](const QPoint &pos) { lbnamesContextPopup(list, pos); });
-        connect(list, &QListWidget::itemDoubleClicked, this, &Tlobby::lbnamesDblClick);
+        connect(list, &QAbstractItemView::doubleClicked, this, &Tlobby::lbnamesDblClick);
     }
     connect(listbox_friends, &QWidget::customContextMenuRequested, this,
             &Tlobby::listbox_friendsContextPopup);

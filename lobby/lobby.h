@@ -2,8 +2,10 @@
 
 #include "torvexconnection.h"
 #include "torvexuser.h"
+#include "tplayerlist.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QList>
 #include <QMainWindow>
 #include <QPixmap>
@@ -37,6 +39,11 @@ class TOrvexUserInfoDialog;
 class TfrmConnectionInfo;
 class Thelp;
 class TAbout;
+class TListIndex;
+class QTreeWidgetItem;
+class QPainter;
+class QStyleOptionViewItem;
+class QModelIndex;
 
 // The main window: the lobby form. It owns the connection to the lobby server and every
 // handler of the lobby's subsystems; its definitions are split by topic (lobby.cpp builds
@@ -135,7 +142,7 @@ public:
     TFlatButton *button_ignorelist;
     TFlatPanel *panel_lobbylist;
     QLabel *label_playerslist;
-    QListWidget *lbnames;
+    TPlayerList *lbnames;
     TFlatPanel *panel_friendslist;
     QLabel *label_friendslist;
     QListWidget *listbox_friends;
@@ -155,7 +162,7 @@ public:
     TChatPane *mainchat_gameroom;
     QLineEdit *mychat_gameroom;
     QLabel *label_gamelist;
-    QListWidget *listbox_gameroom;
+    TPlayerList *listbox_gameroom;
     QLabel *label_games;
     QTreeWidget *TreeView_gamelist;
     QLabel *memo_empty;
@@ -296,18 +303,89 @@ public:
     void orvexJoinSubject(const QByteArray &text);
     void lbsubjectsDblClick();
     void lbsubjectsContextPopup(const QPoint &pos);
-    void lbsubjectsExpanded();
-    void lbsubjectsCollapsed();
+    void lbsubjectsExpanded(QTreeWidgetItem *node);
+    void lbsubjectsCollapsed(QTreeWidgetItem *node);
     void JoinGameRoom1Click();
     void button_leavegameroomClick();
     void menu_favsClick();
     void ViewGameDescription1Click();
+    // Rebuilds the rooms tree, the download items and the versions page from the whole
+    // catalogue text (lines joined by line breaks).
+    void addgame(const QString &text);
+    void addtomenu(const QByteArray &category, const QByteArray &identifier, int picture,
+                   const QByteArray &version, const QByteArray &path);
+    int getgameimage(const QByteArray &identifier) const;
+    // 0 installed and current, 1 older or not comparable, 2 nothing installed.
+    int checkregistry2(const QByteArray &base, const QByteArray &version) const;
+    // The "vers:" line: compares the running program with the newest version.
+    void checkLobbyVersion(const QByteArray &latest);
+    QTreeWidgetItem *FindSubjectTreeNode(const QString &text) const;
+    QTreeWidgetItem *FindRootNode(const QString &text) const;
+    QTreeWidgetItem *FindGameSubjectTreeNode(const QString &text) const;
+    QTreeWidgetItem *FindGameRootNode(const QString &text) const;
+    // Shows the player under the room of their latest entry, and nowhere else.
+    void updatethegameslist(const QString &name, const QString &room);
+    // Takes every node of the player out of the rooms tree.
+    void removePlayerNode(const QString &name);
+    static void setbold(QTreeWidgetItem *node, bool bold);
+    // The room name a node stands for ("[Lobby Chat]" is "Lobby Chat").
+    static QString roomNameOf(const QTreeWidgetItem *node);
+    static int nodePicture(const QTreeWidgetItem *node);
+    // A download item's click; the download itself belongs to the update topic.
+    void downloadpopup(QAction *item);
+    // The program's own update (the update topic fills it).
+    void autoupdatelobby();
+    // The room name the room popup's commands act on (the tree's hint).
+    QString m_roomHint;
+    // Room nodes by text and player nodes by name: the tree is never scanned for a
+    // player entry.
+    QHash<QString, QTreeWidgetItem *> m_roomNodes;
+    QHash<QString, QTreeWidgetItem *> m_playerNodes;
+    QHash<QByteArray, QAction *> m_downloadItems;
 
     // ---- Players, friends and ignore list (players.cpp)
     void orvexAddUser(const QByteArray &text);
     void orvexRemoveUser(const QByteArray &text);
     void orvexGRemoveUser(const QByteArray &text);
-    void lbnamesContextPopup(QListWidget *list, const QPoint &pos);
+    void updatethelist(const QString &entry);
+    void updatethegamesplayerslist(const QString &entry);
+    void removeuser(const QString &name);
+    int findlbname(const QString &name, const TPlayerList *list) const;
+    QString findplayergame(const QString &name, const TPlayerList *list) const;
+    void markasonline(const QString &name);
+    void markasoffline(const QString &name);
+    // Whole-entry look-ups without regard to case, answered from indexes.
+    bool friendsHold(const QString &entry) const;
+    bool isIgnored(const QString &name) const;
+    bool hasPendingMessage(const QString &name) const;
+    // The join/leave notice rule over the "Show" option and the friends marks.
+    void announce(const QString &name, const QString &what, bool toAlerts);
+    void updatePlayerHeadings();
+    void savefriends();
+    void saveignored();
+    // Puts the friends and ignore lists in their order after loading them.
+    void sortLoadedLists();
+    void listbox_gameroomDrawItem(QPainter *painter, const QStyleOptionViewItem &option,
+                                  const QModelIndex &index);
+    void listbox_friendsDrawItem(QPainter *painter, const QStyleOptionViewItem &option,
+                                 const QModelIndex &index);
+    void lbnamesMouseDown(TPlayerList *list, const QPoint &pos);
+    void listbox_friendsMouseDown(const QPoint &pos);
+    void listbox_ignoredMouseDown(const QPoint &pos);
+    // The current games of the room (the hosting topic fills it).
+    void updatethegamestreeview(const QString &name, const QString &level, const QString &room,
+                                const QString &game);
+    // Ends the player's assisted-hosting relay connections (the relay topic fills it).
+    void closeRelaySlotsOf(const QString &name);
+    void wireRoomsAndPlayers();
+    // The index of the friends entry and of the ignored entry last pressed, or -1.
+    int friendsTag = -1;
+    int ignoredTag = -1;
+    TListIndex *m_friendsIndex = nullptr;
+    TListIndex *m_ignoredIndex = nullptr;
+    TListIndex *m_favsIndex = nullptr;
+    TListIndex *m_messagefromIndex = nullptr;
+    void lbnamesContextPopup(TPlayerList *list, const QPoint &pos);
     void listbox_friendsContextPopup(const QPoint &pos);
     void listbox_ignoredContextPopup(const QPoint &pos);
     void lbnamesDblClick();

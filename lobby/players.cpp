@@ -1,28 +1,468 @@
 #include "lobby.h"
 
+#include "catalogue.h"
+#include "lobbysettings.h"
 #include "platform.h"
+#include "playerentry.h"
 #include "textcodec.h"
+#include "tflatbutton.h"
+#include "tlistindex.h"
+#include "toptions.h"
+#include "townerdrawdelegate.h"
+#include "tpressfilter.h"
+#include "tradiogroup.h"
+#include "tswitch.h"
 
+#include <QAction>
+#include <QLabel>
 #include <QListWidget>
+#include <QMenu>
+#include <QPainter>
+#include <QPointer>
+#include <QTreeWidget>
+
+#include <algorithm>
+#include <exception>
 
 // The players online, the room's players, the friends and ignore lists and their menus.
-// Handlers the lobby already routes here; their behaviour is added topic by topic.
 
-void Tlobby::orvexAddUser(const QByteArray &) {}
+namespace {
 
-void Tlobby::orvexRemoveUser(const QByteArray &) {}
+const QString kLobbyChat = QStringLiteral("Lobby Chat");
+const QColor kBlue(0, 0, 255);
+const QColor kNavy(0, 0, 128);
+const QColor kGreen(0, 128, 0);
 
-void Tlobby::orvexGRemoveUser(const QByteArray &) {}
+bool textLess(const QString &a, const QString &b)
+{
+    return TPlayerListModel::lessThan(a, b);
+}
 
-void Tlobby::lbnamesContextPopup(QListWidget *, const QPoint &) {}
+// The row at which a text belongs in a list kept in text order.
+int sortedRow(const QListWidget *list, const QString &text)
+{
+    int row = 0;
+    while (row < list->count() && !textLess(text, list->item(row)->text()))
+        ++row;
+    return row;
+}
 
-void Tlobby::listbox_friendsContextPopup(const QPoint &) {}
+// The first row whose text equals text without regard to case, or -1.
+int rowOfText(const QListWidget *list, const QString &text)
+{
+    for (int i = 0; i < list->count(); ++i) {
+        if (list->item(i)->text().compare(text, Qt::CaseInsensitive) == 0)
+            return i;
+    }
+    return -1;
+}
 
-void Tlobby::listbox_ignoredContextPopup(const QPoint &) {}
+QList<QByteArray> listTexts(const QListWidget *list, int skip)
+{
+    QList<QByteArray> out;
+    out.reserve(list->count());
+    for (int i = 0; i < list->count(); ++i)
+        out << encodeWireText(list->item(i)->text().mid(skip));
+    return out;
+}
 
-void Tlobby::lbnamesDblClick() {}
+void handlerError(const std::exception &e)
+{
+    platform::Platform::instance().showError(QString::fromLocal8Bit(e.what()));
+}
 
-void Tlobby::listbox_friendsDblClick() {}
+// Draws a picture into the row at x, vertically centred, and returns the next x.
+int drawPicture(QPainter *painter, const QRect &row, int x, const QPixmap &picture)
+{
+    const int side = qMin(20, row.height() - 2);
+    painter->drawPixmap(QRect(x, row.top() + (row.height() - side) / 2, side, side), picture);
+    return x + side + 2;
+}
+
+} // namespace
+
+void Tlobby::wireRoomsAndPlayers()
+{
+    // Both trees and the two small lists are kept in order by our own sorted insertion:
+    // the widgets' own sorting re-sorts everything after each change, and compares
+    // with letter case.
+    lbsubjects->setSortingEnabled(false);
+    connect(lbsubjects->model(), &QAbstractItemModel::modelAboutToBeReset, this, [this] {
+        m_roomNodes.clear();
+        m_playerNodes.clear();
+    });
+    listbox_friends->setSortingEnabled(false);
+    listbox_ignored->setSortingEnabled(false);
+    m_friendsIndex = new TListIndex(listbox_friends->model(), this);
+    m_ignoredIndex = new TListIndex(listbox_ignored->model(), this);
+    m_favsIndex = new TListIndex(listbox_favs->model(), this);
+    m_messagefromIndex = new TListIndex(listbox_messagefrom->model(), this);
+
+    auto drawRoomEntry = [this](QPainter *p, const QStyleOptionViewItem &o, const QModelIndex &i) {
+        listbox_gameroomDrawItem(p, o, i);
+    };
+    for (TPlayerList *list : {lbnames, listbox_gameroom}) {
+        list->setItemDelegate(new TOwnerDrawDelegate(drawRoomEntry, list));
+        connect(list, &TPlayerList::mousePressed, this,
+                [this, list](const QPoint &pos) { lbnamesMouseDown(list, pos); });
+    }
+    listbox_friends->setItemDelegate(
+        new TOwnerDrawDelegate([this](QPainter *p, const QStyleOptionViewItem &o,
+                                      const QModelIndex &i) { listbox_friendsDrawItem(p, o, i); },
+                               listbox_friends));
+    new TPressFilter(listbox_friends->viewport(),
+                     [this](const QPoint &pos) { listbox_friendsMouseDown(pos); });
+    new TPressFilter(listbox_ignored->viewport(),
+                     [this](const QPoint &pos) { listbox_ignoredMouseDown(pos); });
+
+    // The mail icon beside a player follows the unread messages.
+    // The lists may be gone already when the pending list empties while the window is
+    // being destroyed.
+    auto repaintLists =
+        [lists = QList<QPointer<QAbstractItemView>>{lbnames, listbox_gameroom, listbox_friends}] {
+            for (const QPointer<QAbstractItemView> &list : lists) {
+                if (list)
+                    list->viewport()->update();
+            }
+        };
+    QAbstractItemModel *pending = listbox_messagefrom->model();
+    connect(pending, &QAbstractItemModel::rowsInserted, this, repaintLists);
+    connect(pending, &QAbstractItemModel::rowsRemoved, this, repaintLists);
+    connect(pending, &QAbstractItemModel::modelReset, this, repaintLists);
+}
+
+void Tlobby::sortLoadedLists()
+{
+    for (QListWidget *list : {listbox_friends, listbox_ignored}) {
+        QStringList texts;
+        for (int i = 0; i < list->count(); ++i)
+            texts << list->item(i)->text();
+        std::stable_sort(texts.begin(), texts.end(), textLess);
+        list->clear();
+        list->addItems(texts);
+    }
+}
+
+bool Tlobby::friendsHold(const QString &entry) const
+{
+    return m_friendsIndex->contains(entry);
+}
+
+bool Tlobby::isIgnored(const QString &name) const
+{
+    return m_ignoredIndex->contains(name);
+}
+
+bool Tlobby::hasPendingMessage(const QString &name) const
+{
+    return m_messagefromIndex->contains(name);
+}
+
+int Tlobby::findlbname(const QString &name, const TPlayerList *list) const
+{
+    return list->entries()->findName(name);
+}
+
+QString Tlobby::findplayergame(const QString &name, const TPlayerList *list) const
+{
+    const QString entry = list->entries()->entryOf(name);
+    return entry.isEmpty() ? QString() : entry.section(QLatin1Char(':'), 2, 2);
+}
+
+void Tlobby::announce(const QString &name, const QString &what, bool toAlerts)
+{
+    const int show = m_options ? m_options->radiogroup_show->ItemIndex() : 0;
+    const Notice notice =
+        noticeFor(show, friendsHold(QLatin1Char('0') + name), friendsHold(QLatin1Char('1') + name));
+    if (notice == Notice::None)
+        return;
+    const QColor colour = notice == Notice::Blue ? kBlue : kNavy;
+    if (toAlerts)
+        addlinetoalerts(name + what, colour);
+    else
+        addlinetochat(name + what, colour);
+}
+
+void Tlobby::updatePlayerHeadings()
+{
+    label_gamelist->setText(QStringLiteral("Players in Lobby(%1)").arg(listbox_gameroom->count()));
+    label_playerslist->setText(QStringLiteral("Players Online(%1)").arg(lbnames->count()));
+}
+
+void Tlobby::orvexAddUser(const QByteArray &text)
+{
+    try {
+        const PlayerEntry e = PlayerEntry::parse(text);
+        if (e.name.isEmpty())
+            return;
+        // Each field is decoded on its own: a game text in a legacy code page must not
+        // change how the player's name reads.
+        const QString name = decodeWireText(e.name);
+        const QString level = decodeWireText(e.level);
+        const QString room = decodeWireText(e.room);
+        const QString game = decodeWireText(e.game);
+        const QString lobbyEntry =
+            name + QLatin1Char(':') + level + QLatin1Char(':') + room + QLatin1Char(':');
+        updatethelist(lobbyEntry);
+        if (!room.isEmpty() && room != kLobbyChat && room == label_gamename->text())
+            updatethegamesplayerslist(lobbyEntry + QLatin1Char('[') + game + QLatin1Char(']'));
+        updatethegameslist(name, room);
+        updatethegamestreeview(name, level, room, game);
+        if (friendsHold(QLatin1Char('1') + name))
+            markasonline(name);
+        else if (friendsHold(QLatin1Char('0') + name))
+            listbox_friends->viewport()->update();
+        updatePlayerHeadings();
+    } catch (const std::exception &e) {
+        handlerError(e);
+    }
+}
+
+void Tlobby::updatethelist(const QString &entry)
+{
+    const QString name = TPlayerListModel::nameOf(entry);
+    if (lbnames->entries()->findName(name) < 0) {
+        if (!quietjoin)
+            announce(name, QStringLiteral(" has connected."), true);
+        if (m_options && m_options->image_flashfriends1->isOn() &&
+            (friendsHold(QLatin1Char('0') + name) || friendsHold(QLatin1Char('1') + name)))
+            playsounds(QStringLiteral("friends"));
+    }
+    lbnames->entries()->insert(entry);
+}
+
+void Tlobby::updatethegamesplayerslist(const QString &entry)
+{
+    const QString name = TPlayerListModel::nameOf(entry);
+    if (listbox_gameroom->entries()->findName(name) < 0) {
+        if (!quietjoin)
+            announce(name, QStringLiteral(" has joined the room."), false);
+        if (m_options && m_options->image_flashfriends1->isOn() &&
+            (friendsHold(QLatin1Char('0') + name) || friendsHold(QLatin1Char('1') + name)))
+            playsounds(QStringLiteral("friends"));
+    }
+    listbox_gameroom->entries()->insert(entry);
+}
+
+void Tlobby::orvexRemoveUser(const QByteArray &text)
+{
+    try {
+        removeuser(decodeWireText(text));
+    } catch (const std::exception &e) {
+        handlerError(e);
+    }
+}
+
+void Tlobby::removeuser(const QString &name)
+{
+    if (listbox_gameroom->entries()->removeName(name))
+        announce(name, QStringLiteral(" has left the room."), false);
+    removePlayerNode(name);
+    updatePlayerHeadings();
+}
+
+void Tlobby::orvexGRemoveUser(const QByteArray &text)
+{
+    try {
+        const QString name = decodeWireText(text);
+        if (lbnames->entries()->removeName(name)) {
+            announce(name, QStringLiteral(" has disconnected."), true);
+            if (friendsHold(QLatin1Char('0') + name))
+                markasoffline(name);
+        }
+        removePlayerNode(name);
+        const QString hosted = name + QStringLiteral(" - ") + label_gamename->text();
+        for (const QString &text : {hosted, name}) {
+            while (QTreeWidgetItem *node = FindGameSubjectTreeNode(text))
+                delete node;
+        }
+        if (!name.isEmpty())
+            closeRelaySlotsOf(name);
+        updatePlayerHeadings();
+    } catch (const std::exception &e) {
+        handlerError(e);
+    }
+}
+
+void Tlobby::updatethegamestreeview(const QString &, const QString &, const QString &,
+                                    const QString &)
+{
+}
+
+void Tlobby::closeRelaySlotsOf(const QString &) {}
+
+void Tlobby::markasonline(const QString &name)
+{
+    const int row = rowOfText(listbox_friends, QLatin1Char('1') + name);
+    if (row < 0)
+        return;
+    delete listbox_friends->takeItem(row);
+    listbox_friends->insertItem(0, QLatin1Char('0') + name);
+}
+
+void Tlobby::markasoffline(const QString &name)
+{
+    const int row = rowOfText(listbox_friends, QLatin1Char('0') + name);
+    if (row < 0)
+        return;
+    delete listbox_friends->takeItem(row);
+    const QString offline = QLatin1Char('1') + name;
+    listbox_friends->insertItem(sortedRow(listbox_friends, offline), offline);
+}
+
+void Tlobby::listbox_gameroomDrawItem(QPainter *painter, const QStyleOptionViewItem &option,
+                                      const QModelIndex &index)
+{
+    const QString entry = index.data().toString();
+    const QString name = entry.section(QLatin1Char(':'), 0, 0);
+    const QString level = entry.section(QLatin1Char(':'), 1, 1);
+    const QString room = entry.section(QLatin1Char(':'), 2, 2);
+    const QString rest = entry.section(QLatin1Char(':'), 3);
+    const QRect row = option.rect;
+    const bool selected = option.state & QStyle::State_Selected;
+    painter->fillRect(row, selected ? QColor(0xe6, 0xee, 0xfa) : QColor(Qt::white));
+
+    int x = row.left() + 2;
+    if (hasPendingMessage(name))
+        x = drawPicture(painter, row, x, imagelist_sysicons.value(3));
+    bool numeric = false;
+    int hat = level.toInt(&numeric);
+    if (!numeric || hat < 0)
+        hat = 1;
+    hat = qMin(hat, static_cast<int>(imagelist_levelicons.size()) - 1);
+    x = drawPicture(painter, row, x, imagelist_levelicons.value(hat));
+    x = drawPicture(painter, row, x,
+                    room == kLobbyChat ? image_lobby
+                                       : imagelist_icons.value(getgameimage(encodeWireText(room))));
+
+    QColor colour = Qt::black;
+    if (room == label_gamename->text())
+        colour = kGreen;
+    else if (room == kLobbyChat)
+        colour = kNavy;
+    QFont font = option.font;
+    if (friendsHold(QLatin1Char('0') + name)) {
+        colour = kBlue;
+        font.setBold(true);
+    }
+    painter->setFont(font);
+    painter->setPen(colour);
+    const QString text = rest == QLatin1String("[]") ? name : name + QLatin1Char(' ') + rest;
+    painter->drawText(QRect(x + 2, row.top(), row.right() - x - 2, row.height()),
+                      Qt::AlignVCenter | Qt::AlignLeft | Qt::TextSingleLine, text);
+}
+
+void Tlobby::listbox_friendsDrawItem(QPainter *painter, const QStyleOptionViewItem &option,
+                                     const QModelIndex &index)
+{
+    const QString entry = index.data().toString();
+    const bool online = entry.startsWith(QLatin1Char('0'));
+    const QString name = entry.mid(1);
+    const QRect row = option.rect;
+    const bool selected = option.state & QStyle::State_Selected;
+    painter->fillRect(row, selected ? QColor(0xe6, 0xee, 0xfa) : QColor(Qt::white));
+
+    int x = row.left() + 2;
+    if (hasPendingMessage(name))
+        x = drawPicture(painter, row, x, imagelist_sysicons.value(3));
+    x = drawPicture(painter, row, x, image_online.value(online ? 0 : 1));
+    if (online && findlbname(name, lbnames) >= 0) {
+        const QString room = findplayergame(name, lbnames);
+        x = drawPicture(painter, row, x,
+                        room == kLobbyChat
+                            ? image_lobby
+                            : imagelist_icons.value(getgameimage(encodeWireText(room))));
+    }
+    painter->setFont(option.font);
+    painter->setPen(kNavy);
+    painter->drawText(QRect(x + 2, row.top(), row.right() - x - 2, row.height()),
+                      Qt::AlignVCenter | Qt::AlignLeft | Qt::TextSingleLine, name);
+}
+
+void Tlobby::lbnamesMouseDown(TPlayerList *list, const QPoint &pos)
+{
+    const int row = list->rowAt(pos);
+    lbnames->setToolTip(row >= 0 ? TPlayerListModel::nameOf(list->itemText(row)) : QString());
+}
+
+void Tlobby::listbox_friendsMouseDown(const QPoint &pos)
+{
+    QListWidgetItem *item = listbox_friends->itemAt(pos);
+    friendsTag = item ? listbox_friends->row(item) : -1;
+    const bool online = item && item->text().startsWith(QLatin1Char('0'));
+    lbnames->setToolTip(online ? item->text().mid(1) : QString());
+}
+
+void Tlobby::listbox_ignoredMouseDown(const QPoint &pos)
+{
+    QListWidgetItem *item = listbox_ignored->itemAt(pos);
+    ignoredTag = item ? listbox_ignored->row(item) : -1;
+}
+
+void Tlobby::lbnamesContextPopup(TPlayerList *list, const QPoint &pos)
+{
+    const QString name = lbnames->toolTip();
+    if (name.isEmpty())
+        return;
+    const ostrel::TOrvexUser *user = orvex->User();
+    const bool moderator = user && (user->AccountClass == "T" || user->AccountClass == "H");
+    Kick1->setVisible(moderator);
+    Silence1->menuAction()->setVisible(moderator);
+    RemoveSilence1->setVisible(moderator);
+    const bool other = !user || encodeWireText(name) != QByteArray::fromStdString(user->UserName);
+    SendPrivateMessage1->setEnabled(other);
+    AddFriend1->setEnabled(other);
+    Ignore1->setEnabled(other);
+    ViewProfile1->setEnabled(true);
+    InviteToJoin1->setVisible(!InviteToJoin1->toolTip().isEmpty());
+    popup_player->popup(list->viewport()->mapToGlobal(pos));
+}
+
+void Tlobby::listbox_friendsContextPopup(const QPoint &pos)
+{
+    QListWidgetItem *item = listbox_friends->itemAt(pos);
+    if (!item)
+        return;
+    const bool online = item->text().startsWith(QLatin1Char('0'));
+    SendPrivateMessage2->setEnabled(online);
+    JoinSameGameLobby1->setEnabled(online);
+    ViewProfile2->setEnabled(online);
+    if (online) {
+        const bool canInvite = !InviteToJoin1->toolTip().isEmpty();
+        invitetojoin2->setEnabled(canInvite);
+        invitetojoin2->setVisible(canInvite);
+    } else {
+        invitetojoin2->setEnabled(false);
+    }
+    popup_friends->popup(listbox_friends->viewport()->mapToGlobal(pos));
+}
+
+void Tlobby::listbox_ignoredContextPopup(const QPoint &pos)
+{
+    popup_ignored->popup(listbox_ignored->viewport()->mapToGlobal(pos));
+}
+
+void Tlobby::lbnamesDblClick()
+{
+    const QString name = lbnames->toolTip();
+    if (hasPendingMessage(name)) {
+        for (int i = 0; i < listbox_messagefrom->count(); ++i) {
+            if (listbox_messagefrom->item(i)->text().compare(name, Qt::CaseInsensitive) == 0) {
+                showaprivatemessage(i);
+                return;
+            }
+        }
+    }
+    const ostrel::TOrvexUser *user = orvex->User();
+    if (!name.isEmpty() &&
+        (!user || encodeWireText(name) != QByteArray::fromStdString(user->UserName)))
+        createtomessage(encodeWireText(name));
+}
+
+void Tlobby::listbox_friendsDblClick()
+{
+    lbnamesDblClick();
+}
 
 void Tlobby::ViewProfile1Click()
 {
@@ -39,17 +479,73 @@ void Tlobby::ViewProfile2Click()
     ViewProfile1Click();
 }
 
-void Tlobby::AddFriend1Click() {}
+void Tlobby::savefriends()
+{
+    LobbySettings(settingspath).writeList("Friends", "Friends", listTexts(listbox_friends, 1));
+    label_friendslist->setText(QStringLiteral("Friends List(%1)").arg(listbox_friends->count()));
+}
 
-void Tlobby::Ignore1Click() {}
+void Tlobby::saveignored()
+{
+    LobbySettings(settingspath).writeList("Ignored", "Ignored", listTexts(listbox_ignored, 0));
+    label_ignorelist->setText(QStringLiteral("Ignored List(%1)").arg(listbox_ignored->count()));
+}
 
-void Tlobby::RemoveFriend1Click() {}
+void Tlobby::AddFriend1Click()
+{
+    const QString name = lbnames->toolTip();
+    if (name.isEmpty())
+        return;
+    if (friendsHold(QLatin1Char('1') + name) || friendsHold(QLatin1Char('0') + name))
+        return;
+    // Chosen from a list of players online.
+    const QString entry = QLatin1Char('0') + name;
+    listbox_friends->insertItem(sortedRow(listbox_friends, entry), entry);
+    savefriends();
+}
 
-void Tlobby::DeleteFromIgnoreList1Click() {}
+void Tlobby::Ignore1Click()
+{
+    const QString name = lbnames->toolTip().toLower();
+    if (!name.isEmpty() && !isIgnored(name))
+        listbox_ignored->insertItem(sortedRow(listbox_ignored, name), name);
+    saveignored();
+}
 
-void Tlobby::JoinSameGameLobby1Click() {}
+void Tlobby::RemoveFriend1Click()
+{
+    if (friendsTag >= 0 && friendsTag < listbox_friends->count())
+        delete listbox_friends->takeItem(friendsTag);
+    friendsTag = -1;
+    savefriends();
+}
+
+void Tlobby::DeleteFromIgnoreList1Click()
+{
+    if (ignoredTag >= 0 && ignoredTag < listbox_ignored->count())
+        delete listbox_ignored->takeItem(ignoredTag);
+    ignoredTag = -1;
+    saveignored();
+}
+
+void Tlobby::JoinSameGameLobby1Click()
+{
+    const QString name = lbnames->toolTip();
+    const ostrel::TOrvexUser *user = orvex->User();
+    if (name.isEmpty() ||
+        (user && encodeWireText(name) == QByteArray::fromStdString(user->UserName)))
+        return;
+    const QString room = findplayergame(name, lbnames);
+    // A friend not yet in the players list has no room to follow.
+    if (room.isEmpty())
+        return;
+    image_roomimage->clear();
+    m_roomHint = room;
+    orvex->JoinSubject(encodeWireText(room));
+}
 
 void Tlobby::playsounds(const QString &name)
 {
-    platform::Platform::instance().playSound(name);
+    // The sounds are the resources "FRIENDS", "PRIVATE" and "TOURNEY".
+    platform::Platform::instance().playSound(name.toUpper());
 }

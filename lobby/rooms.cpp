@@ -1,28 +1,458 @@
 #include "lobby.h"
 
-// The game catalogue, the rooms tree and entering and leaving rooms.
-// Handlers the lobby already routes here; their behaviour is added topic by topic.
+#include "catalogue.h"
+#include "lobbysettings.h"
+#include "platform.h"
+#include "registry.h"
+#include "tabout.h"
+#include "tchatpane.h"
+#include "textcodec.h"
+#include "tflatbutton.h"
+#include "tflatpanel.h"
+#include "thelp.h"
+#include "tlistindex.h"
+#include "toptions.h"
+#include "tswitch.h"
 
-void Tlobby::orvexGames(const QByteArray &) {}
+#include <QAction>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QRandomGenerator>
+#include <QSignalBlocker>
+#include <QTreeWidget>
+
+#include <algorithm>
+#include <exception>
+
+// The game catalogue, the rooms tree and entering and leaving rooms.
+
+namespace {
+
+const QString kLobbyChat = QStringLiteral("Lobby Chat");
+const QString kLobbyChatNode = QStringLiteral("[Lobby Chat]");
+const QColor kBlue(0, 0, 255);
+// The node kind lives beside the node: 0 category, 1 player, 2 and up a room.
+constexpr int kPictureRole = Qt::UserRole + 1;
+
+// The roots made at each build, in the order they are made; the tree sorts them.
+const std::array<const char *, 7> kRoots = {"Favorite Games", "Word Games", "Dice Games",
+                                            "Card Games",     "Misc Games", "MYLadder Games",
+                                            "RMLadder Games"};
+
+bool nodeLess(const QString &a, const QString &b)
+{
+    const int folded = a.compare(b, Qt::CaseInsensitive);
+    return folded != 0 ? folded < 0 : a < b;
+}
+
+// Inserts a node at its sorted place among its siblings. The tree sorts itself only
+// through a full re-sort after every change, which a burst of player entries would run
+// again and again; a binary search over the siblings keeps each insertion cheap.
+void insertSorted(QTreeWidget *tree, QTreeWidgetItem *parent, QTreeWidgetItem *node)
+{
+    const QString text = node->text(0);
+    int low = 0;
+    int high = parent ? parent->childCount() : tree->topLevelItemCount();
+    while (low < high) {
+        const int mid = (low + high) / 2;
+        const QTreeWidgetItem *sibling = parent ? parent->child(mid) : tree->topLevelItem(mid);
+        if (nodeLess(sibling->text(0), text) || sibling->text(0) == text)
+            low = mid + 1;
+        else
+            high = mid;
+    }
+    if (parent)
+        parent->insertChild(low, node);
+    else
+        tree->insertTopLevelItem(low, node);
+}
+
+// The flag of a root text ("Word Games" is "Word"), or -1.
+int categoryOf(const QString &rootText)
+{
+    for (std::size_t i = 0; i < Tlobby::kExpandedKeys.size(); ++i) {
+        if (rootText == QLatin1String(Tlobby::kExpandedKeys[i]) + QStringLiteral(" Games"))
+            return static_cast<int>(i);
+    }
+    return -1;
+}
+
+} // namespace
+
+int Tlobby::nodePicture(const QTreeWidgetItem *node)
+{
+    return node ? node->data(0, kPictureRole).toInt() : -1;
+}
+
+QString Tlobby::roomNameOf(const QTreeWidgetItem *node)
+{
+    const QString text = node->text(0);
+    return text == kLobbyChatNode ? kLobbyChat : text;
+}
+
+void Tlobby::setbold(QTreeWidgetItem *node, bool bold)
+{
+    QFont font = node->font(0);
+    font.setBold(bold);
+    node->setFont(0, font);
+}
+
+void Tlobby::orvexGames(const QByteArray &text)
+{
+    try {
+        for (const QByteArray &line : catalogue::splitLines(text))
+            Memo1->appendPlainText(decodeWireText(line));
+        addgame(Memo1->toPlainText());
+        lbsubjects->scrollToTop();
+    } catch (const std::exception &e) {
+        platform::Platform::instance().showError(QString::fromLocal8Bit(e.what()));
+    }
+}
 
 void Tlobby::orvexAddSubject(const QByteArray &) {}
 
 void Tlobby::orvexRemoveSubject(const QByteArray &) {}
 
-void Tlobby::orvexJoinSubject(const QByteArray &) {}
+int Tlobby::getgameimage(const QByteArray &identifier) const
+{
+    return catalogue::getgameimage(identifier.toLower());
+}
 
-void Tlobby::lbsubjectsDblClick() {}
+int Tlobby::checkregistry2(const QByteArray &base, const QByteArray &version) const
+{
+    return catalogue::installedState(platform::Registry().version(base), version);
+}
 
-void Tlobby::lbsubjectsContextPopup(const QPoint &) {}
+void Tlobby::addgame(const QString &text)
+{
+    // Setting the remembered expansion is not the user's doing: it must not count as
+    // an expansion or collapse by hand.
+    const QSignalBlocker blocker(lbsubjects);
+    lbsubjects->clear();
+    for (const char *rootText : kRoots) {
+        auto *root = new QTreeWidgetItem(QStringList{QString::fromLatin1(rootText)});
+        root->setIcon(0, QIcon(imagelist_icons.value(0)));
+        root->setData(0, kPictureRole, 0);
+        setbold(root, true);
+        insertSorted(lbsubjects, nullptr, root);
+    }
+    if (m_help) {
+        m_help->clearVersions();
+        m_help->addVersionLine(QStringLiteral("Current Versions"));
+        m_help->addVersionLine(QString());
+    }
+    for (const QString &lineText : text.split(QLatin1Char('\n'))) {
+        const catalogue::Line line = catalogue::parseLine(encodeWireText(lineText));
+        switch (line.tag) {
+        case catalogue::Line::RmLadder: {
+            const QByteArray id = line.id + "RMLADDER";
+            addtomenu("RMLadder", id, getgameimage(id), line.version, line.path);
+            break;
+        }
+        case catalogue::Line::MyLadder: {
+            const QByteArray id = line.id + "MYLADDER";
+            addtomenu("MYLadder", id, getgameimage(id), line.version, line.path);
+            break;
+        }
+        case catalogue::Line::Game:
+            if (m_help)
+                m_help->addVersionLine(decodeWireText(line.id + " : Version " + line.version));
+            addtomenu(line.category, line.id, getgameimage(line.id), line.version, line.path);
+            if (line.id.toLower() == "plumbrix") {
+                const QByteArray adult = "ADULT" + line.id;
+                addtomenu(line.category, adult, getgameimage(adult), line.version, line.path);
+            }
+            break;
+        case catalogue::Line::Version:
+            checkLobbyVersion(line.version);
+            break;
+        case catalogue::Line::Unknown:
+            break;
+        }
+    }
+}
 
-void Tlobby::lbsubjectsExpanded() {}
+void Tlobby::addtomenu(const QByteArray &category, const QByteArray &identifier, int picture,
+                       const QByteArray &version, const QByteArray &path)
+{
+    const QString id = decodeWireText(identifier);
+    const QString rootText = m_favsIndex->contains(id)
+                                 ? QStringLiteral("Favorite Games")
+                                 : decodeWireText(category) + QStringLiteral(" Games");
+    QTreeWidgetItem *root = nullptr;
+    for (int i = 0; i < lbsubjects->topLevelItemCount() && !root; ++i) {
+        if (lbsubjects->topLevelItem(i)->text(0) == rootText)
+            root = lbsubjects->topLevelItem(i);
+    }
+    if (root) {
+        auto *node = new QTreeWidgetItem(QStringList{id});
+        node->setIcon(0, QIcon(imagelist_icons.value(picture)));
+        node->setData(0, kPictureRole, picture);
+        insertSorted(lbsubjects, root, node);
+        if (!m_roomNodes.contains(id))
+            m_roomNodes.insert(id, node);
+        const int flag = categoryOf(rootText);
+        root->setExpanded(flag < 0 || expandedstate[static_cast<std::size_t>(flag)] != "2");
+    }
 
-void Tlobby::lbsubjectsCollapsed() {}
+    // One download item per game for the whole run: the first build fixes its state.
+    const QByteArray itemName = "get_" + identifier;
+    if (m_downloadItems.contains(itemName))
+        return;
+    const QString menuName = decodeWireText(category) + QStringLiteral("games2");
+    QMenu *submenu = nullptr;
+    for (QMenu *m : popup_download->findChildren<QMenu *>()) {
+        if (m->objectName().compare(menuName, Qt::CaseInsensitive) == 0) {
+            submenu = m;
+            break;
+        }
+    }
+    if (!submenu)
+        return;
+    const int state = checkregistry2(catalogue::registryBaseName(identifier), version);
+    auto *item = new QAction(QIcon(imagelist_icons.value(picture)), id, submenu);
+    item->setObjectName(decodeWireText(itemName));
+    item->setToolTip(decodeWireText(path));
+    item->setData(state);
+    item->setVisible(!catalogue::isHiddenDownload(identifier));
+    connect(item, &QAction::triggered, this, [this, item] { downloadpopup(item); });
+    submenu->addAction(item);
+    m_downloadItems.insert(itemName, item);
+}
 
-void Tlobby::JoinGameRoom1Click() {}
+void Tlobby::checkLobbyVersion(const QByteArray &latest)
+{
+    // The about box shows the running version; its label is the one place that says it.
+    const QLabel *label =
+        m_about ? m_about->findChild<QLabel *>(QStringLiteral("label_version")) : nullptr;
+    const QByteArray running = label ? encodeWireText(label->text()) : QByteArray();
+    const catalogue::SelfVersion result = catalogue::compareSelfVersion(running, latest);
+    if (result == catalogue::SelfVersion::Current)
+        return;
+    auto showPanel = [this] {
+        panel_downloadlobby->move(
+            qMax(0, (panel_rightside->width() - panel_downloadlobby->width()) / 2),
+            qMax(8, (panel_rightside->height() - panel_downloadlobby->height()) / 3));
+        panel_downloadlobby->show();
+        panel_downloadlobby->raise();
+    };
+    const bool automatic = !m_options || m_options->image_updates->isOn();
+    if (result == catalogue::SelfVersion::Unreadable || !automatic) {
+        showPanel();
+        return;
+    }
+    // The question is modal: ask it once the connection has finished with this line.
+    QMetaObject::invokeMethod(
+        this,
+        [this, showPanel] {
+            if (platform::Platform::instance().confirm(
+                    QStringLiteral("Halvane needs to be updated. It will close and install the "
+                                   "new version. Would you like to proceed with the update?")))
+                autoupdatelobby();
+            else
+                showPanel();
+        },
+        Qt::QueuedConnection);
+}
 
-void Tlobby::button_leavegameroomClick() {}
+void Tlobby::downloadpopup(QAction *) {}
 
-void Tlobby::menu_favsClick() {}
+void Tlobby::autoupdatelobby() {}
+
+QTreeWidgetItem *Tlobby::FindSubjectTreeNode(const QString &text) const
+{
+    for (int i = 0; i < lbsubjects->topLevelItemCount(); ++i) {
+        if (lbsubjects->topLevelItem(i)->text(0) == text)
+            return lbsubjects->topLevelItem(i);
+    }
+    if (QTreeWidgetItem *room = m_roomNodes.value(text))
+        return room;
+    return m_playerNodes.value(text);
+}
+
+QTreeWidgetItem *Tlobby::FindRootNode(const QString &text) const
+{
+    return FindSubjectTreeNode(text);
+}
+
+QTreeWidgetItem *Tlobby::FindGameSubjectTreeNode(const QString &text) const
+{
+    const QList<QTreeWidgetItem *> found = TreeView_gamelist->findItems(
+        text, Qt::MatchExactly | Qt::MatchCaseSensitive | Qt::MatchRecursive);
+    return found.value(0);
+}
+
+QTreeWidgetItem *Tlobby::FindGameRootNode(const QString &text) const
+{
+    return FindGameSubjectTreeNode(text);
+}
+
+void Tlobby::removePlayerNode(const QString &name)
+{
+    delete m_playerNodes.take(name);
+}
+
+void Tlobby::updatethegameslist(const QString &name, const QString &room)
+{
+    // Only player nodes move: a player named like a room must not take the room's node
+    // with them, nor be listed under another player of the room's name.
+    removePlayerNode(name);
+    if (room.isEmpty())
+        return;
+    QTreeWidgetItem *roomNode = m_roomNodes.value(room);
+    if (!roomNode)
+        return;
+    auto *node = new QTreeWidgetItem(QStringList{name});
+    node->setIcon(0, QIcon(imagelist_icons.value(1)));
+    node->setData(0, kPictureRole, 1);
+    insertSorted(lbsubjects, roomNode, node);
+    m_playerNodes.insert(name, node);
+}
+
+void Tlobby::orvexJoinSubject(const QByteArray &text)
+{
+    try {
+        const QString room = decodeWireText(text);
+        TreeView_gamelist->clearSelection();
+        currentroom = text.left(50);
+        quietjoin = true;
+        label_gamename->setText(room);
+        mainchat_gameroom->clear();
+        listbox_gameroom->clear();
+        TreeView_gamelist->clear();
+
+        QTreeWidgetItem *node = nullptr;
+        if (room == kLobbyChat) {
+            node = m_roomNodes.value(kLobbyChatNode);
+            if (lbnames->count() > 2)
+                quietjoin = false;
+        } else {
+            node = m_roomNodes.value(room);
+        }
+        if (node)
+            node->setExpanded(true);
+
+        if (room != kLobbyChat) {
+            addlinetoalerts(QStringLiteral("Entered ") + room + QStringLiteral(" Lobby."), kBlue);
+            if (node)
+                image_roomimage->setPixmap(imagelist_icons.value(nodePicture(node)));
+            const bool ladder = room.contains(QLatin1String("LADDER"));
+            button_ladder->setVisible(ladder);
+            button_whatareladders->setVisible(ladder);
+            if (ladder)
+                addlinetochat(
+                    QStringLiteral("Ladder Leagues are a separate entity from Ostrel Lobby. If you "
+                                   "have any problems or questions about Ladder Leagues please "
+                                   "visit the Ladder's website or contact a Ladder Admin."),
+                    kBlue);
+            else
+                addlinetochat(QStringLiteral("You joined the ") + room +
+                                  QStringLiteral(" Game Lobby. Enjoy the Game!"),
+                              kBlue);
+            label_status->setText(QStringLiteral("You are in the ") + room +
+                                  QStringLiteral(" Lobby"));
+            label_gamelist->setText(QStringLiteral("Players in ") + room);
+            label_games->setText(room + QStringLiteral(" Games"));
+            panel_gameroom->show();
+            panel_gameroom->raise();
+            return;
+        }
+
+        static const std::array<const char *, 5> kGreetings = {
+            "Greetings!", "Enjoy the Games!", "Welcome.", "Connected.", "Have a Great Day!"};
+        label_status->setText(
+            QString::fromLatin1(kGreetings[QRandomGenerator::global()->bounded(5u)]));
+        panel_gameroom->hide();
+        if (assistsetting == "true") {
+            LobbyAssistedHosting1->setChecked(true);
+            image_connection->setPixmap(imagelist_connection.value(1));
+        }
+    } catch (const std::exception &e) {
+        platform::Platform::instance().showError(QString::fromLocal8Bit(e.what()));
+    }
+}
+
+void Tlobby::lbsubjectsDblClick()
+{
+    QTreeWidgetItem *node = lbsubjects->currentItem();
+    if (!node) {
+        m_roomHint.clear();
+        return;
+    }
+    const int picture = nodePicture(node);
+    if (picture < 2)
+        return;
+    const QString room = roomNameOf(node);
+    image_roomimage->setPixmap(imagelist_icons.value(picture));
+    m_roomHint = room;
+    orvex->JoinSubject(encodeWireText(room));
+}
+
+void Tlobby::lbsubjectsContextPopup(const QPoint &pos)
+{
+    QTreeWidgetItem *node = lbsubjects->itemAt(pos);
+    if (!node)
+        node = lbsubjects->currentItem();
+    if (!node || nodePicture(node) < 2)
+        return;
+    lbsubjects->setCurrentItem(node);
+    m_roomHint = roomNameOf(node);
+    menu_favs->setText(m_favsIndex->contains(m_roomHint)
+                           ? QStringLiteral("Remove from Favorite Games List")
+                           : QStringLiteral("Move to Favorite Games List"));
+    popup_rooms->popup(lbsubjects->viewport()->mapToGlobal(pos));
+}
+
+void Tlobby::menu_favsClick()
+{
+    if (m_roomHint.isEmpty())
+        return;
+    auto &seam = platform::Platform::instance();
+    if (!m_favsIndex->contains(m_roomHint)) {
+        listbox_favs->addItem(m_roomHint);
+        seam.messageBox(QStringLiteral("This game will be listed under the Favorite Games List "
+                                       "category the next time you open up Halvane."));
+    } else {
+        for (int i = 0; i < listbox_favs->count(); ++i) {
+            if (listbox_favs->item(i)->text().compare(m_roomHint, Qt::CaseInsensitive) == 0) {
+                delete listbox_favs->takeItem(i);
+                break;
+            }
+        }
+        seam.messageBox(QStringLiteral("This game will be removed from your Favorite Games List "
+                                       "the next time you open up Halvane."));
+    }
+    QList<QByteArray> entries;
+    for (int i = 0; i < listbox_favs->count(); ++i)
+        entries << encodeWireText(listbox_favs->item(i)->text());
+    LobbySettings(settingspath).writeList("Favs", "Favs", entries);
+}
+
+void Tlobby::lbsubjectsExpanded(QTreeWidgetItem *node)
+{
+    const int flag = categoryOf(node->text(0));
+    if (flag >= 0)
+        expandedstate[static_cast<std::size_t>(flag)] = "1";
+}
+
+void Tlobby::lbsubjectsCollapsed(QTreeWidgetItem *node)
+{
+    const int flag = categoryOf(node->text(0));
+    if (flag >= 0)
+        expandedstate[static_cast<std::size_t>(flag)] = "2";
+}
+
+void Tlobby::JoinGameRoom1Click()
+{
+    if (!m_roomHint.isEmpty())
+        orvex->JoinSubject(encodeWireText(m_roomHint));
+}
+
+void Tlobby::button_leavegameroomClick()
+{
+    orvex->JoinSubject(encodeWireText(kLobbyChat));
+}
 
 void Tlobby::ViewGameDescription1Click() {}

@@ -298,6 +298,7 @@ void Tlobby::showloginbox()
         listbox_ignored->addItem(decodeWireText(name).toLower());
     for (const QByteArray &room : settings.readList("Favs", "Favs"))
         listbox_favs->addItem(decodeWireText(room));
+    sortLoadedLists();
     loadSettingsIntoOptions(settings);
 
     const int result = dialog->exec();

@@ -75,11 +75,10 @@ void fillLobby(Tlobby *lobby)
                                  QStringLiteral("erin"),  QStringLiteral("frank")};
     int hat = 2;
     for (const QString &name : players) {
-        auto *item = new QListWidgetItem(name, lobby->lbnames);
-        item->setIcon(QIcon(lobby->imagelist_levelicons.value(hat)));
+        // The lists draw their own icons from the entry "name:hat:room:".
+        lobby->lbnames->addItem(QStringLiteral("%1:%2:Plumbrix:").arg(name).arg(hat));
+        lobby->listbox_gameroom->addItem(QStringLiteral("%1:%2:Plumbrix:[]").arg(name).arg(hat));
         hat += 7;
-        auto *member = new QListWidgetItem(name, lobby->listbox_gameroom);
-        member->setIcon(item->icon());
     }
     lobby->label_playerslist->setText(QStringLiteral("Players Online(6)"));
     lobby->listbox_friends->addItem(QStringLiteral("1carol"));
