@@ -32,6 +32,8 @@ public:
         std::size_t maxQueuedBytes = 1024 * 1024;
         double floodBurst = 100;
         double floodRate = 50; // lines per second
+        double relayBurst = 1000;
+        double relayRate = 500;
     };
 
     // What the lobby knows about the player on this connection; meaningful while
@@ -102,6 +104,7 @@ private:
     std::string m_address;
     ostrel::LineFramer m_framer;
     TokenBucket m_flood;
+    TokenBucket m_relayFlood;
     std::vector<Line> m_queue;
     std::size_t m_head = 0;     // first line not yet fully written
     std::size_t m_inFlight = 0; // lines handed to the current write

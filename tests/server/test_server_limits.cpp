@@ -63,6 +63,30 @@ TEST_F(LimitsTest, AFloodEndsTheFloodersConnectionOnly)
     EXPECT_TRUE(bob.waitFor("SEND|bob|GHAT|fine"));
 }
 
+TEST_F(LimitsTest, RelayedGameTrafficHasALargerAllowance)
+{
+    auto bob = createAccount(m_server.port(), "bob");
+    auto ann = createAccount(m_server.port(), "ann");
+    bob.send("ADDASSISTED|bob - Plumbrix");
+    ann.send("SEND|JOIN|bob|+");
+    ASSERT_TRUE(bob.waitFor("SEND|ann|JOIN|+"));
+    bob.send("SEND|IPTJ|ann|10.0.0.5");
+    ASSERT_TRUE(ann.waitFor("SEND|bob|IPTJ|ASSISTED"));
+
+    // Far more lines at once than a chat burst may hold.
+    std::string burst;
+    for (int i = 0; i < 600; ++i) {
+        std::string line = "SEND|DATASEND|bob|chunk " + std::to_string(i);
+        for (auto &c : line)
+            c = static_cast<char>(c ^ 0x1F);
+        burst += line + "\n";
+    }
+    ann.sendRaw(burst);
+    EXPECT_TRUE(bob.waitFor("DATASEND|ann|chunk 599"));
+    ann.send("SEND|GHAT|still here|clBlack");
+    EXPECT_TRUE(bob.waitFor("SEND|ann|GHAT|still here"));
+}
+
 TEST_F(LimitsTest, AClientThatDoesNotReadIsCutLooseWithoutStallingOthers)
 {
     // A tiny receive window so that the backlog piles up at the server.
