@@ -40,6 +40,7 @@ class TfrmConnectionInfo;
 class Thelp;
 class TAbout;
 class TListIndex;
+class TRoomsTreeIndex;
 class QTreeWidgetItem;
 class QPainter;
 class QStyleOptionViewItem;
@@ -337,10 +338,7 @@ public:
     void autoupdatelobby();
     // The room name the room popup's commands act on (the tree's hint).
     QString m_roomHint;
-    // Room nodes by text and player nodes by name: the tree is never scanned for a
-    // player entry.
-    QHash<QString, QTreeWidgetItem *> m_roomNodes;
-    QHash<QString, QTreeWidgetItem *> m_playerNodes;
+    TRoomsTreeIndex *m_treeIndex = nullptr;
     QHash<QByteArray, QAction *> m_downloadItems;
 
     // ---- Players, friends and ignore list (players.cpp)

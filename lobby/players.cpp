@@ -11,6 +11,7 @@
 #include "townerdrawdelegate.h"
 #include "tpressfilter.h"
 #include "tradiogroup.h"
+#include "troomstreeindex.h"
 #include "tswitch.h"
 
 #include <QAction>
@@ -87,10 +88,7 @@ void Tlobby::wireRoomsAndPlayers()
     // the widgets' own sorting re-sorts everything after each change, and compares
     // with letter case.
     lbsubjects->setSortingEnabled(false);
-    connect(lbsubjects->model(), &QAbstractItemModel::modelAboutToBeReset, this, [this] {
-        m_roomNodes.clear();
-        m_playerNodes.clear();
-    });
+    m_treeIndex = new TRoomsTreeIndex(lbsubjects);
     listbox_friends->setSortingEnabled(false);
     listbox_ignored->setSortingEnabled(false);
     m_friendsIndex = new TListIndex(listbox_friends->model(), this);

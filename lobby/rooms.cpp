@@ -12,6 +12,7 @@
 #include "thelp.h"
 #include "tlistindex.h"
 #include "toptions.h"
+#include "troomstreeindex.h"
 #include "tswitch.h"
 
 #include <QAction>
@@ -191,8 +192,7 @@ void Tlobby::addtomenu(const QByteArray &category, const QByteArray &identifier,
         node->setIcon(0, QIcon(imagelist_icons.value(picture)));
         node->setData(0, kPictureRole, picture);
         insertSorted(lbsubjects, root, node);
-        if (!m_roomNodes.contains(id))
-            m_roomNodes.insert(id, node);
+        m_treeIndex->addRoom(id, node);
         const int flag = categoryOf(rootText);
         root->setExpanded(flag < 0 || expandedstate[static_cast<std::size_t>(flag)] != "2");
     }
@@ -267,9 +267,9 @@ QTreeWidgetItem *Tlobby::FindSubjectTreeNode(const QString &text) const
         if (lbsubjects->topLevelItem(i)->text(0) == text)
             return lbsubjects->topLevelItem(i);
     }
-    if (QTreeWidgetItem *room = m_roomNodes.value(text))
+    if (QTreeWidgetItem *room = m_treeIndex->room(text))
         return room;
-    return m_playerNodes.value(text);
+    return m_treeIndex->player(text);
 }
 
 QTreeWidgetItem *Tlobby::FindRootNode(const QString &text) const
@@ -291,7 +291,7 @@ QTreeWidgetItem *Tlobby::FindGameRootNode(const QString &text) const
 
 void Tlobby::removePlayerNode(const QString &name)
 {
-    delete m_playerNodes.take(name);
+    delete m_treeIndex->takePlayer(name);
 }
 
 void Tlobby::updatethegameslist(const QString &name, const QString &room)
@@ -301,14 +301,14 @@ void Tlobby::updatethegameslist(const QString &name, const QString &room)
     removePlayerNode(name);
     if (room.isEmpty())
         return;
-    QTreeWidgetItem *roomNode = m_roomNodes.value(room);
+    QTreeWidgetItem *roomNode = m_treeIndex->room(room);
     if (!roomNode)
         return;
     auto *node = new QTreeWidgetItem(QStringList{name});
     node->setIcon(0, QIcon(imagelist_icons.value(1)));
     node->setData(0, kPictureRole, 1);
     insertSorted(lbsubjects, roomNode, node);
-    m_playerNodes.insert(name, node);
+    m_treeIndex->setPlayer(name, node);
 }
 
 void Tlobby::orvexJoinSubject(const QByteArray &text)
@@ -325,11 +325,11 @@ void Tlobby::orvexJoinSubject(const QByteArray &text)
 
         QTreeWidgetItem *node = nullptr;
         if (room == kLobbyChat) {
-            node = m_roomNodes.value(kLobbyChatNode);
+            node = m_treeIndex->room(kLobbyChatNode);
             if (lbnames->count() > 2)
                 quietjoin = false;
         } else {
-            node = m_roomNodes.value(room);
+            node = m_treeIndex->room(room);
         }
         if (node)
             node->setExpanded(true);

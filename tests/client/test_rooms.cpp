@@ -1,0 +1,360 @@
+#include "lobbyfixture.h"
+
+#include "inifile.h"
+#include "tabout.h"
+#include "tchatpane.h"
+#include "tflatbutton.h"
+#include "tflatpanel.h"
+#include "thelp.h"
+#include "toptions.h"
+#include "tswitch.h"
+
+#include <QAction>
+#include <QDir>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenu>
+#include <QTreeWidget>
+
+namespace {
+
+QStringList childTexts(const QTreeWidgetItem *node)
+{
+    QStringList out;
+    for (int i = 0; node && i < node->childCount(); ++i)
+        out << node->child(i)->text(0);
+    return out;
+}
+
+QStringList rootTexts(const QTreeWidget *tree)
+{
+    QStringList out;
+    for (int i = 0; i < tree->topLevelItemCount(); ++i)
+        out << tree->topLevelItem(i)->text(0);
+    return out;
+}
+
+QTreeWidgetItem *root(const QTreeWidget *tree, const QString &text)
+{
+    for (int i = 0; i < tree->topLevelItemCount(); ++i) {
+        if (tree->topLevelItem(i)->text(0) == text)
+            return tree->topLevelItem(i);
+    }
+    return nullptr;
+}
+
+QTreeWidgetItem *child(const QTreeWidgetItem *node, const QString &text)
+{
+    for (int i = 0; node && i < node->childCount(); ++i) {
+        if (node->child(i)->text(0) == text)
+            return node->child(i);
+    }
+    return nullptr;
+}
+
+} // namespace
+
+class RoomsTest : public LobbyFixture
+{
+protected:
+    void SetUp() override
+    {
+        LobbyFixture::SetUp();
+        registryPath = dataDir.path() + QStringLiteral("/registry.ini");
+        qputenv("OSTREL_REGISTRY", registryPath.toLocal8Bit());
+    }
+    void TearDown() override
+    {
+        LobbyFixture::TearDown();
+        qunsetenv("OSTREL_REGISTRY");
+    }
+
+    void installed(const char *game, const QByteArray &version)
+    {
+        IniFile(registryPath).WriteString(game, "Version", version);
+    }
+
+    QString runningVersion() const
+    {
+        return windows->about()->findChild<QLabel *>(QStringLiteral("label_version"))->text();
+    }
+
+    void sendCatalogue(const QList<QByteArray> &lines)
+    {
+        serverSends({"GAMES|" + lines.join("/r/")});
+    }
+
+    QAction *downloadItem(const char *name) const
+    {
+        return lobby->findChild<QAction *>(QString::fromLatin1(name));
+    }
+
+    QString registryPath;
+};
+
+TEST_F(RoomsTest, CatalogueBuildsTreeDownloadItemsAndVersionsPage)
+{
+    installed("alpha", "1.2.0");
+    installed("beta", "1.1.9");
+    installed("gamma", "1.2a");
+    loginAs("ann");
+    const QByteArray running = runningVersion().toLatin1();
+    sendCatalogue({"game:Word:alpha:1.2.0:/games/alpha/setup.exe",
+                   "game:Word:beta:1.2.0:/games/beta:two/setup.exe", "game:Dice:gamma:1.2.0:/g",
+                   "game:Card:delta:2.0:/d", "myll:Whatever:alpha:1.2.0:/games/alpha/setup.exe",
+                   "rmll:Word:alpha:1.2.0:/games/alpha/setup.exe", "game:Domino:bones:1.0:/b",
+                   "game:Card:Plumbrix:1.6.7:/p", "nonsense without colon", "xxxx:Word:zeta:1:/z",
+                   "vers:" + running + ":1.0:"});
+
+    QTreeWidget *tree = lobby->lbsubjects;
+    EXPECT_EQ(rootTexts(tree),
+              (QStringList{"Card Games", "Dice Games", "Favorite Games", "Misc Games",
+                           "MYLadder Games", "RMLadder Games", "Word Games"}));
+    EXPECT_TRUE(root(tree, "Word Games")->font(0).bold());
+    EXPECT_EQ(childTexts(root(tree, "Word Games")), (QStringList{"alpha", "beta"}));
+    EXPECT_EQ(childTexts(root(tree, "Dice Games")), QStringList{"gamma"});
+    EXPECT_EQ(childTexts(root(tree, "Card Games")),
+              (QStringList{"ADULTPlumbrix", "delta", "Plumbrix"}));
+    EXPECT_EQ(childTexts(root(tree, "MYLadder Games")), QStringList{"alphaMYLADDER"});
+    EXPECT_EQ(childTexts(root(tree, "RMLadder Games")), QStringList{"alphaRMLADDER"});
+    EXPECT_EQ(lobby->FindSubjectTreeNode("bones"), nullptr); // no root for Domino
+    EXPECT_EQ(lobby->FindSubjectTreeNode("zeta"), nullptr);
+    // Pictures: 2 outside the table, 3 and 4 the plumbrix pair.
+    EXPECT_EQ(Tlobby::nodePicture(child(root(tree, "Word Games"), "alpha")), 2);
+    EXPECT_EQ(Tlobby::nodePicture(child(root(tree, "Card Games"), "Plumbrix")), 3);
+    EXPECT_EQ(Tlobby::nodePicture(child(root(tree, "Card Games"), "ADULTPlumbrix")), 4);
+    EXPECT_EQ(Tlobby::nodePicture(root(tree, "Card Games")), 0);
+
+    struct Item
+    {
+        const char *name;
+        QMenu *menu;
+        QString hint;
+        int tag;
+        bool visible;
+    };
+    const Item items[] = {
+        {"get_alpha", lobby->WordGames2, "/games/alpha/setup.exe", 0, true},
+        {"get_beta", lobby->WordGames2, "/games/beta:two/setup.exe", 1, true},
+        {"get_gamma", lobby->DiceGames2, "/g", 1, true},
+        {"get_delta", lobby->CardGames2, "/d", 2, true},
+        {"get_alphaMYLADDER", lobby->myLadderGames2, "/games/alpha/setup.exe", 0, false},
+        {"get_alphaRMLADDER", lobby->RMLadderGames2, "/games/alpha/setup.exe", 0, false},
+        {"get_bones", lobby->DominoGames2, "/b", 2, true},
+        {"get_ADULTPlumbrix", lobby->CardGames2, "/p", 2, false},
+    };
+    for (const Item &item : items) {
+        SCOPED_TRACE(item.name);
+        QAction *a = downloadItem(item.name);
+        ASSERT_NE(a, nullptr);
+        EXPECT_EQ(a->text(), QString::fromLatin1(item.name).mid(4));
+        EXPECT_TRUE(item.menu->actions().contains(a));
+        EXPECT_EQ(a->toolTip(), item.hint);
+        EXPECT_EQ(a->data().toInt(), item.tag);
+        EXPECT_EQ(a->isVisible(), item.visible);
+    }
+    EXPECT_FALSE(lobby->DominoGames2->menuAction()->isVisible());
+    EXPECT_EQ(downloadItem("get_zeta"), nullptr);
+
+    const QString versions = windows->help()->versionsText();
+    EXPECT_TRUE(versions.contains("Current Versions"));
+    EXPECT_TRUE(versions.contains("alpha : Version 1.2.0"));
+    EXPECT_TRUE(versions.contains("Plumbrix : Version 1.6.7"));
+    EXPECT_TRUE(versions.contains("bones : Version 1.0"));
+
+    // A second GAMES message rebuilds the tree from the whole buffer; the download items
+    // of the first build stay as they were.
+    installed("delta", "2.0");
+    sendCatalogue({"game:Misc:omega:1.0:/o"});
+    EXPECT_EQ(childTexts(root(tree, "Word Games")), (QStringList{"alpha", "beta"}));
+    EXPECT_EQ(childTexts(root(tree, "Misc Games")), QStringList{"omega"});
+    EXPECT_EQ(downloadItem("get_delta")->data().toInt(), 2);
+    EXPECT_EQ(lobby->WordGames2->actions().size(), 2);
+    EXPECT_TRUE(seam.questions.isEmpty());
+    EXPECT_FALSE(lobby->panel_downloadlobby->isVisible());
+}
+
+TEST_F(RoomsTest, FavouritesAndRememberedExpansion)
+{
+    writeSetting("Favs", "0");
+    IniFile(iniPath).WriteString("Favs", "0", "ALPHA");
+    IniFile(iniPath).WriteString("Expanded", "Word", "2");
+    loginAs("ann");
+    sendCatalogue({"game:Word:alpha:1.0:/a", "game:Word:beta:1.0:/b", "game:Dice:gamma:1.0:/g"});
+
+    QTreeWidget *tree = lobby->lbsubjects;
+    EXPECT_EQ(childTexts(root(tree, "Favorite Games")), QStringList{"alpha"});
+    EXPECT_EQ(childTexts(root(tree, "Word Games")), QStringList{"beta"});
+    EXPECT_TRUE(lobby->WordGames2->actions().contains(downloadItem("get_alpha")));
+    EXPECT_FALSE(root(tree, "Word Games")->isExpanded());
+    EXPECT_TRUE(root(tree, "Dice Games")->isExpanded());
+
+    // The user's own expanding and collapsing is remembered and saved at closing.
+    root(tree, "Dice Games")->setExpanded(false);
+    root(tree, "Word Games")->setExpanded(true);
+
+    // Room popup on "beta": offered as a new favourite, saved at once.
+    QTreeWidgetItem *beta = child(root(tree, "Word Games"), "beta");
+    lobby->lbsubjectsContextPopup(tree->visualItemRect(beta).center());
+    EXPECT_EQ(lobby->menu_favs->text(), "Move to Favorite Games List");
+    lobby->popup_rooms->hide();
+    lobby->menu_favs->trigger();
+    EXPECT_EQ(seam.messages.value(0), "This game will be listed under the Favorite Games List "
+                                      "category the next time you open up Halvane.");
+    EXPECT_EQ(setting("Favs"), "1");
+    EXPECT_EQ(IniFile(iniPath).ReadString("Favs", "1"), "beta");
+
+    QTreeWidgetItem *alpha = child(root(tree, "Favorite Games"), "alpha");
+    lobby->lbsubjectsContextPopup(tree->visualItemRect(alpha).center());
+    EXPECT_EQ(lobby->menu_favs->text(), "Remove from Favorite Games List");
+    lobby->popup_rooms->hide();
+    lobby->menu_favs->trigger();
+    EXPECT_EQ(seam.messages.value(1), "This game will be removed from your Favorite Games List "
+                                      "the next time you open up Halvane.");
+    EXPECT_EQ(setting("Favs"), "0");
+    EXPECT_EQ(IniFile(iniPath).ReadString("Favs", "0"), "beta");
+
+    lobby->close();
+    EXPECT_EQ(IniFile(iniPath).ReadString("Expanded", "Dice"), "2");
+    EXPECT_EQ(IniFile(iniPath).ReadString("Expanded", "Word"), "1");
+}
+
+TEST_F(RoomsTest, PlayersMoveBetweenRoomsInTheTree)
+{
+    loginAs("ann");
+    sendCatalogue({"game:Word:alpha:1.0:/a", "game:Word:beta:1.0:/b", "game:Card:Zed:1.0:/z"});
+    QTreeWidget *tree = lobby->lbsubjects;
+    QTreeWidgetItem *alpha = lobby->FindSubjectTreeNode("alpha");
+    QTreeWidgetItem *beta = lobby->FindSubjectTreeNode("beta");
+
+    serverSends({"ADDGUEST|bob+2+alpha+", "ADDGUEST|Carl+1+alpha+", "ADDGUEST|amy+1+alpha+"});
+    EXPECT_EQ(childTexts(alpha), (QStringList{"amy", "bob", "Carl"}));
+    EXPECT_EQ(Tlobby::nodePicture(child(alpha, "bob")), 1);
+
+    serverSends({"ADDGUEST|bob+2+beta+"});
+    EXPECT_EQ(childTexts(alpha), (QStringList{"amy", "Carl"}));
+    EXPECT_EQ(childTexts(beta), QStringList{"bob"});
+
+    // No node carries the text "Lobby Chat": players there are not in the tree.
+    serverSends({"ADDGUEST|bob+2+Lobby Chat+"});
+    EXPECT_TRUE(childTexts(beta).isEmpty());
+
+    // A player named like a room leaves the room's node alone.
+    serverSends({"ADDGUEST|Zed+1+alpha+", "ADDGUEST|Zed+1+beta+"});
+    EXPECT_EQ(childTexts(lobby->FindSubjectTreeNode("Card Games")), QStringList{"Zed"});
+    EXPECT_EQ(childTexts(beta), QStringList{"Zed"});
+
+    serverSends({"REMOVEGUEST|amy", "GREMOVEGUEST|Carl", "GREMOVEGUEST|Zed"});
+    EXPECT_TRUE(childTexts(alpha).isEmpty());
+    EXPECT_TRUE(childTexts(beta).isEmpty());
+
+    // Disconnecting empties the tree; a new catalogue starts over.
+    lobby->button_disconnect->click();
+    EXPECT_EQ(tree->topLevelItemCount(), 0);
+    EXPECT_EQ(lobby->FindSubjectTreeNode("alpha"), nullptr);
+}
+
+TEST_F(RoomsTest, EnteringAndLeavingRooms)
+{
+    writeSetting("Assist", "true");
+    loginAs("ann");
+    sendCatalogue(
+        {"game:Word:alpha:1.0:/a", "game:Misc:[Lobby Chat]:1.0:/l", "myll:Word:alpha:1.0:/a"});
+    QTreeWidget *tree = lobby->lbsubjects;
+
+    // Only room nodes act on a double click.
+    const int before = server.lines().size();
+    tree->setCurrentItem(lobby->FindSubjectTreeNode("Word Games"));
+    lobby->lbsubjectsDblClick();
+    tree->setCurrentItem(lobby->FindSubjectTreeNode("alpha"));
+    lobby->lbsubjectsDblClick();
+    ASSERT_GE(server.waitForLine("JOINSUBJECT|alpha", 5000, before), 0);
+    EXPECT_EQ(server.lines().size(), before + 1);
+
+    serverSends({"JOINSUBJECT|alpha|bob+1+alpha+"});
+    EXPECT_EQ(lobby->label_gamename->text(), "alpha");
+    EXPECT_EQ(lobby->currentroom, "alpha");
+    EXPECT_EQ(lobby->label_status->text(), "You are in the alpha Lobby");
+    EXPECT_EQ(lobby->label_games->text(), "alpha Games");
+    EXPECT_TRUE(lobby->panel_gameroom->isVisible());
+    EXPECT_FALSE(lobby->button_ladder->isVisible());
+    EXPECT_TRUE(lobby->listbox_alerts->toPlainText().contains("Entered alpha Lobby."));
+    EXPECT_TRUE(lobby->mainchat_gameroom->toPlainText().contains(
+        "You joined the alpha Game Lobby. Enjoy the Game!"));
+    EXPECT_FALSE(lobby->mainchat_gameroom->toPlainText().contains("has joined the room"));
+    EXPECT_EQ(lobby->listbox_gameroom->count(), 1);
+    EXPECT_TRUE(lobby->FindSubjectTreeNode("alpha")->isExpanded());
+
+    serverSends({"JOINSUBJECT|alphaMYLADDER|"});
+    EXPECT_TRUE(lobby->button_ladder->isVisible());
+    EXPECT_TRUE(lobby->button_whatareladders->isVisible());
+    EXPECT_EQ(lobby->listbox_gameroom->count(), 0);
+    EXPECT_TRUE(lobby->mainchat_gameroom->toPlainText().contains(
+        "Ladder Leagues are a separate entity from Ostrel Lobby."));
+    EXPECT_FALSE(lobby->mainchat_gameroom->toPlainText().contains("You joined"));
+
+    const int beforeLeave = server.lines().size();
+    lobby->button_leavegameroom->click();
+    ASSERT_GE(server.waitForLine("JOINSUBJECT|Lobby Chat", 5000, beforeLeave), 0);
+    serverSends({"JOINSUBJECT|Lobby Chat|bob+1+Lobby Chat+"});
+    EXPECT_FALSE(lobby->panel_gameroom->isVisible());
+    EXPECT_TRUE(QStringList({"Greetings!", "Enjoy the Games!", "Welcome.", "Connected.",
+                             "Have a Great Day!"})
+                    .contains(lobby->label_status->text()));
+    EXPECT_TRUE(lobby->LobbyAssistedHosting1->isChecked());
+    EXPECT_TRUE(lobby->FindSubjectTreeNode("[Lobby Chat]")->isExpanded());
+
+    // "[Lobby Chat]" stands for the room "Lobby Chat"; it is the current room already.
+    serverSends({"JOINSUBJECT|alpha|"});
+    const int beforeLobby = server.lines().size();
+    tree->setCurrentItem(lobby->FindSubjectTreeNode("[Lobby Chat]"));
+    lobby->lbsubjectsDblClick();
+    ASSERT_GE(server.waitForLine("JOINSUBJECT|Lobby Chat", 5000, beforeLobby), 0);
+}
+
+struct VersionCase
+{
+    const char *name;
+    const char *latest; // "+" a newer version, "-" an older one, "=" the running one
+    bool automatic;
+    bool answer;
+    bool question;
+    bool panel;
+};
+
+class VersionCheckTest : public RoomsTest, public ::testing::WithParamInterface<VersionCase>
+{
+};
+
+TEST_P(VersionCheckTest, ComparesWithTheRunningVersion)
+{
+    const VersionCase &c = GetParam();
+    writeSetting("Updates", c.automatic ? "true" : "false");
+    seam.answers = {c.answer};
+    loginAs("ann");
+    const QByteArray running = runningVersion().toLatin1();
+    QByteArray latest = c.latest;
+    if (latest == "+")
+        latest = running + ".1";
+    else if (latest == "=")
+        latest = running;
+    sendCatalogue({"vers:" + latest + ":x:"});
+    QCoreApplication::processEvents(); // the question is asked from a queued call
+    EXPECT_EQ(seam.questions.size(), c.question ? 1 : 0);
+    if (c.question) {
+        EXPECT_EQ(seam.questions.value(0),
+                  "Halvane needs to be updated. It will close and install the new version. "
+                  "Would you like to proceed with the update?");
+    }
+    EXPECT_EQ(lobby->panel_downloadlobby->isVisible(), c.panel);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Branches, VersionCheckTest,
+    ::testing::Values(VersionCase{"Same", "=", true, true, false, false},
+                      VersionCase{"Older", "0.0.1", true, true, false, false},
+                      VersionCase{"NewerManual", "+", false, true, false, true},
+                      VersionCase{"NewerAutoYes", "+", true, true, true, false},
+                      VersionCase{"NewerAutoNo", "+", true, false, true, true},
+                      VersionCase{"Unreadable", "1.x", true, true, false, true}),
+    [](const ::testing::TestParamInfo<VersionCase> &info) { return std::string(info.param.name); });
