@@ -51,6 +51,12 @@ TFlatButton[kind="icon"]:hover { background: #e8eefc; }
 QLineEdit, QComboBox { border: 1px solid #cfd7e3; border-radius: 6px; padding: 4px 6px;
     background: #ffffff; selection-background-color: #2b5fd9; }
 QLineEdit:focus, QComboBox:focus { border-color: #2b5fd9; }
+QComboBox { padding-right: 22px; }
+QComboBox::drop-down { subcontrol-origin: padding; subcontrol-position: center right;
+    width: 20px; border: none; background: transparent; }
+QComboBox::down-arrow { image: url(:/widgets/arrow-down.xpm); width: 10px; height: 6px; }
+QComboBox QAbstractItemView { border: 1px solid #d3dae5; background: #ffffff;
+    selection-background-color: #e8eefc; selection-color: #1f4fb8; }
 QListWidget, QTreeWidget, QTextBrowser, QTextEdit, QPlainTextEdit {
     border: 1px solid #dbe1ea; border-radius: 6px; background: #ffffff;
     selection-background-color: #dce6fb; selection-color: #1e2a3d; }
@@ -69,8 +75,14 @@ QStatusBar { background: #ffffff; border-top: 1px solid #dbe1ea; }
 
 } // namespace
 
+static void initWidgetResources()
+{
+    Q_INIT_RESOURCE(widgets);
+}
+
 void LobbyStyle::apply(QApplication &app)
 {
+    initWidgetResources();
     app.setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     QPalette p;
     const QColor text(0x1e, 0x2a, 0x3d);
