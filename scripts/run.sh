@@ -4,20 +4,21 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+bash scripts/deps.sh
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build build -j"$(nproc)" --target ostrel-lobby-server ostrel-lobby
+
+# Installing and building works anywhere; the client itself needs a display.
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   cat >&2 <<'MSG'
 No display found. The lobby is a desktop program; to run it without a screen, start it
-under a virtual X server (the xvfb and xauth packages, which scripts/deps.sh installs):
+under a virtual X server (xvfb-run is installed now):
 
     xvfb-run -a -s "-screen 0 1280x800x24" bash scripts/run.sh
 
 MSG
   exit 1
 fi
-
-bash scripts/deps.sh
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build build -j"$(nproc)" --target ostrel-lobby-server ostrel-lobby
 
 log="$(mktemp -t ostrel-lobby-server.XXXXXX.log)"
 build/server/ostrel-lobby-server >"$log" 2>&1 &
