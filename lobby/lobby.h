@@ -354,7 +354,7 @@ public:
     void markasoffline(const QString &name);
     // Whole-entry look-ups without regard to case, answered from indexes.
     bool friendsHold(const QString &entry) const;
-    bool isIgnored(const QString &name) const;
+    bool ignoreListHolds(const QString &name) const;
     bool hasPendingMessage(const QString &name) const;
     // The join/leave notice rule over the "Show" option and the friends marks.
     void announce(const QString &name, const QString &what, bool toAlerts);
@@ -428,6 +428,18 @@ public:
     void createtomessage(const QByteArray &name);
     void button_mailClick();
     void chatlogClick();
+    // Builds the hidden message queue holder and the log window, and wires the menu items.
+    void wirePrivateMessages();
+    // Deletes the open message windows without running their callbacks, which reach
+    // into this window.
+    void closeMessageWindows();
+    // The message texts of the pending queue, entry i belonging to entry i of
+    // listbox_messagefrom. Both hold the decoded text and, as Qt::UserRole, the bytes.
+    QListWidget *listbox_messages = nullptr;
+    int pmcount = 0;
+    // The log window (the name "chatlog" is the menu item that shows it).
+    class Tchatlog *m_chatlog = nullptr;
+    QList<QPointer<QWidget>> m_messageWindows;
 
     // ---- Hosting, joining and invitations (hosting.cpp)
     void button_hostClick();

@@ -146,7 +146,7 @@ bool Tlobby::friendsHold(const QString &entry) const
     return m_friendsIndex->contains(entry);
 }
 
-bool Tlobby::isIgnored(const QString &name) const
+bool Tlobby::ignoreListHolds(const QString &name) const
 {
     return m_ignoredIndex->contains(name);
 }
@@ -412,7 +412,8 @@ void Tlobby::lbnamesContextPopup(TPlayerList *list, const QPoint &pos)
     AddFriend1->setEnabled(other);
     Ignore1->setEnabled(other);
     ViewProfile1->setEnabled(true);
-    InviteToJoin1->setVisible(!InviteToJoin1->toolTip().isEmpty());
+    // The hint of InviteToJoin1 (its status tip) names the game to invite to.
+    InviteToJoin1->setVisible(!InviteToJoin1->statusTip().isEmpty());
     popup_player->popup(list->viewport()->mapToGlobal(pos));
 }
 
@@ -426,7 +427,7 @@ void Tlobby::listbox_friendsContextPopup(const QPoint &pos)
     JoinSameGameLobby1->setEnabled(online);
     ViewProfile2->setEnabled(online);
     if (online) {
-        const bool canInvite = !InviteToJoin1->toolTip().isEmpty();
+        const bool canInvite = !InviteToJoin1->statusTip().isEmpty();
         invitetojoin2->setEnabled(canInvite);
         invitetojoin2->setVisible(canInvite);
     } else {
@@ -505,7 +506,7 @@ void Tlobby::AddFriend1Click()
 void Tlobby::Ignore1Click()
 {
     const QString name = lbnames->toolTip().toLower();
-    if (!name.isEmpty() && !isIgnored(name))
+    if (!name.isEmpty() && !ignoreListHolds(name))
         listbox_ignored->insertItem(sortedRow(listbox_ignored, name), name);
     saveignored();
 }
