@@ -15,7 +15,6 @@
 #include <QClipboard>
 #include <QKeyEvent>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QMenu>
 
 #include <exception>
@@ -114,12 +113,7 @@ void Tlobby::wireChat()
 bool Tlobby::isIgnored(const QByteArray &name) const
 {
     // The ignore list holds lower-case names, so any spelling of an ignored name matches.
-    const QString lower = decodeWireText(name).toLower();
-    for (int i = 0; i < listbox_ignored->count(); ++i) {
-        if (listbox_ignored->item(i)->text() == lower)
-            return true;
-    }
-    return false;
+    return ignoreListHolds(decodeWireText(name).toLower());
 }
 
 void Tlobby::orvexChatReceived(const QByteArray &text, const QByteArray &id)

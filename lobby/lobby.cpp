@@ -944,6 +944,9 @@ void Tlobby::showTopPanel(TFlatPanel *panel)
     button_alerts->setChecked(panel == panel_alerts);
     button_tourney->setChecked(panel == panel_tourney);
     button_tourney->setTag(panel == panel_tourney ? 1 : 0);
+    // Seeing the announcements ends their alert.
+    if (panel == panel_tourney)
+        button_tourney->setBorderColor(QColor(0, 0, 128));
 }
 
 void Tlobby::showPlayersPanel(TFlatPanel *panel)

@@ -159,7 +159,7 @@ TEST_F(ChatTest, LobbyLinesAnnouncementsAndTheTournamentAlert)
 
     // While the announcements show, only the sound alerts; with the alert off, nothing.
     lobby->button_tourney->click();
-    lobby->button_tourney->setBorderColor(QColor(0, 0, 128));
+    EXPECT_EQ(lobby->button_tourney->borderColor(), QColor(0, 0, 128));
     serverSends({"SEND|bob|GHAT|/tn tonight at nine|clRed"});
     EXPECT_EQ(shown(lobby->tourneychat).last().text, "bob : tonight at nine");
     EXPECT_EQ(lobby->button_tourney->borderColor(), QColor(0, 0, 128));
