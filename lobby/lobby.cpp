@@ -113,11 +113,13 @@ Tlobby::Tlobby(const QString &serverAddress, const QString &programFolder, QWidg
     buildMenus();
     wireConnection();
     wireRoomsAndPlayers();
+    wirePrivateMessages();
     FormCreate();
 }
 
 Tlobby::~Tlobby()
 {
+    closeMessageWindows();
     // The connection must not report a disconnect into a half-destroyed form.
     orvex->OnDisconnected = nullptr;
     orvex->setActive(false);

@@ -1,14 +1,162 @@
 #include "lobby.h"
 
-// Private messages: the queue of unread messages, their windows and the log.
-// Handlers the lobby already routes here; their behaviour is added topic by topic.
+#include "lobbysettings.h"
+#include "privatemessagetext.h"
+#include "tchatlog.h"
+#include "textcodec.h"
+#include "toptions.h"
+#include "tprivatemessagefrom.h"
+#include "tprivatemessageto.h"
+#include "tswitch.h"
 
-void Tlobby::orvexPmesReceived(const QByteArray &, const QByteArray &) {}
+#include <QAction>
+#include <QListWidget>
 
-void Tlobby::showaprivatemessage(int) {}
+#include <memory>
+#include <stdexcept>
 
-void Tlobby::createtomessage(const QByteArray &) {}
+// Private messages: the queue of unread messages, their windows and the log. Received
+// messages wait in the queue until the user opens them; the timer's alert step (in
+// startup.cpp) blinks the tray and shows the mail button while they wait.
 
-void Tlobby::button_mailClick() {}
+namespace pm = privatemessagetext;
 
-void Tlobby::chatlogClick() {}
+namespace {
+
+const QColor kAlertColor(0, 0, 255);
+
+QByteArray bytesOf(const QListWidgetItem *item)
+{
+    return item->data(Qt::UserRole).toByteArray();
+}
+
+QListWidgetItem *queueEntry(const QByteArray &bytes)
+{
+    auto *item = new QListWidgetItem(decodeWireText(bytes));
+    item->setData(Qt::UserRole, bytes);
+    return item;
+}
+
+} // namespace
+
+void Tlobby::wirePrivateMessages()
+{
+    listbox_messages = new QListWidget(centralWidget());
+    listbox_messages->setObjectName(QStringLiteral("listbox_messages"));
+    listbox_messages->hide();
+
+    m_chatlog = new Tchatlog(this);
+    m_chatlog->LogEnabled = [this] { return !m_options || m_options->image_pmlog->isOn(); };
+
+    connect(SendPrivateMessage1, &QAction::triggered, this, [this] {
+        const QString name = lbnames->toolTip();
+        if (!name.isEmpty())
+            createtomessage(encodeWireText(name));
+    });
+    connect(SendPrivateMessage2, &QAction::triggered, this, [this] {
+        const QByteArray name = encodeWireText(lbnames->toolTip());
+        const ostrel::TOrvexUser *user = orvex->User();
+        if (!name.isEmpty() && (!user || name != QByteArray::fromStdString(user->UserName)))
+            createtomessage(name);
+    });
+}
+
+void Tlobby::closeMessageWindows()
+{
+    for (const QPointer<QWidget> &window : std::as_const(m_messageWindows))
+        std::unique_ptr<QWidget> owned(window.data());
+    m_messageWindows.clear();
+}
+
+void Tlobby::orvexPmesReceived(const QByteArray &text, const QByteArray &id)
+{
+    if (TurnOffPrivateMessages1->isChecked()) {
+        // Never answer the automatic answer itself: two players who both turned their
+        // messages off would otherwise answer each other without end.
+        if (!pm::isAutoAnswer(text))
+            orvex->SendPmes(pm::autoAnswerPayload(id));
+        return;
+    }
+    if (isIgnored(id))
+        return;
+
+    const QString sender = decodeWireText(id);
+    addlinetoalerts(sender + QStringLiteral(" sent you a PM"), kAlertColor);
+    listbox_messages->addItem(queueEntry(text));
+    listbox_messagefrom->addItem(queueEntry(id));
+
+    // The lists keep their sorted order; the sender's entry, now with the mail icon,
+    // is scrolled to the top of the view instead of being moved there.
+    for (TPlayerList *list : {lbnames, listbox_gameroom}) {
+        const int row = findlbname(sender, list);
+        if (row >= 0)
+            list->scrollTo(list->model()->index(row, 0), QAbstractItemView::PositionAtTop);
+    }
+    listbox_friends->viewport()->update();
+
+    if (!m_options || m_options->image_pmsound1->isOn())
+        playsounds(QStringLiteral("private"));
+}
+
+void Tlobby::showaprivatemessage(int index)
+{
+    if (index < 0 || index >= listbox_messagefrom->count() || index >= listbox_messages->count())
+        return;
+    auto *reader = new Tprivatemessagefrom;
+    m_messageWindows.removeAll(QPointer<QWidget>());
+    m_messageWindows << reader;
+    reader->setObjectName(QStringLiteral("pmfrom") + QString::number(++pmcount));
+    reader->OnLog = [this](const QString &t, const QColor &c) { m_chatlog->addlinetolog(t, c); };
+    reader->OnReply = [this](const QByteArray &sender) { createtomessage(sender); };
+    reader->OnClose = [this](const QPoint &p) {
+        pmfromleft = p.x();
+        pmfromtop = p.y();
+    };
+    reader->loadmessage(bytesOf(listbox_messagefrom->item(index)),
+                        bytesOf(listbox_messages->item(index)));
+    const QPoint at = Tprivatemessagefrom::placement(pmfromleft, pmfromtop);
+
+    // Taking the sender out repaints the lists, so the mail icon goes with the last
+    // pending message of that player.
+    std::unique_ptr<QListWidgetItem>(listbox_messages->takeItem(index));
+    std::unique_ptr<QListWidgetItem>(listbox_messagefrom->takeItem(index));
+    reader->showAt(at);
+}
+
+void Tlobby::createtomessage(const QByteArray &name)
+{
+    const bool sendOnEnter = m_options && m_options->image_sentwithenter1->isOn();
+    auto *writer = new Tprivatemessageto(name, sendOnEnter);
+    m_messageWindows.removeAll(QPointer<QWidget>());
+    m_messageWindows << writer;
+    writer->setObjectName(QStringLiteral("pmto") + QString::number(++pmcount));
+    writer->OnSend = [this](const QByteArray &payload) {
+        // A message written while the connection is down would be lost without a word;
+        // the window stays open with its text instead.
+        if (!orvex->Active())
+            throw std::runtime_error("Not connected!");
+        orvex->SendPmes(payload);
+    };
+    writer->OnLog = [this](const QString &t, const QColor &c) { m_chatlog->addlinetolog(t, c); };
+    writer->OnClose = [this](const QPoint &p, bool enter) {
+        pmtoleft = p.x();
+        pmtotop = p.y();
+        LobbySettings(settingspath).write("Sentwithenter1", enter ? "true" : "false");
+        if (m_options)
+            m_options->setimage(QStringLiteral("image_sentwithenter1"), enter ? 1 : 0);
+    };
+    writer->showAt(Tprivatemessageto::placement(pmtoleft, pmtotop));
+}
+
+void Tlobby::button_mailClick()
+{
+    // The mail button opens what the tray icon would: the message its hint names.
+    systrayiconClick();
+}
+
+void Tlobby::chatlogClick()
+{
+    m_chatlog->show();
+    m_chatlog->raise();
+    m_chatlog->activateWindow();
+}
