@@ -69,6 +69,8 @@ protected:
         options()->textcolor->setColor(TColor(0x123456));
         options()->actioncolor->setColor(TColor(TColor::clPurple));
         server.clearLines();
+        // Only what the topic shows counts (another lobby may hold the game port).
+        seam.messages.clear();
     }
 
     TOptions *options() const { return windows->options(); }

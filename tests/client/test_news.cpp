@@ -24,6 +24,8 @@ protected:
         loginAs("alice", [accountClass](ostrel::TOrvexUser &u) { u.AccountClass = accountClass; });
         windows->options()->actioncolor->setColor(TColor(TColor::clPurple));
         server.clearLines();
+        // Only what the topic shows counts (another lobby may hold the game port).
+        seam.messages.clear();
     }
 
     QList<QByteArray> sent(const QByteArray &prefix)
