@@ -1,0 +1,270 @@
+// Two real lobbies exchange private messages through the real server binary on loopback:
+// both ways with the tray and mail-button alerts and the log, then with messages turned
+// off on both sides, where the automatic answers must not start an endless exchange.
+#include "assets.h"
+#include "encryptit.h"
+#include "lobby.h"
+#include "lobbywindows.h"
+#include "recordingplatform.h"
+#include "tanimatedbutton.h"
+#include "tchatlog.h"
+#include "tchatpane.h"
+#include "tflatbutton.h"
+#include "tfrmconnectioninfo.h"
+#include "tprivatemessagefrom.h"
+#include "tprivatemessageto.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSystemTrayIcon>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextBlock>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace {
+
+void scramble(QObject *, QByteArray &line)
+{
+    ostrel::ScrambleInPlace(line.data(), static_cast<std::size_t>(line.size()), ostrel::kWireKey);
+}
+
+QStringList lines(const QTextDocument *document)
+{
+    QStringList out;
+    for (QTextBlock b = document->begin(); b.isValid(); b = b.next())
+        out << b.text();
+    return out;
+}
+
+template <typename T> QPointer<T> openWindow(const QString &prefix)
+{
+    for (QWidget *w : QApplication::topLevelWidgets())
+        if (w->objectName().startsWith(prefix) && w->isVisible())
+            if (auto *t = qobject_cast<T *>(w))
+                return t;
+    return nullptr;
+}
+
+class ServerProcess
+{
+public:
+    bool start(const QString &dataDir)
+    {
+        m_process.setProgram(QStringLiteral(OSTREL_SERVER_BINARY));
+        m_process.setArguments({"--listen", "127.0.0.1:0", "--data", dataDir});
+        m_process.start();
+        if (!m_process.waitForStarted(5000))
+            return false;
+        const QRegularExpression listening(QStringLiteral("listening on [0-9.]+:([0-9]+)"));
+        QByteArray out;
+        return QTest::qWaitFor(
+            [&] {
+                out += m_process.readAllStandardOutput();
+                const auto match = listening.match(QString::fromLatin1(out));
+                if (match.hasMatch())
+                    m_port = match.captured(1).toInt();
+                return m_port != 0;
+            },
+            10000);
+    }
+    ~ServerProcess()
+    {
+        m_process.terminate();
+        if (!m_process.waitForFinished(5000))
+            m_process.kill();
+        m_process.waitForFinished(2000);
+    }
+    int port() const { return m_port; }
+
+private:
+    QProcess m_process;
+    int m_port = 0;
+};
+
+bool createAccount(int port, const std::string &name)
+{
+    TOrvexConnection connection;
+    connection.OnEncryptString = scramble;
+    connection.OnDecryptString = scramble;
+    connection.setHost(QStringLiteral("127.0.0.1"));
+    connection.setPort(port);
+    bool done = false;
+    connection.OnConnected = [&](QObject *) {
+        ostrel::TOrvexUser user;
+        user.UserName = name;
+        user.Password = "pw";
+        connection.LoginNew(QByteArray::fromStdString(name),
+                            QByteArray::fromStdString(user.SaveToString()));
+    };
+    connection.OnLoginSuccess = [&](QObject *, ostrel::TOrvexUser *) { done = true; };
+    connection.setActive(true);
+    const bool ok = QTest::qWaitFor([&] { return done; }, 10000);
+    connection.setActive(false);
+    return ok;
+}
+
+// One player's lobby with its own settings folder; every private message it receives is
+// recorded before the lobby handles it.
+struct Player
+{
+    QTemporaryDir data;
+    std::unique_ptr<LobbyWindows> windows;
+    Tlobby *lobby = nullptr;
+    QList<QByteArray> received;
+
+    bool login(int port, const QString &name)
+    {
+        qputenv("XDG_DATA_HOME", data.path().toLocal8Bit());
+        windows =
+            std::make_unique<LobbyWindows>(QStringLiteral("127.0.0.1:%1").arg(port), data.path());
+        lobby = windows->lobby();
+        auto handler = lobby->orvex->OnPmesReceived;
+        lobby->orvex->OnPmesReceived = [this, handler](QObject *s, const QByteArray &t,
+                                                       const QByteArray &id) {
+            received << t;
+            handler(s, t, id);
+        };
+        QTimer fill;
+        QObject::connect(&fill, &QTimer::timeout, [&] {
+            if (auto *d = qobject_cast<TfrmConnectionInfo *>(QApplication::activeModalWidget())) {
+                d->edtUserId->setText(name);
+                d->edtPassword->setText(QStringLiteral("pw"));
+                d->BitBtn2->click();
+            }
+        });
+        fill.start(10);
+        lobby->show();
+        return QTest::qWaitFor([this] { return lobby->orvex->LoggedIn(); }, 10000);
+    }
+
+    void write(Tprivatemessageto *writer, const QString &text)
+    {
+        QTest::keyClicks(writer->findChild<QPlainTextEdit *>(QStringLiteral("memo_message")), text);
+        writer->findChild<QPushButton *>(QStringLiteral("button_send"))->click();
+    }
+
+    // Waits for the alerts of a pending message from `sender`.
+    bool alerted(const QString &sender)
+    {
+        return QTest::qWaitFor(
+            [&] {
+                return lobby->trayblink() != 0 && lobby->button_mail->isVisibleTo(lobby) &&
+                       lobby->systrayicon->toolTip() == sender;
+            },
+            5000);
+    }
+
+    QStringList log() const
+    {
+        return lines(lobby->m_chatlog->findChild<TChatPane *>(QStringLiteral("log"))->document());
+    }
+};
+
+TEST(PrivateMessagesEndToEnd, TwoPlayersExchangeMessagesAndTurnedOffAnswersDoNotLoop)
+{
+    InitAssets();
+    RecordingPlatform seam;
+    QTemporaryDir serverData;
+    QTemporaryDir runtime;
+    ASSERT_TRUE(serverData.isValid() && runtime.isValid());
+    qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
+    ServerProcess server;
+    ASSERT_TRUE(server.start(serverData.path()));
+    ASSERT_TRUE(createAccount(server.port(), "alice"));
+    ASSERT_TRUE(createAccount(server.port(), "bob"));
+
+    Player alice;
+    Player bob;
+    ASSERT_TRUE(alice.login(server.port(), QStringLiteral("alice")));
+    ASSERT_TRUE(bob.login(server.port(), QStringLiteral("bob")));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return alice.lobby->findlbname(QStringLiteral("bob"), alice.lobby->lbnames) >= 0; },
+        5000));
+
+    // alice writes to bob from the players list.
+    alice.lobby->lbnames->setToolTip(QStringLiteral("bob"));
+    alice.lobby->lbnamesDblClick();
+    QPointer<Tprivatemessageto> toBob = openWindow<Tprivatemessageto>(QStringLiteral("pmto"));
+    ASSERT_TRUE(toBob);
+    alice.write(toBob, QStringLiteral("hello bob"));
+
+    // bob is alerted, opens it from the mail button and replies.
+    ASSERT_TRUE(bob.alerted(QStringLiteral("alice")));
+    EXPECT_TRUE(lines(bob.lobby->listbox_alerts->document()).contains("alice sent you a PM"));
+    EXPECT_TRUE(seam.sounds.contains(QStringLiteral("PRIVATE")));
+    bob.lobby->button_mail->click();
+    QPointer<Tprivatemessagefrom> fromAlice =
+        openWindow<Tprivatemessagefrom>(QStringLiteral("pmfrom"));
+    ASSERT_TRUE(fromAlice);
+    const QStringList shown =
+        lines(fromAlice->findChild<TChatPane *>(QStringLiteral("memo_message"))->document());
+    ASSERT_EQ(shown.size(), 2);
+    EXPECT_TRUE(shown[0].startsWith("At ") && shown[0].endsWith(" alice wrote: "));
+    EXPECT_EQ(shown[1], " hello bob");
+    fromAlice->findChild<QPushButton *>(QStringLiteral("button_reply"))->click();
+    QPointer<Tprivatemessageto> toAlice = openWindow<Tprivatemessageto>(QStringLiteral("pmto"));
+    ASSERT_TRUE(toAlice);
+    EXPECT_EQ(toAlice->recipient(), "alice");
+    bob.write(toAlice, QStringLiteral("hello alice"));
+
+    // alice opens the answer from the tray.
+    ASSERT_TRUE(alice.alerted(QStringLiteral("bob")));
+    emit alice.lobby->systrayicon->activated(QSystemTrayIcon::Trigger);
+    QPointer<Tprivatemessagefrom> fromBob =
+        openWindow<Tprivatemessagefrom>(QStringLiteral("pmfrom"));
+    ASSERT_TRUE(fromBob);
+    EXPECT_EQ(fromBob->sender(), "bob");
+    fromBob->close();
+    for (Player *p : {&alice, &bob})
+        EXPECT_TRUE(QTest::qWaitFor([&] { return p->lobby->trayblink() == 0; }, 5000));
+
+    // Each log holds what its player wrote and read.
+    const QStringList aliceLog = alice.log();
+    ASSERT_EQ(aliceLog.size(), 4);
+    EXPECT_TRUE(aliceLog[0].endsWith("  You wrote to bob : "));
+    EXPECT_EQ(aliceLog[1], "hello bob");
+    EXPECT_TRUE(aliceLog[2].endsWith(" bob wrote: "));
+    EXPECT_EQ(aliceLog[3], "hello alice");
+    const QStringList bobLog = bob.log();
+    ASSERT_EQ(bobLog.size(), 4);
+    EXPECT_TRUE(bobLog[0].endsWith(" alice wrote: "));
+    EXPECT_EQ(bobLog[1], "hello bob");
+    EXPECT_TRUE(bobLog[2].endsWith("  You wrote to alice : "));
+    EXPECT_EQ(bobLog[3], "hello alice");
+
+    // Both turn messages off: bob answers alice once, alice does not answer the answer.
+    alice.received.clear();
+    bob.received.clear();
+    alice.lobby->TurnOffPrivateMessages1->trigger();
+    bob.lobby->TurnOffPrivateMessages1->trigger();
+    alice.lobby->createtomessage("bob");
+    alice.write(openWindow<Tprivatemessageto>(QStringLiteral("pmto")), QStringLiteral("there?"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return alice.received.size() == 1; }, 5000));
+    EXPECT_EQ(alice.received[0], "I have PRIVATE MESSAGES turned off. Please try back later!");
+    // A later message overtakes nothing on the one connection: once bob has it, any
+    // answer alice might have sent would have arrived before it.
+    alice.lobby->TurnOffPrivateMessages1->trigger();
+    alice.lobby->createtomessage("bob");
+    alice.write(openWindow<Tprivatemessageto>(QStringLiteral("pmto")), QStringLiteral("end"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return bob.received.size() >= 2; }, 5000));
+    ASSERT_EQ(bob.received.size(), 2);
+    EXPECT_TRUE(bob.received[0].endsWith("+there?"));
+    EXPECT_TRUE(bob.received[1].endsWith("+end"));
+    EXPECT_EQ(bob.lobby->listbox_messagefrom->count(), 0);
+
+    for (Player *p : {&alice, &bob})
+        p->lobby->orvex->setActive(false);
+}
+
+} // namespace
