@@ -63,8 +63,9 @@ void Tlobby::wirePrivateMessages()
 
 void Tlobby::closeMessageWindows()
 {
-    for (const QPointer<QWidget> &window : std::as_const(m_messageWindows))
-        std::unique_ptr<QWidget> owned(window.data());
+    for (const QPointer<QWidget> &window : std::as_const(m_messageWindows)) {
+        const std::unique_ptr<QWidget> owned(window.data());
+    }
     m_messageWindows.clear();
 }
 
@@ -118,8 +119,8 @@ void Tlobby::showaprivatemessage(int index)
 
     // Taking the sender out repaints the lists, so the mail icon goes with the last
     // pending message of that player.
-    std::unique_ptr<QListWidgetItem>(listbox_messages->takeItem(index));
-    std::unique_ptr<QListWidgetItem>(listbox_messagefrom->takeItem(index));
+    const std::unique_ptr<QListWidgetItem> message(listbox_messages->takeItem(index));
+    const std::unique_ptr<QListWidgetItem> sender(listbox_messagefrom->takeItem(index));
     reader->showAt(at);
 }
 
