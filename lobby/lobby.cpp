@@ -102,7 +102,9 @@ Tlobby::Tlobby(const QString &serverAddress, const QString &programFolder, QWidg
     Sock11 = named(new TSock(this), "Sock11");
     Sock11->setSocketType(stStream);
     Sock11->setHostName(QStringLiteral("127.0.0.1"));
-    Sock11->setPortName(QStringLiteral("9001"));
+    // Our games report to 9001. Tests, and a second lobby for development on one
+    // machine, move it with OSTREL_GAME_PORT ("0" picks a free port).
+    Sock11->setPortName(qEnvironmentVariable("OSTREL_GAME_PORT", QStringLiteral("9001")));
     Sock11->setBlocking(false);
     Sock11->setAutoAccept(true);
     dlgInfo = named(new TOrvexUserInfoDialog(this), "dlgInfo");

@@ -16,6 +16,12 @@ TChatPane::TChatPane(QWidget *parent) : QPlainTextEdit(parent)
     setMouseTracking(true);
     viewport()->setMouseTracking(true);
     setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    // An empty first line leaves the document empty, so "is there a line yet" is kept
+    // apart from the text; emptying the pane (clear()) starts over.
+    connect(document(), &QTextDocument::contentsChange, this, [this](int, int removed, int) {
+        if (removed > 0 && document()->isEmpty())
+            m_hasLines = false;
+    });
 }
 
 void TChatPane::addline(const QString &text, const QColor &color, bool boldToColon)
@@ -28,8 +34,9 @@ void TChatPane::addline(const QString &text, const QColor &color, bool boldToCol
     cursor.movePosition(QTextCursor::End);
     QTextCharFormat format;
     format.setForeground(color);
-    if (!document()->isEmpty())
+    if (m_hasLines)
         cursor.insertBlock(QTextBlockFormat(), format);
+    m_hasLines = true;
     const qsizetype colon = boldToColon ? text.indexOf(u':') : -1;
     if (colon >= 0) {
         QTextCharFormat bold = format;

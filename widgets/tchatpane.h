@@ -38,4 +38,5 @@ private:
     };
     Hit hitAt(const QPoint &viewportPos) const;
     bool m_scrollOff = false;
+    bool m_hasLines = false;
 };

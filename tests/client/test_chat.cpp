@@ -69,7 +69,7 @@ protected:
         options()->textcolor->setColor(TColor(0x123456));
         options()->actioncolor->setColor(TColor(TColor::clPurple));
         server.clearLines();
-        // Only what the topic shows counts (another lobby may hold the game port).
+        // Only what the topic shows counts.
         seam.messages.clear();
     }
 

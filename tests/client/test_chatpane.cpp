@@ -56,6 +56,19 @@ TEST_F(ChatPaneTest, BoldRunsToTheFirstColonInTheLineColour)
     EXPECT_EQ(formatAt(3, 1).fontWeight(), QFont::Normal);
 }
 
+TEST_F(ChatPaneTest, EmptyLinesAreLinesAndClearingStartsOver)
+{
+    pane.addline("", Qt::black);
+    pane.addline("second", Qt::black);
+    pane.addline("", Qt::black);
+    pane.addline("fourth", Qt::black);
+    EXPECT_EQ(pane.toPlainText(), "\nsecond\n\nfourth");
+    pane.clear();
+    pane.addline("again", Qt::black);
+    EXPECT_EQ(pane.toPlainText(), "again");
+    EXPECT_EQ(pane.document()->blockCount(), 1);
+}
+
 TEST_F(ChatPaneTest, FollowsTheEndUnlessScrollIsOff)
 {
     for (int i = 0; i < 200; ++i)

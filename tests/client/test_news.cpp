@@ -24,7 +24,7 @@ protected:
         loginAs("alice", [accountClass](ostrel::TOrvexUser &u) { u.AccountClass = accountClass; });
         windows->options()->actioncolor->setColor(TColor(TColor::clPurple));
         server.clearLines();
-        // Only what the topic shows counts (another lobby may hold the game port).
+        // Only what the topic shows counts.
         seam.messages.clear();
     }
 
