@@ -1,9 +1,8 @@
 // Two real lobbies against the real server binary on loopback: news at login, the
 // lobby-wide chat, the room chat, and a moderator silencing and kicking a player.
 #include "assets.h"
-#include "encryptit.h"
+#include "e2esupport.h"
 #include "lobby.h"
-#include "lobbywindows.h"
 #include "recordingplatform.h"
 #include "tchatpane.h"
 #include "tflatbutton.h"
@@ -15,8 +14,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QProcess>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
@@ -28,125 +25,34 @@
 
 namespace {
 
-void scramble(QObject *, QByteArray &line)
-{
-    ostrel::ScrambleInPlace(line.data(), static_cast<std::size_t>(line.size()), ostrel::kWireKey);
-}
-
 bool paneHas(const TChatPane *pane, const QString &line)
 {
-    for (QTextBlock b = pane->document()->begin(); b.isValid(); b = b.next())
-        if (b.text() == line)
-            return true;
-    return false;
+    return documentLines(pane->document()).contains(line);
 }
 
-// The reference server as its own process, on a free loopback port.
-class ServerProcess
+// One player's lobby; what the server tells it besides the topic is recorded.
+struct Player : E2EPlayer
 {
-public:
-    bool start(const QString &dataDir, const QString &newsFile)
-    {
-        m_dataDir = dataDir;
-        m_process.setProgram(QStringLiteral(OSTREL_SERVER_BINARY));
-        m_process.setArguments({"--listen", "127.0.0.1:0", "--data", dataDir, "--news", newsFile});
-        m_process.start();
-        if (!m_process.waitForStarted(5000))
-            return false;
-        const QRegularExpression listening(QStringLiteral("listening on [0-9.]+:([0-9]+)"));
-        QByteArray out;
-        return QTest::qWaitFor(
-            [&] {
-                out += m_process.readAllStandardOutput();
-                const auto match = listening.match(QString::fromLatin1(out));
-                if (match.hasMatch())
-                    m_port = match.captured(1).toInt();
-                return m_port != 0;
-            },
-            10000);
-    }
-    ~ServerProcess()
-    {
-        m_process.terminate();
-        if (!m_process.waitForFinished(5000))
-            m_process.kill();
-        m_process.waitForFinished(2000);
-    }
-    int port() const { return m_port; }
-    bool setClass(const QString &name, const QString &accountClass)
-    {
-        return QProcess::execute(QStringLiteral(OSTREL_SERVER_BINARY),
-                                 {"set-class", name, accountClass, "--data", m_dataDir}) == 0;
-    }
-
-private:
-    QProcess m_process;
-    QString m_dataDir;
-    int m_port = 0;
-};
-
-// Creates an account the way a new player's first login does, over a bare connection.
-bool createAccount(int port, const std::string &name)
-{
-    TOrvexConnection connection;
-    connection.OnEncryptString = scramble;
-    connection.OnDecryptString = scramble;
-    connection.setHost(QStringLiteral("127.0.0.1"));
-    connection.setPort(port);
-    bool done = false;
-    connection.OnConnected = [&](QObject *) {
-        ostrel::TOrvexUser user;
-        user.UserName = name;
-        user.Password = "pw";
-        connection.LoginNew(QByteArray::fromStdString(name),
-                            QByteArray::fromStdString(user.SaveToString()));
-    };
-    connection.OnLoginSuccess = [&](QObject *, ostrel::TOrvexUser *) { done = true; };
-    connection.setActive(true);
-    const bool ok = QTest::qWaitFor([&] { return done; }, 10000);
-    connection.setActive(false);
-    return ok;
-}
-
-// One player's lobby with its own settings folder.
-struct Player
-{
-    QTemporaryDir data;
-    std::unique_ptr<LobbyWindows> windows;
-    Tlobby *lobby = nullptr;
     QList<QByteArray> serverErrors;
     QList<QByteArray> rooms;
 
     bool login(int port, const QString &name)
     {
-        qputenv("XDG_DATA_HOME", data.path().toLocal8Bit());
-        windows =
-            std::make_unique<LobbyWindows>(QStringLiteral("127.0.0.1:%1").arg(port), data.path());
-        lobby = windows->lobby();
-        // Listen in on what the lobby is told, and hand everything on to it.
-        auto error = lobby->orvex->OnServerError;
-        lobby->orvex->OnServerError = [this, error](QObject *s, const QByteArray &t) {
-            serverErrors << t;
-            if (error)
-                error(s, t);
-        };
-        auto subject = lobby->orvex->OnAddSubject;
-        lobby->orvex->OnAddSubject = [this, subject](QObject *s, const QByteArray &t) {
-            rooms << t;
-            if (subject)
-                subject(s, t);
-        };
-        QTimer fill;
-        QObject::connect(&fill, &QTimer::timeout, [&] {
-            if (auto *d = qobject_cast<TfrmConnectionInfo *>(QApplication::activeModalWidget())) {
-                d->edtUserId->setText(name);
-                d->edtPassword->setText(QStringLiteral("pw"));
-                d->BitBtn2->click();
-            }
+        return E2EPlayer::login(port, name, [this](Tlobby *l) {
+            // Listen in on what the lobby is told, and hand everything on to it.
+            auto error = l->orvex->OnServerError;
+            l->orvex->OnServerError = [this, error](QObject *s, const QByteArray &t) {
+                serverErrors << t;
+                if (error)
+                    error(s, t);
+            };
+            auto subject = l->orvex->OnAddSubject;
+            l->orvex->OnAddSubject = [this, subject](QObject *s, const QByteArray &t) {
+                rooms << t;
+                if (subject)
+                    subject(s, t);
+            };
         });
-        fill.start(10);
-        lobby->show();
-        return QTest::qWaitFor([this] { return lobby->orvex->LoggedIn(); }, 10000);
     }
 
     void type(QLineEdit *edit, const QString &text)
@@ -177,7 +83,7 @@ TEST(ChatEndToEnd, TwoPlayersChatAndAModeratorSilencesAndKicks)
         news.write("Spring cup on Saturday\nBring a friend\n");
     }
     ServerProcess server;
-    ASSERT_TRUE(server.start(serverData.path(), newsFile));
+    ASSERT_TRUE(server.start(serverData.path(), {QStringLiteral("--news"), newsFile}));
     ASSERT_TRUE(createAccount(server.port(), "alice"));
     ASSERT_TRUE(createAccount(server.port(), "bob"));
     ASSERT_TRUE(server.setClass(QStringLiteral("alice"), QStringLiteral("H")));

@@ -2,9 +2,8 @@
 // both ways with the tray and mail-button alerts and the log, then with messages turned
 // off on both sides, where the automatic answers must not start an endless exchange.
 #include "assets.h"
-#include "encryptit.h"
+#include "e2esupport.h"
 #include "lobby.h"
-#include "lobbywindows.h"
 #include "recordingplatform.h"
 #include "tanimatedbutton.h"
 #include "tchatlog.h"
@@ -19,9 +18,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
-#include <QProcess>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
 #include <QTest>
@@ -34,19 +31,6 @@
 
 namespace {
 
-void scramble(QObject *, QByteArray &line)
-{
-    ostrel::ScrambleInPlace(line.data(), static_cast<std::size_t>(line.size()), ostrel::kWireKey);
-}
-
-QStringList lines(const QTextDocument *document)
-{
-    QStringList out;
-    for (QTextBlock b = document->begin(); b.isValid(); b = b.next())
-        out << b.text();
-    return out;
-}
-
 template <typename T> QPointer<T> openWindow(const QString &prefix)
 {
     for (QWidget *w : QApplication::topLevelWidgets())
@@ -56,96 +40,22 @@ template <typename T> QPointer<T> openWindow(const QString &prefix)
     return nullptr;
 }
 
-class ServerProcess
+// One player's lobby; every private message it receives is recorded before the lobby
+// handles it.
+struct Player : E2EPlayer
 {
-public:
-    bool start(const QString &dataDir)
-    {
-        m_process.setProgram(QStringLiteral(OSTREL_SERVER_BINARY));
-        m_process.setArguments({"--listen", "127.0.0.1:0", "--data", dataDir});
-        m_process.start();
-        if (!m_process.waitForStarted(5000))
-            return false;
-        const QRegularExpression listening(QStringLiteral("listening on [0-9.]+:([0-9]+)"));
-        QByteArray out;
-        return QTest::qWaitFor(
-            [&] {
-                out += m_process.readAllStandardOutput();
-                const auto match = listening.match(QString::fromLatin1(out));
-                if (match.hasMatch())
-                    m_port = match.captured(1).toInt();
-                return m_port != 0;
-            },
-            10000);
-    }
-    ~ServerProcess()
-    {
-        m_process.terminate();
-        if (!m_process.waitForFinished(5000))
-            m_process.kill();
-        m_process.waitForFinished(2000);
-    }
-    int port() const { return m_port; }
-
-private:
-    QProcess m_process;
-    int m_port = 0;
-};
-
-bool createAccount(int port, const std::string &name)
-{
-    TOrvexConnection connection;
-    connection.OnEncryptString = scramble;
-    connection.OnDecryptString = scramble;
-    connection.setHost(QStringLiteral("127.0.0.1"));
-    connection.setPort(port);
-    bool done = false;
-    connection.OnConnected = [&](QObject *) {
-        ostrel::TOrvexUser user;
-        user.UserName = name;
-        user.Password = "pw";
-        connection.LoginNew(QByteArray::fromStdString(name),
-                            QByteArray::fromStdString(user.SaveToString()));
-    };
-    connection.OnLoginSuccess = [&](QObject *, ostrel::TOrvexUser *) { done = true; };
-    connection.setActive(true);
-    const bool ok = QTest::qWaitFor([&] { return done; }, 10000);
-    connection.setActive(false);
-    return ok;
-}
-
-// One player's lobby with its own settings folder; every private message it receives is
-// recorded before the lobby handles it.
-struct Player
-{
-    QTemporaryDir data;
-    std::unique_ptr<LobbyWindows> windows;
-    Tlobby *lobby = nullptr;
     QList<QByteArray> received;
 
     bool login(int port, const QString &name)
     {
-        qputenv("XDG_DATA_HOME", data.path().toLocal8Bit());
-        windows =
-            std::make_unique<LobbyWindows>(QStringLiteral("127.0.0.1:%1").arg(port), data.path());
-        lobby = windows->lobby();
-        auto handler = lobby->orvex->OnPmesReceived;
-        lobby->orvex->OnPmesReceived = [this, handler](QObject *s, const QByteArray &t,
+        return E2EPlayer::login(port, name, [this](Tlobby *l) {
+            auto handler = l->orvex->OnPmesReceived;
+            l->orvex->OnPmesReceived = [this, handler](QObject *s, const QByteArray &t,
                                                        const QByteArray &id) {
-            received << t;
-            handler(s, t, id);
-        };
-        QTimer fill;
-        QObject::connect(&fill, &QTimer::timeout, [&] {
-            if (auto *d = qobject_cast<TfrmConnectionInfo *>(QApplication::activeModalWidget())) {
-                d->edtUserId->setText(name);
-                d->edtPassword->setText(QStringLiteral("pw"));
-                d->BitBtn2->click();
-            }
+                received << t;
+                handler(s, t, id);
+            };
         });
-        fill.start(10);
-        lobby->show();
-        return QTest::qWaitFor([this] { return lobby->orvex->LoggedIn(); }, 10000);
     }
 
     void write(Tprivatemessageto *writer, const QString &text)
@@ -167,7 +77,8 @@ struct Player
 
     QStringList log() const
     {
-        return lines(lobby->m_chatlog->findChild<TChatPane *>(QStringLiteral("log"))->document());
+        return documentLines(
+            lobby->m_chatlog->findChild<TChatPane *>(QStringLiteral("log"))->document());
     }
 };
 
@@ -201,14 +112,15 @@ TEST(PrivateMessagesEndToEnd, TwoPlayersExchangeMessagesAndTurnedOffAnswersDoNot
 
     // bob is alerted, opens it from the mail button and replies.
     ASSERT_TRUE(bob.alerted(QStringLiteral("alice")));
-    EXPECT_TRUE(lines(bob.lobby->listbox_alerts->document()).contains("alice sent you a PM"));
+    EXPECT_TRUE(
+        documentLines(bob.lobby->listbox_alerts->document()).contains("alice sent you a PM"));
     EXPECT_TRUE(seam.sounds.contains(QStringLiteral("PRIVATE")));
     bob.lobby->button_mail->click();
     QPointer<Tprivatemessagefrom> fromAlice =
         openWindow<Tprivatemessagefrom>(QStringLiteral("pmfrom"));
     ASSERT_TRUE(fromAlice);
-    const QStringList shown =
-        lines(fromAlice->findChild<TChatPane *>(QStringLiteral("memo_message"))->document());
+    const QStringList shown = documentLines(
+        fromAlice->findChild<TChatPane *>(QStringLiteral("memo_message"))->document());
     ASSERT_EQ(shown.size(), 2);
     EXPECT_TRUE(shown[0].startsWith("At ") && shown[0].endsWith(" alice wrote: "));
     EXPECT_EQ(shown[1], " hello bob");

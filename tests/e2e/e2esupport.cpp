@@ -1,0 +1,104 @@
+#include "e2esupport.h"
+
+#include "encryptit.h"
+#include "tflatbutton.h"
+#include "tfrmconnectioninfo.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTest>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QTimer>
+
+bool ServerProcess::start(const QString &dataDir, const QStringList &extraArguments)
+{
+    m_dataDir = dataDir;
+    m_process.setProgram(QStringLiteral(OSTREL_SERVER_BINARY));
+    m_process.setArguments(QStringList{"--listen", "127.0.0.1:0", "--data", dataDir} +
+                           extraArguments);
+    m_process.start();
+    if (!m_process.waitForStarted(5000))
+        return false;
+    const QRegularExpression listening(QStringLiteral("listening on [0-9.]+:([0-9]+)"));
+    QByteArray out;
+    return QTest::qWaitFor(
+        [&] {
+            out += m_process.readAllStandardOutput();
+            const auto match = listening.match(QString::fromLatin1(out));
+            if (match.hasMatch())
+                m_port = match.captured(1).toInt();
+            return m_port != 0;
+        },
+        10000);
+}
+
+ServerProcess::~ServerProcess()
+{
+    m_process.terminate();
+    if (!m_process.waitForFinished(5000))
+        m_process.kill();
+    m_process.waitForFinished(2000);
+}
+
+bool ServerProcess::setClass(const QString &name, const QString &accountClass) const
+{
+    return QProcess::execute(QStringLiteral(OSTREL_SERVER_BINARY),
+                             {"set-class", name, accountClass, "--data", m_dataDir}) == 0;
+}
+
+bool createAccount(int port, const std::string &name)
+{
+    auto scramble = [](QObject *, QByteArray &line) {
+        ostrel::ScrambleInPlace(line.data(), static_cast<std::size_t>(line.size()),
+                                ostrel::kWireKey);
+    };
+    TOrvexConnection connection;
+    connection.OnEncryptString = scramble;
+    connection.OnDecryptString = scramble;
+    connection.setHost(QStringLiteral("127.0.0.1"));
+    connection.setPort(port);
+    bool done = false;
+    connection.OnConnected = [&](QObject *) {
+        ostrel::TOrvexUser user;
+        user.UserName = name;
+        user.Password = "pw";
+        connection.LoginNew(QByteArray::fromStdString(name),
+                            QByteArray::fromStdString(user.SaveToString()));
+    };
+    connection.OnLoginSuccess = [&](QObject *, ostrel::TOrvexUser *) { done = true; };
+    connection.setActive(true);
+    const bool ok = QTest::qWaitFor([&] { return done; }, 10000);
+    connection.setActive(false);
+    return ok;
+}
+
+QStringList documentLines(const QTextDocument *document)
+{
+    QStringList out;
+    for (QTextBlock b = document->begin(); b.isValid(); b = b.next())
+        out << b.text();
+    return out;
+}
+
+bool E2EPlayer::login(int port, const QString &name, const std::function<void(Tlobby *)> &prepare)
+{
+    qputenv("XDG_DATA_HOME", data.path().toLocal8Bit());
+    windows = std::make_unique<LobbyWindows>(QStringLiteral("127.0.0.1:%1").arg(port), data.path());
+    lobby = windows->lobby();
+    if (prepare)
+        prepare(lobby);
+    QTimer fill;
+    QObject::connect(&fill, &QTimer::timeout, [&] {
+        if (auto *d = qobject_cast<TfrmConnectionInfo *>(QApplication::activeModalWidget())) {
+            d->edtUserId->setText(name);
+            d->edtPassword->setText(QStringLiteral("pw"));
+            d->BitBtn2->click();
+        }
+    });
+    fill.start(10);
+    lobby->show();
+    return QTest::qWaitFor([this] { return lobby->orvex->LoggedIn(); }, 10000);
+}

@@ -1,0 +1,49 @@
+#pragma once
+
+#include "lobby.h"
+#include "lobbywindows.h"
+
+#include <QProcess>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+class QTextDocument;
+
+// The reference server as its own process on a free loopback port, stopped with the
+// object.
+class ServerProcess
+{
+public:
+    // Starts the server with its data in dataDir; extra arguments follow (--news ...).
+    bool start(const QString &dataDir, const QStringList &extraArguments = {});
+    ~ServerProcess();
+    int port() const { return m_port; }
+    // The operator's command that gives an account its class.
+    bool setClass(const QString &name, const QString &accountClass) const;
+
+private:
+    QProcess m_process;
+    QString m_dataDir;
+    int m_port = 0;
+};
+
+// Creates an account the way a new player's first login does, over a bare connection.
+bool createAccount(int port, const std::string &name);
+
+// The text of each line (block) of a document.
+QStringList documentLines(const QTextDocument *document);
+
+// One player's lobby with its own settings folder, logged in through the real login
+// dialog. `prepare` runs on the lobby before it is shown, e.g. to listen in on events.
+struct E2EPlayer
+{
+    QTemporaryDir data;
+    std::unique_ptr<LobbyWindows> windows;
+    Tlobby *lobby = nullptr;
+
+    bool login(int port, const QString &name, const std::function<void(Tlobby *)> &prepare = {});
+};
