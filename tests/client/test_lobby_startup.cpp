@@ -3,6 +3,7 @@
 #include "fakelobbyserver.h"
 #include "inifile.h"
 #include "lobby.h"
+#include "lobbyfixture.h"
 #include "lobbysettings.h"
 #include "lobbywindows.h"
 #include "recordingplatform.h"
@@ -59,121 +60,22 @@ QByteArray record(const std::string &name, const std::string &password = "pw")
     return QByteArray::fromStdString(user.SaveToString());
 }
 
-// The lobby with its windows against the scripted server, with the per-user folders in
-// a temporary place. The login dialog that showing the lobby opens is handed to a
-// driver that runs once the dialog is up.
-class LobbyTest : public ::testing::Test
+// The shared lobby fixture, plus the login dialog's two ways out and a login that waits
+// for the welcome status.
+class LobbyTest : public LobbyFixture
 {
 protected:
-    void SetUp() override
-    {
-        InitAssets();
-        ASSERT_TRUE(m_data.isValid() && m_runtime.isValid() && m_program.isValid());
-        qputenv("XDG_DATA_HOME", m_data.path().toLocal8Bit());
-        qputenv("XDG_RUNTIME_DIR", m_runtime.path().toLocal8Bit());
-        iniPath = m_data.path() + QStringLiteral("/Ostrel/ostrellobby.ini");
-    }
-
-    void TearDown() override
-    {
-        if (windows) {
-            windows->lobby()->orvex->setActive(false);
-            windows.reset();
-        }
-    }
-
-    void create()
-    {
-        windows = std::make_unique<LobbyWindows>(QStringLiteral("127.0.0.1:%1").arg(server.port()),
-                                                 m_program.path());
-        lobby = windows->lobby();
-    }
-
-    void writeSetting(const char *key, const QByteArray &value)
-    {
-        QDir().mkpath(m_data.path() + QStringLiteral("/Ostrel"));
-        IniFile(iniPath).WriteString("Setting", key, value);
-    }
-    QByteArray setting(const char *key) const
-    {
-        return IniFile(iniPath).ReadString("Setting", key);
-    }
-
-    // Runs `action` on the next modal dialog of type T as soon as it is up; false when
-    // none came within the time.
-    template <typename T> bool onModal(std::function<void(T *)> action, int timeoutMs = 5000)
-    {
-        m_modalDone = false;
-        auto deadline = std::make_shared<QElapsedTimer>();
-        deadline->start();
-        auto poll = std::make_shared<std::function<void()>>();
-        *poll = [this, action, deadline, poll, timeoutMs] {
-            if (auto *dialog = qobject_cast<T *>(QApplication::activeModalWidget())) {
-                action(dialog);
-                m_modalDone = true;
-                return;
-            }
-            if (deadline->elapsed() < timeoutMs)
-                QTimer::singleShot(10, *poll);
-            else
-                m_modalDone = true;
-        };
-        QTimer::singleShot(0, *poll);
-        return true;
-    }
-    bool waitModal(int timeoutMs = 8000)
-    {
-        return QTest::qWaitFor([this] { return m_modalDone; }, timeoutMs);
-    }
-
-    // Shows the lobby and runs `action` on the login dialog that comes up.
-    void showWithLogin(std::function<void(TfrmConnectionInfo *)> action)
-    {
-        onModal<TfrmConnectionInfo>(std::move(action));
-        if (lobby->isVisible())
-            lobby->button_connect->click();
-        else
-            lobby->show();
-        ASSERT_TRUE(waitModal());
-    }
-
     static void confirm(TfrmConnectionInfo *dialog) { dialog->BitBtn2->click(); }
     static void cancel(TfrmConnectionInfo *dialog) { dialog->reject(); }
 
     // Logs in as `name` against a server that accepts anyone.
     void loginAs(const QByteArray &name)
     {
-        server.onLine = [this](const QByteArray &line) {
-            if (line.startsWith("LOGIN|") || line.startsWith("LOGINNEW|")) {
-                const QByteArray user = line.split('|').value(1);
-                server.send("LOGIN|SUCCESS|" + record(user.toStdString()));
-            }
-        };
-        showWithLogin([name](TfrmConnectionInfo *d) {
-            d->edtUserId->setText(QString::fromLatin1(name));
-            d->edtPassword->setText(QStringLiteral("pw"));
-            d->BitBtn2->click();
-        });
+        LobbyFixture::loginAs(name, [](ostrel::TOrvexUser &u) { u.City = "Lyon"; });
         ASSERT_TRUE(QTest::qWaitFor(
             [this] { return lobby->label_status->text() == QStringLiteral("Welcome to Halvane!"); },
             5000));
     }
-
-    RecordingPlatform seam;
-    FakeLobbyServer server;
-    std::unique_ptr<LobbyWindows> windows;
-    Tlobby *lobby = nullptr;
-    QString iniPath;
-
-private:
-    QTemporaryDir m_data;
-    QTemporaryDir m_runtime;
-
-protected:
-    QTemporaryDir m_program;
-
-private:
-    bool m_modalDone = false;
 };
 
 TEST_F(LobbyTest, FirstStartShowsWelcomeEmptyDialogAndDefaults)
@@ -233,7 +135,7 @@ TEST_F(LobbyTest, FirstStartShowsWelcomeEmptyDialogAndDefaults)
 TEST_F(LobbyTest, SettingsFileInProgramFolderIsMovedToUserFolder)
 {
     writeSetting("Name", "old");
-    QFile legacy(m_program.filePath(QStringLiteral("ostrellobby.ini")));
+    QFile legacy(programDir.filePath(QStringLiteral("ostrellobby.ini")));
     ASSERT_TRUE(legacy.open(QIODevice::WriteOnly));
     legacy.write("[Setting]\nName=moved\nPassword=a,b\\c\"d\n");
     legacy.close();
