@@ -320,14 +320,17 @@ public:
     int checkregistry2(const QByteArray &base, const QByteArray &version) const;
     // The "vers:" line: compares the running program with the newest version.
     void checkLobbyVersion(const QByteArray &latest);
-    QTreeWidgetItem *FindSubjectTreeNode(const QString &text) const;
-    QTreeWidgetItem *FindRootNode(const QString &text) const;
+    // Both place the player nodes still waiting first.
+    QTreeWidgetItem *FindSubjectTreeNode(const QString &text);
+    QTreeWidgetItem *FindRootNode(const QString &text);
     QTreeWidgetItem *FindGameSubjectTreeNode(const QString &text) const;
     QTreeWidgetItem *FindGameRootNode(const QString &text) const;
     // Shows the player under the room of their latest entry, and nowhere else.
     void updatethegameslist(const QString &name, const QString &room);
     // Takes every node of the player out of the rooms tree.
     void removePlayerNode(const QString &name);
+    // Carries out the player moves gathered for the rooms tree.
+    void placePlayerNodes();
     static void setbold(QTreeWidgetItem *node, bool bold);
     // The room name a node stands for ("[Lobby Chat]" is "Lobby Chat").
     static QString roomNameOf(const QTreeWidgetItem *node);

@@ -88,7 +88,10 @@ void Tlobby::wireRoomsAndPlayers()
     // the widgets' own sorting re-sorts everything after each change, and compares
     // with letter case.
     lbsubjects->setSortingEnabled(false);
+    // Every row is one line with a 20-pixel picture: the view need not measure each.
+    lbsubjects->setUniformRowHeights(true);
     m_treeIndex = new TRoomsTreeIndex(lbsubjects);
+    m_treeIndex->setPlacer([this] { placePlayerNodes(); });
     listbox_friends->setSortingEnabled(false);
     listbox_ignored->setSortingEnabled(false);
     m_friendsIndex = new TListIndex(listbox_friends->model(), this);
@@ -219,7 +222,7 @@ void Tlobby::orvexAddUser(const QByteArray &text)
 void Tlobby::updatethelist(const QString &entry)
 {
     const QString name = TPlayerListModel::nameOf(entry);
-    if (lbnames->entries()->findName(name) < 0) {
+    if (!lbnames->entries()->contains(name)) {
         if (!quietjoin)
             announce(name, QStringLiteral(" has connected."), true);
         if (m_options && m_options->image_flashfriends1->isOn() &&
@@ -232,7 +235,7 @@ void Tlobby::updatethelist(const QString &entry)
 void Tlobby::updatethegamesplayerslist(const QString &entry)
 {
     const QString name = TPlayerListModel::nameOf(entry);
-    if (listbox_gameroom->entries()->findName(name) < 0) {
+    if (!listbox_gameroom->entries()->contains(name)) {
         if (!quietjoin)
             announce(name, QStringLiteral(" has joined the room."), false);
         if (m_options && m_options->image_flashfriends1->isOn() &&
@@ -364,7 +367,7 @@ void Tlobby::listbox_friendsDrawItem(QPainter *painter, const QStyleOptionViewIt
     if (hasPendingMessage(name))
         x = drawPicture(painter, row, x, imagelist_sysicons.value(3));
     x = drawPicture(painter, row, x, image_online.value(online ? 0 : 1));
-    if (online && findlbname(name, lbnames) >= 0) {
+    if (online && lbnames->entries()->contains(name)) {
         const QString room = findplayergame(name, lbnames);
         x = drawPicture(painter, row, x,
                         room == kLobbyChat

@@ -261,8 +261,9 @@ void Tlobby::downloadpopup(QAction *) {}
 
 void Tlobby::autoupdatelobby() {}
 
-QTreeWidgetItem *Tlobby::FindSubjectTreeNode(const QString &text) const
+QTreeWidgetItem *Tlobby::FindSubjectTreeNode(const QString &text)
 {
+    placePlayerNodes();
     for (int i = 0; i < lbsubjects->topLevelItemCount(); ++i) {
         if (lbsubjects->topLevelItem(i)->text(0) == text)
             return lbsubjects->topLevelItem(i);
@@ -272,7 +273,7 @@ QTreeWidgetItem *Tlobby::FindSubjectTreeNode(const QString &text) const
     return m_treeIndex->player(text);
 }
 
-QTreeWidgetItem *Tlobby::FindRootNode(const QString &text) const
+QTreeWidgetItem *Tlobby::FindRootNode(const QString &text)
 {
     return FindSubjectTreeNode(text);
 }
@@ -291,24 +292,56 @@ QTreeWidgetItem *Tlobby::FindGameRootNode(const QString &text) const
 
 void Tlobby::removePlayerNode(const QString &name)
 {
-    delete m_treeIndex->takePlayer(name);
+    m_treeIndex->queueMove(name, QString());
 }
 
 void Tlobby::updatethegameslist(const QString &name, const QString &room)
 {
+    m_treeIndex->queueMove(name, room);
+}
+
+void Tlobby::placePlayerNodes()
+{
+    const QHash<QString, QString> moves = m_treeIndex->takeMoves();
+    if (moves.isEmpty())
+        return;
     // Only player nodes move: a player named like a room must not take the room's node
     // with them, nor be listed under another player of the room's name.
-    removePlayerNode(name);
-    if (room.isEmpty())
-        return;
-    QTreeWidgetItem *roomNode = m_treeIndex->room(room);
-    if (!roomNode)
-        return;
-    auto *node = new QTreeWidgetItem(QStringList{name});
-    node->setIcon(0, QIcon(imagelist_icons.value(1)));
-    node->setData(0, kPictureRole, 1);
-    insertSorted(lbsubjects, roomNode, node);
-    m_treeIndex->setPlayer(name, node);
+    QHash<QTreeWidgetItem *, QList<QTreeWidgetItem *>> arrivals;
+    for (auto it = moves.cbegin(); it != moves.cend(); ++it) {
+        delete m_treeIndex->takePlayer(it.key());
+        QTreeWidgetItem *roomNode = it.value().isEmpty() ? nullptr : m_treeIndex->room(it.value());
+        if (!roomNode)
+            continue;
+        auto *node = new QTreeWidgetItem(QStringList{it.key()});
+        node->setIcon(0, QIcon(imagelist_icons.value(1)));
+        node->setData(0, kPictureRole, 1);
+        arrivals[roomNode] << node;
+        m_treeIndex->setPlayer(it.key(), node);
+    }
+    for (auto it = arrivals.begin(); it != arrivals.end(); ++it) {
+        QTreeWidgetItem *roomNode = it.key();
+        QList<QTreeWidgetItem *> &nodes = it.value();
+        // Merging walks every player of the room: worth it only for a batch that is
+        // large beside the room.
+        if (nodes.size() <= 16 || nodes.size() * 32 < roomNode->childCount()) {
+            for (QTreeWidgetItem *node : nodes)
+                insertSorted(lbsubjects, roomNode, node);
+            continue;
+        }
+        // Many at once (entering a room lists all its players): merge them with the
+        // room's players in one pass instead of shifting the children for each.
+        auto less = [](const QTreeWidgetItem *a, const QTreeWidgetItem *b) {
+            return nodeLess(a->text(0), b->text(0));
+        };
+        std::sort(nodes.begin(), nodes.end(), less);
+        const QList<QTreeWidgetItem *> present = roomNode->takeChildren();
+        QList<QTreeWidgetItem *> merged;
+        merged.reserve(present.size() + nodes.size());
+        std::merge(present.begin(), present.end(), nodes.begin(), nodes.end(),
+                   std::back_inserter(merged), less);
+        roomNode->addChildren(merged);
+    }
 }
 
 void Tlobby::orvexJoinSubject(const QByteArray &text)

@@ -10,6 +10,22 @@ TPlayerList::TPlayerList(QWidget *parent) : QListView(parent), m_model(new TPlay
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setContextMenuPolicy(Qt::CustomContextMenu);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // A merged batch is a reset of the model; the user keeps seeing the same players.
+    connect(m_model, &QAbstractItemModel::modelAboutToBeReset, this, [this] {
+        m_topEntry = indexAt(QPoint(1, 1)).data().toString();
+        m_currentEntry = currentIndex().data().toString();
+    });
+    connect(m_model, &QAbstractItemModel::modelReset, this, [this] {
+        const auto restore = [this](const QString &entry) {
+            const int row =
+                entry.isEmpty() ? -1 : m_model->findName(TPlayerListModel::nameOf(entry));
+            return row < 0 ? QModelIndex() : m_model->index(row, 0);
+        };
+        if (const QModelIndex current = restore(m_currentEntry); current.isValid())
+            setCurrentIndex(current);
+        if (const QModelIndex top = restore(m_topEntry); top.isValid())
+            scrollTo(top, QAbstractItemView::PositionAtTop);
+    });
 }
 
 int TPlayerList::rowAt(const QPoint &pos) const

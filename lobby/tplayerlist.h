@@ -30,4 +30,8 @@ protected:
 
 private:
     TPlayerListModel *m_model;
+    // Where the view stood before a large batch was merged: its top entry and the
+    // current one.
+    QString m_topEntry;
+    QString m_currentEntry;
 };

@@ -2,17 +2,24 @@
 
 #include <algorithm>
 
+namespace {
+
+// Up to this many waiting entries are inserted row by row; more are merged.
+constexpr qsizetype kRowByRow = 16;
+
+} // namespace
+
 int TPlayerListModel::rowCount(const QModelIndex &parent) const
 {
-    return parent.isValid() ? 0 : count();
+    return parent.isValid() ? 0 : static_cast<int>(m_entries.size());
 }
 
 QVariant TPlayerListModel::data(const QModelIndex &index, int role) const
 {
-    if (!index.isValid() || index.row() >= count())
+    if (!index.isValid() || index.row() >= m_entries.size())
         return {};
     if (role == Qt::DisplayRole || role == Qt::EditRole)
-        return entry(index.row());
+        return m_entries.at(index.row());
     return {};
 }
 
@@ -36,55 +43,95 @@ int TPlayerListModel::lowerBound(const QString &entry) const
     return static_cast<int>(it - m_entries.begin());
 }
 
-int TPlayerListModel::findName(const QString &name) const
+const QString &TPlayerListModel::entry(int row)
 {
+    place();
+    return m_entries.at(row);
+}
+
+int TPlayerListModel::findName(const QString &name)
+{
+    place();
     const auto found = m_byName.constFind(name);
     if (found == m_byName.constEnd())
         return -1;
     const int row = lowerBound(*found);
-    return row < count() && entry(row) == *found ? row : -1;
+    return row < m_entries.size() && m_entries.at(row) == *found ? row : -1;
 }
 
-void TPlayerListModel::removeRow(int row)
+void TPlayerListModel::removePlaced(const QString &entry)
 {
+    const int row = lowerBound(entry);
+    if (row >= m_entries.size() || m_entries.at(row) != entry)
+        return;
     beginRemoveRows({}, row, row);
-    m_entries.erase(m_entries.begin() + row);
+    m_entries.removeAt(row);
     endRemoveRows();
 }
 
-int TPlayerListModel::insert(const QString &entry)
+void TPlayerListModel::insert(const QString &entry)
 {
     const QString name = nameOf(entry);
-    const int old = findName(name);
-    if (old >= 0) {
-        if (m_entries[static_cast<std::size_t>(old)] == entry)
-            return old;
-        removeRow(old);
+    const auto old = m_byName.constFind(name);
+    if (old != m_byName.constEnd()) {
+        if (*old == entry)
+            return;
+        if (!m_pending.contains(name))
+            removePlaced(*old);
     }
-    const int row = lowerBound(entry);
-    beginInsertRows({}, row, row);
-    m_entries.insert(m_entries.begin() + row, entry);
     m_byName.insert(name, entry);
-    endInsertRows();
-    return row;
+    m_pending.insert(name, entry);
+    if (!m_placeQueued) {
+        m_placeQueued = true;
+        QMetaObject::invokeMethod(this, &TPlayerListModel::place, Qt::QueuedConnection);
+    }
 }
 
 bool TPlayerListModel::removeName(const QString &name)
 {
-    const int row = findName(name);
-    if (row < 0)
+    const auto found = m_byName.constFind(name);
+    if (found == m_byName.constEnd())
         return false;
-    m_byName.remove(name);
-    removeRow(row);
+    const QString entry = *found;
+    m_byName.erase(found);
+    if (m_pending.remove(name) == 0)
+        removePlaced(entry);
     return true;
 }
 
 void TPlayerListModel::clear()
 {
-    if (m_entries.empty())
+    m_pending.clear();
+    m_byName.clear();
+    if (m_entries.isEmpty())
         return;
     beginResetModel();
     m_entries.clear();
-    m_byName.clear();
+    endResetModel();
+}
+
+void TPlayerListModel::place()
+{
+    m_placeQueued = false;
+    if (m_pending.isEmpty())
+        return;
+    QList<QString> batch = m_pending.values();
+    m_pending.clear();
+    std::sort(batch.begin(), batch.end(), lessThan);
+    if (batch.size() <= kRowByRow) {
+        for (const QString &entry : batch) {
+            const int row = lowerBound(entry);
+            beginInsertRows({}, row, row);
+            m_entries.insert(row, entry);
+            endInsertRows();
+        }
+        return;
+    }
+    QList<QString> merged;
+    merged.reserve(m_entries.size() + batch.size());
+    std::merge(m_entries.begin(), m_entries.end(), batch.begin(), batch.end(),
+               std::back_inserter(merged), lessThan);
+    beginResetModel();
+    m_entries.swap(merged);
     endResetModel();
 }

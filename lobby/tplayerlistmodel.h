@@ -2,35 +2,43 @@
 
 #include <QAbstractListModel>
 #include <QHash>
+#include <QList>
 #include <QString>
-
-#include <vector>
 
 // The entries of a players list ("name:level:room:" or "name:level:room:[game]"), kept
 // sorted by text without regard to letter case, one entry per player name. A name index
-// beside the sorted rows makes every look-up, insertion and removal cost a hash probe
-// and a binary search instead of a scan, and each change reports only the rows it
-// touches, so views never rebuild the whole list.
+// beside the sorted rows answers every look-up by name with a hash probe. New entries
+// are gathered and placed once the burst they came in has been handled: a room entry
+// brings thousands of players in one message, and placing them one by one would move
+// the rows after each of them every time. A few are inserted row by row; a large batch
+// is merged in one pass and reported as a reset, after which the view keeps its place.
 class TPlayerListModel final : public QAbstractListModel
 {
     Q_OBJECT
 public:
     using QAbstractListModel::QAbstractListModel;
 
+    // What views see: the placed rows only, so that the rows and the signals sent so far
+    // always agree.
     int rowCount(const QModelIndex &parent = {}) const override;
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
 
-    int count() const { return static_cast<int>(m_entries.size()); }
-    const QString &entry(int row) const { return m_entries[static_cast<std::size_t>(row)]; }
-    // The row of the player's entry (name compared exactly, with case) or -1.
-    int findName(const QString &name) const;
+    // Every player listed, placed or not yet.
+    int count() const { return static_cast<int>(m_entries.size() + m_pending.size()); }
+    bool contains(const QString &name) const { return m_byName.contains(name); }
     // The player's entry, or an empty text.
     QString entryOf(const QString &name) const { return m_byName.value(name); }
-    // Adds the entry at its sorted place, replacing an entry of the same player; returns
-    // its row.
-    int insert(const QString &entry);
+    // Row look-ups place waiting entries first.
+    const QString &entry(int row);
+    // The row of the player's entry (name compared exactly, with case) or -1.
+    int findName(const QString &name);
+    // Adds the entry, replacing an entry of the same player.
+    void insert(const QString &entry);
     bool removeName(const QString &name);
     void clear();
+    // Places the waiting entries now (otherwise done once control returns to the
+    // event loop).
+    void place();
 
     // The text before the first ":".
     static QString nameOf(const QString &entry);
@@ -39,8 +47,10 @@ public:
 
 private:
     int lowerBound(const QString &entry) const;
-    void removeRow(int row);
+    void removePlaced(const QString &entry);
 
-    std::vector<QString> m_entries;
+    QList<QString> m_entries;
     QHash<QString, QString> m_byName;
+    QHash<QString, QString> m_pending;
+    bool m_placeQueued = false;
 };

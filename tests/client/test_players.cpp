@@ -109,6 +109,25 @@ TEST_F(PlayersTest, EntriesHeadingsAndTheListOrder)
     EXPECT_EQ(lobby->label_gamelist->text(), "Players in Lobby(0)");
 }
 
+TEST_F(PlayersTest, ManyEntriesAtOnceKeepTheOrderAndThePlace)
+{
+    loginAs("ann");
+    serverSends({"ADDGUEST|Bob+1+Lobby Chat+", "ADDGUEST|zoe+1+Lobby Chat+"});
+    QByteArray join = "JOINSUBJECT|Lobby Chat";
+    QStringList expected{"Bob:1:Lobby Chat:", "zoe:1:Lobby Chat:"};
+    for (int i = 0; i < 300; ++i) {
+        const QByteArray name = (i % 3 ? "p" : "P") + QByteArray::number(i * 7919 % 1000);
+        join += "|" + name + "+2+Lobby Chat+";
+        expected << QString::fromLatin1(name + ":2:Lobby Chat:");
+    }
+    serverSends({join, "ADDGUEST|Bob+4+Lobby Chat+"});
+    expected[0] = "Bob:4:Lobby Chat:";
+    std::sort(expected.begin(), expected.end(), TPlayerListModel::lessThan);
+    EXPECT_EQ(texts(lobby->lbnames), expected);
+    EXPECT_EQ(lobby->label_playerslist->text(), "Players Online(302)");
+    EXPECT_EQ(lobby->findlbname("zoe", lobby->lbnames), expected.indexOf("zoe:1:Lobby Chat:"));
+}
+
 struct NoticeCase
 {
     int show;

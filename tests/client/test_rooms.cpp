@@ -221,32 +221,55 @@ TEST_F(RoomsTest, FavouritesAndRememberedExpansion)
 
 TEST_F(RoomsTest, PlayersMoveBetweenRoomsInTheTree)
 {
+    // Player moves reach the tree in short batches; a test looks once they are placed.
+    auto sends = [this](const QList<QByteArray> &lines) {
+        serverSends(lines);
+        lobby->placePlayerNodes();
+    };
     loginAs("ann");
     sendCatalogue({"game:Word:alpha:1.0:/a", "game:Word:beta:1.0:/b", "game:Card:Zed:1.0:/z"});
     QTreeWidget *tree = lobby->lbsubjects;
     QTreeWidgetItem *alpha = lobby->FindSubjectTreeNode("alpha");
     QTreeWidgetItem *beta = lobby->FindSubjectTreeNode("beta");
 
-    serverSends({"ADDGUEST|bob+2+alpha+", "ADDGUEST|Carl+1+alpha+", "ADDGUEST|amy+1+alpha+"});
+    sends({"ADDGUEST|bob+2+alpha+", "ADDGUEST|Carl+1+alpha+", "ADDGUEST|amy+1+alpha+"});
     EXPECT_EQ(childTexts(alpha), (QStringList{"amy", "bob", "Carl"}));
     EXPECT_EQ(Tlobby::nodePicture(child(alpha, "bob")), 1);
 
-    serverSends({"ADDGUEST|bob+2+beta+"});
+    sends({"ADDGUEST|bob+2+beta+"});
     EXPECT_EQ(childTexts(alpha), (QStringList{"amy", "Carl"}));
     EXPECT_EQ(childTexts(beta), QStringList{"bob"});
 
     // No node carries the text "Lobby Chat": players there are not in the tree.
-    serverSends({"ADDGUEST|bob+2+Lobby Chat+"});
+    sends({"ADDGUEST|bob+2+Lobby Chat+"});
     EXPECT_TRUE(childTexts(beta).isEmpty());
 
     // A player named like a room leaves the room's node alone.
-    serverSends({"ADDGUEST|Zed+1+alpha+", "ADDGUEST|Zed+1+beta+"});
+    sends({"ADDGUEST|Zed+1+alpha+", "ADDGUEST|Zed+1+beta+"});
     EXPECT_EQ(childTexts(lobby->FindSubjectTreeNode("Card Games")), QStringList{"Zed"});
     EXPECT_EQ(childTexts(beta), QStringList{"Zed"});
 
-    serverSends({"REMOVEGUEST|amy", "GREMOVEGUEST|Carl", "GREMOVEGUEST|Zed"});
+    sends({"REMOVEGUEST|amy", "GREMOVEGUEST|Carl", "GREMOVEGUEST|Zed"});
     EXPECT_TRUE(childTexts(alpha).isEmpty());
     EXPECT_TRUE(childTexts(beta).isEmpty());
+
+    // A room entry lists many players at once; they are merged in order with those
+    // already shown.
+    sends({"ADDGUEST|m05+1+alpha+"});
+    QList<QByteArray> many{"JOINSUBJECT|alpha"};
+    QStringList expected{"m05"};
+    for (int i = 39; i >= 0; --i) {
+        if (i == 5)
+            continue;
+        const QByteArray name = (i % 2 ? "M" : "m") + QByteArray::number(i).rightJustified(2, '0');
+        many[0] += "|" + name + "+1+alpha+";
+        expected << QString::fromLatin1(name);
+    }
+    sends(many);
+    std::sort(expected.begin(), expected.end(), [](const QString &a, const QString &b) {
+        return a.compare(b, Qt::CaseInsensitive) < 0;
+    });
+    EXPECT_EQ(childTexts(alpha), expected);
 
     // Disconnecting empties the tree; a new catalogue starts over.
     lobby->button_disconnect->click();
