@@ -126,10 +126,12 @@ void Tlobby::wireRoomsAndPlayers()
                     list->viewport()->update();
             }
         };
-    QAbstractItemModel *pending = listbox_messagefrom->model();
-    connect(pending, &QAbstractItemModel::rowsInserted, this, repaintLists);
-    connect(pending, &QAbstractItemModel::rowsRemoved, this, repaintLists);
-    connect(pending, &QAbstractItemModel::modelReset, this, repaintLists);
+    // So do the friends' colours in the players lists.
+    for (QAbstractItemModel *model : {listbox_messagefrom->model(), listbox_friends->model()}) {
+        connect(model, &QAbstractItemModel::rowsInserted, this, repaintLists);
+        connect(model, &QAbstractItemModel::rowsRemoved, this, repaintLists);
+        connect(model, &QAbstractItemModel::modelReset, this, repaintLists);
+    }
 }
 
 void Tlobby::sortLoadedLists()

@@ -352,6 +352,8 @@ void Tlobby::orvexJoinSubject(const QByteArray &text)
         currentroom = text.left(50);
         quietjoin = true;
         label_gamename->setText(room);
+        // The players of the current room are drawn in their own colour.
+        lbnames->viewport()->update();
         mainchat_gameroom->clear();
         listbox_gameroom->clear();
         TreeView_gamelist->clear();
