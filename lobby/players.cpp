@@ -130,8 +130,9 @@ void Tlobby::wireRoomsAndPlayers()
     for (QAbstractItemModel *model : {listbox_messagefrom->model(), listbox_friends->model()}) {
         connect(model, &QAbstractItemModel::rowsInserted, this, repaintLists);
         connect(model, &QAbstractItemModel::rowsRemoved, this, repaintLists);
-        connect(model, &QAbstractItemModel::modelReset, this, repaintLists);
     }
+    // Not the friends list's reset: it is also sent while that list is being destroyed.
+    connect(listbox_messagefrom->model(), &QAbstractItemModel::modelReset, this, repaintLists);
 }
 
 void Tlobby::sortLoadedLists()
