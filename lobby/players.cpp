@@ -288,11 +288,13 @@ void Tlobby::orvexGRemoveUser(const QByteArray &text)
     }
 }
 
+// The room's list of current games belongs to hosting, which fills this in.
 void Tlobby::updatethegamestreeview(const QString &, const QString &, const QString &,
                                     const QString &)
 {
 }
 
+// The assisted-hosting relay fills this in.
 void Tlobby::closeRelaySlotsOf(const QString &) {}
 
 void Tlobby::markasonline(const QString &name)

@@ -112,6 +112,7 @@ void Tlobby::orvexGames(const QByteArray &text)
     }
 }
 
+// The rooms come from the catalogue; the server's room list changes nothing here.
 void Tlobby::orvexAddSubject(const QByteArray &) {}
 
 void Tlobby::orvexRemoveSubject(const QByteArray &) {}
@@ -257,6 +258,8 @@ void Tlobby::checkLobbyVersion(const QByteArray &latest)
         Qt::QueuedConnection);
 }
 
+// Downloading a game and updating the program belong to the update topic, which fills
+// these in.
 void Tlobby::downloadpopup(QAction *) {}
 
 void Tlobby::autoupdatelobby() {}
@@ -490,4 +493,5 @@ void Tlobby::button_leavegameroomClick()
     orvex->JoinSubject(encodeWireText(kLobbyChat));
 }
 
+// The game description window fills this in, for the room in m_roomHint.
 void Tlobby::ViewGameDescription1Click() {}

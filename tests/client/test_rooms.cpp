@@ -345,6 +345,12 @@ struct VersionCase
     bool panel;
 };
 
+// Named in the test's output by its row, not by its bytes.
+void PrintTo(const VersionCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
 class VersionCheckTest : public RoomsTest, public ::testing::WithParamInterface<VersionCase>
 {
 };
