@@ -68,6 +68,16 @@ bool screen(QByteArrayView text, bool senderIgnored, Display &out)
     return false;
 }
 
+// The typed text before the first "|", filtered, and the sender's colour after it. A
+// text without "|" keeps its words (shown in navy) rather than losing them.
+QByteArray splitChat(QByteArrayView text, TColor &colour)
+{
+    QByteArrayView colourText;
+    const QByteArrayView message = beforeFirst(text, '|', &colourText);
+    colour = TColor::chatColor(colourText);
+    return filterchat(message);
+}
+
 } // namespace
 
 int filterWordCount()
@@ -145,10 +155,8 @@ Display roomChatLine(QByteArrayView sender, QByteArrayView text, bool senderIgno
     Display out;
     if (screen(text, senderIgnored, out))
         return out;
-    QByteArrayView colourText;
-    const QByteArray message = filterchat(beforeFirst(text, '|', &colourText));
+    const QByteArray message = splitChat(text, out.color);
     out.kind = Display::Line;
-    out.color = TColor::chatColor(colourText);
     if (message.startsWith("/me ")) {
         out.text = sender.toByteArray() + ' ' + message.sliced(4);
     } else if (message.startsWith("/24 ")) {
@@ -169,9 +177,7 @@ Display lobbyChatLine(QByteArrayView sender, QByteArrayView text, bool senderIgn
     Display out;
     if (screen(text, senderIgnored, out))
         return out;
-    QByteArrayView colourText;
-    const QByteArray message = filterchat(beforeFirst(text, '|', &colourText));
-    out.color = TColor::chatColor(colourText);
+    const QByteArray message = splitChat(text, out.color);
     if (!message.startsWith("/tn ")) {
         out.kind = Display::Line;
         if (message.startsWith("/me "))
