@@ -76,8 +76,22 @@ void TPlayerListModel::insert(const QString &entry)
     if (old != m_byName.constEnd()) {
         if (*old == entry)
             return;
-        if (!m_pending.contains(name))
+        // A new entry of a listed player (another hat, a game hosted) almost always
+        // sorts where the old one stood: changing the row in place keeps the selection
+        // and the scroll position on that player, where taking the row out would move
+        // the selection to the neighbour below.
+        if (!m_pending.contains(name)) {
+            const int row = lowerBound(*old);
+            if (row < m_entries.size() && m_entries.at(row) == *old &&
+                (row == 0 || lessThan(m_entries.at(row - 1), entry)) &&
+                (row + 1 == m_entries.size() || lessThan(entry, m_entries.at(row + 1)))) {
+                m_entries[row] = entry;
+                m_byName.insert(name, entry);
+                emit dataChanged(index(row, 0), index(row, 0));
+                return;
+            }
             removePlaced(*old);
+        }
     }
     m_byName.insert(name, entry);
     m_pending.insert(name, entry);

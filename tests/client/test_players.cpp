@@ -353,3 +353,23 @@ TEST_F(PlayersTest, FriendsMenuAndJoiningAFriendsRoom)
     lobby->JoinSameGameLobby1->trigger();
     EXPECT_GE(server.waitForLine("JOINSUBJECT|alpha", 5000, before), 0);
 }
+
+TEST_F(PlayersTest, ANewEntryOfTheSelectedPlayerKeepsTheSelection)
+{
+    loginAs("ann");
+    serverSends({"ADDGUEST|amy+1+Lobby Chat+", "ADDGUEST|bob+1+Lobby Chat+",
+                 "ADDGUEST|carl+1+Lobby Chat+"});
+    TPlayerList *list = lobby->lbnames;
+    press(list, rowOf(list, "bob"));
+    ASSERT_EQ(list->currentIndex().row(), rowOf(list, "bob"));
+
+    // bob hosts a game, then his hat changes: the row stays his and stays selected.
+    serverSends({"ADDGUEST|bob+1+alpha+bob - alpha"});
+    QCoreApplication::processEvents();
+    serverSends({"ADDGUEST|bob+4+alpha+bob - alpha"});
+    QCoreApplication::processEvents();
+    EXPECT_EQ(list->itemText(rowOf(list, "bob")), "bob:4:alpha:");
+    EXPECT_EQ(list->currentIndex().row(), rowOf(list, "bob"));
+    EXPECT_TRUE(list->selectionModel()->isRowSelected(rowOf(list, "bob")));
+    EXPECT_EQ(lobby->lbnames->toolTip(), "bob");
+}
