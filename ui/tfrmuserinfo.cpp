@@ -19,13 +19,13 @@
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QRegularExpression>
-#include <QRegularExpressionValidator>
 #include <QStyle>
 #include <QToolButton>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <QValidator>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -52,16 +52,52 @@ QString shortDate(double days)
     return date.isValid() ? QLocale().toString(date, QLocale::ShortFormat) : QStringLiteral("N/A");
 }
 
+// Typing or pasting "^", "|" or a control character would break the wire line. The
+// length limit holds for typing only: a longer value of the record is shown and written
+// back whole, since cutting it would change the record (the password included) behind
+// the user's back.
+class FieldValidator : public QValidator
+{
+public:
+    FieldValidator(QLineEdit *edit, qsizetype limit)
+        : QValidator(edit), m_limit(limit), m_allowed(limit)
+    {
+    }
+
+    // Called before the program puts a value of that length into the edit.
+    void allow(qsizetype length) { m_allowed = std::max(m_limit, length); }
+
+    State validate(QString &input, int &) const override
+    {
+        for (QChar c : input) {
+            if (c == QLatin1Char('^') || c == QLatin1Char('|') || c.unicode() < 0x20 ||
+                c.unicode() == 0x7f)
+                return Invalid;
+        }
+        return input.size() <= m_allowed ? Acceptable : Invalid;
+    }
+
+private:
+    qsizetype m_limit;
+    qsizetype m_allowed;
+};
+
 QLineEdit *lineEdit(QWidget *parent, const char *name, int maxLength)
 {
     auto *edit = new QLineEdit(parent);
     edit->setObjectName(QLatin1String(name));
-    if (maxLength > 0)
-        edit->setMaxLength(maxLength);
-    // Typing or pasting "^", "|" or a control character would break the wire line.
-    static const QRegularExpression allowed(QStringLiteral("[^\\^|\\x00-\\x1f\\x7f]*"));
-    edit->setValidator(new QRegularExpressionValidator(allowed, edit));
+    edit->setValidator(new FieldValidator(edit, maxLength > 0 ? maxLength : edit->maxLength()));
     return edit;
+}
+
+// Puts a value of the record into its edit. The edit must accept it: one it refused
+// would leave the edit without any check on what is typed next.
+void setField(QLineEdit *edit, const QString &text)
+{
+    const QString clean = TfrmUserInfo::CleanFieldText(text);
+    if (auto *v = dynamic_cast<const FieldValidator *>(edit->validator()))
+        const_cast<FieldValidator *>(v)->allow(clean.size());
+    edit->setText(clean);
 }
 
 QLabel *valueLabel(QWidget *parent, const char *name)
@@ -300,14 +336,14 @@ void TfrmUserInfo::LoadUser(ostrel::TOrvexUser *user)
     m_formerHat.reset();
     SetAwayImage(assets::kAwayHat, QStringLiteral("Click to set yourself as away"));
 
-    edtUserId->setText(fromWire(user->UserName));
-    edtPassword1->setText(fromWire(user->Password));
-    edtPassword2->setText(fromWire(user->Password));
-    edtFirstName->setText(fromWire(user->FirstName));
-    edtCity->setText(fromWire(user->City));
-    edtCountry->setText(fromWire(user->Country));
-    edtIcq->setText(fromWire(user->ICQ));
-    edtHomePage->setText(fromWire(user->HomePage));
+    setField(edtUserId, fromWire(user->UserName));
+    setField(edtPassword1, fromWire(user->Password));
+    setField(edtPassword2, fromWire(user->Password));
+    setField(edtFirstName, fromWire(user->FirstName));
+    setField(edtCity, fromWire(user->City));
+    setField(edtCountry, fromWire(user->Country));
+    setField(edtIcq, fromWire(user->ICQ));
+    setField(edtHomePage, fromWire(user->HomePage));
     edtEMail->clear();
     m_accountClass = fromWire(user->AccountClass);
 
@@ -325,7 +361,8 @@ void TfrmUserInfo::LoadUser(ostrel::TOrvexUser *user)
 
     m_cleaningComments = true;
     memoComments->clear();
-    memoComments->setPlainText(DecodeComments(user->Comments).left(kCommentsLimit));
+    m_comments = DecodeComments(user->Comments);
+    memoComments->setPlainText(m_comments);
     m_cleaningComments = false;
 
     edttimeonline->setText(HoursPlayedText(user->MinutesPlayed));
@@ -408,10 +445,12 @@ void TfrmUserInfo::memoCommentsChange()
         return;
     // The comments are one line on the wire: a typed or pasted line break becomes a
     // space at once, so what the user sees is what is sent, and the box keeps its limit.
+    // A longer text that came with the record stays whole; it may only shrink.
     const QString text = memoComments->toPlainText();
     QString clean = CleanFieldText(text);
-    if (clean.size() > kCommentsLimit)
-        clean.truncate(kCommentsLimit);
+    if (clean.size() > kCommentsLimit && clean.size() > m_comments.size())
+        clean = m_comments.size() > kCommentsLimit ? m_comments : clean.left(kCommentsLimit);
+    m_comments = clean;
     if (clean == text)
         return;
     m_cleaningComments = true;

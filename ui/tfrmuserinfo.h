@@ -62,6 +62,9 @@ private:
     bool m_editable = false;
     bool m_confirmed = false;
     bool m_cleaningComments = false;
+    // The comments as last accepted, to tell typing past the limit from a longer text
+    // that came with the record.
+    QString m_comments;
     // The list position to return to from the away hat; a remembered "nothing selected"
     // is -1, so every hat (hat 2 at position 0 included) can be switched back to.
     std::optional<int> m_formerHat;

@@ -353,6 +353,50 @@ TEST_F(ProfileTest, CommentsAreLimitedTo200Characters)
     EXPECT_EQ(u.Comments, std::string(200, 'x'));
 }
 
+TEST_F(ProfileTest, LongerValuesOfTheRecordStayWholeAndOnlyTypingIsLimited)
+{
+    const std::string firstName(30, 'f');
+    const std::string comments = std::string(120, 'a') + "/r/" + std::string(109, 'b');
+    ostrel::TOrvexUser u = player("bob");
+    u.FirstName = firstName;
+    u.Comments = comments;
+    u.Password = "abcdefghijkl";
+    TOrvexUserInfoDialog dlg;
+    whenShown([&](TfrmUserInfo *f) {
+        auto *first = child<QLineEdit>(f, "edtFirstName");
+        EXPECT_EQ(first->text().size(), 30);
+        first->end(false);
+        QTest::keyClick(first, Qt::Key_X);
+        EXPECT_EQ(first->text().toStdString(), firstName);
+        type(f, "edtCity", QString(30, QLatin1Char('c')));
+        EXPECT_EQ(child<QLineEdit>(f, "edtCity")->text().size(), 24);
+
+        auto *memo = child<QPlainTextEdit>(f, "memoComments");
+        EXPECT_EQ(memo->toPlainText().size(), 230);
+        memo->moveCursor(QTextCursor::End);
+        memo->insertPlainText(QStringLiteral("y"));
+        EXPECT_EQ(memo->toPlainText().size(), 230);
+
+        // The stored password is shown whole, so its check can still refuse it.
+        EXPECT_EQ(child<QLineEdit>(f, "edtPassword1")->text(), QStringLiteral("abcdefghijkl"));
+        click(f, "btnOk");
+        EXPECT_EQ(seam.messages, QStringList{QStringLiteral("Password is too long")});
+        EXPECT_TRUE(f->isVisible());
+        for (const char *name : {"edtPassword1", "edtPassword2"}) {
+            auto *edit = child<QLineEdit>(f, name);
+            edit->end(false);
+            for (int i = 0; i < 3; ++i)
+                QTest::keyClick(edit, Qt::Key_Backspace);
+        }
+        click(f, "btnOk");
+    });
+    ASSERT_TRUE(dlg.Execute(&u, true));
+    EXPECT_EQ(u.FirstName, firstName);
+    EXPECT_EQ(u.City, std::string(24, 'c'));
+    EXPECT_EQ(u.Comments, comments);
+    EXPECT_EQ(u.Password, "abcdefghi");
+}
+
 TEST_F(ProfileTest, HoursPlayedSilenceAndDatesAsShown)
 {
     struct Case
