@@ -15,6 +15,7 @@
 #include "torvexuserinfodialog.h"
 #include "tradiogroup.h"
 #include "tswitch.h"
+#include "ttypinglimit.h"
 #include "userpaths.h"
 
 #include <QAction>
@@ -282,9 +283,9 @@ void Tlobby::showloginbox()
         dialog->setServerAddress(m_serverAddress);
 
     LobbySettings settings(settingspath);
-    dialog->edtUserId->setText(decodeWireText(settings.read("Name")));
-    dialog->edtPassword->setText(
-        decodeWireText(LobbySettings::scramblePassword(settings.read("Password"))));
+    TTypingLimit::setText(dialog->edtUserId, decodeWireText(settings.read("Name")));
+    TTypingLimit::setText(dialog->edtPassword, decodeWireText(LobbySettings::scramblePassword(
+                                                   settings.read("Password"))));
     if (dialog->edtUserId->text().isEmpty())
         showWelcome();
     dialog->checkbox_savepass->setChecked(settings.read("Save") == "true");

@@ -146,7 +146,8 @@ void TfrmConnectionInfo::button_createaccountClick()
     if (!dlgNewUser->Execute(record.get(), true))
         return;
     m_isNew = true;
-    edtUserId->setText(decodeWireText(QByteArray::fromStdString(record->UserName)));
-    edtPassword->setText(decodeWireText(QByteArray::fromStdString(record->Password)));
+    TTypingLimit::setText(edtUserId, decodeWireText(QByteArray::fromStdString(record->UserName)));
+    TTypingLimit::setText(edtPassword,
+                          decodeWireText(QByteArray::fromStdString(record->Password)));
     m_newUser = std::move(record);
 }

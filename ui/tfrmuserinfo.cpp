@@ -1,5 +1,7 @@
 #include "tfrmuserinfo.h"
 
+#include "ttypinglimit.h"
+
 #include "assets.h"
 #include "platform.h"
 #include "textcodec.h"
@@ -56,30 +58,20 @@ QString shortDate(double days)
 // length limit holds for typing only: a longer value of the record is shown and written
 // back whole, since cutting it would change the record (the password included) behind
 // the user's back.
-class FieldValidator : public QValidator
+class FieldValidator : public TTypingLimit
 {
 public:
-    FieldValidator(QLineEdit *edit, qsizetype limit)
-        : QValidator(edit), m_limit(limit), m_allowed(limit)
-    {
-    }
+    FieldValidator(QLineEdit *edit, qsizetype limit) : TTypingLimit(edit, limit) {}
 
-    // Called before the program puts a value of that length into the edit.
-    void allow(qsizetype length) { m_allowed = std::max(m_limit, length); }
-
-    State validate(QString &input, int &) const override
+    State validate(QString &input, int &pos) const override
     {
         for (QChar c : input) {
             if (c == QLatin1Char('^') || c == QLatin1Char('|') || c.unicode() < 0x20 ||
                 c.unicode() == 0x7f)
                 return Invalid;
         }
-        return input.size() <= m_allowed ? Acceptable : Invalid;
+        return TTypingLimit::validate(input, pos);
     }
-
-private:
-    qsizetype m_limit;
-    qsizetype m_allowed;
 };
 
 QLineEdit *lineEdit(QWidget *parent, const char *name, int maxLength)
@@ -94,10 +86,7 @@ QLineEdit *lineEdit(QWidget *parent, const char *name, int maxLength)
 // would leave the edit without any check on what is typed next.
 void setField(QLineEdit *edit, const QString &text)
 {
-    const QString clean = TfrmUserInfo::CleanFieldText(text);
-    if (auto *v = dynamic_cast<const FieldValidator *>(edit->validator()))
-        const_cast<FieldValidator *>(v)->allow(clean.size());
-    edit->setText(clean);
+    TTypingLimit::setText(edit, TfrmUserInfo::CleanFieldText(text));
 }
 
 QLabel *valueLabel(QWidget *parent, const char *name)

@@ -6,16 +6,22 @@ class QLineEdit;
 
 // A length limit on what the user types into an edit, leaving text that the program
 // puts there untouched: a stored value longer than the limit is kept whole, and the
-// user may still shorten it.
+// user may still shorten it. The program puts such values in with setText() below; an
+// edit that refused the program's own text would stop checking what is typed next.
 class TTypingLimit : public QValidator
 {
     Q_OBJECT
 public:
-    TTypingLimit(QLineEdit *edit, int limit);
+    TTypingLimit(QLineEdit *edit, qsizetype limit);
+
+    // Lets the edit hold a value of this length (never less than the limit).
+    void allow(qsizetype length);
+    // Puts a value into an edit, telling its TTypingLimit (if it has one) first.
+    static void setText(QLineEdit *edit, const QString &text);
 
     State validate(QString &input, int &pos) const override;
 
 private:
-    QLineEdit *m_edit;
-    int m_limit;
+    qsizetype m_limit;
+    mutable qsizetype m_allowed;
 };

@@ -288,6 +288,29 @@ TEST_F(LobbyTest, LoginSendsSavedPasswordCutTo20AndShowsWelcome)
     EXPECT_EQ(lobby->login_userid, "ann");
 }
 
+TEST_F(LobbyTest, StoredValuesLongerThanTheTypingLimitsStayWholeAndTypingIsStillLimited)
+{
+    writeSetting("Name", "averyveryverylongname"); // 21 characters, limit 15
+    writeSetting("Save", "true");
+    writeSetting("Password", LobbySettings::scramblePassword("twelvechars!")); // limit 9
+    create();
+    showWithLogin([](TfrmConnectionInfo *d) {
+        EXPECT_EQ(d->edtUserId->text(), QStringLiteral("averyveryverylongname"));
+        EXPECT_EQ(d->edtPassword->text(), QStringLiteral("twelvechars!"));
+        // The stored value may shrink but not grow by typing.
+        d->edtUserId->end(false);
+        QTest::keyClicks(d->edtUserId, QStringLiteral("x"));
+        EXPECT_EQ(d->edtUserId->text(), QStringLiteral("averyveryverylongname"));
+        QTest::keyClick(d->edtUserId, Qt::Key_Backspace);
+        EXPECT_EQ(d->edtUserId->text(), QStringLiteral("averyveryverylongnam"));
+        // A fresh value is held to the limit.
+        d->edtPassword->clear();
+        QTest::keyClicks(d->edtPassword, QStringLiteral("abcdefghijkl"));
+        EXPECT_EQ(d->edtPassword->text(), QStringLiteral("abcdefghi"));
+        cancel(d);
+    });
+}
+
 TEST_F(LobbyTest, UnsavedPasswordIsWrittenEmptyAndEmptyUserIdIsRefused)
 {
     writeSetting("Name", "ann");
