@@ -350,6 +350,10 @@ public:
     void orvexGRemoveUser(const QByteArray &text);
     void updatethelist(const QString &entry);
     void updatethegamesplayerslist(const QString &entry);
+    // Inserts or replaces an entry, announcing a newcomer by the notice rule and playing
+    // the friends sound; shared by the lobby list and the room list.
+    void addListEntry(TPlayerList *list, const QString &entry, const QString &notice,
+                      bool toAlerts);
     void removeuser(const QString &name);
     int findlbname(const QString &name, const TPlayerList *list) const;
     QString findplayergame(const QString &name, const TPlayerList *list) const;

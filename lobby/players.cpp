@@ -224,28 +224,26 @@ void Tlobby::orvexAddUser(const QByteArray &text)
 
 void Tlobby::updatethelist(const QString &entry)
 {
-    const QString name = TPlayerListModel::nameOf(entry);
-    if (!lbnames->entries()->contains(name)) {
-        if (!quietjoin)
-            announce(name, QStringLiteral(" has connected."), true);
-        if (m_options && m_options->image_flashfriends1->isOn() &&
-            (friendsHold(QLatin1Char('0') + name) || friendsHold(QLatin1Char('1') + name)))
-            playsounds(QStringLiteral("friends"));
-    }
-    lbnames->entries()->insert(entry);
+    addListEntry(lbnames, entry, QStringLiteral(" has connected."), true);
 }
 
 void Tlobby::updatethegamesplayerslist(const QString &entry)
 {
+    addListEntry(listbox_gameroom, entry, QStringLiteral(" has joined the room."), false);
+}
+
+void Tlobby::addListEntry(TPlayerList *list, const QString &entry, const QString &notice,
+                          bool toAlerts)
+{
     const QString name = TPlayerListModel::nameOf(entry);
-    if (!listbox_gameroom->entries()->contains(name)) {
+    if (!list->entries()->contains(name)) {
         if (!quietjoin)
-            announce(name, QStringLiteral(" has joined the room."), false);
+            announce(name, notice, toAlerts);
         if (m_options && m_options->image_flashfriends1->isOn() &&
             (friendsHold(QLatin1Char('0') + name) || friendsHold(QLatin1Char('1') + name)))
             playsounds(QStringLiteral("friends"));
     }
-    listbox_gameroom->entries()->insert(entry);
+    list->entries()->insert(entry);
 }
 
 void Tlobby::orvexRemoveUser(const QByteArray &text)
