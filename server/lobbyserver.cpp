@@ -460,29 +460,41 @@ void LobbyServer::loginFailed(Session &session, const std::string &text, bool co
     session.sendText("LOGIN|FAILED|" + text);
 }
 
-void LobbyServer::onLogin(Session &session, std::string_view rest)
+bool LobbyServer::mayStartLogin(Session &session)
 {
-    auto &p = session.player;
-    if (p.loggedIn) {
+    if (session.player.loggedIn) {
         session.sendText("ERROR|You are already logged in.");
-        return;
+        return false;
     }
-    if (p.loginPending)
-        return;
-    const std::string name(ostrel::ExtractToken(rest, '|'));
-    ostrel::ExtractToken(rest, '|'); // the fixed client field
-    const std::string password(ostrel::ExtractToken(rest, '|'));
+    return !session.player.loginPending;
+}
+
+bool LobbyServer::loginHeldBack(Session &session)
+{
     if (const auto wait = m_throttle.waitSeconds(session.address(), Clock::now())) {
         loginFailed(session,
                     "Too many failed logins from your address. Please try again in " +
                         std::to_string(wait) + " seconds.",
                     false);
-        return;
+        return true;
     }
     if (m_hasher.pending() >= kMaxPendingHashes) {
         loginFailed(session, "The server is busy. Please try again in a moment.", false);
-        return;
+        return true;
     }
+    return false;
+}
+
+void LobbyServer::onLogin(Session &session, std::string_view rest)
+{
+    if (!mayStartLogin(session))
+        return;
+    auto &p = session.player;
+    const std::string name(ostrel::ExtractToken(rest, '|'));
+    ostrel::ExtractToken(rest, '|'); // the fixed client field
+    const std::string password(ostrel::ExtractToken(rest, '|'));
+    if (loginHeldBack(session))
+        return;
     const std::string badLogin = "Unknown user ID or wrong password.";
     if (!lobbyrules::validName(name) || !lobbyrules::validPassword(password)) {
         loginFailed(session, badLogin, true);
@@ -515,13 +527,9 @@ void LobbyServer::onLogin(Session &session, std::string_view rest)
 
 void LobbyServer::onLoginNew(Session &session, std::string_view rest)
 {
+    if (!mayStartLogin(session))
+        return;
     auto &p = session.player;
-    if (p.loggedIn) {
-        session.sendText("ERROR|You are already logged in.");
-        return;
-    }
-    if (p.loginPending)
-        return;
     const std::string name(ostrel::ExtractToken(rest, '|'));
     ostrel::ExtractToken(rest, '|');
     ostrel::TOrvexUser record;
@@ -531,17 +539,8 @@ void LobbyServer::onLoginNew(Session &session, std::string_view rest)
         loginFailed(session, "The new account's details could not be read.", false);
         return;
     }
-    if (const auto wait = m_throttle.waitSeconds(session.address(), Clock::now())) {
-        loginFailed(session,
-                    "Too many failed logins from your address. Please try again in " +
-                        std::to_string(wait) + " seconds.",
-                    false);
+    if (loginHeldBack(session))
         return;
-    }
-    if (m_hasher.pending() >= kMaxPendingHashes) {
-        loginFailed(session, "The server is busy. Please try again in a moment.", false);
-        return;
-    }
     if (!lobbyrules::validName(name)) {
         loginFailed(session, "A user ID has 1 to 15 characters: letters, digits, \"_\" or \"~\".",
                     false);

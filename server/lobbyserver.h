@@ -74,6 +74,12 @@ private:
     void onLogin(Session &session, std::string_view rest);
     void onLoginNew(Session &session, std::string_view rest);
     void loginFailed(Session &session, const std::string &text, bool countsAsFailure);
+    // False (after telling the client where due) when a LOGIN or LOGINNEW cannot start:
+    // already logged in, or a login of this session is being checked.
+    bool mayStartLogin(Session &session);
+    // True when the address must wait after failed logins or the hashing queue is full;
+    // the client has then been told.
+    bool loginHeldBack(Session &session);
     void completeLogin(Session &session, const std::string &name, const std::string &password);
     ostrel::TOrvexUser recordFor(const AccountRecord &account, const Session *viewer) const;
 
