@@ -18,12 +18,13 @@ bool LineFramer::append(std::string_view chunk)
     // lines in a large burst are fine. Look at the new chunk only, so a long line that
     // arrives in many small pieces costs linear time.
     const auto lastFeed = chunk.rfind('\n');
-    m_partial = lastFeed == std::string_view::npos ? m_partial + chunk.size()
-                                                    : chunk.size() - lastFeed - 1;
+    m_partial =
+        lastFeed == std::string_view::npos ? m_partial + chunk.size() : chunk.size() - lastFeed - 1;
     if (m_partial > m_maxPending) {
+        // Only the unfinished tail is dropped: the complete lines ahead of it were sent
+        // before the fault and are still handed out.
         m_overflow = true;
-        m_buffer.clear();
-        m_scanned = 0;
+        m_buffer.resize(m_buffer.size() - m_partial);
         m_partial = 0;
         return false;
     }
@@ -32,8 +33,6 @@ bool LineFramer::append(std::string_view chunk)
 
 bool LineFramer::nextLine(std::string_view &line)
 {
-    if (m_overflow)
-        return false;
     const char *base = m_buffer.data() + m_start;
     const std::size_t available = m_buffer.size() - m_start;
     if (m_scanned >= available)

@@ -18,7 +18,8 @@ public:
     explicit LineFramer(std::size_t maxPending = kDefaultMaxPending) : m_maxPending(maxPending) {}
 
     // Appends a chunk. Returns false when the pending partial line would exceed the cap;
-    // the framer is then in overflow and delivers nothing more until clear().
+    // the framer is then in overflow: it drops that partial line, still hands out the
+    // complete lines queued ahead of it, and takes nothing more until clear().
     bool append(std::string_view chunk);
 
     // Takes the next complete line (without its line feed). The view stays valid until
@@ -31,9 +32,9 @@ public:
 
 private:
     std::string m_buffer;
-    std::size_t m_start = 0;    // first byte not yet handed out
-    std::size_t m_scanned = 0;  // bytes from m_start known to hold no line feed
-    std::size_t m_partial = 0;  // bytes after the last line feed seen
+    std::size_t m_start = 0;   // first byte not yet handed out
+    std::size_t m_scanned = 0; // bytes from m_start known to hold no line feed
+    std::size_t m_partial = 0; // bytes after the last line feed seen
     std::size_t m_maxPending;
     bool m_overflow = false;
 };

@@ -33,7 +33,10 @@ TOrvexConnection::TOrvexConnection(QObject *parent)
     connect(&m_connectTimer, &QTimer::timeout, this, &TOrvexConnection::connectTimedOut);
     connect(m_socket, &QTcpSocket::connected, this, &TOrvexConnection::socketConnected);
     connect(m_socket, &QTcpSocket::disconnected, this, &TOrvexConnection::socketDisconnected);
-    connect(m_socket, &QTcpSocket::readyRead, this, &TOrvexConnection::socketReadyRead);
+    // channelReadyRead, unlike readyRead, is emitted again while a slot of ours still
+    // runs: a line handler that opens a modal box keeps the lines behind it (PING above
+    // all) flowing through the box's event loop.
+    connect(m_socket, &QTcpSocket::channelReadyRead, this, &TOrvexConnection::socketReadyRead);
     connect(m_socket, &QTcpSocket::errorOccurred, this, &TOrvexConnection::socketError);
 }
 
@@ -89,6 +92,12 @@ void TOrvexConnection::setSubjectCode(const QString &value)
         m_subjectCode = value;
 }
 
+QHostAddress TOrvexConnection::LocalAddress() const
+{
+    return m_socket->state() == QAbstractSocket::ConnectedState ? m_socket->localAddress()
+                                                                : QHostAddress();
+}
+
 bool TOrvexConnection::IsIPAddress(const QString &text)
 {
     QByteArray utf8 = text.toUtf8();
@@ -132,7 +141,6 @@ int TOrvexConnection::winsockCode(QAbstractSocket::SocketError error, bool conne
         return 10035;
     default:
         return 10022; // WSAEINVAL: nothing closer exists for the rest
-
     }
 }
 
@@ -203,24 +211,51 @@ void TOrvexConnection::reportError(int code, const QString &detail)
 
 void TOrvexConnection::socketReadyRead()
 {
-    const QByteArray chunk = m_socket->readAll();
-    receiveChunk(chunk.constData(), chunk.size());
+    // Every box that a line opens nests one more read; past the limit the bytes wait in
+    // the socket (and the peer's send window) until a box closes and its level reads on.
+    if (m_readDepth >= kMaxNestedReads)
+        return;
+    QPointer<TOrvexConnection> alive(this);
+    while (m_socket->bytesAvailable() > 0) {
+        const QByteArray chunk = m_socket->readAll();
+        receiveChunk(chunk.constData(), chunk.size());
+        if (!alive || m_readDepth >= kMaxNestedReads)
+            return;
+    }
 }
 
 void TOrvexConnection::receiveChunk(const char *data, qsizetype size)
 {
-    if (!m_framer.append(std::string_view(data, static_cast<std::size_t>(size)))) {
-        // A line without end: treat the peer like a lost connection.
+    const bool overflow = !m_framer.append(std::string_view(data, static_cast<std::size_t>(size)));
+    QPointer<TOrvexConnection> alive(this);
+    dispatchLines();
+    if (!alive)
+        return;
+    if (overflow && m_framer.overflowed()) {
+        // A line without end: treat the peer like a lost connection. The socket is shut
+        // before the box opens, so nothing more piles up while the user reads it.
         m_framer.clear();
-        platform::Platform::instance().messageBox(
-            QStringLiteral("Connection to Server has been lost."));
         m_socket->abort();
         socketDisconnected();
-        return;
+        platform::Platform::instance().messageBox(
+            QStringLiteral("Connection to Server has been lost."));
     }
-    std::string_view line;
+}
+
+void TOrvexConnection::dispatchLines()
+{
+    if (m_readDepth >= kMaxNestedReads)
+        return;
     QPointer<TOrvexConnection> alive(this);
+    ++m_readDepth;
+    std::string_view line;
     while (m_framer.nextLine(line)) {
+        // Should this line's handler open a box, the lines queued behind it go on inside
+        // the box's event loop rather than waiting for it to close.
+        if (!m_resumeQueued) {
+            m_resumeQueued = true;
+            QMetaObject::invokeMethod(this, &TOrvexConnection::resumeLines, Qt::QueuedConnection);
+        }
         // The view dies with the next append, which a handler may cause; copy it first.
         handleLine(bytes(line));
         if (!alive)
@@ -228,9 +263,19 @@ void TOrvexConnection::receiveChunk(const char *data, qsizetype size)
         // A handler closed the connection: the rest belongs to a session that ended.
         if (m_closing && !m_active) {
             m_framer.clear();
-            return;
+            break;
         }
     }
+    --m_readDepth;
+}
+
+void TOrvexConnection::resumeLines()
+{
+    m_resumeQueued = false;
+    QPointer<TOrvexConnection> alive(this);
+    dispatchLines();
+    if (alive && m_socket->bytesAvailable() > 0)
+        socketReadyRead();
 }
 
 void TOrvexConnection::handleLine(QByteArray line)
@@ -418,22 +463,55 @@ void TOrvexConnection::UserUpdate()
     SendLine("USERUPDATE|" + bytes(m_user->UserName) + "|" + bytes(m_user->SaveToString()) + "|");
 }
 
-void TOrvexConnection::SendChat(const QByteArray &payload) { SendLine("SEND|CHAT|" + payload); }
-void TOrvexConnection::SendGhat(const QByteArray &payload) { SendLine("SEND|GHAT|" + payload); }
-void TOrvexConnection::SendPmes(const QByteArray &payload) { SendLine("SEND|PMES|" + payload); }
+void TOrvexConnection::SendChat(const QByteArray &payload)
+{
+    SendLine("SEND|CHAT|" + payload);
+}
+void TOrvexConnection::SendGhat(const QByteArray &payload)
+{
+    SendLine("SEND|GHAT|" + payload);
+}
+void TOrvexConnection::SendPmes(const QByteArray &payload)
+{
+    SendLine("SEND|PMES|" + payload);
+}
 void TOrvexConnection::SendDatasend(const QByteArray &payload)
 {
     SendLine("SEND|DATASEND|" + payload);
 }
-void TOrvexConnection::SendIPTJ(const QByteArray &payload) { SendLine("SEND|IPTJ|" + payload); }
-void TOrvexConnection::SendIGNO(const QByteArray &payload) { SendLine("SEND|IGNO|" + payload); }
-void TOrvexConnection::SendJoin(const QByteArray &payload) { SendLine("SEND|JOIN|" + payload); }
-void TOrvexConnection::SendInvite(const QByteArray &payload) { SendLine("INVITE|" + payload); }
-void TOrvexConnection::MakePrivate(const QByteArray &payload) { SendLine("PRIVATE|" + payload); }
-void TOrvexConnection::AddGame(const QByteArray &payload) { SendLine("ADDGAME|" + payload); }
+void TOrvexConnection::SendIPTJ(const QByteArray &payload)
+{
+    SendLine("SEND|IPTJ|" + payload);
+}
+void TOrvexConnection::SendIGNO(const QByteArray &payload)
+{
+    SendLine("SEND|IGNO|" + payload);
+}
+void TOrvexConnection::SendJoin(const QByteArray &payload)
+{
+    SendLine("SEND|JOIN|" + payload);
+}
+void TOrvexConnection::SendInvite(const QByteArray &payload)
+{
+    SendLine("INVITE|" + payload);
+}
+void TOrvexConnection::MakePrivate(const QByteArray &payload)
+{
+    SendLine("PRIVATE|" + payload);
+}
+void TOrvexConnection::AddGame(const QByteArray &payload)
+{
+    SendLine("ADDGAME|" + payload);
+}
 void TOrvexConnection::AddAssisted(const QByteArray &payload)
 {
     SendLine("ADDASSISTED|" + payload);
 }
-void TOrvexConnection::DeleteGame(const QByteArray &payload) { SendLine("DELETEGAME|" + payload); }
-void TOrvexConnection::SendAdmin(const QByteArray &payload) { SendLine("HADMIN|7KAZ|" + payload); }
+void TOrvexConnection::DeleteGame(const QByteArray &payload)
+{
+    SendLine("DELETEGAME|" + payload);
+}
+void TOrvexConnection::SendAdmin(const QByteArray &payload)
+{
+    SendLine("HADMIN|7KAZ|" + payload);
+}

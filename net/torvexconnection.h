@@ -6,6 +6,7 @@
 
 #include <QAbstractSocket>
 #include <QByteArray>
+#include <QHostAddress>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -38,6 +39,10 @@ public:
 
     // A connect attempt that has not completed after this long counts as timed out.
     static constexpr int kConnectTimeoutMs = 30000;
+    // How many reads may nest inside the modal boxes that line handlers open. Each box
+    // opened while another is up nests deeper; the bound keeps a stream of box-opening
+    // lines from growing the stack without limit.
+    static constexpr int kMaxNestedReads = 8;
 
     explicit TOrvexConnection(QObject *parent = nullptr);
     ~TOrvexConnection() override;
@@ -58,6 +63,9 @@ public:
     ostrel::TOrvexUser *User() const { return m_user.get(); }
     QByteArray CurrentSubject() const { return m_currentSubject; }
     ostrel::TOrvexServerStats *ServerStats() const { return m_serverStats.get(); }
+    // This end of the connection to the server (null while not connected): the address
+    // of the interface through which other players reach this machine.
+    QHostAddress LocalAddress() const;
 
     // Operations: each composes one line and passes it to SendLine.
     void Login(const QByteArray &name, const QByteArray &password);
@@ -139,6 +147,10 @@ private:
     void socketConnected();
     void socketDisconnected();
     void socketReadyRead();
+    // Hands the complete lines in the framer to ProcessCommand, one nesting level deeper.
+    void dispatchLines();
+    // Carries on with waiting lines from inside a nested event loop.
+    void resumeLines();
     void socketError(QAbstractSocket::SocketError error);
     void connectTimedOut();
     void reportError(int code, const QString &detail);
@@ -159,4 +171,6 @@ private:
     bool m_loggedIn = false;
     bool m_closing = false;
     bool m_dropAfterRead = false;
+    int m_readDepth = 0;
+    bool m_resumeQueued = false;
 };

@@ -341,7 +341,11 @@ TEST_F(ConnectionTest, ServerCloseRaisesDisconnectedAndKeepsLoggedIn)
 TEST_F(ConnectionTest, RequestedCloseRaisesNothing)
 {
     open();
-    feed({"LOGIN|SUCCESS|" + record("ann")}, 1);
+    // A line and half of the next in one chunk: the half stays in the receive buffer.
+    const int before = events.size();
+    server.sendRaw(server.scramble("LOGIN|SUCCESS|" + record("ann")) + '\n' +
+                   server.scramble("SHOUT|half a li"));
+    ASSERT_TRUE(QTest::qWaitFor([&]() { return events.size() > before; }, 5000));
     conn.setActive(false);
     EXPECT_FALSE(conn.Active());
     EXPECT_FALSE(conn.LoggedIn());
@@ -350,10 +354,15 @@ TEST_F(ConnectionTest, RequestedCloseRaisesNothing)
     EXPECT_FALSE(events.contains("Disconnected"));
     EXPECT_TRUE(seam.messages.isEmpty());
 
-    // Reconnecting works and starts with an empty receive buffer.
+    // Reconnecting works and starts with an empty receive buffer: the old session's half
+    // line is not glued to the new session's first line.
     conn.setActive(true);
     ASSERT_TRUE(QTest::qWaitFor([this]() { return conn.Active(); }, 5000));
     EXPECT_TRUE(events.contains("Connected"));
+    ASSERT_TRUE(server.waitForClient());
+    events.clear();
+    feed({"LOGIN|SUCCESS|" + record("bob")}, 1);
+    EXPECT_EQ(events, QList<QByteArray>{"LoginSuccess:bob"});
 }
 
 TEST_F(ConnectionTest, PropertiesAreFrozenWhileActive)
@@ -400,13 +409,92 @@ TEST_F(ConnectionTest, EndlessLineIsTreatedAsALostConnection)
     EXPECT_EQ(seam.messages, QStringList{"Connection to Server has been lost."});
 }
 
+TEST_F(ConnectionTest, LinesAheadOfAnEndlessLineAreHandledAndReadingStopsBeforeTheBox)
+{
+    open();
+    bool activeWhileBoxOpen = true;
+    seam.boxOpenUntil = [&] {
+        activeWhileBoxOpen = conn.Active();
+        return true;
+    };
+    // One chunk: a complete line, then more than the cap without a line feed.
+    const QByteArray chunk = server.scramble("SHOUT|first") + '\n' +
+                             QByteArray(ostrel::LineFramer::kDefaultMaxPending + 1, 'a');
+    conn.receiveChunk(chunk.constData(), chunk.size());
+    EXPECT_EQ(events, (QList<QByteArray>{"Shout:first", "Disconnected"}));
+    EXPECT_EQ(seam.messages, QStringList{"Connection to Server has been lost."});
+    EXPECT_FALSE(activeWhileBoxOpen);
+}
+
+TEST_F(ConnectionTest, LinesKeepFlowingWhileALineHandlerHasABoxOpen)
+{
+    open();
+    // A real box runs its own event loop until the user closes it; this one stays open
+    // until the PING behind it has been answered (or gives up after two seconds).
+    conn.OnShout = [](QObject *, const QByteArray &text) {
+        platform::Platform::instance().messageBox(QString::fromLatin1(text));
+    };
+    seam.boxTimeoutMs = 2000;
+    // The PING comes in the same chunk as the SHOUT, or once the box is up.
+    for (const bool sameChunk : {true, false}) {
+        server.clearLines();
+        events.clear();
+        bool answeredWhileOpen = false;
+        bool sent = false;
+        seam.boxOpenUntil = [&] {
+            if (!sent) {
+                sent = true;
+                if (!sameChunk)
+                    server.sendRaw(server.scramble("PING|") + '\n' +
+                                   server.scramble("NEWSUCCESS|after") + '\n');
+            }
+            answeredWhileOpen = server.lines().contains("PING|");
+            return answeredWhileOpen;
+        };
+        QByteArray chunk = server.scramble("SHOUT|the server goes down") + '\n';
+        if (sameChunk)
+            chunk += server.scramble("PING|") + '\n' + server.scramble("NEWSUCCESS|after") + '\n';
+        server.sendRaw(chunk);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return sent && seam.openBoxes == 0; }, 5000));
+        EXPECT_TRUE(answeredWhileOpen) << sameChunk;
+        EXPECT_TRUE(QTest::qWaitFor([&] { return events.contains("NewSuccess:after"); }, 2000));
+    }
+}
+
+TEST_F(ConnectionTest, BoxesOpenedByLinesNestOnlySoDeep)
+{
+    open();
+    // Every line opens a box that stays open until all of them are in: a stream of such
+    // lines must not nest boxes (and stack frames) without bound.
+    conn.OnShout = [](QObject *, const QByteArray &text) {
+        platform::Platform::instance().messageBox(QString::fromLatin1(text));
+    };
+    seam.boxTimeoutMs = 3000;
+    // Each box stays open until the deepest nesting has lasted a moment.
+    QElapsedTimer sinceDeepest;
+    seam.boxOpenUntil = [&] {
+        if (seam.messages.size() == 40)
+            return true;
+        if (seam.openBoxes < TOrvexConnection::kMaxNestedReads)
+            return false;
+        if (!sinceDeepest.isValid())
+            sinceDeepest.start();
+        return sinceDeepest.elapsed() > 200;
+    };
+    for (int i = 0; i < 40; ++i)
+        server.send("SHOUT|" + QByteArray::number(i));
+    // Once the boxes close, the rest is read without another byte from the server.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return seam.messages.size() == 40; }, 10000));
+    EXPECT_EQ(seam.deepestBoxes, TOrvexConnection::kMaxNestedReads);
+    EXPECT_EQ(seam.messages.last(), "39");
+}
+
 TEST(IsIPAddress, Table)
 {
     const QList<QPair<QString, bool>> cases = {
-        {"10.0.0.1", true},   {"127.0.0.1", true},    {"999.1.1.1", true},
-        {"10.0.0", false},    {"10.0.0.1.5", false},  {"localhost", false},
-        {"a.b.c.d", false},   {"10..0.1", false},     {"", false},
-        {"10.0.0.", false},
+        {"10.0.0.1", true},    {"127.0.0.1", true},  {"999.1.1.1", true}, {"10.0.0", false},
+        {"10.0.0.1.5", false}, {"localhost", false}, {"a.b.c.d", false},  {"10..0.1", false},
+        {"", false},           {"10.0.0.", false},
     };
     for (const auto &[text, expected] : cases)
         EXPECT_EQ(TOrvexConnection::IsIPAddress(text), expected) << text.toStdString();

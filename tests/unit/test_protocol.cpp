@@ -40,8 +40,8 @@ TEST(TokenRule, Table)
         {"a|b|c", '|', {"a", "b", "c"}, ""},
         {"a||c", '|', {"a", "", "c"}, ""},
         {"abc", '|', {"abc"}, ""},
-        {"", '|', {"", "", ""}, ""},      // reading past the end keeps yielding empty tokens
-        {"a|", '|', {"a"}, ""},           // a trailing separator leaves the rest empty
+        {"", '|', {"", "", ""}, ""}, // reading past the end keeps yielding empty tokens
+        {"a|", '|', {"a"}, ""},      // a trailing separator leaves the rest empty
         {"|x", '|', {""}, "x"},
         {"1.2.3", '.', {"1"}, "2.3"},
         {"a^^", '^', {"a", ""}, ""},
@@ -82,9 +82,9 @@ TEST(LineFraming, ChunksTable)
     const std::vector<Case> cases = {
         {{"one\ntwo\nthr"}, {"one", "two"}, 3},
         {{"one\ntwo\nthr", "ee\n"}, {"one", "two", "three"}, 0},
-        {{"half", "\n"}, {"half"}, 0},                     // a lone line feed ends the line
-        {{"a\n\nb\n"}, {"a", "", "b"}, 0},                 // an empty line is a line
-        {{"keep\r\n"}, {"keep\r"}, 0},                     // carriage returns are kept
+        {{"half", "\n"}, {"half"}, 0},     // a lone line feed ends the line
+        {{"a\n\nb\n"}, {"a", "", "b"}, 0}, // an empty line is a line
+        {{"keep\r\n"}, {"keep\r"}, 0},     // carriage returns are kept
         {{"x", "y", "z"}, {}, 3},
         {{"\n"}, {""}, 0},
     };
@@ -106,13 +106,25 @@ TEST(LineFraming, PartialLineIsCappedButCompleteLinesAreNot)
     LineFramer framer(16);
     EXPECT_TRUE(framer.append(std::string(40, 'a') + "\n" + std::string(10, 'b')));
     EXPECT_EQ(drain(framer).size(), 1u);
-    EXPECT_TRUE(framer.append(std::string(6, 'b')));  // 16 pending: still fine
-    EXPECT_FALSE(framer.append("c"));                 // 17 pending: over the cap
+    EXPECT_TRUE(framer.append(std::string(6, 'b'))); // 16 pending: still fine
+    EXPECT_FALSE(framer.append("c"));                // 17 pending: over the cap
     EXPECT_TRUE(framer.overflowed());
+    EXPECT_TRUE(drain(framer).empty());
+    EXPECT_FALSE(framer.append("more\n"));
     EXPECT_TRUE(drain(framer).empty());
     framer.clear();
     EXPECT_TRUE(framer.append("fresh\n"));
     EXPECT_EQ(drain(framer), std::vector<std::string>{"fresh"});
+}
+
+TEST(LineFraming, LinesAheadOfAnOverflowingTailAreStillHandedOut)
+{
+    LineFramer framer(8);
+    EXPECT_TRUE(framer.append("abc"));
+    EXPECT_FALSE(framer.append("\nPING|\nlast\n" + std::string(9, 'x')));
+    EXPECT_TRUE(framer.overflowed());
+    EXPECT_EQ(drain(framer), (std::vector<std::string>{"abc", "PING|", "last"}));
+    EXPECT_EQ(framer.pendingSize(), 0u);
 }
 
 TEST(UserRecord, NewRecordSavesDefaults)
@@ -130,12 +142,9 @@ TEST(UserRecord, NewRecordSavesDefaults)
 TEST(UserRecord, DateFormTable)
 {
     const std::vector<std::pair<double, std::string>> cases = {
-        {38716.5, " 3.87165000000000E+0004"},
-        {0, " 0.00000000000000E+0000"},
-        {-1.25, "-1.25000000000000E+0000"},
-        {0.000123, " 1.23000000000000E-0004"},
-        {1e300, " 1.00000000000000E+0300"},
-        {45678.123456789012345, " 4.56781234567890E+0004"},
+        {38716.5, " 3.87165000000000E+0004"}, {0, " 0.00000000000000E+0000"},
+        {-1.25, "-1.25000000000000E+0000"},   {0.000123, " 1.23000000000000E-0004"},
+        {1e300, " 1.00000000000000E+0300"},   {45678.123456789012345, " 4.56781234567890E+0004"},
     };
     for (const auto &[value, text] : cases) {
         EXPECT_EQ(TOrvexUser::FormatDate(value), text) << value;
@@ -146,9 +155,17 @@ TEST(UserRecord, DateFormTable)
 TEST(UserRecord, ReadDateAcceptsBothFormsAndDefaultsToZero)
 {
     const std::vector<std::pair<std::string, double>> cases = {
-        {" 3.87165000000000E+0004", 38716.5}, {"38716.5", 38716.5}, {"-2", -2},
-        {"1e2", 100}, {"  +4.5E-1", 0.45}, {"", 0}, {"abc", 0}, {"12abc", 0},
-        {"inf", 0}, {"nan", 0}, {"1e999", 0},
+        {" 3.87165000000000E+0004", 38716.5},
+        {"38716.5", 38716.5},
+        {"-2", -2},
+        {"1e2", 100},
+        {"  +4.5E-1", 0.45},
+        {"", 0},
+        {"abc", 0},
+        {"12abc", 0},
+        {"inf", 0},
+        {"nan", 0},
+        {"1e999", 0},
     };
     for (const auto &[text, value] : cases)
         EXPECT_DOUBLE_EQ(TOrvexUser::ReadDate(text), value) << text;
