@@ -32,6 +32,7 @@ int main(int argc, char **argv)
     platform::Platform::install(&desktop);
 
     LobbyWindows windows(parser.value(server), QApplication::applicationDirPath());
+    desktop.setMainWindow(windows.lobby());
     QObject::connect(windows.lobby(), &Tlobby::formClosed, &app, &QApplication::quit);
     // Secondary windows and the tray icon must not keep the program alive, nor end it.
     app.setQuitOnLastWindowClosed(false);

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QDir>
+#include <QLabel>
 #include <QMessageBox>
 #include <QProcess>
 #include <QSoundEffect>
@@ -30,20 +31,54 @@ DesktopPlatform::~DesktopPlatform()
     qDeleteAll(m_sounds);
 }
 
+QWidget *DesktopPlatform::boxParent() const
+{
+    for (QWidget *candidate : {QApplication::activeModalWidget(), QApplication::activeWindow(),
+                               static_cast<QWidget *>(m_mainWindow.data())}) {
+        if (candidate && candidate->isVisible())
+            return candidate->window();
+    }
+    return nullptr;
+}
+
+QMessageBox::StandardButton DesktopPlatform::runBox(QMessageBox::Icon icon, const QString &caption,
+                                                    const QString &text,
+                                                    QMessageBox::StandardButtons buttons)
+{
+    // Texts here often come from the network (announcements, other players' names and
+    // lines): shown as they are, never as rich text with live links.
+    QPointer<QMessageBox> box =
+        new QMessageBox(icon, captionOr(caption), text, buttons, boxParent());
+    box->setTextFormat(Qt::PlainText);
+    box->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    if (auto *label = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_label")))
+        label->setOpenExternalLinks(false);
+    box->setWindowModality(Qt::ApplicationModal);
+    box->show();
+    box->raise();
+    box->activateWindow();
+    const int result = box->exec();
+    // The parent may have been closed and deleted while the box was up, taking the box.
+    if (!box)
+        return QMessageBox::NoButton;
+    delete box.data();
+    return static_cast<QMessageBox::StandardButton>(result);
+}
+
 void DesktopPlatform::messageBox(const QString &text, const QString &caption)
 {
-    QMessageBox::information(QApplication::activeWindow(), captionOr(caption), text);
+    runBox(QMessageBox::Information, caption, text, QMessageBox::Ok);
 }
 
 bool DesktopPlatform::confirm(const QString &text, const QString &caption)
 {
-    return QMessageBox::question(QApplication::activeWindow(), captionOr(caption), text,
-                                 QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+    return runBox(QMessageBox::Question, caption, text, QMessageBox::Yes | QMessageBox::No) ==
+           QMessageBox::Yes;
 }
 
 void DesktopPlatform::showError(const QString &text)
 {
-    QMessageBox::critical(QApplication::activeWindow(), captionOr(QString()), text);
+    runBox(QMessageBox::Critical, QString(), text, QMessageBox::Ok);
 }
 
 bool DesktopPlatform::openUrl(const QUrl &url)

@@ -3,9 +3,12 @@
 #include "platform.h"
 
 #include <QHash>
+#include <QMessageBox>
+#include <QPointer>
 #include <memory>
 
 class QSoundEffect;
+class QWidget;
 
 namespace platform {
 
@@ -29,7 +32,17 @@ public:
     // Where a running game holds its lock: the per-user runtime folder.
     static QString gameLockPath();
 
+    // The window that boxes belong to when no other visible window of ours asks.
+    void setMainWindow(QWidget *window) { m_mainWindow = window; }
+    // The parent a box gets now: the modal window on top, else the active window, else
+    // the main window; only a visible one (or none).
+    QWidget *boxParent() const;
+
 private:
+    QMessageBox::StandardButton runBox(QMessageBox::Icon icon, const QString &caption,
+                                       const QString &text, QMessageBox::StandardButtons buttons);
+
+    QPointer<QWidget> m_mainWindow;
     QHash<QString, QSoundEffect *> m_sounds;
 };
 
