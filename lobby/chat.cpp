@@ -204,7 +204,9 @@ void Tlobby::mychat_gameroomReturn()
 {
     if (!orvex->Active() || !switchOn(m_options, &TOptions::image_lobbychat1, true))
         return;
-    const QString typed = mychat_gameroom->text();
+    // A pasted line break or control character would start a line of the readers' panes
+    // (byte 0x15 even cuts the line on the wire): it goes as a blank.
+    const QString typed = chattext::singleLine(mychat_gameroom->text());
     const QByteArray own = ownName(orvex);
     if (typed == QLatin1StringView("//quarto")) {
         // The restart request is a moderator's command, not chat: no spam counting.
@@ -239,7 +241,7 @@ void Tlobby::mychatReturn()
 {
     if (!orvex->Active())
         return;
-    const QString typed = mychat->text();
+    const QString typed = chattext::singleLine(mychat->text());
     if (spamcount > kSpamLimit) {
         addlinetoalerts(QStringLiteral("Spam prevention activated!"), QColor(255, 0, 0));
     } else if (!typed.isEmpty()) {

@@ -150,7 +150,52 @@ QString openableUrl(const QString &url)
     return url;
 }
 
-Display roomChatLine(QByteArrayView sender, QByteArrayView text, bool senderIgnored)
+QByteArray singleLineBytes(QByteArrayView text)
+{
+    QByteArray out;
+    out.reserve(text.size());
+    const auto at = [&text](qsizetype i) {
+        return i < text.size() ? static_cast<unsigned char>(text[i]) : 0u;
+    };
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const unsigned char c = at(i);
+        if (c < 0x20 || c == 0x7F) {
+            out += ' ';
+        } else if (c == 0xC2 && at(i + 1) >= 0x80 && at(i + 1) <= 0x9F) {
+            out += ' '; // U+0080..U+009F
+            i += 1;
+        } else if (c == 0xE2 && at(i + 1) == 0x80 && (at(i + 2) == 0xA8 || at(i + 2) == 0xA9)) {
+            out += ' '; // U+2028, U+2029
+            i += 2;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
+QString singleLine(const QString &text)
+{
+    QString out = text;
+    for (QChar &c : out) {
+        if (c.category() == QChar::Other_Control || c == QChar::LineSeparator ||
+            c == QChar::ParagraphSeparator)
+            c = u' ';
+    }
+    return out;
+}
+
+namespace {
+
+Display oneLine(Display d)
+{
+    d.text = singleLineBytes(d.text);
+    for (QByteArray &line : d.tourneyLines)
+        line = singleLineBytes(line);
+    return d;
+}
+
+Display roomChatLineOf(QByteArrayView sender, QByteArrayView text, bool senderIgnored)
 {
     Display out;
     if (screen(text, senderIgnored, out))
@@ -172,7 +217,7 @@ Display roomChatLine(QByteArrayView sender, QByteArrayView text, bool senderIgno
     return out;
 }
 
-Display lobbyChatLine(QByteArrayView sender, QByteArrayView text, bool senderIgnored)
+Display lobbyChatLineOf(QByteArrayView sender, QByteArrayView text, bool senderIgnored)
 {
     Display out;
     if (screen(text, senderIgnored, out))
@@ -208,6 +253,18 @@ Display lobbyChatLine(QByteArrayView sender, QByteArrayView text, bool senderIgn
     out.tourneyLines << " Contact " + sender.toByteArray().toUpper() + " for information";
     out.tourneyLines << "   ***";
     return out;
+}
+
+} // namespace
+
+Display roomChatLine(QByteArrayView sender, QByteArrayView text, bool senderIgnored)
+{
+    return oneLine(roomChatLineOf(sender, text, senderIgnored));
+}
+
+Display lobbyChatLine(QByteArrayView sender, QByteArrayView text, bool senderIgnored)
+{
+    return oneLine(lobbyChatLineOf(sender, text, senderIgnored));
 }
 
 QByteArray announcementText(const QByteArray &tourneyName, const QByteArray &gameName,

@@ -42,8 +42,17 @@ struct Display
     QList<QByteArray> tourneyLines; // Tournament: the lines of the announcement pane
 };
 
+// Both give text that stays on one line (see singleLine): a sender must not be able to
+// start a line of its own that looks like one of ours.
 Display roomChatLine(QByteArrayView sender, QByteArrayView text, bool senderIgnored);
 Display lobbyChatLine(QByteArrayView sender, QByteArrayView text, bool senderIgnored);
+
+// Text of another player as one line (bytes or text): control characters (C0, DEL, C1) and the
+// Unicode line and paragraph separators become a blank. A text pane would start a new line at each
+// of them, and the wire cipher turns byte 0x15 into a line feed that cuts the line. The byte form
+// reads UTF-8 sequences; any other byte above 0x7F is left alone.
+QByteArray singleLineBytes(QByteArrayView text);
+QString singleLine(const QString &text);
 
 // The six-field text of a tournament announcement, without the "/tn " prefix.
 QByteArray announcementText(const QByteArray &tourneyName, const QByteArray &gameName,

@@ -21,12 +21,12 @@ namespace {
 
 QByteArray wireText(const QLineEdit *edit)
 {
-    return encodeWireText(edit->text());
+    return encodeWireText(chattext::singleLine(edit->text()));
 }
 
 QByteArray wireText(const QComboBox *combo)
 {
-    return encodeWireText(combo->currentText());
+    return encodeWireText(chattext::singleLine(combo->currentText()));
 }
 
 QByteArray ownName(const TOrvexConnection *orvex)

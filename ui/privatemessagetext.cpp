@@ -1,5 +1,6 @@
 #include "privatemessagetext.h"
 
+#include "chattext.h"
 #include "textcodec.h"
 
 namespace privatemessagetext {
@@ -24,7 +25,13 @@ QString currentTimeText()
 
 QString messageText(const QString &time, const QStringList &lines)
 {
-    return time + u'+' + lines.join(kLineBreak);
+    // Lines travel joined by "/r/"; a control character left inside one would start a
+    // line of the reader's pane, and byte 0x15 would cut the line on the wire.
+    QStringList clean;
+    clean.reserve(lines.size());
+    for (const QString &line : lines)
+        clean << chattext::singleLine(line);
+    return chattext::singleLine(time) + u'+' + clean.join(kLineBreak);
 }
 
 QByteArray pmesPayload(const QByteArray &recipient, const QString &messageText)
@@ -32,8 +39,11 @@ QByteArray pmesPayload(const QByteArray &recipient, const QString &messageText)
     return recipient + '|' + encodeWireText(messageText);
 }
 
-Parts splitMessageText(const QString &text)
+Parts splitMessageText(const QString &received)
 {
+    // Only "/r/" breaks a message into lines: whatever else the sender put in stays on
+    // its line.
+    const QString text = chattext::singleLine(received);
     const qsizetype plus = text.indexOf(u'+');
     if (plus < 0)
         return {QString(), text};

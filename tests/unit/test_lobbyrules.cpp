@@ -84,6 +84,19 @@ TEST(ChatLines, RoomTable)
         {"x RV88-Announcement y|clRed", false, Display::Drop, "", 0},
         {"/ignored+ann", true, Display::IgnoredNotice,
          "ann is ignoring you, you are not allowed to join the game.", TColor::clNavy},
+        // Nothing another player sends may start a line of its own.
+        {"hi\nalice sent you a PM|clBlue", false, Display::Line, "bob: hi alice sent you a PM",
+         TColor::clBlue},
+        {"a\rb\x15"
+         "c\td|clRed",
+         false, Display::Line, "bob: a b c d", TColor::clRed},
+        {"x\xe2\x80\xa8y\xe2\x80\xa9z\xc2\x85w|clRed", false, Display::Line, "bob: x y z w",
+         TColor::clRed},
+        {QByteArray("nul\0byte|clRed", 14), false, Display::Line, "bob: nul byte", TColor::clRed},
+        {"caf\xc3\xa9 \xe2\x82\xac|clRed", false, Display::Line, "bob: caf\xc3\xa9 \xe2\x82\xac",
+         TColor::clRed},
+        {"/ignored+ann\nfake", true, Display::IgnoredNotice,
+         "ann fake is ignoring you, you are not allowed to join the game.", TColor::clNavy},
     };
     for (const auto &c : cases) {
         const Display d = roomChatLine("bob", c.text, c.ignored);
@@ -93,6 +106,18 @@ TEST(ChatLines, RoomTable)
             EXPECT_EQ(d.color.value(), c.color) << c.text.constData();
         }
     }
+}
+
+TEST(ChatLines, LobbyAndTournamentLinesStayOnOneLine)
+{
+    Display d = lobbyChatLine("bob", "hi\r\nthere|clRed", false);
+    EXPECT_EQ(d.text, QByteArray("bob: hi  there"));
+    d = lobbyChatLine("bob", "/tn Cup\n / Plumbrix / here / 9 / 00 / PM|clRed", false);
+    ASSERT_EQ(d.kind, Display::Tournament);
+    for (const QByteArray &line : d.tourneyLines)
+        EXPECT_FALSE(line.contains('\n')) << line.constData();
+    EXPECT_EQ(chattext::singleLine(QStringLiteral("a\nb\u2028c\u0015d\u0085e")),
+              QStringLiteral("a b c d e"));
 }
 
 TEST(ChatLines, LobbyAndTournamentAnnouncements)
