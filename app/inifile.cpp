@@ -69,19 +69,37 @@ bool forEachEntry(const QList<QByteArray> &lines, QByteArrayView section, Visit 
 
 } // namespace
 
-QList<QByteArray> IniFile::readLines() const
+bool IniFile::readLines(QList<QByteArray> &lines) const
 {
+    lines.clear();
     QFile file(m_path);
+    // A fresh look at the path: the QFile's own answer after a refused open is not.
     if (!file.open(QIODevice::ReadOnly))
-        return {};
-    QList<QByteArray> lines = file.readAll().split('\n');
+        return !QFileInfo::exists(m_path);
+    const QByteArray content = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return false;
+    lines = content.split('\n');
     for (auto &line : lines) {
         if (line.endsWith('\r'))
             line.chop(1);
     }
     if (!lines.isEmpty() && lines.last().isEmpty())
         lines.removeLast();
+    return true;
+}
+
+QList<QByteArray> IniFile::readLines() const
+{
+    QList<QByteArray> lines;
+    readLines(lines);
     return lines;
+}
+
+bool IniFile::isReadable() const
+{
+    QList<QByteArray> lines;
+    return readLines(lines);
 }
 
 bool IniFile::writeLines(const QList<QByteArray> &lines) const
@@ -117,7 +135,9 @@ bool IniFile::WriteString(QByteArrayView section, QByteArrayView key, const QByt
     clean.replace('\r', QByteArray()).replace('\n', QByteArray());
     const QByteArray entry = key.trimmed().toByteArray() + '=' + clean;
 
-    QList<QByteArray> lines = readLines();
+    QList<QByteArray> lines;
+    if (!readLines(lines))
+        return false;
     qsizetype existing = -1;
     QByteArray existingKey;
     const bool hasSection =
@@ -188,7 +208,9 @@ bool IniFile::SectionExists(QByteArrayView section) const
 
 bool IniFile::EraseSection(QByteArrayView section)
 {
-    const QList<QByteArray> lines = readLines();
+    QList<QByteArray> lines;
+    if (!readLines(lines))
+        return false;
     QList<QByteArray> kept;
     kept.reserve(lines.size());
     bool inSection = false;
@@ -207,7 +229,9 @@ bool IniFile::EraseSection(QByteArrayView section)
 
 bool IniFile::DeleteKey(QByteArrayView section, QByteArrayView key)
 {
-    QList<QByteArray> lines = readLines();
+    QList<QByteArray> lines;
+    if (!readLines(lines))
+        return false;
     qsizetype existing = -1;
     forEachEntry(lines, section, [&](qsizetype i, const QByteArray &k, const QByteArray &) {
         if (!sameName(k, key))
@@ -224,7 +248,9 @@ bool IniFile::DeleteKey(QByteArrayView section, QByteArrayView key)
 bool IniFile::WriteSectionValues(QByteArrayView section,
                                  const QList<QPair<QByteArray, QByteArray>> &values)
 {
-    const QList<QByteArray> lines = readLines();
+    QList<QByteArray> lines;
+    if (!readLines(lines))
+        return false;
     QList<QByteArray> out;
     out.reserve(lines.size() + values.size() + 2);
     auto entries = [&]() {

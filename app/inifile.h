@@ -12,13 +12,17 @@
 // verbatim: no quoting, escaping or list splitting, since stored values (the scrambled
 // password among them) may hold commas, backslashes and quotes. Writing keeps the
 // order of existing keys and appends new ones at the end of their section. A missing
-// file reads as empty and is created on the first write.
+// file reads as empty and is created on the first write. A file that exists but cannot
+// be read also reads as empty, but is never written over: every write to it fails, so
+// that one unreadable moment cannot replace all settings by a single key.
 class IniFile
 {
 public:
     explicit IniFile(const QString &path) : m_path(path) {}
 
     const QString &path() const { return m_path; }
+    // False when the file exists but cannot be read (writes to it fail).
+    bool isReadable() const;
 
     QByteArray ReadString(QByteArrayView section, QByteArrayView key,
                           const QByteArray &defaultValue = {}) const;
@@ -36,6 +40,8 @@ public:
     bool DeleteKey(QByteArrayView section, QByteArrayView key);
 
 private:
+    // The file's lines; false when it exists but cannot be read.
+    bool readLines(QList<QByteArray> &lines) const;
     QList<QByteArray> readLines() const;
     bool writeLines(const QList<QByteArray> &lines) const;
 

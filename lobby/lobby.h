@@ -13,6 +13,7 @@
 #include <QString>
 
 #include <array>
+#include <functional>
 #include <memory>
 
 class QAction;
@@ -287,6 +288,10 @@ public:
     void showWelcome();
     void openSitePage(const QString &path);
     QByteArray getipnumber();
+    // The dotted IPv4 address of a host name, or an empty text, handed to done once it
+    // is known (at once for a dotted address). A new request replaces one under way.
+    void resolveip(const QString &host, std::function<void(const QString &address)> done);
+    int m_resolveId = -1;
     // Applies the size and font settings to the panes and lists (also the options
     // window's change handlers); a value that cannot be applied changes nothing.
     void changetextsize(const QString &size);
@@ -383,9 +388,10 @@ public:
     // Ends the player's assisted-hosting relay connections (the relay topic fills it).
     void closeRelaySlotsOf(const QString &name);
     void wireRoomsAndPlayers();
-    // The index of the friends entry and of the ignored entry last pressed, or -1.
-    int friendsTag = -1;
-    int ignoredTag = -1;
+    // The friend (bare name) and the ignored name last pressed, or empty. Names, not rows:
+    // an online mark that arrives while the menu is open moves the rows.
+    QString friendsTag;
+    QString ignoredTag;
     TListIndex *m_friendsIndex = nullptr;
     TListIndex *m_ignoredIndex = nullptr;
     TListIndex *m_favsIndex = nullptr;

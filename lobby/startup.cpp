@@ -23,6 +23,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDir>
 #include <QFontDatabase>
 #include <QHostAddress>
 #include <QHostInfo>
@@ -30,6 +31,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QLockFile>
+#include <QNetworkInterface>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QScreen>
@@ -283,6 +285,12 @@ void Tlobby::showloginbox()
         dialog->setServerAddress(m_serverAddress);
 
     LobbySettings settings(settingspath);
+    if (!settings.ini().isReadable()) {
+        platform::Platform::instance().showError(
+            QStringLiteral("The settings file %1 cannot be read. The lobby starts without "
+                           "your settings and leaves the file as it is.")
+                .arg(QDir::toNativeSeparators(settingspath)));
+    }
     TTypingLimit::setText(dialog->edtUserId, decodeWireText(settings.read("Name")));
     TTypingLimit::setText(dialog->edtPassword, decodeWireText(LobbySettings::scramblePassword(
                                                    settings.read("Password"))));
@@ -316,6 +324,17 @@ void Tlobby::showloginbox()
         platform::Platform::instance().messageBox(QStringLiteral("You must enter in a user id."));
         return;
     }
+    // Typing cannot put them there, but a stored value from an older version can.
+    if (!TTypingLimit::isFieldText(userId)) {
+        platform::Platform::instance().messageBox(
+            QStringLiteral("Special Characters are not allowed in User Names."));
+        return;
+    }
+    if (!TTypingLimit::isFieldText(password)) {
+        platform::Platform::instance().messageBox(
+            QStringLiteral("Special Characters are not allowed in Passwords."));
+        return;
+    }
     settings.write("Name", stored(userId));
     if (dialog->checkbox_savepass->isChecked()) {
         settings.write("Save", "true");
@@ -327,25 +346,40 @@ void Tlobby::showloginbox()
     label_status->setText(QStringLiteral("Connecting..."));
 
     const auto [host, port] = splitAddress(dialog->serverAddress());
-    QString address = host;
-    if (!TOrvexConnection::IsIPAddress(host)) {
-        const QString resolved = firstIPv4(QHostInfo::fromName(host));
-        if (!resolved.isEmpty())
-            address = resolved;
-    }
-    orvex->setHost(address);
     orvex->setPort(port);
 
     login_userid = stored(userId.left(20));
     login_password = stored(password.left(20));
     login_isnew = dialog->isNewAccount();
     login_newuser = dialog->takeNewUser();
-    try {
-        orvex->setActive(true);
-    } catch (const std::exception &) {
-        platform::Platform::instance().messageBox(
-            QStringLiteral("Connection timed out. Try again later"));
+    resolveip(host, [this, host = host](const QString &resolved) {
+        orvex->setHost(resolved.isEmpty() ? host : resolved);
+        try {
+            orvex->setActive(true);
+        } catch (const std::exception &) {
+            platform::Platform::instance().messageBox(
+                QStringLiteral("Connection timed out. Try again later"));
+        }
+    });
+}
+
+void Tlobby::resolveip(const QString &host, std::function<void(const QString &)> done)
+{
+    if (m_resolveId >= 0) {
+        // Only the latest request counts: an older answer must not redirect the login.
+        QHostInfo::abortHostLookup(m_resolveId);
+        m_resolveId = -1;
     }
+    if (TOrvexConnection::IsIPAddress(host)) {
+        done(host);
+        return;
+    }
+    // Looked up in the background: a name the resolver cannot answer would otherwise
+    // freeze the window until it gives up.
+    m_resolveId = QHostInfo::lookupHost(host, this, [this, done](const QHostInfo &info) {
+        m_resolveId = -1;
+        done(firstIPv4(info));
+    });
 }
 
 void Tlobby::orvexConnected()
@@ -409,6 +443,8 @@ void Tlobby::disconnected()
     mychat_gameroom->clear();
     currentroom.clear();
     image_roomimage->clear();
+    // The headings count what the lists hold: nothing now.
+    updatePlayerHeadings();
 }
 
 void Tlobby::button_connectClick()
@@ -452,8 +488,19 @@ void Tlobby::openSitePage(const QString &path)
 
 QByteArray Tlobby::getipnumber()
 {
-    const QString address = firstIPv4(QHostInfo::fromName(QHostInfo::localHostName()));
-    return address.left(20).toLatin1();
+    // Other players reach this machine through the interface it reaches the lobby server
+    // with. The host name is no guide: on many systems it resolves to 127.0.1.1, and
+    // resolving it can block.
+    bool isV4 = false;
+    const quint32 local = orvex->LocalAddress().toIPv4Address(&isV4);
+    if (isV4)
+        return QHostAddress(local).toString().toLatin1();
+    // Not connected, or over IPv6: the machine's first IPv4 address that is not loopback.
+    for (const QHostAddress &a : QNetworkInterface::allAddresses()) {
+        if (a.protocol() == QAbstractSocket::IPv4Protocol && !a.isLoopback())
+            return a.toString().left(20).toLatin1();
+    }
+    return QByteArrayLiteral("127.0.0.1");
 }
 
 void Tlobby::Timer1Timer()

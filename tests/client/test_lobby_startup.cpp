@@ -25,6 +25,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QHostAddress>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -38,6 +39,8 @@
 #include <QTreeWidget>
 
 #include <gtest/gtest.h>
+
+#include <unistd.h>
 
 #include <functional>
 
@@ -134,7 +137,6 @@ TEST_F(LobbyTest, FirstStartShowsWelcomeEmptyDialogAndDefaults)
 
 TEST_F(LobbyTest, SettingsFileInProgramFolderIsMovedToUserFolder)
 {
-    writeSetting("Name", "old");
     QFile legacy(programDir.filePath(QStringLiteral("ostrellobby.ini")));
     ASSERT_TRUE(legacy.open(QIODevice::WriteOnly));
     legacy.write("[Setting]\nName=moved\nPassword=a,b\\c\"d\n");
@@ -175,6 +177,9 @@ TEST_F(LobbyTest, ListSectionsAndOnOffRulesLoadIntoTheWindows)
     ini.WriteString("Expanded", "Word", "2");
     ini.WriteString("Expanded", "Dice", "");
     create();
+    // "x" is no size: the lists keep the one they have.
+    const int listPoints = lobby->lbnames->font().pointSize();
+    ASSERT_NE(listPoints, 12);
 
     showWithLogin([](TfrmConnectionInfo *d) {
         EXPECT_EQ(d->edtUserId->text(), QStringLiteral("ann"));
@@ -198,7 +203,7 @@ TEST_F(LobbyTest, ListSectionsAndOnOffRulesLoadIntoTheWindows)
     EXPECT_EQ(o->actioncolor->color(), TColor(TColor::clBlack));
     EXPECT_EQ(lobby->mainchat_gameroom->font().pointSize(), 12);
     EXPECT_EQ(lobby->tourneychat->font().pointSize(), 12);
-    EXPECT_NE(lobby->lbnames->font().pointSize(), 0);
+    EXPECT_EQ(lobby->lbnames->font().pointSize(), listPoints);
     EXPECT_EQ(lobby->pmfromleft, 165);
     EXPECT_EQ(lobby->pmtotop, 300);
     EXPECT_EQ(lobby->expandedstate[0], "1");
@@ -334,6 +339,81 @@ TEST_F(LobbyTest, UnsavedPasswordIsWrittenEmptyAndEmptyUserIdIsRefused)
     EXPECT_EQ(lobby->label_status->text(), QStringLiteral("Connecting..."));
     EXPECT_EQ(setting("Save"), "false");
     EXPECT_EQ(setting("Password"), "");
+}
+
+TEST_F(LobbyTest, NameAndPasswordRefuseWhatWouldShiftTheLoginFields)
+{
+    writeSetting("Name", "ann|x");
+    create();
+    showWithLogin([](TfrmConnectionInfo *d) {
+        // A stored name from an older version may hold them; typing cannot add them.
+        EXPECT_EQ(d->edtUserId->text(), QStringLiteral("ann|x"));
+        d->edtPassword->clear();
+        QTest::keyClicks(d->edtPassword, QStringLiteral("p|w^1"));
+        EXPECT_EQ(d->edtPassword->text(), QStringLiteral("pw1"));
+        d->edtPassword->setText(QStringLiteral("p\tw"));
+        confirm(d);
+    });
+    EXPECT_EQ(seam.messages,
+              QStringList{QStringLiteral("Special Characters are not allowed in User Names.")});
+    EXPECT_EQ(server.clientCount(), 0);
+    EXPECT_EQ(setting("Name"), "ann|x");
+
+    onModal<TfrmConnectionInfo>([](TfrmConnectionInfo *d) {
+        d->edtUserId->setText(QStringLiteral("ann"));
+        d->edtPassword->setText(QStringLiteral("p^w"));
+        confirm(d);
+    });
+    lobby->button_connect->click();
+    ASSERT_TRUE(waitModal());
+    EXPECT_EQ(seam.messages.last(),
+              QStringLiteral("Special Characters are not allowed in Passwords."));
+    EXPECT_EQ(server.clientCount(), 0);
+}
+
+TEST_F(LobbyTest, ASettingsFileThatCannotBeReadIsReportedAndKept)
+{
+    writeSetting("Name", "ann");
+    create();
+    QFile::setPermissions(iniPath, {});
+    // The superuser reads anything: act as an ordinary user, as a user's lobby does.
+    for (const QString &folder : {dataDir.path(), dataDir.path() + "/Ostrel"})
+        QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                          QFile::ReadOther | QFile::WriteOther | QFile::ExeOther);
+    const bool root = ::geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(::seteuid(65534), 0);
+    }
+    showWithLogin([](TfrmConnectionInfo *d) {
+        EXPECT_TRUE(d->edtUserId->text().isEmpty());
+        d->edtUserId->setText(QStringLiteral("bob"));
+        cancel(d);
+    });
+    windows.reset();
+    if (root) {
+        ASSERT_EQ(::seteuid(0), 0);
+    }
+    ASSERT_EQ(seam.errors.size(), 1);
+    EXPECT_TRUE(seam.errors[0].contains(QStringLiteral("cannot be read")))
+        << seam.errors[0].toStdString();
+    QFile::setPermissions(iniPath, QFile::ReadOwner | QFile::WriteOwner);
+    EXPECT_EQ(setting("Name"), "ann");
+}
+
+TEST_F(LobbyTest, ServerNamesResolveInTheBackgroundAndTheLocalAddressIsTheConnections)
+{
+    windows = std::make_unique<LobbyWindows>(QStringLiteral("localhost:%1").arg(server.port()),
+                                             programDir.path());
+    lobby = windows->lobby();
+    loginAs("ann");
+    EXPECT_EQ(lobby->orvex->Host(), QStringLiteral("127.0.0.1"));
+    // Other players reach us where the server does, not at what the host name gives.
+    EXPECT_EQ(lobby->localip, QByteArray("127.0.0.1"));
+    lobby->button_disconnect->click();
+    const QByteArray offline = lobby->getipnumber();
+    EXPECT_FALSE(offline.isEmpty());
+    EXPECT_TRUE(offline == "127.0.0.1" || !QHostAddress(QString::fromLatin1(offline)).isLoopback())
+        << offline.constData();
 }
 
 TEST_F(LobbyTest, RefusedLoginShowsReasonAndTheDialogAgain)
