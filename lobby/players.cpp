@@ -385,14 +385,17 @@ void Tlobby::listbox_friendsDrawItem(QPainter *painter, const QStyleOptionViewIt
 
 void Tlobby::lbnamesMouseDown(TPlayerList *list, const QPoint &pos)
 {
-    const int row = list->rowAt(pos);
-    lbnames->setToolTip(row >= 0 ? TPlayerListModel::nameOf(list->itemText(row)) : QString());
+    // The entry drawn under the mouse: asking the model for a row number would place the
+    // entries still waiting first, which may move another player onto that row.
+    const QModelIndex index = list->indexAt(pos);
+    lbnames->setToolTip(index.isValid() ? TPlayerListModel::nameOf(index.data().toString())
+                                        : QString());
 }
 
 void Tlobby::listbox_friendsMouseDown(const QPoint &pos)
 {
     QListWidgetItem *item = listbox_friends->itemAt(pos);
-    friendsTag = item ? listbox_friends->row(item) : -1;
+    friendsTag = item ? item->text().mid(1) : QString();
     const bool online = item && item->text().startsWith(QLatin1Char('0'));
     lbnames->setToolTip(online ? item->text().mid(1) : QString());
 }
@@ -400,7 +403,7 @@ void Tlobby::listbox_friendsMouseDown(const QPoint &pos)
 void Tlobby::listbox_ignoredMouseDown(const QPoint &pos)
 {
     QListWidgetItem *item = listbox_ignored->itemAt(pos);
-    ignoredTag = item ? listbox_ignored->row(item) : -1;
+    ignoredTag = item ? item->text() : QString();
 }
 
 void Tlobby::lbnamesContextPopup(TPlayerList *list, const QPoint &pos)
@@ -519,17 +522,25 @@ void Tlobby::Ignore1Click()
 
 void Tlobby::RemoveFriend1Click()
 {
-    if (friendsTag >= 0 && friendsTag < listbox_friends->count())
-        delete listbox_friends->takeItem(friendsTag);
-    friendsTag = -1;
+    for (int row = 0; !friendsTag.isEmpty() && row < listbox_friends->count(); ++row) {
+        if (listbox_friends->item(row)->text().mid(1) == friendsTag) {
+            delete listbox_friends->takeItem(row);
+            break;
+        }
+    }
+    friendsTag.clear();
     savefriends();
 }
 
 void Tlobby::DeleteFromIgnoreList1Click()
 {
-    if (ignoredTag >= 0 && ignoredTag < listbox_ignored->count())
-        delete listbox_ignored->takeItem(ignoredTag);
-    ignoredTag = -1;
+    for (int row = 0; !ignoredTag.isEmpty() && row < listbox_ignored->count(); ++row) {
+        if (listbox_ignored->item(row)->text() == ignoredTag) {
+            delete listbox_ignored->takeItem(row);
+            break;
+        }
+    }
+    ignoredTag.clear();
     saveignored();
 }
 

@@ -1,6 +1,7 @@
 #include "lobby.h"
 
 #include "lobbysettings.h"
+#include "platform.h"
 #include "privatemessagetext.h"
 #include "tchatlog.h"
 #include "textcodec.h"
@@ -13,7 +14,6 @@
 #include <QListWidget>
 
 #include <memory>
-#include <stdexcept>
 
 // Private messages: the queue of unread messages, their windows and the log. Received
 // messages wait in the queue until the user opens them; the timer's alert step (in
@@ -134,9 +134,12 @@ void Tlobby::createtomessage(const QByteArray &name)
     writer->OnSend = [this](const QByteArray &payload) {
         // A message written while the connection is down would be lost without a word;
         // the window stays open with its text instead.
-        if (!orvex->Active())
-            throw std::runtime_error("Not connected!");
+        if (!orvex->Active()) {
+            platform::Platform::instance().messageBox(QStringLiteral("Not connected!"));
+            return false;
+        }
         orvex->SendPmes(payload);
+        return true;
     };
     writer->OnLog = [this](const QString &t, const QColor &c) { m_chatlog->addlinetolog(t, c); };
     writer->OnClose = [this](const QPoint &p, bool enter) {

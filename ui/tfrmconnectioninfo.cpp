@@ -48,8 +48,10 @@ TfrmConnectionInfo::TfrmConnectionInfo(QWidget *parent) : QDialog(parent)
         layout->addWidget(l);
         edit = new QLineEdit(this);
         edit->setObjectName(QString::fromLatin1(name));
-        // The limit holds for typing only: a longer stored value is shown whole.
-        edit->setValidator(new TTypingLimit(edit, limit));
+        // The limit holds for typing only: a longer stored value is shown whole. Name and
+        // password are fields of the LOGIN line: "|", "^" and control characters would
+        // shift them.
+        edit->setValidator(new TTypingLimit(edit, limit, TTypingLimit::FieldText));
         l->setBuddy(edit);
         layout->addWidget(edit);
         layout->addSpacing(6);
@@ -147,7 +149,6 @@ void TfrmConnectionInfo::button_createaccountClick()
         return;
     m_isNew = true;
     TTypingLimit::setText(edtUserId, decodeWireText(QByteArray::fromStdString(record->UserName)));
-    TTypingLimit::setText(edtPassword,
-                          decodeWireText(QByteArray::fromStdString(record->Password)));
+    TTypingLimit::setText(edtPassword, decodeWireText(QByteArray::fromStdString(record->Password)));
     m_newUser = std::move(record);
 }

@@ -54,31 +54,15 @@ QString shortDate(double days)
     return date.isValid() ? QLocale().toString(date, QLocale::ShortFormat) : QStringLiteral("N/A");
 }
 
-// Typing or pasting "^", "|" or a control character would break the wire line. The
-// length limit holds for typing only: a longer value of the record is shown and written
-// back whole, since cutting it would change the record (the password included) behind
-// the user's back.
-class FieldValidator : public TTypingLimit
-{
-public:
-    FieldValidator(QLineEdit *edit, qsizetype limit) : TTypingLimit(edit, limit) {}
-
-    State validate(QString &input, int &pos) const override
-    {
-        for (QChar c : input) {
-            if (c == QLatin1Char('^') || c == QLatin1Char('|') || c.unicode() < 0x20 ||
-                c.unicode() == 0x7f)
-                return Invalid;
-        }
-        return TTypingLimit::validate(input, pos);
-    }
-};
-
+// The length limit holds for typing only: a longer value of the record is shown and
+// written back whole, since cutting it would change the record (the password included)
+// behind the user's back.
 QLineEdit *lineEdit(QWidget *parent, const char *name, int maxLength)
 {
     auto *edit = new QLineEdit(parent);
     edit->setObjectName(QLatin1String(name));
-    edit->setValidator(new FieldValidator(edit, maxLength > 0 ? maxLength : edit->maxLength()));
+    edit->setValidator(new TTypingLimit(edit, maxLength > 0 ? maxLength : edit->maxLength(),
+                                        TTypingLimit::FieldText));
     return edit;
 }
 

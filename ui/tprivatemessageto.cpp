@@ -124,8 +124,8 @@ void Tprivatemessageto::button_sendClick()
         const QString time = pm::currentTimeText();
         const QStringList lines = displayedLines();
         const QByteArray payload = pm::pmesPayload(m_recipient, pm::messageText(time, lines));
-        if (OnSend)
-            OnSend(payload);
+        if (OnSend && !OnSend(payload))
+            return;
         // Logged once it is on its way: a send that failed leaves no "You wrote" behind.
         log(pm::writerLogHeader(time, decodeWireText(m_recipient)), pm::writtenColor());
         for (const QString &line : lines) {

@@ -20,8 +20,9 @@ class Tprivatemessageto : public TMessageWindow
 {
     Q_OBJECT
 public:
-    // The request for the connection's SendPmes: recipient + "|" + message text.
-    using TSendEvent = std::function<void(const QByteArray &payload)>;
+    // The request for the connection's SendPmes: recipient + "|" + message text. False
+    // (or an exception) means it was not sent: the window stays open with its text.
+    using TSendEvent = std::function<bool(const QByteArray &payload)>;
     // One line for the message log.
     using TLogEvent = std::function<void(const QString &text, const QColor &color)>;
     // The window is closing: its own top-left corner and the state of "Enter Sends PM",

@@ -373,3 +373,47 @@ TEST_F(PlayersTest, ANewEntryOfTheSelectedPlayerKeepsTheSelection)
     EXPECT_TRUE(list->selectionModel()->isRowSelected(rowOf(list, "bob")));
     EXPECT_EQ(lobby->lbnames->toolTip(), "bob");
 }
+
+TEST_F(PlayersTest, APressWhileANewEntryWaitsTakesThePlayerUnderTheMouse)
+{
+    loginAs("ann");
+    serverSends({"ADDGUEST|bob+1+Lobby Chat+", "ADDGUEST|carl+1+Lobby Chat+"});
+    TPlayerList *list = lobby->lbnames;
+    ASSERT_EQ(rowOf(list, "bob"), 0);
+    const QRect bobsRow = list->visualRect(list->model()->index(0, 0));
+    // amy sorts above bob and is not placed yet when the press comes.
+    list->addItem(QStringLiteral("amy:1:Lobby Chat:"));
+    QTest::mousePress(list->viewport(), Qt::RightButton, {}, bobsRow.center());
+    EXPECT_EQ(lobby->lbnames->toolTip(), "bob");
+    QTest::mouseRelease(list->viewport(), Qt::RightButton, {}, bobsRow.center());
+    lobby->popup_player->hide();
+}
+
+TEST_F(PlayersTest, RemoveTakesThePressedFriendEvenWhenTheRowsMoved)
+{
+    friends({"amy", "bob", "carl"});
+    loginAs("ann");
+    lobby->button_Friendslist->click();
+    QListWidget *list = lobby->listbox_friends;
+    ASSERT_EQ(texts(list), (QStringList{"1amy", "1bob", "1carl"}));
+    press(list, 0, Qt::RightButton); // amy
+    lobby->popup_friends->hide();
+    // While the menu is open, bob comes online: he moves to the first row.
+    serverSends({"ADDGUEST|bob+1+Lobby Chat+"});
+    ASSERT_EQ(texts(list), (QStringList{"0bob", "1amy", "1carl"}));
+    lobby->RemoveFriend1->trigger();
+    EXPECT_EQ(texts(list), (QStringList{"0bob", "1carl"}));
+    EXPECT_EQ(IniFile(iniPath).ReadString("Friends", "0"), "bob");
+    EXPECT_EQ(IniFile(iniPath).ReadString("Friends", "1"), "carl");
+}
+
+TEST_F(PlayersTest, HeadingsCountNothingAfterADisconnection)
+{
+    loginAs("ann");
+    serverSends({"ADDGUEST|bob+1+Lobby Chat+", "ADDGUEST|carl+1+Lobby Chat+"});
+    ASSERT_EQ(lobby->label_playerslist->text(), "Players Online(2)");
+    lobby->button_disconnect->click();
+    EXPECT_EQ(lobby->lbnames->count(), 0);
+    EXPECT_EQ(lobby->label_playerslist->text(), "Players Online(0)");
+    EXPECT_EQ(lobby->label_gamelist->text(), "Players in Lobby(0)");
+}

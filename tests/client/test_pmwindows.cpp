@@ -69,7 +69,10 @@ protected:
                                        QPoint at = {60, 60})
     {
         auto *w = new Tprivatemessageto(to, sendOnEnter);
-        w->OnSend = [this](const QByteArray &payload) { sent.push_back(payload); };
+        w->OnSend = [this](const QByteArray &payload) {
+            sent.push_back(payload);
+            return true;
+        };
         w->OnLog = [this](const QString &t, const QColor &c) { logged.push_back({t, c}); };
         w->OnClose = [this, w](const QPoint &p, bool enter) {
             closed.push_back({p, enter});
@@ -197,10 +200,10 @@ TEST_F(PmWindowsTest, WrappedAndEmptyLinesCountAsDisplayed)
 TEST_F(PmWindowsTest, FailingSendIsReportedAndKeepsTheWindow)
 {
     QPointer<Tprivatemessageto> w = writer("bob");
-    w->OnSend = [](const QByteArray &) { throw std::runtime_error("Not connected!"); };
+    w->OnSend = [](const QByteArray &) -> bool { throw std::runtime_error("no way out"); };
     type(w, "hello");
     QTest::mouseClick(child<QPushButton>(w, "button_send"), Qt::LeftButton);
-    EXPECT_EQ(seam.errors, QStringList{"Not connected!"});
+    EXPECT_EQ(seam.errors, QStringList{"no way out"});
     EXPECT_TRUE(logged.empty());
     ASSERT_FALSE(w.isNull());
     EXPECT_TRUE(w->isVisible());
