@@ -14,6 +14,7 @@
 #include <poll.h>
 #include <sstream>
 #include <stdexcept>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -62,6 +63,11 @@ TempDir::~TempDir()
 }
 
 ServerProcess::ServerProcess(const std::string &dataDir, std::vector<std::string> extraArgs)
+    : ServerProcess(dataDir, Setup{std::move(extraArgs), {}, 0})
+{
+}
+
+ServerProcess::ServerProcess(const std::string &dataDir, const Setup &setup)
 {
     m_logPath = dataDir + "/server-" + std::to_string(::getpid()) + "-" +
                 std::to_string(reinterpret_cast<std::uintptr_t>(this)) + ".log";
@@ -70,7 +76,7 @@ ServerProcess::ServerProcess(const std::string &dataDir, std::vector<std::string
         throw std::runtime_error("pipe failed");
     std::vector<std::string> arguments = {OSTREL_SERVER_BINARY, "--listen", "127.0.0.1:0", "--data",
                                           dataDir};
-    arguments.insert(arguments.end(), extraArgs.begin(), extraArgs.end());
+    arguments.insert(arguments.end(), setup.arguments.begin(), setup.arguments.end());
     m_pid = fork();
     if (m_pid == 0) {
         dup2(out[1], STDOUT_FILENO);
@@ -80,6 +86,12 @@ ServerProcess::ServerProcess(const std::string &dataDir, std::vector<std::string
         close(out[0]);
         close(out[1]);
         setenv("OSTREL_SERVER_FAST_HASH", "1", 1);
+        for (const auto &[name, value] : setup.environment)
+            setenv(name.c_str(), value.c_str(), 1);
+        if (setup.descriptorLimit > 0) {
+            const rlimit limit{setup.descriptorLimit, setup.descriptorLimit};
+            setrlimit(RLIMIT_NOFILE, &limit);
+        }
         auto argv = argvOf(arguments);
         execv(argv[0], argv.data());
         _exit(127);

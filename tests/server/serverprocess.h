@@ -2,6 +2,7 @@
 
 #include <string>
 #include <sys/types.h>
+#include <utility>
 #include <vector>
 
 // A temporary folder that is removed with everything in it.
@@ -24,7 +25,16 @@ private:
 class ServerProcess
 {
 public:
+    struct Setup
+    {
+        std::vector<std::string> arguments;
+        std::vector<std::pair<std::string, std::string>> environment;
+        // Soft and hard descriptor limit of the server process; 0 leaves it as it is.
+        unsigned long descriptorLimit = 0;
+    };
+
     ServerProcess(const std::string &dataDir, std::vector<std::string> extraArgs = {});
+    ServerProcess(const std::string &dataDir, const Setup &setup);
     ~ServerProcess();
     ServerProcess(const ServerProcess &) = delete;
     ServerProcess &operator=(const ServerProcess &) = delete;

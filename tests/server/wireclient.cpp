@@ -14,9 +14,16 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-WireClient::WireClient(int port)
+WireClient::WireClient(int port, const char *source)
 {
     m_fd = socket(AF_INET, SOCK_STREAM, 0);
+    if (m_fd >= 0 && source) {
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        if (inet_pton(AF_INET, source, &local.sin_addr) != 1 ||
+            bind(m_fd, reinterpret_cast<sockaddr *>(&local), sizeof local) != 0)
+            throw std::runtime_error(std::string("cannot bind to ") + source);
+    }
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<uint16_t>(port));
@@ -157,16 +164,16 @@ WireClient finishLogin(WireClient client, const std::string &name)
 } // namespace
 
 WireClient createAccount(int port, const std::string &name, const std::string &password,
-                         const std::string &hat)
+                         const std::string &hat, const char *source)
 {
-    WireClient client(port);
+    WireClient client(port, source);
     client.send("LOGINNEW|" + name + "|0121|" + newRecord(name, password, hat));
     return finishLogin(std::move(client), name);
 }
 
-WireClient logIn(int port, const std::string &name, const std::string &password)
+WireClient logIn(int port, const std::string &name, const std::string &password, const char *source)
 {
-    WireClient client(port);
+    WireClient client(port, source);
     client.send("LOGIN|" + name + "|0121|" + password);
     return finishLogin(std::move(client), name);
 }

@@ -14,7 +14,9 @@ public:
     using Ms = std::chrono::milliseconds;
     static constexpr Ms kWait{5000};
 
-    explicit WireClient(int port);
+    // source picks the local address on loopback (127.0.0.2, ...), so that one test can
+    // speak from several addresses.
+    explicit WireClient(int port, const char *source = nullptr);
     ~WireClient();
     WireClient(WireClient &&other) noexcept;
     WireClient(const WireClient &) = delete;
@@ -46,8 +48,9 @@ bool contains(const std::vector<std::string> &lines, const std::string &line);
 // Creates an account (LOGINNEW) or logs in, and reads through the login sequence to
 // its JOINSUBJECT line. Fails the current test if the login does not succeed.
 WireClient createAccount(int port, const std::string &name, const std::string &password = "pw",
-                         const std::string &hat = "2");
-WireClient logIn(int port, const std::string &name, const std::string &password = "pw");
+                         const std::string &hat = "2", const char *source = nullptr);
+WireClient logIn(int port, const std::string &name, const std::string &password = "pw",
+                 const char *source = nullptr);
 // A new account's record as the client's profile window writes it.
 std::string newRecord(const std::string &name, const std::string &password,
                       const std::string &hat = "2");
