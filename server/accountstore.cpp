@@ -1,5 +1,7 @@
 #include "accountstore.h"
 
+#include "lobbyrules.h"
+
 #include <sqlite3.h>
 
 #include <stdexcept>
@@ -98,6 +100,7 @@ AccountStore::AccountStore(const std::string &path)
                             " 2147483647) WHERE name = ?1 COLLATE NOCASE");
         m_setClass =
             prepare("UPDATE accounts SET account_class = ?2 WHERE name = ?1 COLLATE NOCASE");
+        m_setHat = prepare("UPDATE accounts SET hat = ?2 WHERE name = ?1 COLLATE NOCASE");
         m_getClass = prepare("SELECT account_class FROM accounts WHERE name = ?1 COLLATE NOCASE");
         m_count = prepare("SELECT count(*) FROM accounts");
     } catch (...) {
@@ -114,10 +117,10 @@ AccountStore::~AccountStore()
 void AccountStore::close()
 {
     for (auto *statement : {m_find, m_insert, m_login, m_profile, m_password, m_silence, m_minutes,
-                            m_setClass, m_getClass, m_count})
+                            m_setClass, m_setHat, m_getClass, m_count})
         sqlite3_finalize(statement);
     m_find = m_insert = m_login = m_profile = m_password = m_silence = m_minutes = nullptr;
-    m_setClass = m_getClass = m_count = nullptr;
+    m_setClass = m_setHat = m_getClass = m_count = nullptr;
     if (m_db)
         sqlite3_close(m_db);
     m_db = nullptr;
@@ -266,12 +269,30 @@ void AccountStore::addMinutesPlayed(std::string_view name, std::int32_t minutes)
     run(m_minutes);
 }
 
+// A demoted account takes off a hat that its new class may not wear, in the same
+// transaction, so that no reader sees the new class with the old hat.
 bool AccountStore::setAccountClass(std::string_view name, std::string_view accountClass)
 {
-    bindText(m_setClass, 1, name);
-    bindText(m_setClass, 2, accountClass);
-    run(m_setClass);
-    return sqlite3_changes(m_db) == 1;
+    exec("BEGIN IMMEDIATE");
+    try {
+        bindText(m_setClass, 1, name);
+        bindText(m_setClass, 2, accountClass);
+        run(m_setClass);
+        const bool found = sqlite3_changes(m_db) == 1;
+        if (found) {
+            const auto account = find(name);
+            if (account && !lobbyrules::hatAllowed(account->user.Hat, accountClass)) {
+                bindText(m_setHat, 1, name);
+                bindText(m_setHat, 2, "1");
+                run(m_setHat);
+            }
+        }
+        exec("COMMIT");
+        return found;
+    } catch (...) {
+        sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+        throw;
+    }
 }
 
 std::optional<std::string> AccountStore::accountClass(std::string_view name)

@@ -61,6 +61,7 @@ private:
     sqlite3_stmt *m_silence = nullptr;
     sqlite3_stmt *m_minutes = nullptr;
     sqlite3_stmt *m_setClass = nullptr;
+    sqlite3_stmt *m_setHat = nullptr;
     sqlite3_stmt *m_getClass = nullptr;
     sqlite3_stmt *m_count = nullptr;
 };

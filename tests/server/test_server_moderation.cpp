@@ -156,6 +156,44 @@ TEST_F(ModerationTest, SilenceRefusesChatAndPrivateMessagesUntilLifted)
     EXPECT_TRUE(annCanChat("free again"));
 }
 
+TEST_F(ModerationTest, SilenceCoversInvitationsAndTheTextOfJoinRequests)
+{
+    setClass("mod", "H");
+    m_mod->send("ADDGAME|mod - Plumbrix");
+    ASSERT_TRUE(m_ann->waitFor("ADDGUEST|mod+"));
+    m_mod->send("HADMIN|7KAZ|mod|SILENCE|ann|5|");
+    ASSERT_TRUE(m_ann->waitFor("ERROR|A moderator has silenced you"));
+
+    m_ann->send("INVITE|mod|come and read this");
+    EXPECT_EQ(m_ann->waitFor("ERROR|").value_or(""), "ERROR|You are silenced for 5 more minutes.");
+    // Joining a game is not talking: the request still goes, without the sender's text.
+    m_ann->send("SEND|JOIN|mod|come and read this");
+    m_mod->send("SEND|GHAT|marker|clBlack");
+    const auto lines = linesBefore(*m_mod, "SEND|mod|GHAT|marker");
+    EXPECT_FALSE(contains(lines, "SEND|ann|INVITE|come and read this"));
+    EXPECT_FALSE(contains(lines, "SEND|ann|JOIN|come and read this"));
+    EXPECT_TRUE(contains(lines, "SEND|ann|JOIN|+"));
+}
+
+TEST_F(ModerationTest, ADemotionTakesOffAHatTheNewClassMayNotWear)
+{
+    setClass("ann", "T");
+    m_ann->send("USERUPDATE|ann|" + newRecord("ann", "pw", "4") + "|");
+    auto worn = m_ann->waitFor("USERINFO|");
+    ASSERT_TRUE(worn);
+    ostrel::TOrvexUser user;
+    user.LoadFromString(worn->substr(9));
+    ASSERT_EQ(user.Hat, "4");
+
+    setClass("ann", "N");
+    m_mod->send("USERINFO|ann|");
+    auto info = m_mod->waitFor("USERINFO|");
+    ASSERT_TRUE(info);
+    user.LoadFromString(info->substr(9));
+    EXPECT_EQ(user.Hat, "1");
+    EXPECT_EQ(user.AccountClass, "N");
+}
+
 TEST_F(ModerationTest, BootEndsTheTargetsSession)
 {
     setClass("mod", "T");
