@@ -5,6 +5,12 @@
 
 namespace {
 
+// Text one player sends others (chat, private message, invitation, join request) is
+// capped well above what the client lets anyone type (400 characters, at most 1600 bytes
+// of UTF-8, plus a colour), yet far below the line limit: a few hundred clients each
+// receiving 64 KiB lines is the fan-out an attacker wants.
+constexpr std::size_t kMaxMessageBytes = 4096;
+
 // Names echoed back in error texts are cut, so a hostile name cannot make them huge.
 std::string shown(std::string_view text)
 {
@@ -25,6 +31,15 @@ bool LobbyServer::refuseWhenSilenced(Session &session)
         return false;
     session.sendText("ERROR|You are silenced for " + std::to_string(minutes) +
                      (minutes == 1 ? " more minute." : " more minutes."));
+    return true;
+}
+
+bool LobbyServer::refuseOverlong(Session &session, std::string_view text)
+{
+    if (text.size() <= kMaxMessageBytes)
+        return false;
+    session.sendText("ERROR|A message holds up to " + std::to_string(kMaxMessageBytes) +
+                     " bytes; yours was not sent.");
     return true;
 }
 
@@ -150,19 +165,20 @@ void LobbyServer::onSend(Session &session, std::string_view rest)
 {
     const auto type = ostrel::ExtractToken(rest, '|');
     const auto &p = session.player;
-    if (type == "CHAT") {
-        if (!refuseWhenSilenced(session))
-            sendToRoom(p.room, "SEND|" + p.name + "|CHAT|" + std::string(rest), &session);
-        return;
-    }
-    if (type == "GHAT") {
-        if (!refuseWhenSilenced(session))
-            broadcast("SEND|" + p.name + "|GHAT|" + std::string(rest));
+    if (type == "CHAT" || type == "GHAT") {
+        if (refuseWhenSilenced(session) || refuseOverlong(session, rest))
+            return;
+        const std::string line =
+            "SEND|" + p.name + "|" + std::string(type) + "|" + lobbyrules::relayedText(rest);
+        if (type == "CHAT")
+            sendToRoom(p.room, line, &session);
+        else
+            broadcast(line);
         return;
     }
     const auto target = ostrel::ExtractToken(rest, '|');
     if (type == "PMES") {
-        if (refuseWhenSilenced(session))
+        if (refuseWhenSilenced(session) || refuseOverlong(session, rest))
             return;
         auto *to = findPlayer(target);
         if (!to) {
@@ -170,7 +186,7 @@ void LobbyServer::onSend(Session &session, std::string_view rest)
                              " is not online; your message was not delivered.");
             return;
         }
-        to->sendText("SEND|" + p.name + "|PMES|" + std::string(rest));
+        to->sendText("SEND|" + p.name + "|PMES|" + lobbyrules::relayedText(rest));
     } else if (type == "JOIN") {
         onJoin(session, target, rest);
     } else if (type == "IPTJ") {
@@ -187,13 +203,15 @@ void LobbyServer::onSend(Session &session, std::string_view rest)
 void LobbyServer::onInvite(Session &session, std::string_view rest)
 {
     const auto target = ostrel::ExtractToken(rest, '|');
+    if (refuseWhenSilenced(session) || refuseOverlong(session, rest))
+        return;
     auto *to = findPlayer(target);
     if (!to) {
         session.sendText("ERROR|" + shown(target) +
                          " is not online; your invitation was not delivered.");
         return;
     }
-    to->sendText("SEND|" + session.player.name + "|INVITE|" + std::string(rest));
+    to->sendText("SEND|" + session.player.name + "|INVITE|" + lobbyrules::relayedText(rest));
 }
 
 void LobbyServer::onJoin(Session &session, std::string_view hostName, std::string_view payload)
@@ -204,8 +222,14 @@ void LobbyServer::onJoin(Session &session, std::string_view hostName, std::strin
                          " is not hosting a game, you cannot join them.");
         return;
     }
+    if (refuseOverlong(session, payload))
+        return;
     host->player.pendingJoins.insert(session.player.key);
-    host->sendText("SEND|" + session.player.name + "|JOIN|" + std::string(payload));
+    // Clients send "+" and hosts ignore it; a silenced player still may join, but the
+    // request carries no words of theirs.
+    const std::string text =
+        silencedMinutes(session) > 0 ? std::string("+") : lobbyrules::relayedText(payload);
+    host->sendText("SEND|" + session.player.name + "|JOIN|" + text);
 }
 
 // IPTJ and IGNO: only the answer of a host to a JOIN it received and has not answered.
@@ -227,8 +251,13 @@ void LobbyServer::onJoinAnswer(Session &session, std::string_view requester,
         joiner->sendText("SEND|" + joiner->player.name + "|IGNO|" + host.name);
         return;
     }
-    const std::string address =
-        host.assisted ? std::string("ASSISTED") : std::string(ostrel::ExtractToken(payload, '|'));
+    // The joiner's game connects to whatever address this names, so it must be one: a
+    // host that sends anything else is taken to be where the server sees it.
+    std::string address(ostrel::ExtractToken(payload, '|'));
+    if (host.assisted)
+        address = "ASSISTED";
+    else if (address != "ASSISTED" && !lobbyrules::dottedIPv4(address))
+        address = session.address();
     joiner->sendText("SEND|" + host.name + "|IPTJ|" + address);
     auto &j = joiner->player;
     if (j.hosting)

@@ -74,6 +74,40 @@ bool isModerator(std::string_view accountClass)
     return accountClass == "T" || accountClass == "H";
 }
 
+std::string relayedText(std::string_view text)
+{
+    std::string clean(text);
+    for (auto &c : clean) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7f)
+            c = ' ';
+    }
+    return clean;
+}
+
+bool dottedIPv4(std::string_view text)
+{
+    int parts = 0;
+    while (parts < 4) {
+        std::size_t digits = 0;
+        int value = 0;
+        while (digits < text.size() && text[digits] >= '0' && text[digits] <= '9' && digits < 3) {
+            value = value * 10 + (text[digits] - '0');
+            ++digits;
+        }
+        if (digits == 0 || value > 255 || (digits > 1 && text[0] == '0'))
+            return false;
+        text.remove_prefix(digits);
+        ++parts;
+        if (parts < 4) {
+            if (text.empty() || text.front() != '.')
+                return false;
+            text.remove_prefix(1);
+        }
+    }
+    return text.empty();
+}
+
 double recordDateNow()
 {
     const auto seconds =

@@ -19,6 +19,12 @@ bool validProfileText(std::string_view text);
 // Hat numbers run from 1 to 198; hat 3 needs class "S", hat 4 class "T" or "H".
 bool hatAllowed(std::string_view hat, std::string_view accountClass);
 bool isModerator(std::string_view accountClass);
+// Text from one player to others with each ASCII control character replaced by a space:
+// NUL, CR or a line feed (which travels as a byte that unscrambles to one) would cut or
+// confuse the receiver's text.
+std::string relayedText(std::string_view text);
+// Four decimal numbers from 0 to 255 joined by dots, without leading zeros.
+bool dottedIPv4(std::string_view text);
 // Days since 30 December 1899, the record's date form.
 double recordDateNow();
 std::int64_t unixNow();

@@ -115,7 +115,12 @@ void LobbyServer::accept()
         }
         std::error_code peerError;
         const auto peer = socket.remote_endpoint(peerError);
-        const std::string address = peerError ? "?" : peer.address().to_string();
+        // An IPv4 client of a dual-stack listener counts under its IPv4 address, the
+        // form that per-address limits and the join handshake expect.
+        auto peerAddress = peer.address();
+        if (!peerError && peerAddress.is_v6() && peerAddress.to_v6().is_v4_mapped())
+            peerAddress = asio::ip::make_address_v4(asio::ip::v4_mapped, peerAddress.to_v6());
+        const std::string address = peerError ? "?" : peerAddress.to_string();
         const auto id = m_nextId++;
         auto session = std::make_shared<Session>(std::move(socket), *this, id, address);
         m_sessions.emplace(id, session);

@@ -101,6 +101,8 @@ private:
     void leaveJoinedGame(Session &joiner, bool announce);
     bool ownName(const Session &session, std::string_view name) const;
     bool refuseWhenSilenced(Session &session);
+    // True (after an ERROR to the sender) when text meant for other players is too long.
+    bool refuseOverlong(Session &session, std::string_view text);
 
     asio::io_context &m_io;
     ServerOptions m_options;

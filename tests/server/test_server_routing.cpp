@@ -71,6 +71,60 @@ TEST_F(RoutingTest, PrivateMessagesAndInvitationsGoToTheNamedPlayerOnly)
     }
 }
 
+TEST_F(RoutingTest, RelayedTextHasItsControlCharactersReplacedBySpaces)
+{
+    // A plain line feed travels as the byte that unscrambles to a line break at the
+    // receiver; NUL and CR would confuse its text handling.
+    const std::string dirty = std::string("a\0b\rc\nd\x7f", 8) + "e\tf";
+    const std::string clean = "a b c d e f";
+    m_bob->send("SEND|CHAT|" + dirty + "|clBlack");
+    m_bob->send("SEND|GHAT|" + dirty + "|clBlack");
+    m_bob->send("SEND|PMES|ann|" + dirty);
+    m_bob->send("INVITE|ann|" + dirty);
+    sendMarker();
+    const auto catLines = linesBefore(*m_cat, kMarker);
+    EXPECT_TRUE(contains(catLines, "SEND|bob|CHAT|" + clean + "|clBlack"));
+    EXPECT_TRUE(contains(catLines, "SEND|bob|GHAT|" + clean + "|clBlack"));
+    const auto annLines = linesBefore(*m_ann, kMarker);
+    EXPECT_TRUE(contains(annLines, "SEND|bob|PMES|" + clean));
+    EXPECT_TRUE(contains(annLines, "SEND|bob|INVITE|" + clean));
+    // Text beyond the ASCII controls is passed on as it came.
+    m_bob->send("SEND|GHAT|gr\xc3\xbc\xc3\x9f dich|clBlack");
+    EXPECT_TRUE(m_cat->waitFor("SEND|bob|GHAT|gr\xc3\xbc\xc3\x9f dich|clBlack"));
+}
+
+TEST_F(RoutingTest, AJoinAnswerCarriesADottedAddressOrTheOneTheServerSees)
+{
+    m_bob->send("ADDGAME|bob - Plumbrix");
+    ASSERT_TRUE(m_ann->waitFor("ADDGUEST|bob+2+Plumbrix+bob - Plumbrix"));
+    struct Case
+    {
+        std::string sent;
+        std::string delivered;
+    };
+    // The host's connection comes from 127.0.0.1.
+    const Case cases[] = {
+        {"10.0.0.5", "10.0.0.5"},
+        {"ASSISTED", "ASSISTED"},
+        {"255.255.255.255", "255.255.255.255"},
+        {"192.168.1.1:22 or anything", "127.0.0.1"},
+        {"192.168.1.256", "127.0.0.1"},
+        {"10.0.0", "127.0.0.1"},
+        {"10.0.0.5.6", "127.0.0.1"},
+        {"010.0.0.5", "127.0.0.1"},
+        {"10.0.0.5|extra", "10.0.0.5"},
+        {"", "127.0.0.1"},
+        {"host.example", "127.0.0.1"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.sent);
+        m_ann->send("SEND|JOIN|bob|+");
+        ASSERT_TRUE(m_bob->waitFor("SEND|ann|JOIN|+"));
+        m_bob->send("SEND|IPTJ|ann|" + c.sent);
+        EXPECT_EQ(m_ann->waitFor("SEND|bob|IPTJ|").value_or(""), "SEND|bob|IPTJ|" + c.delivered);
+    }
+}
+
 TEST_F(RoutingTest, JoinAndItsAnswersPassOnlyBetweenJoinerAndHost)
 {
     // Nobody hosts yet, and nobody can join a player who is offline or oneself.
