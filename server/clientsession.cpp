@@ -22,7 +22,9 @@ ClientSession::ClientSession(asio::ip::tcp::socket socket, LobbyServer &server, 
     : m_socket(std::move(socket)), m_server(server), m_id(id), m_address(std::move(address)),
       m_framer(server.limits().maxLine),
       m_flood(server.limits().floodBurst, server.limits().floodRate),
+      m_bytes(server.limits().byteBurst, server.limits().byteRate),
       m_relayFlood(server.limits().relayBurst, server.limits().relayRate),
+      m_relayBytes(server.limits().relayByteBurst, server.limits().relayByteRate),
       m_connectedAt(Clock::now()), m_lastHeard(m_connectedAt)
 {
 }
@@ -51,20 +53,40 @@ void ClientSession::sendText(std::string_view plain)
         send(makeLine(plain));
 }
 
+void ClientSession::sendOwed(std::string_view plain)
+{
+    if (closing())
+        return;
+    const auto line = makeLine(plain);
+    if (m_owedBytes + line->size() > m_server.limits().maxOwedBytes) {
+        dropForBacklog("unsent replies beyond " + std::to_string(m_server.limits().maxOwedBytes) +
+                       " bytes");
+        return;
+    }
+    enqueue(line, true);
+}
+
 void ClientSession::send(const Line &line)
 {
     if (closing())
         return;
-    // One line larger than the cap still goes out when nothing else waits (a long
-    // member list); otherwise a client that does not read is cut loose rather than
-    // letting its backlog grow.
-    if (m_queuedBytes > 0 && m_queuedBytes + line->size() > m_server.limits().maxQueuedBytes) {
-        close("unsent output beyond " + std::to_string(m_server.limits().maxQueuedBytes) +
-              " bytes");
+    // One line larger than the cap still goes out when nothing else waits; otherwise a
+    // client that does not read is cut loose rather than letting its backlog grow.
+    const std::size_t unsent = m_queuedBytes - m_owedBytes;
+    if (unsent > 0 && unsent + line->size() > m_server.limits().maxQueuedBytes) {
+        dropForBacklog("unsent output beyond " + std::to_string(m_server.limits().maxQueuedBytes) +
+                       " bytes");
         return;
     }
-    m_queue.push_back(line);
+    enqueue(line, false);
+}
+
+void ClientSession::enqueue(const Line &line, bool owed)
+{
+    m_queue.push_back({line, owed});
     m_queuedBytes += line->size();
+    if (owed)
+        m_owedBytes += line->size();
     // The write starts after the handlers already waiting have run, so that the lines
     // they queue for this client too leave in one system call (the login sequence, or a
     // busy room's chat) instead of one call per line.
@@ -76,6 +98,30 @@ void ClientSession::send(const Line &line)
                 self->writeMore();
         });
     }
+}
+
+// The backlog that has not reached a write yet is dropped and replaced by the reason,
+// which the client reads once it takes what the connection still holds. This may run
+// inside a loop over the players (a broadcast), so the server hears of the departure
+// from a posted handler.
+void ClientSession::dropForBacklog(const std::string &reason)
+{
+    const std::size_t keep = m_head + m_inFlight;
+    for (std::size_t i = keep; i < m_queue.size(); ++i) {
+        m_queuedBytes -= m_queue[i].line->size();
+        if (m_queue[i].owed)
+            m_owedBytes -= m_queue[i].line->size();
+    }
+    m_queue.resize(keep);
+    enqueue(makeLine("ERROR|You did not read what the server sent you for too long: "
+                     "disconnected."),
+            false);
+    m_state = State::Draining;
+    m_reason = reason;
+    startDeadline(kDrainTime);
+    asio::post(m_socket.get_executor(), [self = shared_from_this()]() {
+        self->m_server.sessionEnding(*self, self->m_reason);
+    });
 }
 
 // Reading waits for readiness and then reads into the server's one shared buffer, so an
@@ -140,11 +186,16 @@ bool ClientSession::processLines()
         std::string line(view);
         ostrel::ScrambleInPlace(line.data(), line.size(), ostrel::kWireKey);
         // Relayed game traffic comes one line per read of the game's socket, far more
-        // often than anyone chats; it has its own, larger allowance.
+        // often and in more bytes than anyone chats; it has its own, larger allowance.
         const bool relay = std::string_view(line).substr(0, 14) == "SEND|DATASEND|";
         if (!(relay ? m_relayFlood : m_flood).take(now)) {
             sendText("ERROR|Flood protection: you sent too many lines too quickly.");
             closeAfterFlush("flooding");
+            return false;
+        }
+        if (!(relay ? m_relayBytes : m_bytes).take(now, static_cast<double>(view.size() + 1))) {
+            sendText("ERROR|Flood protection: you sent too much too quickly.");
+            closeAfterFlush("flooding with bytes");
             return false;
         }
         m_lastHeard = now;
@@ -236,7 +287,7 @@ void ClientSession::writeMore()
     m_inFlight = std::min(available, kMaxBatch);
     m_buffers.clear();
     for (std::size_t i = 0; i < m_inFlight; ++i)
-        m_buffers.push_back(asio::buffer(*m_queue[m_head + i]));
+        m_buffers.push_back(asio::buffer(*m_queue[m_head + i].line));
     asio::async_write(m_socket, m_buffers,
                       [self = shared_from_this()](const std::error_code &error, std::size_t) {
                           self->onWritten(error);
@@ -255,8 +306,11 @@ void ClientSession::onWritten(const std::error_code &error)
         return;
     }
     for (std::size_t i = 0; i < m_inFlight; ++i) {
-        m_queuedBytes -= m_queue[m_head + i]->size();
-        m_queue[m_head + i].reset();
+        auto &done = m_queue[m_head + i];
+        m_queuedBytes -= done.line->size();
+        if (done.owed)
+            m_owedBytes -= done.line->size();
+        done.line.reset();
     }
     m_head += m_inFlight;
     m_inFlight = 0;

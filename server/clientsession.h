@@ -26,14 +26,29 @@ public:
     using Clock = std::chrono::steady_clock;
     using Line = std::shared_ptr<const std::string>;
 
+    // Relayed game bytes a client may send per second, sustained; four seconds' worth may
+    // come at once. A game stream runs at up to about 200 KB/s in bursts.
+    static constexpr double kRelayBytesPerSecond = 256 * 1024;
+
     struct Limits
     {
         std::size_t maxLine = 64 * 1024;
+        // Unsent output a client that stops reading may pile up before it is dropped.
         std::size_t maxQueuedBytes = 1024 * 1024;
+        // Output owed to a client's own request (the login sequence, a room's member
+        // list) is sent whatever the cap above; this bounds it.
+        std::size_t maxOwedBytes = 16 * 1024 * 1024;
         double floodBurst = 100;
         double floodRate = 50; // lines per second
+        // Bytes of everything but relayed game traffic: a line of chat may reach every
+        // client, so what one sender may make everyone read is bounded by bytes, not only
+        // by lines. The burst holds one line of the longest kind.
+        double byteBurst = 64 * 1024;
+        double byteRate = 8 * 1024;
         double relayBurst = 1000;
         double relayRate = 500;
+        double relayByteBurst = 4 * kRelayBytesPerSecond;
+        double relayByteRate = kRelayBytesPerSecond;
     };
 
     // What the lobby knows about the player on this connection; meaningful while
@@ -68,6 +83,9 @@ public:
     // Scrambles one protocol line and queues it.
     void sendText(std::string_view plain);
     void send(const Line &line);
+    // Output the client asked for and must get whole (the login sequence, a member list):
+    // it does not count towards the cap on unsent output, only towards a larger bound.
+    void sendOwed(std::string_view plain);
     static Line makeLine(std::string_view plain);
 
     // Stops reading, lets the queued output (an ERROR, typically) drain, then closes.
@@ -97,6 +115,14 @@ private:
     void onWritten(const std::error_code &error);
     void startDeadline(std::chrono::milliseconds after);
     void finishDrain();
+    void enqueue(const Line &line, bool owed);
+    void dropForBacklog(const std::string &reason);
+
+    struct Queued
+    {
+        Line line;
+        bool owed = false;
+    };
 
     asio::ip::tcp::socket m_socket;
     LobbyServer &m_server;
@@ -104,11 +130,14 @@ private:
     std::string m_address;
     ostrel::LineFramer m_framer;
     TokenBucket m_flood;
+    TokenBucket m_bytes;
     TokenBucket m_relayFlood;
-    std::vector<Line> m_queue;
+    TokenBucket m_relayBytes;
+    std::vector<Queued> m_queue;
     std::size_t m_head = 0;     // first line not yet fully written
     std::size_t m_inFlight = 0; // lines handed to the current write
     std::size_t m_queuedBytes = 0;
+    std::size_t m_owedBytes = 0; // of m_queuedBytes
     std::vector<asio::const_buffer> m_buffers;
     std::unique_ptr<asio::steady_timer> m_deadline;
     Clock::time_point m_connectedAt;

@@ -70,7 +70,7 @@ void LobbyServer::onJoinSubject(Session &session, std::string_view rest)
         for (const auto *member : m_rooms[room])
             reply.append("|").append(entryOf(*member));
     }
-    session.sendText(reply);
+    session.sendOwed(reply);
 }
 
 void LobbyServer::onUserInfo(Session &session, std::string_view rest)

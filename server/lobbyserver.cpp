@@ -22,6 +22,8 @@ constexpr std::size_t kMaxPendingHashes = 256;
 constexpr std::chrono::seconds kLoginTime{30};
 // A client silent for this many ping intervals is gone.
 constexpr int kSilentIntervals = 3;
+// News goes to every client at every login; more than this is a mistake in the file.
+constexpr std::uintmax_t kMaxNewsBytes = 256 * 1024;
 // How long a stopping server waits for clients to take their last lines.
 constexpr std::chrono::milliseconds kStopGrace{2500};
 
@@ -53,6 +55,7 @@ LobbyServer::LobbyServer(asio::io_context &io, const ServerOptions &options, Cat
       m_hasher(io), m_acceptor(io), m_tick(io), m_acceptRetry(io), m_stopTimer(io),
       m_signals(io, SIGTERM, SIGINT, SIGHUP), m_startedAt(Clock::now())
 {
+    m_limits.maxQueuedBytes = m_options.maxUnsentBytes;
     m_accountCount = m_store->count();
     for (const auto &room : m_catalogue.rooms())
         m_rooms[room];
@@ -263,6 +266,12 @@ void LobbyServer::reloadNews(bool announce)
     }
     std::ostringstream raw;
     raw << in.rdbuf();
+    if (raw.view().size() > kMaxNewsBytes) {
+        log("news file " + *m_options.newsFile + " holds " + std::to_string(raw.view().size()) +
+            " bytes, more than the " + std::to_string(kMaxNewsBytes) + " allowed; " +
+            (m_newsText.empty() ? "no news" : "the news read before stays"));
+        return;
+    }
     std::string_view text = raw.view();
     std::string joined;
     std::string pendingBreaks;
@@ -666,20 +675,22 @@ void LobbyServer::completeLogin(Session &session, const std::string &name,
     m_peakOnline = std::max(m_peakOnline, m_players.size());
     log("login " + p.name + " #" + std::to_string(session.id()));
 
+    // The whole sequence is owed to the client: a long news text or member list must not
+    // get it dropped as a client that stopped reading.
     ostrel::TOrvexUser record = recordFor(*account, &session);
-    session.sendText("LOGIN|SUCCESS|" + record.SaveToString());
+    session.sendOwed("LOGIN|SUCCESS|" + record.SaveToString());
     std::string subjects = "SUBJECTS";
     for (const auto &room : m_catalogue.rooms())
         subjects.append("|").append(room);
-    session.sendText(subjects);
-    session.sendText("GAMES|" + m_catalogue.gamesText());
+    session.sendOwed(subjects);
+    session.sendOwed("GAMES|" + m_catalogue.gamesText());
     if (!m_newsText.empty())
-        session.sendText("NEWS|" + m_newsId + "|" + m_newsText);
-    session.sendText(serverStats());
+        session.sendOwed("NEWS|" + m_newsId + "|" + m_newsText);
+    session.sendOwed(serverStats());
     std::string everyone = "JOINSUBJECT|";
     everyone.append(Catalogue::kLobby);
     for (const auto &[k, player] : m_players)
         everyone.append("|").append(entryOf(*player));
-    session.sendText(everyone);
+    session.sendOwed(everyone);
     announceEntry(session, &session);
 }

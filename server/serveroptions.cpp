@@ -23,15 +23,25 @@ void parseListen(const std::string &text, ServerOptions &options)
     options.listenPort = static_cast<unsigned short>(port);
 }
 
-std::chrono::milliseconds parseSeconds(const std::string &text)
+std::chrono::milliseconds parseSeconds(const std::string &flag, const std::string &text)
 {
     char *end = nullptr;
     const double seconds = std::strtod(text.c_str(), &end);
     if (text.empty() || *end != '\0' || !std::isfinite(seconds) || seconds < 0.05 ||
         seconds > 86400)
-        throw std::invalid_argument("--ping-interval wants seconds from 0.05 to 86400, got \"" +
-                                    text + "\"");
+        throw std::invalid_argument(flag + " wants seconds from 0.05 to 86400, got \"" + text +
+                                    "\"");
     return std::chrono::milliseconds(static_cast<long long>(std::llround(seconds * 1000)));
+}
+
+std::size_t parseCount(const std::string &flag, const std::string &text, std::size_t least)
+{
+    char *end = nullptr;
+    const unsigned long long value = std::strtoull(text.c_str(), &end, 10);
+    if (text.empty() || text[0] == '-' || *end != '\0' || value < least || value > 100000000)
+        throw std::invalid_argument(flag + " wants a whole number from " + std::to_string(least) +
+                                    ", got \"" + text + "\"");
+    return static_cast<std::size_t>(value);
 }
 
 } // namespace
@@ -40,6 +50,9 @@ const char *ServerOptions::usage()
 {
     return "usage: ostrel-lobby-server [--listen HOST:PORT] [--data DIR] [--catalogue FILE]\n"
            "                           [--news FILE] [--ping-interval SECONDS]\n"
+           "                           [--login-time SECONDS] [--max-unsent KIB]\n"
+           "                           [--max-per-address N] [--max-new-per-address N]\n"
+           "                           [--accounts-per-hour N] [--exempt ADDRESS]...\n"
            "       ostrel-lobby-server set-class NAME CLASS [--data DIR]\n"
            "\n"
            "  --listen HOST:PORT       address to accept clients on (default 127.0.0.1:9020;\n"
@@ -50,6 +63,14 @@ const char *ServerOptions::usage()
            "                           \"vers:\" line each (default: a built-in sample)\n"
            "  --news FILE              news text sent after login, reread on SIGHUP\n"
            "  --ping-interval SECONDS  liveness ping interval (default 30)\n"
+           "  --login-time SECONDS     time a new connection has to log in (default 15)\n"
+           "  --max-unsent KIB         unsent output a client that does not read may pile\n"
+           "                           up before it is dropped (default 1024)\n"
+           "  --max-per-address N      connections per remote address (default 32)\n"
+           "  --max-new-per-address N  of those, connections not logged in yet (default 8)\n"
+           "  --accounts-per-hour N    new accounts per remote address and hour (default 20)\n"
+           "  --exempt ADDRESS         an address the per-address limits do not apply to\n"
+           "                           (repeatable; failed logins are throttled anyway)\n"
            "  set-class NAME CLASS     set an account's class, e.g. H for an administrator\n";
 }
 
@@ -98,7 +119,19 @@ ServerOptions ServerOptions::parse(const std::vector<std::string> &arguments)
         else if (arg == "--news")
             options.newsFile = value(arg);
         else if (arg == "--ping-interval")
-            options.pingInterval = parseSeconds(value(arg));
+            options.pingInterval = parseSeconds(arg, value(arg));
+        else if (arg == "--login-time")
+            options.loginTime = parseSeconds(arg, value(arg));
+        else if (arg == "--max-unsent")
+            options.maxUnsentBytes = parseCount(arg, value(arg), 4) * 1024;
+        else if (arg == "--max-per-address")
+            options.maxPerAddress = parseCount(arg, value(arg), 1);
+        else if (arg == "--max-new-per-address")
+            options.maxNewPerAddress = parseCount(arg, value(arg), 1);
+        else if (arg == "--accounts-per-hour")
+            options.accountsPerHour = parseCount(arg, value(arg), 0);
+        else if (arg == "--exempt")
+            options.exemptAddresses.push_back(value(arg));
         else
             throw std::invalid_argument("unknown argument \"" + arg + "\"");
     }

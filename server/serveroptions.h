@@ -1,13 +1,16 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <vector>
 
 // The command line of ostrel-lobby-server:
 //   ostrel-lobby-server [--listen HOST:PORT] [--data DIR] [--catalogue FILE] [--news FILE]
-//                       [--ping-interval SECONDS]
+//                       [--ping-interval SECONDS] [--login-time SECONDS] [--max-unsent KIB]
+//                       [--max-per-address N] [--max-new-per-address N]
+//                       [--accounts-per-hour N] [--exempt ADDRESS]...
 //   ostrel-lobby-server set-class NAME CLASS [--data DIR]
 struct ServerOptions
 {
@@ -20,6 +23,18 @@ struct ServerOptions
     std::optional<std::string> catalogueFile;
     std::optional<std::string> newsFile;
     std::chrono::milliseconds pingInterval{30000};
+    // How long a connection may take to log in.
+    std::chrono::milliseconds loginTime{15000};
+    // Unsent output a client that stops reading may pile up before it is dropped.
+    std::size_t maxUnsentBytes = 1024 * 1024;
+    // Connections per remote address, all of them and those not logged in yet.
+    std::size_t maxPerAddress = 32;
+    std::size_t maxNewPerAddress = 8;
+    // New accounts per remote address in any hour.
+    std::size_t accountsPerHour = 20;
+    // Addresses the per-address limits above and the hashing budget do not apply to (a
+    // load generator, a trusted gateway). The login throttle still does.
+    std::vector<std::string> exemptAddresses;
     std::string setClassName;
     std::string setClassValue;
 

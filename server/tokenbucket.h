@@ -3,8 +3,9 @@
 #include <algorithm>
 #include <chrono>
 
-// Flood limit of one client: a bucket of `capacity` lines refilled at `rate` lines per
-// second. A burst up to the capacity passes; a sustained rate above `rate` runs it dry.
+// Flood limit of one client: a bucket of `capacity` units (lines or bytes) refilled at
+// `rate` units per second. A burst up to the capacity passes; a sustained rate above
+// `rate` runs it dry.
 class TokenBucket
 {
 public:
@@ -15,14 +16,14 @@ public:
     {
     }
 
-    bool take(Clock::time_point now)
+    bool take(Clock::time_point now, double amount = 1.0)
     {
         const double elapsed = std::chrono::duration<double>(now - m_last).count();
         m_last = now;
         m_tokens = std::min(m_capacity, m_tokens + elapsed * m_rate);
-        if (m_tokens < 1.0)
+        if (m_tokens < amount)
             return false;
-        m_tokens -= 1.0;
+        m_tokens -= amount;
         return true;
     }
 

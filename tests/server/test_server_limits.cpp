@@ -35,11 +35,50 @@ TEST_F(LimitsTest, OverlongLinesEndTheConnectionWithAnError)
         ASSERT_FALSE(last.empty());
         EXPECT_EQ(last.back().rfind("ERROR|Line too long", 0), 0u) << last.back();
     }
-    // A long but allowed line passes.
+    // A long but allowed line is read and answered.
     auto bob = createAccount(m_server.port(), "bob");
-    const std::string text(60 * 1024, 'y');
-    bob.send("SEND|GHAT|" + text + "|clBlack");
-    EXPECT_TRUE(bob.waitFor("SEND|bob|GHAT|" + text));
+    bob.send("NOTACOMMAND|" + std::string(60 * 1024, 'y'));
+    EXPECT_EQ(bob.waitFor("ERROR|").value_or(""), "ERROR|Unknown command \"NOTACOMMAND\".");
+    bob.send("SEND|GHAT|after|clBlack");
+    EXPECT_TRUE(bob.waitFor("SEND|bob|GHAT|after"));
+}
+
+TEST_F(LimitsTest, MessageTextIsCappedAndBytesCountTowardsTheFloodLimit)
+{
+    auto bob = createAccount(m_server.port(), "bob");
+    auto ann = createAccount(m_server.port(), "ann");
+    ASSERT_TRUE(bob.waitFor("ADDGUEST|ann+"));
+    const std::string most(4000, 'a');
+    const std::string tooLong(4200, 'b');
+    const std::string lines[] = {"SEND|GHAT|" + tooLong + "|clBlack",
+                                 "SEND|CHAT|" + tooLong + "|clBlack", "SEND|PMES|bob|" + tooLong,
+                                 "INVITE|bob|" + tooLong};
+    for (const auto &line : lines) {
+        ann.send(line);
+        EXPECT_EQ(ann.waitFor("ERROR|").value_or(""),
+                  "ERROR|A message holds up to 4096 bytes; yours was not sent.")
+            << line.substr(0, 20);
+    }
+    ann.send("SEND|GHAT|" + most + "|clBlack");
+    std::vector<std::string> skipped;
+    EXPECT_TRUE(bob.waitFor("SEND|ann|GHAT|" + most, WireClient::kWait, &skipped));
+    for (const auto &line : skipped)
+        EXPECT_EQ(line.find("bbbb"), std::string::npos);
+
+    // Fifty long lines at once are few by count but many by bytes.
+    std::string burst;
+    for (int i = 0; i < 50; ++i) {
+        std::string line = "SEND|GHAT|" + most + "|clBlack";
+        for (auto &c : line)
+            c = static_cast<char>(c ^ 0x1F);
+        burst += line + "\n";
+    }
+    ann.sendRaw(burst);
+    std::vector<std::string> last;
+    EXPECT_TRUE(ann.waitClosed(WireClient::kWait, &last));
+    ASSERT_FALSE(last.empty());
+    EXPECT_EQ(last.back(), "ERROR|Flood protection: you sent too much too quickly.");
+    EXPECT_TRUE(bob.waitFor("GREMOVEGUEST|ann"));
 }
 
 TEST_F(LimitsTest, AFloodEndsTheFloodersConnectionOnly)
@@ -87,27 +126,37 @@ TEST_F(LimitsTest, RelayedGameTrafficHasALargerAllowance)
     EXPECT_TRUE(bob.waitFor("SEND|ann|GHAT|still here"));
 }
 
-TEST_F(LimitsTest, AClientThatDoesNotReadIsCutLooseWithoutStallingOthers)
+TEST(SlowReaders, AClientThatDoesNotReadIsToldAndCutLooseWithoutStallingOthers)
 {
+    TempDir dir;
+    ServerProcess server(dir.path(), {"--max-unsent", "64"});
     // A tiny receive window so that the backlog piles up at the server.
-    WireClient sleeper(m_server.port());
+    WireClient sleeper(server.port());
     int small = 4096;
     setsockopt(sleeper.fd(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
     sleeper.send("LOGINNEW|sleeper|0121|" + newRecord("sleeper", "pw"));
     ASSERT_TRUE(sleeper.waitFor("JOINSUBJECT|"));
 
-    auto ann = createAccount(m_server.port(), "ann");
-    auto cat = createAccount(m_server.port(), "cat");
+    // Relayed game bytes are the one stream allowed to be large.
+    auto ann = createAccount(server.port(), "ann");
+    auto cat = createAccount(server.port(), "cat");
+    ann.send("ADDASSISTED|ann - Plumbrix");
+    sleeper.send("SEND|JOIN|ann|+");
+    ASSERT_TRUE(ann.waitFor("SEND|sleeper|JOIN|+"));
+    ann.send("SEND|IPTJ|sleeper|ASSISTED");
     const std::string big(60 * 1024, 'z');
-    for (int i = 0; i < 80; ++i) {
-        ann.send("SEND|PMES|sleeper|" + big);
-        cat.send("SEND|PMES|sleeper|" + big);
-    }
+    for (int i = 0; i < 14; ++i)
+        ann.send("SEND|DATASEND|sleeper|" + big);
     // The others go on as if nothing happened.
     ann.send("SEND|GHAT|still quick|clBlack");
     EXPECT_TRUE(cat.waitFor("SEND|ann|GHAT|still quick", WireClient::kWait));
     EXPECT_TRUE(ann.waitFor("GREMOVEGUEST|sleeper", std::chrono::seconds(10)));
-    EXPECT_NE(m_server.log().find("unsent output beyond"), std::string::npos) << m_server.log();
+    EXPECT_NE(server.log().find("unsent output beyond"), std::string::npos) << server.log();
+    // The sleeper learns why, once it reads what the connection still holds.
+    std::vector<std::string> last;
+    EXPECT_TRUE(sleeper.waitClosed(WireClient::kWait, &last));
+    ASSERT_FALSE(last.empty());
+    EXPECT_EQ(last.back().rfind("ERROR|You did not read", 0), 0u) << last.back().substr(0, 60);
 }
 
 TEST_F(LimitsTest, MalformedInputGetsErrorsNeverACrash)

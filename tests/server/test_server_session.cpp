@@ -98,6 +98,39 @@ TEST(LoginSequence, NewsIsLeftOutWithoutNewsAndRereadOnHangup)
     EXPECT_NE(changed->substr(5, changed->find('|', 5) - 5), firstId);
 }
 
+TEST(LoginSequence, IsSentWholeHoweverLongAndOversizedNewsIsRefused)
+{
+    TempDir dir;
+    const std::string news = dir.path() + "/news.txt";
+    std::string big;
+    for (int i = 0; i < 2 * 1024; ++i)
+        big += std::string(1023, 'n') + "\n";
+    writeFile(news, big);
+    {
+        ServerProcess server(dir.path(), {"--news", news});
+        auto bob = createAccount(server.port(), "bob");
+        bob.send("SEND|GHAT|here|clBlack");
+        EXPECT_TRUE(bob.waitFor("SEND|bob|GHAT|here"));
+        EXPECT_NE(server.log().find("news file " + news + " holds"), std::string::npos)
+            << server.log();
+    }
+
+    // A login sequence longer than the cap on unsent output still arrives whole, and the
+    // player stays.
+    writeFile(news, std::string(100 * 1024, 'm') + "\n");
+    ServerProcess server(dir.path(), {"--news", news, "--max-unsent", "16"});
+    WireClient ann(server.port());
+    ann.send("LOGINNEW|ann|0121|" + newRecord("ann", "pw"));
+    std::vector<std::string> before;
+    ASSERT_TRUE(ann.waitFor("JOINSUBJECT|", WireClient::kWait, &before));
+    bool sawNews = false;
+    for (const auto &line : before)
+        sawNews = sawNews || line.rfind("NEWS|", 0) == 0;
+    EXPECT_TRUE(sawNews);
+    ann.send("SEND|GHAT|still here|clBlack");
+    EXPECT_TRUE(ann.waitFor("SEND|ann|GHAT|still here"));
+}
+
 class PresenceTest : public ::testing::Test
 {
 protected:
