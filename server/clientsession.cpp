@@ -256,6 +256,23 @@ void ClientSession::startDeadline(std::chrono::milliseconds after)
     });
 }
 
+void ClientSession::armLoginDeadline(Clock::duration after)
+{
+    if (!m_loginDeadline)
+        m_loginDeadline = std::make_unique<asio::steady_timer>(m_socket.get_executor());
+    m_loginDeadline->expires_after(after);
+    m_loginDeadline->async_wait([self = shared_from_this()](const std::error_code &error) {
+        if (!error)
+            self->m_server.loginTimeUp(*self);
+    });
+}
+
+void ClientSession::cancelLoginDeadline()
+{
+    if (m_loginDeadline)
+        m_loginDeadline->cancel();
+}
+
 void ClientSession::close(std::string reason)
 {
     if (m_state == State::Closed)
@@ -267,6 +284,7 @@ void ClientSession::close(std::string reason)
         std::error_code ignored;
         if (self->m_deadline)
             self->m_deadline->cancel();
+        self->cancelLoginDeadline();
         self->m_socket.close(ignored);
         self->m_server.sessionClosed(*self, self->m_reason);
     });

@@ -103,6 +103,11 @@ public:
     std::size_t queuedBytes() const { return m_queuedBytes; }
 
     Player player;
+    // Not logged in since it connected; counted among its address's newcomers.
+    bool newcomer = true;
+
+    void armLoginDeadline(Clock::duration after);
+    void cancelLoginDeadline();
 
 private:
     enum class State { Open, Draining, Closed };
@@ -140,6 +145,7 @@ private:
     std::size_t m_owedBytes = 0; // of m_queuedBytes
     std::vector<asio::const_buffer> m_buffers;
     std::unique_ptr<asio::steady_timer> m_deadline;
+    std::unique_ptr<asio::steady_timer> m_loginDeadline;
     Clock::time_point m_connectedAt;
     Clock::time_point m_lastHeard;
     std::string m_reason;

@@ -7,19 +7,27 @@
 #include <asio/ip/tcp.hpp>
 #include <asio/post.hpp>
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
+#include <fcntl.h>
 #include <fstream>
 #include <iostream>
 #include <sstream>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
 // Logins waiting for the hashing pool beyond this are refused: a burst of logins must
 // not queue minutes of work or memory.
 constexpr std::size_t kMaxPendingHashes = 256;
-// A connection gets this long (or three ping intervals, if longer) to log in.
-constexpr std::chrono::seconds kLoginTime{30};
+// A login still being checked when the login time is up gets this much longer.
+constexpr std::chrono::seconds kLoginCheckGrace{5};
+// Descriptors kept back from clients: the database, the signal pipe, the event loop and
+// whatever a restart of the listener needs.
+constexpr std::size_t kReservedDescriptors = 64;
 // A client silent for this many ping intervals is gone.
 constexpr int kSilentIntervals = 3;
 // News goes to every client at every login; more than this is a mistake in the file.
@@ -62,7 +70,11 @@ LobbyServer::LobbyServer(asio::io_context &io, const ServerOptions &options, Cat
     reloadNews(false);
 }
 
-LobbyServer::~LobbyServer() = default;
+LobbyServer::~LobbyServer()
+{
+    if (m_spareDescriptor >= 0)
+        ::close(m_spareDescriptor);
+}
 
 void LobbyServer::log(const std::string &text) const
 {
@@ -83,6 +95,12 @@ void LobbyServer::start()
         address = results.begin()->endpoint().address();
     }
     m_endpoint = asio::ip::tcp::endpoint(address, m_options.listenPort);
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
+        const auto cur = static_cast<std::size_t>(limit.rlim_cur);
+        m_maxSessions = cur > 2 * kReservedDescriptors ? cur - kReservedDescriptors : cur / 2;
+    }
+    m_spareDescriptor = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
     openAcceptor();
     // Later restarts reuse the port we got, also when the operator asked for port 0.
     m_endpoint = m_acceptor.local_endpoint();
@@ -107,7 +125,12 @@ void LobbyServer::accept()
         if (error == asio::error::operation_aborted || !m_acceptor.is_open())
             return;
         if (error) {
-            // Out of descriptors, typically: wait a moment instead of spinning.
+            if ((error == asio::error::no_descriptors ||
+                 error == std::error_code(ENFILE, std::generic_category())) &&
+                refuseWithSpareDescriptor()) {
+                accept();
+                return;
+            }
             log("accept failed: " + error.message());
             m_acceptRetry.expires_after(std::chrono::milliseconds(200));
             m_acceptRetry.async_wait([this](const std::error_code &e) {
@@ -124,14 +147,83 @@ void LobbyServer::accept()
         if (!peerError && peerAddress.is_v6() && peerAddress.to_v6().is_v4_mapped())
             peerAddress = asio::ip::make_address_v4(asio::ip::v4_mapped, peerAddress.to_v6());
         const std::string address = peerError ? "?" : peerAddress.to_string();
+        const std::string shownPeer = peerError ? address : endpointText(peer);
+        if (m_sessions.size() >= m_maxSessions) {
+            refuse(socket.native_handle(), "ERROR|The server is full. Please try again later.");
+            log("refused " + shownPeer + ": the server is full");
+            accept();
+            return;
+        }
+        const bool exempt = isExempt(address);
+        auto &count = m_addresses[address];
+        if (!exempt && (count.total >= m_options.maxPerAddress ||
+                        count.newcomers >= m_options.maxNewPerAddress)) {
+            refuse(socket.native_handle(), "ERROR|Too many connections from your address.");
+            log("refused " + shownPeer + ": too many connections from " + address);
+            if (count.total == 0)
+                m_addresses.erase(address);
+            accept();
+            return;
+        }
+        ++count.total;
+        ++count.newcomers;
         const auto id = m_nextId++;
         auto session = std::make_shared<Session>(std::move(socket), *this, id, address);
         m_sessions.emplace(id, session);
-        log("connect #" + std::to_string(id) + " from " +
-            (peerError ? address : endpointText(peer)));
+        log("connect #" + std::to_string(id) + " from " + shownPeer);
         session->start();
+        session->armLoginDeadline(m_options.loginTime);
         accept();
     });
+}
+
+// A refused connection hears why and is closed at once: left in the backlog it would
+// wait unserved, and its client with it. One write that cannot block, then a close.
+void LobbyServer::refuse(int descriptor, std::string_view reason)
+{
+    const auto line = ClientSession::makeLine(reason);
+    [[maybe_unused]] const auto sent =
+        ::send(descriptor, line->data(), line->size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+    ::shutdown(descriptor, SHUT_WR);
+}
+
+// Out of descriptors: the spare one is given up for a moment so that the waiting
+// connection can be accepted and closed with a word instead of waiting unserved.
+bool LobbyServer::refuseWithSpareDescriptor()
+{
+    if (m_spareDescriptor < 0)
+        return false;
+    ::close(m_spareDescriptor);
+    m_spareDescriptor = -1;
+    bool refused = false;
+    const int client =
+        ::accept4(m_acceptor.native_handle(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (client >= 0) {
+        refuse(client, "ERROR|The server is full. Please try again later.");
+        ::close(client);
+        log("refused a connection: out of descriptors");
+        refused = true;
+    }
+    m_spareDescriptor = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    return refused;
+}
+
+bool LobbyServer::isExempt(const std::string &address) const
+{
+    return std::find(m_options.exemptAddresses.begin(), m_options.exemptAddresses.end(), address) !=
+           m_options.exemptAddresses.end();
+}
+
+void LobbyServer::loginTimeUp(Session &session)
+{
+    if (session.closing() || session.player.loggedIn)
+        return;
+    if (session.player.loginPending) {
+        session.armLoginDeadline(kLoginCheckGrace);
+        return;
+    }
+    session.sendText("ERROR|No login arrived in time.");
+    session.closeAfterFlush("no login");
 }
 
 void LobbyServer::scheduleTick()
@@ -147,16 +239,11 @@ void LobbyServer::tick()
 {
     const auto now = Clock::now();
     const auto silentLimit = m_options.pingInterval * kSilentIntervals;
-    const auto loginLimit = std::max<Clock::duration>(kLoginTime, silentLimit);
     const auto ping = ClientSession::makeLine("PING|");
     for (auto &[id, session] : m_sessions) {
         if (session->closing())
             continue;
-        if (!session->player.loggedIn && !session->player.loginPending &&
-            now - session->connectedAt() > loginLimit) {
-            session->sendText("ERROR|No login arrived in time.");
-            session->closeAfterFlush("no login");
-        } else if (now - session->lastHeard() > silentLimit) {
+        if (now - session->lastHeard() > silentLimit) {
             session->sendText("ERROR|No answer from your lobby for too long: disconnected.");
             session->closeAfterFlush("silent for " + std::to_string(kSilentIntervals) +
                                      " ping intervals");
@@ -380,6 +467,13 @@ void LobbyServer::sessionClosed(Session &session, const std::string &reason)
     if (session.player.loggedIn)
         logoff(session, reason);
     log("disconnect #" + std::to_string(session.id()) + ": " + reason);
+    if (auto it = m_addresses.find(session.address()); it != m_addresses.end()) {
+        --it->second.total;
+        if (session.newcomer)
+            --it->second.newcomers;
+        if (it->second.total == 0)
+            m_addresses.erase(it);
+    }
     m_sessions.erase(session.id());
     if (m_stopping && m_sessions.empty()) {
         m_stopTimer.cancel();
@@ -657,6 +751,12 @@ void LobbyServer::completeLogin(Session &session, const std::string &name,
         older->closeAfterFlush("replaced by a newer login");
     }
 
+    if (session.newcomer) {
+        session.newcomer = false;
+        if (auto it = m_addresses.find(session.address()); it != m_addresses.end())
+            --it->second.newcomers;
+    }
+    session.cancelLoginDeadline();
     auto &p = session.player;
     p = ClientSession::Player{};
     p.loggedIn = true;

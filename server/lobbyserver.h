@@ -14,6 +14,7 @@
 
 #include <array>
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -40,6 +41,8 @@ public:
     void handleLine(ClientSession &session, const std::string &line);
     void sessionEnding(ClientSession &session, const std::string &reason);
     void sessionClosed(ClientSession &session, const std::string &reason);
+    // The connection has not logged in within its time.
+    void loginTimeUp(ClientSession &session);
     const ClientSession::Limits &limits() const { return m_limits; }
     std::array<char, 64 * 1024> &readBuffer() { return m_readBuffer; }
 
@@ -50,6 +53,9 @@ private:
     // Lifecycle (lobbyserver.cpp)
     void openAcceptor();
     void accept();
+    void refuse(int descriptor, std::string_view reason);
+    bool refuseWithSpareDescriptor();
+    bool isExempt(const std::string &address) const;
     void scheduleTick();
     void tick();
     void waitSignals();
@@ -123,6 +129,17 @@ private:
     std::unordered_map<std::string, Session *> m_players; // by key
     std::unordered_map<std::string, std::unordered_set<Session *>> m_rooms;
     std::uint64_t m_nextId = 1;
+
+    // Connections per remote address: all, and those not logged in yet.
+    struct AddressCount
+    {
+        std::size_t total = 0;
+        std::size_t newcomers = 0;
+    };
+    std::unordered_map<std::string, AddressCount> m_addresses;
+    std::size_t m_maxSessions = SIZE_MAX;
+    // Held open to be given up when accept runs out of descriptors.
+    int m_spareDescriptor = -1;
     bool m_stopping = false;
 
     std::string m_newsId;
