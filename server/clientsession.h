@@ -72,7 +72,7 @@ public:
         std::unordered_set<std::string> pendingJoins; // keys whose JOIN awaits our answer
         std::int64_t silenceUntil = 0;
         Clock::time_point loginTime;
-        std::uint64_t passwordChange = 0;
+        bool passwordChanging = false; // a new password is being hashed
     };
 
     ClientSession(asio::ip::tcp::socket socket, LobbyServer &server, std::uint64_t id,

@@ -134,31 +134,47 @@ void LobbyServer::onUserUpdate(Session &session, std::string_view rest)
             session.sendText("USERINFO|" + recordFor(*updated, &session).SaveToString());
         return;
     }
+    // One change at a time: each costs a hash, and a line per change must not buy a
+    // queue of them.
+    if (p.passwordChanging) {
+        session.sendText("ERROR|Your previous password change is still being made; this one "
+                         "was not made.");
+        return;
+    }
+    if (m_hasher.admits(session.address(), isExempt(session.address())) !=
+        PasswordHasher::Admission::Admitted) {
+        session.sendText("ERROR|The server is busy; your password was not changed. Please try "
+                         "again in a moment.");
+        return;
+    }
     // The confirming USERINFO goes out once the new hash is stored, so that a login with
     // the new password right after it succeeds.
-    const auto change = ++p.passwordChange;
+    p.passwordChanging = true;
     std::weak_ptr<Session> weak = session.shared_from_this();
-    m_hasher.hash(record.Password, [this, weak, change, name = p.name,
-                                    password = record.Password](std::string hash) {
-        auto s = weak.lock();
-        // A later change supersedes this one.
-        if (s && s->player.passwordChange != change)
-            return;
-        try {
-            if (hash.empty())
-                throw std::runtime_error("hashing failed");
-            m_store->updatePasswordHash(name, hash);
-            if (!s || s->closing() || !s->player.loggedIn)
+    m_hasher.hash(
+        session.address(), stillWanted(session), record.Password,
+        [this, weak, name = p.name, password = record.Password](std::optional<std::string> hash) {
+            auto s = weak.lock();
+            // Skipped: the session has gone, and its change with it.
+            if (!hash)
                 return;
-            s->player.password = password;
-            if (auto updated = m_store->find(name))
-                s->sendText("USERINFO|" + recordFor(*updated, s.get()).SaveToString());
-        } catch (const std::exception &e) {
-            log(std::string("password change: ") + e.what());
             if (s)
-                s->sendText("ERROR|Your password could not be changed.");
-        }
-    });
+                s->player.passwordChanging = false;
+            try {
+                if (hash->empty())
+                    throw std::runtime_error("hashing failed");
+                m_store->updatePasswordHash(name, *hash);
+                if (!s || s->closing() || !s->player.loggedIn || s->player.name != name)
+                    return;
+                s->player.password = password;
+                if (auto updated = m_store->find(name))
+                    s->sendText("USERINFO|" + recordFor(*updated, s.get()).SaveToString());
+            } catch (const std::exception &e) {
+                log(std::string("password change: ") + e.what());
+                if (s)
+                    s->sendText("ERROR|Your password could not be changed.");
+            }
+        });
 }
 
 void LobbyServer::onSend(Session &session, std::string_view rest)

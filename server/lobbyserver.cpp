@@ -20,9 +20,6 @@
 
 namespace {
 
-// Logins waiting for the hashing pool beyond this are refused: a burst of logins must
-// not queue minutes of work or memory.
-constexpr std::size_t kMaxPendingHashes = 256;
 // A login still being checked when the login time is up gets this much longer.
 constexpr std::chrono::seconds kLoginCheckGrace{5};
 // Descriptors kept back from clients: the database, the signal pipe, the event loop and
@@ -60,8 +57,9 @@ std::string fnvHex(std::string_view text)
 LobbyServer::LobbyServer(asio::io_context &io, const ServerOptions &options, Catalogue catalogue,
                          std::unique_ptr<AccountStore> store)
     : m_io(io), m_options(options), m_catalogue(std::move(catalogue)), m_store(std::move(store)),
-      m_hasher(io), m_acceptor(io), m_tick(io), m_acceptRetry(io), m_stopTimer(io),
-      m_signals(io, SIGTERM, SIGINT, SIGHUP), m_startedAt(Clock::now())
+      m_hasher(io), m_accountQuota(options.accountsPerHour), m_acceptor(io), m_tick(io),
+      m_acceptRetry(io), m_stopTimer(io), m_signals(io, SIGTERM, SIGINT, SIGHUP),
+      m_startedAt(Clock::now())
 {
     m_limits.maxQueuedBytes = m_options.maxUnsentBytes;
     m_accountCount = m_store->count();
@@ -252,6 +250,7 @@ void LobbyServer::tick()
         }
     }
     m_throttle.prune(now);
+    m_accountQuota.prune(now);
     scheduleTick();
 }
 
@@ -276,6 +275,8 @@ void LobbyServer::shutdown(const std::string &why)
         return;
     m_stopping = true;
     log("shutting down (" + why + ")");
+    // Hashes still queued are for clients about to be dropped: no reason to wait for them.
+    m_hasher.stop();
     std::error_code ignored;
     m_acceptor.close(ignored);
     m_acceptRetry.cancel();
@@ -560,10 +561,8 @@ void LobbyServer::handleLine(Session &session, const std::string &line)
     }
 }
 
-void LobbyServer::loginFailed(Session &session, const std::string &text, bool countsAsFailure)
+void LobbyServer::loginFailed(Session &session, const std::string &text)
 {
-    if (countsAsFailure)
-        m_throttle.recordFailure(session.address(), Clock::now());
     log("login failed #" + std::to_string(session.id()) + ": " + text);
     session.sendText("LOGIN|FAILED|" + text);
 }
@@ -577,20 +576,29 @@ bool LobbyServer::mayStartLogin(Session &session)
     return !session.player.loginPending;
 }
 
-bool LobbyServer::loginHeldBack(Session &session)
+bool LobbyServer::hashingHeldBack(Session &session)
 {
-    if (const auto wait = m_throttle.waitSeconds(session.address(), Clock::now())) {
-        loginFailed(session,
-                    "Too many failed logins from your address. Please try again in " +
-                        std::to_string(wait) + " seconds.",
-                    false);
+    switch (m_hasher.admits(session.address(), isExempt(session.address()))) {
+    case PasswordHasher::Admission::Admitted:
+        return false;
+    case PasswordHasher::Admission::AddressBusy:
+        loginFailed(session, "The server is busy with logins from your address. Please try "
+                             "again in a moment.");
         return true;
+    case PasswordHasher::Admission::Busy:
+        break;
     }
-    if (m_hasher.pending() >= kMaxPendingHashes) {
-        loginFailed(session, "The server is busy. Please try again in a moment.", false);
-        return true;
-    }
-    return false;
+    loginFailed(session, "The server is busy. Please try again in a moment.");
+    return true;
+}
+
+std::function<bool()> LobbyServer::stillWanted(Session &session)
+{
+    std::weak_ptr<Session> weak = session.shared_from_this();
+    return [this, weak]() {
+        const auto s = weak.lock();
+        return s && !s->closing() && !m_stopping;
+    };
 }
 
 void LobbyServer::onLogin(Session &session, std::string_view rest)
@@ -601,34 +609,61 @@ void LobbyServer::onLogin(Session &session, std::string_view rest)
     const std::string name(ostrel::ExtractToken(rest, '|'));
     ostrel::ExtractToken(rest, '|'); // the fixed client field
     const std::string password(ostrel::ExtractToken(rest, '|'));
-    if (loginHeldBack(session))
-        return;
     const std::string badLogin = "Unknown user ID or wrong password.";
+    // Without an account there is nothing to guess and nothing to hash.
     if (!lobbyrules::validName(name) || !lobbyrules::validPassword(password)) {
-        loginFailed(session, badLogin, true);
+        loginFailed(session, badLogin);
         return;
     }
     const auto account = m_store->find(name);
     if (!account) {
-        loginFailed(session, badLogin, true);
+        loginFailed(session, badLogin);
         return;
     }
+    const std::string key = lobbyrules::key(name);
+    const std::string address = session.address();
+    const auto now = Clock::now();
+    if (const auto wait = m_throttle.wait(address, key, now); wait.seconds > 0) {
+        loginFailed(session,
+                    std::string("Too many failed logins ") +
+                        (wait.holder == LoginThrottle::Holder::Account ? "to this account"
+                                                                       : "from your address") +
+                        ". Please try again in " + std::to_string(wait.seconds) + " seconds.");
+        return;
+    }
+    // One check at a time per address and per account: guesses sent side by side would
+    // otherwise all be checked before the first failure is known.
+    if (m_checkingAddresses.count(address) || m_checkingAccounts.count(key)) {
+        loginFailed(session, "Another login of this account or from your address is being "
+                             "checked. Please try again in a moment.");
+        return;
+    }
+    if (hashingHeldBack(session))
+        return;
+    m_throttle.recordAttempt(address, key, now);
+    m_checkingAddresses.insert(address);
+    m_checkingAccounts.insert(key);
     p.loginPending = true;
     std::weak_ptr<Session> weak = session.shared_from_this();
-    m_hasher.verify(account->passwordHash, password,
-                    [this, weak, name = account->user.UserName, password, badLogin](bool ok) {
+    m_hasher.verify(address, stillWanted(session), account->passwordHash, password,
+                    [this, weak, address, key, name = account->user.UserName, password,
+                     badLogin](std::optional<bool> ok) {
+                        m_checkingAddresses.erase(address);
+                        m_checkingAccounts.erase(key);
                         auto s = weak.lock();
-                        if (!s || s->closing() || m_stopping)
+                        if (!ok || !s || s->closing() || m_stopping)
                             return;
                         s->player.loginPending = false;
                         try {
-                            if (ok)
+                            if (*ok) {
+                                m_throttle.recordSuccess(address, key);
                                 completeLogin(*s, name, password);
-                            else
-                                loginFailed(*s, badLogin, true);
+                            } else {
+                                loginFailed(*s, badLogin);
+                            }
                         } catch (const std::exception &e) {
                             log(std::string("login: ") + e.what());
-                            loginFailed(*s, "The server could not log you in.", false);
+                            loginFailed(*s, "The server could not log you in.");
                         }
                     });
 }
@@ -644,18 +679,15 @@ void LobbyServer::onLoginNew(Session &session, std::string_view rest)
     try {
         record.LoadFromString(rest);
     } catch (const ostrel::EConvertError &) {
-        loginFailed(session, "The new account's details could not be read.", false);
+        loginFailed(session, "The new account's details could not be read.");
         return;
     }
-    if (loginHeldBack(session))
-        return;
     if (!lobbyrules::validName(name)) {
-        loginFailed(session, "A user ID has 1 to 15 characters: letters, digits, \"_\" or \"~\".",
-                    false);
+        loginFailed(session, "A user ID has 1 to 15 characters: letters, digits, \"_\" or \"~\".");
         return;
     }
     if (!lobbyrules::validPassword(record.Password)) {
-        loginFailed(session, "A password has 1 to 9 characters.", false);
+        loginFailed(session, "A password has 1 to 9 characters.");
         return;
     }
     for (const auto *field :
@@ -663,15 +695,23 @@ void LobbyServer::onLoginNew(Session &session, std::string_view rest)
           &record.HomePage, &record.Comments, &record.ICQ, &record.Gender}) {
         if (!lobbyrules::validProfileText(*field)) {
             loginFailed(session,
-                        "Profile fields hold up to 255 characters and no control characters.",
-                        false);
+                        "Profile fields hold up to 255 characters and no control characters.");
             return;
         }
     }
     if (m_store->find(name)) {
-        loginFailed(session, "The user ID " + name + " is taken. Please choose another.", false);
+        loginFailed(session, "The user ID " + name + " is taken. Please choose another.");
         return;
     }
+    const std::string address = session.address();
+    const bool exempt = isExempt(address);
+    const auto now = Clock::now();
+    if (!exempt && !m_accountQuota.allows(address, now)) {
+        loginFailed(session, "Too many new accounts from your address. Please try again later.");
+        return;
+    }
+    if (hashingHeldBack(session))
+        return;
     AccountRecord account;
     auto &u = account.user;
     u.UserName = name;
@@ -687,36 +727,42 @@ void LobbyServer::onLoginNew(Session &session, std::string_view rest)
     u.AccountClass = ostrel::TOrvexUser::kDefaultAccountClass;
     u.Hat = lobbyrules::hatAllowed(record.Hat, u.AccountClass) ? record.Hat : "1";
     u.MemberSince = lobbyrules::recordDateNow();
+    if (!exempt)
+        m_accountQuota.record(address, now);
     p.loginPending = true;
     std::weak_ptr<Session> weak = session.shared_from_this();
     const std::string password = record.Password;
-    m_hasher.hash(password,
-                  [this, weak, account = std::move(account), password](std::string hash) mutable {
+    m_hasher.hash(address, stillWanted(session), password,
+                  [this, weak, address, exempt, account = std::move(account),
+                   password](std::optional<std::string> hash) mutable {
+                      bool created = false;
                       auto s = weak.lock();
-                      if (!s || s->closing() || m_stopping)
-                          return;
-                      s->player.loginPending = false;
                       try {
-                          if (hash.empty()) {
-                              loginFailed(*s, "The server could not create the account.", false);
-                              return;
+                          if (hash && !hash->empty() && s && !s->closing() && !m_stopping) {
+                              s->player.loginPending = false;
+                              account.passwordHash = std::move(*hash);
+                              if (!m_store->insert(account)) {
+                                  loginFailed(*s, "The user ID " + account.user.UserName +
+                                                      " is taken. Please choose another.");
+                              } else {
+                                  created = true;
+                                  ++m_accountCount;
+                                  log("account created: " + account.user.UserName);
+                                  s->sendText("NEWSUCCESS|Account " + account.user.UserName +
+                                              " created.");
+                                  completeLogin(*s, account.user.UserName, password);
+                              }
+                          } else if (hash && s && !s->closing() && !m_stopping) {
+                              s->player.loginPending = false;
+                              loginFailed(*s, "The server could not create the account.");
                           }
-                          account.passwordHash = std::move(hash);
-                          if (!m_store->insert(account)) {
-                              loginFailed(*s,
-                                          "The user ID " + account.user.UserName +
-                                              " is taken. Please choose another.",
-                                          false);
-                              return;
-                          }
-                          ++m_accountCount;
-                          log("account created: " + account.user.UserName);
-                          s->sendText("NEWSUCCESS|Account " + account.user.UserName + " created.");
-                          completeLogin(*s, account.user.UserName, password);
                       } catch (const std::exception &e) {
                           log(std::string("account creation: ") + e.what());
-                          loginFailed(*s, "The server could not create the account.", false);
+                          if (s)
+                              loginFailed(*s, "The server could not create the account.");
                       }
+                      if (!created && !exempt)
+                          m_accountQuota.refund(address);
                   });
 }
 

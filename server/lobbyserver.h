@@ -1,5 +1,6 @@
 #pragma once
 
+#include "accountquota.h"
 #include "accountstore.h"
 #include "catalogue.h"
 #include "clientsession.h"
@@ -16,6 +17,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -79,13 +81,15 @@ private:
     // Accounts and login (lobbyserver.cpp)
     void onLogin(Session &session, std::string_view rest);
     void onLoginNew(Session &session, std::string_view rest);
-    void loginFailed(Session &session, const std::string &text, bool countsAsFailure);
+    void loginFailed(Session &session, const std::string &text);
     // False (after telling the client where due) when a LOGIN or LOGINNEW cannot start:
     // already logged in, or a login of this session is being checked.
     bool mayStartLogin(Session &session);
-    // True when the address must wait after failed logins or the hashing queue is full;
-    // the client has then been told.
-    bool loginHeldBack(Session &session);
+    // True when the hashing queue, or the address's share of it, is full; the client has
+    // then been told.
+    bool hashingHeldBack(Session &session);
+    // Asked by the hasher before a job of this session starts.
+    std::function<bool()> stillWanted(Session &session);
     void completeLogin(Session &session, const std::string &name, const std::string &password);
     ostrel::TOrvexUser recordFor(const AccountRecord &account, const Session *viewer) const;
 
@@ -116,6 +120,10 @@ private:
     std::unique_ptr<AccountStore> m_store;
     PasswordHasher m_hasher;
     LoginThrottle m_throttle;
+    AccountQuota m_accountQuota;
+    // Addresses and account keys with a login being checked.
+    std::unordered_set<std::string> m_checkingAddresses;
+    std::unordered_set<std::string> m_checkingAccounts;
     ClientSession::Limits m_limits;
     asio::ip::tcp::acceptor m_acceptor;
     asio::ip::tcp::endpoint m_endpoint;
