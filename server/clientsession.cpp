@@ -193,7 +193,7 @@ bool ClientSession::processLines()
             closeAfterFlush("flooding");
             return false;
         }
-        if (!(relay ? m_relayBytes : m_bytes).take(now, static_cast<double>(view.size() + 1))) {
+        if (!(relay ? m_relayBytes : m_bytes).take(now, static_cast<double>(view.size()))) {
             sendText("ERROR|Flood protection: you sent too much too quickly.");
             closeAfterFlush("flooding with bytes");
             return false;
