@@ -3,6 +3,7 @@
 #include "lobby.h"
 #include "tabout.h"
 #include "thelp.h"
+#include "tinvited.h"
 #include "toptions.h"
 
 LobbyWindows::LobbyWindows(const QString &serverAddress, const QString &programFolder)
@@ -11,12 +12,15 @@ LobbyWindows::LobbyWindows(const QString &serverAddress, const QString &programF
     m_help = std::make_unique<Thelp>();
     m_about = std::make_unique<TAbout>();
     m_options = std::make_unique<TOptions>(m_lobby.get());
+    m_invited = std::make_unique<TInvited>();
     m_lobby->attachWindows(m_options.get(), m_help.get(), m_about.get());
+    m_lobby->attachInvited(m_invited.get());
 }
 
 // The secondary windows go first: they may still refer to the main window.
 LobbyWindows::~LobbyWindows()
 {
+    m_invited.reset();
     m_options.reset();
     m_about.reset();
     m_help.reset();

@@ -5,6 +5,7 @@
 #include <memory>
 
 class TAbout;
+class TInvited;
 class TOptions;
 class Thelp;
 class Tlobby;
@@ -25,10 +26,12 @@ public:
     Thelp *help() const { return m_help.get(); }
     TAbout *about() const { return m_about.get(); }
     TOptions *options() const { return m_options.get(); }
+    TInvited *invited() const { return m_invited.get(); }
 
 private:
     std::unique_ptr<Tlobby> m_lobby;
     std::unique_ptr<Thelp> m_help;
     std::unique_ptr<TAbout> m_about;
     std::unique_ptr<TOptions> m_options;
+    std::unique_ptr<TInvited> m_invited;
 };

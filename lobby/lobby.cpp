@@ -116,6 +116,7 @@ Tlobby::Tlobby(const QString &serverAddress, const QString &programFolder, QWidg
     wireConnection();
     wireRoomsAndPlayers();
     wirePrivateMessages();
+    wireHosting();
     FormCreate();
 }
 

@@ -344,6 +344,8 @@ public:
     void downloadpopup(QAction *item);
     // The program's own update (the update topic fills it).
     void autoupdatelobby();
+    // Brings an installed game up to date without asking (the update topic fills it).
+    void autoupdate(const QByteArray &game);
     // The room name the room popup's commands act on (the tree's hint).
     QString m_roomHint;
     TRoomsTreeIndex *m_treeIndex = nullptr;
@@ -458,7 +460,8 @@ public:
     void button_hostClick();
     void button_privateClick();
     void button_ladderClick();
-    void joinit(const QByteArray &entry);
+    // True when the join request went out (the user is then in that game).
+    bool joinit(const QByteArray &entry);
     void JoinGame1Click();
     void orvexJOINReceived(const QByteArray &text, const QByteArray &id);
     void orvexIPTJReceived(const QByteArray &text, const QByteArray &id);
@@ -468,11 +471,38 @@ public:
     void orvexDeletegame(const QByteArray &text);
     void orvexServerError(const QByteArray &text);
     void InviteToJoin1Click();
+    void invitetojoin2Click();
+    void TreeView_gamelistMouseDown(const QPoint &pos);
+    void TreeView_gamelistContextPopup(const QPoint &pos);
+    void TreeView_gamelistDblClick();
     void startGameListener();
     void Sock11AutoAccept(TSock *NewSock);
+    void Sock11Info(QObject *Sender, int SocketInfo, const QString &Msg);
+    // Whether the game of that name is installed: fills gameexepath and the host button's
+    // hint with its program when the program file exists.
+    bool checkregistry(const QByteArray &game);
+    // Starts the game program: as host with our own address, as joiner with the host's.
+    void launchGame(const QByteArray &address, bool host);
+    // The download item of a game ("get_" + name, in any letter case), or nullptr.
+    QAction *downloadItem(const QByteArray &game) const;
+    // The update mark of a game's download item (0 without one), and setting it.
+    int updateMark(const QByteArray &game) const;
+    void setUpdateMark(const QByteArray &game, int mark);
+    // The invitation items name the hosted game, or nothing.
+    void setInviteItems(const QString &game);
+    void wireHosting();
+    void attachInvited(class TInvited *invited);
+    // The mode letter handed to the next game program started.
+    QByteArray gamemode = "e";
+    class TInvited *m_invited = nullptr;
 
     // ---- Assisted hosting relay (relay.cpp)
     void orvexDatasendReceived(const QByteArray &text, const QByteArray &id);
+    // Where joining an assisted game hands over to the relay: slot 0 takes the host as
+    // its peer and the relay listener starts for the joiner's game.
+    void startJoinerRelay(const QByteArray &host);
+    // Stops the relay listener, errors ignored.
+    void stopRelayListener();
     void LobbyAssistedHosting1Click();
     void RestoreSockets1Click();
     void clearRelaySlots();

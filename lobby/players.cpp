@@ -286,12 +286,6 @@ void Tlobby::orvexGRemoveUser(const QByteArray &text)
     }
 }
 
-// The room's list of current games belongs to hosting, which fills this in.
-void Tlobby::updatethegamestreeview(const QString &, const QString &, const QString &,
-                                    const QString &)
-{
-}
-
 // The assisted-hosting relay fills this in.
 void Tlobby::closeRelaySlotsOf(const QString &) {}
 

@@ -7,6 +7,10 @@
 
 void Tlobby::orvexDatasendReceived(const QByteArray &, const QByteArray &) {}
 
+void Tlobby::startJoinerRelay(const QByteArray &) {}
+
+void Tlobby::stopRelayListener() {}
+
 void Tlobby::LobbyAssistedHosting1Click() {}
 
 void Tlobby::clearRelaySlots() {}

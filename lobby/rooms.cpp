@@ -264,6 +264,8 @@ void Tlobby::downloadpopup(QAction *) {}
 
 void Tlobby::autoupdatelobby() {}
 
+void Tlobby::autoupdate(const QByteArray &) {}
+
 QTreeWidgetItem *Tlobby::FindSubjectTreeNode(const QString &text)
 {
     placePlayerNodes();

@@ -4,6 +4,7 @@
 #include "lobbysettings.h"
 #include "lobbysite.h"
 #include "platform.h"
+#include "registry.h"
 #include "tanimatedbutton.h"
 #include "tchatpane.h"
 #include "tcolorbutton.h"
@@ -24,6 +25,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDir>
+#include <QFileInfo>
 #include <QFontDatabase>
 #include <QHostAddress>
 #include <QHostInfo>
@@ -501,6 +503,17 @@ QByteArray Tlobby::getipnumber()
             return a.toString().left(20).toLatin1();
     }
     return QByteArrayLiteral("127.0.0.1");
+}
+
+bool Tlobby::checkregistry(const QByteArray &game)
+{
+    const QByteArray path = platform::Registry().installPath(game);
+    // A record left behind by an uninstalled game names a program that is gone.
+    if (path.isEmpty() || !QFileInfo(QFile::decodeName(path)).isFile())
+        return false;
+    gameexepath = path;
+    button_host->setStatusTip(QFile::decodeName(path));
+    return true;
 }
 
 void Tlobby::Timer1Timer()
