@@ -1,0 +1,513 @@
+#include "inifile.h"
+#include "lobbyfixture.h"
+#include "tchatpane.h"
+#include "tflatbutton.h"
+#include "tinvited.h"
+#include "toptions.h"
+#include "tplayerlist.h"
+#include "tsock.h"
+#include "tswitch.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QTcpSocket>
+#include <QTextBlock>
+#include <QTreeWidget>
+
+void PrintTo(const QString &text, std::ostream *os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
+
+namespace {
+
+QStringList linesOf(const QTextDocument *document)
+{
+    QStringList out;
+    for (QTextBlock b = document->begin(); b.isValid(); b = b.next())
+        out << b.text();
+    return out;
+}
+
+// The games tree as "root[child,child]" texts in display order.
+QStringList treeOf(const QTreeWidget *tree)
+{
+    QStringList out;
+    for (int i = 0; i < tree->topLevelItemCount(); ++i) {
+        const QTreeWidgetItem *root = tree->topLevelItem(i);
+        QStringList children;
+        for (int j = 0; j < root->childCount(); ++j)
+            children << root->child(j)->text(0);
+        out << root->text(0) + QLatin1Char('[') + children.join(QLatin1Char(',')) +
+                   QLatin1Char(']');
+    }
+    return out;
+}
+
+class HostingTest : public LobbyFixture
+{
+protected:
+    void SetUp() override
+    {
+        LobbyFixture::SetUp();
+        registryPath = dataDir.path() + QStringLiteral("/registry.ini");
+        qputenv("OSTREL_REGISTRY", registryPath.toLocal8Bit());
+        for (const char *game : {"Plumbrix", "Wobbleton", "Eggsplode"})
+            install(game);
+        loginAs("alice");
+        serverSends({"GAMES|game:Card:Plumbrix:1.6.7:/games/plumbrix/setup.exe/r/"
+                     "game:Card:Wobbleton:3.1.0:/games/wobbleton/setup.exe"});
+        for (const QByteArray game : {"Plumbrix", "Wobbleton"}) {
+            ASSERT_NE(lobby->downloadItem(game), nullptr);
+            lobby->downloadItem(game)->setData(0);
+        }
+        // Updates are driven by each test.
+        options()->image_updates->setTag(0);
+        server.clearLines();
+        lobby->listbox_alerts->clear();
+    }
+    void TearDown() override
+    {
+        LobbyFixture::TearDown();
+        qunsetenv("OSTREL_REGISTRY");
+    }
+
+    TOptions *options() const { return windows->options(); }
+
+    // Records the game in the registry with a program file that exists.
+    QString install(const char *game)
+    {
+        const QString program =
+            programDir.path() + QLatin1Char('/') + QLatin1String(game) + QStringLiteral(" game");
+        QFile file(program);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        IniFile(registryPath).WriteString(game, "InstallPath", QFile::encodeName(program));
+        IniFile(registryPath).WriteString(game, "Version", "1.0.0");
+        return program;
+    }
+
+    void enterRoom(const QByteArray &room, const QByteArray &members = QByteArray())
+    {
+        serverSends({"JOINSUBJECT|" + room + "|" + members});
+        lobby->listbox_alerts->clear();
+        server.clearLines();
+    }
+
+    // Lines the lobby sent, once everything queued before has left.
+    QList<QByteArray> sent(const QByteArray &prefix)
+    {
+        serverSends({});
+        QList<QByteArray> out;
+        for (const QByteArray &line : server.lines())
+            if (line.startsWith(prefix))
+                out << line;
+        return out;
+    }
+
+    QStringList lastArguments() const
+    {
+        return seam.programs.empty() ? QStringList() : seam.programs.back().arguments;
+    }
+    QStringList alerts() const { return linesOf(lobby->listbox_alerts->document()); }
+
+    // A game of ours connecting to the presence listener.
+    std::unique_ptr<QTcpSocket> startGame()
+    {
+        auto game = std::make_unique<QTcpSocket>();
+        game->connectToHost(QHostAddress::LocalHost, lobby->Sock11->LocalPort());
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !lobby->Sock11->Listen(); }, 5000));
+        return game;
+    }
+
+    QString registryPath;
+};
+
+TEST_F(HostingTest, HostingAnnouncesTheGameAndStartsItsProgram)
+{
+    struct Row
+    {
+        QByteArray room;
+        bool assisted;
+        QString mode;
+        QString ingame;
+        QString invite;
+    };
+    const Row rows[] = {
+        {"ADULTPlumbrix", false, "a", "You are in a ADULTPlumbrix Game", "Plumbrix"},
+        {"PlumbrixRMLADDER", false, "t", "You are in a PlumbrixRMLADDER Game", "Plumbrix"},
+        {"ADULTPlumbrixMYLADDER", false, "t", "You are in a ADULTPlumbrixMYLADDER Game",
+         "Plumbrix"},
+        {"WobbletonSLOW", true, "s", "You are in a WobbletonSLOW Game", "Wobbleton"},
+        {"Eggsplode", false, "e", "You are in an Eggsplode Game", "Eggsplode"},
+        {"eggsplode", false, "e", "You are in a eggsplode Game", "eggsplode"},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.room.toStdString());
+        enterRoom(row.room);
+        lobby->LobbyAssistedHosting1->setChecked(row.assisted);
+        seam.programs.clear();
+        lobby->button_hostClick();
+
+        const QByteArray entry = "alice - " + row.room;
+        EXPECT_EQ(sent(row.assisted ? "ADDASSISTED|" : "ADDGAME|"),
+                  QList<QByteArray>{(row.assisted ? "ADDASSISTED|" : "ADDGAME|") + entry});
+        EXPECT_EQ(lobby->label_ingame->text(), row.ingame);
+        EXPECT_EQ(alerts(), QStringList{"Hosted a " + QString::fromLatin1(row.room) + " Game."});
+        ASSERT_EQ(seam.programs.size(), 1u);
+        EXPECT_EQ(seam.programs[0].program, programDir.path() + "/" + row.invite.left(1).toUpper() +
+                                                row.invite.mid(1) + " game");
+        EXPECT_EQ(lastArguments(),
+                  (QStringList{"alice", QString::fromLatin1(lobby->localip), "true", row.mode}));
+        EXPECT_EQ(setting("Hosting"), row.room);
+        EXPECT_TRUE(lobby->button_private->isVisibleTo(lobby));
+        EXPECT_FALSE(lobby->button_host->isVisibleTo(lobby));
+        EXPECT_EQ(lobby->InviteToJoin1->text(), "Invite to Join " + row.invite);
+        EXPECT_EQ(lobby->invitetojoin2->statusTip(), row.invite);
+    }
+}
+
+TEST_F(HostingTest, HostingIsRefusedWhileAnotherGameRunsAndProceedsAfterwards)
+{
+    enterRoom("Plumbrix");
+    seam.gameIsRunning = true;
+    lobby->button_hostClick();
+    lobby->button_hostClick();
+    const QString refused = "You can not host a game while playing another Ostrel Software Game.";
+    EXPECT_EQ(seam.messages, (QStringList{refused, refused}));
+    EXPECT_TRUE(sent("ADDGAME|").isEmpty());
+    EXPECT_TRUE(seam.programs.empty());
+
+    seam.gameIsRunning = false;
+    lobby->button_hostClick();
+    EXPECT_EQ(sent("ADDGAME|"), QList<QByteArray>{"ADDGAME|alice - Plumbrix"});
+}
+
+// What hosting and joining do with a game that is missing or has an update waiting.
+TEST_F(HostingTest, InstallAndUpdateMarksDecideWhetherTheGameStarts)
+{
+    struct Row
+    {
+        const char *what;
+        bool join;
+        bool installed;
+        bool programMissing;
+        int mark;
+        bool autoUpdates;
+        bool answer;
+        QString question; // after the game name; empty: none asked
+        bool proceeds;
+        int markAfter;
+    };
+    const QString notInstalled = " not installed. Download Now?";
+    const QString wise =
+        " has been updated. It would be wise of you update. Would you like to now?";
+    const QString prevent = " has been updated. Update now to prevent errors. Update now?";
+    const Row rows[] = {
+        {"host, not installed", false, false, false, 0, false, true, notInstalled, false, 0},
+        {"host, program gone", false, true, true, 2, false, false, notInstalled, false, 0},
+        {"host, older, automatic", false, true, false, 1, true, false, "", false, 0},
+        {"host, older, declined", false, true, false, 1, false, false, wise, true, 0},
+        {"host, no version, accepted", false, true, false, 2, false, true, prevent, false, 0},
+        {"join, not installed, automatic", true, false, false, 2, true, false, "", false, 0},
+        {"join, not installed, declined", true, false, false, 2, false, false, notInstalled, false,
+         2},
+        {"join, older, automatic", true, true, false, 1, true, false, "", false, 0},
+        {"join, older, declined", true, true, false, 1, false, false, wise, true, 0},
+        {"join, no version, automatic", true, true, false, 2, true, false, "", false, 2},
+        {"join, no version, accepted", true, true, false, 2, false, true, prevent, false, 2},
+        {"join, no version, declined", true, true, false, 2, false, false, prevent, true, 0},
+    };
+    enterRoom("Plumbrix");
+    QAction *item = lobby->downloadItem("Plumbrix");
+    ASSERT_NE(item, nullptr);
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.what);
+        IniFile(registryPath).EraseSection("Plumbrix");
+        if (row.installed) {
+            const QString program = install("Plumbrix");
+            if (row.programMissing)
+                QFile::remove(program);
+        }
+        item->setData(row.mark);
+        options()->image_updates->setTag(row.autoUpdates ? 1 : 0);
+        seam.questions.clear();
+        seam.answers = {row.answer};
+        seam.programs.clear();
+        server.clearLines();
+
+        if (row.join)
+            lobby->joinit("bob - Plumbrix");
+        else
+            lobby->button_hostClick();
+
+        EXPECT_EQ(seam.questions,
+                  row.question.isEmpty() ? QStringList() : QStringList{"Plumbrix" + row.question});
+        const QByteArray expected = row.join ? "SEND|JOIN|bob|+" : "ADDGAME|alice - Plumbrix";
+        EXPECT_EQ(sent(row.join ? "SEND|JOIN|" : "ADDGAME|"),
+                  row.proceeds ? QList<QByteArray>{expected} : QList<QByteArray>{});
+        EXPECT_EQ(seam.programs.size(), row.proceeds && !row.join ? 1u : 0u);
+        EXPECT_EQ(item->data().toInt(), row.markAfter);
+    }
+}
+
+TEST_F(HostingTest, JoiningSplitsTheEntryAsksForAdultRoomsAndSetsTheMode)
+{
+    struct Row
+    {
+        QByteArray entry;
+        bool answer;
+        QStringList questions;
+        QByteArray join; // empty: nothing sent
+        QString mode;
+    };
+    const QString adult =
+        "This is an Adult Room, You must be over 18 to join. Proceed to log into the Game?";
+    const Row rows[] = {
+        {"bob - PlumbrixSLOW", true, {}, "SEND|JOIN|bob|+", "e"},
+        {"bob - PlumbrixRMLADDER", true, {}, "SEND|JOIN|bob|+", "e"},
+        {"bob - ADULTPlumbrix", true, {adult}, "SEND|JOIN|bob|+", "a"},
+        {"bob - ADULTPlumbrix", false, {adult}, "", ""},
+        {"carl - ADULTWobbletonMYLADDER", true, {adult}, "SEND|JOIN|carl|+", "a"},
+        {"bob - ", true, {}, "", ""},
+        {"bob", true, {}, "", ""},
+        {"bob - Unknowngame", false, {"Unknowngame not installed. Download Now?"}, "", ""},
+    };
+    enterRoom("Plumbrix");
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.entry.toStdString());
+        seam.questions.clear();
+        seam.answers = {row.answer};
+        seam.programs.clear();
+        server.clearLines();
+        lobby->listbox_alerts->clear();
+        lobby->label_ingame->clear();
+        lobby->button_host->show();
+
+        const bool joined = lobby->joinit(row.entry);
+
+        EXPECT_EQ(seam.questions, row.questions);
+        EXPECT_EQ(joined, !row.join.isEmpty());
+        EXPECT_EQ(sent("SEND|JOIN|"),
+                  row.join.isEmpty() ? QList<QByteArray>{} : QList<QByteArray>{row.join});
+        EXPECT_EQ(lobby->button_host->isVisibleTo(lobby), row.join.isEmpty());
+        if (row.join.isEmpty()) {
+            EXPECT_TRUE(lobby->label_ingame->text().isEmpty());
+            continue;
+        }
+        const QByteArray host = row.join.split('|').value(2);
+        EXPECT_EQ(lobby->label_ingame->text(), "You are in: " + QString::fromLatin1(host));
+        EXPECT_EQ(alerts(), QStringList{"Joined a " + QString::fromLatin1(host) + " Game."});
+        EXPECT_EQ(setting("Hosting"), QByteArray());
+        // The host's answer starts the game with the mode the join chose.
+        serverSends({"SEND|" + host + "|IPTJ|10.0.0.5"});
+        EXPECT_EQ(lastArguments(), (QStringList{"alice", "10.0.0.5", "false", row.mode}));
+    }
+}
+
+TEST_F(HostingTest, OnlyAnIPv4AddressOrTheRelayMarkStartsTheGame)
+{
+    struct Row
+    {
+        QByteArray payload;
+        QString address; // empty: nothing started
+    };
+    const Row rows[] = {
+        {"192.168.1.20", "192.168.1.20"},
+        {"ASSISTED", "127.0.0.1"},
+        {"10.1", ""},
+        {"1.2.3.4 -x", ""},
+        {"1.2.3.4;touch /tmp/x", ""},
+        {"game.example.org", ""},
+        {"", ""},
+        {"::1", ""},
+    };
+    enterRoom("Plumbrix");
+    ASSERT_TRUE(lobby->joinit("bob - Plumbrix"));
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.payload.toStdString());
+        seam.programs.clear();
+        lobby->listbox_alerts->clear();
+        serverSends({"SEND|bob|IPTJ|" + row.payload});
+        if (row.address.isEmpty()) {
+            EXPECT_TRUE(seam.programs.empty());
+            EXPECT_EQ(alerts(), QStringList{"The game was not started: bob answered with \"" +
+                                            QString::fromLatin1(row.payload) +
+                                            "\", which is not an IPv4 address."});
+        } else {
+            ASSERT_EQ(seam.programs.size(), 1u);
+            EXPECT_EQ(seam.programs[0].arguments,
+                      (QStringList{"alice", row.address, "false", "e"}));
+        }
+    }
+}
+
+TEST_F(HostingTest, HostAnswersJoinRequestsAndRefusesIgnoredPlayers)
+{
+    lobby->listbox_ignored->addItem(QStringLiteral("bob"));
+    serverSends({"SEND|Bob|JOIN|+", "SEND|carl|JOIN|+"});
+    EXPECT_EQ(sent("SEND|IGNO|"), QList<QByteArray>{"SEND|IGNO|Bob|"});
+    EXPECT_EQ(sent("SEND|IPTJ|"), QList<QByteArray>{"SEND|IPTJ|carl|" + lobby->localip});
+
+    serverSends({"SEND|alice|IGNO|bob", "SEND|someone|IGNO|carl"});
+    EXPECT_EQ(seam.messages,
+              QStringList{"bob is ignoring you, you are not allowed to join the game."});
+}
+
+TEST_F(HostingTest, InvitationsAreShownOnlyWhileNoGameRunsAndWithInvitationsOn)
+{
+    TInvited *invited = windows->invited();
+    serverSends({"SEND|ann|INVITE|Plumbrix"});
+    ASSERT_TRUE(invited->isVisible());
+    EXPECT_EQ(invited->label_iname->text(), "ann");
+    EXPECT_EQ(invited->label_igame->text(), "Plumbrix");
+    EXPECT_EQ(invited->windowTitle(), "Invitation to Join...");
+    // Text from other players is never taken for markup.
+    serverSends({"SEND|<b>ann</b>|INVITE|Plumbrix"});
+    EXPECT_EQ(invited->label_iname->textFormat(), Qt::PlainText);
+    EXPECT_EQ(invited->label_iname->text(), "<b>ann</b>");
+    invited->FlatButton1->click();
+    EXPECT_FALSE(invited->isVisible());
+    EXPECT_TRUE(sent("SEND|JOIN|").isEmpty());
+
+    serverSends({"SEND|ann|INVITE|Plumbrix"});
+    invited->FlatButton2->click();
+    EXPECT_FALSE(invited->isVisible());
+    EXPECT_EQ(sent("SEND|JOIN|"), QList<QByteArray>{"SEND|JOIN|ann|+"});
+
+    options()->image_acceptinvites1->setTag(0);
+    serverSends({"SEND|dan|INVITE|Wobbleton"});
+    EXPECT_FALSE(invited->isVisible());
+
+    options()->image_acceptinvites1->setTag(1);
+    auto game = startGame();
+    serverSends({"SEND|dan|INVITE|Wobbleton"});
+    EXPECT_FALSE(invited->isVisible());
+}
+
+TEST_F(HostingTest, InvitingNamesTheHostedGame)
+{
+    enterRoom("PlumbrixRMLADDER");
+    lobby->button_hostClick();
+    lobby->lbnames->setToolTip(QStringLiteral("bob"));
+    lobby->InviteToJoin1->trigger();
+    lobby->invitetojoin2->trigger();
+    EXPECT_EQ(sent("INVITE|"), (QList<QByteArray>{"INVITE|bob|Plumbrix", "INVITE|bob|Plumbrix"}));
+}
+
+TEST_F(HostingTest, GamesTreeListsTheGamesOfThisRoomWithTheirPlayers)
+{
+    enterRoom("Plumbrix", "bob+1+Plumbrix+bob - Plumbrix|carl+1+Plumbrix+bob - Plumbrix|"
+                          "dan+1+Plumbrix+P*dan - Plumbrix|eve+1+Plumbrix+eve - Wobbleton|"
+                          "fay+1+Plumbrix+");
+    QTreeWidget *tree = lobby->TreeView_gamelist;
+    EXPECT_EQ(treeOf(tree), QStringList{"bob - Plumbrix[bob,carl]"});
+    EXPECT_TRUE(tree->topLevelItem(0)->font(0).bold());
+    EXPECT_FALSE(lobby->memo_empty->isVisibleTo(lobby));
+
+    // carl leaves the game, fay hosts one, bob's game is made private.
+    serverSends({"ADDGUEST|carl+1+Plumbrix+", "ADDGUEST|fay+1+Plumbrix+fay - Plumbrix",
+                 "ADDGUEST|bob+1+Plumbrix+P*bob - Plumbrix"});
+    EXPECT_EQ(treeOf(tree), QStringList{"fay - Plumbrix[fay]"});
+
+    serverSends({"DELETEGAME|fay - Plumbrix"});
+    EXPECT_TRUE(treeOf(tree).isEmpty());
+    EXPECT_TRUE(lobby->memo_empty->isVisibleTo(lobby));
+    EXPECT_EQ(lobby->memo_empty->text(), "There are currently no hosted games.\n"
+                                         "Press the \"Host a Game\" button in\n"
+                                         "order to play.");
+}
+
+TEST_F(HostingTest, PressingAGameChoosesItAndADoubleClickJoinsIt)
+{
+    lobby->resize(1000, 700);
+    enterRoom("Plumbrix", "bob+1+Plumbrix+bob - Plumbrix|carl+1+Plumbrix+bob - Plumbrix");
+    QTreeWidget *tree = lobby->TreeView_gamelist;
+    QTreeWidgetItem *root = tree->topLevelItem(0);
+    ASSERT_NE(root, nullptr);
+    const QPoint onRoot = tree->visualItemRect(root).center();
+    const QPoint onChild = tree->visualItemRect(root->child(0)).center();
+
+    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, onChild);
+    EXPECT_TRUE(tree->statusTip().isEmpty());
+    lobby->TreeView_gamelistContextPopup(onChild);
+    EXPECT_FALSE(lobby->JoinGame1->isEnabled());
+    EXPECT_FALSE(lobby->popup_joingame->isVisible());
+
+    lobby->TreeView_gamelistContextPopup(onRoot);
+    EXPECT_EQ(lobby->JoinGame1->text(), "Join bob - Plumbrix");
+    EXPECT_TRUE(lobby->JoinGame1->isEnabled());
+    lobby->popup_joingame->hide();
+
+    // A double click is a click followed by a press that the system reports as double.
+    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, onRoot);
+    QTest::mouseDClick(tree->viewport(), Qt::LeftButton, {}, onRoot);
+    EXPECT_EQ(sent("SEND|JOIN|"), QList<QByteArray>{"SEND|JOIN|bob|+"});
+    EXPECT_FALSE(lobby->button_host->isVisibleTo(lobby));
+}
+
+TEST_F(HostingTest, TheEndOfTheGamesConnectionEndsHostingAndListensAgain)
+{
+    enterRoom("Plumbrix");
+    lobby->button_hostClick();
+    auto game = startGame();
+    lobby->joinit("bob - Plumbrix");
+    EXPECT_EQ(seam.messages,
+              QStringList{"You can not join a game while playing another Ostrel Software Game."});
+    EXPECT_TRUE(sent("SEND|JOIN|").isEmpty());
+
+    game->disconnectFromHost();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return lobby->Sock11->Listen(); }, 5000));
+    EXPECT_EQ(sent("DELETEGAME|"), QList<QByteArray>{"DELETEGAME|alice"});
+    EXPECT_TRUE(lobby->button_host->isVisibleTo(lobby));
+    EXPECT_FALSE(lobby->button_private->isVisibleTo(lobby));
+    EXPECT_TRUE(lobby->label_ingame->text().isEmpty());
+    EXPECT_EQ(lobby->InviteToJoin1->text(), "Invite to Join..");
+    EXPECT_TRUE(lobby->InviteToJoin1->statusTip().isEmpty());
+}
+
+TEST_F(HostingTest, TheListenerStoppingItselfChangesNothing)
+{
+    enterRoom("Plumbrix");
+    lobby->button_hostClick();
+    lobby->Sock11->setListen(false);
+    EXPECT_TRUE(sent("DELETEGAME|").isEmpty());
+    EXPECT_TRUE(lobby->button_private->isVisibleTo(lobby));
+    EXPECT_FALSE(lobby->label_ingame->text().isEmpty());
+    lobby->RestoreSockets1->trigger();
+    EXPECT_TRUE(lobby->Sock11->Listen());
+}
+
+TEST_F(HostingTest, AFailedJoinGivesTheHostButtonBack)
+{
+    enterRoom("Plumbrix");
+    ASSERT_TRUE(lobby->joinit("bob - Plumbrix"));
+    serverSends({"ERROR|bob is not hosting a game, you cannot join them."});
+    EXPECT_EQ(seam.messages, QStringList{"bob is not hosting a game, you cannot join them."});
+    EXPECT_TRUE(lobby->button_host->isVisibleTo(lobby));
+    EXPECT_TRUE(lobby->label_ingame->text().isEmpty());
+}
+
+TEST_F(HostingTest, SmallerRoomActions)
+{
+    enterRoom("PlumbrixRMLADDER");
+    lobby->button_ladderClick();
+    ASSERT_EQ(sent("SEND|CHAT|").size(), 1);
+    EXPECT_TRUE(sent("SEND|CHAT|")[0].startsWith("SEND|CHAT|/me asks: Ladder Game Anyone?|"));
+    EXPECT_EQ(linesOf(lobby->mainchat_gameroom->document()).last(), "alice Ladder Game Anyone?");
+
+    lobby->button_hostClick();
+    lobby->button_private->click();
+    EXPECT_EQ(sent("PRIVATE|"), QList<QByteArray>{"PRIVATE|alice"});
+    EXPECT_FALSE(lobby->button_private->isVisibleTo(lobby));
+
+    lobby->button_cannothost->click();
+    lobby->button_whatareladders->click();
+    ASSERT_EQ(seam.urls.size(), 2);
+    EXPECT_TRUE(seam.urls[0].toString().endsWith("/lobby/networksettings.shtml"));
+    EXPECT_TRUE(seam.urls[1].toString().endsWith("/lobby/ladder.shtml"));
+}
+
+} // namespace
