@@ -16,9 +16,16 @@
 bool ServerProcess::start(const QString &dataDir, const QStringList &extraArguments)
 {
     m_dataDir = dataDir;
-    m_process.setProgram(QStringLiteral(OSTREL_SERVER_BINARY));
-    m_process.setArguments(QStringList{"--listen", "127.0.0.1:0", "--data", dataDir} +
-                           extraArguments);
+    const QStringList arguments =
+        QStringList{"--listen", listenHost + QStringLiteral(":0"), "--data", dataDir} +
+        extraArguments;
+    if (launcher.isEmpty()) {
+        m_process.setProgram(QStringLiteral(OSTREL_SERVER_BINARY));
+        m_process.setArguments(arguments);
+    } else {
+        m_process.setProgram(launcher.first());
+        m_process.setArguments(launcher.mid(1) + QStringList{OSTREL_SERVER_BINARY} + arguments);
+    }
     m_process.start();
     if (!m_process.waitForStarted(5000))
         return false;
@@ -49,7 +56,7 @@ bool ServerProcess::setClass(const QString &name, const QString &accountClass) c
                              {"set-class", name, accountClass, "--data", m_dataDir}) == 0;
 }
 
-bool createAccount(int port, const std::string &name)
+bool createAccount(int port, const std::string &name, const QString &host)
 {
     auto scramble = [](QObject *, QByteArray &line) {
         ostrel::ScrambleInPlace(line.data(), static_cast<std::size_t>(line.size()),
@@ -58,7 +65,7 @@ bool createAccount(int port, const std::string &name)
     TOrvexConnection connection;
     connection.OnEncryptString = scramble;
     connection.OnDecryptString = scramble;
-    connection.setHost(QStringLiteral("127.0.0.1"));
+    connection.setHost(host);
     connection.setPort(port);
     bool done = false;
     connection.OnConnected = [&](QObject *) {
@@ -86,7 +93,8 @@ QStringList documentLines(const QTextDocument *document)
 bool E2EPlayer::login(int port, const QString &name, const std::function<void(Tlobby *)> &prepare)
 {
     qputenv("XDG_DATA_HOME", data.path().toLocal8Bit());
-    windows = std::make_unique<LobbyWindows>(QStringLiteral("127.0.0.1:%1").arg(port), data.path());
+    windows =
+        std::make_unique<LobbyWindows>(serverHost + QStringLiteral(":%1").arg(port), data.path());
     lobby = windows->lobby();
     if (prepare)
         prepare(lobby);

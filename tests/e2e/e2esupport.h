@@ -20,6 +20,10 @@ class ServerProcess
 public:
     // Starts the server with its data in dataDir; extra arguments follow (--news ...).
     bool start(const QString &dataDir, const QStringList &extraArguments = {});
+    // The address the server listens on, and a command that runs it (for example
+    // "ip netns exec NAME"); set before start.
+    QString listenHost = QStringLiteral("127.0.0.1");
+    QStringList launcher;
     ~ServerProcess();
     int port() const { return m_port; }
     // The operator's command that gives an account its class.
@@ -32,7 +36,8 @@ private:
 };
 
 // Creates an account the way a new player's first login does, over a bare connection.
-bool createAccount(int port, const std::string &name);
+bool createAccount(int port, const std::string &name,
+                   const QString &host = QStringLiteral("127.0.0.1"));
 
 // The text of each line (block) of a document.
 QStringList documentLines(const QTextDocument *document);
@@ -44,6 +49,7 @@ struct E2EPlayer
     QTemporaryDir data;
     std::unique_ptr<LobbyWindows> windows;
     Tlobby *lobby = nullptr;
+    QString serverHost = QStringLiteral("127.0.0.1");
 
     bool login(int port, const QString &name, const std::function<void(Tlobby *)> &prepare = {});
 };
