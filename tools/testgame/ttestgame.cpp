@@ -182,8 +182,9 @@ void TTestGame::handleLine(const QByteArray &line)
         if (line.startsWith("HELLO from ")) {
             sendLine("WELCOME " + line.mid(11) + " from " + me);
         } else if (line.startsWith("GOODBYE from ")) {
-            m_peer->disconnectFromHost();
+            // Over before the connection goes: closing it reports the disconnect at once.
             finish(0);
+            m_peer->disconnectFromHost();
         }
         return;
     }
