@@ -83,13 +83,18 @@ int main(int argc, char **argv)
         app = std::make_unique<QCoreApplication>(argc, argv);
 
     const QStringList args = QCoreApplication::arguments().mid(1);
-    if (args.size() != 4 ||
-        (args[2] != QLatin1String("true") && args[2] != QLatin1String("false")) ||
-        args[3].size() != 1 || !isDottedIPv4(args[1])) {
-        std::fprintf(stderr,
-                     "ostrel-testgame: expected NAME ADDRESS true|false MODE, got %lld "
-                     "argument(s)\n%s",
-                     static_cast<long long>(args.size()), kHelp);
+    QString problem;
+    if (args.size() != 4)
+        problem = QStringLiteral("expected 4 arguments, got %1").arg(args.size());
+    else if (!isDottedIPv4(args[1]))
+        problem = QStringLiteral("\"%1\" is not a dotted IPv4 address").arg(args[1]);
+    else if (args[2] != QLatin1String("true") && args[2] != QLatin1String("false"))
+        problem =
+            QStringLiteral("the third argument must be true or false, not \"%1\"").arg(args[2]);
+    else if (args[3].size() != 1)
+        problem = QStringLiteral("the mode must be one letter, not \"%1\"").arg(args[3]);
+    if (!problem.isEmpty()) {
+        std::fprintf(stderr, "ostrel-testgame: %s\n\n%s", qPrintable(problem), kHelp);
         return 2;
     }
 
