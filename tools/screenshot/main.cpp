@@ -14,6 +14,7 @@
 #include "tfrmconnectioninfo.h"
 #include "tfrmuserinfo.h"
 #include "thelp.h"
+#include "tinvited.h"
 #include "toptions.h"
 #include "torvexuser.h"
 
@@ -86,8 +87,9 @@ void fillLobby(Tlobby *lobby)
     lobby->image_roomimage->setPixmap(lobby->imagelist_icons.value(5));
     lobby->label_gamelist->setText(QStringLiteral("Players in Lobby(6)"));
     lobby->label_games->setText(QStringLiteral("Plumbrix Games"));
-    new QTreeWidgetItem(lobby->TreeView_gamelist, {QStringLiteral("bob - Plumbrix")});
-    lobby->memo_empty->hide();
+    for (const char *player : {"bob", "carol"})
+        lobby->updatethegamestreeview(QString::fromLatin1(player), QStringLiteral("1"),
+                                      QStringLiteral("Plumbrix"), QStringLiteral("bob - Plumbrix"));
     lobby->mainchat_gameroom->addline(
         QStringLiteral("You joined the Plumbrix Game Lobby. Enjoy the Game!"), Qt::blue, false);
     lobby->mainchat_gameroom->addline(QStringLiteral("bob: anyone up for a quick game?"),
@@ -155,6 +157,10 @@ int main(int argc, char **argv)
     save(&login, QStringLiteral("login"));
 
     save(windows.options(), QStringLiteral("options"));
+
+    windows.invited()->showInvitation("bob", "Plumbrix");
+    save(windows.invited(), QStringLiteral("invited"));
+    windows.invited()->hide();
 
     ostrel::TOrvexUser user;
     user.UserName = "ann";
