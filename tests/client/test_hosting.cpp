@@ -323,6 +323,7 @@ TEST_F(HostingTest, OnlyAnIPv4AddressOrTheRelayMarkStartsTheGame)
         {"game.example.org", ""},
         {"", ""},
         {"::1", ""},
+        {QByteArray("1.2.3.4\0-x", 10), ""},
     };
     enterRoom("Plumbrix");
     ASSERT_TRUE(lobby->joinit("bob - Plumbrix"));
@@ -333,9 +334,9 @@ TEST_F(HostingTest, OnlyAnIPv4AddressOrTheRelayMarkStartsTheGame)
         serverSends({"SEND|bob|IPTJ|" + row.payload});
         if (row.address.isEmpty()) {
             EXPECT_TRUE(seam.programs.empty());
-            EXPECT_EQ(alerts(), QStringList{"The game was not started: bob answered with \"" +
-                                            QString::fromLatin1(row.payload) +
-                                            "\", which is not an IPv4 address."});
+            ASSERT_EQ(alerts().size(), 1);
+            EXPECT_TRUE(alerts()[0].startsWith("The game was not started: bob answered with \""));
+            EXPECT_TRUE(alerts()[0].endsWith("\", which is not an IPv4 address."));
         } else {
             ASSERT_EQ(seam.programs.size(), 1u);
             EXPECT_EQ(seam.programs[0].arguments,
