@@ -117,6 +117,7 @@ Tlobby::Tlobby(const QString &serverAddress, const QString &programFolder, QWidg
     wireRoomsAndPlayers();
     wirePrivateMessages();
     wireHosting();
+    wireRelay();
     FormCreate();
 }
 

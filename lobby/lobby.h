@@ -3,6 +3,7 @@
 #include "torvexconnection.h"
 #include "torvexuser.h"
 #include "tplayerlist.h"
+#include "tsock.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -32,7 +33,6 @@ class QTreeWidget;
 class QWindow;
 class TAnimatedButton;
 class TChatPane;
-class TSock;
 class TFlatButton;
 class TFlatPanel;
 class TOptions;
@@ -497,6 +497,25 @@ public:
     class TInvited *m_invited = nullptr;
 
     // ---- Assisted hosting relay (relay.cpp)
+    // One local connection carried over the lobby server: slot 0 is the joiner's own
+    // game, slots 1 to 10 connections to the host's game for remote joiners.
+    struct RelaySlot
+    {
+        QPointer<TSock> socket;
+        QByteArray peer; // the lobby at the other end; empty when free
+        bool active = false;
+    };
+    std::array<RelaySlot, 11> relayslots;
+    // Listens for the joiner's own game while a relayed join is on.
+    TSock *gamesock = nullptr;
+    void wireRelay();
+    void gamesockAccept(QObject *Sender);
+    void tempSockRead(QObject *Sender);
+    void tempsockInfo(QObject *Sender, int SocketInfo, const QString &Msg);
+    void tempsockDisconnect(QObject *Sender);
+    void image_connectionClick();
+    // Stores the switch's state and shows it on the indicator.
+    void applyAssistedHosting();
     void orvexDatasendReceived(const QByteArray &text, const QByteArray &id);
     // Where joining an assisted game hands over to the relay: slot 0 takes the host as
     // its peer and the relay listener starts for the joiner's game.

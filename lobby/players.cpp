@@ -286,9 +286,6 @@ void Tlobby::orvexGRemoveUser(const QByteArray &text)
     }
 }
 
-// The assisted-hosting relay fills this in.
-void Tlobby::closeRelaySlotsOf(const QString &) {}
-
 void Tlobby::markasonline(const QString &name)
 {
     const int row = rowOfText(listbox_friends, QLatin1Char('1') + name);

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QList>
+
+// What one relay message (the payload of a DATASEND after the peer's name) carries
+// between two lobbies: the control words OPEN and CLOSE, or bytes of a game's stream.
+//
+// Game bytes travel inside the scrambled line protocol, where byte 0x15 becomes the
+// line feed that ends the line, and a read that happens to hold just "OPEN" would pass
+// for the control word. So bytes are sent marked and escaped: the two bytes 0x01 'D',
+// then the data with 0x01 written as 0x01 0x01 and 0x15 as 0x01 0x02. Everything else
+// passes unchanged, so a typical stream grows by a few bytes in a thousand. A payload
+// without the mark is taken as raw bytes, as a lobby that does not mark them sends.
+namespace relaycodec {
+
+enum class Kind { Open, Close, Data };
+
+struct Payload
+{
+    Kind kind = Kind::Data;
+    QByteArray bytes; // Data: the game's bytes
+};
+
+// Data is cut into pieces of at most this many bytes, so that even a piece of nothing
+// but escaped bytes stays well inside the server's line length.
+inline constexpr qsizetype kMaxPiece = 16 * 1024;
+
+inline constexpr QByteArrayView kOpen = "OPEN";
+inline constexpr QByteArrayView kClose = "CLOSE";
+
+// The payloads that carry `data`, in order (none for no data).
+QList<QByteArray> encodeData(QByteArrayView data);
+Payload decode(QByteArrayView payload);
+
+} // namespace relaycodec
