@@ -30,6 +30,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include <unistd.h>
@@ -111,7 +112,10 @@ public:
             removeNamespace(name);
     }
 
-    bool create(QString *why)
+    // A host that is not reachable has an address of its own only (no range) and a
+    // route to the server alone: the joiner's machine can send to it, but no answer
+    // finds its way back, as behind a router that lets nothing in.
+    bool create(QString *why, bool hostReachable = true)
     {
         for (const QString &name : {server, host, joiner}) {
             if (!ip({"netns", "add", name}, why))
@@ -133,10 +137,15 @@ public:
                      "netns", name},
                     why) ||
                 !ip({"-n", server, "link", "set", port, "master", "br0", "up"}, why) ||
-                !ip({"-n", name, "addr", "add", address + "/24", "dev", "eth0"}, why) ||
+                !ip({"-n", name, "addr", "add",
+                     address + (name == host && !hostReachable ? "/32" : "/24"), "dev", "eth0"},
+                    why) ||
                 !ip({"-n", name, "link", "set", "eth0", "up"}, why))
                 return false;
         }
+        if (!hostReachable &&
+            !ip({"-n", host, "route", "add", kServerAddress + "/32", "dev", "eth0"}, why))
+            return false;
         return true;
     }
 
@@ -152,7 +161,8 @@ struct Side
     QByteArray output;
     QString record() const { return home.path() + QStringLiteral("/game.log"); }
 
-    void start(const QString &ns, const QString &role, const QString &name, int port)
+    void start(const QString &ns, const QString &role, const QString &name, int port,
+               bool assisted = false)
     {
         QDir(home.path()).mkpath(QStringLiteral("run"));
         QFile(home.path() + QStringLiteral("/run"))
@@ -170,6 +180,7 @@ struct Side
         env.insert(QStringLiteral("OSTREL_E2E_NAME"), name);
         env.insert(QStringLiteral("OSTREL_E2E_SERVER"), kServerAddress);
         env.insert(QStringLiteral("OSTREL_E2E_PORT"), QString::number(port));
+        env.insert(QStringLiteral("OSTREL_E2E_ASSISTED"), assisted ? "1" : "0");
         env.insert(QStringLiteral("OSTREL_GAME_PORT"), QStringLiteral("9001"));
         env.insert(QStringLiteral("OSTREL_REGISTRY"), registry.fileName());
         env.insert(QStringLiteral("OSTREL_TESTGAME_RECORD"), record());
@@ -272,7 +283,9 @@ bool notHosting(const Tlobby *lobby)
 
 } // namespace
 
-TEST(HostingEndToEnd, TwoMachinesHostAndJoinAGameThatTalksDirectly)
+// Hosts on one machine and joins from the other. Assisted, the host's machine accepts
+// no connection from outside and the games talk through both lobbies and the server.
+void hostAndJoin(bool assisted)
 {
     if (::geteuid() != 0)
         GTEST_SKIP() << "SKIPPED: the two-machine hosting test needs root to create network "
@@ -283,7 +296,7 @@ TEST(HostingEndToEnd, TwoMachinesHostAndJoinAGameThatTalksDirectly)
     removeLeftovers();
     Machines machines;
     QString why;
-    if (!machines.create(&why))
+    if (!machines.create(&why, !assisted))
         GTEST_SKIP() << "SKIPPED: network namespaces cannot be made here (" << why.toStdString()
                      << "); the two-machine hosting test was not run.";
 
@@ -296,7 +309,8 @@ TEST(HostingEndToEnd, TwoMachinesHostAndJoinAGameThatTalksDirectly)
 
     Side host;
     Side joiner;
-    host.start(machines.host, QStringLiteral("host"), QStringLiteral("alice"), server.port());
+    host.start(machines.host, QStringLiteral("host"), QStringLiteral("alice"), server.port(),
+               assisted);
     joiner.start(machines.joiner, QStringLiteral("join"), QStringLiteral("bob"), server.port());
     const bool done = QTest::qWaitFor([&] { return host.finished() && joiner.finished(); }, 100000);
     const auto show = [&] {
@@ -314,29 +328,46 @@ TEST(HostingEndToEnd, TwoMachinesHostAndJoinAGameThatTalksDirectly)
     EXPECT_EQ(host.reports("start"), QStringList{"alice " + kHostAddress + " true e"}) << show();
     EXPECT_EQ(joiner.reports("sees"), QStringList{"alice - Plumbrix[alice]"}) << show();
     EXPECT_EQ(joiner.reports("joined"), QStringList{"You are in: alice"}) << show();
-    EXPECT_EQ(joiner.reports("start"), QStringList{"bob " + kHostAddress + " false e"}) << show();
+    // Assisted, the joiner's game plays against its own lobby, which stands in for the host's.
+    const QString reached = assisted ? QStringLiteral("127.0.0.1") : kHostAddress;
+    EXPECT_EQ(joiner.reports("start"), QStringList{"bob " + reached + " false e"}) << show();
     EXPECT_EQ(host.reports("players"), QStringList{"alice - Plumbrix[alice,bob]"}) << show();
     for (Side *side : {&host, &joiner}) {
         EXPECT_EQ(side->reports("ended"), QStringList{"not hosting"}) << show();
         EXPECT_TRUE(side->reports("deletegame").contains("alice - Plumbrix")) << show();
         EXPECT_TRUE(side->reports("message").isEmpty()) << show();
+        EXPECT_EQ(side->reports("relay"), QStringList{"0 in use"}) << show();
     }
 
     // What the games said to each other, directly from machine to machine.
     const QStringList hostGame = host.gameLines();
     const QStringList joinerGame = joiner.gameLines();
     EXPECT_EQ(hostGame.value(0), "start host alice " + kHostAddress + " e") << show();
-    EXPECT_EQ(joinerGame.value(0), "start joiner bob " + kHostAddress + " e") << show();
+    EXPECT_EQ(joinerGame.value(0), "start joiner bob " + reached + " e") << show();
+    // Assisted, the host's game is reached by its own lobby.
+    const QString joinerSeenFrom = assisted ? QStringLiteral("127.0.0.1") : kJoinerAddress;
     for (const QString &line :
-         {QStringLiteral("presence connected"), QStringLiteral("peer ") + kJoinerAddress,
-          QStringLiteral("< HELLO from bob"), QStringLiteral("> WELCOME bob from alice"),
-          QStringLiteral("< GOODBYE from bob"), QStringLiteral("end 0")})
+         {QStringLiteral("presence connected"), QStringLiteral("peer ") + joinerSeenFrom,
+          QStringLiteral("< block intact"), QStringLiteral("< HELLO from bob"),
+          QStringLiteral("> WELCOME bob from alice"), QStringLiteral("< GOODBYE from bob"),
+          QStringLiteral("end 0")})
         EXPECT_TRUE(hostGame.contains(line)) << line.toStdString() << "\n" << show();
     for (const QString &line :
-         {QStringLiteral("presence connected"), QStringLiteral("peer ") + kHostAddress,
-          QStringLiteral("> HELLO from bob"), QStringLiteral("< WELCOME bob from alice"),
-          QStringLiteral("> GOODBYE from bob"), QStringLiteral("end 0")})
+         {QStringLiteral("presence connected"), QStringLiteral("peer ") + reached,
+          QStringLiteral("< block intact"), QStringLiteral("> HELLO from bob"),
+          QStringLiteral("< WELCOME bob from alice"), QStringLiteral("> GOODBYE from bob"),
+          QStringLiteral("end 0")})
         EXPECT_TRUE(joinerGame.contains(line)) << line.toStdString() << "\n" << show();
+}
+
+TEST(HostingEndToEnd, TwoMachinesHostAndJoinAGameThatTalksDirectly)
+{
+    hostAndJoin(false);
+}
+
+TEST(HostingEndToEnd, AHostThatAcceptsNoConnectionsPlaysThroughTheRelay)
+{
+    hostAndJoin(true);
 }
 
 // One machine: run by the test above inside a namespace, never on its own.
@@ -371,6 +402,9 @@ TEST(HostingEndToEndSide, DISABLED_Side)
     QTreeWidget *tree = lobby->TreeView_gamelist;
 
     if (role == QLatin1String("host")) {
+        if (qEnvironmentVariable("OSTREL_E2E_ASSISTED") == QLatin1String("1") &&
+            !lobby->LobbyAssistedHosting1->isChecked())
+            lobby->LobbyAssistedHosting1->trigger();
         QTest::mouseClick(lobby->button_host, Qt::LeftButton);
         report("hosting", lobby->label_ingame->text());
         EXPECT_TRUE(lobby->button_private->isVisibleTo(lobby));
@@ -400,4 +434,11 @@ TEST(HostingEndToEndSide, DISABLED_Side)
         [&] { return notHosting(lobby) && deleted.contains(QStringLiteral("alice - Plumbrix")); },
         40000));
     report("ended", notHosting(lobby) ? QStringLiteral("not hosting") : QStringLiteral("still in"));
+    // The end of either game ends the relay on both sides.
+    const auto inUse = [lobby] {
+        return std::count_if(lobby->relayslots.begin(), lobby->relayslots.end(),
+                             [](const Tlobby::RelaySlot &slot) { return slot.active; });
+    };
+    EXPECT_TRUE(QTest::qWaitFor([&] { return inUse() == 0; }, 10000));
+    report("relay", QString::number(inUse()) + QStringLiteral(" in use"));
 }

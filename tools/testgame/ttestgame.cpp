@@ -135,6 +135,7 @@ void TTestGame::connectToHost()
     connect(m_peer, &QAbstractSocket::connected, this, [this] {
         record(QStringLiteral("peer %1").arg(m_peer->peerAddress().toString()));
         sendLine("HELLO from " + m_options.name.toUtf8());
+        sendBlock();
     });
     connect(m_peer, &QIODevice::readyRead, this, &TTestGame::readPeer);
     connect(m_peer, &QAbstractSocket::errorOccurred, this, [this] {
@@ -164,23 +165,75 @@ void TTestGame::sendLine(const QByteArray &line)
 
 void TTestGame::readPeer()
 {
-    while (m_peer && m_peer->canReadLine()) {
+    while (m_peer) {
+        if (m_blockPending > 0) {
+            if (m_peer->bytesAvailable() < m_blockPending)
+                break;
+            const QByteArray block = m_peer->read(m_blockPending);
+            m_blockPending = 0;
+            handleBlock(block);
+            continue;
+        }
+        if (!m_peer->canReadLine())
+            break;
         QByteArray line = m_peer->readLine();
         line.chop(1);
         record(QStringLiteral("< ") + QString::fromUtf8(line));
         handleLine(line);
     }
     // A peer that never ends its line must not grow the buffer without bound.
-    if (m_peer && m_peer->bytesAvailable() > 4096)
+    if (m_peer && m_blockPending == 0 && m_peer->bytesAvailable() > 4096)
         fail(QStringLiteral("the peer sent an overlong line"));
+}
+
+namespace {
+
+// Every byte value, the line feed and the relay's own words among them.
+QByteArray testBlock()
+{
+    QByteArray block;
+    for (int round = 0; round < 4; ++round)
+        for (int i = 0; i < 256; ++i)
+            block.append(static_cast<char>(round % 2 ? 255 - i : i));
+    return block + "OPEN" + "CLOSE" + "|\n\x15\x01";
+}
+
+} // namespace
+
+void TTestGame::sendBlock()
+{
+    const QByteArray block = testBlock();
+    sendLine("BLOCK " + QByteArray::number(block.size()));
+    m_peer->write(block);
+}
+
+void TTestGame::handleBlock(const QByteArray &block)
+{
+    record(block == testBlock() ? QStringLiteral("< block intact")
+                                : QStringLiteral("< block corrupt"));
+    const QByteArray me = m_options.name.toUtf8();
+    if (m_options.host) {
+        sendLine("WELCOME " + m_joiner + " from " + me);
+        sendBlock();
+    } else if (m_said) {
+        sendLine("GOODBYE from " + me);
+    }
 }
 
 void TTestGame::handleLine(const QByteArray &line)
 {
-    const QByteArray me = m_options.name.toUtf8();
+    if (line.startsWith("BLOCK ")) {
+        const qint64 size = line.mid(6).toLongLong();
+        if (size <= 0 || size > 4096)
+            fail(QStringLiteral("the peer announced a block of %1 bytes").arg(size));
+        else
+            m_blockPending = size;
+        return;
+    }
     if (m_options.host) {
         if (line.startsWith("HELLO from ")) {
-            sendLine("WELCOME " + line.mid(11) + " from " + me);
+            // The welcome follows the joiner's block.
+            m_joiner = line.mid(11);
         } else if (line.startsWith("GOODBYE from ")) {
             // Over before the connection goes: closing it reports the disconnect at once.
             finish(0);
@@ -188,8 +241,7 @@ void TTestGame::handleLine(const QByteArray &line)
         }
         return;
     }
-    if (line.startsWith("WELCOME ")) {
+    // The goodbye follows the host's block.
+    if (line.startsWith("WELCOME "))
         m_said = true;
-        sendLine("GOODBYE from " + me);
-    }
 }

@@ -15,7 +15,9 @@
 // it holds the running marker (an exclusive lock on the game lock file) for as long as
 // it runs and keeps a connection to the lobby's presence port; as host it listens for
 // the joiner's game, as joiner it connects to the host's game. The two exchange three
-// lines (HELLO, WELCOME, GOODBYE), record what they send and receive, and then end.
+// lines (HELLO, WELCOME, GOODBYE), the first two each followed by a block of raw bytes
+// holding every byte value, record what they send and receive (and whether each block
+// arrived intact), and then end.
 class TTestGame : public QObject
 {
     Q_OBJECT
@@ -58,6 +60,8 @@ private:
     void sendLine(const QByteArray &line);
     void readPeer();
     void handleLine(const QByteArray &line);
+    void sendBlock();
+    void handleBlock(const QByteArray &block);
 
     Options m_options;
     QFile m_record;
@@ -68,5 +72,8 @@ private:
     QTimer m_retry;
     qint64 m_connectDeadline = 0;
     bool m_said = false;
+    // The size of the raw block announced by the peer and not read yet.
+    qint64 m_blockPending = 0;
+    QByteArray m_joiner; // the host's: who said hello
     bool m_done = false;
 };
