@@ -79,6 +79,15 @@ AccountStore::AccountStore(const std::string &path)
              "silence_until INTEGER NOT NULL DEFAULT 0, hat TEXT NOT NULL DEFAULT '1',"
              "aux_text TEXT NOT NULL DEFAULT '', aux_date2 REAL NOT NULL DEFAULT 0,"
              "gender TEXT NOT NULL DEFAULT '')");
+        exec("CREATE TABLE IF NOT EXISTS stored_messages ("
+             "id INTEGER PRIMARY KEY AUTOINCREMENT,"
+             "recipient TEXT NOT NULL COLLATE NOCASE, sender TEXT NOT NULL COLLATE NOCASE,"
+             "text TEXT NOT NULL, stored_at INTEGER NOT NULL)");
+        exec("CREATE INDEX IF NOT EXISTS stored_messages_recipient"
+             " ON stored_messages (recipient, id)");
+        exec("CREATE INDEX IF NOT EXISTS stored_messages_sender"
+             " ON stored_messages (sender)");
+        exec("CREATE INDEX IF NOT EXISTS stored_messages_age ON stored_messages (stored_at)");
         m_find = prepare(
             (std::string("SELECT ") + kColumns + " FROM accounts WHERE name = ?1 COLLATE NOCASE")
                 .c_str());
@@ -103,6 +112,19 @@ AccountStore::AccountStore(const std::string &path)
         m_setHat = prepare("UPDATE accounts SET hat = ?2 WHERE name = ?1 COLLATE NOCASE");
         m_getClass = prepare("SELECT account_class FROM accounts WHERE name = ?1 COLLATE NOCASE");
         m_count = prepare("SELECT count(*) FROM accounts");
+        m_storeMessage = prepare("INSERT INTO stored_messages (recipient, sender, text, stored_at)"
+                                 " VALUES (?1, ?2, ?3, ?4)");
+        m_messageCounts = prepare(
+            "SELECT (SELECT count(*) FROM stored_messages WHERE recipient = ?1 COLLATE NOCASE),"
+            " (SELECT count(*) FROM stored_messages WHERE recipient = ?1 COLLATE NOCASE"
+            " AND sender = ?2 COLLATE NOCASE),"
+            " (SELECT count(*) FROM stored_messages WHERE sender = ?2 COLLATE NOCASE)");
+        m_messages = prepare("SELECT id, sender, text, stored_at FROM stored_messages"
+                             " WHERE recipient = ?1 COLLATE NOCASE AND stored_at >= ?2"
+                             " ORDER BY id");
+        m_deleteMessages = prepare("DELETE FROM stored_messages"
+                                   " WHERE recipient = ?1 COLLATE NOCASE AND id <= ?2");
+        m_purgeMessages = prepare("DELETE FROM stored_messages WHERE stored_at < ?1");
     } catch (...) {
         close();
         throw;
@@ -117,10 +139,12 @@ AccountStore::~AccountStore()
 void AccountStore::close()
 {
     for (auto *statement : {m_find, m_insert, m_login, m_profile, m_password, m_silence, m_minutes,
-                            m_setClass, m_setHat, m_getClass, m_count})
+                            m_setClass, m_setHat, m_getClass, m_count, m_storeMessage,
+                            m_messageCounts, m_messages, m_deleteMessages, m_purgeMessages})
         sqlite3_finalize(statement);
     m_find = m_insert = m_login = m_profile = m_password = m_silence = m_minutes = nullptr;
     m_setClass = m_setHat = m_getClass = m_count = nullptr;
+    m_storeMessage = m_messageCounts = m_messages = m_deleteMessages = m_purgeMessages = nullptr;
     if (m_db)
         sqlite3_close(m_db);
     m_db = nullptr;
@@ -313,4 +337,61 @@ std::int64_t AccountStore::count()
     if (sqlite3_step(m_count) != SQLITE_ROW)
         fail("read");
     return sqlite3_column_int64(m_count, 0);
+}
+
+void AccountStore::storeMessage(std::string_view recipient, std::string_view sender,
+                                std::string_view text, std::int64_t storedAt)
+{
+    bindText(m_storeMessage, 1, recipient);
+    bindText(m_storeMessage, 2, sender);
+    bindText(m_storeMessage, 3, text);
+    sqlite3_bind_int64(m_storeMessage, 4, storedAt);
+    run(m_storeMessage);
+}
+
+AccountStore::StoredCounts AccountStore::storedMessageCounts(std::string_view recipient,
+                                                             std::string_view sender)
+{
+    StatementGuard guard(m_messageCounts);
+    bindText(m_messageCounts, 1, recipient);
+    bindText(m_messageCounts, 2, sender);
+    if (sqlite3_step(m_messageCounts) != SQLITE_ROW)
+        fail("read");
+    return {sqlite3_column_int64(m_messageCounts, 0), sqlite3_column_int64(m_messageCounts, 1),
+            sqlite3_column_int64(m_messageCounts, 2)};
+}
+
+std::vector<StoredMessage> AccountStore::storedMessages(std::string_view recipient,
+                                                        std::int64_t notBefore)
+{
+    StatementGuard guard(m_messages);
+    bindText(m_messages, 1, recipient);
+    sqlite3_bind_int64(m_messages, 2, notBefore);
+    std::vector<StoredMessage> messages;
+    int rc;
+    while ((rc = sqlite3_step(m_messages)) == SQLITE_ROW) {
+        StoredMessage message;
+        message.id = sqlite3_column_int64(m_messages, 0);
+        message.sender = columnText(m_messages, 1);
+        message.text = columnText(m_messages, 2);
+        message.storedAt = sqlite3_column_int64(m_messages, 3);
+        messages.push_back(std::move(message));
+    }
+    if (rc != SQLITE_DONE)
+        fail("read");
+    return messages;
+}
+
+void AccountStore::deleteStoredMessages(std::string_view recipient, std::int64_t upToId)
+{
+    bindText(m_deleteMessages, 1, recipient);
+    sqlite3_bind_int64(m_deleteMessages, 2, upToId);
+    run(m_deleteMessages);
+}
+
+std::int64_t AccountStore::purgeStoredMessages(std::int64_t before)
+{
+    sqlite3_bind_int64(m_purgeMessages, 1, before);
+    run(m_purgeMessages);
+    return sqlite3_changes(m_db);
 }

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -17,6 +18,15 @@ struct AccountRecord
     ostrel::TOrvexUser user;
     std::string passwordHash;
     std::int64_t silenceUntil = 0; // seconds since the epoch; 0 means none
+};
+
+// A private message kept for an account that was offline when it was sent.
+struct StoredMessage
+{
+    std::int64_t id = 0;
+    std::string sender;
+    std::string text;
+    std::int64_t storedAt = 0; // seconds since the epoch
 };
 
 // Accounts in one SQLite file in WAL mode. Every statement is prepared once and every
@@ -45,6 +55,24 @@ public:
     std::optional<std::string> accountClass(std::string_view name);
     std::int64_t count();
 
+    // Private messages kept for offline accounts (recipient names compare without regard
+    // to case).
+    void storeMessage(std::string_view recipient, std::string_view sender, std::string_view text,
+                      std::int64_t storedAt);
+    struct StoredCounts
+    {
+        std::int64_t forRecipient = 0;
+        std::int64_t fromSenderToRecipient = 0;
+        std::int64_t fromSender = 0; // to anyone
+    };
+    StoredCounts storedMessageCounts(std::string_view recipient, std::string_view sender);
+    // The messages waiting for recipient stored at notBefore or later, oldest first.
+    std::vector<StoredMessage> storedMessages(std::string_view recipient, std::int64_t notBefore);
+    // Deletes recipient's messages up to and including id.
+    void deleteStoredMessages(std::string_view recipient, std::int64_t upToId);
+    // Deletes every message stored before the given moment; returns how many.
+    std::int64_t purgeStoredMessages(std::int64_t before);
+
 private:
     void close();
     sqlite3_stmt *prepare(const char *sql);
@@ -64,4 +92,9 @@ private:
     sqlite3_stmt *m_setHat = nullptr;
     sqlite3_stmt *m_getClass = nullptr;
     sqlite3_stmt *m_count = nullptr;
+    sqlite3_stmt *m_storeMessage = nullptr;
+    sqlite3_stmt *m_messageCounts = nullptr;
+    sqlite3_stmt *m_messages = nullptr;
+    sqlite3_stmt *m_deleteMessages = nullptr;
+    sqlite3_stmt *m_purgeMessages = nullptr;
 };

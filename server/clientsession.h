@@ -73,6 +73,10 @@ public:
         std::int64_t silenceUntil = 0;
         Clock::time_point loginTime;
         bool passwordChanging = false; // a new password is being hashed
+        // Keys of offline players this session was told about (message kept, or their
+        // store full): once per recipient and login is enough.
+        std::unordered_set<std::string> toldStored;
+        std::unordered_set<std::string> toldFull;
     };
 
     ClientSession(asio::ip::tcp::socket socket, LobbyServer &server, std::uint64_t id,

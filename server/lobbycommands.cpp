@@ -3,6 +3,8 @@
 #include "lobbyrules.h"
 #include "orvexutils.h"
 
+#include <ctime>
+
 namespace {
 
 // Text one player sends others (chat, private message, invitation, join request) is
@@ -10,6 +12,41 @@ namespace {
 // of UTF-8, plus a colour), yet far below the line limit: a few hundred clients each
 // receiving 64 KiB lines is the fan-out an attacker wants.
 constexpr std::size_t kMaxMessageBytes = 4096;
+
+// Private messages kept for offline accounts. A full store refuses new messages rather
+// than dropping old ones, so a flood cannot push out what others wrote; one sender fills
+// at most a fifth of anyone's store, and all senders' stores together are bounded by the
+// per-sender total (at most 200 x 4 KiB each).
+constexpr std::int64_t kMaxStoredPerRecipient = 50;
+constexpr std::int64_t kMaxStoredPerSenderAndRecipient = 10;
+constexpr std::int64_t kMaxStoredPerSender = 200;
+constexpr std::int64_t kStoredMessageSeconds = 30 * 24 * 3600;
+
+std::int64_t secondsNow()
+{
+    return static_cast<std::int64_t>(std::time(nullptr));
+}
+
+// The client shows the part of a message text before its first "+" as the time it was
+// written (the sender's local time of day). A kept message adds the day it was kept on,
+// which the reader could not otherwise tell.
+std::string keptMessageText(const StoredMessage &message)
+{
+    std::string_view text = message.text;
+    std::string written;
+    if (const auto plus = text.find('+'); plus != std::string_view::npos) {
+        written = std::string(text.substr(0, plus));
+        text.remove_prefix(plus + 1);
+    }
+    const std::time_t at = static_cast<std::time_t>(message.storedAt);
+    std::tm utc{};
+    gmtime_r(&at, &utc);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M UTC", &utc);
+    std::string time = written.empty() ? std::string() : written + " ";
+    time.append("(kept since ").append(stamp).append(")");
+    return time + "+" + std::string(text);
+}
 
 // Names echoed back in error texts are cut, so a hostile name cannot make them huge.
 std::string shown(std::string_view text)
@@ -196,13 +233,10 @@ void LobbyServer::onSend(Session &session, std::string_view rest)
     if (type == "PMES") {
         if (refuseWhenSilenced(session) || refuseOverlong(session, rest))
             return;
-        auto *to = findPlayer(target);
-        if (!to) {
-            session.sendText("ERROR|" + shown(target) +
-                             " is not online; your message was not delivered.");
-            return;
-        }
-        to->sendText("SEND|" + p.name + "|PMES|" + lobbyrules::relayedText(rest));
+        if (auto *to = findPlayer(target))
+            to->sendText("SEND|" + p.name + "|PMES|" + lobbyrules::relayedText(rest));
+        else
+            storeForOffline(session, target, rest);
     } else if (type == "JOIN") {
         onJoin(session, target, rest);
     } else if (type == "IPTJ") {
@@ -493,4 +527,56 @@ void LobbyServer::onAdmin(Session &session, std::string_view rest)
         logoff(*online, "booted by " + p.name);
         online->closeAfterFlush("booted by " + p.name);
     }
+}
+
+void LobbyServer::storeForOffline(Session &session, std::string_view target, std::string_view text)
+{
+    const auto account = lobbyrules::validName(target) ? m_store->find(target) : std::nullopt;
+    if (!account) {
+        session.sendText("ERROR|" + shown(target) +
+                         " is not online; your message was not delivered.");
+        return;
+    }
+    auto &p = session.player;
+    const std::string &name = account->user.UserName;
+    const std::string key = lobbyrules::key(name);
+    // The client shows SHOUT to its user and ignores ERROR; "reboot" in a shout would read
+    // as the server going down, and names may contain it.
+    const std::string who = key.find("reboot") == std::string::npos ? name : "That player";
+    const auto counts = m_store->storedMessageCounts(name, p.name);
+    if (counts.forRecipient >= kMaxStoredPerRecipient ||
+        counts.fromSenderToRecipient >= kMaxStoredPerSenderAndRecipient ||
+        counts.fromSender >= kMaxStoredPerSender) {
+        session.sendText("ERROR|" + name +
+                         " is offline and cannot be sent more messages now;"
+                         " your message was not delivered.");
+        if (p.toldFull.insert(key).second)
+            session.sendText("SHOUT|" + who +
+                             " is offline and no more of your messages can be kept for them"
+                             " now; yours was not delivered.");
+        return;
+    }
+    m_store->storeMessage(name, p.name, lobbyrules::relayedText(text), secondsNow());
+    if (p.toldStored.insert(key).second)
+        session.sendText("SHOUT|" + who +
+                         " is offline; your message was kept and will be delivered at their"
+                         " next login.");
+}
+
+void LobbyServer::deliverStoredMessages(Session &session)
+{
+    const auto &p = session.player;
+    const auto messages = m_store->storedMessages(p.name, secondsNow() - kStoredMessageSeconds);
+    if (messages.empty())
+        return;
+    for (const auto &message : messages)
+        session.sendOwed("SEND|" + message.sender + "|PMES|" + keptMessageText(message));
+    m_store->deleteStoredMessages(p.name, messages.back().id);
+    log("delivered " + std::to_string(messages.size()) + " kept messages to " + p.name);
+}
+
+void LobbyServer::purgeStoredMessages()
+{
+    if (const auto purged = m_store->purgeStoredMessages(secondsNow() - kStoredMessageSeconds))
+        log("dropped " + std::to_string(purged) + " kept messages older than 30 days");
 }

@@ -251,6 +251,7 @@ void LobbyServer::tick()
     }
     m_throttle.prune(now);
     m_accountQuota.prune(now);
+    purgeStoredMessages();
     scheduleTick();
 }
 
@@ -839,4 +840,5 @@ void LobbyServer::completeLogin(Session &session, const std::string &name,
         everyone.append("|").append(entryOf(*player));
     session.sendOwed(everyone);
     announceEntry(session, &session);
+    deliverStoredMessages(session);
 }

@@ -109,6 +109,10 @@ private:
     void onDatasend(Session &session, std::string_view peer, std::string_view payload);
     void endGame(Session &host, bool announceHost);
     void leaveJoinedGame(Session &joiner, bool announce);
+    // A private message to an account that is offline: kept for its next login.
+    void storeForOffline(Session &session, std::string_view target, std::string_view text);
+    void deliverStoredMessages(Session &session);
+    void purgeStoredMessages();
     bool ownName(const Session &session, std::string_view name) const;
     bool refuseWhenSilenced(Session &session);
     // True (after an ERROR to the sender) when text meant for other players is too long.
