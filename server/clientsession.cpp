@@ -11,7 +11,7 @@
 namespace {
 
 // Lines handed to one gather write; more would only grow the buffer list.
-constexpr std::size_t kMaxBatch = 32;
+constexpr std::size_t kMaxBatch = 64;
 // How long a closing client gets to take its last lines and hang up.
 constexpr std::chrono::milliseconds kDrainTime{2000};
 
@@ -68,6 +68,16 @@ void ClientSession::sendOwed(std::string_view plain)
 
 void ClientSession::send(const Line &line)
 {
+    sendLimited(line, false);
+}
+
+void ClientSession::sendPresence(const Line &line)
+{
+    sendLimited(line, true);
+}
+
+void ClientSession::sendLimited(const Line &line, bool presence)
+{
     if (closing())
         return;
     // One line larger than the cap still goes out when nothing else waits; otherwise a
@@ -78,15 +88,24 @@ void ClientSession::send(const Line &line)
                        " bytes");
         return;
     }
-    enqueue(line, false);
+    enqueue(line, false, presence);
 }
 
-void ClientSession::enqueue(const Line &line, bool owed)
+void ClientSession::enqueue(const Line &line, bool owed, bool presence)
 {
-    m_queue.push_back({line, owed});
+    m_queue.push_back({line, owed, presence});
     m_queuedBytes += line->size();
     if (owed)
         m_owedBytes += line->size();
+    if (!presence)
+        ++m_urgent;
+    if (presence) {
+        if (!m_writing && !m_flushPosted && !m_presenceWaiting) {
+            m_presenceWaiting = true;
+            m_server.flushPresenceSoon(*this);
+        }
+        return;
+    }
     // The write starts after the handlers already waiting have run, so that the lines
     // they queue for this client too leave in one system call (the login sequence, or a
     // busy room's chat) instead of one call per line.
@@ -108,11 +127,14 @@ void ClientSession::dropForBacklog(const std::string &reason)
 {
     const std::size_t keep = m_head + m_inFlight;
     for (std::size_t i = keep; i < m_queue.size(); ++i) {
+        if (!m_queue[i].presence)
+            --m_urgent;
         m_queuedBytes -= m_queue[i].line->size();
         if (m_queue[i].owed)
             m_owedBytes -= m_queue[i].line->size();
     }
     m_queue.resize(keep);
+    m_flushUpTo = std::min(m_flushUpTo, keep);
     enqueue(makeLine("ERROR|You did not read what the server sent you for too long: "
                      "disconnected."),
             false);
@@ -214,12 +236,20 @@ void ClientSession::closeAfterFlush(std::string reason)
     m_server.sessionEnding(*this, m_reason);
     startDeadline(kDrainTime);
     if (!m_writing && !m_flushPosted)
-        finishDrain();
+        writeMore(); // finishes the drain once nothing is left
 }
 
 // All output is written: half-close so the client reads it all, then wait for its end
 // of the connection. Closing straight away with unread input pending would reset the
 // connection and could destroy the last lines before the client read them.
+void ClientSession::flushPresence()
+{
+    m_presenceWaiting = false;
+    m_flushUpTo = m_queue.size();
+    if (!m_writing && !m_flushPosted && m_state != State::Closed)
+        writeMore();
+}
+
 void ClientSession::finishDrain()
 {
     if (m_sentShutdown)
@@ -295,8 +325,14 @@ void ClientSession::writeMore()
     const std::size_t available = m_queue.size() - m_head;
     if (available == 0) {
         m_writing = false;
-        m_queue.clear();
+        // A burst (a crowd's arrival) may have grown the queue to thousands of entries;
+        // an idle connection should not keep that room.
+        if (m_queue.capacity() > 64)
+            std::vector<Queued>().swap(m_queue);
+        else
+            m_queue.clear();
         m_head = 0;
+        m_flushUpTo = 0;
         if (m_state == State::Draining)
             finishDrain();
         return;
@@ -304,8 +340,12 @@ void ClientSession::writeMore()
     m_writing = true;
     m_inFlight = std::min(available, kMaxBatch);
     m_buffers.clear();
-    for (std::size_t i = 0; i < m_inFlight; ++i)
-        m_buffers.push_back(asio::buffer(*m_queue[m_head + i].line));
+    for (std::size_t i = 0; i < m_inFlight; ++i) {
+        const auto &queued = m_queue[m_head + i];
+        m_buffers.push_back(asio::buffer(*queued.line));
+        if (!queued.presence)
+            --m_urgent;
+    }
     asio::async_write(m_socket, m_buffers,
                       [self = shared_from_this()](const std::error_code &error, std::size_t) {
                           self->onWritten(error);
@@ -335,7 +375,19 @@ void ClientSession::onWritten(const std::error_code &error)
     // Compact now and then so the queue does not creep forward forever.
     if (m_head > 64 && m_head * 2 > m_queue.size()) {
         m_queue.erase(m_queue.begin(), m_queue.begin() + static_cast<std::ptrdiff_t>(m_head));
+        m_flushUpTo -= std::min(m_flushUpTo, m_head);
         m_head = 0;
+    }
+    // What arrived since the last flush is presence news only: it waits for the next
+    // presence flush instead of costing a write of its own.
+    if (m_head < m_queue.size() && m_head >= m_flushUpTo && m_urgent == 0 &&
+        m_state == State::Open) {
+        m_writing = false;
+        if (!m_presenceWaiting && !m_flushPosted) {
+            m_presenceWaiting = true;
+            m_server.flushPresenceSoon(*this);
+        }
+        return;
     }
     writeMore();
 }

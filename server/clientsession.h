@@ -87,6 +87,13 @@ public:
     // Scrambles one protocol line and queues it.
     void sendText(std::string_view plain);
     void send(const Line &line);
+    // News of who is where (ADDGUEST and its kin): it may wait for the server's next
+    // presence flush, so that a crowd arriving costs each client one write per flush
+    // rather than one per arrival. It still leaves in order with everything else: any
+    // other line queued behind it takes it along at once.
+    void sendPresence(const Line &line);
+    // Called by the server's presence flush.
+    void flushPresence();
     // Output the client asked for and must get whole (the login sequence, a member list):
     // it does not count towards the cap on unsent output, only towards a larger bound.
     void sendOwed(std::string_view plain);
@@ -124,13 +131,15 @@ private:
     void onWritten(const std::error_code &error);
     void startDeadline(std::chrono::milliseconds after);
     void finishDrain();
-    void enqueue(const Line &line, bool owed);
+    void sendLimited(const Line &line, bool presence);
+    void enqueue(const Line &line, bool owed, bool presence = false);
     void dropForBacklog(const std::string &reason);
 
     struct Queued
     {
         Line line;
         bool owed = false;
+        bool presence = false;
     };
 
     asio::ip::tcp::socket m_socket;
@@ -147,6 +156,8 @@ private:
     std::size_t m_inFlight = 0; // lines handed to the current write
     std::size_t m_queuedBytes = 0;
     std::size_t m_owedBytes = 0; // of m_queuedBytes
+    std::size_t m_flushUpTo = 0; // queue index the current presence flush writes up to
+    std::size_t m_urgent = 0;    // queued lines, not yet handed to a write, that are not presence
     std::vector<asio::const_buffer> m_buffers;
     std::unique_ptr<asio::steady_timer> m_deadline;
     std::unique_ptr<asio::steady_timer> m_loginDeadline;
@@ -156,5 +167,6 @@ private:
     State m_state = State::Open;
     bool m_writing = false;
     bool m_flushPosted = false;
+    bool m_presenceWaiting = false; // registered with the server's presence flush
     bool m_sentShutdown = false;
 };

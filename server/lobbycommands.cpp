@@ -94,7 +94,7 @@ void LobbyServer::onJoinSubject(Session &session, std::string_view rest)
         // The lobby's member list is everyone online, so only a game room announces a
         // departure.
         if (old != Catalogue::kLobby)
-            sendToRoom(old, "REMOVEGUEST|" + p.name, &session);
+            sendToRoom(old, "REMOVEGUEST|" + p.name, &session, true);
         p.room = room;
         m_rooms[room].insert(&session);
         announceEntry(session, &session);

@@ -27,6 +27,15 @@ constexpr std::chrono::seconds kLoginCheckGrace{5};
 constexpr std::size_t kReservedDescriptors = 64;
 // A client silent for this many ping intervals is gone.
 constexpr int kSilentIntervals = 3;
+
+// How long news of who is where may wait to share a write with more of its kind. A crowd
+// logging in makes every client's list change hundreds of times a second, and one write
+// per change and client was most of the cost of a login burst. The wait grows with the
+// number online, so that presence costs about 2,000 writes a second however many are
+// online: a few hundredths of a second in a small lobby, a second with 2,000 online.
+constexpr std::chrono::milliseconds kPresenceDelayMin{25};
+constexpr std::chrono::milliseconds kPresenceDelayMax{1000};
+constexpr double kPresenceWritesPerSecond = 2000;
 // News goes to every client at every login; more than this is a mistake in the file.
 constexpr std::uintmax_t kMaxNewsBytes = 256 * 1024;
 // How long a stopping server waits for clients to take their last lines.
@@ -58,8 +67,8 @@ LobbyServer::LobbyServer(asio::io_context &io, const ServerOptions &options, Cat
                          std::unique_ptr<AccountStore> store)
     : m_io(io), m_options(options), m_catalogue(std::move(catalogue)), m_store(std::move(store)),
       m_hasher(io), m_accountQuota(options.accountsPerHour), m_acceptor(io), m_tick(io),
-      m_acceptRetry(io), m_stopTimer(io), m_signals(io, SIGTERM, SIGINT, SIGHUP),
-      m_startedAt(Clock::now())
+      m_acceptRetry(io), m_stopTimer(io), m_presenceTimer(io),
+      m_signals(io, SIGTERM, SIGINT, SIGHUP), m_startedAt(Clock::now())
 {
     m_limits.maxQueuedBytes = m_options.maxUnsentBytes;
     m_accountCount = m_store->count();
@@ -419,7 +428,8 @@ void LobbyServer::broadcast(std::string_view plain, const Session *except)
         broadcastLine(ClientSession::makeLine(plain), except);
 }
 
-void LobbyServer::sendToRoom(const std::string &room, std::string_view plain, const Session *except)
+void LobbyServer::sendToRoom(const std::string &room, std::string_view plain, const Session *except,
+                             bool presence)
 {
     const auto it = m_rooms.find(room);
     if (it == m_rooms.end() || it->second.empty())
@@ -427,12 +437,47 @@ void LobbyServer::sendToRoom(const std::string &room, std::string_view plain, co
     const auto line = ClientSession::makeLine(plain);
     for (auto *member : it->second)
         if (member != except)
-            member->send(line);
+            presence ? member->sendPresence(line) : member->send(line);
+}
+
+void LobbyServer::broadcastPresence(std::string_view plain, const Session *except)
+{
+    if (m_players.empty())
+        return;
+    const auto line = ClientSession::makeLine(plain);
+    for (auto &[key, player] : m_players)
+        if (player != except)
+            player->sendPresence(line);
+}
+
+void LobbyServer::flushPresenceSoon(ClientSession &session)
+{
+    m_presenceWaiting.push_back(session.id());
+    if (m_presenceTimerArmed)
+        return;
+    m_presenceTimerArmed = true;
+    const auto delay = std::chrono::milliseconds(static_cast<std::int64_t>(
+        1000.0 * static_cast<double>(m_players.size()) / kPresenceWritesPerSecond));
+    m_presenceTimer.expires_after(std::clamp(delay, kPresenceDelayMin, kPresenceDelayMax));
+    m_presenceTimer.async_wait([this](const std::error_code &error) {
+        m_presenceTimerArmed = false;
+        if (!error)
+            flushPresence();
+    });
+}
+
+void LobbyServer::flushPresence()
+{
+    auto waiting = std::move(m_presenceWaiting);
+    m_presenceWaiting.clear();
+    for (const auto id : waiting)
+        if (const auto it = m_sessions.find(id); it != m_sessions.end())
+            it->second->flushPresence();
 }
 
 void LobbyServer::announceEntry(const Session &session, const Session *except)
 {
-    broadcast("ADDGUEST|" + entryOf(session), except);
+    broadcastPresence("ADDGUEST|" + entryOf(session), except);
 }
 
 std::int32_t LobbyServer::silencedMinutes(const Session &session) const
@@ -496,7 +541,7 @@ void LobbyServer::logoff(Session &session, const std::string &why)
     auto &members = m_rooms[p.room];
     members.erase(&session);
     if (p.room != Catalogue::kLobby)
-        sendToRoom(p.room, "REMOVEGUEST|" + p.name, &session);
+        sendToRoom(p.room, "REMOVEGUEST|" + p.name, &session, true);
     m_players.erase(p.key);
     const auto minutes =
         std::chrono::duration_cast<std::chrono::minutes>(Clock::now() - p.loginTime).count();
@@ -506,7 +551,7 @@ void LobbyServer::logoff(Session &session, const std::string &why)
     } catch (const std::exception &e) {
         log(e.what());
     }
-    broadcast("GREMOVEGUEST|" + p.name, &session);
+    broadcastPresence("GREMOVEGUEST|" + p.name, &session);
     log("logout " + p.name + " #" + std::to_string(session.id()) + ": " + why);
     p = ClientSession::Player{};
 }

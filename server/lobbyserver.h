@@ -23,6 +23,7 @@
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
+#include <vector>
 
 // The lobby: accepts clients, logs them in against the account store, keeps who is where
 // (rooms, hosted and joined games), routes their messages and enforces the rules of who
@@ -46,6 +47,8 @@ public:
     // The connection has not logged in within its time.
     void loginTimeUp(ClientSession &session);
     const ClientSession::Limits &limits() const { return m_limits; }
+    // The session holds only presence news: write it with the next presence flush.
+    void flushPresenceSoon(ClientSession &session);
     std::array<char, 64 * 1024> &readBuffer() { return m_readBuffer; }
 
 private:
@@ -72,7 +75,11 @@ private:
     std::string entryOf(const Session &session) const;
     void broadcast(std::string_view plain, const Session *except = nullptr);
     void broadcastLine(const ClientSession::Line &line, const Session *except = nullptr);
-    void sendToRoom(const std::string &room, std::string_view plain, const Session *except);
+    void sendToRoom(const std::string &room, std::string_view plain, const Session *except,
+                    bool presence = false);
+    // ADDGUEST, REMOVEGUEST, GREMOVEGUEST: may wait for the presence flush.
+    void broadcastPresence(std::string_view plain, const Session *except = nullptr);
+    void flushPresence();
     void announceEntry(const Session &session, const Session *except = nullptr);
     void logoff(Session &session, const std::string &why);
     std::string serverStats() const;
@@ -134,6 +141,9 @@ private:
     asio::steady_timer m_tick;
     asio::steady_timer m_acceptRetry;
     asio::steady_timer m_stopTimer;
+    asio::steady_timer m_presenceTimer;
+    bool m_presenceTimerArmed = false;
+    std::vector<std::uint64_t> m_presenceWaiting; // session ids
     asio::signal_set m_signals;
     std::array<char, 64 * 1024> m_readBuffer{};
 

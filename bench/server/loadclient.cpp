@@ -85,6 +85,8 @@ void LoadClient::handleLine(std::string_view line)
         send("PING|");
         return;
     }
+    if (m_callbacks.other)
+        m_callbacks.other(*this);
     switch (m_phase) {
     case Phase::LoggingIn:
         if (line.substr(0, 13) == "LOGIN|FAILED|")

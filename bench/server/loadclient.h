@@ -24,6 +24,8 @@ public:
         std::function<void(LoadClient &, const std::string &why)> failed;
         // Every received SEND line, unscrambled.
         std::function<void(LoadClient &, std::string_view line)> received;
+        // Every other line but PING: presence news and replies.
+        std::function<void(LoadClient &)> other;
     };
 
     LoadClient(asio::io_context &io, int index, std::string name, std::string room,

@@ -192,6 +192,7 @@ public:
             }
         };
         m_callbacks.received = [this](LoadClient &, std::string_view line) { onReceived(line); };
+        m_callbacks.other = [this](LoadClient &) { m_lastOther = Clock::now(); };
         for (int i = 0; i < settings.clients; ++i) {
             const std::string room = rooms[i % roomCount];
             m_clients.push_back(
@@ -214,7 +215,7 @@ public:
     }
 
 private:
-    static constexpr int kLoginsInFlight = 64;
+    static constexpr int kLoginsInFlight = 256;
 
     void startNext()
     {
@@ -237,9 +238,30 @@ private:
         std::printf("%zu clients logged in and in their rooms in %.2f s (server CPU %.2f s, "
                     "generator CPU %.2f s)\n",
                     m_ready, loginSeconds, m_serverCpuAtLoad, m_ownCpuAtLoad);
-        m_sendStart = Clock::now();
-        m_lastTick = m_sendStart;
-        scheduleTick();
+        settle(Clock::now());
+    }
+
+    // The news of the crowd's arrival may still be on its way to everyone; the chat load
+    // starts once the lobby has been quiet for a moment, so that it measures chat alone.
+    void settle(Clock::time_point since)
+    {
+        // Longer than the server lets presence news wait.
+        const auto quietFor = std::chrono::milliseconds(1500);
+        const auto now = Clock::now();
+        if (now - std::max(m_lastOther, since) >= quietFor ||
+            now - since > std::chrono::seconds(60)) {
+            std::printf("lobby quiet %.2f s after the last login\n",
+                        std::chrono::duration<double>(m_lastOther - since).count());
+            m_sendStart = Clock::now();
+            m_lastTick = m_sendStart;
+            scheduleTick();
+            return;
+        }
+        m_tick.expires_after(std::chrono::milliseconds(50));
+        m_tick.async_wait([this, since](const std::error_code &error) {
+            if (!error)
+                settle(since);
+        });
     }
 
     void scheduleTick()
@@ -374,6 +396,7 @@ private:
     std::mt19937 m_random{12345};
     const Clock::time_point m_epoch = Clock::now();
     Clock::time_point m_loginStart, m_sendStart, m_sendEnd, m_lastTick, m_lastDelivery;
+    Clock::time_point m_lastOther; // the last line that was not a message
     double m_budget = 0;
     std::uint64_t m_sent = 0;
     std::uint64_t m_expected = 0;
