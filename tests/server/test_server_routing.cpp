@@ -93,6 +93,17 @@ TEST_F(RoutingTest, RelayedTextHasItsControlCharactersReplacedBySpaces)
     EXPECT_TRUE(m_cat->waitFor("SEND|bob|GHAT|gr\xc3\xbc\xc3\x9f dich|clBlack"));
 }
 
+// Presence news may wait for a later write, but never behind a line sent after it.
+TEST_F(RoutingTest, PresenceNewsArrivesBeforeWhatTheMoverSaysNext)
+{
+    m_cat->send("JOINSUBJECT|Lobby Chat");
+    m_cat->send("SEND|GHAT|moved|clBlack");
+    EXPECT_TRUE(contains(linesBefore(*m_ann, "SEND|cat|GHAT|moved"), "ADDGUEST|cat+2+Lobby Chat+"));
+    const auto bobs = linesBefore(*m_bob, "SEND|cat|GHAT|moved");
+    EXPECT_TRUE(contains(bobs, "REMOVEGUEST|cat"));
+    EXPECT_TRUE(contains(bobs, "ADDGUEST|cat+2+Lobby Chat+"));
+}
+
 TEST_F(RoutingTest, AJoinAnswerCarriesADottedAddressOrTheOneTheServerSees)
 {
     m_bob->send("ADDGAME|bob - Plumbrix");
