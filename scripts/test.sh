@@ -21,7 +21,15 @@ if [ "$fuzz_seconds" -gt 0 ]; then
   for t in $targets; do
     echo "== fuzzing $(basename "$t") for ${fuzz_seconds}s"
     log="build-fuzz/$(basename "$t").log"
-    if ! "build-fuzz/$t" -max_total_time="$fuzz_seconds" -rss_limit_mb=2048 >"$log" 2>&1; then
+    # Seeds kept in the repo are read; what the run finds goes to a folder of the build.
+    corpus=()
+    seeds="tests/fuzz/corpus/$(basename "$t")"
+    if [ -d "$seeds" ]; then
+      mkdir -p "build-fuzz/corpus/$(basename "$t")"
+      corpus=("build-fuzz/corpus/$(basename "$t")" "$seeds")
+    fi
+    if ! "build-fuzz/$t" ${corpus[@]+"${corpus[@]}"} -max_total_time="$fuzz_seconds" \
+      -rss_limit_mb=2048 >"$log" 2>&1; then
       tail -n 60 "$log"
       echo "fuzz target $(basename "$t") failed"
       exit 1

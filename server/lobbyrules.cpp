@@ -122,4 +122,30 @@ std::int64_t unixNow()
         .count();
 }
 
+std::string newsText(std::string_view file)
+{
+    std::string_view text = file;
+    std::string joined;
+    std::string pendingBreaks;
+    while (!text.empty()) {
+        std::string line(ostrel::ExtractToken(text, '\n'));
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        // A byte that scrambles to a line feed would cut the line at the client.
+        for (auto &c : line)
+            if (c == '\x15')
+                c = ' ';
+        if (line.empty()) {
+            if (!joined.empty())
+                pendingBreaks += "/r/";
+            continue;
+        }
+        if (!joined.empty())
+            joined += pendingBreaks + "/r/";
+        pendingBreaks.clear();
+        joined += line;
+    }
+    return joined;
+}
+
 } // namespace lobbyrules

@@ -23,6 +23,10 @@ bool isModerator(std::string_view accountClass);
 // NUL, CR or a line feed (which travels as a byte that unscrambles to one) would cut or
 // confuse the receiver's text.
 std::string relayedText(std::string_view text);
+// The news file as the NEWS line carries it: its lines joined by "/r/", line ends (LF or
+// CRLF) removed, empty lines at either end dropped and the byte that scrambles to a line
+// feed replaced by a space.
+std::string newsText(std::string_view file);
 // Four decimal numbers from 0 to 255 joined by dots, without leading zeros.
 bool dottedIPv4(std::string_view text);
 // Days since 30 December 1899, the record's date form.

@@ -370,27 +370,7 @@ void LobbyServer::reloadNews(bool announce)
             (m_newsText.empty() ? "no news" : "the news read before stays"));
         return;
     }
-    std::string_view text = raw.view();
-    std::string joined;
-    std::string pendingBreaks;
-    while (!text.empty()) {
-        std::string line(ostrel::ExtractToken(text, '\n'));
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        // A byte that scrambles to a line feed would cut the line at the client.
-        for (auto &c : line)
-            if (c == '\x15')
-                c = ' ';
-        if (line.empty()) {
-            if (!joined.empty())
-                pendingBreaks += "/r/";
-            continue;
-        }
-        if (!joined.empty())
-            joined += pendingBreaks + "/r/";
-        pendingBreaks.clear();
-        joined += line;
-    }
+    std::string joined = lobbyrules::newsText(raw.view());
     const std::string id = joined.empty() ? std::string() : fnvHex(joined);
     const bool changed = id != m_newsId;
     m_newsId = id;
