@@ -215,7 +215,7 @@ public:
     }
 
 private:
-    static constexpr int kLoginsInFlight = 256;
+    static constexpr int kLoginsInFlight = 64;
 
     void startNext()
     {
