@@ -189,8 +189,56 @@ void ClientSession::onReadable(const std::error_code &error)
         if (n < buffer.size())
             break;
     }
-    // A draining session keeps reading so that it sees the client hang up.
-    if (m_state != State::Closed)
+    // A draining session keeps reading so that it sees the client hang up; one whose
+    // relay line waits for its allowance reads on once the line is handled.
+    if (m_state != State::Closed && !m_relayHeld)
+        waitReadable();
+}
+
+double ClientSession::takeRelay(Clock::time_point now, double bytes)
+{
+    const double wait =
+        std::max(m_relayFlood.secondsUntil(now, 1.0), m_relayBytes.secondsUntil(now, bytes));
+    if (wait > 0)
+        return wait;
+    m_relayFlood.take(now);
+    m_relayBytes.take(now, bytes);
+    return 0;
+}
+
+// A game's stream beyond the allowance is slowed, not cut: the line waits here and the
+// rest waits in the socket, so the client's own sending backs up instead.
+void ClientSession::holdRelay(std::string line, double seconds)
+{
+    m_heldRelay = std::move(line);
+    m_relayHeld = true;
+    if (!m_relayTimer)
+        m_relayTimer = std::make_unique<asio::steady_timer>(m_socket.get_executor());
+    m_relayTimer->expires_after(
+        std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds)));
+    m_relayTimer->async_wait([self = shared_from_this()](const std::error_code &error) {
+        if (!error)
+            self->resumeRelay();
+    });
+}
+
+void ClientSession::resumeRelay()
+{
+    if (closing())
+        return;
+    const auto now = Clock::now();
+    const double wait = takeRelay(now, static_cast<double>(m_heldRelay.size()));
+    if (wait > 0) {
+        holdRelay(std::move(m_heldRelay), wait);
+        return;
+    }
+    m_relayHeld = false;
+    m_lastHeard = now;
+    const std::string line = std::move(m_heldRelay);
+    m_heldRelay.clear();
+    m_server.handleLine(*this, line);
+    processLines();
+    if (m_state != State::Closed && !m_relayHeld)
         waitReadable();
 }
 
@@ -210,12 +258,17 @@ bool ClientSession::processLines()
         // Relayed game traffic comes one line per read of the game's socket, far more
         // often and in more bytes than anyone chats; it has its own, larger allowance.
         const bool relay = std::string_view(line).substr(0, 14) == "SEND|DATASEND|";
-        if (!(relay ? m_relayFlood : m_flood).take(now)) {
+        if (relay) {
+            const double wait = takeRelay(now, static_cast<double>(view.size()));
+            if (wait > 0) {
+                holdRelay(std::move(line), wait);
+                return false;
+            }
+        } else if (!m_flood.take(now)) {
             sendText("ERROR|Flood protection: you sent too many lines too quickly.");
             closeAfterFlush("flooding");
             return false;
-        }
-        if (!(relay ? m_relayBytes : m_bytes).take(now, static_cast<double>(view.size()))) {
+        } else if (!m_bytes.take(now, static_cast<double>(view.size()))) {
             sendText("ERROR|Flood protection: you sent too much too quickly.");
             closeAfterFlush("flooding with bytes");
             return false;

@@ -26,9 +26,12 @@ public:
     using Clock = std::chrono::steady_clock;
     using Line = std::shared_ptr<const std::string>;
 
-    // Relayed game bytes a client may send per second, sustained; four seconds' worth may
-    // come at once. A game stream runs at up to about 200 KB/s in bursts.
-    static constexpr double kRelayBytesPerSecond = 256 * 1024;
+    // Relayed game bytes a client may send per second, sustained; a quarter second's
+    // worth may come at once. A game stream runs at up to about 200 KB/s in bursts; a
+    // client that sends faster is slowed to this rate (its input waits), never cut off
+    // for it. The burst stays well under the cap on a receiver's unsent output, so a
+    // receiver that reads is never cut loose by a sender's burst either.
+    static constexpr double kRelayBytesPerSecond = 2 * 1024 * 1024;
 
     struct Limits
     {
@@ -47,7 +50,7 @@ public:
         double byteRate = 8 * 1024;
         double relayBurst = 1000;
         double relayRate = 500;
-        double relayByteBurst = 4 * kRelayBytesPerSecond;
+        double relayByteBurst = kRelayBytesPerSecond / 4;
         double relayByteRate = kRelayBytesPerSecond;
     };
 
@@ -126,6 +129,13 @@ private:
     void waitReadable();
     void onReadable(const std::error_code &error);
     bool processLines();
+    // Takes a relay line's share of the relay allowances, or tells how many seconds must
+    // pass before it fits (taking nothing).
+    double takeRelay(Clock::time_point now, double bytes);
+
+    // Holds a relay line that did not fit and stops reading until it does.
+    void holdRelay(std::string line, double seconds);
+    void resumeRelay();
     void drainInput();
     void writeMore();
     void onWritten(const std::error_code &error);
@@ -151,6 +161,9 @@ private:
     TokenBucket m_bytes;
     TokenBucket m_relayFlood;
     TokenBucket m_relayBytes;
+    std::string m_heldRelay;
+    bool m_relayHeld = false;
+    std::unique_ptr<asio::steady_timer> m_relayTimer;
     std::vector<Queued> m_queue;
     std::size_t m_head = 0;     // first line not yet fully written
     std::size_t m_inFlight = 0; // lines handed to the current write

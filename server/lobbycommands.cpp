@@ -540,25 +540,21 @@ void LobbyServer::storeForOffline(Session &session, std::string_view target, std
     auto &p = session.player;
     const std::string &name = account->user.UserName;
     const std::string key = lobbyrules::key(name);
-    // The client shows SHOUT to its user and ignores ERROR; "reboot" in a shout would read
-    // as the server going down, and names may contain it.
-    const std::string who = key.find("reboot") == std::string::npos ? name : "That player";
     const auto counts = m_store->storedMessageCounts(name, p.name);
+    // The client shows every ERROR in a box: the sender hears of each recipient once per
+    // login, not once per message.
     if (counts.forRecipient >= kMaxStoredPerRecipient ||
         counts.fromSenderToRecipient >= kMaxStoredPerSenderAndRecipient ||
         counts.fromSender >= kMaxStoredPerSender) {
-        session.sendText("ERROR|" + name +
-                         " is offline and cannot be sent more messages now;"
-                         " your message was not delivered.");
         if (p.toldFull.insert(key).second)
-            session.sendText("SHOUT|" + who +
+            session.sendText("ERROR|" + name +
                              " is offline and no more of your messages can be kept for them"
                              " now; yours was not delivered.");
         return;
     }
     m_store->storeMessage(name, p.name, lobbyrules::relayedText(text), secondsNow());
     if (p.toldStored.insert(key).second)
-        session.sendText("SHOUT|" + who +
+        session.sendText("ERROR|" + name +
                          " is offline; your message was kept and will be delivered at their"
                          " next login.");
 }

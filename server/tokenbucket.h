@@ -18,16 +18,28 @@ public:
 
     bool take(Clock::time_point now, double amount = 1.0)
     {
-        const double elapsed = std::chrono::duration<double>(now - m_last).count();
-        m_last = now;
-        m_tokens = std::min(m_capacity, m_tokens + elapsed * m_rate);
+        refill(now);
         if (m_tokens < amount)
             return false;
         m_tokens -= amount;
         return true;
     }
 
+    // Seconds until `amount` units are there (0 when they are now); takes nothing.
+    double secondsUntil(Clock::time_point now, double amount)
+    {
+        refill(now);
+        return m_tokens >= amount ? 0.0 : (amount - m_tokens) / m_rate;
+    }
+
 private:
+    void refill(Clock::time_point now)
+    {
+        const double elapsed = std::chrono::duration<double>(now - m_last).count();
+        m_last = now;
+        m_tokens = std::min(m_capacity, m_tokens + elapsed * m_rate);
+    }
+
     double m_capacity;
     double m_rate;
     double m_tokens;

@@ -5,6 +5,8 @@
 
 #include <sys/socket.h>
 
+#include <thread>
+
 namespace {
 
 class LimitsTest : public ::testing::Test
@@ -122,6 +124,39 @@ TEST_F(LimitsTest, RelayedGameTrafficHasALargerAllowance)
     }
     ann.sendRaw(burst);
     EXPECT_TRUE(bob.waitFor("DATASEND|ann|chunk 599"));
+    ann.send("SEND|GHAT|still here|clBlack");
+    EXPECT_TRUE(bob.waitFor("SEND|ann|GHAT|still here"));
+}
+
+TEST_F(LimitsTest, AGameStreamBeyondTheRelayAllowanceIsSlowedNotCut)
+{
+    auto bob = createAccount(m_server.port(), "bob");
+    auto ann = createAccount(m_server.port(), "ann");
+    bob.send("ADDASSISTED|bob - Plumbrix");
+    ann.send("SEND|JOIN|bob|+");
+    ASSERT_TRUE(bob.waitFor("SEND|ann|JOIN|+"));
+    bob.send("SEND|IPTJ|ann|10.0.0.5");
+    ASSERT_TRUE(ann.waitFor("SEND|bob|IPTJ|ASSISTED"));
+
+    // Five seconds' worth of the allowance (2 MiB/s) at once.
+    const std::string piece(60 * 1024, 'g');
+    const int pieces = 5 * 2 * 1024 * 1024 / (60 * 1024);
+    std::string stream;
+    for (int i = 0; i < pieces; ++i) {
+        std::string line = "SEND|DATASEND|bob|" + std::to_string(i) + piece;
+        for (auto &c : line)
+            c = static_cast<char>(c ^ 0x1F);
+        stream += line + "\n";
+    }
+    const auto start = std::chrono::steady_clock::now();
+    // Written from a thread of its own: the write itself waits while the server holds
+    // the stream back, and bob must go on reading meanwhile, as a host's lobby does.
+    std::thread writer([&] { ann.sendRaw(stream); });
+    EXPECT_TRUE(bob.waitFor("DATASEND|ann|" + std::to_string(pieces - 1) + piece,
+                            std::chrono::seconds(20)));
+    writer.join();
+    // Held to the allowance (a short burst, then the rate), and nobody is cut off.
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
     ann.send("SEND|GHAT|still here|clBlack");
     EXPECT_TRUE(bob.waitFor("SEND|ann|GHAT|still here"));
 }
