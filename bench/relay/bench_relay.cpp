@@ -1,0 +1,200 @@
+// A game's traffic through the assisted-hosting relay against a direct loopback
+// connection between the same two ends, in one run: two real lobbies logged in to the
+// real server binary, the joiner's "game" connected to its lobby's stand-in listener, the
+// host's "game" reached by the host's lobby. Prints one-way latency (p50/p99) of small
+// messages sent at a steady rate, and the throughput of a bulk transfer, for both paths
+// and their ratios. The relay passes each byte through both lobbies' send pacers (one
+// tick of 20 ms at most each) and the server.
+//
+// Usage: bench_relay [messages=500] [rate_per_s=100] [bulk_mib=4]
+#include "assets.h"
+#include "e2esupport.h"
+#include "recordingplatform.h"
+#include "tsock.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+// A message of the latency run: its sequence number and the time it was written.
+struct Stamp
+{
+    quint32 sequence;
+    qint64 sentNs;
+};
+constexpr int kMessageSize = 64;
+
+struct Result
+{
+    double p50Ms = 0;
+    double p99Ms = 0;
+    double mibPerS = 0;
+    bool complete = false;
+};
+
+double percentile(std::vector<double> values, double p)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    const auto at = static_cast<std::size_t>(p * static_cast<double>(values.size() - 1));
+    return values[at];
+}
+
+// Sends `messages` stamped messages at `rate` per second from one end, then `bulk` bytes
+// as fast as the path takes them, and measures what arrives at the other end.
+Result measure(QTcpSocket *from, QTcpSocket *to, int messages, int rate, qint64 bulk)
+{
+    Result result;
+    QElapsedTimer clock;
+    clock.start();
+    std::vector<double> delays;
+    QByteArray pending;
+    auto readStamps = [&] {
+        pending += to->readAll();
+        while (pending.size() >= kMessageSize) {
+            Stamp s;
+            std::memcpy(&s, pending.constData(), sizeof s);
+            delays.push_back(static_cast<double>(clock.nsecsElapsed() - s.sentNs) / 1e6);
+            pending.remove(0, kMessageSize);
+        }
+    };
+    QObject::connect(to, &QIODevice::readyRead, to, readStamps);
+    for (int i = 0; i < messages; ++i) {
+        QByteArray message(kMessageSize, '\x15'); // the byte the wire turns into a line feed
+        const Stamp s{static_cast<quint32>(i), clock.nsecsElapsed()};
+        std::memcpy(message.data(), &s, sizeof s);
+        from->write(message);
+        QTest::qWait(1000 / rate);
+    }
+    (void)QTest::qWaitFor([&] { return static_cast<int>(delays.size()) >= messages; }, 10000);
+    QObject::disconnect(to, &QIODevice::readyRead, to, nullptr);
+    result.p50Ms = percentile(delays, 0.50);
+    result.p99Ms = percentile(delays, 0.99);
+
+    // Bulk: every byte value, written in game-sized pieces while the path keeps up.
+    QByteArray piece(32 * 1024, '\0');
+    for (int i = 0; i < piece.size(); ++i)
+        piece[i] = static_cast<char>(i * 7);
+    qint64 written = 0;
+    qint64 received = 0;
+    QObject::connect(to, &QIODevice::readyRead, to, [&] { received += to->readAll().size(); });
+    QElapsedTimer bulkClock;
+    bulkClock.start();
+    const bool done = QTest::qWaitFor(
+        [&] {
+            while (written < bulk && from->bytesToWrite() < 256 * 1024) {
+                from->write(piece);
+                written += piece.size();
+            }
+            return received >= bulk;
+        },
+        60000);
+    QObject::disconnect(to, &QIODevice::readyRead, to, nullptr);
+    result.mibPerS = static_cast<double>(received) / (1024.0 * 1024.0) /
+                     (static_cast<double>(bulkClock.nsecsElapsed()) / 1e9);
+    result.complete = done && static_cast<int>(delays.size()) >= messages;
+    return result;
+}
+
+quint16 freePort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    InitAssets();
+    const int messages = argc > 1 ? std::atoi(argv[1]) : 500;
+    const int rate = argc > 2 ? std::atoi(argv[2]) : 100;
+    const qint64 bulk = (argc > 3 ? std::atoll(argv[3]) : 4) * 1024 * 1024;
+    RecordingPlatform quiet;
+
+    QTemporaryDir serverData;
+    ServerProcess server;
+    if (!server.start(serverData.path()) || !createAccount(server.port(), "host") ||
+        !createAccount(server.port(), "joiner")) {
+        std::fprintf(stderr, "the server did not start\n");
+        return 1;
+    }
+    // Each lobby takes its ports when it is made: the joiner's stand-in listener here,
+    // the host's game (reached by the host's lobby) there.
+    qputenv("OSTREL_GAME_PORT", "0");
+    const quint16 joinerPort = freePort();
+    qputenv("OSTREL_RELAY_PORT", QByteArray::number(joinerPort));
+    E2EPlayer joiner;
+    if (!joiner.login(server.port(), QStringLiteral("joiner")))
+        return 1;
+    QTcpServer hostGame;
+    hostGame.listen(QHostAddress::LocalHost, 0);
+    qputenv("OSTREL_RELAY_PORT", QByteArray::number(hostGame.serverPort()));
+    E2EPlayer host;
+    if (!host.login(server.port(), QStringLiteral("host")))
+        return 1;
+
+    // The handshake of an assisted game: announced, asked for, answered.
+    host.lobby->orvex->AddAssisted("host - Plumbrix");
+    QTest::qWait(200);
+    joiner.lobby->orvex->SendJoin("host|+");
+    if (!QTest::qWaitFor([&] { return joiner.lobby->gamesock->Listen(); }, 10000)) {
+        std::fprintf(stderr, "the relayed join did not start\n");
+        return 1;
+    }
+    QTcpSocket joinerGame;
+    joinerGame.connectToHost(QHostAddress::LocalHost, joinerPort);
+    QTcpSocket *hostEnd = nullptr;
+    if (!QTest::qWaitFor(
+            [&] {
+                if (!hostEnd)
+                    hostEnd = hostGame.nextPendingConnection();
+                return hostEnd != nullptr;
+            },
+            10000)) {
+        std::fprintf(stderr, "the host's lobby did not reach the host's game\n");
+        return 1;
+    }
+
+    // The same two kinds of end, straight to each other.
+    QTcpServer directServer;
+    directServer.listen(QHostAddress::LocalHost, 0);
+    QTcpSocket directFrom;
+    directFrom.connectToHost(QHostAddress::LocalHost, directServer.serverPort());
+    QTcpSocket *directTo = nullptr;
+    (void)QTest::qWaitFor(
+        [&] {
+            if (!directTo)
+                directTo = directServer.nextPendingConnection();
+            return directTo != nullptr;
+        },
+        5000);
+
+    const Result direct = measure(&directFrom, directTo, messages, rate, bulk);
+    const Result relay = measure(&joinerGame, hostEnd, messages, rate, bulk);
+    std::printf("%d messages of %d bytes at %d/s, then %lld MiB in bulk\n", messages, kMessageSize,
+                rate, static_cast<long long>(bulk / (1024 * 1024)));
+    std::printf("%-8s %10s %10s %12s\n", "path", "p50 ms", "p99 ms", "MiB/s");
+    for (const auto &[name, r] : {std::pair{"direct", direct}, std::pair{"relay", relay}})
+        std::printf("%-8s %10.2f %10.2f %12.2f%s\n", name, r.p50Ms, r.p99Ms, r.mibPerS,
+                    r.complete ? "" : "  (incomplete)");
+    std::printf("relay - direct: p50 +%.2f ms, p99 +%.2f ms; throughput relay/direct %.3f\n",
+                relay.p50Ms - direct.p50Ms, relay.p99Ms - direct.p99Ms,
+                direct.mibPerS > 0 ? relay.mibPerS / direct.mibPerS : 0.0);
+    return direct.complete && relay.complete ? 0 : 1;
+}
