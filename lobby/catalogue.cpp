@@ -128,20 +128,26 @@ QList<QByteArray> splitLines(QByteArrayView text)
     }
 }
 
+QByteArray withoutModeSuffix(QByteArrayView name)
+{
+    QByteArray out = name.toByteArray();
+    qsizetype cut = out.indexOf("RMLADDER");
+    if (cut < 0)
+        cut = out.indexOf("MYLADDER");
+    if (cut < 0)
+        cut = out.indexOf("SLOW");
+    if (cut >= 0)
+        out.truncate(cut);
+    return out;
+}
+
 QByteArray registryBaseName(QByteArrayView id)
 {
     QByteArray base = id.toByteArray();
     const auto adult = base.indexOf("ADULT");
     if (adult >= 0)
         base.remove(adult, 5);
-    qsizetype cut = base.indexOf("RMLADDER");
-    if (cut < 0)
-        cut = base.indexOf("MYLADDER");
-    if (cut < 0)
-        cut = base.indexOf("SLOW");
-    if (cut >= 0)
-        base.truncate(cut);
-    return base;
+    return withoutModeSuffix(base);
 }
 
 bool isHiddenDownload(QByteArrayView id)

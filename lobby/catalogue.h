@@ -23,8 +23,10 @@ Line parseLine(QByteArrayView text);
 // Splits the text of a GAMES message at each "/r/".
 QList<QByteArray> splitLines(QByteArrayView text);
 
-// The registry key name of a room's game: the first "ADULT" removed, and everything
-// from "RMLADDER" or "MYLADDER" (or, when neither occurs, "SLOW") on cut off.
+// Everything from "RMLADDER", else "MYLADDER", else "SLOW" on cut off.
+QByteArray withoutModeSuffix(QByteArrayView name);
+// The registry key name of a room's game: the first "ADULT" removed, then the mode
+// suffix.
 QByteArray registryBaseName(QByteArrayView id);
 
 // Download items of adult, ladder and slow rooms are not shown.

@@ -45,15 +45,7 @@ GameEntry splitEntry(QByteArrayView entry)
 
 QByteArray withoutSuffix(QByteArrayView game)
 {
-    QByteArray out = game.toByteArray();
-    qsizetype cut = out.indexOf("RMLADDER");
-    if (cut < 0)
-        cut = out.indexOf("MYLADDER");
-    if (cut < 0)
-        cut = out.indexOf("SLOW");
-    if (cut >= 0)
-        out.truncate(cut);
-    return out;
+    return catalogue::withoutModeSuffix(game);
 }
 
 QByteArray entryRoom(QByteArrayView entry)

@@ -9,9 +9,27 @@
 
 namespace {
 
+// The wire form of a line, so that many can go in one write.
+std::string scrambled(std::string line)
+{
+    for (auto &c : line)
+        c = static_cast<char>(c ^ 0x1F);
+    return line + "\n";
+}
+
 class LimitsTest : public ::testing::Test
 {
 protected:
+    // ann joins bob's assisted game, so relay traffic may pass between them.
+    static void joinAssisted(WireClient &bob, WireClient &ann)
+    {
+        bob.send("ADDASSISTED|bob - Plumbrix");
+        ann.send("SEND|JOIN|bob|+");
+        ASSERT_TRUE(bob.waitFor("SEND|ann|JOIN|+"));
+        bob.send("SEND|IPTJ|ann|10.0.0.5");
+        ASSERT_TRUE(ann.waitFor("SEND|bob|IPTJ|ASSISTED"));
+    }
+
     TempDir m_dir;
     ServerProcess m_server{m_dir.path()};
 };
@@ -108,20 +126,12 @@ TEST_F(LimitsTest, RelayedGameTrafficHasALargerAllowance)
 {
     auto bob = createAccount(m_server.port(), "bob");
     auto ann = createAccount(m_server.port(), "ann");
-    bob.send("ADDASSISTED|bob - Plumbrix");
-    ann.send("SEND|JOIN|bob|+");
-    ASSERT_TRUE(bob.waitFor("SEND|ann|JOIN|+"));
-    bob.send("SEND|IPTJ|ann|10.0.0.5");
-    ASSERT_TRUE(ann.waitFor("SEND|bob|IPTJ|ASSISTED"));
+    ASSERT_NO_FATAL_FAILURE(joinAssisted(bob, ann));
 
     // Far more lines at once than a chat burst may hold.
     std::string burst;
-    for (int i = 0; i < 600; ++i) {
-        std::string line = "SEND|DATASEND|bob|chunk " + std::to_string(i);
-        for (auto &c : line)
-            c = static_cast<char>(c ^ 0x1F);
-        burst += line + "\n";
-    }
+    for (int i = 0; i < 600; ++i)
+        burst += scrambled("SEND|DATASEND|bob|chunk " + std::to_string(i));
     ann.sendRaw(burst);
     EXPECT_TRUE(bob.waitFor("DATASEND|ann|chunk 599"));
     ann.send("SEND|GHAT|still here|clBlack");
@@ -132,22 +142,14 @@ TEST_F(LimitsTest, AGameStreamBeyondTheRelayAllowanceIsSlowedNotCut)
 {
     auto bob = createAccount(m_server.port(), "bob");
     auto ann = createAccount(m_server.port(), "ann");
-    bob.send("ADDASSISTED|bob - Plumbrix");
-    ann.send("SEND|JOIN|bob|+");
-    ASSERT_TRUE(bob.waitFor("SEND|ann|JOIN|+"));
-    bob.send("SEND|IPTJ|ann|10.0.0.5");
-    ASSERT_TRUE(ann.waitFor("SEND|bob|IPTJ|ASSISTED"));
+    ASSERT_NO_FATAL_FAILURE(joinAssisted(bob, ann));
 
     // Five seconds' worth of the allowance (2 MiB/s) at once.
     const std::string piece(60 * 1024, 'g');
     const int pieces = 5 * 2 * 1024 * 1024 / (60 * 1024);
     std::string stream;
-    for (int i = 0; i < pieces; ++i) {
-        std::string line = "SEND|DATASEND|bob|" + std::to_string(i) + piece;
-        for (auto &c : line)
-            c = static_cast<char>(c ^ 0x1F);
-        stream += line + "\n";
-    }
+    for (int i = 0; i < pieces; ++i)
+        stream += scrambled("SEND|DATASEND|bob|" + std::to_string(i) + piece);
     const auto start = std::chrono::steady_clock::now();
     // Written from a thread of its own: the write itself waits while the server holds
     // the stream back, and bob must go on reading meanwhile, as a host's lobby does.
