@@ -2,24 +2,31 @@
 
 #include "lobby.h"
 #include "tabout.h"
+#include "tdownload.h"
 #include "thelp.h"
 #include "tinvited.h"
 #include "toptions.h"
 
-LobbyWindows::LobbyWindows(const QString &serverAddress, const QString &programFolder)
+LobbyWindows::LobbyWindows(const QString &serverAddress, const QString &programFolder,
+                           const QString &siteRoot)
 {
     m_lobby = std::make_unique<Tlobby>(serverAddress, programFolder);
+    if (!siteRoot.isEmpty())
+        m_lobby->setSiteRoot(siteRoot);
     m_help = std::make_unique<Thelp>();
     m_about = std::make_unique<TAbout>();
     m_options = std::make_unique<TOptions>(m_lobby.get());
     m_invited = std::make_unique<TInvited>();
+    m_download = std::make_unique<Tdownload>();
     m_lobby->attachWindows(m_options.get(), m_help.get(), m_about.get());
     m_lobby->attachInvited(m_invited.get());
+    m_lobby->attachDownload(m_download.get());
 }
 
 // The secondary windows go first: they may still refer to the main window.
 LobbyWindows::~LobbyWindows()
 {
+    m_download.reset();
     m_invited.reset();
     m_options.reset();
     m_about.reset();

@@ -7,6 +7,7 @@
 class TAbout;
 class TInvited;
 class TOptions;
+class Tdownload;
 class Thelp;
 class Tlobby;
 
@@ -18,8 +19,11 @@ class LobbyWindows
 {
 public:
     // serverAddress: "HOST[:PORT]" replacing the login dialog's default server, or empty.
+    // siteRoot: the web site downloads and help pages come from, or empty for the
+    // built-in one.
     explicit LobbyWindows(const QString &serverAddress = QString(),
-                          const QString &programFolder = QString());
+                          const QString &programFolder = QString(),
+                          const QString &siteRoot = QString());
     ~LobbyWindows();
 
     Tlobby *lobby() const { return m_lobby.get(); }
@@ -27,6 +31,7 @@ public:
     TAbout *about() const { return m_about.get(); }
     TOptions *options() const { return m_options.get(); }
     TInvited *invited() const { return m_invited.get(); }
+    Tdownload *download() const { return m_download.get(); }
 
 private:
     std::unique_ptr<Tlobby> m_lobby;
@@ -34,4 +39,5 @@ private:
     std::unique_ptr<TAbout> m_about;
     std::unique_ptr<TOptions> m_options;
     std::unique_ptr<TInvited> m_invited;
+    std::unique_ptr<Tdownload> m_download;
 };

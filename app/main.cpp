@@ -7,6 +7,9 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QIcon>
+#include <QUrl>
+
+#include <cstdio>
 
 int main(int argc, char **argv)
 {
@@ -26,12 +29,29 @@ int main(int argc, char **argv)
         QStringLiteral("Lobby server to log in to, replacing the built-in default."),
         QStringLiteral("HOST[:PORT]"));
     parser.addOption(server);
+    const QCommandLineOption site(
+        QStringLiteral("site"),
+        QStringLiteral("Web site that game downloads and help pages come from, replacing the "
+                       "built-in one (an http or https address, e.g. http://127.0.0.1:8470/)."),
+        QStringLiteral("URL"));
+    parser.addOption(site);
     parser.process(app);
+    const QString siteRoot = parser.value(site);
+    if (!siteRoot.isEmpty()) {
+        const QUrl url(siteRoot, QUrl::StrictMode);
+        const QString scheme = url.scheme();
+        if (!url.isValid() || url.host().isEmpty() || url.hasQuery() || url.hasFragment() ||
+            (scheme != QLatin1String("http") && scheme != QLatin1String("https"))) {
+            std::fprintf(stderr, "ostrel-lobby: --site needs an http or https address, not %s\n",
+                         qPrintable(siteRoot));
+            return 2;
+        }
+    }
 
     platform::DesktopPlatform desktop;
     platform::Platform::install(&desktop);
 
-    LobbyWindows windows(parser.value(server), QApplication::applicationDirPath());
+    LobbyWindows windows(parser.value(server), QApplication::applicationDirPath(), siteRoot);
     desktop.setMainWindow(windows.lobby());
     QObject::connect(windows.lobby(), &Tlobby::formClosed, &app, &QApplication::quit);
     // Secondary windows and the tray icon must not keep the program alive, nor end it.

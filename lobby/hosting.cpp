@@ -114,7 +114,15 @@ QAction *Tlobby::downloadItem(const QByteArray &game) const
 int Tlobby::updateMark(const QByteArray &game) const
 {
     const QAction *item = downloadItem(game);
-    return item ? item->data().toInt() : 0;
+    if (!item)
+        return 0;
+    const int mark = item->data().toInt();
+    // Installers run while the lobby does: a game installed or updated since the
+    // catalogue came is current now, and asking to download it again would be wrong.
+    if (mark != 0 && checkregistry2(item->property("registryName").toByteArray(),
+                                    item->property("catalogueVersion").toByteArray()) == 0)
+        return 0;
+    return mark;
 }
 
 void Tlobby::setUpdateMark(const QByteArray &game, int mark)

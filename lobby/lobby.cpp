@@ -13,6 +13,8 @@
 #include "tpaneldragger.h"
 #include "tplayerlist.h"
 #include "tsock.h"
+#include "turl.h"
+#include "lobbysite.h"
 
 #include <QAction>
 #include <QButtonGroup>
@@ -110,6 +112,8 @@ Tlobby::Tlobby(const QString &serverAddress, const QString &programFolder, QWidg
     dlgInfo = named(new TOrvexUserInfoDialog(this), "dlgInfo");
     dlgInfo->Title = QStringLiteral("Ostrel Lobby User Info");
     dlgInfo->ValidInfoTokens = {QStringLiteral("level"), QString()};
+    URL = named(new TURL(this), "URL");
+    setSiteRoot(lobbysite::kSiteRoot);
     buildPictures();
     buildForm();
     buildMenus();
@@ -842,9 +846,7 @@ void Tlobby::wireConnection()
             [this] { openSitePage(QStringLiteral("/lobby/ladder.shtml")); });
     connect(ConfigureyourcomputertobeabletoHostaGame1, &QAction::triggered, this,
             [this] { openSitePage(QStringLiteral("/lobby/networksettings.shtml")); });
-    connect(button_download, &QPushButton::clicked, this, [this] {
-        popup_download->popup(button_download->mapToGlobal(QPoint(0, button_download->height())));
-    });
+    wireDownloads();
     connect(button_mail, &QToolButton::clicked, this, &Tlobby::button_mailClick);
 
     connect(button_gameslist, &QPushButton::clicked, this,

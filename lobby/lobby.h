@@ -41,6 +41,7 @@ class TfrmConnectionInfo;
 class Thelp;
 class TAbout;
 class TListIndex;
+class TURL;
 class TRoomsTreeIndex;
 class QTreeWidgetItem;
 class QPainter;
@@ -340,12 +341,8 @@ public:
     // The room name a node stands for ("[Lobby Chat]" is "Lobby Chat").
     static QString roomNameOf(const QTreeWidgetItem *node);
     static int nodePicture(const QTreeWidgetItem *node);
-    // A download item's click; the download itself belongs to the update topic.
-    void downloadpopup(QAction *item);
     // The program's own update (the update topic fills it).
     void autoupdatelobby();
-    // Brings an installed game up to date without asking (the update topic fills it).
-    void autoupdate(const QByteArray &game);
     // The room name the room popup's commands act on (the tree's hint).
     QString m_roomHint;
     TRoomsTreeIndex *m_treeIndex = nullptr;
@@ -495,6 +492,25 @@ public:
     // The mode letter handed to the next game program started.
     QByteArray gamemode = "e";
     class TInvited *m_invited = nullptr;
+
+    // ---- Downloads and updates (updates.cpp)
+    // The site downloads and help pages come from ("http://host/", closing slash).
+    void setSiteRoot(const QString &root);
+    const QString &siteRoot() const { return m_siteRoot; }
+    // The address of a path on the site (a leading slash or not).
+    QString siteUrl(const QString &path) const;
+    void attachDownload(class Tdownload *download);
+    void wireDownloads();
+    // Opens the download menu under a left press, a little right of and below it.
+    void button_downloadMouseDown(Qt::MouseButton button, const QPoint &pos);
+    // Prepares and shows the download window for a download item's game; false when it
+    // was refused (a game still to come, a download already running, no item).
+    bool downloadpopup(QAction *item);
+    // Downloads and installs a game at once, telling the room.
+    void autoupdate(const QByteArray &game);
+    TURL *URL;
+    QString m_siteRoot;
+    class Tdownload *m_download = nullptr;
 
     // ---- Assisted hosting relay (relay.cpp)
     // One local connection carried over the lobby server: slot 0 is the joiner's own

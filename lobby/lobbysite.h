@@ -12,6 +12,7 @@ inline const QStringList kAlternativeServers = {QStringLiteral("lobby2.ostrel.ex
                                                 QStringLiteral("lobby3.ostrel.example"),
                                                 QStringLiteral("127.0.0.1")};
 inline constexpr int kServerPort = 9020;
-inline const QString kWebSite = QStringLiteral("www.ostrel.example");
+// Downloads, help pages and the lobby's own update; "--site" replaces it.
+inline const QString kSiteRoot = QStringLiteral("http://www.ostrel.example/");
 
 } // namespace lobbysite

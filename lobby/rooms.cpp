@@ -217,6 +217,9 @@ void Tlobby::addtomenu(const QByteArray &category, const QByteArray &identifier,
     item->setObjectName(decodeWireText(itemName));
     item->setToolTip(decodeWireText(path));
     item->setData(state);
+    // What the mark was measured against, for measuring again later.
+    item->setProperty("registryName", catalogue::registryBaseName(identifier));
+    item->setProperty("catalogueVersion", version);
     item->setVisible(!catalogue::isHiddenDownload(identifier));
     connect(item, &QAction::triggered, this, [this, item] { downloadpopup(item); });
     submenu->addAction(item);
@@ -258,13 +261,8 @@ void Tlobby::checkLobbyVersion(const QByteArray &latest)
         Qt::QueuedConnection);
 }
 
-// Downloading a game and updating the program belong to the update topic, which fills
-// these in.
-void Tlobby::downloadpopup(QAction *) {}
-
+// Updating the program itself belongs to the update topic, which fills this in.
 void Tlobby::autoupdatelobby() {}
-
-void Tlobby::autoupdate(const QByteArray &) {}
 
 QTreeWidgetItem *Tlobby::FindSubjectTreeNode(const QString &text)
 {

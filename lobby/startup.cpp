@@ -482,12 +482,6 @@ void Tlobby::showWelcome()
     panel_beginning->raise();
 }
 
-void Tlobby::openSitePage(const QString &path)
-{
-    platform::Platform::instance().openUrl(
-        QUrl(QStringLiteral("http://") + lobbysite::kWebSite + path));
-}
-
 QByteArray Tlobby::getipnumber()
 {
     // Other players reach this machine through the interface it reaches the lobby server

@@ -66,13 +66,13 @@ std::string signFile(const std::string &filePath, std::string_view sitePath,
     if (!hashFile(state, filePath, sitePath))
         throw std::runtime_error("cannot read " + filePath);
     std::string signature(kSignatureBytes, '\0');
-    crypto_sign_final_create(&state, reinterpret_cast<unsigned char *>(signature.data()),
-                             nullptr, reinterpret_cast<const unsigned char *>(secretKey.data()));
+    crypto_sign_final_create(&state, reinterpret_cast<unsigned char *>(signature.data()), nullptr,
+                             reinterpret_cast<const unsigned char *>(secretKey.data()));
     return signature;
 }
 
-bool verifyFile(const std::string &filePath, std::string_view sitePath,
-                std::string_view signature, std::string_view publicKey)
+bool verifyFile(const std::string &filePath, std::string_view sitePath, std::string_view signature,
+                std::string_view publicKey)
 {
     if (sodium_init() < 0 || signature.size() != kSignatureBytes ||
         publicKey.size() != kPublicKeyBytes)

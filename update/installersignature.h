@@ -31,8 +31,8 @@ std::string signFile(const std::string &filePath, std::string_view sitePath,
 
 // True only when signature is a valid signature by publicKey of the file at filePath
 // published at sitePath. Any unreadable file or malformed key or signature is false.
-bool verifyFile(const std::string &filePath, std::string_view sitePath,
-                std::string_view signature, std::string_view publicKey);
+bool verifyFile(const std::string &filePath, std::string_view sitePath, std::string_view signature,
+                std::string_view publicKey);
 
 // The site path a download's address stands for: the part of url after siteRoot, with
 // leading slashes dropped; empty when url does not lie under siteRoot.

@@ -1,0 +1,118 @@
+// Downloading games: the download menu, the download window's preparation and automatic
+// game updates.
+#include "lobby.h"
+
+#include "lobbysite.h"
+#include "tdownload.h"
+#include "textcodec.h"
+#include "tflatbutton.h"
+#include "thttpcli.h"
+#include "tpressfilter.h"
+#include "turl.h"
+
+#include "platform.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QMenu>
+
+void Tlobby::setSiteRoot(const QString &root)
+{
+    m_siteRoot = root.endsWith(QLatin1Char('/')) ? root : root + QLatin1Char('/');
+    if (m_download)
+        m_download->setSiteRoot(m_siteRoot);
+}
+
+QString Tlobby::siteUrl(const QString &path) const
+{
+    qsizetype skip = 0;
+    while (skip < path.size() && path.at(skip) == QLatin1Char('/'))
+        ++skip;
+    return m_siteRoot + path.mid(skip);
+}
+
+void Tlobby::openSitePage(const QString &path)
+{
+    // The form's launcher carries the site without its scheme, as its type names that.
+    const QString address = siteUrl(path);
+    const bool secure = address.startsWith(QLatin1String("https://"));
+    URL->setURLType(secure ? utHttps : utHttp);
+    URL->setURL(address.mid(TURL::prefixOf(URL->URLType()).size()));
+    URL->Execute();
+}
+
+void Tlobby::attachDownload(Tdownload *download)
+{
+    m_download = download;
+    if (m_download)
+        m_download->setSiteRoot(m_siteRoot);
+}
+
+void Tlobby::wireDownloads()
+{
+    // The menu opens on the press, not on the click, like a menu button; the button
+    // itself never sees the left press.
+    new TPressFilter(button_download, [this](Qt::MouseButton button, const QPoint &pos) {
+        if (button != Qt::LeftButton)
+            return false;
+        button_downloadMouseDown(button, pos);
+        return true;
+    });
+    // The menu is the button's context menu as well, opened right at the pointer.
+    button_download->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(button_download, &QWidget::customContextMenuRequested, this, [this](const QPoint &pos) {
+        popup_download->popup(button_download->mapToGlobal(pos));
+    });
+    // From the keyboard, below the button.
+    connect(button_download, &QPushButton::clicked, this, [this] {
+        popup_download->popup(button_download->mapToGlobal(QPoint(0, button_download->height())));
+    });
+}
+
+void Tlobby::button_downloadMouseDown(Qt::MouseButton button, const QPoint &pos)
+{
+    if (button != Qt::LeftButton)
+        return;
+    popup_download->popup(button_download->mapToGlobal(pos) + QPoint(2, 2));
+}
+
+bool Tlobby::downloadpopup(QAction *item)
+{
+    if (!item || !m_download)
+        return false;
+    if (item->toolTip().contains(QLatin1String("test"))) {
+        platform::Platform::instance().messageBox(
+            QStringLiteral("Stay Tuned, this Game is coming soon!"));
+        return false;
+    }
+    // The window is busy from the start of a transfer, before its status line says so.
+    if (m_download->busy() ||
+        m_download->infolabel3->text().startsWith(QLatin1String("Downloading: "))) {
+        platform::Platform::instance().messageBox(
+            QStringLiteral("You are currently downloading a game. Please try again after the "
+                           "download and installation is complete."));
+        return false;
+    }
+    const QString name = item->objectName();
+    const QString game = name.mid(name.indexOf(QLatin1Char('_')) + 1);
+    m_download->label_gamename->setText(game);
+    m_download->label_gamename2->setText(game);
+    m_download->HttpCli1->setURL(siteUrl(item->toolTip()));
+    m_download->infolabel->clear();
+    m_download->infolabel3->setText(QStringLiteral(" "));
+    m_download->show();
+    m_download->raise();
+    return true;
+}
+
+void Tlobby::autoupdate(const QByteArray &game)
+{
+    addlinetochat(QLatin1Char(':') + decodeWireText(game).toUpper() +
+                      QStringLiteral("is Automatically Updating. You will have to restart the "
+                                     "game after update is finished.:"),
+                  QColor(255, 0, 0));
+    // Only a download that was actually prepared may start: a refused one (another
+    // still running) must not be replaced under its feet.
+    if (downloadpopup(downloadItem(game)))
+        m_download->getbuttonClick();
+}

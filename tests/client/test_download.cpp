@@ -1,0 +1,456 @@
+#include "installersignature.h"
+#include "lobbyfixture.h"
+#include "tchatpane.h"
+#include "tdownload.h"
+#include "testhttpserver.h"
+#include "tflatbutton.h"
+#include "thttpcli.h"
+#include "turl.h"
+
+#include <QAction>
+#include <QBuffer>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QMenu>
+#include <QTemporaryFile>
+#include <QTextBlock>
+
+#include <functional>
+
+void PrintTo(const QString &text, std::ostream *os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
+
+namespace {
+
+// Runs action once cond holds, polling while a synchronous transfer keeps the event loop
+// running; gives up after a while (the test's own checks then fail).
+void whenTrue(std::function<bool()> cond, std::function<void()> action, int timeoutMs = 10000)
+{
+    auto clock = std::make_shared<QElapsedTimer>();
+    clock->start();
+    auto poll = std::make_shared<std::function<void()>>();
+    *poll = [=] {
+        if (cond()) {
+            action();
+            return;
+        }
+        if (clock->elapsed() < timeoutMs)
+            QTimer::singleShot(5, *poll);
+    };
+    QTimer::singleShot(0, *poll);
+}
+
+QByteArray pattern(qsizetype size)
+{
+    QByteArray out(size, '\0');
+    for (qsizetype i = 0; i < size; ++i)
+        out[i] = static_cast<char>((i * 7 + i / 251) & 0xff);
+    return out;
+}
+
+class DownloadTest : public LobbyFixture
+{
+protected:
+    void SetUp() override
+    {
+        LobbyFixture::SetUp();
+        registryPath = dataDir.path() + QStringLiteral("/registry.ini");
+        qputenv("OSTREL_REGISTRY", registryPath.toLocal8Bit());
+        loginAs("alice");
+        serverSends({"GAMES|game:Card:Plumbrix:1.6.7:/games/plumbrix/setup.exe/r/"
+                     "game:Card:Wobbleton:3.1.0:/games/wobbleton/setup.exe/r/"
+                     "game:Word:Quillory:0.9.0:/games/quillory/test/setup.exe"});
+        lobby->setSiteRoot(http.root());
+        keys = installersignature::generate();
+        download()->setSiteKey(keys.publicKey);
+        downloadFolder = dataDir.path() + QStringLiteral("/Ostrel");
+    }
+    void TearDown() override
+    {
+        LobbyFixture::TearDown();
+        qunsetenv("OSTREL_REGISTRY");
+    }
+
+    Tdownload *download() const { return windows->download(); }
+
+    // The signature the site publishes for body at sitePath, made with secretKey.
+    static QByteArray signatureOf(const QByteArray &body, const QByteArray &sitePath,
+                                  const std::string &secretKey)
+    {
+        QTemporaryFile file;
+        EXPECT_TRUE(file.open());
+        file.write(body);
+        file.flush();
+        return QByteArray::fromStdString(installersignature::signFile(
+            QFile::encodeName(file.fileName()).toStdString(), sitePath.toStdString(), secretKey));
+    }
+    // Publishes body at path (with a leading slash) with the site's signature beside it.
+    void publish(const QByteArray &path, const QByteArray &body,
+                 const TestHttpServer::Response &shape = {})
+    {
+        TestHttpServer::Response r = shape;
+        r.body = body;
+        if (r.headers.isEmpty())
+            r.headers = {"Content-Type: application/octet-stream"};
+        http.set(path, r);
+        http.setBody(path + ".sig", signatureOf(body, path.mid(1), keys.secretKey));
+    }
+    void choose(const QString &game)
+    {
+        QAction *item = lobby->downloadItem(game.toLatin1());
+        ASSERT_NE(item, nullptr);
+        item->trigger();
+    }
+    QString savedPath() const { return downloadFolder + QStringLiteral("/setup.exe"); }
+
+    TestHttpServer http;
+    installersignature::KeyPair keys;
+    QString registryPath;
+    QString downloadFolder;
+};
+
+TEST_F(DownloadTest, MenuItemsPrepareTheWindowForTheirGame)
+{
+    struct Case
+    {
+        QString root, path, expected;
+    };
+    for (const Case &c :
+         {Case{"http://site.example/", "/games/a/setup.exe",
+               "http://site.example/games/a/setup.exe"},
+          Case{"http://site.example", "games/a/setup.exe", "http://site.example/games/a/setup.exe"},
+          Case{"https://site.example/mirror/", "//lobby/faq.shtml",
+               "https://site.example/mirror/lobby/faq.shtml"}}) {
+        lobby->setSiteRoot(c.root);
+        EXPECT_EQ(lobby->siteUrl(c.path), c.expected) << c.root.toStdString();
+    }
+    lobby->setSiteRoot(http.root());
+
+    choose(QStringLiteral("Plumbrix"));
+    EXPECT_TRUE(download()->isVisible());
+    EXPECT_EQ(download()->label_gamename->text(), QStringLiteral("Plumbrix"));
+    EXPECT_EQ(download()->label_gamename2->text(), QStringLiteral("Plumbrix"));
+    EXPECT_EQ(download()->HttpCli1->URL(),
+              http.root() + QStringLiteral("games/plumbrix/setup.exe"));
+    EXPECT_TRUE(http.requests.isEmpty()) << "nothing is fetched before the user asks";
+
+    download()->hide();
+    choose(QStringLiteral("Quillory"));
+    EXPECT_EQ(seam.messages, QStringList{QStringLiteral("Stay Tuned, this Game is coming soon!")});
+    EXPECT_FALSE(download()->isVisible());
+
+    // A left press opens the menu at once; the button never takes the press as a click.
+    lobby->show();
+    QTest::mousePress(lobby->button_download, Qt::LeftButton, {}, QPoint(5, 5));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return lobby->popup_download->isVisible(); }, 2000));
+    lobby->popup_download->hide();
+}
+
+TEST_F(DownloadTest, DownloadShowsProgressChecksTheSignatureAndStartsTheInstaller)
+{
+    const QByteArray body = pattern(52000);
+    TestHttpServer::Response shape;
+    shape.pauses = {0, 26000};
+    publish("/games/plumbrix/setup.exe", body, shape);
+    choose(QStringLiteral("Plumbrix"));
+
+    QStringList seen;
+    whenTrue([&] { return http.paused(); },
+             [&] {
+                 // Header only: one dot per header line (status, length, type).
+                 QTest::qWait(50);
+                 seen << download()->infolabel->text() << download()->infolabel3->text();
+                 EXPECT_FALSE(download()->getbutton->isEnabled());
+                 EXPECT_TRUE(download()->abortbutton->isEnabled());
+                 http.resume();
+                 whenTrue(
+                     [&] {
+                         return http.paused() &&
+                                download()->infolabel->text() == QLatin1String("26000 bytes");
+                     },
+                     [&] {
+                         seen << download()->infolabel3->text();
+                         http.resume();
+                     });
+             });
+    download()->getbuttonClick();
+
+    EXPECT_EQ(seen, (QStringList{"Loading...", " ", "Downloading: setup.exe"}));
+    EXPECT_EQ(download()->infolabel->text(), QStringLiteral("Received 52000 bytes"));
+    EXPECT_EQ(seam.messages, QStringList{QDir::toNativeSeparators(savedPath())});
+    ASSERT_EQ(seam.programs.size(), 1u);
+    EXPECT_EQ(seam.programs[0].program, savedPath());
+    EXPECT_EQ(seam.programs[0].arguments,
+              (QStringList{QStringLiteral("/SP-"), QStringLiteral("/silent"),
+                           QStringLiteral("/noicons")}));
+    EXPECT_EQ(download()->infolabel3->text(), QStringLiteral("Installing"));
+    EXPECT_FALSE(download()->isVisible());
+    QFile saved(savedPath());
+    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+    EXPECT_EQ(saved.readAll(), body);
+    EXPECT_TRUE(saved.permissions() & QFile::ExeOwner);
+    EXPECT_FALSE(saved.permissions() & (QFile::WriteOther | QFile::WriteGroup));
+    EXPECT_EQ(http.requests,
+              (QList<QByteArray>{"/games/plumbrix/setup.exe", "/games/plumbrix/setup.exe.sig"}));
+}
+
+TEST_F(DownloadTest, StopDuringTheTransferKeepsTheFileInstallsNothingAndAllowsAnotherTry)
+{
+    const QByteArray body = pattern(52000);
+    TestHttpServer::Response shape;
+    shape.pauses = {10000};
+    publish("/games/plumbrix/setup.exe", body, shape);
+    choose(QStringLiteral("Plumbrix"));
+    whenTrue(
+        [&] {
+            return http.paused() && download()->infolabel->text() == QLatin1String("10000 bytes");
+        },
+        [&] { download()->abortbutton->click(); });
+    download()->getbuttonClick();
+
+    EXPECT_EQ(download()->infolabel3->text(), QStringLiteral("Download Aborted"));
+    EXPECT_EQ(download()->infolabelTag(), 2);
+    EXPECT_TRUE(seam.programs.empty());
+    EXPECT_TRUE(download()->isVisible());
+    EXPECT_TRUE(download()->getbutton->isEnabled());
+    EXPECT_FALSE(download()->abortbutton->isEnabled());
+    EXPECT_FALSE(download()->busy());
+    EXPECT_EQ(QFileInfo(savedPath()).size(), 10000) << "the part that arrived stays on disk";
+
+    http.resume();
+    publish("/games/plumbrix/setup.exe", body);
+    download()->getbuttonClick();
+    EXPECT_EQ(seam.programs.size(), 1u);
+    EXPECT_EQ(QFileInfo(savedPath()).size(), 52000);
+}
+
+TEST_F(DownloadTest, ASecondDownloadIsRefusedWhileOneRuns)
+{
+    TestHttpServer::Response shape;
+    shape.pauses = {0};
+    publish("/games/plumbrix/setup.exe", pattern(52000), shape);
+    publish("/games/wobbleton/setup.exe", pattern(100));
+    choose(QStringLiteral("Plumbrix"));
+    whenTrue([&] { return http.paused(); },
+             [&] {
+                 choose(QStringLiteral("Wobbleton"));
+                 lobby->autoupdate("Wobbleton");
+                 EXPECT_EQ(download()->label_gamename->text(), QStringLiteral("Plumbrix"));
+                 http.resume();
+             });
+    download()->getbuttonClick();
+
+    const QString refusal =
+        QStringLiteral("You are currently downloading a game. Please try "
+                       "again after the download and installation is complete.");
+    EXPECT_EQ(seam.messages.count(refusal), 2);
+    ASSERT_EQ(seam.programs.size(), 1u);
+    EXPECT_EQ(QFileInfo(savedPath()).size(), 52000);
+    EXPECT_FALSE(http.requests.contains("/games/wobbleton/setup.exe"));
+}
+
+TEST_F(DownloadTest, BrokenOrUnsignedDownloadsAreNeverRun)
+{
+    const QByteArray body = pattern(52000);
+    const QByteArray path = "/games/plumbrix/setup.exe";
+    struct Case
+    {
+        const char *name;
+        std::function<void()> serve;
+        QString status;
+    };
+    const installersignature::KeyPair stranger = installersignature::generate();
+    const std::vector<Case> cases = {
+        {"truncated body",
+         [&] {
+             TestHttpServer::Response r;
+             r.cutAt = 30000;
+             publish(path, body, r);
+         },
+         "Download Aborted"},
+        {"installer missing", [&] { http.setBody(path + ".sig", "x"); }, "Download Aborted"},
+        {"signature missing", [&] { http.setBody(path, body); },
+         "Not installed: the site has no valid signature for setup.exe."},
+        {"signature far too long",
+         [&] {
+             http.setBody(path, body);
+             http.setBody(path + ".sig", QByteArray(5000, 'x'));
+         },
+         "Not installed: the site has no valid signature for setup.exe."},
+        {"signed by another key",
+         [&] {
+             http.setBody(path, body);
+             http.setBody(path + ".sig", signatureOf(body, path.mid(1), stranger.secretKey));
+         },
+         "Not installed: setup.exe failed the signature check (damaged or not from the site)."},
+        {"tampered after signing",
+         [&] {
+             QByteArray changed = body;
+             changed[100] = static_cast<char>(changed[100] ^ 1);
+             http.setBody(path, changed);
+             http.setBody(path + ".sig", signatureOf(body, path.mid(1), keys.secretKey));
+         },
+         "Not installed: setup.exe failed the signature check (damaged or not from the site)."},
+        {"signed for another game's path",
+         [&] {
+             http.setBody(path, body);
+             http.setBody(path + ".sig",
+                          signatureOf(body, "games/wobbleton/setup.exe", keys.secretKey));
+         },
+         "Not installed: setup.exe failed the signature check (damaged or not from the site)."},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        http.remove(path);
+        http.remove(path + ".sig");
+        c.serve();
+        choose(QStringLiteral("Plumbrix"));
+        download()->getbuttonClick();
+        EXPECT_EQ(download()->infolabel3->text(), c.status);
+        EXPECT_TRUE(seam.programs.empty());
+        EXPECT_TRUE(download()->isVisible());
+        EXPECT_TRUE(download()->getbutton->isEnabled());
+        EXPECT_FALSE(download()->busy());
+        EXPECT_FALSE(QFileInfo(savedPath()).permissions() & QFile::ExeOwner);
+    }
+}
+
+TEST_F(DownloadTest, FileNamesFromTheAddressNeverWriteOutsideTheDownloadFolder)
+{
+    for (const char *tail : {"games/", "games/..", "games/.", "games/x%5C..%5Cy\\..\\evil",
+                             "games/a?name=../../evil", "games/tab\tname"}) {
+        SCOPED_TRACE(tail);
+        download()->HttpCli1->setURL(http.root() + QLatin1String(tail));
+        download()->getbuttonClick();
+        EXPECT_TRUE(download()->infolabel3->text().startsWith(QLatin1String("Not downloaded")) ||
+                    download()->infolabel3->text() == QLatin1String("Download Aborted"));
+        EXPECT_TRUE(seam.programs.empty());
+    }
+    // "a?name=..." saves as "a" in the folder (and fails, as the site has no such file).
+    const QStringList outside = QDir(dataDir.path()).entryList(QDir::Files | QDir::NoDotAndDotDot);
+    EXPECT_EQ(outside, QStringList{QStringLiteral("registry.ini")}.filter(QStringLiteral("x")));
+    EXPECT_FALSE(QFileInfo::exists(dataDir.path() + QStringLiteral("/evil")));
+    EXPECT_FALSE(QFileInfo::exists(downloadFolder + QStringLiteral("/..")) &&
+                 QFileInfo(downloadFolder + QStringLiteral("/..")).isFile());
+    EXPECT_EQ(http.requests, QList<QByteArray>{"/games/a?name=../../evil"});
+}
+
+TEST_F(DownloadTest, AutomaticUpdateTellsTheRoomAndDownloadsAtOnce)
+{
+    publish("/games/plumbrix/setup.exe", pattern(1000));
+    lobby->autoupdate("Plumbrix");
+
+    const QTextDocument *chat = lobby->mainchat_gameroom->document();
+    EXPECT_EQ(chat->lastBlock().text(),
+              QStringLiteral(":PLUMBRIXis Automatically Updating. You will have to restart the "
+                             "game after update is finished.:"));
+    ASSERT_EQ(seam.programs.size(), 1u);
+    EXPECT_EQ(seam.programs[0].program, savedPath());
+}
+
+TEST_F(DownloadTest, AnInstallationFinishedSinceTheCatalogueClearsTheUpdateMark)
+{
+    EXPECT_EQ(lobby->updateMark("Plumbrix"), 2);
+    QFile program(dataDir.path() + QStringLiteral("/plumbrix"));
+    ASSERT_TRUE(program.open(QIODevice::WriteOnly));
+    QFile registry(registryPath);
+    ASSERT_TRUE(registry.open(QIODevice::WriteOnly));
+    registry.write("[Plumbrix]\nInstallPath=" + QFile::encodeName(program.fileName()) +
+                   "\nVersion=1.6.5\n");
+    registry.close();
+    EXPECT_EQ(lobby->updateMark("Plumbrix"), 2) << "an older version is still to be updated";
+    ASSERT_TRUE(registry.open(QIODevice::WriteOnly));
+    registry.write("[Plumbrix]\nInstallPath=" + QFile::encodeName(program.fileName()) +
+                   "\nVersion=1.6.7\n");
+    registry.close();
+    EXPECT_EQ(lobby->updateMark("Plumbrix"), 0);
+}
+
+TEST(HttpClient, FollowsRedirectsWithinALimitAndSpeaksHttps)
+{
+    TestHttpServer::trustTestCertificate();
+    for (const bool tls : {false, true}) {
+        SCOPED_TRACE(tls ? "https" : "http");
+        TestHttpServer http(tls);
+        http.setBody("/new", "the document");
+        TestHttpServer::Response moved;
+        moved.status = 302;
+        moved.reason = "Found";
+        moved.headers = {"Location: /new"};
+        http.set("/old", moved);
+        TestHttpServer::Response loop = moved;
+        loop.headers = {"Location: /loop"};
+        http.set("/loop", loop);
+
+        THttpCli client;
+        QBuffer into;
+        into.open(QIODevice::WriteOnly);
+        client.RcvdStream = &into;
+        int headerLines = 0;
+        client.OnHeaderData = [&](QObject *) { ++headerLines; };
+        client.setURL(http.root() + QStringLiteral("old"));
+        ASSERT_NO_THROW(client.Get());
+        EXPECT_EQ(into.data(), QByteArray("the document"));
+        EXPECT_EQ(client.RcvdCount(), 12);
+        EXPECT_EQ(client.StatusCode(), 200);
+        EXPECT_EQ(headerLines, 3) << "only the final response's header is the document's";
+
+        client.setURL(http.root() + QStringLiteral("loop"));
+        try {
+            client.Get();
+            ADD_FAILURE() << "an endless redirect must fail";
+        } catch (const EHttpException &e) {
+            EXPECT_EQ(e.ErrorCode(), EHttpException::Failed);
+        }
+        client.setURL(http.root() + QStringLiteral("absent"));
+        try {
+            client.Get();
+            ADD_FAILURE() << "404 must fail";
+        } catch (const EHttpException &e) {
+            EXPECT_EQ(e.ErrorCode(), EHttpException::HttpStatus);
+        }
+    }
+    THttpCli client;
+    client.setURL(QStringLiteral("file:///etc/passwd"));
+    EXPECT_THROW(client.Get(), EHttpException);
+}
+
+TEST(WebPageLauncher, PutsTheSchemeOfItsTypeInFront)
+{
+    RecordingPlatform seam;
+    struct Case
+    {
+        TURLType type;
+        QString url, opened;
+    };
+    const Case cases[] = {
+        {utHttp, "www.ostrel.example/lobby/ladder.shtml",
+         "http://www.ostrel.example/lobby/ladder.shtml"},
+        {utHttps, "www.ostrel.example/help", "https://www.ostrel.example/help"},
+        {utMailto, "help@ostrel.example", "mailto:help@ostrel.example"},
+        {utFtp, "files.example/a", "ftp://files.example/a"},
+        {utnone, "https://site.example/x?y=1", "https://site.example/x?y=1"},
+    };
+    TURL launcher;
+    for (const Case &c : cases) {
+        launcher.setURLType(c.type);
+        launcher.setURL(c.url);
+        EXPECT_TRUE(launcher.Execute());
+        ASSERT_FALSE(seam.urls.isEmpty());
+        EXPECT_EQ(seam.urls.last().toString(), c.opened);
+    }
+    EXPECT_EQ(TURL::prefixOf(utGopher), QStringLiteral("gopher://"));
+    EXPECT_EQ(TURL::prefixOf(utNews), QStringLiteral("news:"));
+    EXPECT_EQ(TURL::prefixOf(utTelnet), QStringLiteral("telnet:"));
+    EXPECT_EQ(TURL::prefixOf(utWais), QStringLiteral("wais:"));
+    EXPECT_EQ(TURL::prefixOf(utFile), QStringLiteral("file://"));
+    const qsizetype before = seam.urls.size();
+    launcher.setURL(QString());
+    EXPECT_FALSE(launcher.Execute());
+    EXPECT_EQ(seam.urls.size(), before);
+}
+
+} // namespace

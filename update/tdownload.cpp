@@ -1,0 +1,280 @@
+#include "tdownload.h"
+
+#include "installersignature.h"
+#include "platform.h"
+#include "sitekey.h"
+#include "tflatbutton.h"
+#include "thttpcli.h"
+#include "userpaths.h"
+
+#include <QBuffer>
+#include <QCloseEvent>
+#include <QDir>
+#include <QFile>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QRegularExpression>
+#include <QScopeGuard>
+#include <QVBoxLayout>
+
+namespace {
+
+QLabel *makeLabel(QWidget *parent, const char *name, const QString &text = QString())
+{
+    auto *label = new QLabel(text, parent);
+    label->setObjectName(QString::fromLatin1(name));
+    // Game names and file names come from the catalogue and the site: never markup.
+    label->setTextFormat(Qt::PlainText);
+    label->setAlignment(Qt::AlignHCenter);
+    return label;
+}
+
+} // namespace
+
+Tdownload::Tdownload(QWidget *parent)
+    : QDialog(parent), HttpCli1(new THttpCli(this)), m_signatureCli(new THttpCli(this)),
+      m_siteKey(reinterpret_cast<const char *>(sitekey::kPublicKey), sizeof sitekey::kPublicKey)
+{
+    setObjectName(QStringLiteral("download"));
+    setWindowTitle(QStringLiteral("Download Ostrel Games"));
+    setWindowFlags(Qt::Tool | Qt::WindowStaysOnTopHint | Qt::WindowTitleHint |
+                   Qt::WindowCloseButtonHint);
+    setModal(false);
+    HttpCli1->setObjectName(QStringLiteral("HttpCli1"));
+
+    label_gamename = makeLabel(this, "label_gamename");
+    QFont title = label_gamename->font();
+    title.setBold(true);
+    title.setPointSizeF(title.pointSizeF() * 1.4);
+    label_gamename->setFont(title);
+    Label1 = makeLabel(this, "Label1", QStringLiteral("Please Make Sure"));
+    label_gamename2 = makeLabel(this, "label_gamename2");
+    QFont bold = label_gamename2->font();
+    bold.setBold(true);
+    label_gamename2->setFont(bold);
+    Label2 = makeLabel(this, "Label2", QStringLiteral("IS CLOSED"));
+    Label3 = makeLabel(this, "Label3", QStringLiteral("Before Proceeding!!"));
+    for (QLabel *warning : {Label1, Label2, Label3})
+        warning->setProperty("role", QStringLiteral("muted"));
+    infolabel3 = makeLabel(this, "infolabel3", QStringLiteral(" "));
+    infolabel3->setWordWrap(true);
+    infolabel = makeLabel(this, "infolabel");
+    infolabel2 = makeLabel(this, "infolabel2");
+    infolabel2->hide();
+
+    getbutton = new TFlatButton(QStringLiteral("Download And Install Now"), this);
+    getbutton->setObjectName(QStringLiteral("getbutton"));
+    getbutton->setKind(QStringLiteral("accent"));
+    getbutton->setDefault(true);
+    abortbutton = new TFlatButton(QStringLiteral("Stop Download"), this);
+    abortbutton->setObjectName(QStringLiteral("abortbutton"));
+    abortbutton->setEnabled(false);
+    connect(getbutton, &QPushButton::clicked, this, &Tdownload::getbuttonClick);
+    connect(abortbutton, &QPushButton::clicked, this, &Tdownload::abortbuttonClick);
+
+    HttpCli1->OnHeaderData = [this](QObject *) { HttpCli1HeaderData(); };
+    HttpCli1->OnDocBegin = [this](QObject *) { HttpCli1DocBegin(); };
+    HttpCli1->OnDocData = [this](QObject *) { HttpCli1DocData(); };
+    // A signature is a few bytes; anything longer is not one.
+    m_signatureCli->MaxBodyBytes = 4096;
+
+    auto *buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(abortbutton);
+    buttons->addWidget(getbutton);
+    buttons->addStretch();
+
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(24, 20, 24, 16);
+    layout->setSpacing(4);
+    layout->addWidget(label_gamename);
+    layout->addSpacing(8);
+    layout->addWidget(Label1);
+    layout->addWidget(label_gamename2);
+    layout->addWidget(Label2);
+    layout->addWidget(Label3);
+    layout->addSpacing(10);
+    layout->addWidget(infolabel3);
+    layout->addWidget(infolabel);
+    layout->addWidget(infolabel2);
+    layout->addSpacing(8);
+    layout->addLayout(buttons);
+    setMinimumWidth(340);
+    FormCreate();
+}
+
+void Tdownload::FormCreate()
+{
+    // The window is a white card, like the lobby's panels.
+    setAutoFillBackground(true);
+    QPalette p = palette();
+    p.setColor(QPalette::Window, Qt::white);
+    setPalette(p);
+}
+
+QString Tdownload::fileNameOf(const QString &url)
+{
+    QString rest = url;
+    const qsizetype end = rest.indexOf(QRegularExpression(QStringLiteral("[?#]")));
+    if (end >= 0)
+        rest.truncate(end);
+    const QString name = rest.mid(rest.lastIndexOf(QLatin1Char('/')) + 1);
+    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
+        return QString();
+    for (const QChar c : name) {
+        if (c == QLatin1Char('\\') || c.unicode() < 0x20 || c.unicode() == 0x7f)
+            return QString();
+    }
+    return name;
+}
+
+void Tdownload::getbuttonClick()
+{
+    // Another start while one runs (an automatic update arriving through the event loop
+    // the transfer keeps running) would write the same file twice.
+    if (m_busy)
+        return;
+    m_busy = true;
+    const auto idle = qScopeGuard([this] { m_busy = false; });
+
+    m_infolabelTag = 1;
+    const QString url = HttpCli1->URL();
+    const QString file = fileNameOf(url);
+    infolabel2->setText(file);
+    if (file.isEmpty()) {
+        refuse(QStringLiteral("Not downloaded: the address names no file to save."));
+        return;
+    }
+    const QString folder = UserPaths::dataFolder();
+    if (!QDir().mkpath(folder)) {
+        platform::Platform::instance().showError(QStringLiteral("Cannot create the folder ") +
+                                                 QDir::toNativeSeparators(folder) + '.');
+        return;
+    }
+    const QString path = folder + QLatin1Char('/') + file;
+    platform::Platform::instance().messageBox(QDir::toNativeSeparators(path));
+
+    QFile out(path);
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        platform::Platform::instance().showError(QStringLiteral("Cannot create ") +
+                                                 QDir::toNativeSeparators(path) +
+                                                 QStringLiteral(": ") + out.errorString());
+        return;
+    }
+    HttpCli1->RcvdStream = &out;
+    getbutton->setEnabled(false);
+    abortbutton->setEnabled(true);
+    infolabel->setText(QStringLiteral("Loading"));
+    {
+        const auto finish = qScopeGuard([this, &out] {
+            getbutton->setEnabled(true);
+            abortbutton->setEnabled(false);
+            HttpCli1->RcvdStream = nullptr;
+            out.close();
+        });
+        try {
+            HttpCli1->Get();
+            out.flush();
+            infolabel->setText(QStringLiteral("Received ") + QString::number(out.size()) +
+                               QStringLiteral(" bytes"));
+        } catch (const EHttpException &) {
+            infolabel->setText(QStringLiteral("Download Aborted"));
+            infolabel3->setText(QStringLiteral("Download Aborted"));
+            m_infolabelTag = 2;
+        }
+    }
+    if (m_infolabelTag != 2)
+        install(path, file);
+}
+
+void Tdownload::refuse(const QString &status)
+{
+    m_infolabelTag = 2;
+    infolabel3->setText(status);
+}
+
+bool Tdownload::signatureValid(const QString &path, const QString &file)
+{
+    const std::string sitePath =
+        installersignature::sitePathOf(HttpCli1->URL().toStdString(), m_siteRoot.toStdString());
+    if (sitePath.empty()) {
+        refuse(QStringLiteral("Not installed: ") + file +
+               QStringLiteral(" does not come from the lobby's web site."));
+        return false;
+    }
+    QBuffer signature;
+    signature.open(QIODevice::WriteOnly);
+    m_signatureCli->RcvdStream = &signature;
+    m_signatureCli->setURL(HttpCli1->URL() + QStringLiteral(".sig"));
+    abortbutton->setEnabled(true);
+    try {
+        m_signatureCli->Get();
+    } catch (const EHttpException &) {
+        abortbutton->setEnabled(false);
+        m_signatureCli->RcvdStream = nullptr;
+        if (m_infolabelTag == 2)
+            return false;
+        refuse(QStringLiteral("Not installed: the site has no valid signature for ") + file + '.');
+        return false;
+    }
+    abortbutton->setEnabled(false);
+    m_signatureCli->RcvdStream = nullptr;
+    if (m_infolabelTag == 2)
+        return false;
+    if (!installersignature::verifyFile(QFile::encodeName(path).toStdString(), sitePath,
+                                        signature.data().toStdString(), m_siteKey)) {
+        refuse(QStringLiteral("Not installed: ") + file +
+               QStringLiteral(" failed the signature check (damaged or not from the site)."));
+        return false;
+    }
+    return true;
+}
+
+void Tdownload::install(const QString &path, const QString &file)
+{
+    infolabel3->setText(QStringLiteral("Checking: ") + file);
+    if (!signatureValid(path, file))
+        return;
+    // Saved files are not programs until checked: only now may it run.
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    infolabel3->setText(QStringLiteral("Installing"));
+    if (!platform::Platform::instance().startProgram(
+            path,
+            {QStringLiteral("/SP-"), QStringLiteral("/silent"), QStringLiteral("/noicons")})) {
+        platform::Platform::instance().messageBox(QStringLiteral("An Error has Occurred."));
+        return;
+    }
+    hide();
+}
+
+void Tdownload::abortbuttonClick()
+{
+    m_infolabelTag = 2;
+    HttpCli1->Abort();
+    m_signatureCli->Abort();
+    infolabel->setText(QStringLiteral("Download has been aborted."));
+    infolabel3->setText(QStringLiteral("Download Aborted"));
+}
+
+void Tdownload::closeEvent(QCloseEvent *event)
+{
+    // A hidden window could not be stopped any more: closing it stops the transfer.
+    if (m_busy)
+        abortbuttonClick();
+    QDialog::closeEvent(event);
+}
+
+void Tdownload::HttpCli1HeaderData()
+{
+    infolabel->setText(infolabel->text() + QLatin1Char('.'));
+}
+
+void Tdownload::HttpCli1DocBegin()
+{
+    infolabel3->setText(QStringLiteral("Downloading: ") + infolabel2->text());
+}
+
+void Tdownload::HttpCli1DocData()
+{
+    infolabel->setText(QString::number(HttpCli1->RcvdCount()) + QStringLiteral(" bytes"));
+}

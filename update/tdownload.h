@@ -1,0 +1,72 @@
+#pragma once
+
+#include <QDialog>
+#include <QString>
+
+#include <string>
+
+class QLabel;
+class TFlatButton;
+class THttpCli;
+
+// The download window: fetches one game installer from the lobby's web site into the
+// user's data folder, checks that the site signed it, and starts it silently. The lobby
+// fills in the game's name and the address and shows it; the user starts the transfer
+// (or the lobby does, for an automatic update). Created once and reused; closing it
+// while a transfer runs stops the transfer.
+class Tdownload : public QDialog
+{
+    Q_OBJECT
+public:
+    explicit Tdownload(QWidget *parent = nullptr);
+
+    // The site the installers come from (e.g. "http://host/"): an installer is signed
+    // for its path below this root.
+    void setSiteRoot(const QString &root) { m_siteRoot = root; }
+    // The key the site signs with; the build's own unless replaced.
+    void setSiteKey(const std::string &publicKey) { m_siteKey = publicKey; }
+
+    // From the start of getbuttonClick until the transfer and its checks have ended.
+    bool busy() const { return m_busy; }
+    // infolabel's Tag: 1 running or finished normally, 2 aborted.
+    int infolabelTag() const { return m_infolabelTag; }
+
+    void getbuttonClick();
+    void abortbuttonClick();
+
+    // The file name a download address stands for: its last "/"-separated segment
+    // (without query or fragment); empty when that cannot name a file of the download
+    // folder ("", ".", "..", a backslash or a control character).
+    static QString fileNameOf(const QString &url);
+
+    QLabel *label_gamename;
+    QLabel *Label1;
+    QLabel *label_gamename2;
+    QLabel *Label2;
+    QLabel *Label3;
+    QLabel *infolabel3;
+    TFlatButton *getbutton;
+    TFlatButton *abortbutton;
+    QLabel *infolabel;
+    QLabel *infolabel2;
+    THttpCli *HttpCli1;
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void HttpCli1HeaderData();
+    void HttpCli1DocBegin();
+    void HttpCli1DocData();
+    void FormCreate();
+    // Checks the finished download's signature and starts it.
+    void install(const QString &path, const QString &file);
+    bool signatureValid(const QString &path, const QString &file);
+    void refuse(const QString &status);
+
+    THttpCli *m_signatureCli;
+    QString m_siteRoot;
+    std::string m_siteKey;
+    int m_infolabelTag = 1;
+    bool m_busy = false;
+};
