@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Installs the dependencies, builds the client, the reference server and the test game,
-# starts the server on its defaults and the client connected to it. The server stops when
-# the client ends. The test game is installed for the demo as the game "Plumbrix", so a
-# game can be hosted in one client and joined from another.
+# Installs the dependencies, builds the client, the reference server, the test game and the
+# site, starts the server on its defaults, the site's web server on loopback and the client
+# connected to both. Both servers stop when the client ends. No game is installed at first:
+# a player downloads one through "Download Games", whose installer (the test game standing
+# in for every game) records it in the demo's own install records.
 #
 #   bash scripts/run.sh            the server and a first client
 #   bash scripts/run.sh --second   one more client on this machine, for the same server
@@ -17,26 +18,24 @@ fi
 if ! $second; then
   bash scripts/deps.sh
   cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
-  cmake --build build -j"$(nproc)" --target ostrel-lobby-server ostrel-lobby ostrel-testgame
+  cmake --build build -j"$(nproc)" --target ostrel-lobby-server ostrel-lobby ostrel-testgame \
+    ostrel-site
 fi
-for program in build/app/ostrel-lobby build/tools/testgame/ostrel-testgame; do
+for program in build/app/ostrel-lobby build/tools/testgame/ostrel-testgame \
+  build/site/games/plumbrix/setup.exe; do
   if [ ! -x "$program" ]; then
     echo "$program is missing: run bash scripts/run.sh first." >&2
     exit 1
   fi
 done
 
-# The demo's own install records: the test game stands in for Plumbrix (the version of the
-# server's sample catalogue, so that no update is offered). Real install records stay
-# untouched.
+# The demo's own install records, kept from run to run so that a game downloaded earlier
+# stays installed. Real install records stay untouched.
 demo="$PWD/build/demo"
 mkdir -p "$demo"
-cat >"$demo/registry.ini" <<EOF
-[Plumbrix]
-InstallPath=$PWD/build/tools/testgame/ostrel-testgame
-Version=1.6.7
-EOF
+[ -e "$demo/registry.ini" ] || : >"$demo/registry.ini"
 export OSTREL_REGISTRY="$demo/registry.ini"
+site_port_file="$demo/site.port"
 # The game shows what it exchanges with the other player's game in a small window.
 export OSTREL_TESTGAME_WINDOW=1
 
@@ -52,22 +51,78 @@ MSG
   exit 1
 fi
 
+# Whether something accepts connections on a loopback port.
+listening() {
+  (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null
+}
+
 if $second; then
-  # A second player on the same machine needs settings, a game lock and a game-presence
-  # port of its own (two machines have these apart anyway). Its game takes the port from
-  # the environment too.
+  # The first player's site, still running.
+  site_port=$(cat "$site_port_file" 2>/dev/null || true)
+  if [ -z "$site_port" ] || ! listening "$site_port"; then
+    echo "The demo's site is not running: start bash scripts/run.sh first." >&2
+    exit 1
+  fi
+  # A second player on the same machine needs settings, install records, installed games,
+  # a game lock and a game-presence port of its own (two machines have these apart anyway),
+  # so it downloads its games for itself. Its game takes the port from the environment too.
   player="$demo/second-player"
   mkdir -p "$player/data" "$player/run"
   chmod 700 "$player/run"
-  echo "Second client: settings in $player/data, game-presence port 9002."
+  [ -e "$player/registry.ini" ] || : >"$player/registry.ini"
+  echo "Second client: settings and games in $player/data, game-presence port 9002."
   XDG_DATA_HOME="$player/data" XDG_RUNTIME_DIR="$player/run" OSTREL_GAME_PORT=9002 \
-    exec build/app/ostrel-lobby --server 127.0.0.1
+    OSTREL_REGISTRY="$player/registry.ini" \
+    exec build/app/ostrel-lobby --server 127.0.0.1 --site "http://127.0.0.1:$site_port/"
 fi
+
+# The site's web server: lighttpd on the first free port from 8470, its configuration in a
+# folder of the demo (removed at the end), its logs in build/demo/site-logs.
+site_run="$demo/site-run"
+rm -rf "$site_run"
+mkdir -p "$site_run" "$demo/site-logs"
+site=""
+site_port=""
+server=""
+stop_all() {
+  [ -z "$server" ] || kill "$server" 2>/dev/null || true
+  [ -z "$site" ] || kill "$site" 2>/dev/null || true
+  [ -z "$server" ] || wait "$server" 2>/dev/null || true
+  [ -z "$site" ] || wait "$site" 2>/dev/null || true
+  rm -rf "$site_run" "$site_port_file"
+}
+trap stop_all EXIT
+for port in $(seq 8470 8499); do
+  if listening "$port"; then
+    continue
+  fi
+  TMPDIR="$site_run" bash tools/site/serve.sh build/site "$port" "$demo/site-logs" \
+    >>"$demo/site-logs/serve.log" 2>&1 &
+  site=$!
+  for _ in $(seq 1 50); do
+    if listening "$port" || ! kill -0 "$site" 2>/dev/null; then
+      break
+    fi
+    sleep 0.1
+  done
+  if kill -0 "$site" 2>/dev/null && listening "$port"; then
+    site_port=$port
+    break
+  fi
+  kill "$site" 2>/dev/null || true
+  wait "$site" 2>/dev/null || true
+  site=""
+done
+if [ -z "$site_port" ]; then
+  echo "The site's web server did not start; its logs are in $demo/site-logs." >&2
+  exit 1
+fi
+echo "$site_port" >"$site_port_file"
+echo "Site http://127.0.0.1:$site_port/ (logs: $demo/site-logs)"
 
 log="$(mktemp -t ostrel-lobby-server.XXXXXX.log)"
 build/server/ostrel-lobby-server >"$log" 2>&1 &
 server=$!
-trap 'kill "$server" 2>/dev/null || true; wait "$server" 2>/dev/null || true' EXIT
 
 # Wait until the server accepts clients (it prints "listening on HOST:PORT").
 for _ in $(seq 1 100); do
@@ -87,6 +142,7 @@ if ! grep -q '^listening on ' "$log"; then
 fi
 echo "Lobby server $(grep -m1 '^listening on ' "$log") (log: $log)"
 echo "Create a user name with \"Create a New Username\" in the login dialog to get started."
+echo "Install a game: Download Games > Card Games > Plumbrix > Download And Install Now."
 echo "For a second player, run in another terminal: bash scripts/run.sh --second"
 
-build/app/ostrel-lobby --server 127.0.0.1
+build/app/ostrel-lobby --server 127.0.0.1 --site "http://127.0.0.1:$site_port/"

@@ -2,6 +2,7 @@
 
 #include "lobby.h"
 #include "lobbywindows.h"
+#include "sitewebserver.h"
 
 #include <QProcess>
 #include <QStringList>
