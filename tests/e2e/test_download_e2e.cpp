@@ -1,0 +1,80 @@
+// A game downloaded the way a player does it: the real server's catalogue, the generated
+// site behind lighttpd, the download window of a real lobby, the installer run, and the
+// lobby then finding the game and starting it when hosting.
+#include "e2esupport.h"
+#include "recordingplatform.h"
+#include "tdownload.h"
+#include "tflatbutton.h"
+#include "thttpcli.h"
+
+#include <QAction>
+#include <QFileInfo>
+#include <QLabel>
+#include <QMenu>
+#include <QProcess>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(DownloadE2E, AGameDownloadedThroughTheWindowIsInstalledAndHosted)
+{
+    if (!SiteWebServer::lighttpdInstalled())
+        GTEST_SKIP() << "lighttpd is not installed (bash scripts/deps.sh installs it)";
+    RecordingPlatform seam;
+    qunsetenv("OSTREL_REGISTRY");
+    QTemporaryDir serverData;
+    ServerProcess server;
+    ASSERT_TRUE(server.start(serverData.path()));
+    SiteWebServer site;
+    ASSERT_TRUE(site.start(QStringLiteral(OSTREL_SITE_DIR))) << site.failure().toStdString();
+    ASSERT_TRUE(createAccount(server.port(), "alice"));
+
+    E2EPlayer alice;
+    ASSERT_TRUE(alice.login(server.port(), QStringLiteral("alice"),
+                            [&](Tlobby *lobby) { lobby->setSiteRoot(site.rootUrl()); }));
+    Tlobby *lobby = alice.lobby;
+    // The catalogue comes from the server after the login.
+    QAction *item = nullptr;
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            item = lobby->popup_download->findChild<QAction *>(QStringLiteral("get_Plumbrix"));
+            return item != nullptr;
+        },
+        10000));
+    EXPECT_FALSE(lobby->checkregistry("Plumbrix"));
+    EXPECT_EQ(lobby->updateMark("Plumbrix"), 2);
+
+    item->trigger();
+    Tdownload *download = alice.windows->download();
+    ASSERT_TRUE(download->isVisible());
+    EXPECT_EQ(download->label_gamename->text(), QStringLiteral("Plumbrix"));
+    QTest::mouseClick(download->getbutton, Qt::LeftButton);
+
+    // The download window asked the shell to run the installer; the test is the shell.
+    ASSERT_EQ(seam.programs.size(), 1u) << download->infolabel3->text().toStdString();
+    const RecordingPlatform::Program installer = seam.programs[0];
+    EXPECT_EQ(installer.arguments, (QStringList{"/SP-", "/silent", "/noicons"}));
+    EXPECT_TRUE(download->infolabel->text().startsWith(QLatin1String("Received ")));
+    EXPECT_FALSE(download->isVisible());
+    QProcess run;
+    run.start(installer.program, installer.arguments);
+    ASSERT_TRUE(run.waitForFinished(30000));
+    EXPECT_EQ(run.exitCode(), 0) << run.readAllStandardError().toStdString();
+
+    ASSERT_TRUE(lobby->checkregistry("Plumbrix"));
+    const QString program = QFile::decodeName(lobby->gameexepath);
+    EXPECT_TRUE(program.startsWith(alice.data.path()));
+    EXPECT_TRUE(QFileInfo(program).isExecutable());
+    EXPECT_EQ(lobby->updateMark("Plumbrix"), 0) << "installed at the catalogue's version";
+
+    // Hosting it now starts the installed game, without offering another download.
+    lobby->label_gamename->setText(QStringLiteral("Plumbrix"));
+    lobby->button_hostClick();
+    EXPECT_TRUE(seam.questions.isEmpty()) << seam.questions.join(QLatin1Char('|')).toStdString();
+    ASSERT_EQ(seam.programs.size(), 2u);
+    EXPECT_EQ(seam.programs[1].program, program);
+}
+
+} // namespace
