@@ -53,6 +53,8 @@ int main(int argc, char **argv)
 
     LobbyWindows windows(parser.value(server), QApplication::applicationDirPath(), siteRoot);
     desktop.setMainWindow(windows.lobby());
+    windows.lobby()->setProgram(QApplication::applicationFilePath(),
+                                QApplication::arguments().mid(1));
     QObject::connect(windows.lobby(), &Tlobby::formClosed, &app, &QApplication::quit);
     // Secondary windows and the tray icon must not keep the program alive, nor end it.
     app.setQuitOnLastWindowClosed(false);

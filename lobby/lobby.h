@@ -12,6 +12,7 @@
 #include <QPixmap>
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 
 #include <array>
 #include <functional>
@@ -341,8 +342,6 @@ public:
     // The room name a node stands for ("[Lobby Chat]" is "Lobby Chat").
     static QString roomNameOf(const QTreeWidgetItem *node);
     static int nodePicture(const QTreeWidgetItem *node);
-    // The program's own update (the update topic fills it).
-    void autoupdatelobby();
     // The room name the room popup's commands act on (the tree's hint).
     QString m_roomHint;
     TRoomsTreeIndex *m_treeIndex = nullptr;
@@ -508,8 +507,21 @@ public:
     bool downloadpopup(QAction *item);
     // Downloads and installs a game at once, telling the room.
     void autoupdate(const QByteArray &game);
+    // The program's own update: writes out the updater it carries, hands it what to do
+    // and closes; a failure is shown and the lobby stays open.
+    void autoupdatelobby();
+    void DownloadLobby1Click();
+    void button_downloadlobbyClick();
+    // Writes the program's resource ":/ResType/ResName" to FileName (created or
+    // replaced); throws std::runtime_error when it cannot.
+    void ExtractRes(const QString &ResType, const QString &ResName, const QString &FileName);
+    // The running program and its arguments: the updater starts it again with them.
+    void setProgram(const QString &path, const QStringList &arguments);
+    const QString &programPath() const { return m_programPath; }
     TURL *URL;
     QString m_siteRoot;
+    QString m_programPath;
+    QStringList m_programArguments;
     class Tdownload *m_download = nullptr;
 
     // ---- Assisted hosting relay (relay.cpp)

@@ -261,8 +261,6 @@ void Tlobby::checkLobbyVersion(const QByteArray &latest)
         Qt::QueuedConnection);
 }
 
-// Updating the program itself belongs to the update topic, which fills this in.
-void Tlobby::autoupdatelobby() {}
 
 QTreeWidgetItem *Tlobby::FindSubjectTreeNode(const QString &text)
 {

@@ -1,7 +1,8 @@
-// Downloading games: the download menu, the download window's preparation and automatic
-// game updates.
+// Downloading games (the download menu, the download window's preparation, automatic game
+// updates) and the program's own update.
 #include "lobby.h"
 
+#include "inifile.h"
 #include "lobbysite.h"
 #include "tdownload.h"
 #include "textcodec.h"
@@ -9,12 +10,38 @@
 #include "thttpcli.h"
 #include "tpressfilter.h"
 #include "turl.h"
+#include "userpaths.h"
 
 #include "platform.h"
 
 #include <QAction>
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMenu>
+#include <QSaveFile>
+
+#include <stdexcept>
+
+namespace {
+
+// The name the updater is written out under, beside the program. Programs here carry no
+// extension.
+const QString kUpdaterName = QStringLiteral("updater");
+
+} // namespace
+
+// The resource lives in a static library: registered on first use, or the linker drops
+// it. Outside any namespace, as the registration function is a global one.
+static void initUpdaterResource()
+{
+    static const bool registered = [] {
+        Q_INIT_RESOURCE(updater);
+        return true;
+    }();
+    Q_UNUSED(registered);
+}
 
 void Tlobby::setSiteRoot(const QString &root)
 {
@@ -63,6 +90,8 @@ void Tlobby::wireDownloads()
     connect(button_download, &QWidget::customContextMenuRequested, this, [this](const QPoint &pos) {
         popup_download->popup(button_download->mapToGlobal(pos));
     });
+    connect(DownloadLobby1, &QAction::triggered, this, &Tlobby::DownloadLobby1Click);
+    connect(button_downloadlobby, &QPushButton::clicked, this, &Tlobby::button_downloadlobbyClick);
     // From the keyboard, below the button.
     connect(button_download, &QPushButton::clicked, this, [this] {
         popup_download->popup(button_download->mapToGlobal(QPoint(0, button_download->height())));
@@ -115,4 +144,83 @@ void Tlobby::autoupdate(const QByteArray &game)
     // still running) must not be replaced under its feet.
     if (downloadpopup(downloadItem(game)))
         m_download->getbuttonClick();
+}
+
+void Tlobby::setProgram(const QString &path, const QStringList &arguments)
+{
+    m_programPath = path;
+    m_programArguments = arguments;
+}
+
+void Tlobby::ExtractRes(const QString &ResType, const QString &ResName, const QString &FileName)
+{
+    initUpdaterResource();
+    QFile resource(QStringLiteral(":/") + ResType + QLatin1Char('/') + ResName);
+    if (!resource.open(QIODevice::ReadOnly))
+        throw std::runtime_error("The program carries no resource " + ResType.toStdString() + "/" +
+                                 ResName.toStdString() + ".");
+    // Written whole or not at all: a half updater must never be started.
+    QSaveFile out(FileName);
+    if (!out.open(QIODevice::WriteOnly) || out.write(resource.readAll()) != resource.size() ||
+        !out.commit())
+        throw std::runtime_error("Cannot write " + QFile::encodeName(FileName).toStdString() +
+                                 ": " + out.errorString().toStdString());
+}
+
+void Tlobby::autoupdatelobby()
+{
+    try {
+        const QString program =
+            m_programPath.isEmpty() ? QCoreApplication::applicationFilePath() : m_programPath;
+        const QString folder = QFileInfo(program).absolutePath();
+        const QString path = folder + QLatin1Char('/') + kUpdaterName;
+        if (QFileInfo(folder).exists() && !QFileInfo(folder).isWritable())
+            throw std::runtime_error(
+                "Halvane cannot update itself: its folder " +
+                QFile::encodeName(folder).toStdString() +
+                " is not writable. Update it the way it was installed (for example with the "
+                "system's package manager).");
+        if (QFile::exists(path) && !QFile::remove(path))
+            throw std::runtime_error("Cannot delete " + QFile::encodeName(path).toStdString() +
+                                     ".");
+        ExtractRes(QStringLiteral("EXEFILE"), QStringLiteral("UPDATEFILE"), path);
+        QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+
+        // The updater starts without arguments: what it is to do waits beside it.
+        const QString jobPath = folder + QStringLiteral("/updater.ini");
+        QFile::remove(jobPath);
+        IniFile job(jobPath);
+        bool written =
+            job.WriteString("Update", "Site", m_siteRoot.toUtf8()) &&
+            job.WriteString("Update", "Program", QFile::encodeName(program)) &&
+            job.WriteString("Update", "Lock",
+                            QFile::encodeName(UserPaths::runtimeFolder() +
+                                              QStringLiteral("/ostrel-lobby.lock"))) &&
+            job.WriteString("Update", "Arguments", QByteArray::number(m_programArguments.size()));
+        for (qsizetype i = 0; i < m_programArguments.size() && written; ++i)
+            written = job.WriteString("Update", "Argument" + QByteArray::number(i + 1),
+                                      m_programArguments.at(i).toUtf8());
+        if (!written)
+            throw std::runtime_error("Cannot write " + QFile::encodeName(jobPath).toStdString() +
+                                     ".");
+        platform::Platform::instance().startProgram(path, {});
+        close();
+    } catch (const std::exception &e) {
+        platform::Platform::instance().showError(QString::fromStdString(e.what()));
+    }
+}
+
+void Tlobby::DownloadLobby1Click()
+{
+    if (platform::Platform::instance().confirm(
+            QStringLiteral("You have choosen to download Halvane. Halvane will close and "
+                           "download will begin. Would you like to proceed?")))
+        autoupdatelobby();
+}
+
+void Tlobby::button_downloadlobbyClick()
+{
+    // The site's page for downloading the lobby by hand.
+    openSitePage(QStringLiteral("/lobby/"));
+    close();
 }

@@ -3,6 +3,7 @@
 #include "assets.h"
 #include "ostrelversion.h"
 
+#include <QCoreApplication>
 #include <QDialogButtonBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -31,7 +32,11 @@ TAbout::TAbout(QWidget *parent) : QDialog(parent)
     versionCaption->setProperty("role", QStringLiteral("muted"));
     // Other parts of the program read this label's text as the running version, so it
     // holds the bare dotted number and nothing else.
-    label_version = new QLabel(QStringLiteral(OSTREL_VERSION), this);
+    // The program declares its version at start; the library's own stands in for tools
+    // that declare none.
+    const QString declared = QCoreApplication::applicationVersion();
+    label_version =
+        new QLabel(declared.isEmpty() ? QStringLiteral(OSTREL_VERSION) : declared, this);
     label_version->setObjectName(QStringLiteral("label_version"));
     label_version->setTextInteractionFlags(Qt::TextSelectableByMouse);
     auto *versionRow = new QHBoxLayout;

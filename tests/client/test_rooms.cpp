@@ -367,8 +367,15 @@ TEST_P(VersionCheckTest, ComparesWithTheRunningVersion)
         latest = running + ".1";
     else if (latest == "=")
         latest = running;
-    sendCatalogue({"vers:" + latest + ":x:"});
-    QCoreApplication::processEvents(); // the question is asked from a queued call
+    const bool updating = c.question && c.answer;
+    if (updating) {
+        // Yes closes the lobby (and its connection) to let the updater work.
+        server.send("GAMES|vers:" + latest + ":x:");
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !seam.programs.empty(); }, 5000));
+    } else {
+        sendCatalogue({"vers:" + latest + ":x:"});
+        QCoreApplication::processEvents(); // the question is asked from a queued call
+    }
     EXPECT_EQ(seam.questions.size(), c.question ? 1 : 0);
     if (c.question) {
         EXPECT_EQ(seam.questions.value(0),
@@ -376,6 +383,11 @@ TEST_P(VersionCheckTest, ComparesWithTheRunningVersion)
                   "Would you like to proceed with the update?");
     }
     EXPECT_EQ(lobby->panel_downloadlobby->isVisible(), c.panel);
+    // Yes hands over to the updater the program carries, which is started.
+    ASSERT_EQ(seam.programs.size(), updating ? 1u : 0u);
+    if (updating) {
+        EXPECT_EQ(seam.programs[0].program, programDir.filePath(QStringLiteral("updater")));
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(

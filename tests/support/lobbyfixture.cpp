@@ -31,6 +31,8 @@ void LobbyFixture::create()
     windows = std::make_unique<LobbyWindows>(QStringLiteral("127.0.0.1:%1").arg(server.port()),
                                              programDir.path());
     lobby = windows->lobby();
+    // The program's own update writes beside the program: a folder of the test's.
+    lobby->setProgram(programDir.filePath(QStringLiteral("ostrel-lobby")), {});
 }
 
 bool LobbyFixture::waitModal(int timeoutMs)

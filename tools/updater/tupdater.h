@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+class QIODevice;
+
+// What the lobby's updater does once the lobby has handed over and closed: waits until
+// the lobby has ended, fetches the current lobby build from the site, checks the site's
+// signature of it, puts it in place of the installed program and starts the lobby again
+// (the old one when anything failed, so the player is never left without a lobby). A lobby
+// that does not end is left alone.
+class TUpdater
+{
+public:
+    // The hand-over the lobby writes beside the updater ("updater.ini", section "Update").
+    struct Job
+    {
+        QString site;          // site root, closing "/"
+        QString program;       // the lobby program to replace and start again
+        QString lock;          // the lobby's instance lock: free once it has ended
+        QStringList arguments; // to start the lobby with again
+    };
+
+    // The site path of the lobby build, which its signature is made for.
+    static constexpr const char *kSitePath = "lobby/ostrel-lobby";
+
+    static Job readJob(const QString &iniPath);
+
+    explicit TUpdater(Job job) : m_job(std::move(job)) {}
+
+    // Runs the whole update; true when the new build is in place. The lobby is started
+    // again in either case. Messages go to log.
+    bool run();
+    const QStringList &log() const { return m_log; }
+
+    int lockWaitMs = 30000;
+    int transferTimeoutMs = 60000;
+    // No lobby build is larger than this.
+    qint64 maxBytes = qint64(512) << 20;
+
+private:
+    bool waitForLobbyToEnd();
+    bool fetch(const QString &url, QIODevice *into, qint64 limit);
+    bool replaceProgram();
+    void restart();
+    void note(const QString &text) { m_log << text; }
+
+    Job m_job;
+    QStringList m_log;
+};
