@@ -73,7 +73,22 @@ if $second; then
   echo "Second client: settings and games in $player/data, game-presence port 9002."
   XDG_DATA_HOME="$player/data" XDG_RUNTIME_DIR="$player/run" OSTREL_GAME_PORT=9002 \
     OSTREL_REGISTRY="$player/registry.ini" \
-    exec build/app/ostrel-lobby --server 127.0.0.1 --site "http://127.0.0.1:$site_port/"
+    exec build/app/ostrel-lobby --server 127.0.0.1 --site "http://127.0.0.1:$site_port/" || true
+
+# "Download Lobby" closes the lobby and leaves the updater to fetch the site's build and start
+# the lobby again: the servers stay up until neither runs any more.
+running() {
+  local p
+  for p in /proc/[0-9]*; do
+    case "$(readlink "$p/exe" 2>/dev/null)" in
+      "$PWD/build/app/ostrel-lobby" | "$PWD/build/app/updater") return 0 ;;
+    esac
+  done
+  return 1
+}
+while running; do
+  sleep 1
+done
 fi
 
 # The site's web server: lighttpd on the first free port from 8470, its configuration in a
@@ -145,4 +160,19 @@ echo "Create a user name with \"Create a New Username\" in the login dialog to g
 echo "Install a game: Download Games > Card Games > Plumbrix > Download And Install Now."
 echo "For a second player, run in another terminal: bash scripts/run.sh --second"
 
-build/app/ostrel-lobby --server 127.0.0.1 --site "http://127.0.0.1:$site_port/"
+build/app/ostrel-lobby --server 127.0.0.1 --site "http://127.0.0.1:$site_port/" || true
+
+# "Download Lobby" closes the lobby and leaves the updater to fetch the site's build and start
+# the lobby again: the servers stay up until neither runs any more.
+running() {
+  local p
+  for p in /proc/[0-9]*; do
+    case "$(readlink "$p/exe" 2>/dev/null)" in
+      "$PWD/build/app/ostrel-lobby" | "$PWD/build/app/updater") return 0 ;;
+    esac
+  done
+  return 1
+}
+while running; do
+  sleep 1
+done
