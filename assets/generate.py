@@ -574,6 +574,46 @@ def program_icons():
     write('icons/app.png', cv.png())
     for n in range(3):
         render('icons/tray%d.png' % n, (32, 32), lambda cv, n=n: app_icon(cv, n))
+    write('icons/app.svg', app_icon_svg().encode())
+
+
+def svg_colour(c):
+    return '#%02x%02x%02x' % tuple(max(0, min(255, int(round(v * 255)))) for v in c[:3])
+
+
+def app_icon_svg():
+    """The program's mark as SVG, for desktops that draw icons at any size. The same shapes
+    and colours as app_icon(); it is not part of the resources (the client draws PNGs)."""
+    acc = rgb(ACCENT)
+    pip = svg_colour(darker(acc, 0.1))
+    shadow = hexc('#0d2a66', 0.25)
+
+    def grad(name, top, bottom, y0, y1):
+        return ('<linearGradient id="%s" gradientUnits="userSpaceOnUse" x1="0" y1="%g" '
+                'x2="0" y2="%g"><stop offset="0" stop-color="%s"/>'
+                '<stop offset="1" stop-color="%s"/></linearGradient>'
+                % (name, y0, y1, svg_colour(top), svg_colour(bottom)))
+
+    def bubble(fill):
+        return ('<rect x="5.5" y="6" width="21" height="17" rx="5" fill="%s"/>'
+                '<polygon points="9,21 8,27.5 15.5,21" fill="%s"/>' % (fill, fill))
+
+    lines = [
+        '<svg xmlns="http://www.w3.org/2000/svg" width="256" height="256" viewBox="0 0 32 32">',
+        '<defs>',
+        grad('tile', lighter(acc, 0.22), darker(acc, 0.18), 1.0, 31.0),
+        grad('bubble', hexc('#ffffff'), hexc('#e8eef9'), 6.0, 23.0),
+        '</defs>',
+        '<rect x="1" y="1" width="30" height="30" rx="7" fill="url(#tile)"/>',
+        # One group with one opacity, so the overlap of the two pieces is not darker.
+        '<g opacity="%g" transform="translate(0 0.8)">%s</g>'
+        % (shadow[3], bubble(svg_colour(shadow))),
+        bubble('url(#bubble)'),
+    ]
+    lines += ['<circle cx="%g" cy="%g" r="2.1" fill="%s"/>' % (x, y, pip)
+              for x, y in ((11.0, 10.5), (16.0, 14.5), (21.0, 18.5))]
+    lines += ['</svg>', '']
+    return '\n'.join(lines)
 
 
 def envelope(cv, x0, y0, x1, y1, paper, line, outline=0.9):
