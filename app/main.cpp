@@ -17,6 +17,8 @@ int main(int argc, char **argv)
     InitAssets();
     QApplication::setApplicationName(QStringLiteral("Ostrel Software Lobby"));
     QApplication::setApplicationVersion(QStringLiteral(OSTREL_VERSION));
+    // Desktops match the windows to the installed halvane.desktop (its name and icon) by this.
+    QApplication::setDesktopFileName(QStringLiteral("halvane"));
     QApplication::setWindowIcon(assets::appIcon());
     LobbyStyle::apply(app);
 
