@@ -500,6 +500,9 @@ public:
     // The address of a path on the site (a leading slash or not).
     QString siteUrl(const QString &path) const;
     void attachDownload(class Tdownload *download);
+    void attachGameDescription(class Tgamedescription *description);
+    // Shows the description page of the game a room stands for.
+    void showGameDescription(const QString &room);
     void wireDownloads();
     // Opens the download menu under a left press, a little right of and below it.
     void button_downloadMouseDown(Qt::MouseButton button, const QPoint &pos);
@@ -511,6 +514,7 @@ public:
     TURL *URL;
     QString m_siteRoot;
     class Tdownload *m_download = nullptr;
+    class Tgamedescription *m_gamedescription = nullptr;
 
     // ---- Assisted hosting relay (relay.cpp)
     // One local connection carried over the lobby server: slot 0 is the joiner's own
