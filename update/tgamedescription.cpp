@@ -97,13 +97,21 @@ void Tgamedescription::loadit(const QString &game)
 {
     // The name is one path segment of the site, whatever the catalogue holds.
     const QString segment = QString::fromLatin1(QUrl::toPercentEncoding(game));
+    QIODevice *stream =
+        GetStream(m_siteRoot + segment + QLatin1Char('/') + segment + QStringLiteral(".htm"));
+    // Only now: the page shown so far keeps its root, and its pictures still to come
+    // their addresses, when the new page cannot be had.
     displayhtml->ServerRoot = m_siteRoot + segment;
-    geturl(m_siteRoot + segment + QLatin1Char('/') + segment + QStringLiteral(".htm"));
+    showPage(stream);
 }
 
 void Tgamedescription::geturl(const QString &url)
 {
-    QIODevice *stream = GetStream(url, kMaxPageBytes);
+    showPage(GetStream(url));
+}
+
+void Tgamedescription::showPage(QIODevice *stream)
+{
     // The pictures of the page shown before are of no use any more.
     m_pending.clear();
     ++m_page;

@@ -59,6 +59,7 @@ public:
     TURL *URL1;
 
 private:
+    void showPage(QIODevice *stream);
     void displayhtmlImageRequest(QObject *Sender, const QString &src, QIODevice *&stream);
     void displayhtmlHotSpotClick(QObject *Sender, const QString &src, bool &handled);
     // Fetches the first waiting picture and posts itself again while more wait.

@@ -344,6 +344,30 @@ TEST_F(GameDescriptionTest, AnotherPageWhilePicturesAreQueuedOrRunning)
                                                 "/wobbleton/wobbleton.htm"}));
     EXPECT_TRUE(seam.errors.isEmpty()) << seam.errors.join('\n').toStdString();
     http.resume();
+
+    // A page that fails leaves the page shown before with all its pictures to come,
+    // also the one whose call ran while the failed page was on its way.
+    http.setBody("/plumbrix/a.gif", gifOf(4, 4));
+    TestHttpServer::Response failing;
+    failing.status = 404;
+    failing.reason = "Not Found";
+    failing.body = "gone";
+    failing.pauses = {0};
+    http.set("/wobbleton/wobbleton.htm", failing);
+    http.requests.clear();
+    view(QStringLiteral("Plumbrix"));
+    QTimer::singleShot(0, [&] {
+        EXPECT_TRUE(QTest::qWaitFor([&] { return http.paused(); }, 5000));
+        QTest::qWait(20);
+        http.resume();
+    });
+    view(QStringLiteral("Wobbleton"));
+    EXPECT_EQ(seam.errors.size(), 1);
+    fetchAllPictures();
+    EXPECT_EQ(http.requests,
+              (QList<QByteArray>{"/plumbrix/plumbrix.htm", "/wobbleton/wobbleton.htm",
+                                 "/plumbrix/a.gif", "/plumbrix/b.gif"}));
+    EXPECT_EQ(pictureSize("b.gif"), QSize(4, 4));
 }
 
 TEST_F(GameDescriptionTest, LinksOpenOnlyWebAndMailAddresses)
