@@ -315,6 +315,7 @@ public:
     void JoinGameRoom1Click();
     void button_leavegameroomClick();
     void menu_favsClick();
+    // With the web site's other windows, in updates.cpp.
     void ViewGameDescription1Click();
     // Rebuilds the rooms tree, the download items and the versions page from the whole
     // catalogue text (lines joined by line breaks).
