@@ -5,6 +5,8 @@
 #include "thttpcli.h"
 #include "tjpegdecoder.h"
 
+#include <QCoreApplication>
+
 #include <QBuffer>
 #include <QLabel>
 #include <QTextCursor>
@@ -453,6 +455,41 @@ TEST(HtmlLite, APageLoadsNothingByItself)
     // Text that is not UTF-8 reads as Windows-1252.
     viewer.LoadFromBytes("<p>na\xefve \x93quoted\x94</p>");
     EXPECT_EQ(viewer.toPlainText(), QStringLiteral("na\u00efve \u201cquoted\u201d"));
+}
+
+// The program quitting ends every event loop, also the one a GET waits in: the transfer
+// has not ended then, and a body without an announced length must not pass for whole.
+TEST(HttpCli, AGetWhoseLoopEndsEarlyFails)
+{
+    TestHttpServer http;
+    TestHttpServer::Response r;
+    r.body = QByteArray(1000, 'x');
+    r.pauses = {400};
+    r.announceLength = false;
+    r.headers = {"Content-Type: text/html"};
+    http.set("/page.htm", r);
+    THttpCli client;
+    QBuffer received;
+    received.open(QIODevice::ReadWrite);
+    client.RcvdStream = &received;
+    client.setURL(http.root() + QStringLiteral("page.htm"));
+    bool quitting = false;
+    std::function<void()> poll = [&] {
+        if (http.paused() && client.RcvdCount() == 400) {
+            quitting = true;
+            QCoreApplication::exit(0);
+        } else {
+            QTimer::singleShot(5, poll);
+        }
+    };
+    QTimer::singleShot(0, poll);
+    EXPECT_THROW(client.Get(), EHttpException);
+    EXPECT_TRUE(quitting);
+    EXPECT_FALSE(client.Busy());
+    // Later loops of this test process run again.
+    QTimer::singleShot(0, [] { QCoreApplication::exit(0); });
+    QCoreApplication::exec();
+    http.resume();
 }
 
 TEST(JpegDecoder, OnlyWholeSanePicturesDecode)
