@@ -8,6 +8,7 @@ class TAbout;
 class TInvited;
 class TOptions;
 class Tdownload;
+class Tgamedescription;
 class Thelp;
 class Tlobby;
 
@@ -32,6 +33,7 @@ public:
     TOptions *options() const { return m_options.get(); }
     TInvited *invited() const { return m_invited.get(); }
     Tdownload *download() const { return m_download.get(); }
+    Tgamedescription *gamedescription() const { return m_gamedescription.get(); }
 
 private:
     std::unique_ptr<Tlobby> m_lobby;
@@ -40,4 +42,5 @@ private:
     std::unique_ptr<TOptions> m_options;
     std::unique_ptr<TInvited> m_invited;
     std::unique_ptr<Tdownload> m_download;
+    std::unique_ptr<Tgamedescription> m_gamedescription;
 };

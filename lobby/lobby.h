@@ -316,6 +316,7 @@ public:
     void JoinGameRoom1Click();
     void button_leavegameroomClick();
     void menu_favsClick();
+    // With the web site's other windows, in updates.cpp.
     void ViewGameDescription1Click();
     // Rebuilds the rooms tree, the download items and the versions page from the whole
     // catalogue text (lines joined by line breaks).
@@ -499,6 +500,9 @@ public:
     // The address of a path on the site (a leading slash or not).
     QString siteUrl(const QString &path) const;
     void attachDownload(class Tdownload *download);
+    void attachGameDescription(class Tgamedescription *description);
+    // Shows the description page of the game a room stands for.
+    void showGameDescription(const QString &room);
     void wireDownloads();
     // Opens the download menu under a left press, a little right of and below it.
     void button_downloadMouseDown(Qt::MouseButton button, const QPoint &pos);
@@ -523,6 +527,7 @@ public:
     QString m_programPath;
     QStringList m_programArguments;
     class Tdownload *m_download = nullptr;
+    class Tgamedescription *m_gamedescription = nullptr;
 
     // ---- Assisted hosting relay (relay.cpp)
     // One local connection carried over the lobby server: slot 0 is the joiner's own

@@ -490,6 +490,3 @@ void Tlobby::button_leavegameroomClick()
 {
     orvex->JoinSubject(encodeWireText(kLobbyChat));
 }
-
-// The game description window fills this in, for the room in m_roomHint.
-void Tlobby::ViewGameDescription1Click() {}

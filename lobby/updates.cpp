@@ -1,5 +1,6 @@
-// Downloading games (the download menu, the download window's preparation, automatic game
-// updates) and the program's own update.
+// The lobby's web site: downloading games (the download menu, the download window's
+// preparation and automatic game updates), the game description window and the program's
+// own update.
 #include "lobby.h"
 
 #include "inifile.h"
@@ -7,6 +8,7 @@
 #include "tdownload.h"
 #include "textcodec.h"
 #include "tflatbutton.h"
+#include "tgamedescription.h"
 #include "thttpcli.h"
 #include "tpressfilter.h"
 #include "turl.h"
@@ -20,7 +22,9 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QMenu>
+
 #include <QSaveFile>
+#include <QTimer>
 
 #include <stdexcept>
 
@@ -48,6 +52,8 @@ void Tlobby::setSiteRoot(const QString &root)
     m_siteRoot = root.endsWith(QLatin1Char('/')) ? root : root + QLatin1Char('/');
     if (m_download)
         m_download->setSiteRoot(m_siteRoot);
+    if (m_gamedescription)
+        m_gamedescription->setSiteRoot(m_siteRoot);
 }
 
 QString Tlobby::siteUrl(const QString &path) const
@@ -73,6 +79,54 @@ void Tlobby::attachDownload(Tdownload *download)
     m_download = download;
     if (m_download)
         m_download->setSiteRoot(m_siteRoot);
+}
+
+void Tlobby::attachGameDescription(Tgamedescription *description)
+{
+    m_gamedescription = description;
+    if (m_gamedescription)
+        m_gamedescription->setSiteRoot(m_siteRoot);
+}
+
+void Tlobby::ViewGameDescription1Click()
+{
+    showGameDescription(m_roomHint);
+}
+
+void Tlobby::showGameDescription(const QString &room)
+{
+    try {
+        if (!m_gamedescription)
+            return;
+        m_gamedescription->label_gamename->setText(room);
+        if (room.isEmpty())
+            return;
+        // The window's one transfer may be a picture of the page shown now (the menu
+        // works while it runs): end it, and ask again once its transfer has unwound.
+        if (m_gamedescription->busy()) {
+            m_gamedescription->stop();
+            QTimer::singleShot(0, this, [this, room] { showGameDescription(room); });
+            return;
+        }
+        // The page is the game's: a ladder room drops its league and everything after,
+        // an adult room the marker.
+        QString game = room;
+        qsizetype at = game.indexOf(QLatin1String("RMLADDER"), 0, Qt::CaseInsensitive);
+        if (at < 0)
+            at = game.indexOf(QLatin1String("MYLADDER"), 0, Qt::CaseInsensitive);
+        if (at >= 0) {
+            game.truncate(at);
+        } else {
+            at = game.indexOf(QLatin1String("ADULT"), 0, Qt::CaseInsensitive);
+            if (at >= 0)
+                game.remove(at, 5);
+        }
+        m_gamedescription->loadit(game.toLower());
+        m_gamedescription->show();
+        m_gamedescription->raise();
+    } catch (const std::exception &e) {
+        platform::Platform::instance().showError(QString::fromLocal8Bit(e.what()));
+    }
 }
 
 void Tlobby::wireDownloads()

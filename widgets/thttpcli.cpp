@@ -61,6 +61,15 @@ void THttpCli::Get()
     // The owner may have gone while the loop ran (the program closing): touch nothing.
     if (!self)
         throw EHttpException(QStringLiteral("The transfer was ended."), EHttpException::Aborted);
+    // The loop can also end before the transfer does, when the program quits: what arrived
+    // until then is not the whole document, whether or not its length was announced.
+    if (!reply->isFinished()) {
+        reply->disconnect(this);
+        reply->abort();
+        reply->deleteLater();
+        m_reply = nullptr;
+        throw EHttpException(QStringLiteral("The transfer was ended."), EHttpException::Aborted);
+    }
 
     // Whatever arrived together with the end.
     if (reply->error() == QNetworkReply::NoError)

@@ -98,7 +98,8 @@ void TestHttpServer::pump(Transfer &t)
     const Response &r = t.response;
     if (t.sent < 0) {
         QByteArray head = "HTTP/1.0 " + QByteArray::number(r.status) + ' ' + r.reason + "\r\n";
-        head += "Content-Length: " + QByteArray::number(r.body.size()) + "\r\n";
+        if (r.announceLength)
+            head += "Content-Length: " + QByteArray::number(r.body.size()) + "\r\n";
         for (const QByteArray &h : r.headers)
             head += h + "\r\n";
         head += "\r\n";

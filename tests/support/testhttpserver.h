@@ -29,6 +29,8 @@ public:
         QList<qsizetype> pauses;
         // Sends only this many body bytes, then closes (Content-Length stays the full size).
         qsizetype cutAt = -1;
+        // Without Content-Length the body ends where the connection closes.
+        bool announceLength = true;
     };
 
     // tls: speaks https with the test certificate of 127.0.0.1 (tests/support/data), which

@@ -13,23 +13,28 @@
 #include "tflatpanel.h"
 #include "tfrmconnectioninfo.h"
 #include "tfrmuserinfo.h"
+#include "tgamedescription.h"
 #include "thelp.h"
+#include "thtmllite.h"
 #include "tinvited.h"
 #include "toptions.h"
 #include "torvexuser.h"
 
 #include <QApplication>
+#include <QBuffer>
 #include <QCheckBox>
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPainter>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
 
 #include <cstdio>
+#include <map>
 
 namespace {
 
@@ -103,6 +108,69 @@ void fillLobby(Tlobby *lobby)
     lobby->button_connect->setEnabled(false);
     lobby->button_disconnect->setEnabled(true);
     lobby->button_download->setEnabled(true);
+}
+
+QByteArray encoded(const QImage &image, const char *format)
+{
+    QByteArray out;
+    QBuffer buffer(&out);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, format);
+    return out;
+}
+
+// A description page as the site has it, with its two pictures drawn here: the window
+// shows them without any network.
+void fillGameDescription(Tgamedescription *window, std::map<QString, QBuffer> &pictures)
+{
+    QImage box(240, 160, QImage::Format_RGB32);
+    {
+        QPainter p(&box);
+        p.setRenderHint(QPainter::Antialiasing);
+        QLinearGradient sky(0, 0, 240, 160);
+        sky.setColorAt(0, QColor(0x1d, 0x3b, 0x73));
+        sky.setColorAt(1, QColor(0x3f, 0x7b, 0xe0));
+        p.fillRect(box.rect(), sky);
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(0xe8, 0xf0, 0xff, 220));
+        p.drawEllipse(QPointF(180, 50), 32, 32);
+        p.setBrush(QColor(0xf2, 0xa1, 0x3a, 230));
+        p.drawEllipse(QPointF(140, 115), 21, 21);
+    }
+    QImage board(160, 160, QImage::Format_RGB32);
+    {
+        QPainter p(&board);
+        for (int y = 0; y < 8; ++y) {
+            for (int x = 0; x < 8; ++x)
+                p.fillRect(x * 20, y * 20, 20, 20,
+                           (x + y) % 2 ? QColor(0x3f, 0x7b, 0xe0) : QColor(0xf3, 0xf6, 0xfc));
+        }
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setPen(QPen(QColor(0x28, 0x28, 0x30), 1.5));
+        for (const QPoint &at : {QPoint(1, 2), QPoint(4, 5), QPoint(6, 1), QPoint(3, 3)}) {
+            p.setBrush(at.x() % 2 ? QColor(0xf2, 0xa1, 0x3a) : Qt::white);
+            p.drawEllipse(QPointF(at.x() * 20 + 10, at.y() * 20 + 10), 7, 7);
+        }
+    }
+    pictures[QStringLiteral("images/box.jpg")].setData(encoded(box, "JPEG"));
+    pictures[QStringLiteral("/images/board.png")].setData(encoded(board, "PNG"));
+    window->displayhtml->OnImageRequest = [&pictures](QObject *, const QString &src,
+                                                      QIODevice *&stream) {
+        auto it = pictures.find(src);
+        if (it == pictures.end())
+            return;
+        it->second.open(QIODevice::ReadOnly);
+        stream = &it->second;
+    };
+    window->label_gamename->setText(QStringLiteral("Plumbrix"));
+    window->displayhtml->LoadFromBytes(
+        "<h1>Plumbrix</h1><p><img src=\"images/box.jpg\" width=\"240\" height=\"160\"></p>"
+        "<p>Plumbrix is one of the card games of the Ostrel lobby. Pick its room in the lobby, "
+        "meet the players who are there, and host a game or join one that is waiting for "
+        "players.</p><h2>The board</h2>"
+        "<p><img src=\"/images/board.png\" width=\"160\" height=\"160\"></p>"
+        "<p>Get the game with the lobby's download menu, or fetch the "
+        "<a href=\"../games/plumbrix/setup.exe\">Plumbrix installer</a> yourself.</p>");
 }
 
 } // namespace
@@ -182,5 +250,10 @@ int main(int argc, char **argv)
     windows.help()->showPage(Thelp::ConductAgreement);
     save(windows.help(), QStringLiteral("help"));
     save(windows.about(), QStringLiteral("about"));
+
+    std::map<QString, QBuffer> pictures;
+    fillGameDescription(windows.gamedescription(), pictures);
+    save(windows.gamedescription(), QStringLiteral("gamedescription"));
+    windows.gamedescription()->hide();
     return 0;
 }

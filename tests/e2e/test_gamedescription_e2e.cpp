@@ -1,0 +1,67 @@
+// A game's description read the way a player does it: the real server's catalogue, the
+// generated site behind lighttpd, and "View Game Description" of a real lobby.
+#include "e2esupport.h"
+#include "recordingplatform.h"
+#include "tgamedescription.h"
+#include "thtmllite.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QTest>
+#include <QTextDocument>
+#include <QTreeWidget>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+QSize pictureSize(ThtmlLite *viewer, const QString &src)
+{
+    return viewer->document()
+        ->resource(QTextDocument::ImageResource, QUrl(src))
+        .value<QImage>()
+        .size();
+}
+
+TEST(GameDescriptionE2E, TheSitesPageShowsWithItsPictures)
+{
+    if (!SiteWebServer::lighttpdInstalled())
+        GTEST_SKIP() << "lighttpd is not installed (bash scripts/deps.sh installs it)";
+    RecordingPlatform seam;
+    QTemporaryDir serverData;
+    ServerProcess server;
+    ASSERT_TRUE(server.start(serverData.path()));
+    SiteWebServer site;
+    ASSERT_TRUE(site.start(QStringLiteral(OSTREL_SITE_DIR))) << site.failure().toStdString();
+    ASSERT_TRUE(createAccount(server.port(), "alice"));
+
+    E2EPlayer alice;
+    ASSERT_TRUE(alice.login(server.port(), QStringLiteral("alice"),
+                            [&](Tlobby *lobby) { lobby->setSiteRoot(site.rootUrl()); }));
+    Tlobby *lobby = alice.lobby;
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            return !lobby->lbsubjects
+                        ->findItems(QStringLiteral("ADULTPlumbrix"),
+                                    Qt::MatchExactly | Qt::MatchRecursive)
+                        .isEmpty();
+        },
+        10000));
+
+    lobby->m_roomHint = QStringLiteral("ADULTPlumbrix");
+    lobby->ViewGameDescription1->trigger();
+    Tgamedescription *window = alice.windows->gamedescription();
+    ASSERT_TRUE(window->isVisible()) << seam.errors.join(QLatin1Char('|')).toStdString();
+    EXPECT_EQ(window->label_gamename->text(), QStringLiteral("ADULTPlumbrix"));
+    ThtmlLite *viewer = window->displayhtml;
+    EXPECT_TRUE(viewer->toPlainText().contains(QLatin1String("Plumbrix is one of the card games")));
+
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return window->pendingPictures().isEmpty() && !window->busy(); }, 10000));
+    EXPECT_EQ(pictureSize(viewer, QStringLiteral("images/box.jpg")), QSize(240, 160));
+    EXPECT_EQ(pictureSize(viewer, QStringLiteral("/images/board.gif")), QSize(160, 160));
+    EXPECT_TRUE(viewer->waitingImages().isEmpty());
+    EXPECT_TRUE(seam.errors.isEmpty());
+}
+
+} // namespace

@@ -1,0 +1,162 @@
+#include "thtmllite.h"
+
+#include "textcodec.h"
+#include "tjpegdecoder.h"
+
+#include <QBuffer>
+#include <QImageReader>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QTextDocumentFragment>
+#include <QTextFragment>
+#include <QTextImageFormat>
+
+namespace {
+
+// Stands in for a picture that is still to come or could not be shown: it takes no room
+// unless the page gave the picture a size of its own.
+QImage placeholder()
+{
+    QImage image(1, 1, QImage::Format_ARGB32);
+    image.fill(Qt::transparent);
+    return image;
+}
+
+} // namespace
+
+ThtmlLite::ThtmlLite(QWidget *parent) : QTextBrowser(parent)
+{
+    setOpenLinks(false);
+    setOpenExternalLinks(false);
+    connect(this, &QTextBrowser::anchorClicked, this, [this](const QUrl &link) {
+        bool handled = false;
+        if (OnHotSpotClick)
+            OnHotSpotClick(this, link.toString(), handled);
+    });
+}
+
+QIODevice *ThtmlLite::WaitStream()
+{
+    // Only its address is used: a handler hands it back to mean "later".
+    static QBuffer marker;
+    return &marker;
+}
+
+void ThtmlLite::LoadFromStream(QIODevice *stream)
+{
+    LoadFromBytes(stream ? stream->readAll() : QByteArray());
+}
+
+void ThtmlLite::LoadFromBytes(const QByteArray &html)
+{
+    // Pictures of the previous page must not answer for the new one's sources.
+    for (const Requested &r : std::as_const(m_requested))
+        document()->addResource(QTextDocument::ImageResource, r.name, QVariant());
+    m_requested.clear();
+    setHtml(decodeWireText(html));
+    requestAllImages();
+}
+
+void ThtmlLite::requestAllImages()
+{
+    // The document asks for pictures only when it lays them out, which may be later
+    // (or never, for a hidden viewer): ask for all of them now, in page order.
+    QTextDocument *doc = document();
+    for (QTextBlock block = doc->begin(); block.isValid(); block = block.next()) {
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            const QTextCharFormat format = it.fragment().charFormat();
+            if (format.isImageFormat())
+                doc->resource(QTextDocument::ImageResource, QUrl(format.toImageFormat().name()));
+        }
+    }
+}
+
+QVariant ThtmlLite::loadResource(int type, const QUrl &name)
+{
+    // Never the base class: it would read local files. A non-null answer also keeps the
+    // document from loading the resource itself.
+    if (type != QTextDocument::ImageResource)
+        return QVariant(QString());
+
+    const QString src = name.toString();
+    if (m_requested.contains(src))
+        return placeholder();
+    m_requested.insert(src, Requested{name, false});
+    QIODevice *stream = nullptr;
+    if (OnImageRequest)
+        OnImageRequest(this, src, stream);
+    if (!stream || stream == WaitStream())
+        return placeholder();
+    const QImage image = decodePicture(stream->read(kMaxPictureBytes + 1));
+    if (image.isNull())
+        return placeholder();
+    m_requested[src].supplied = true;
+    return image;
+}
+
+bool ThtmlLite::InsertImage(const QString &src, QIODevice *stream)
+{
+    return stream && InsertImage(src, stream->read(kMaxPictureBytes + 1));
+}
+
+bool ThtmlLite::InsertImage(const QString &src, const QByteArray &data)
+{
+    auto it = m_requested.find(src);
+    if (it == m_requested.end())
+        return false;
+    const QImage image = decodePicture(data);
+    if (image.isNull())
+        return false;
+    document()->addResource(QTextDocument::ImageResource, it->name, image);
+    it->supplied = true;
+    // The picture's spot takes its real size only when its block is laid out again.
+    document()->markContentsDirty(0, document()->characterCount());
+    viewport()->update();
+    return true;
+}
+
+QStringList ThtmlLite::waitingImages() const
+{
+    QStringList out;
+    for (auto it = m_requested.cbegin(); it != m_requested.cend(); ++it) {
+        if (!it->supplied)
+            out << it.key();
+    }
+    return out;
+}
+
+void ThtmlLite::SelectAll()
+{
+    selectAll();
+}
+
+QString ThtmlLite::SelectedText() const
+{
+    return textCursor().selection().toPlainText();
+}
+
+QImage ThtmlLite::decodePicture(const QByteArray &data)
+{
+    if (data.isEmpty() || data.size() > kMaxPictureBytes)
+        return QImage();
+    if (TJpegDecoder::looksLikeJpeg(data))
+        return TJpegDecoder::decode(data);
+
+    QBuffer buffer;
+    buffer.setData(data);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
+    const QByteArray format = reader.format();
+    if (format != "gif" && format != "png")
+        return QImage();
+    // The size from the header, before anything is allocated for the pixels.
+    const QSize size = reader.size();
+    if (!size.isValid() || size.isEmpty() || size.width() > kMaxPictureSide ||
+        size.height() > kMaxPictureSide ||
+        qint64(size.width()) * qint64(size.height()) > kMaxPicturePixels)
+        return QImage();
+    QImage image;
+    if (!reader.read(&image))
+        return QImage();
+    return image;
+}
