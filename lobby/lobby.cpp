@@ -2,6 +2,7 @@
 
 #include "assets.h"
 #include "encryptit.h"
+#include "lobbysite.h"
 #include "lobbystyle.h"
 #include "tabout.h"
 #include "tanimatedbutton.h"
@@ -14,7 +15,6 @@
 #include "tplayerlist.h"
 #include "tsock.h"
 #include "turl.h"
-#include "lobbysite.h"
 
 #include <QAction>
 #include <QButtonGroup>
@@ -130,6 +130,7 @@ Tlobby::~Tlobby()
     closeMessageWindows();
     // The connection must not report a disconnect into a half-destroyed form.
     orvex->OnDisconnected = nullptr;
+    orvex->OnSocketError = nullptr;
     orvex->setActive(false);
 }
 
@@ -790,7 +791,10 @@ void Tlobby::wireConnection()
     orvex->OnGames = [this](QObject *, const QByteArray &t) { orvexGames(t); };
     orvex->OnAddSubject = [this](QObject *, const QByteArray &t) { orvexAddSubject(t); };
     orvex->OnRemoveSubject = [this](QObject *, const QByteArray &t) { orvexRemoveSubject(t); };
-    orvex->OnJoinSubject = [this](QObject *, const QByteArray &t) { orvexJoinSubject(t); };
+    orvex->OnJoinSubject = [this](QObject *, const QByteArray &t) {
+        orvexJoinSubject(t);
+        rejoinAfterReconnect();
+    };
     orvex->OnAddUser = [this](QObject *, const QByteArray &t) { orvexAddUser(t); };
     orvex->OnRemoveUser = [this](QObject *, const QByteArray &t) { orvexRemoveUser(t); };
     orvex->OnGRemoveUser = [this](QObject *, const QByteArray &t) { orvexGRemoveUser(t); };
@@ -821,6 +825,8 @@ void Tlobby::wireConnection()
     orvex->OnAddGame = [this](QObject *, const QByteArray &t) { orvexAddGame(t); };
     orvex->OnDeletegame = [this](QObject *, const QByteArray &t) { orvexDeletegame(t); };
     orvex->OnServerError = [this](QObject *, const QByteArray &t) { orvexServerError(t); };
+    orvex->OnStringRead = [this](QObject *, const QByteArray &line) { orvexStringRead(line); };
+    orvex->OnSocketError = [this](QObject *, int code) { return orvexSocketError(code); };
     orvex->OnShout = [this](QObject *, const QByteArray &t) { orvexShout(t); };
     orvex->OnNews = [this](QObject *, const QByteArray &t) { orvexNews(t); };
 

@@ -1,11 +1,14 @@
 #pragma once
 
+#include "reconnectpolicy.h"
 #include "torvexconnection.h"
 #include "torvexuser.h"
 #include "tplayerlist.h"
 #include "tsock.h"
 
 #include <QByteArray>
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QList>
 #include <QMainWindow>
@@ -303,6 +306,24 @@ public:
     void button_connectClick();
     void button_disconnectClick();
     void OtherOptions1Click();
+
+    // ---- Getting back after a lost connection (startup.cpp)
+    // A connection lost without the user asking is tried again with the login that last
+    // succeeded, after the waits of this policy; tests shrink them through its scale.
+    ReconnectPolicy reconnectPolicy;
+    // True from a loss that is to be tried again until a try logs in or the tries stop;
+    // the login dialog stays away meanwhile.
+    bool reconnecting() const { return m_reconnecting; }
+    // Whether the options ask for automatic reconnection.
+    bool reconnectWanted() const;
+    void stopReconnecting();
+    // Starts the try that is waiting at once.
+    void tryReconnectNow();
+    void orvexStringRead(const QByteArray &line);
+    bool orvexSocketError(int code);
+    // After a try logged in, the server's first room confirmation puts us back in the
+    // room we were in when the connection was lost.
+    void rejoinAfterReconnect();
 
     // ---- Rooms and catalogue (rooms.cpp)
     void orvexGames(const QByteArray &text);
@@ -614,4 +635,20 @@ private:
     QStackedLayout *m_playersStack = nullptr;
     int m_trayblink = 0;
     QString m_trayHint;
+
+    void scheduleReconnect();
+    void showReconnectCountdown();
+    // The server's last line before the close was an ERROR: it said why it ends the
+    // session (a moderator's boot, a login elsewhere, flooding, a full server).
+    bool serverGaveReason() const;
+    QTimer *m_retryTimer = nullptr;
+    QTimer *m_countdownTimer = nullptr;
+    QDeadlineTimer m_retryDeadline;
+    bool m_reconnecting = false;
+    bool m_attemptRunning = false;
+    QByteArray m_retryName;
+    QByteArray m_retryPassword;
+    QByteArray m_rejoinRoom;
+    bool m_lastLineWasError = false;
+    QElapsedTimer m_lastLineClock;
 };

@@ -15,6 +15,7 @@
 #include "toptions.h"
 #include "torvexuserinfodialog.h"
 #include "tradiogroup.h"
+#include "troomstreeindex.h"
 #include "tswitch.h"
 #include "ttypinglimit.h"
 #include "userpaths.h"
@@ -45,10 +46,14 @@
 #include <QWindow>
 
 #include <exception>
+#include <utility>
 
 namespace {
 
 const QString kTrayHint = QStringLiteral("Ostrel Lobby");
+const QByteArray kLobbyRoom = QByteArrayLiteral("Lobby Chat");
+// An ERROR this recent before the close is the server's reason for it.
+constexpr qint64 kReasonWindowMs = 10000;
 
 // "HOST" or "HOST:PORT"; the port is the lobby's own unless one is given.
 std::pair<QString, int> splitAddress(const QString &address)
@@ -99,6 +104,14 @@ void Tlobby::FormCreate()
         systrayicon->show();
 
     connect(qApp, &QGuiApplication::focusWindowChanged, this, &Tlobby::focusWindowChanged);
+    m_retryTimer = new QTimer(this);
+    m_retryTimer->setSingleShot(true);
+    connect(m_retryTimer, &QTimer::timeout, this, &Tlobby::tryReconnectNow);
+    m_countdownTimer = new QTimer(this);
+    m_countdownTimer->setInterval(1000);
+    m_countdownTimer->setTimerType(Qt::PreciseTimer);
+    connect(m_countdownTimer, &QTimer::timeout, this, &Tlobby::showReconnectCountdown);
+
     SetEnabledButtons();
     spamcount = 0;
     startGameListener();
@@ -203,7 +216,9 @@ void Tlobby::focusWindowChanged(QWindow *window)
 
 void Tlobby::FormActivate()
 {
-    if (!orvex->Active() && !m_loginBoxOpen)
+    // While a lost connection is being tried again, a dialog on every activation would
+    // only be in the way; it comes back once the tries stop.
+    if (!orvex->Active() && !m_loginBoxOpen && !m_reconnecting)
         showloginbox();
 }
 
@@ -213,9 +228,9 @@ void Tlobby::loadSettingsIntoOptions(const LobbySettings &settings)
     if (o) {
         const int show = settings.readInt("Show", 0);
         o->radiogroup_show->setItemIndex(show >= 0 && show <= 2 ? show : 0);
-        // Defaults: the first three and the invitations, lobby chat, updates and log are
-        // on; sending with Enter and tournament alerts are off.
-        static const std::array<std::pair<const char *, bool>, 9> kSwitches = {{
+        // Defaults: the first three and the invitations, lobby chat, updates, log and
+        // reconnection are on; sending with Enter and tournament alerts are off.
+        static const std::array<std::pair<const char *, bool>, 10> kSwitches = {{
             {"Flashfriends1", true},
             {"Pmalert1", true},
             {"Pmsound1", true},
@@ -225,6 +240,7 @@ void Tlobby::loadSettingsIntoOptions(const LobbySettings &settings)
             {"Lobbychat1", true},
             {"Updates", true},
             {"Pmlog", true},
+            {"Reconnect", true},
         }};
         for (std::size_t i = 0; i < kSwitches.size(); ++i) {
             const auto &[key, on] = kSwitches[i];
@@ -345,6 +361,8 @@ void Tlobby::showloginbox()
         settings.write("Save", "false");
         settings.write("Password", QByteArray());
     }
+    // The user's own login replaces any try still waiting.
+    stopReconnecting();
     label_status->setText(QStringLiteral("Connecting..."));
 
     const auto [host, port] = splitAddress(dialog->serverAddress());
@@ -387,6 +405,12 @@ void Tlobby::resolveip(const QString &host, std::function<void(const QString &)>
 void Tlobby::orvexConnected()
 {
     Memo1->clear();
+    m_lastLineWasError = false;
+    if (m_reconnecting) {
+        m_attemptRunning = false;
+        orvex->Login(m_retryName, m_retryPassword);
+        return;
+    }
     if (login_isnew && login_newuser)
         orvex->LoginNew(login_userid, QByteArray::fromStdString(login_newuser->SaveToString()));
     else
@@ -395,6 +419,16 @@ void Tlobby::orvexConnected()
 
 void Tlobby::orvexLoginSuccess(ostrel::TOrvexUser *)
 {
+    // What a lost connection logs in with: a new account's own password from now on.
+    m_retryName = login_userid;
+    m_retryPassword = login_isnew && login_newuser
+                          ? QByteArray::fromStdString(login_newuser->Password)
+                          : login_password;
+    m_reconnecting = false;
+    m_attemptRunning = false;
+    m_retryTimer->stop();
+    m_countdownTimer->stop();
+    reconnectPolicy.reset();
     SetEnabledButtons();
     label_status->setText(QStringLiteral("Welcome to Halvane!"));
     showTopPanel(panel_gameslist);
@@ -406,6 +440,8 @@ void Tlobby::orvexLoginSuccess(ostrel::TOrvexUser *)
 
 void Tlobby::orvexLoginFailed(const QByteArray &text)
 {
+    // A refused login stays refused: trying it again would only count against us.
+    stopReconnecting();
     orvex->setActive(false);
     label_status->setText(QStringLiteral("Log in Failed"));
     platform::Platform::instance().messageBox(decodeWireText(text));
@@ -416,7 +452,116 @@ void Tlobby::orvexLoginFailed(const QByteArray &text)
 
 void Tlobby::orvexDisconnected()
 {
+    // LoggedIn still tells whether the session that ended had logged in.
+    const bool retry = reconnectWanted() && !m_retryName.isEmpty() &&
+                       (orvex->LoggedIn() || m_reconnecting) && !serverGaveReason();
+    const QByteArray room = currentroom;
     disconnected();
+    if (!retry) {
+        stopReconnecting();
+        return;
+    }
+    if (!room.isEmpty() && room != kLobbyRoom)
+        m_rejoinRoom = room;
+    scheduleReconnect();
+}
+
+bool Tlobby::reconnectWanted() const
+{
+    return !m_options || m_options->image_reconnect->isOn();
+}
+
+bool Tlobby::serverGaveReason() const
+{
+    return m_lastLineWasError && m_lastLineClock.isValid() &&
+           m_lastLineClock.elapsed() < kReasonWindowMs;
+}
+
+void Tlobby::orvexStringRead(const QByteArray &line)
+{
+    m_lastLineWasError = line == "ERROR" || line.startsWith("ERROR|");
+    m_lastLineClock.start();
+}
+
+void Tlobby::scheduleReconnect()
+{
+    m_reconnecting = true;
+    m_attemptRunning = false;
+    const std::chrono::milliseconds wait = reconnectPolicy.nextDelay();
+    m_retryDeadline.setRemainingTime(wait);
+    m_retryTimer->start(wait);
+    m_countdownTimer->start();
+    showReconnectCountdown();
+    SetEnabledButtons();
+}
+
+void Tlobby::showReconnectCountdown()
+{
+    const qint64 left = qMax<qint64>(0, m_retryDeadline.remainingTime());
+    // Rounded to the nearest second: the ticks come about a second apart, not exactly.
+    const qint64 seconds = qMax<qint64>(1, (left + 500) / 1000);
+    label_status->setText(QStringLiteral("Connection lost. Trying again in %1 s...").arg(seconds));
+}
+
+void Tlobby::tryReconnectNow()
+{
+    if (!m_reconnecting || m_attemptRunning || orvex->Active())
+        return;
+    m_retryTimer->stop();
+    m_countdownTimer->stop();
+    m_attemptRunning = true;
+    label_status->setText(QStringLiteral("Reconnecting..."));
+    // The host and port of the last login are still set on the connection.
+    try {
+        orvex->setActive(true);
+    } catch (const std::exception &) {
+        scheduleReconnect();
+    }
+}
+
+void Tlobby::stopReconnecting()
+{
+    m_retryTimer->stop();
+    m_countdownTimer->stop();
+    m_rejoinRoom.clear();
+    reconnectPolicy.reset();
+    const bool wasTrying = m_attemptRunning;
+    m_reconnecting = false;
+    m_attemptRunning = false;
+    if (wasTrying)
+        orvex->CancelConnect();
+    SetEnabledButtons();
+}
+
+bool Tlobby::orvexSocketError(int code)
+{
+    if (m_attemptRunning && !orvex->Active()) {
+        // The try did not get through: the next one follows, without a box for each.
+        scheduleReconnect();
+        return true;
+    }
+    if (m_reconnecting)
+        return true;
+    // A loss that is about to be tried again is told by the status line; a box would
+    // only wait there, stale, after the lobby has logged in again by itself.
+    const bool loss = code == 10054 || code == 10053;
+    return loss && orvex->Active() && orvex->LoggedIn() && reconnectWanted() &&
+           !m_retryName.isEmpty() && !serverGaveReason();
+}
+
+void Tlobby::rejoinAfterReconnect()
+{
+    if (m_rejoinRoom.isEmpty() || !orvex->LoggedIn())
+        return;
+    const QByteArray room = std::exchange(m_rejoinRoom, QByteArray());
+    const QString name = decodeWireText(room);
+    QTreeWidgetItem *node = m_treeIndex->room(name);
+    // A room the catalogue no longer has would only be refused.
+    if (!node || orvex->CurrentSubject() == room)
+        return;
+    image_roomimage->setPixmap(imagelist_icons.value(nodePicture(node)));
+    m_roomHint = name;
+    orvex->JoinSubject(room);
 }
 
 void Tlobby::SetEnabledButtons()
@@ -424,8 +569,9 @@ void Tlobby::SetEnabledButtons()
     const bool active = orvex->Active();
     button_connect->setEnabled(!active);
     Connect1->setEnabled(!active);
-    button_disconnect->setEnabled(active);
-    Disconnect1->setEnabled(active);
+    // Disconnect also ends the tries after a lost connection.
+    button_disconnect->setEnabled(active || m_reconnecting);
+    Disconnect1->setEnabled(active || m_reconnecting);
     button_download->setEnabled(active);
 }
 
@@ -451,11 +597,17 @@ void Tlobby::disconnected()
 
 void Tlobby::button_connectClick()
 {
+    // While a try waits, Connect makes it now with the same login.
+    if (m_reconnecting) {
+        tryReconnectNow();
+        return;
+    }
     showloginbox();
 }
 
 void Tlobby::button_disconnectClick()
 {
+    stopReconnecting();
     orvex->setActive(false);
     disconnected();
 }
@@ -597,6 +749,7 @@ void Tlobby::closeEvent(QCloseEvent *event)
 void Tlobby::FormClose()
 {
     Timer1->stop();
+    stopReconnecting();
     if (orvex->Active())
         orvex->setActive(false);
     LobbySettings settings(settingspath);

@@ -74,6 +74,14 @@ void TOrvexConnection::setActive(bool value)
     }
 }
 
+void TOrvexConnection::CancelConnect()
+{
+    if (m_active || m_socket->state() == QAbstractSocket::UnconnectedState)
+        return;
+    m_connectTimer.stop();
+    m_socket->abort();
+}
+
 void TOrvexConnection::setHost(const QString &value)
 {
     if (!m_active)
@@ -191,6 +199,8 @@ void TOrvexConnection::connectTimedOut()
 
 void TOrvexConnection::reportError(int code, const QString &detail)
 {
+    if (OnSocketError && OnSocketError(this, code))
+        return;
     auto &seam = platform::Platform::instance();
     switch (code) {
     case 10061:
@@ -237,8 +247,8 @@ void TOrvexConnection::receiveChunk(const char *data, qsizetype size)
         m_framer.clear();
         m_socket->abort();
         socketDisconnected();
-        platform::Platform::instance().messageBox(
-            QStringLiteral("Connection to Server has been lost."));
+        if (alive)
+            reportError(10053, QStringLiteral("line without end"));
     }
 }
 

@@ -36,6 +36,9 @@ public:
     using TCustomMessageEvent = std::function<void(QObject *Sender, const QByteArray &MessageType,
                                                    const QByteArray &MessageText)>;
     using TEncryptEvent = std::function<void(QObject *Sender, QByteArray &sMessage)>;
+    // Answers true when the owner tells the user about the error itself, or has decided
+    // the user need not hear of it; the component's own message is then left out.
+    using TSocketErrorEvent = std::function<bool(QObject *Sender, int Code)>;
 
     // A connect attempt that has not completed after this long counts as timed out.
     static constexpr int kConnectTimeoutMs = 30000;
@@ -57,6 +60,9 @@ public:
     void setPort(int value);
     QString SubjectCode() const { return m_subjectCode; }
     void setSubjectCode(const QString &value);
+    // Gives up a connect attempt still under way, without a message or an event. Writing
+    // Active false cannot do that: Active only turns true once the socket is connected.
+    void CancelConnect();
 
     // State kept for the owner: the logged-in user (null before the first login), the
     // room of the last JOINSUBJECT received and the latest server statistics.
@@ -139,6 +145,8 @@ public:
     TStringEvent OnGames;
     TStringEvent OnStringRead;
     TUserEvent OnUserInfo;
+    // Raised before a socket error (the WinSock number) is shown to the user.
+    TSocketErrorEvent OnSocketError;
 
     // The WinSock number that picks the user's message for a socket error.
     static int winsockCode(QAbstractSocket::SocketError error, bool connecting);

@@ -18,7 +18,7 @@
 #include <QScreen>
 #include <QVBoxLayout>
 
-const std::array<TOptions::SwitchKey, 9> TOptions::kSwitchKeys = {{
+const std::array<TOptions::SwitchKey, 10> TOptions::kSwitchKeys = {{
     {"Flashfriends1", &TOptions::image_flashfriends1},
     {"Pmalert1", &TOptions::image_pmalert1},
     {"Pmsound1", &TOptions::image_pmsound1},
@@ -28,6 +28,7 @@ const std::array<TOptions::SwitchKey, 9> TOptions::kSwitchKeys = {{
     {"Lobbychat1", &TOptions::image_lobbychat1},
     {"Updates", &TOptions::image_updates},
     {"Pmlog", &TOptions::image_pmlog},
+    {"Reconnect", &TOptions::image_reconnect},
 }};
 
 namespace {
@@ -120,6 +121,7 @@ TOptions::TOptions(Tlobby *lobby, QWidget *parent) : QWidget(parent, Qt::Tool), 
     addSwitch(image_lobbychat1, "image_lobbychat1", QStringLiteral("Show Lobby Chat"), 6);
     addSwitch(image_updates, "image_updates", QStringLiteral("Automatic Updates"), 7);
     addSwitch(image_pmlog, "image_pmlog", QStringLiteral("Private Message Log"), 8);
+    addSwitch(image_reconnect, "image_reconnect", QStringLiteral("Reconnect Automatically"), 9);
     grid->setColumnMinimumWidth(2, 18);
     grid->setColumnStretch(4, 1);
     layout->addWidget(switches);
@@ -230,6 +232,7 @@ void TOptions::button_restoreClick()
     image_tourneyalert1->setTag(0);
     image_lobbychat1->setTag(1);
     image_updates->setTag(1);
+    image_reconnect->setTag(1);
 }
 
 void TOptions::button_resetpmClick()

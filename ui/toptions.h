@@ -11,7 +11,7 @@ class TRadioGroup;
 class TSwitch;
 class Tlobby;
 
-// The options window: notices, the nine on/off switches, chat colours, text sizes and
+// The options window: notices, the on/off switches, chat colours, text sizes and
 // font. Its controls are the live option state that the rest of the lobby reads; sizes
 // and fonts act on the main window at once, "Done" stores everything.
 class TOptions : public QWidget
@@ -30,6 +30,7 @@ public:
     TSwitch *image_lobbychat1;
     TSwitch *image_updates;
     TSwitch *image_pmlog;
+    TSwitch *image_reconnect;
     TColorButton *textcolor;
     TColorButton *actioncolor;
     QComboBox *textsize;
@@ -40,13 +41,13 @@ public:
     TFlatButton *button_restore;
     TFlatButton *button_resetpm;
 
-    // The nine switches with their settings keys, in the order "Done" writes them.
+    // The switches with their settings keys, in the order "Done" writes them.
     struct SwitchKey
     {
         const char *key;
         TSwitch *TOptions::*control;
     };
-    static const std::array<SwitchKey, 9> kSwitchKeys;
+    static const std::array<SwitchKey, 10> kSwitchKeys;
 
     // Sets the switch of that objectName to 0 or 1; unknown names change nothing.
     void setimage(const QString &name, int state);

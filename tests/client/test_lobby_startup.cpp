@@ -454,6 +454,8 @@ TEST_F(LobbyTest, DisconnectionResetsTheWindow)
     lobby->mychat_gameroom->setText(QStringLiteral("typing"));
     lobby->currentroom = "Plumbrix";
     lobby->listbox_friends->addItem(QStringLiteral("0bob"));
+    // The window stays in this state only when no try to reconnect follows.
+    windows->options()->image_reconnect->click();
 
     server.closeClient();
     ASSERT_TRUE(QTest::qWaitFor(
@@ -514,6 +516,7 @@ TEST_F(LobbyTest, OptionsOpenOnlyWhenConnectedAndDoneWritesTheKeys)
         {"Lobbychat1", "true"},
         {"Updates", "true"},
         {"Pmlog", "false"},
+        {"Reconnect", "true"},
         {"Textsize", "huge"},
         {"Boxtextsize", "14"},
         {"Textcolor", "clNavy"},
