@@ -1,6 +1,9 @@
 #include "desktopplatform.h"
 
 #include <QApplication>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
 #include <QDesktopServices>
 #include <QDir>
 #include <QLabel>
@@ -22,9 +25,26 @@ QString captionOr(const QString &caption)
     return caption.isEmpty() ? QApplication::applicationName() : caption;
 }
 
+const QString kNotifyService = QStringLiteral("org.freedesktop.Notifications");
+const QString kNotifyPath = QStringLiteral("/org/freedesktop/Notifications");
+const QString kNotifyAppName = QStringLiteral("Halvane");
+// A service that is registered but hangs must not keep a notification waiting for the
+// bus's own (much longer) default.
+constexpr int kNotifyReplyMs = 5000;
+
+QDBusMessage notifyCall(const QString &method)
+{
+    return QDBusMessage::createMethodCall(kNotifyService, kNotifyPath, kNotifyService, method);
+}
+
 } // namespace
 
-DesktopPlatform::DesktopPlatform() = default;
+DesktopPlatform::DesktopPlatform() : m_replies(std::make_unique<QObject>()) {}
+
+DesktopPlatform::DesktopPlatform(const QDBusConnection &bus)
+    : m_bus(bus), m_replies(std::make_unique<QObject>())
+{
+}
 
 DesktopPlatform::~DesktopPlatform()
 {
@@ -102,6 +122,93 @@ void DesktopPlatform::playSound(const QString &name)
     }
     // Without an audio device this stays silent; that is fine.
     effect->play();
+}
+
+QString DesktopPlatform::bodyFor(const QString &body, bool serverReadsMarkup)
+{
+    if (!serverReadsMarkup)
+        return body;
+    QString escaped;
+    escaped.reserve(body.size());
+    for (const QChar c : body) {
+        if (c == QLatin1Char('&'))
+            escaped += QLatin1String("&amp;");
+        else if (c == QLatin1Char('<'))
+            escaped += QLatin1String("&lt;");
+        else if (c == QLatin1Char('>'))
+            escaped += QLatin1String("&gt;");
+        else
+            escaped += c;
+    }
+    return escaped;
+}
+
+void DesktopPlatform::notify(const QString &summary, const QString &body)
+{
+    if (!m_bus)
+        m_bus = QDBusConnection::sessionBus();
+    if (!m_bus->isConnected()) {
+        showInTray(summary, body);
+        return;
+    }
+    if (m_serverReadsMarkup) {
+        sendNotification(summary, body);
+        return;
+    }
+    // The service's capabilities decide how the body is written. Asking also tells
+    // whether there is a service at all: without one the bus answers with an error.
+    auto *watcher = new QDBusPendingCallWatcher(
+        m_bus->asyncCall(notifyCall(QStringLiteral("GetCapabilities")), kNotifyReplyMs),
+        m_replies.get());
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, m_replies.get(),
+                     [this, watcher, summary, body] {
+                         watcher->deleteLater();
+                         const QDBusPendingReply<QStringList> reply = *watcher;
+                         if (reply.isError()) {
+                             showInTray(summary, body);
+                             return;
+                         }
+                         m_serverReadsMarkup =
+                             reply.value().contains(QStringLiteral("body-markup"));
+                         sendNotification(summary, body);
+                     });
+}
+
+void DesktopPlatform::sendNotification(const QString &summary, const QString &body)
+{
+    QDBusMessage call = notifyCall(QStringLiteral("Notify"));
+    call << kNotifyAppName << 0u << QString() << summary
+         << bodyFor(body, m_serverReadsMarkup.value_or(true)) << QStringList() << QVariantMap()
+         << -1;
+    auto *watcher =
+        new QDBusPendingCallWatcher(m_bus->asyncCall(call, kNotifyReplyMs), m_replies.get());
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, m_replies.get(),
+                     [this, watcher, summary, body] {
+                         watcher->deleteLater();
+                         if (watcher->isError()) {
+                             // The service may have gone or been replaced: ask again next time.
+                             m_serverReadsMarkup.reset();
+                             showInTray(summary, body);
+                             return;
+                         }
+                         notified(NotifyRoute::Bus);
+                     });
+}
+
+void DesktopPlatform::showInTray(const QString &summary, const QString &body)
+{
+    if (!m_tray) {
+        notified(NotifyRoute::Dropped);
+        return;
+    }
+    m_tray->showMessage(summary, body, QSystemTrayIcon::Information);
+    notified(NotifyRoute::Tray);
+}
+
+void DesktopPlatform::notified(NotifyRoute route)
+{
+    if (onNotified)
+        onNotified(route);
 }
 
 QString DesktopPlatform::gameLockPath()
