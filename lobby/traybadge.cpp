@@ -19,16 +19,17 @@ QPixmap badgedPixmap(const QIcon &picture, qreal ratio, const QString &text)
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setRenderHint(QPainter::TextAntialiasing);
 
-    // Logical coordinates from here on: the painter maps them to device pixels.
-    const qreal size = kLogicalSize * 0.62;
-    const QRectF disc(kLogicalSize - size, kLogicalSize - size, size, size);
+    // Logical coordinates from here on: the painter maps them to device pixels. The top
+    // right corner leaves the lower right one to the blinking pictures' mail mark.
+    const qreal size = kLogicalSize * 0.58;
+    const QRectF disc(kLogicalSize - size, 0, size, size);
     painter.setPen(QPen(Qt::white, 1.5));
     painter.setBrush(QColor(204, 36, 36));
     painter.drawEllipse(disc.adjusted(0.75, 0.75, -0.75, -0.75));
 
     QFont font = painter.font();
     font.setBold(true);
-    font.setPixelSize(text.size() > 1 ? 11 : 14);
+    font.setPixelSize(text.size() > 1 ? 10 : 13);
     painter.setFont(font);
     painter.setPen(Qt::white);
     painter.drawText(disc, Qt::AlignCenter, text);
