@@ -455,8 +455,10 @@ public:
     // ---- Desktop notifications and the tray's message count (notifications.cpp)
     // True while the user is looking at this window: shown, not minimised and active.
     bool userIsHere() const;
-    // Hands a notification to the platform unless the user is looking at this window.
-    void notifyAway(const QString &summary, const QString &body);
+    // Hands a notification to the platform unless the user is looking at this window; a
+    // click on it brings this window to the front and then runs `then`, if given.
+    void notifyAway(const QString &summary, const QString &body,
+                    const std::function<void()> &then = {});
     void notifyPrivateMessage(const QString &sender, const QString &messageText);
     void notifyFriendOnline(const QString &name);
     void notifyInvitation(const QString &inviter, const QString &game);

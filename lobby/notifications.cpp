@@ -5,6 +5,7 @@
 #include "platform.h"
 #include "playerentry.h"
 #include "textcodec.h"
+#include "tinvited.h"
 #include "toptions.h"
 #include "torvexconnection.h"
 #include "tradiogroup.h"
@@ -25,16 +26,36 @@ bool Tlobby::userIsHere() const
     return isVisible() && !isMinimized() && isActiveWindow();
 }
 
-void Tlobby::notifyAway(const QString &summary, const QString &body)
+void Tlobby::notifyAway(const QString &summary, const QString &body,
+                        const std::function<void()> &then)
 {
     if (userIsHere())
         return;
-    platform::Platform::instance().notify(nt::oneLine(summary), nt::oneLine(body));
+    // The click may come long after this window is gone.
+    QPointer<Tlobby> self(this);
+    platform::Platform::instance().notify(nt::oneLine(summary), nt::oneLine(body), [self, then] {
+        if (!self)
+            return;
+        self->showNormal();
+        self->raise();
+        self->activateWindow();
+        if (then)
+            then();
+    });
 }
 
 void Tlobby::notifyPrivateMessage(const QString &sender, const QString &messageText)
 {
-    notifyAway(QStringLiteral("Private message from ") + sender, nt::messagePreview(messageText));
+    // The click opens that sender's oldest waiting message, unless it was read meanwhile.
+    notifyAway(QStringLiteral("Private message from ") + sender, nt::messagePreview(messageText),
+               [this, sender] {
+                   for (int i = 0; i < listbox_messagefrom->count(); ++i) {
+                       if (listbox_messagefrom->item(i)->text() == sender) {
+                           showaprivatemessage(i);
+                           return;
+                       }
+                   }
+               });
 }
 
 void Tlobby::notifyFriendOnline(const QString &name)
@@ -46,7 +67,12 @@ void Tlobby::notifyFriendOnline(const QString &name)
 void Tlobby::notifyInvitation(const QString &inviter, const QString &game)
 {
     notifyAway(QStringLiteral("Invitation from ") + inviter,
-               inviter + QStringLiteral(" invited you to join ") + game + QLatin1Char('.'));
+               inviter + QStringLiteral(" invited you to join ") + game + QLatin1Char('.'), [this] {
+                   if (m_invited && m_invited->isVisible()) {
+                       m_invited->raise();
+                       m_invited->activateWindow();
+                   }
+               });
 }
 
 void Tlobby::notifyHostedGame(const QString &host, const QString &entry)

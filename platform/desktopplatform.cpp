@@ -39,10 +39,32 @@ QDBusMessage notifyCall(const QString &method)
 
 } // namespace
 
-DesktopPlatform::DesktopPlatform() : m_replies(std::make_unique<QObject>()) {}
+// The notification service's signals about the notifications it shows: QtDBus hands bus
+// signals only to slots.
+class NotificationSignals : public QObject
+{
+    Q_OBJECT
+public:
+    std::function<void(uint, const QString &)> onAction;
+    std::function<void(uint)> onClosed;
+
+public slots:
+    void actionInvoked(uint id, const QString &key)
+    {
+        if (onAction)
+            onAction(id, key);
+    }
+    void notificationClosed(uint id, uint)
+    {
+        if (onClosed)
+            onClosed(id);
+    }
+};
+
+DesktopPlatform::DesktopPlatform() : m_replies(std::make_unique<NotificationSignals>()) {}
 
 DesktopPlatform::DesktopPlatform(const QDBusConnection &bus)
-    : m_bus(bus), m_replies(std::make_unique<QObject>())
+    : m_bus(bus), m_replies(std::make_unique<NotificationSignals>())
 {
 }
 
@@ -143,16 +165,18 @@ QString DesktopPlatform::bodyFor(const QString &body, bool serverReadsMarkup)
     return escaped;
 }
 
-void DesktopPlatform::notify(const QString &summary, const QString &body)
+void DesktopPlatform::notify(const QString &summary, const QString &body,
+                             const std::function<void()> &onClick)
 {
     if (!m_bus)
         m_bus = QDBusConnection::sessionBus();
     if (!m_bus->isConnected()) {
-        showInTray(summary, body);
+        showInTray(summary, body, onClick);
         return;
     }
+    listenForClicks();
     if (m_serverReadsMarkup) {
-        sendNotification(summary, body);
+        sendNotification(summary, body, onClick);
         return;
     }
     // The service's capabilities decide how the body is written. Asking also tells
@@ -161,46 +185,79 @@ void DesktopPlatform::notify(const QString &summary, const QString &body)
         m_bus->asyncCall(notifyCall(QStringLiteral("GetCapabilities")), kNotifyReplyMs),
         m_replies.get());
     QObject::connect(watcher, &QDBusPendingCallWatcher::finished, m_replies.get(),
-                     [this, watcher, summary, body] {
+                     [this, watcher, summary, body, onClick] {
                          watcher->deleteLater();
                          const QDBusPendingReply<QStringList> reply = *watcher;
                          if (reply.isError()) {
-                             showInTray(summary, body);
+                             showInTray(summary, body, onClick);
                              return;
                          }
                          m_serverReadsMarkup =
                              reply.value().contains(QStringLiteral("body-markup"));
-                         sendNotification(summary, body);
+                         sendNotification(summary, body, onClick);
                      });
 }
 
-void DesktopPlatform::sendNotification(const QString &summary, const QString &body)
+void DesktopPlatform::sendNotification(const QString &summary, const QString &body,
+                                       const std::function<void()> &onClick)
 {
+    // "default" is the action of a click on the notification itself.
+    const QStringList actions =
+        onClick ? QStringList{QStringLiteral("default"), QStringLiteral("Open")} : QStringList();
     QDBusMessage call = notifyCall(QStringLiteral("Notify"));
     call << kNotifyAppName << 0u << QString() << summary
-         << bodyFor(body, m_serverReadsMarkup.value_or(true)) << QStringList() << QVariantMap()
-         << -1;
+         << bodyFor(body, m_serverReadsMarkup.value_or(true)) << actions << QVariantMap() << -1;
     auto *watcher =
         new QDBusPendingCallWatcher(m_bus->asyncCall(call, kNotifyReplyMs), m_replies.get());
     QObject::connect(watcher, &QDBusPendingCallWatcher::finished, m_replies.get(),
-                     [this, watcher, summary, body] {
+                     [this, watcher, summary, body, onClick] {
                          watcher->deleteLater();
-                         if (watcher->isError()) {
+                         const QDBusPendingReply<uint> reply = *watcher;
+                         if (reply.isError()) {
                              // The service may have gone or been replaced: ask again next time.
                              m_serverReadsMarkup.reset();
-                             showInTray(summary, body);
+                             showInTray(summary, body, onClick);
                              return;
                          }
+                         if (onClick)
+                             m_clickActions.insert(reply.value(), onClick);
                          notified(NotifyRoute::Bus);
                      });
 }
 
-void DesktopPlatform::showInTray(const QString &summary, const QString &body)
+void DesktopPlatform::listenForClicks()
+{
+    if (m_listening)
+        return;
+    m_replies->onAction = [this](uint id, const QString &key) {
+        const std::function<void()> action = m_clickActions.value(id);
+        if (key == QLatin1String("default") && action)
+            action();
+    };
+    m_replies->onClosed = [this](uint id) { m_clickActions.remove(id); };
+    m_listening = true;
+    m_bus->connect(kNotifyService, kNotifyPath, kNotifyService, QStringLiteral("ActionInvoked"),
+                   m_replies.get(), SLOT(actionInvoked(uint, QString)));
+    m_bus->connect(kNotifyService, kNotifyPath, kNotifyService,
+                   QStringLiteral("NotificationClosed"), m_replies.get(),
+                   SLOT(notificationClosed(uint, uint)));
+}
+
+void DesktopPlatform::showInTray(const QString &summary, const QString &body,
+                                 const std::function<void()> &onClick)
 {
     if (!m_tray) {
         notified(NotifyRoute::Dropped);
         return;
     }
+    if (m_trayConnected != m_tray) {
+        m_trayConnected = m_tray;
+        QObject::connect(m_tray, &QSystemTrayIcon::messageClicked, m_replies.get(), [this] {
+            if (m_trayClick)
+                m_trayClick();
+        });
+    }
+    m_trayClick = onClick;
     m_tray->showMessage(summary, body, QSystemTrayIcon::Information);
     notified(NotifyRoute::Tray);
 }
@@ -235,3 +292,5 @@ bool DesktopPlatform::gameRunning()
 }
 
 } // namespace platform
+
+#include "desktopplatform.moc"

@@ -17,6 +17,8 @@ class QWidget;
 
 namespace platform {
 
+class NotificationSignals;
+
 // The real outside world: Qt message boxes, the desktop's URL handler, detached
 // processes, sound effects from the program's resources, desktop notifications and the
 // game lock probe.
@@ -41,8 +43,10 @@ public:
     void playSound(const QString &name) override;
     bool gameRunning() override;
     // Asks the notification service on the bus without waiting for it; falls back to
-    // the tray icon's balloon when the service is missing or refuses.
-    void notify(const QString &summary, const QString &body) override;
+    // the tray icon's balloon when the service is missing or refuses. A click on either
+    // runs onClick.
+    void notify(const QString &summary, const QString &body,
+                const std::function<void()> &onClick) override;
 
     // Where a running game holds its lock: the per-user runtime folder.
     static QString gameLockPath();
@@ -66,9 +70,12 @@ private:
     QMessageBox::StandardButton runBox(QMessageBox::Icon icon, const QString &caption,
                                        const QString &text, QMessageBox::StandardButtons buttons);
 
-    void sendNotification(const QString &summary, const QString &body);
-    void showInTray(const QString &summary, const QString &body);
+    void sendNotification(const QString &summary, const QString &body,
+                          const std::function<void()> &onClick);
+    void showInTray(const QString &summary, const QString &body,
+                    const std::function<void()> &onClick);
     void notified(NotifyRoute route);
+    void listenForClicks();
 
     QPointer<QWidget> m_mainWindow;
     QHash<QString, QSoundEffect *> m_sounds;
@@ -76,8 +83,15 @@ private:
     QPointer<QSystemTrayIcon> m_tray;
     // Whether the service reads bodies as markup; unknown until it has told us.
     std::optional<bool> m_serverReadsMarkup;
-    // Context of the pending bus replies: they are dropped with this object.
-    std::unique_ptr<QObject> m_replies;
+    // What a click on a notification of the service does, by the service's id for it;
+    // forgotten when the service reports the notification closed.
+    QHash<uint, std::function<void()>> m_clickActions;
+    bool m_listening = false;
+    // What a click on the tray's balloon does: the balloon shows one message at a time.
+    std::function<void()> m_trayClick;
+    QPointer<QSystemTrayIcon> m_trayConnected;
+    // Context of the pending bus replies and the bus signals: they end with this object.
+    std::unique_ptr<NotificationSignals> m_replies;
 };
 
 } // namespace platform

@@ -23,7 +23,7 @@ public:
     }
     void playSound(const QString &) override {}
     bool gameRunning() override { return false; }
-    void notify(const QString &summary, const QString &body) override
+    void notify(const QString &summary, const QString &body, const std::function<void()> &) override
     {
         print("notification", summary + QStringLiteral(": ") + body);
     }

@@ -4,6 +4,8 @@
 #include <QStringList>
 #include <QUrl>
 
+#include <functional>
+
 namespace platform {
 
 // The one seam between the program and the outside world that a test must observe or
@@ -29,8 +31,10 @@ public:
     // True while one of our games runs (it holds the game lock).
     virtual bool gameRunning() = 0;
     // A passing desktop notification. Both texts are plain text, never markup: what
-    // other players wrote ends up in them.
-    virtual void notify(const QString &summary, const QString &body) = 0;
+    // other players wrote ends up in them. onClick (may be empty) runs when the user
+    // clicks the notification.
+    virtual void notify(const QString &summary, const QString &body,
+                        const std::function<void()> &onClick) = 0;
 
     // The installed implementation; a quiet fallback that writes to standard error
     // when none was installed (tools and early start-up).

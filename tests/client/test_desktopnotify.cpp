@@ -59,6 +59,10 @@ public slots:
         calls.push_back({appName, replacesId, summary, body, actions, expireTimeout});
         return static_cast<uint>(calls.size());
     }
+
+signals:
+    void ActionInvoked(uint id, const QString &actionKey);
+    void NotificationClosed(uint id, uint reason);
 };
 
 // A session bus of the test's own, with no services to start on demand, so that what
@@ -124,16 +128,18 @@ protected:
     {
         QDBusConnection bus = connect(QStringLiteral("service"));
         ASSERT_TRUE(bus.registerObject(QStringLiteral("/org/freedesktop/Notifications"), &service,
-                                       QDBusConnection::ExportAllSlots));
+                                       QDBusConnection::ExportAllSlots |
+                                           QDBusConnection::ExportAllSignals));
         ASSERT_TRUE(bus.registerService(QStringLiteral("org.freedesktop.Notifications")));
     }
 
     // Notifies and waits until the platform knows which way the notification went.
-    Route notify(platform::DesktopPlatform &desktop, const QString &summary, const QString &body)
+    Route notify(platform::DesktopPlatform &desktop, const QString &summary, const QString &body,
+                 const std::function<void()> &onClick = {})
     {
         std::vector<Route> routes;
         desktop.onNotified = [&](Route r) { routes.push_back(r); };
-        desktop.notify(summary, body);
+        desktop.notify(summary, body, onClick);
         const bool done = QTest::qWaitFor([&] { return !routes.empty(); }, 8000);
         desktop.onNotified = nullptr;
         EXPECT_TRUE(done) << "no outcome for the notification";
@@ -203,7 +209,13 @@ TEST_F(DesktopNotifyTest, WithoutAServiceTheTrayBalloonShowsIt)
     QSystemTrayIcon tray;
     platform::DesktopPlatform desktop(m_client);
     desktop.setTrayIcon(&tray);
-    EXPECT_EQ(notify(desktop, QStringLiteral("bob is online"), QStringLiteral("hi")), Route::Tray);
+    int clicks = 0;
+    EXPECT_EQ(
+        notify(desktop, QStringLiteral("bob is online"), QStringLiteral("hi"), [&] { ++clicks; }),
+        Route::Tray);
+    // A click on the balloon runs what the notification asked for.
+    emit tray.messageClicked();
+    EXPECT_EQ(clicks, 1);
 
     // With nothing to fall back on the notification is dropped, quietly.
     platform::DesktopPlatform trayless(m_client);
@@ -229,6 +241,33 @@ TEST_F(DesktopNotifyTest, AServiceThatRefusesFallsBackToTheTray)
     EXPECT_EQ(service.calls.size(), 1u);
 }
 
+TEST_F(DesktopNotifyTest, AClickOnTheNotificationRunsItsActionUntilTheServiceClosesIt)
+{
+    RecordingNotificationService service;
+    offer(service);
+    platform::DesktopPlatform desktop(m_client);
+    int clicks = 0;
+    ASSERT_EQ(notify(desktop, QStringLiteral("Private message from ann"), QStringLiteral("hi"),
+                     [&] { ++clicks; }),
+              Route::Bus);
+    ASSERT_EQ(service.calls.size(), 1u);
+    EXPECT_EQ(service.calls[0].actions,
+              (QStringList{QStringLiteral("default"), QStringLiteral("Open")}));
+
+    // Another program's notification, another action, then a click on ours.
+    emit service.ActionInvoked(7, QStringLiteral("default"));
+    emit service.ActionInvoked(1, QStringLiteral("reply"));
+    emit service.ActionInvoked(1, QStringLiteral("default"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return clicks > 0; }, 5000));
+
+    emit service.NotificationClosed(1, 2);
+    emit service.ActionInvoked(1, QStringLiteral("default"));
+    // The service's signals reach us in order, ahead of its answer to the next call.
+    ASSERT_EQ(notify(desktop, QStringLiteral("ann is online"), QStringLiteral("hi")), Route::Bus);
+    EXPECT_EQ(clicks, 1);
+    EXPECT_TRUE(service.calls[1].actions.isEmpty());
+}
+
 TEST(DesktopNotifyNoBus, ADisconnectedBusFallsBackToTheTray)
 {
     QSystemTrayIcon tray;
@@ -237,7 +276,7 @@ TEST(DesktopNotifyNoBus, ADisconnectedBusFallsBackToTheTray)
     desktop.setTrayIcon(&tray);
     std::vector<Route> routes;
     desktop.onNotified = [&](Route r) { routes.push_back(r); };
-    desktop.notify(QStringLiteral("bob is online"), QStringLiteral("hi"));
+    desktop.notify(QStringLiteral("bob is online"), QStringLiteral("hi"), {});
     EXPECT_EQ(routes, std::vector<Route>{Route::Tray});
     QDBusConnection::disconnectFromBus(QStringLiteral("notify-test-nowhere"));
 }

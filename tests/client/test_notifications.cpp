@@ -188,6 +188,27 @@ TEST_F(NotificationsTest, LongMessagesAreCutToTheirFirstWords)
     EXPECT_TRUE(QString::fromLatin1(words).startsWith(body.chopped(1)));
 }
 
+TEST_F(NotificationsTest, ClickingAMessageNotificationBringsTheLobbyBackAndOpensThatMessage)
+{
+    be(Presence::Minimised);
+    serverSends({"SEND|carol|PMES|1:00:00 PM+first", "SEND|bob|PMES|1:00:01 PM+second"});
+    ASSERT_EQ(seam.notifications.size(), 2u);
+    ASSERT_TRUE(seam.notifications[1].onClick);
+
+    seam.notifications[1].onClick();
+    EXPECT_FALSE(lobby->isMinimized());
+    EXPECT_TRUE(lobby->isVisible());
+    ASSERT_EQ(lobby->listbox_messagefrom->count(), 1);
+    EXPECT_EQ(lobby->listbox_messagefrom->item(0)->text(), "carol");
+
+    // Read meanwhile: the click only brings the lobby back.
+    lobby->showaprivatemessage(0);
+    lobby->showMinimized();
+    seam.notifications[0].onClick();
+    EXPECT_FALSE(lobby->isMinimized());
+    EXPECT_EQ(lobby->pmcount, 2);
+}
+
 TEST_F(NotificationsTest, TrayIconCountsTheWaitingMessages)
 {
     const QImage plain = assets::trayIcon(0).pixmap(QSize(32, 32)).toImage();

@@ -30,6 +30,7 @@ public:
     {
         QString summary;
         QString body;
+        std::function<void()> onClick;
     };
 
     RecordingPlatform() { m_previous = install(this); }
@@ -68,9 +69,10 @@ public:
     }
     void playSound(const QString &name) override { sounds << name; }
     bool gameRunning() override { return gameIsRunning; }
-    void notify(const QString &summary, const QString &body) override
+    void notify(const QString &summary, const QString &body,
+                const std::function<void()> &onClick) override
     {
-        notifications.push_back({summary, body});
+        notifications.push_back({summary, body, onClick});
     }
 
     QStringList messages;
