@@ -7,12 +7,12 @@ packages=(
   libasio-dev libsqlite3-dev libsodium-dev libjpeg-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth fonts-dejavu-core iproute2
-  # A private session bus for the desktop-notification tests.
-  dbus-daemon
   # The web server of the site (tools/site/serve.sh runs its own instance on loopback). The
   # package's system service may start on port 80 or not (no systemd, a policy that denies
   # it, the port taken): its install succeeds either way and nothing of ours uses it.
   lighttpd
+  # A private session bus for the desktop-notification tests.
+  dbus-daemon
 )
 missing=()
 for p in "${packages[@]}"; do
