@@ -380,6 +380,8 @@ void Tlobby::orvexInviteReceived(const QByteArray &text, const QByteArray &id)
     try {
         if (!Sock11->Listen() || !switchOn(m_options, &TOptions::image_acceptinvites1, true))
             return;
+        // Before the invitation window shows: it may take the focus from the lobby.
+        notifyInvitation(decodeWireText(id), decodeWireText(text));
         if (m_invited)
             m_invited->showInvitation(id, text);
     } catch (const std::exception &e) {
@@ -408,6 +410,7 @@ void Tlobby::updatethegamestreeview(const QString &name, const QString &, const 
         setbold(root, true);
         TreeView_gamelist->addTopLevelItem(root);
         root->setExpanded(true);
+        notifyHostedGame(name, game);
     }
     root->addChild(new QTreeWidgetItem(QStringList{name}));
 }

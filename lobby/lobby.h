@@ -474,6 +474,21 @@ public:
     class Tchatlog *m_chatlog = nullptr;
     QList<QPointer<QWidget>> m_messageWindows;
 
+    // ---- Desktop notifications and the tray's message count (notifications.cpp)
+    // True while the user is looking at this window: shown, not minimised and active.
+    bool userIsHere() const;
+    // Hands a notification to the platform unless the user is looking at this window; a
+    // click on it brings this window to the front and then runs `then`, if given.
+    void notifyAway(const QString &summary, const QString &body,
+                    const std::function<void()> &then = {});
+    void notifyPrivateMessage(const QString &sender, const QString &messageText);
+    void notifyFriendOnline(const QString &name);
+    void notifyInvitation(const QString &inviter, const QString &game);
+    void notifyHostedGame(const QString &host, const QString &entry);
+    // Draws the tray picture of the blink state with the waiting-message count over it
+    // and sets the tooltip; called whenever either changes.
+    void showTrayState();
+
     // ---- Hosting, joining and invitations (hosting.cpp)
     void button_hostClick();
     void button_privateClick();

@@ -240,8 +240,13 @@ void Tlobby::addListEntry(TPlayerList *list, const QString &entry, const QString
         if (!quietjoin)
             announce(name, notice, toAlerts);
         if (m_options && m_options->image_flashfriends1->isOn() &&
-            (friendsHold(QLatin1Char('0') + name) || friendsHold(QLatin1Char('1') + name)))
+            (friendsHold(QLatin1Char('0') + name) || friendsHold(QLatin1Char('1') + name))) {
             playsounds(QStringLiteral("friends"));
+            // Members listed on entering a room were there already: only a newcomer to
+            // the server is a friend coming online.
+            if (list == lbnames && !quietjoin)
+                notifyFriendOnline(name);
+        }
     }
     list->entries()->insert(entry);
 }

@@ -85,6 +85,7 @@ void Tlobby::orvexPmesReceived(const QByteArray &text, const QByteArray &id)
     addlinetoalerts(sender + QStringLiteral(" sent you a PM"), kAlertColor);
     listbox_messages->addItem(queueEntry(text));
     listbox_messagefrom->addItem(queueEntry(id));
+    showTrayState();
 
     // The lists keep their sorted order; the sender's entry, now with the mail icon,
     // is scrolled to the top of the view instead of being moved there.
@@ -97,6 +98,8 @@ void Tlobby::orvexPmesReceived(const QByteArray &text, const QByteArray &id)
 
     if (!m_options || m_options->image_pmsound1->isOn())
         playsounds(QStringLiteral("private"));
+    if (!m_options || m_options->image_pmalert1->isOn())
+        notifyPrivateMessage(sender, decodeWireText(text));
 }
 
 void Tlobby::showaprivatemessage(int index)
@@ -121,6 +124,7 @@ void Tlobby::showaprivatemessage(int index)
     // pending message of that player.
     const std::unique_ptr<QListWidgetItem> message(listbox_messages->takeItem(index));
     const std::unique_ptr<QListWidgetItem> sender(listbox_messagefrom->takeItem(index));
+    showTrayState();
     reader->showAt(at);
 }
 

@@ -673,18 +673,16 @@ void Tlobby::Timer1Timer()
     const bool alert = m_options && m_options->image_pmalert1->isOn();
     if (listbox_messagefrom->count() > 0 && alert) {
         m_trayHint = listbox_messagefrom->item(0)->text();
-        systrayicon->setToolTip(m_trayHint);
         m_trayblink = m_trayblink == 1 ? 2 : 1;
         button_mail->show();
         button_mail->setAnimate(true);
-        systrayicon->setIcon(QIcon(imagelist_sysicons.value(m_trayblink)));
+        showTrayState();
     } else if (m_trayblink != 0) {
         m_trayHint = kTrayHint;
-        systrayicon->setToolTip(m_trayHint);
         m_trayblink = 0;
         button_mail->hide();
         button_mail->setAnimate(false);
-        systrayicon->setIcon(QIcon(imagelist_sysicons.value(0)));
+        showTrayState();
     }
     quietjoin = false;
 }

@@ -1,6 +1,9 @@
 #include "desktopplatform.h"
 
 #include <QApplication>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
 #include <QDesktopServices>
 #include <QDir>
 #include <QLabel>
@@ -22,9 +25,48 @@ QString captionOr(const QString &caption)
     return caption.isEmpty() ? QApplication::applicationName() : caption;
 }
 
+const QString kNotifyService = QStringLiteral("org.freedesktop.Notifications");
+const QString kNotifyPath = QStringLiteral("/org/freedesktop/Notifications");
+const QString kNotifyAppName = QStringLiteral("Halvane");
+// A service that is registered but hangs must not keep a notification waiting for the
+// bus's own (much longer) default.
+constexpr int kNotifyReplyMs = 5000;
+
+QDBusMessage notifyCall(const QString &method)
+{
+    return QDBusMessage::createMethodCall(kNotifyService, kNotifyPath, kNotifyService, method);
+}
+
 } // namespace
 
-DesktopPlatform::DesktopPlatform() = default;
+// The notification service's signals about the notifications it shows: QtDBus hands bus
+// signals only to slots.
+class NotificationSignals : public QObject
+{
+    Q_OBJECT
+public:
+    std::function<void(uint, const QString &)> onAction;
+    std::function<void(uint)> onClosed;
+
+public slots:
+    void actionInvoked(uint id, const QString &key)
+    {
+        if (onAction)
+            onAction(id, key);
+    }
+    void notificationClosed(uint id, uint)
+    {
+        if (onClosed)
+            onClosed(id);
+    }
+};
+
+DesktopPlatform::DesktopPlatform() : m_replies(std::make_unique<NotificationSignals>()) {}
+
+DesktopPlatform::DesktopPlatform(const QDBusConnection &bus)
+    : m_bus(bus), m_replies(std::make_unique<NotificationSignals>())
+{
+}
 
 DesktopPlatform::~DesktopPlatform()
 {
@@ -104,6 +146,128 @@ void DesktopPlatform::playSound(const QString &name)
     effect->play();
 }
 
+QString DesktopPlatform::bodyFor(const QString &body, bool serverReadsMarkup)
+{
+    if (!serverReadsMarkup)
+        return body;
+    QString escaped;
+    escaped.reserve(body.size());
+    for (const QChar c : body) {
+        if (c == QLatin1Char('&'))
+            escaped += QLatin1String("&amp;");
+        else if (c == QLatin1Char('<'))
+            escaped += QLatin1String("&lt;");
+        else if (c == QLatin1Char('>'))
+            escaped += QLatin1String("&gt;");
+        else
+            escaped += c;
+    }
+    return escaped;
+}
+
+void DesktopPlatform::notify(const QString &summary, const QString &body,
+                             const std::function<void()> &onClick)
+{
+    if (!m_bus)
+        m_bus = QDBusConnection::sessionBus();
+    if (!m_bus->isConnected()) {
+        showInTray(summary, body, onClick);
+        return;
+    }
+    listenForClicks();
+    if (m_serverReadsMarkup) {
+        sendNotification(summary, body, onClick);
+        return;
+    }
+    // The service's capabilities decide how the body is written. Asking also tells
+    // whether there is a service at all: without one the bus answers with an error.
+    auto *watcher = new QDBusPendingCallWatcher(
+        m_bus->asyncCall(notifyCall(QStringLiteral("GetCapabilities")), kNotifyReplyMs),
+        m_replies.get());
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, m_replies.get(),
+                     [this, watcher, summary, body, onClick] {
+                         watcher->deleteLater();
+                         const QDBusPendingReply<QStringList> reply = *watcher;
+                         if (reply.isError()) {
+                             showInTray(summary, body, onClick);
+                             return;
+                         }
+                         m_serverReadsMarkup =
+                             reply.value().contains(QStringLiteral("body-markup"));
+                         sendNotification(summary, body, onClick);
+                     });
+}
+
+void DesktopPlatform::sendNotification(const QString &summary, const QString &body,
+                                       const std::function<void()> &onClick)
+{
+    // "default" is the action of a click on the notification itself.
+    const QStringList actions =
+        onClick ? QStringList{QStringLiteral("default"), QStringLiteral("Open")} : QStringList();
+    QDBusMessage call = notifyCall(QStringLiteral("Notify"));
+    call << kNotifyAppName << 0u << QString() << summary
+         << bodyFor(body, m_serverReadsMarkup.value_or(true)) << actions << QVariantMap() << -1;
+    auto *watcher =
+        new QDBusPendingCallWatcher(m_bus->asyncCall(call, kNotifyReplyMs), m_replies.get());
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, m_replies.get(),
+                     [this, watcher, summary, body, onClick] {
+                         watcher->deleteLater();
+                         const QDBusPendingReply<uint> reply = *watcher;
+                         if (reply.isError()) {
+                             // The service may have gone or been replaced: ask again next time.
+                             m_serverReadsMarkup.reset();
+                             showInTray(summary, body, onClick);
+                             return;
+                         }
+                         if (onClick)
+                             m_clickActions.insert(reply.value(), onClick);
+                         notified(NotifyRoute::Bus);
+                     });
+}
+
+void DesktopPlatform::listenForClicks()
+{
+    if (m_listening)
+        return;
+    m_replies->onAction = [this](uint id, const QString &key) {
+        const std::function<void()> action = m_clickActions.value(id);
+        if (key == QLatin1String("default") && action)
+            action();
+    };
+    m_replies->onClosed = [this](uint id) { m_clickActions.remove(id); };
+    m_listening = true;
+    m_bus->connect(kNotifyService, kNotifyPath, kNotifyService, QStringLiteral("ActionInvoked"),
+                   m_replies.get(), SLOT(actionInvoked(uint, QString)));
+    m_bus->connect(kNotifyService, kNotifyPath, kNotifyService,
+                   QStringLiteral("NotificationClosed"), m_replies.get(),
+                   SLOT(notificationClosed(uint, uint)));
+}
+
+void DesktopPlatform::showInTray(const QString &summary, const QString &body,
+                                 const std::function<void()> &onClick)
+{
+    if (!m_tray) {
+        notified(NotifyRoute::Dropped);
+        return;
+    }
+    if (m_trayConnected != m_tray) {
+        m_trayConnected = m_tray;
+        QObject::connect(m_tray, &QSystemTrayIcon::messageClicked, m_replies.get(), [this] {
+            if (m_trayClick)
+                m_trayClick();
+        });
+    }
+    m_trayClick = onClick;
+    m_tray->showMessage(summary, body, QSystemTrayIcon::Information);
+    notified(NotifyRoute::Tray);
+}
+
+void DesktopPlatform::notified(NotifyRoute route)
+{
+    if (onNotified)
+        onNotified(route);
+}
+
 QString DesktopPlatform::gameLockPath()
 {
     QString dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
@@ -128,3 +292,5 @@ bool DesktopPlatform::gameRunning()
 }
 
 } // namespace platform
+
+#include "desktopplatform.moc"

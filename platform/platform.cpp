@@ -23,6 +23,10 @@ public:
     }
     void playSound(const QString &) override {}
     bool gameRunning() override { return false; }
+    void notify(const QString &summary, const QString &body, const std::function<void()> &) override
+    {
+        print("notification", summary + QStringLiteral(": ") + body);
+    }
 
 private:
     static void print(const char *kind, const QString &text)

@@ -4,12 +4,14 @@
 #include <QStringList>
 #include <QUrl>
 
+#include <functional>
+
 namespace platform {
 
 // The one seam between the program and the outside world that a test must observe or
 // answer: message boxes, confirmations, the general error display, opening URLs,
-// starting programs, sounds and the game-running probe. The program installs the real
-// implementation at start; tests install a recording one.
+// starting programs, sounds, desktop notifications and the game-running probe. The program installs
+// the real implementation at start; tests install a recording one.
 class Platform
 {
 public:
@@ -28,6 +30,11 @@ public:
     virtual void playSound(const QString &name) = 0;
     // True while one of our games runs (it holds the game lock).
     virtual bool gameRunning() = 0;
+    // A passing desktop notification. Both texts are plain text, never markup: what
+    // other players wrote ends up in them. onClick (may be empty) runs when the user
+    // clicks the notification.
+    virtual void notify(const QString &summary, const QString &body,
+                        const std::function<void()> &onClick) = 0;
 
     // The installed implementation; a quiet fallback that writes to standard error
     // when none was installed (tools and early start-up).

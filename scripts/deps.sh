@@ -13,6 +13,8 @@ packages=(
   # package's system service may start on port 80 or not (no systemd, a policy that denies
   # it, the port taken): its install succeeds either way and nothing of ours uses it.
   lighttpd
+  # A private session bus for the desktop-notification tests.
+  dbus-daemon
 )
 missing=()
 for p in "${packages[@]}"; do

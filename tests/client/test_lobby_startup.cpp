@@ -654,7 +654,7 @@ TEST_F(LobbyTest, TimerBlinksTheTrayWhilePrivateMessagesWaitAndDecaysTheFloodCou
     lobby->listbox_messagefrom->addItem(QStringLiteral("bob"));
     lobby->Timer1Timer();
     EXPECT_EQ(lobby->trayblink(), 1);
-    EXPECT_EQ(lobby->systrayicon->toolTip(), QStringLiteral("bob"));
+    EXPECT_EQ(lobby->systrayicon->toolTip(), QStringLiteral("bob\n1 private message waiting"));
     EXPECT_FALSE(lobby->button_mail->isHidden());
     EXPECT_FALSE(lobby->quietjoin);
     lobby->Timer1Timer();

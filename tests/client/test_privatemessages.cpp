@@ -275,7 +275,8 @@ TEST_F(PrivateMessagesTest, AlertOptionChoosesTrayAndMailButtonSoundOptionTheSou
         EXPECT_EQ(lobby->trayblink(), c.alert ? 1 : 0);
         tick();
         EXPECT_EQ(lobby->trayblink(), c.alert ? 2 : 0);
-        EXPECT_EQ(lobby->systrayicon->toolTip(), c.alert ? "bob" : "Ostrel Lobby");
+        EXPECT_EQ(lobby->systrayicon->toolTip(),
+                  QString(c.alert ? "bob" : "Ostrel Lobby") + "\n1 private message waiting");
         EXPECT_EQ(lobby->button_mail->isVisibleTo(lobby), c.alert);
 
         lobby->showaprivatemessage(0);
@@ -290,14 +291,14 @@ TEST_F(PrivateMessagesTest, TrayAndMailButtonOpenTheMessageTheTrayNames)
 {
     serverSends({"SEND|bob|PMES|1:00:00 PM+from bob", "SEND|carol|PMES|1:00:01 PM+from carol"});
     tick();
-    ASSERT_EQ(lobby->systrayicon->toolTip(), "bob");
+    ASSERT_EQ(lobby->systrayicon->toolTip(), "bob\n2 private messages waiting");
     emit lobby->systrayicon->activated(QSystemTrayIcon::Trigger);
     QPointer<Tprivatemessagefrom> fromBob = window<Tprivatemessagefrom>(QStringLiteral("pmfrom1"));
     ASSERT_TRUE(fromBob);
     EXPECT_EQ(fromBob->sender(), "bob");
 
     tick();
-    ASSERT_EQ(lobby->systrayicon->toolTip(), "carol");
+    ASSERT_EQ(lobby->systrayicon->toolTip(), "carol\n1 private message waiting");
     ASSERT_TRUE(lobby->button_mail->isVisibleTo(lobby));
     lobby->button_mail->click();
     QPointer<Tprivatemessagefrom> fromCarol =

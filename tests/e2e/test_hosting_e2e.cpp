@@ -254,6 +254,10 @@ public:
     }
     void playSound(const QString &) override {}
     bool gameRunning() override { return m_desktop.gameRunning(); }
+    void notify(const QString &summary, const QString &body, const std::function<void()> &) override
+    {
+        report("notification", summary + QStringLiteral(": ") + body);
+    }
 
 private:
     platform::DesktopPlatform m_desktop;

@@ -31,6 +31,7 @@ public:
     }
     void playSound(const QString &) override {}
     bool gameRunning() override { return false; }
+    void notify(const QString &, const QString &, const std::function<void()> &) override {}
     int depth = 0;
 
 private:

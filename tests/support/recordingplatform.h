@@ -12,9 +12,9 @@
 #include <deque>
 #include <functional>
 
-// The outside world as tests see it: records every message, error, URL, program and
-// sound, and answers confirmations from a script (then from defaultAnswer). Installs
-// itself for its lifetime. Every box runs a nested event loop while it is open, as a
+// The outside world as tests see it: records every message, error, URL, program, sound
+// and notification, and answers confirmations from a script (then from defaultAnswer).
+// Installs itself for its lifetime. Every box runs a nested event loop while it is open, as a
 // real modal box does: by default it is dismissed as soon as the events already waiting
 // are handled; with boxOpenUntil it stays open until that holds (or boxTimeoutMs passes).
 class RecordingPlatform final : public platform::Platform
@@ -25,6 +25,12 @@ public:
         QString program;
         QStringList arguments;
         QString workingDirectory;
+    };
+    struct Notification
+    {
+        QString summary;
+        QString body;
+        std::function<void()> onClick;
     };
 
     RecordingPlatform() { m_previous = install(this); }
@@ -63,6 +69,11 @@ public:
     }
     void playSound(const QString &name) override { sounds << name; }
     bool gameRunning() override { return gameIsRunning; }
+    void notify(const QString &summary, const QString &body,
+                const std::function<void()> &onClick) override
+    {
+        notifications.push_back({summary, body, onClick});
+    }
 
     QStringList messages;
     QStringList questions;
@@ -70,6 +81,7 @@ public:
     QList<QUrl> urls;
     std::vector<Program> programs;
     QStringList sounds;
+    std::vector<Notification> notifications;
     std::deque<bool> answers;
     bool defaultAnswer = false;
     bool startResult = true;

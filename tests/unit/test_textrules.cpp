@@ -1,3 +1,4 @@
+#include "notificationtext.h"
 #include "tcolor.h"
 #include "textcodec.h"
 
@@ -61,4 +62,39 @@ TEST(WireText, DecodesUtf8ElseWindows1252)
     EXPECT_EQ(decodeWireText("caf\xe9"), QString::fromUtf8("café"));
     EXPECT_EQ(decodeWireText("\x80 \x93quoted\x94"), QString::fromUtf8("€ “quoted”"));
     EXPECT_EQ(encodeWireText(QString::fromUtf8("café")), QByteArray("caf\xc3\xa9"));
+}
+
+TEST(NotificationText, OneLineOfPlainTextCutToItsFirstWords)
+{
+    const QString e(QChar(0x2026));
+    const QString smile = QString::fromUtf8("\xF0\x9F\x98\x80"); // one character, two UTF-16 units
+    struct Case
+    {
+        QString text;
+        int max;
+        QString expected;
+    };
+    const Case cases[] = {
+        {"hello", 80, "hello"},
+        {"a/r/b/r//r/c", 80, "a b c"},
+        {"  tab\there\r\nnext\x0b", 80, "tab here next"},
+        {QString("one") + QChar(0x2028) + "two" + QChar(0x2029) + "three", 80, "one two three"},
+        {"<b>bold</b> & co", 80, "<b>bold</b> & co"},
+        {"exactly ten", 11, "exactly ten"},
+        // Cut at the last blank when it is near the end, else in the word.
+        {"the quick brown fox jumps", 20, "the quick brown fox" + e},
+        {"averyveryverylongwordwithoutblanks", 10, "averyvery" + e},
+        {"abcdefgh" + smile + "xyz", 10, "abcdefgh" + e},
+        {"", 80, ""},
+        {"\r\n", 80, ""},
+    };
+    for (const Case &c : cases) {
+        const QString got = notificationtext::oneLine(c.text, c.max);
+        EXPECT_EQ(got, c.expected) << c.text.toStdString();
+        EXPECT_LE(got.size(), c.max) << c.text.toStdString();
+    }
+    EXPECT_EQ(notificationtext::messagePreview("8:05:12 PM+hi+there/r/you"), "hi+there you");
+    EXPECT_EQ(notificationtext::messagePreview("no time"), "no time");
+    EXPECT_EQ(notificationtext::waitingText(1), "1 private message waiting");
+    EXPECT_EQ(notificationtext::waitingText(12), "12 private messages waiting");
 }

@@ -1,0 +1,101 @@
+#include "lobby.h"
+
+#include "assets.h"
+#include "notificationtext.h"
+#include "platform.h"
+#include "playerentry.h"
+#include "textcodec.h"
+#include "tinvited.h"
+#include "toptions.h"
+#include "torvexconnection.h"
+#include "tradiogroup.h"
+#include "traybadge.h"
+
+#include <QListWidget>
+#include <QSystemTrayIcon>
+
+// Desktop notifications for what happens while the user looks elsewhere, and the count
+// of waiting private messages on the tray icon. Each notification is asked for at the
+// point where the lobby already decides on its sound, line or window, after the same
+// options have had their say.
+
+namespace nt = notificationtext;
+
+bool Tlobby::userIsHere() const
+{
+    return isVisible() && !isMinimized() && isActiveWindow();
+}
+
+void Tlobby::notifyAway(const QString &summary, const QString &body,
+                        const std::function<void()> &then)
+{
+    if (userIsHere())
+        return;
+    // The click may come long after this window is gone.
+    QPointer<Tlobby> self(this);
+    platform::Platform::instance().notify(nt::oneLine(summary), nt::oneLine(body), [self, then] {
+        if (!self)
+            return;
+        self->showNormal();
+        self->raise();
+        self->activateWindow();
+        if (then)
+            then();
+    });
+}
+
+void Tlobby::notifyPrivateMessage(const QString &sender, const QString &messageText)
+{
+    // The click opens that sender's oldest waiting message, unless it was read meanwhile.
+    notifyAway(QStringLiteral("Private message from ") + sender, nt::messagePreview(messageText),
+               [this, sender] {
+                   for (int i = 0; i < listbox_messagefrom->count(); ++i) {
+                       if (listbox_messagefrom->item(i)->text() == sender) {
+                           showaprivatemessage(i);
+                           return;
+                       }
+                   }
+               });
+}
+
+void Tlobby::notifyFriendOnline(const QString &name)
+{
+    notifyAway(name + QStringLiteral(" is online"),
+               QStringLiteral("Your friend ") + name + QStringLiteral(" has connected."));
+}
+
+void Tlobby::notifyInvitation(const QString &inviter, const QString &game)
+{
+    notifyAway(QStringLiteral("Invitation from ") + inviter,
+               inviter + QStringLiteral(" invited you to join ") + game + QLatin1Char('.'), [this] {
+                   if (m_invited && m_invited->isVisible()) {
+                       m_invited->raise();
+                       m_invited->activateWindow();
+                   }
+               });
+}
+
+void Tlobby::notifyHostedGame(const QString &host, const QString &entry)
+{
+    // Games listed on entering the room were there already, and the user's own game is
+    // no news. The options have no switch of their own for games: the join/leave notice
+    // choice decides for the host, as it does for the host's arrival.
+    if (quietjoin)
+        return;
+    const ostrel::TOrvexUser *user = orvex->User();
+    if (user && encodeWireText(host) == QByteArray::fromStdString(user->UserName))
+        return;
+    const int show = m_options ? m_options->radiogroup_show->ItemIndex() : 0;
+    if (noticeFor(show, friendsHold(QLatin1Char('0') + host),
+                  friendsHold(QLatin1Char('1') + host)) == Notice::None)
+        return;
+    notifyAway(host + QStringLiteral(" is hosting a game"), entry);
+}
+
+void Tlobby::showTrayState()
+{
+    const int waiting = listbox_messagefrom ? listbox_messagefrom->count() : 0;
+    systrayicon->setIcon(traybadge::badged(assets::trayIcon(m_trayblink), waiting));
+    systrayicon->setToolTip(waiting > 0 ? m_trayHint + QLatin1Char('\n') + nt::waitingText(waiting)
+                                        : m_trayHint);
+}

@@ -1,0 +1,244 @@
+#include "assets.h"
+#include "lobbyfixture.h"
+#include "toptions.h"
+#include "tradiogroup.h"
+#include "tswitch.h"
+
+#include <QListWidget>
+#include <QSystemTrayIcon>
+
+void PrintTo(const QString &text, std::ostream *os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
+
+namespace {
+
+enum class Presence { Here, OtherWindow, Minimised };
+
+const char *nameOf(Presence p)
+{
+    switch (p) {
+    case Presence::Here:
+        return "here";
+    case Presence::OtherWindow:
+        return "other window active";
+    case Presence::Minimised:
+        return "minimised";
+    }
+    return "";
+}
+
+class NotificationsTest : public LobbyFixture
+{
+protected:
+    void SetUp() override
+    {
+        LobbyFixture::SetUp();
+        loginAs("alice");
+        // The alert step is driven by hand where a test needs it.
+        lobby->Timer1->stop();
+        m_elsewhere = std::make_unique<QWidget>();
+        m_elsewhere->setWindowTitle(QStringLiteral("another program"));
+        m_elsewhere->resize(200, 100);
+    }
+    void TearDown() override
+    {
+        m_elsewhere.reset();
+        LobbyFixture::TearDown();
+    }
+
+    TOptions *options() const { return windows->options(); }
+
+    void be(Presence presence)
+    {
+        if (lobby->isMinimized())
+            lobby->showNormal();
+        switch (presence) {
+        case Presence::Here:
+            m_elsewhere->hide();
+            lobby->activateWindow();
+            ASSERT_TRUE(QTest::qWaitFor([&] { return lobby->isActiveWindow(); }, 5000));
+            break;
+        case Presence::OtherWindow:
+            m_elsewhere->show();
+            m_elsewhere->activateWindow();
+            ASSERT_TRUE(QTest::qWaitFor(
+                [&] { return QApplication::activeWindow() == m_elsewhere.get(); }, 5000));
+            break;
+        case Presence::Minimised:
+            lobby->showMinimized();
+            ASSERT_TRUE(QTest::qWaitFor([&] { return lobby->isMinimized(); }, 5000));
+            break;
+        }
+    }
+
+    QImage trayImage() const { return lobby->systrayicon->icon().pixmap(QSize(32, 32)).toImage(); }
+
+    std::unique_ptr<QWidget> m_elsewhere;
+};
+
+// Every event that notifies, with the option that governs it: each case sends one line
+// from the server (n makes players unique, so every arrival is a new one).
+struct Event
+{
+    const char *name;
+    std::function<void(TOptions *, bool)> setSwitch;
+    std::function<QByteArray(int)> line;
+    std::function<QString(int)> summary;
+    std::function<QString(int)> body;
+};
+
+TEST_F(NotificationsTest, EachEventNotifiesOnlyWhileTheUserIsAwayAndItsOptionAllows)
+{
+    serverSends({"JOINSUBJECT|Plumbrix|"});
+    lobby->quietjoin = false;
+
+    auto toggle = [](TSwitch *TOptions::*control) {
+        return [control](TOptions *o, bool on) { (o->*control)->setTag(on ? 1 : 0); };
+    };
+    const Event events[] = {
+        {"private message", toggle(&TOptions::image_pmalert1),
+         [](int) -> QByteArray {
+             return "SEND|bob|PMES|1:00:00 PM+Look at <b>this</b> & that/r/second line";
+         },
+         [](int) { return QStringLiteral("Private message from bob"); },
+         [](int) { return QStringLiteral("Look at <b>this</b> & that second line"); }},
+        {"friend online", toggle(&TOptions::image_flashfriends1),
+         [](int n) { return "ADDGUEST|friend" + QByteArray::number(n) + "+1+Lobby Chat+"; },
+         [](int n) { return QStringLiteral("friend%1 is online").arg(n); },
+         [](int n) { return QStringLiteral("Your friend friend%1 has connected.").arg(n); }},
+        {"invitation", toggle(&TOptions::image_acceptinvites1),
+         [](int) -> QByteArray { return "SEND|ann|INVITE|Plumbrix"; },
+         [](int) { return QStringLiteral("Invitation from ann"); },
+         [](int) { return QStringLiteral("ann invited you to join Plumbrix."); }},
+        // Games have no switch of their own: the join/leave notices decide ("Show None"
+        // against "Show All" for a host who is no friend).
+        {"hosted game", [](TOptions *o, bool on) { o->radiogroup_show->setItemIndex(on ? 0 : 2); },
+         [](int n) {
+             const QByteArray host = "host" + QByteArray::number(n);
+             return "ADDGUEST|" + host + "+1+Plumbrix+" + host + " - Plumbrix";
+         },
+         [](int n) { return QStringLiteral("host%1 is hosting a game").arg(n); },
+         [](int n) { return QStringLiteral("host%1 - Plumbrix").arg(n); }},
+    };
+
+    int n = 0;
+    for (const Event &event : events) {
+        for (const Presence presence :
+             {Presence::Here, Presence::OtherWindow, Presence::Minimised}) {
+            for (const bool on : {true, false}) {
+                ++n;
+                SCOPED_TRACE(testing::Message() << event.name << ", " << nameOf(presence)
+                                                << ", option " << (on ? "on" : "off"));
+                lobby->listbox_friends->addItem(QStringLiteral("1friend%1").arg(n));
+                event.setSwitch(options(), on);
+                be(presence);
+                seam.notifications.clear();
+
+                serverSends({event.line(n)});
+
+                if (on && presence != Presence::Here) {
+                    ASSERT_EQ(seam.notifications.size(), 1u);
+                    EXPECT_EQ(seam.notifications[0].summary, event.summary(n));
+                    EXPECT_EQ(seam.notifications[0].body, event.body(n));
+                } else {
+                    EXPECT_TRUE(seam.notifications.empty());
+                }
+                event.setSwitch(options(), true);
+            }
+        }
+    }
+}
+
+TEST_F(NotificationsTest, NothingForRefusedIgnoredOrAlreadyPresentPlayersOrTheUsersOwnGame)
+{
+    be(Presence::OtherWindow);
+    lobby->listbox_friends->addItem(QStringLiteral("1amy"));
+
+    // Refused automatically while private messages are turned off, and from an
+    // ignored player.
+    lobby->TurnOffPrivateMessages1->setChecked(true);
+    serverSends({"SEND|bob|PMES|1:00:00 PM+hello"});
+    lobby->TurnOffPrivateMessages1->setChecked(false);
+    lobby->listbox_ignored->addItem(QStringLiteral("carol"));
+    serverSends({"SEND|Carol|PMES|1:00:00 PM+hello"});
+
+    // Entering a room lists who is there and what they host: no news.
+    serverSends({"JOINSUBJECT|Plumbrix|amy+1+Plumbrix+amy - Plumbrix|"});
+    // The user's own game coming back from the server.
+    lobby->quietjoin = false;
+    serverSends({"ADDGUEST|alice+1+Plumbrix+alice - Plumbrix"});
+    // A friend who was online already changes room.
+    serverSends({"ADDGUEST|amy+1+Lobby Chat+"});
+
+    EXPECT_TRUE(seam.notifications.empty());
+    EXPECT_TRUE(lobby->listbox_messagefrom->count() == 0);
+}
+
+TEST_F(NotificationsTest, LongMessagesAreCutToTheirFirstWords)
+{
+    be(Presence::Minimised);
+    const QByteArray words = QByteArray("lorem ipsum ").repeated(20);
+    serverSends({"SEND|bob|PMES|1:00:00 PM+" + words});
+    ASSERT_EQ(seam.notifications.size(), 1u);
+    const QString body = seam.notifications[0].body;
+    EXPECT_LE(body.size(), 80);
+    EXPECT_TRUE(body.endsWith(QChar(0x2026))) << body.toStdString();
+    EXPECT_TRUE(QString::fromLatin1(words).startsWith(body.chopped(1)));
+}
+
+TEST_F(NotificationsTest, ClickingAMessageNotificationBringsTheLobbyBackAndOpensThatMessage)
+{
+    be(Presence::Minimised);
+    serverSends({"SEND|carol|PMES|1:00:00 PM+first", "SEND|bob|PMES|1:00:01 PM+second"});
+    ASSERT_EQ(seam.notifications.size(), 2u);
+    ASSERT_TRUE(seam.notifications[1].onClick);
+
+    seam.notifications[1].onClick();
+    EXPECT_FALSE(lobby->isMinimized());
+    EXPECT_TRUE(lobby->isVisible());
+    ASSERT_EQ(lobby->listbox_messagefrom->count(), 1);
+    EXPECT_EQ(lobby->listbox_messagefrom->item(0)->text(), "carol");
+
+    // Read meanwhile: the click only brings the lobby back.
+    lobby->showaprivatemessage(0);
+    lobby->showMinimized();
+    seam.notifications[0].onClick();
+    EXPECT_FALSE(lobby->isMinimized());
+    EXPECT_EQ(lobby->pmcount, 2);
+}
+
+TEST_F(NotificationsTest, TrayIconCountsTheWaitingMessages)
+{
+    const QImage plain = assets::trayIcon(0).pixmap(QSize(32, 32)).toImage();
+    EXPECT_EQ(lobby->systrayicon->toolTip(), "Ostrel Lobby");
+
+    serverSends({"SEND|bob|PMES|1:00:00 PM+one"});
+    const QImage one = trayImage();
+    EXPECT_NE(one, plain);
+    EXPECT_EQ(lobby->systrayicon->toolTip(), "Ostrel Lobby\n1 private message waiting");
+
+    serverSends({"SEND|carol|PMES|1:00:00 PM+two"});
+    const QImage two = trayImage();
+    EXPECT_NE(two, one);
+    EXPECT_EQ(lobby->systrayicon->toolTip(), "Ostrel Lobby\n2 private messages waiting");
+
+    // Blinking keeps the count and names the first sender.
+    lobby->Timer1Timer();
+    EXPECT_EQ(lobby->trayblink(), 1);
+    EXPECT_EQ(lobby->systrayicon->toolTip(), "bob\n2 private messages waiting");
+
+    // The badge is drawn for high-density screens, not scaled up from the small picture.
+    const QPixmap sharp = lobby->systrayicon->icon().pixmap(QSize(32, 32), 2.0);
+    EXPECT_EQ(sharp.size(), QSize(64, 64));
+
+    lobby->showaprivatemessage(0);
+    lobby->showaprivatemessage(0);
+    lobby->Timer1Timer();
+    EXPECT_EQ(lobby->trayblink(), 0);
+    EXPECT_EQ(lobby->systrayicon->toolTip(), "Ostrel Lobby");
+    EXPECT_EQ(trayImage(), plain);
+}
+
+} // namespace
