@@ -70,7 +70,8 @@ struct Player : E2EPlayer
         return QTest::qWaitFor(
             [&] {
                 return lobby->trayblink() != 0 && lobby->button_mail->isVisibleTo(lobby) &&
-                       lobby->systrayicon->toolTip() == sender;
+                       // The hint's first line names the sender; the second counts.
+                       lobby->systrayicon->toolTip().section(QLatin1Char('\n'), 0, 0) == sender;
             },
             5000);
     }
