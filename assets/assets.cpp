@@ -77,6 +77,14 @@ QIcon mailIcon()
     return twoDensities(QStringLiteral(":/icons/mail"), QSize(20, 20));
 }
 
+QIcon boxIcon(BoxPicture kind)
+{
+    const char *name = kind == BoxPicture::Error      ? "box-error"
+                       : kind == BoxPicture::Question ? "box-question"
+                                                      : "box-info";
+    return twoDensities(QStringLiteral(":/icons/") + QLatin1String(name), QSize(40, 40));
+}
+
 QIcon onlineIcon()
 {
     return twoDensities(QStringLiteral(":/icons/online"), QSize(20, 20));

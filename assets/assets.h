@@ -33,6 +33,9 @@ QIcon mailFrame(int frame);
 // The small envelope drawn beside players with unread private messages (20 by 20).
 QIcon mailIcon();
 QIcon onlineIcon();
+// The message boxes' pictures (40 by 40): information, question, error.
+enum class BoxPicture { Information, Question, Error };
+QIcon boxIcon(BoxPicture kind);
 QIcon offlineIcon();
 // The options window's switch (44 by 24).
 QIcon switchIcon(bool on);

@@ -649,6 +649,38 @@ def small_icons():
         render('mail/frame%d.png' % frame, (32, 32), lambda cv, f=frame: mail_frame(cv, f))
 
 
+def box_icons():
+    """The message boxes' pictures: a round badge with its sign, 40 by 40."""
+    white = hexc('#ffffff')
+
+    def badge(cv, colour):
+        part(cv, circle(20, 20, 16.5), colour, outline=1.0)
+
+    def info(cv):
+        badge(cv, rgb(ACCENT))
+        cv.fill(circle(20, 12.2, 2.4), white)
+        cv.fill(capsule(20, 17.6, 20, 28.4, 2.05), white)
+
+    def question(cv):
+        badge(cv, rgb(ACCENT))
+        arc = [(14.6, 14.6)]
+        for i in range(0, 11):
+            a = math.pi * (1.05 - 1.35 * i / 10)
+            arc.append((20 + 5.2 * math.cos(a), 14.2 - 4.9 * math.sin(a)))
+        arc += [(20.4, 21.0), (20.0, 23.4)]
+        cv.fill(polyline(arc, 1.9), white)
+        cv.fill(circle(20, 28.6, 2.2), white)
+
+    def error(cv):
+        badge(cv, hexc('#d94848'))
+        cv.fill(capsule(20, 10.8, 20, 22.6, 2.2), white)
+        cv.fill(circle(20, 28.4, 2.3), white)
+
+    render('icons/box-info.png', (40, 40), info)
+    render('icons/box-question.png', (40, 40), question)
+    render('icons/box-error.png', (40, 40), error)
+
+
 def switches():
     def switch(cv, on):
         track = rbox(1.0, 1.0, 43.0, 23.0, 11.0)
@@ -986,6 +1018,7 @@ def write_qrc():
 def main():
     program_icons()
     small_icons()
+    box_icons()
     switches()
     background()
     hats()

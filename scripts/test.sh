@@ -1,12 +1,25 @@
 #!/usr/bin/env bash
-# Installs the dependencies, builds everything, runs the whole test suite, then fuzzes
-# every parser of network and file input for a short while.
+# Installs the dependencies, builds everything, runs the whole test suite, renders every
+# window at two scale factors, then fuzzes every parser of network and file input for a
+# short while.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j"$(nproc)"
 ctest --test-dir build --output-on-failure -j2
+
+# Every window and box rendered at scale factors 1 and 2, for review; a window that cannot
+# be rendered fails the run.
+for scale in 1 2; do
+  QT_SCALE_FACTOR=$scale build/tools/screenshot/ostrel-screenshot "build/screenshots/x$scale" \
+    >"build/screenshots-x$scale.log" 2>&1 || {
+    cat "build/screenshots-x$scale.log"
+    echo "the screenshot tool failed at scale factor $scale"
+    exit 1
+  }
+done
+echo "screenshots: build/screenshots/x1 and build/screenshots/x2"
 
 # Fuzz smoke runs: a separate clang build with libFuzzer, AddressSanitizer and UBSan.
 fuzz_seconds="${OSTREL_FUZZ_SECONDS:-15}"

@@ -3,12 +3,14 @@
 // content where an empty window would show little.
 
 #include "assets.h"
+#include "desktopplatform.h"
 #include "lobby.h"
 #include "lobbystyle.h"
 #include "lobbywindows.h"
 #include "platform.h"
 #include "tabout.h"
 #include "tchatpane.h"
+#include "tdownload.h"
 #include "tflatbutton.h"
 #include "tflatpanel.h"
 #include "tfrmconnectioninfo.h"
@@ -34,21 +36,55 @@
 #include <QTreeWidget>
 
 #include <cstdio>
+#include <functional>
 #include <map>
 
 namespace {
 
 QString g_outDir;
+int g_failures = 0;
+
+void grabTo(QWidget *window, const QString &name)
+{
+    const QString path = QDir(g_outDir).filePath(name + QStringLiteral(".png"));
+    const QPixmap picture = window->grab();
+    if (picture.isNull() || picture.width() < 8 || picture.height() < 8 || !picture.save(path)) {
+        std::fprintf(stderr, "could not render %s\n", qPrintable(path));
+        ++g_failures;
+    } else {
+        std::printf("%s\n", qPrintable(path));
+    }
+}
 
 void save(QWidget *window, const QString &name)
 {
     window->show();
     QTest::qWait(150);
-    const QString path = QDir(g_outDir).filePath(name + QStringLiteral(".png"));
-    if (!window->grab().save(path))
-        std::fprintf(stderr, "could not write %s\n", qPrintable(path));
-    else
-        std::printf("%s\n", qPrintable(path));
+    grabTo(window, name);
+}
+
+platform::Platform &seamOf(platform::DesktopPlatform &desktop)
+{
+    return desktop;
+}
+
+// A box of the platform seam, as the program shows it: rendered once it is up, then
+// dismissed.
+void saveBox(const QString &name, const std::function<void()> &open)
+{
+    bool seen = false;
+    QTimer::singleShot(200, [&] {
+        if (QWidget *box = QApplication::activeModalWidget()) {
+            seen = true;
+            grabTo(box, name);
+            box->close();
+        }
+    });
+    open();
+    if (!seen) {
+        std::fprintf(stderr, "the box %s did not come up\n", qPrintable(name));
+        ++g_failures;
+    }
 }
 
 // What a logged-in lobby shows: a few rooms, players, chat and a hosted game.
@@ -255,5 +291,30 @@ int main(int argc, char **argv)
     fillGameDescription(windows.gamedescription(), pictures);
     save(windows.gamedescription(), QStringLiteral("gamedescription"));
     windows.gamedescription()->hide();
-    return 0;
+
+    Tdownload *download = windows.download();
+    download->label_gamename->setText(QStringLiteral("Plumbrix"));
+    download->label_gamename2->setText(QStringLiteral("Plumbrix"));
+    download->infolabel3->setText(QStringLiteral("Downloading: setup.exe"));
+    download->infolabel->setText(QStringLiteral("26000 bytes"));
+    save(download, QStringLiteral("download"));
+    download->hide();
+
+    platform::DesktopPlatform desktop;
+    platform::Platform::install(&desktop);
+    desktop.setMainWindow(lobby);
+    saveBox(QStringLiteral("box-message"), [&] {
+        seamOf(desktop).messageBox(QStringLiteral("Stay Tuned, this Game is coming soon!"));
+    });
+    saveBox(QStringLiteral("box-question"), [&] {
+        seamOf(desktop).confirm(
+            QStringLiteral("You have choosen to download Halvane. Halvane will close "
+                           "and download will begin. Would you like to proceed?"));
+    });
+    saveBox(QStringLiteral("box-error"), [&] {
+        seamOf(desktop).showError(
+            QStringLiteral("Cannot create the folder /home/ann/.local/share/Ostrel."));
+    });
+    platform::Platform::install(nullptr);
+    return g_failures == 0 ? 0 : 1;
 }
