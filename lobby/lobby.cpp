@@ -489,7 +489,7 @@ void Tlobby::buildFloatingPanels()
     panel_beginning = floating("panel_beginning", {440, 330});
     {
         auto *layout = column(panel_beginning, 0, 0);
-        layout->addWidget(titleBar(QStringLiteral("Welcome to the Halvane! ")));
+        layout->addWidget(titleBar(QStringLiteral("Welcome to Halvane!")));
         auto *content = new QWidget;
         auto *c = column(content, 16, 10);
         auto *text = label(
