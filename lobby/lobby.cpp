@@ -1,4 +1,5 @@
 #include "lobby.h"
+#include "accessibility.h"
 
 #include "assets.h"
 #include "encryptit.h"
@@ -123,6 +124,28 @@ Tlobby::Tlobby(const QString &serverAddress, const QString &programFolder, QWidg
     wireHosting();
     wireRelay();
     FormCreate();
+    accessibility::nameControls(this, {{"button_mail", "Private messages waiting"},
+                                       {"button_help", "Help"},
+                                       {"lbsubjects", "Rooms"},
+                                       {"mychat", "Lobby chat message"},
+                                       {"mainchat_gameroom", "Room chat"},
+                                       {"mychat_gameroom", "Room chat message"},
+                                       {"listbox_gameroom", "Players in the room"},
+                                       {"TreeView_gamelist", "Games hosted in the room"},
+                                       {"lbnames", "Players online"},
+                                       {"listbox_friends", "Friends"},
+                                       {"listbox_ignored", "Ignored players"},
+                                       {"listbox_alerts", "Alerts"},
+                                       {"tourneychat", "Tournament announcements"},
+                                       {"memo_news", "News"},
+                                       {"combo_hour", "Tournament hour"},
+                                       {"combo_min", "Tournament minute"},
+                                       {"combo_time", "Morning or afternoon"},
+                                       {"listbox_favs", "Favourite games"},
+                                       {"listbox_messagefrom", "Private messages waiting"},
+                                       {"listbox_messages", "Private messages"},
+                                       {"Memo1", "Notes"},
+                                       {"log", "Private message log"}});
 }
 
 Tlobby::~Tlobby()

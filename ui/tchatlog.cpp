@@ -1,4 +1,5 @@
 #include "tchatlog.h"
+#include "accessibility.h"
 
 #include "assets.h"
 #include "tchatpane.h"
@@ -43,6 +44,7 @@ Tchatlog::Tchatlog(QWidget *parent) : QWidget(parent, Qt::Window)
 
     setMinimumSize(320, 220);
     resize(520, 380);
+    accessibility::closeOnEscape(this);
 }
 
 void Tchatlog::addlinetolog(const QString &text, const QColor &color)

@@ -1,4 +1,5 @@
 #include "tfrmconnectioninfo.h"
+#include "accessibility.h"
 
 #include "lobbysite.h"
 #include "textcodec.h"
@@ -128,6 +129,7 @@ TfrmConnectionInfo::TfrmConnectionInfo(QWidget *parent) : QDialog(parent)
     dlgNewUser = new TOrvexUserInfoDialog(this);
     dlgNewUser->setObjectName(QStringLiteral("dlgNewUser"));
     edtUserId->setFocus();
+    accessibility::nameControls(this, {{"edtHostAddress", "Server"}});
 }
 
 TfrmConnectionInfo::~TfrmConnectionInfo() = default;

@@ -1,4 +1,5 @@
 #include "tfrmuserinfo.h"
+#include "accessibility.h"
 
 #include "ttypinglimit.h"
 
@@ -251,6 +252,12 @@ TfrmUserInfo::TfrmUserInfo(QWidget *parent) : QDialog(parent)
     grid->setColumnStretch(0, 3);
     grid->setColumnStretch(1, 2);
     setMinimumWidth(600);
+    accessibility::nameControls(this, {{"edit_lastname", "Last name"},
+                                       {"edtEMail", "E-mail"},
+                                       {"edtPassword1", "Password"},
+                                       {"edtPassword2", "Password again"},
+                                       {"combo_hats", "Hat"},
+                                       {"image_away", "Away hat"}});
 }
 
 int TfrmUserInfo::HatAt(int position)

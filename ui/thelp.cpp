@@ -1,4 +1,5 @@
 #include "thelp.h"
+#include "accessibility.h"
 
 #include "assets.h"
 
@@ -271,6 +272,13 @@ Thelp::Thelp(QWidget *parent) : QWidget(parent, Qt::Window)
 
     showPage(GettingStarted);
     resize(780, 540);
+    accessibility::closeOnEscape(this);
+    accessibility::nameControls(
+        this, {{"listbox_pages", "Help topics"}, {"memo_versions", "Current versions"}});
+    for (QTextBrowser *page : findChildren<QTextBrowser *>()) {
+        if (page->accessibleName().isEmpty())
+            page->setAccessibleName(QStringLiteral("Help page"));
+    }
 }
 
 void Thelp::showPage(Page page)

@@ -1,4 +1,5 @@
 #include "tmessagewindow.h"
+#include "accessibility.h"
 
 #include "assets.h"
 #include "platform.h"
@@ -15,6 +16,7 @@ TMessageWindow::TMessageWindow() : QWidget(nullptr, Qt::Window)
     // lobby sits in the tray must not.
     setAttribute(Qt::WA_QuitOnClose, false);
     setWindowIcon(assets::appIcon());
+    accessibility::closeOnEscape(this);
 }
 
 void TMessageWindow::showAt(const QPoint &topLeft)

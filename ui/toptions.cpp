@@ -1,4 +1,5 @@
 #include "toptions.h"
+#include "accessibility.h"
 
 #include "assets.h"
 #include "lobby.h"
@@ -170,6 +171,12 @@ TOptions::TOptions(Tlobby *lobby, QWidget *parent) : QWidget(parent, Qt::Tool), 
     adjustSize();
     if (const QScreen *screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
+    accessibility::closeOnEscape(this);
+    accessibility::nameControls(this, {{"textcolor", "Text color"},
+                                       {"actioncolor", "Action color"},
+                                       {"textsize", "Text size"},
+                                       {"boxtextsize", "Info boxes text size"},
+                                       {"combo_fonts", "Text font"}});
 }
 
 TSwitch *TOptions::switchNamed(const QString &name) const

@@ -1,4 +1,5 @@
 #include "tgamedescription.h"
+#include "accessibility.h"
 
 #include "ehttpexception.h"
 #include "tflatbutton.h"
@@ -67,6 +68,7 @@ Tgamedescription::Tgamedescription(QWidget *parent)
     layout->addLayout(buttons);
     resize(640, 560);
     FormCreate();
+    accessibility::nameControls(this, {{"displayhtml", "Game description"}});
 }
 
 void Tgamedescription::FormCreate()
