@@ -10,7 +10,6 @@
 #include <QDir>
 #include <QLabel>
 #include <QMessageBox>
-#include <QScreen>
 #include <QProcess>
 #include <QSoundEffect>
 #include <QStandardPaths>
@@ -102,15 +101,8 @@ QMessageBox::StandardButton DesktopPlatform::runBox(QMessageBox::Icon icon, cons
                                            ? assets::BoxPicture::Question
                                            : assets::BoxPicture::Information;
     box->setIconPixmap(assets::boxIcon(picture).pixmap(QSize(40, 40), box->devicePixelRatioF()));
-    if (auto *label = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_label"))) {
+    if (auto *label = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_label")))
         label->setOpenExternalLinks(false);
-        // A sentence reads on a few wide lines, not as a narrow column of words.
-        // (On a small screen the box is kept narrow, so never wider than half of it.)
-        const QScreen *screen = box->screen();
-        const int room = screen ? screen->availableGeometry().width() / 2 : 360;
-        label->setMinimumWidth(
-            qMin(label->fontMetrics().horizontalAdvance(text) + 8, qMin(360, room)));
-    }
     box->setWindowModality(Qt::ApplicationModal);
     box->show();
     box->raise();

@@ -26,6 +26,7 @@
 #include <QBuffer>
 #include <QCheckBox>
 #include <QDir>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -213,7 +214,17 @@ void fillGameDescription(Tgamedescription *window, std::map<QString, QBuffer> &p
 
 int main(int argc, char **argv)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+    // A virtual screen the size of a large monitor: windows are kept within the screen, and
+    // the offscreen platform's small default one would squeeze them at scale factor 2.
+    QTemporaryDir screenConfig;
+    const QString configPath = screenConfig.filePath(QStringLiteral("screen.json"));
+    {
+        QFile config(configPath);
+        if (config.open(QIODevice::WriteOnly))
+            config.write(R"({"screens": [{"name": "review", "x": 0, "y": 0,)"
+                         R"( "width": 3840, "height": 2400, "logicalDpi": 96}]})");
+    }
+    qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + QFile::encodeName(configPath));
     QApplication app(argc, argv);
     InitAssets();
     QApplication::setApplicationName(QStringLiteral("Ostrel Software Lobby"));
