@@ -17,7 +17,8 @@ bool ServerProcess::start(const QString &dataDir, const QStringList &extraArgume
 {
     m_dataDir = dataDir;
     const QStringList arguments =
-        QStringList{"--listen", listenHost + QStringLiteral(":0"), "--data", dataDir} +
+        QStringList{"--listen", listenHost + QStringLiteral(":%1").arg(listenPort), "--data",
+                    dataDir} +
         extraArguments;
     if (launcher.isEmpty()) {
         m_process.setProgram(QStringLiteral(OSTREL_SERVER_BINARY));

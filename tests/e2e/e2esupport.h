@@ -24,6 +24,8 @@ public:
     // The address the server listens on, and a command that runs it (for example
     // "ip netns exec NAME"); set before start.
     QString listenHost = QStringLiteral("127.0.0.1");
+    // The port to listen on; 0 picks a free one (a restart takes the port it had).
+    int listenPort = 0;
     QStringList launcher;
     ~ServerProcess();
     int port() const { return m_port; }

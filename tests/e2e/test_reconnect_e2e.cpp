@@ -1,0 +1,76 @@
+// A server restart as players meet it: the lobby notices the lost connection, tries again
+// by itself and, once the server is back on the same data, logs in and returns to the room
+// it was in, where other players see it.
+#include "assets.h"
+#include "e2esupport.h"
+#include "recordingplatform.h"
+
+#include <QLabel>
+#include <QTest>
+#include <QTreeWidget>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace {
+
+TEST(ReconnectE2E, AServerRestartBringsThePlayerBackIntoTheRoom)
+{
+    InitAssets();
+    RecordingPlatform seam;
+    QTemporaryDir serverData;
+    QTemporaryDir runtime;
+    ASSERT_TRUE(serverData.isValid() && runtime.isValid());
+    qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
+    auto server = std::make_unique<ServerProcess>();
+    ASSERT_TRUE(server->start(serverData.path()));
+    const int port = server->port();
+    ASSERT_TRUE(createAccount(port, "alice"));
+    ASSERT_TRUE(createAccount(port, "bob"));
+
+    E2EPlayer alice;
+    ASSERT_TRUE(alice.login(port, QStringLiteral("alice")));
+    Tlobby *lobby = alice.lobby;
+    QTreeWidgetItem *room = nullptr;
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return (room = lobby->FindSubjectTreeNode(QStringLiteral("Plumbrix"))) != nullptr; },
+        5000));
+    lobby->lbsubjects->setCurrentItem(room);
+    lobby->lbsubjectsDblClick();
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return lobby->label_gamename->text() == QLatin1String("Plumbrix"); }, 5000));
+
+    // The server goes away (a clean stop, as an operator's restart does) and comes back.
+    server.reset();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !lobby->orvex->LoggedIn(); }, 5000));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return lobby->label_status->text().startsWith(QLatin1String("Connection lost")); },
+        3000))
+        << lobby->label_status->text().toStdString();
+    server = std::make_unique<ServerProcess>();
+    server->listenPort = port;
+    ASSERT_TRUE(server->start(serverData.path()));
+
+    ASSERT_TRUE(QTest::qWaitFor([&] { return lobby->orvex->LoggedIn(); }, 30000))
+        << lobby->label_status->text().toStdString();
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return lobby->label_gamename->text() == QLatin1String("Plumbrix"); }, 10000));
+    // The server's own announcement of its stop is the only box: no "connection lost" box
+    // and none per try.
+    EXPECT_EQ(seam.messages,
+              QStringList{QStringLiteral("The Server is going down for Maintaince. You can log "
+                                         "back in in a few minutes!")});
+
+    // Another player, logging in after the restart, finds alice in that room.
+    E2EPlayer bob;
+    ASSERT_TRUE(bob.login(port, QStringLiteral("bob")));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            QTreeWidgetItem *node = bob.lobby->FindSubjectTreeNode(QStringLiteral("alice"));
+            return node && node->parent() && node->parent()->text(0) == QLatin1String("Plumbrix");
+        },
+        10000));
+}
+
+} // namespace
