@@ -646,6 +646,8 @@ void Tlobby::buildFloatingPanels()
         buttons->addWidget(button_downloadlobby);
         c->addLayout(buttons);
         layout->addWidget(content, 1);
+        // Wide enough for the whole title at any font size.
+        panel_downloadlobby->resize(panel_downloadlobby->sizeHint().expandedTo({360, 170}));
     }
 }
 

@@ -26,7 +26,7 @@ Tchatlog::Tchatlog(QWidget *parent) : QWidget(parent, Qt::Window)
     log->setObjectName(QStringLiteral("log"));
     log->setCursorWidth(0);
 
-    button_close = new TFlatButton(QStringLiteral("Close"), this);
+    button_close = new TFlatButton(QStringLiteral("&Close"), this);
     button_close->setObjectName(QStringLiteral("button_close"));
     button_close->setMinimumWidth(84);
     connect(button_close, &QPushButton::clicked, this, [this] { button_closeClick(); });
@@ -45,6 +45,7 @@ Tchatlog::Tchatlog(QWidget *parent) : QWidget(parent, Qt::Window)
     setMinimumSize(320, 220);
     resize(520, 380);
     accessibility::closeOnEscape(this);
+    accessibility::nameControls(this, {{"log", "Private message log"}});
 }
 
 void Tchatlog::addlinetolog(const QString &text, const QColor &color)

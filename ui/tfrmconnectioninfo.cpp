@@ -57,19 +57,19 @@ TfrmConnectionInfo::TfrmConnectionInfo(QWidget *parent) : QDialog(parent)
         layout->addWidget(edit);
         layout->addSpacing(6);
     };
-    field(QStringLiteral("Username:"), edtUserId, "edtUserId", 15);
-    field(QStringLiteral("Password:"), edtPassword, "edtPassword", 9);
+    field(QStringLiteral("&Username:"), edtUserId, "edtUserId", 15);
+    field(QStringLiteral("&Password:"), edtPassword, "edtPassword", 9);
     edtPassword->setEchoMode(QLineEdit::Password);
 
-    checkbox_savepass = new QCheckBox(QStringLiteral("Save Password"), this);
+    checkbox_savepass = new QCheckBox(QStringLiteral("&Save Password"), this);
     checkbox_savepass->setObjectName(QStringLiteral("checkbox_savepass"));
     layout->addWidget(checkbox_savepass);
     layout->addSpacing(10);
 
     auto *buttons = new QHBoxLayout;
-    button_cancel = new TFlatButton(QStringLiteral("Cancel"), this);
+    button_cancel = new TFlatButton(QStringLiteral("&Cancel"), this);
     button_cancel->setObjectName(QStringLiteral("button_cancel"));
-    BitBtn2 = new TFlatButton(QStringLiteral("Log In"), this);
+    BitBtn2 = new TFlatButton(QStringLiteral("&Log In"), this);
     BitBtn2->setObjectName(QStringLiteral("BitBtn2"));
     BitBtn2->setKind(QStringLiteral("accent"));
     BitBtn2->setDefault(true);
@@ -99,7 +99,7 @@ TfrmConnectionInfo::TfrmConnectionInfo(QWidget *parent) : QDialog(parent)
     hints->addWidget(label_firsttime);
     hints->addWidget(label_createhint);
     newRow->addLayout(hints, 1);
-    button_createaccount = new TFlatButton(QStringLiteral("Create a New Username"), this);
+    button_createaccount = new TFlatButton(QStringLiteral("Create a &New Username"), this);
     button_createaccount->setObjectName(QStringLiteral("button_createaccount"));
     newRow->addWidget(button_createaccount);
     layout->addLayout(newRow);

@@ -180,7 +180,8 @@ TfrmUserInfo::TfrmUserInfo(QWidget *parent) : QDialog(parent)
     combo_hats->setCurrentIndex(-1);
     combo_hats->setMinimumWidth(64);
     connect(combo_hats, &QComboBox::activated, this, &TfrmUserInfo::combo_hatsActivated);
-    label_hats = new QLabel(QStringLiteral("Hat:"), this);
+    label_hats = new QLabel(QStringLiteral("H&at:"), this);
+    label_hats->setBuddy(combo_hats);
     label_hats->setObjectName(QStringLiteral("label_hats"));
 
     image_away = new QToolButton(this);
@@ -191,28 +192,28 @@ TfrmUserInfo::TfrmUserInfo(QWidget *parent) : QDialog(parent)
     connect(image_away, &QToolButton::clicked, this, &TfrmUserInfo::image_awayClick);
     SetAwayImage(assets::kAwayHat, QStringLiteral("Click to set yourself as away"));
 
-    btnOk = new QPushButton(QStringLiteral("OK"), this);
+    btnOk = new QPushButton(QStringLiteral("&OK"), this);
     btnOk->setObjectName(QStringLiteral("btnOk"));
     btnOk->setDefault(true);
     connect(btnOk, &QPushButton::clicked, this, &TfrmUserInfo::btnOkClick);
-    btnCancel = new QPushButton(QStringLiteral("Cancel"), this);
+    btnCancel = new QPushButton(QStringLiteral("&Cancel"), this);
     btnCancel->setObjectName(QStringLiteral("btnCancel"));
     connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
-    btnEdit = new QPushButton(QStringLiteral("Edit"), this);
+    btnEdit = new QPushButton(QStringLiteral("&Edit"), this);
     btnEdit->setObjectName(QStringLiteral("btnEdit"));
     btnEdit->hide();
 
     auto *details = new QGroupBox(QStringLiteral("User Details"), this);
     auto *detailsForm = new QFormLayout(details);
-    detailsForm->addRow(QStringLiteral("Username:"), edtUserId);
-    labelPassword1 = new QLabel(QStringLiteral("Password:"), details);
-    labelPassword2 = new QLabel(QStringLiteral("Re-Type:"), details);
+    detailsForm->addRow(QStringLiteral("&Username:"), edtUserId);
+    labelPassword1 = new QLabel(QStringLiteral("&Password:"), details);
+    labelPassword2 = new QLabel(QStringLiteral("&Re-Type:"), details);
     detailsForm->addRow(labelPassword1, edtPassword1);
     detailsForm->addRow(labelPassword2, edtPassword2);
-    detailsForm->addRow(QStringLiteral("First Name:"), edtFirstName);
-    detailsForm->addRow(QStringLiteral("City/State:"), edtCity);
-    detailsForm->addRow(QStringLiteral("Country:"), edtCountry);
-    detailsForm->addRow(QStringLiteral("Gender:"), combo_gender);
+    detailsForm->addRow(QStringLiteral("&First Name:"), edtFirstName);
+    detailsForm->addRow(QStringLiteral("C&ity/State:"), edtCity);
+    detailsForm->addRow(QStringLiteral("Countr&y:"), edtCountry);
+    detailsForm->addRow(QStringLiteral("&Gender:"), combo_gender);
 
     auto *info = new QGroupBox(QStringLiteral("User Information"), this);
     auto *infoForm = new QFormLayout(info);
@@ -229,9 +230,9 @@ TfrmUserInfo::TfrmUserInfo(QWidget *parent) : QDialog(parent)
 
     auto *contact = new QGroupBox(QStringLiteral("Contact Information"), this);
     auto *contactForm = new QFormLayout(contact);
-    contactForm->addRow(QStringLiteral("Home Page:"), edtHomePage);
-    contactForm->addRow(QStringLiteral("ICQ #:"), edtIcq);
-    contactForm->addRow(QStringLiteral("Comments:"), memoComments);
+    contactForm->addRow(QStringLiteral("&Home Page:"), edtHomePage);
+    contactForm->addRow(QStringLiteral("IC&Q #:"), edtIcq);
+    contactForm->addRow(QStringLiteral("Co&mments:"), memoComments);
 
     auto *buttons = new QHBoxLayout;
     buttons->addWidget(edit_lastname);
@@ -356,7 +357,7 @@ void TfrmUserInfo::LoadUser(ostrel::TOrvexUser *user)
         combo_hats->setCurrentIndex(position >= 0 && position < combo_hats->count() ? position
                                                                                     : -1);
     }
-    label_hats->setText(QStringLiteral("Hat:"));
+    label_hats->setText(QStringLiteral("H&at:"));
 }
 
 void TfrmUserInfo::SetEditable(bool E)

@@ -253,7 +253,7 @@ Thelp::Thelp(QWidget *parent) : QWidget(parent, Qt::Window)
             renderVersions();
     });
 
-    auto *close = new QPushButton(QStringLiteral("Close"), this);
+    auto *close = new QPushButton(QStringLiteral("&Close"), this);
     close->setObjectName(QStringLiteral("button_close"));
     connect(close, &QPushButton::clicked, this, &QWidget::close);
 

@@ -32,9 +32,9 @@ TInvited::TInvited(QWidget *parent) : QDialog(parent)
     bold.setPointSizeF(bold.pointSizeF() * 1.2);
     label_igame->setFont(bold);
 
-    FlatButton1 = new TFlatButton(QStringLiteral("Decline"), this);
+    FlatButton1 = new TFlatButton(QStringLiteral("&Decline"), this);
     FlatButton1->setObjectName(QStringLiteral("FlatButton1"));
-    FlatButton2 = new TFlatButton(QStringLiteral("Accept"), this);
+    FlatButton2 = new TFlatButton(QStringLiteral("&Accept"), this);
     FlatButton2->setObjectName(QStringLiteral("FlatButton2"));
     FlatButton2->setKind(QStringLiteral("accent"));
     FlatButton2->setDefault(true);

@@ -64,8 +64,8 @@ TOptions::TOptions(Tlobby *lobby, QWidget *parent) : QWidget(parent, Qt::Tool), 
     top->setSpacing(12);
     radiogroup_show =
         new TRadioGroup(QStringLiteral("Join/Disconnect Notices"),
-                        {QStringLiteral("Show All"), QStringLiteral("Show Only Friends"),
-                         QStringLiteral("Show None")},
+                        {QStringLiteral("Show &All"), QStringLiteral("Show Only &Friends"),
+                         QStringLiteral("Show &None")},
                         this);
     radiogroup_show->setObjectName(QStringLiteral("radiogroup_show"));
     radiogroup_show->setItemIndex(0);
@@ -80,14 +80,16 @@ TOptions::TOptions(Tlobby *lobby, QWidget *parent) : QWidget(parent, Qt::Tool), 
     actioncolor->setObjectName(QStringLiteral("actioncolor"));
     textsize = sizeBox("textsize");
     boxtextsize = sizeBox("boxtextsize");
-    lookGrid->addWidget(new QLabel(QStringLiteral("Text Color")), 0, 0);
-    lookGrid->addWidget(textcolor, 0, 1);
-    lookGrid->addWidget(new QLabel(QStringLiteral("Action Color")), 1, 0);
-    lookGrid->addWidget(actioncolor, 1, 1);
-    lookGrid->addWidget(new QLabel(QStringLiteral("Text Size")), 0, 2);
-    lookGrid->addWidget(textsize, 0, 3);
-    lookGrid->addWidget(new QLabel(QStringLiteral("Info Boxes Text Size")), 1, 2);
-    lookGrid->addWidget(boxtextsize, 1, 3);
+    auto addLabelled = [&](const QString &caption, QWidget *control, int row, int col) {
+        auto *label = new QLabel(caption, look);
+        label->setBuddy(control);
+        lookGrid->addWidget(label, row, col);
+        lookGrid->addWidget(control, row, col + 1);
+    };
+    addLabelled(QStringLiteral("&Text Color"), textcolor, 0, 0);
+    addLabelled(QStringLiteral("A&ction Color"), actioncolor, 1, 0);
+    addLabelled(QStringLiteral("Text &Size"), textsize, 0, 2);
+    addLabelled(QStringLiteral("Info &Boxes Text Size"), boxtextsize, 1, 2);
     top->addWidget(look, 1);
     layout->addLayout(top);
 
@@ -129,8 +131,10 @@ TOptions::TOptions(Tlobby *lobby, QWidget *parent) : QWidget(parent, Qt::Tool), 
 
     auto *fonts = new QGroupBox(QStringLiteral("Font Options"), this);
     auto *fontRow = new QHBoxLayout(fonts);
-    fontRow->addWidget(new QLabel(QStringLiteral("Text Font")));
+    auto *fontLabel = new QLabel(QStringLiteral("Text F&ont"), fonts);
+    fontRow->addWidget(fontLabel);
     combo_fonts = new QComboBox(fonts);
+    fontLabel->setBuddy(combo_fonts);
     combo_fonts->setObjectName(QStringLiteral("combo_fonts"));
     combo_fonts->setEditable(true);
     combo_fonts->setInsertPolicy(QComboBox::NoInsert);
@@ -141,13 +145,13 @@ TOptions::TOptions(Tlobby *lobby, QWidget *parent) : QWidget(parent, Qt::Tool), 
     layout->addWidget(fonts);
 
     auto *buttons = new QHBoxLayout;
-    button_edit = new TFlatButton(QStringLiteral("Edit Profile"), this);
+    button_edit = new TFlatButton(QStringLiteral("&Edit Profile"), this);
     button_edit->setObjectName(QStringLiteral("button_edit"));
-    button_resetpm = new TFlatButton(QStringLiteral("Reset PM Location Settings"), this);
+    button_resetpm = new TFlatButton(QStringLiteral("Reset &PM Location Settings"), this);
     button_resetpm->setObjectName(QStringLiteral("button_resetpm"));
-    button_restore = new TFlatButton(QStringLiteral("Restore Defaults"), this);
+    button_restore = new TFlatButton(QStringLiteral("&Restore Defaults"), this);
     button_restore->setObjectName(QStringLiteral("button_restore"));
-    button_done = new TFlatButton(QStringLiteral("Done"), this);
+    button_done = new TFlatButton(QStringLiteral("&Done"), this);
     button_done->setObjectName(QStringLiteral("button_done"));
     button_done->setKind(QStringLiteral("accent"));
     button_done->setMinimumWidth(90);
@@ -172,11 +176,6 @@ TOptions::TOptions(Tlobby *lobby, QWidget *parent) : QWidget(parent, Qt::Tool), 
     if (const QScreen *screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
     accessibility::closeOnEscape(this);
-    accessibility::nameControls(this, {{"textcolor", "Text color"},
-                                       {"actioncolor", "Action color"},
-                                       {"textsize", "Text size"},
-                                       {"boxtextsize", "Info boxes text size"},
-                                       {"combo_fonts", "Text font"}});
 }
 
 TSwitch *TOptions::switchNamed(const QString &name) const

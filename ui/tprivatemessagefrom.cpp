@@ -1,5 +1,6 @@
 #include "tprivatemessagefrom.h"
 
+#include "accessibility.h"
 #include "privatemessagetext.h"
 #include "tchatpane.h"
 #include "textcodec.h"
@@ -57,10 +58,10 @@ Tprivatemessagefrom::Tprivatemessagefrom()
         popup_memo->popup(memo_message->viewport()->mapToGlobal(at));
     });
 
-    button_reply = new TFlatButton(QStringLiteral("Reply"), this);
+    button_reply = new TFlatButton(QStringLiteral("&Reply"), this);
     button_reply->setObjectName(QStringLiteral("button_reply"));
     button_reply->setKind(QStringLiteral("accent"));
-    button_close = new TFlatButton(QStringLiteral("Close"), this);
+    button_close = new TFlatButton(QStringLiteral("&Close"), this);
     button_close->setObjectName(QStringLiteral("button_close"));
     button_reply->setMinimumWidth(84);
     button_close->setMinimumWidth(84);
@@ -82,6 +83,10 @@ Tprivatemessagefrom::Tprivatemessagefrom()
     layout->addLayout(header);
     layout->addWidget(memo_message, 1);
     layout->addLayout(buttons);
+    // Tab follows the buttons as they are laid out: Close stands left of Reply.
+    setTabOrder(memo_message, button_close);
+    setTabOrder(button_close, button_reply);
+    accessibility::nameControls(this, {{"memo_message", "Message"}});
 
     connect(button_reply, &QPushButton::clicked, this, [this] { button_replyClick(); });
     connect(button_close, &QPushButton::clicked, this, [this] { button_closeClick(); });

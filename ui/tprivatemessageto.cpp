@@ -1,5 +1,6 @@
 #include "tprivatemessageto.h"
 
+#include "accessibility.h"
 #include "privatemessagetext.h"
 #include "textcodec.h"
 #include "tflatbutton.h"
@@ -41,14 +42,14 @@ Tprivatemessageto::Tprivatemessageto(const QByteArray &recipient, bool sendOnEnt
     memo_message->setTabChangesFocus(true);
     memo_message->installEventFilter(this);
 
-    sendonenter = new QCheckBox(QStringLiteral("Enter Sends PM"), this);
+    sendonenter = new QCheckBox(QStringLiteral("&Enter Sends PM"), this);
     sendonenter->setObjectName(QStringLiteral("sendonenter"));
     sendonenter->setChecked(sendOnEnter);
 
-    button_send = new TFlatButton(QStringLiteral("Send"), this);
+    button_send = new TFlatButton(QStringLiteral("&Send"), this);
     button_send->setObjectName(QStringLiteral("button_send"));
     button_send->setKind(QStringLiteral("accent"));
-    button_cancel = new TFlatButton(QStringLiteral("Cancel"), this);
+    button_cancel = new TFlatButton(QStringLiteral("&Cancel"), this);
     button_cancel->setObjectName(QStringLiteral("button_cancel"));
     button_send->setMinimumWidth(84);
     button_cancel->setMinimumWidth(84);
@@ -71,6 +72,10 @@ Tprivatemessageto::Tprivatemessageto(const QByteArray &recipient, bool sendOnEnt
     layout->addLayout(header);
     layout->addWidget(memo_message, 1);
     layout->addLayout(buttons);
+    // Tab follows the buttons as they are laid out: Cancel stands left of Send.
+    setTabOrder(sendonenter, button_cancel);
+    setTabOrder(button_cancel, button_send);
+    accessibility::nameControls(this, {{"memo_message", "Message"}});
 
     connect(button_send, &QPushButton::clicked, this, [this] { button_sendClick(); });
     connect(button_cancel, &QPushButton::clicked, this, [this] { button_cancelClick(); });

@@ -62,11 +62,11 @@ Tdownload::Tdownload(QWidget *parent)
     infolabel2 = makeLabel(this, "infolabel2");
     infolabel2->hide();
 
-    getbutton = new TFlatButton(QStringLiteral("Download And Install Now"), this);
+    getbutton = new TFlatButton(QStringLiteral("&Download And Install Now"), this);
     getbutton->setObjectName(QStringLiteral("getbutton"));
     getbutton->setKind(QStringLiteral("accent"));
     getbutton->setDefault(true);
-    abortbutton = new TFlatButton(QStringLiteral("Stop Download"), this);
+    abortbutton = new TFlatButton(QStringLiteral("&Stop Download"), this);
     abortbutton->setObjectName(QStringLiteral("abortbutton"));
     abortbutton->setEnabled(false);
     connect(getbutton, &QPushButton::clicked, this, &Tdownload::getbuttonClick);
@@ -105,11 +105,11 @@ Tdownload::Tdownload(QWidget *parent)
 
 void Tdownload::FormCreate()
 {
-    // The window is a white card, like the lobby's panels.
-    setAutoFillBackground(true);
-    QPalette p = palette();
-    p.setColor(QPalette::Window, Qt::white);
-    setPalette(p);
+    // The window is a white card, like the lobby's panels. The application's style sheet
+    // paints every dialog's background, so a palette colour would not show: the card's
+    // colour is a rule of its own, more specific than the one for all dialogs.
+    setAttribute(Qt::WA_StyledBackground, true);
+    setStyleSheet(QStringLiteral("Tdownload { background: #ffffff; }"));
 }
 
 QString Tdownload::fileNameOf(const QString &url)

@@ -53,7 +53,7 @@ Tgamedescription::Tgamedescription(QWidget *parent)
         displayhtmlHotSpotClick(sender, src, handled);
     };
 
-    FlatButton1 = new TFlatButton(QStringLiteral("Close"), this);
+    FlatButton1 = new TFlatButton(QStringLiteral("&Close"), this);
     FlatButton1->setObjectName(QStringLiteral("FlatButton1"));
     connect(FlatButton1, &QPushButton::clicked, this, &Tgamedescription::FlatButton1Click);
 

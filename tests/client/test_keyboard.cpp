@@ -1,5 +1,6 @@
 #include "lobbyfixture.h"
 #include "tabout.h"
+#include "tchatlog.h"
 #include "tdownload.h"
 #include "tfrmconnectioninfo.h"
 #include "tfrmuserinfo.h"
@@ -7,6 +8,8 @@
 #include "thelp.h"
 #include "tinvited.h"
 #include "toptions.h"
+#include "tprivatemessagefrom.h"
+#include "tprivatemessageto.h"
 
 #include <QAbstractButton>
 #include <QAbstractItemView>
@@ -59,6 +62,71 @@ QStringList unnamedControls(QWidget *window)
     return out;
 }
 
+// The controls Tab visits from the window's first focus, in order, once round.
+QList<QWidget *> tabChain(QWidget *window)
+{
+    QList<QWidget *> chain;
+    QWidget *w = window;
+    for (int guard = 0; guard < 500; ++guard) {
+        w = w->nextInFocusChain();
+        if (w == window)
+            break;
+        if (w->window() == window && w->isVisibleTo(window) && w->isEnabled() &&
+            (w->focusPolicy() & Qt::TabFocus) && !w->focusProxy())
+            chain << w;
+    }
+    return chain;
+}
+
+QString describe(const QWidget *w)
+{
+    return QStringLiteral("%1(%2)@%3,%4")
+        .arg(w->objectName(), QString::fromLatin1(w->metaObject()->className()))
+        .arg(w->mapTo(w->window(), QPoint()).x())
+        .arg(w->mapTo(w->window(), QPoint()).y());
+}
+
+// The dialogs a user works through with the keyboard, each as the program shows it.
+struct Dialogs
+{
+    explicit Dialogs(LobbyWindows &windows) : to("bob", false)
+    {
+        profile.SetEditable(true);
+        list = {{"options", windows.options()},
+                {"help", windows.help()},
+                {"about", windows.about()},
+                {"invited", windows.invited()},
+                {"download", windows.download()},
+                {"gamedescription", windows.gamedescription()},
+                {"login", &login},
+                {"profile", &profile},
+                {"private message to", &to},
+                {"private message from", &from},
+                {"message log", &log}};
+    }
+    TfrmConnectionInfo login;
+    TfrmUserInfo profile;
+    Tprivatemessageto to;
+    Tprivatemessagefrom from;
+    Tchatlog log;
+    std::vector<std::pair<const char *, QWidget *>> list;
+};
+
+// The letter after a single "&", upper case, or nothing.
+QChar mnemonicOf(const QString &text)
+{
+    for (qsizetype i = 0; i + 1 < text.size(); ++i) {
+        if (text.at(i) != QLatin1Char('&'))
+            continue;
+        if (text.at(i + 1) == QLatin1Char('&')) {
+            ++i;
+            continue;
+        }
+        return text.at(i + 1).toUpper();
+    }
+    return {};
+}
+
 class KeyboardTest : public LobbyFixture
 {
 protected:
@@ -71,20 +139,9 @@ protected:
 
 TEST_F(KeyboardTest, EveryControlWithoutAVisibleLabelHasAnAccessibleName)
 {
-    TfrmConnectionInfo login;
-    TfrmUserInfo profile;
-    const std::vector<std::pair<const char *, QWidget *>> windowsToCheck = {
-        {"lobby", lobby},
-        {"options", windows->options()},
-        {"help", windows->help()},
-        {"about", windows->about()},
-        {"invited", windows->invited()},
-        {"download", windows->download()},
-        {"gamedescription", windows->gamedescription()},
-        {"login", &login},
-        {"profile", &profile},
-    };
-    for (const auto &[name, window] : windowsToCheck)
+    Dialogs dialogs(*windows);
+    EXPECT_EQ(unnamedControls(lobby), QStringList()) << "lobby";
+    for (const auto &[name, window] : dialogs.list)
         EXPECT_EQ(unnamedControls(window), QStringList()) << name;
 }
 
@@ -103,6 +160,70 @@ TEST_F(KeyboardTest, EscapeClosesEverySecondaryWindow)
         QTest::keyClick(window, Qt::Key_Escape);
         EXPECT_TRUE(QTest::qWaitFor([&] { return !window->isVisible(); }, 2000)) << name;
     }
+}
+
+TEST_F(KeyboardTest, TabMovesLeftToRightAlongARow)
+{
+    Dialogs dialogs(*windows);
+    for (const auto &[name, window] : dialogs.list) {
+        window->show();
+        const QList<QWidget *> chain = tabChain(window);
+        EXPECT_FALSE(chain.isEmpty()) << name;
+        for (qsizetype i = 1; i < chain.size(); ++i) {
+            const QPoint a = chain[i - 1]->mapTo(window, QPoint());
+            const QPoint b = chain[i]->mapTo(window, QPoint());
+            if (std::abs(a.y() - b.y()) <= 8) {
+                EXPECT_GT(b.x(), a.x()) << name << ": " << qPrintable(describe(chain[i - 1]))
+                                        << " then " << qPrintable(describe(chain[i]));
+            }
+        }
+        window->hide();
+    }
+}
+
+// Every button, check box and labelled field is reached with Alt and a letter, and no two
+// share a letter in one window.
+TEST_F(KeyboardTest, EveryButtonAndLabelledFieldHasItsOwnMnemonic)
+{
+    Dialogs dialogs(*windows);
+    for (const auto &[name, window] : dialogs.list) {
+        window->show();
+        QMap<QChar, QString> taken;
+        auto check = [&, name = name](const QString &text, const QWidget *control) {
+            const QChar letter = mnemonicOf(text);
+            if (letter.isNull()) {
+                ADD_FAILURE() << name << ": no mnemonic on \"" << qPrintable(text) << "\" ("
+                              << qPrintable(describe(control)) << ")";
+                return;
+            }
+            EXPECT_FALSE(taken.contains(letter))
+                << name << ": " << QString(letter).toStdString() << " on \"" << qPrintable(text)
+                << "\" and \"" << qPrintable(taken.value(letter)) << "\"";
+            taken.insert(letter, text);
+        };
+        for (QAbstractButton *button : window->findChildren<QAbstractButton *>()) {
+            if (button->window() == window && button->isVisibleTo(window) &&
+                !button->text().isEmpty() && button->focusPolicy() != Qt::NoFocus)
+                check(button->text(), button);
+        }
+        for (QLabel *label : window->findChildren<QLabel *>()) {
+            if (label->buddy() && label->isVisibleTo(window) &&
+                (label->buddy()->focusPolicy() & Qt::TabFocus))
+                check(label->text(), label);
+        }
+        window->hide();
+    }
+}
+
+TEST_F(KeyboardTest, AltAndTheLetterMovesToTheLabelledField)
+{
+    TfrmConnectionInfo login;
+    login.show();
+    QApplication::setActiveWindow(&login);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&login));
+    login.edtUserId->setFocus();
+    QTest::keyClick(&login, Qt::Key_P, Qt::AltModifier);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return login.edtPassword->hasFocus(); }, 2000));
 }
 
 TEST_F(KeyboardTest, EnterInTheLoginDialogLogsIn)

@@ -9,6 +9,7 @@
 #include "lobbywindows.h"
 #include "platform.h"
 #include "tabout.h"
+#include "tchatlog.h"
 #include "tchatpane.h"
 #include "tdownload.h"
 #include "tflatbutton.h"
@@ -21,6 +22,8 @@
 #include "tinvited.h"
 #include "toptions.h"
 #include "torvexuser.h"
+#include "tprivatemessagefrom.h"
+#include "tprivatemessageto.h"
 
 #include <QApplication>
 #include <QBuffer>
@@ -31,6 +34,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPainter>
+#include <QPlainTextEdit>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -265,6 +269,16 @@ int main(int argc, char **argv)
     lobby->panel_news->raise();
     save(lobby, QStringLiteral("lobby-room"));
 
+    // The panel that says a newer lobby is out, as the catalogue's version check shows it.
+    lobby->panel_news->hide();
+    lobby->panel_downloadlobby->move(
+        qMax(0, (lobby->panel_rightside->width() - lobby->panel_downloadlobby->width()) / 2),
+        qMax(8, (lobby->panel_rightside->height() - lobby->panel_downloadlobby->height()) / 3));
+    lobby->panel_downloadlobby->show();
+    lobby->panel_downloadlobby->raise();
+    save(lobby, QStringLiteral("lobby-update"));
+    lobby->panel_downloadlobby->hide();
+
     TfrmConnectionInfo login;
     login.edtUserId->setText(QStringLiteral("ann"));
     login.edtPassword->setText(QStringLiteral("secret"));
@@ -296,6 +310,23 @@ int main(int argc, char **argv)
 
     windows.help()->showPage(Thelp::ConductAgreement);
     save(windows.help(), QStringLiteral("help"));
+
+    Tprivatemessageto to("bob", true);
+    to.findChild<QPlainTextEdit *>(QStringLiteral("memo_message"))
+        ->setPlainText(QStringLiteral("Good game! Rematch at nine?"));
+    save(&to, QStringLiteral("pm-to"));
+    to.hide();
+    Tprivatemessagefrom from;
+    from.OnLog = [](const QString &, const QColor &) {};
+    from.loadmessage("bob", "9:41 PM+Sure, I will host it./r/Bring carol too.");
+    save(&from, QStringLiteral("pm-from"));
+    from.hide();
+    Tchatlog log;
+    log.addlinetolog(QStringLiteral("To bob: Good game! Rematch at nine?"), Qt::blue);
+    log.addlinetolog(QStringLiteral("At 9:41 PM bob wrote: Sure, I will host it."),
+                     QColor(0x80, 0, 0));
+    save(&log, QStringLiteral("pm-log"));
+    log.hide();
     save(windows.about(), QStringLiteral("about"));
 
     std::map<QString, QBuffer> pictures;
