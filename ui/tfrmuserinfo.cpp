@@ -208,6 +208,8 @@ TfrmUserInfo::TfrmUserInfo(QWidget *parent) : QDialog(parent)
     detailsForm->addRow(QStringLiteral("&Username:"), edtUserId);
     labelPassword1 = new QLabel(QStringLiteral("&Password:"), details);
     labelPassword2 = new QLabel(QStringLiteral("&Re-Type:"), details);
+    labelPassword1->setBuddy(edtPassword1);
+    labelPassword2->setBuddy(edtPassword2);
     detailsForm->addRow(labelPassword1, edtPassword1);
     detailsForm->addRow(labelPassword2, edtPassword2);
     detailsForm->addRow(QStringLiteral("&First Name:"), edtFirstName);

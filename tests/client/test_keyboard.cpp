@@ -207,6 +207,10 @@ TEST_F(KeyboardTest, EveryButtonAndLabelledFieldHasItsOwnMnemonic)
                 check(button->text(), button);
         }
         for (QLabel *label : window->findChildren<QLabel *>()) {
+            // Without a buddy a label shows its "&" as it stands.
+            EXPECT_TRUE(label->buddy() || label->textFormat() == Qt::RichText ||
+                        mnemonicOf(label->text()).isNull())
+                << name << ": \"" << qPrintable(label->text()) << "\" has no buddy";
             if (label->buddy() && label->isVisibleTo(window) &&
                 (label->buddy()->focusPolicy() & Qt::TabFocus))
                 check(label->text(), label);
