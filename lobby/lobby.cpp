@@ -244,12 +244,12 @@ void Tlobby::buildHeader(QWidget *parent)
     button_mail->hide();
     row->addWidget(button_mail);
     button_connect =
-        named(new TFlatButton(QStringLiteral("Connect"), panel_header), "button_connect");
+        named(new TFlatButton(QStringLiteral("&Connect"), panel_header), "button_connect");
     button_connect->setKind(QStringLiteral("accent"));
     button_disconnect =
-        named(new TFlatButton(QStringLiteral("Disconnect"), panel_header), "button_disconnect");
+        named(new TFlatButton(QStringLiteral("&Disconnect"), panel_header), "button_disconnect");
     button_download =
-        named(new TFlatButton(QStringLiteral("Download Games"), panel_header), "button_download");
+        named(new TFlatButton(QStringLiteral("Do&wnload Games"), panel_header), "button_download");
     button_help = named(new TFlatButton(QString(), panel_header), "button_help");
     button_help->setKind(QStringLiteral("icon"));
     button_help->setIcon(assets::helpButtonIcon());
@@ -291,9 +291,9 @@ void Tlobby::buildLeftColumn()
     panel_top = named(new TFlatPanel(QStringLiteral("card")), "panel_top");
     panel_top->setMinimumHeight(77);
     auto *topLayout = column(panel_top, 1, 0);
-    button_gameslist = named(new TFlatButton(QStringLiteral("Rooms")), "button_gameslist");
-    button_alerts = named(new TFlatButton(QStringLiteral("Alerts")), "button_alerts");
-    button_tourney = named(new TFlatButton(QStringLiteral("Tourneys")), "button_tourney");
+    button_gameslist = named(new TFlatButton(QStringLiteral("&Rooms")), "button_gameslist");
+    button_alerts = named(new TFlatButton(QStringLiteral("&Alerts")), "button_alerts");
+    button_tourney = named(new TFlatButton(QStringLiteral("&Tourneys")), "button_tourney");
     topLayout->addWidget(tabRow(panel_top, {button_gameslist, button_alerts, button_tourney}));
     button_gameslist->setChecked(true);
     auto *topStack = m_topStack = new QStackedLayout;
@@ -338,9 +338,9 @@ void Tlobby::buildLeftColumn()
     panel_bottom = named(new TFlatPanel(QStringLiteral("card")), "panel_bottom");
     panel_bottom->setMinimumHeight(60);
     auto *bottomLayout = column(panel_bottom, 1, 0);
-    button_lobbylist = named(new TFlatButton(QStringLiteral("Players")), "button_lobbylist");
-    button_Friendslist = named(new TFlatButton(QStringLiteral("Friends")), "button_Friendslist");
-    button_ignorelist = named(new TFlatButton(QStringLiteral("Ignored")), "button_ignorelist");
+    button_lobbylist = named(new TFlatButton(QStringLiteral("&Players")), "button_lobbylist");
+    button_Friendslist = named(new TFlatButton(QStringLiteral("Fr&iends")), "button_Friendslist");
+    button_ignorelist = named(new TFlatButton(QStringLiteral("Ig&nored")), "button_ignorelist");
     bottomLayout->addWidget(
         tabRow(panel_bottom, {button_lobbylist, button_Friendslist, button_ignorelist}));
     button_lobbylist->setChecked(true);
@@ -411,14 +411,14 @@ void Tlobby::buildRightSide()
     label_gamename = named(label(QString(), "title"), "label_gamename");
     titleRow->addWidget(label_gamename);
     titleRow->addStretch();
-    button_ladder = named(new TFlatButton(QStringLiteral("Ladder Game Anyone?")), "button_ladder");
+    button_ladder = named(new TFlatButton(QStringLiteral("Ladder Game An&yone?")), "button_ladder");
     button_whatareladders =
-        named(new TFlatButton(QStringLiteral("What are Ladders?")), "button_whatareladders");
+        named(new TFlatButton(QStringLiteral("What are Ladder&s?")), "button_whatareladders");
     button_whatareladders->setKind(QStringLiteral("link"));
     button_ladder->hide();
     button_whatareladders->hide();
     button_leavegameroom =
-        named(new TFlatButton(QStringLiteral("Leave Game Lobby")), "button_leavegameroom");
+        named(new TFlatButton(QStringLiteral("&Leave Game Lobby")), "button_leavegameroom");
     titleRow->addWidget(button_whatareladders);
     titleRow->addWidget(button_ladder);
     titleRow->addWidget(button_leavegameroom);
@@ -474,7 +474,7 @@ void Tlobby::buildRightSide()
     button_host->setToolTip(QStringLiteral("Host a Game"));
     button_host->setAccessibleName(QStringLiteral("Host a Game"));
     hostRow->addWidget(button_host);
-    button_private = named(new TFlatButton(QStringLiteral("Make Game Private")), "button_private");
+    button_private = named(new TFlatButton(QStringLiteral("&Make Game Private")), "button_private");
     button_private->hide();
     hostRow->addWidget(button_private);
     image_connection = named(new QLabel, "image_connection");
@@ -485,7 +485,7 @@ void Tlobby::buildRightSide()
     hostRow->addStretch();
     side->addLayout(hostRow);
     button_cannothost =
-        named(new TFlatButton(QStringLiteral("Trouble hosting?")), "button_cannothost");
+        named(new TFlatButton(QStringLiteral("Trou&ble hosting?")), "button_cannothost");
     button_cannothost->setKind(QStringLiteral("link"));
     side->addWidget(button_cannothost, 0, Qt::AlignLeft);
     label_ingame = named(label(QString(), "muted"), "label_ingame");
@@ -532,9 +532,9 @@ void Tlobby::buildFloatingPanels()
         c->addWidget(text, 1);
         auto *buttons = new QHBoxLayout;
         FlatButton1 =
-            named(new TFlatButton(QStringLiteral("Read Conduct Agreement")), "FlatButton1");
-        button_beginningdone =
-            named(new TFlatButton(QStringLiteral("Close Welcome Message")), "button_beginningdone");
+            named(new TFlatButton(QStringLiteral("Read Cond&uct Agreement")), "FlatButton1");
+        button_beginningdone = named(new TFlatButton(QStringLiteral("Clos&e Welcome Message")),
+                                     "button_beginningdone");
         button_beginningdone->setKind(QStringLiteral("accent"));
         buttons->addWidget(FlatButton1);
         buttons->addStretch();

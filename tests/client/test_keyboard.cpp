@@ -1,7 +1,9 @@
+#include "lobby.h"
 #include "lobbyfixture.h"
 #include "tabout.h"
 #include "tchatlog.h"
 #include "tdownload.h"
+#include "tflatpanel.h"
 #include "tfrmconnectioninfo.h"
 #include "tfrmuserinfo.h"
 #include "tgamedescription.h"
@@ -17,6 +19,8 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMainWindow>
+#include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QTextEdit>
 
@@ -181,42 +185,56 @@ TEST_F(KeyboardTest, TabMovesLeftToRightAlongARow)
     }
 }
 
-// Every button, check box and labelled field is reached with Alt and a letter, and no two
-// share a letter in one window.
+// Mnemonic faults in a window as shown: a button, check box or labelled field without a
+// mnemonic, a letter used twice (the menu bar's among them), a "&" that a label without a
+// field would show as it stands.
+QStringList mnemonicFaults(QWidget *window)
+{
+    QStringList faults;
+    QMap<QChar, QString> taken;
+    auto check = [&](const QString &text, const QString &what) {
+        const QChar letter = mnemonicOf(text);
+        if (letter.isNull())
+            faults << QStringLiteral("no mnemonic on \"%1\" (%2)").arg(text, what);
+        else if (taken.contains(letter))
+            faults << QStringLiteral("%1 on \"%2\" and \"%3\"")
+                          .arg(letter)
+                          .arg(text, taken.value(letter));
+        else
+            taken.insert(letter, text);
+    };
+    if (auto *mainWindow = qobject_cast<QMainWindow *>(window)) {
+        for (const QAction *menu : mainWindow->menuBar()->actions())
+            check(menu->text(), QStringLiteral("menu"));
+    }
+    for (QAbstractButton *button : window->findChildren<QAbstractButton *>()) {
+        if (button->window() == window && button->isVisibleTo(window) &&
+            !button->text().isEmpty() && button->focusPolicy() != Qt::NoFocus)
+            check(button->text(), describe(button));
+    }
+    for (QLabel *label : window->findChildren<QLabel *>()) {
+        if (!label->buddy() && label->textFormat() != Qt::RichText &&
+            !mnemonicOf(label->text()).isNull())
+            faults << QStringLiteral("\"%1\" has no field").arg(label->text());
+        if (label->buddy() && label->isVisibleTo(window) &&
+            (label->buddy()->focusPolicy() & Qt::TabFocus))
+            check(label->text(), describe(label));
+    }
+    return faults;
+}
+
 TEST_F(KeyboardTest, EveryButtonAndLabelledFieldHasItsOwnMnemonic)
 {
     Dialogs dialogs(*windows);
     for (const auto &[name, window] : dialogs.list) {
         window->show();
-        QMap<QChar, QString> taken;
-        auto check = [&, name = name](const QString &text, const QWidget *control) {
-            const QChar letter = mnemonicOf(text);
-            if (letter.isNull()) {
-                ADD_FAILURE() << name << ": no mnemonic on \"" << qPrintable(text) << "\" ("
-                              << qPrintable(describe(control)) << ")";
-                return;
-            }
-            EXPECT_FALSE(taken.contains(letter))
-                << name << ": " << QString(letter).toStdString() << " on \"" << qPrintable(text)
-                << "\" and \"" << qPrintable(taken.value(letter)) << "\"";
-            taken.insert(letter, text);
-        };
-        for (QAbstractButton *button : window->findChildren<QAbstractButton *>()) {
-            if (button->window() == window && button->isVisibleTo(window) &&
-                !button->text().isEmpty() && button->focusPolicy() != Qt::NoFocus)
-                check(button->text(), button);
-        }
-        for (QLabel *label : window->findChildren<QLabel *>()) {
-            // Without a buddy a label shows its "&" as it stands.
-            EXPECT_TRUE(label->buddy() || label->textFormat() == Qt::RichText ||
-                        mnemonicOf(label->text()).isNull())
-                << name << ": \"" << qPrintable(label->text()) << "\" has no buddy";
-            if (label->buddy() && label->isVisibleTo(window) &&
-                (label->buddy()->focusPolicy() & Qt::TabFocus))
-                check(label->text(), label);
-        }
+        EXPECT_EQ(mnemonicFaults(window), QStringList()) << name;
         window->hide();
     }
+    EXPECT_EQ(mnemonicFaults(lobby), QStringList()) << "lobby";
+    serverSends({"JOINSUBJECT|Plumbrix|bob+1+Plumbrix+"});
+    ASSERT_TRUE(lobby->panel_gameroom->isVisible());
+    EXPECT_EQ(mnemonicFaults(lobby), QStringList()) << "lobby in a room";
 }
 
 TEST_F(KeyboardTest, AltAndTheLetterMovesToTheLabelledField)
