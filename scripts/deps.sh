@@ -4,7 +4,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config clang
   qt6-base-dev qt6-multimedia-dev libgl-dev
-  libasio-dev libsqlite3-dev libsodium-dev libjpeg-dev
+  libasio-dev libsqlite3-dev libsodium-dev libjpeg-dev libpq-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth fonts-dejavu-core iproute2
   # The package check: cpack's dependency scan and the desktop entry's validator.
@@ -15,6 +15,9 @@ packages=(
   lighttpd
   # A private session bus for the desktop-notification tests.
   dbus-daemon
+  # The shared account store's tests start a PostgreSQL cluster of their own (initdb and
+  # pg_ctl into a temporary folder, on loopback); the package's own cluster is not used.
+  postgresql
 )
 missing=()
 for p in "${packages[@]}"; do

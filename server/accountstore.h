@@ -3,13 +3,12 @@
 #include "torvexuser.h"
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
-
-struct sqlite3;
-struct sqlite3_stmt;
 
 // One stored account: the user record as the server keeps it (its Password field is
 // always empty: only the hash is kept) and the moment a moderator's silence ends.
@@ -29,72 +28,58 @@ struct StoredMessage
     std::int64_t storedAt = 0; // seconds since the epoch
 };
 
-// Accounts in one SQLite file in WAL mode. Every statement is prepared once and every
-// write is one short transaction, so the single network thread may call it directly.
-// Names are unique without regard to letter case; look-ups ignore case too and the
-// stored spelling is the account's name. Failures throw std::runtime_error.
+// Where the server keeps its accounts and the private messages waiting for offline
+// accounts. Names are unique without regard to letter case (ASCII letters, as the
+// protocol's names are compared everywhere else); look-ups ignore case too and the stored
+// spelling is the account's name. Every call finishes its write before it returns, so the
+// single network thread may call it directly. Failures throw std::runtime_error.
 class AccountStore
 {
 public:
-    explicit AccountStore(const std::string &path);
-    ~AccountStore();
-    AccountStore(const AccountStore &) = delete;
-    AccountStore &operator=(const AccountStore &) = delete;
+    virtual ~AccountStore() = default;
 
-    std::optional<AccountRecord> find(std::string_view name);
+    // The store a location names: "postgresql://..." or "postgres://..." (a libpq
+    // connection address), anything else the path of an SQLite file.
+    static std::unique_ptr<AccountStore> open(const std::string &location);
+    static bool isPostgresAddress(std::string_view location);
+
+    virtual std::optional<AccountRecord> find(std::string_view name) = 0;
     // False when the name is taken.
-    bool insert(const AccountRecord &account);
-    void recordLogin(std::string_view name, double now);
+    virtual bool insert(const AccountRecord &account) = 0;
+    virtual void recordLogin(std::string_view name, double now) = 0;
     // The fields a player may change about themselves.
-    void updateProfile(std::string_view name, const ostrel::TOrvexUser &profile);
-    void updatePasswordHash(std::string_view name, const std::string &hash);
-    void setSilenceUntil(std::string_view name, std::int64_t until);
-    void addMinutesPlayed(std::string_view name, std::int32_t minutes);
-    // False when there is no such account.
-    bool setAccountClass(std::string_view name, std::string_view accountClass);
-    std::optional<std::string> accountClass(std::string_view name);
-    std::int64_t count();
+    virtual void updateProfile(std::string_view name, const ostrel::TOrvexUser &profile) = 0;
+    virtual void updatePasswordHash(std::string_view name, const std::string &hash) = 0;
+    virtual void setSilenceUntil(std::string_view name, std::int64_t until) = 0;
+    virtual void addMinutesPlayed(std::string_view name, std::int32_t minutes) = 0;
+    // False when there is no such account. A class that may not wear the account's hat
+    // takes it off in the same transaction.
+    virtual bool setAccountClass(std::string_view name, std::string_view accountClass) = 0;
+    virtual std::optional<std::string> accountClass(std::string_view name) = 0;
+    virtual std::int64_t count() = 0;
+    // Every account, in no particular order (moving accounts between stores).
+    virtual void forEachAccount(const std::function<void(const AccountRecord &)> &visit) = 0;
 
     // Private messages kept for offline accounts (recipient names compare without regard
     // to case).
-    void storeMessage(std::string_view recipient, std::string_view sender, std::string_view text,
-                      std::int64_t storedAt);
+    virtual void storeMessage(std::string_view recipient, std::string_view sender,
+                              std::string_view text, std::int64_t storedAt) = 0;
     struct StoredCounts
     {
         std::int64_t forRecipient = 0;
         std::int64_t fromSenderToRecipient = 0;
         std::int64_t fromSender = 0; // to anyone
     };
-    StoredCounts storedMessageCounts(std::string_view recipient, std::string_view sender);
+    virtual StoredCounts storedMessageCounts(std::string_view recipient,
+                                             std::string_view sender) = 0;
     // The messages waiting for recipient stored at notBefore or later, oldest first.
-    std::vector<StoredMessage> storedMessages(std::string_view recipient, std::int64_t notBefore);
+    virtual std::vector<StoredMessage> storedMessages(std::string_view recipient,
+                                                      std::int64_t notBefore) = 0;
+    // Every waiting message with its recipient, oldest first.
+    virtual void forEachStoredMessage(
+        const std::function<void(const std::string &recipient, const StoredMessage &)> &visit) = 0;
     // Deletes recipient's messages up to and including id.
-    void deleteStoredMessages(std::string_view recipient, std::int64_t upToId);
+    virtual void deleteStoredMessages(std::string_view recipient, std::int64_t upToId) = 0;
     // Deletes every message stored before the given moment; returns how many.
-    std::int64_t purgeStoredMessages(std::int64_t before);
-
-private:
-    void close();
-    sqlite3_stmt *prepare(const char *sql);
-    void exec(const char *sql);
-    void run(sqlite3_stmt *statement);
-    [[noreturn]] void fail(const char *what);
-
-    sqlite3 *m_db = nullptr;
-    sqlite3_stmt *m_find = nullptr;
-    sqlite3_stmt *m_insert = nullptr;
-    sqlite3_stmt *m_login = nullptr;
-    sqlite3_stmt *m_profile = nullptr;
-    sqlite3_stmt *m_password = nullptr;
-    sqlite3_stmt *m_silence = nullptr;
-    sqlite3_stmt *m_minutes = nullptr;
-    sqlite3_stmt *m_setClass = nullptr;
-    sqlite3_stmt *m_setHat = nullptr;
-    sqlite3_stmt *m_getClass = nullptr;
-    sqlite3_stmt *m_count = nullptr;
-    sqlite3_stmt *m_storeMessage = nullptr;
-    sqlite3_stmt *m_messageCounts = nullptr;
-    sqlite3_stmt *m_messages = nullptr;
-    sqlite3_stmt *m_deleteMessages = nullptr;
-    sqlite3_stmt *m_purgeMessages = nullptr;
+    virtual std::int64_t purgeStoredMessages(std::int64_t before) = 0;
 };

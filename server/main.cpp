@@ -2,6 +2,7 @@
 #include "catalogue.h"
 #include "lobbyserver.h"
 #include "serveroptions.h"
+#include "sqliteaccountstore.h"
 
 #include <asio/io_context.hpp>
 
@@ -13,10 +14,45 @@
 
 namespace {
 
-std::unique_ptr<AccountStore> openStore(const std::string &dataDir)
+std::unique_ptr<AccountStore> openStore(const ServerOptions &options)
 {
-    std::filesystem::create_directories(dataDir);
-    return std::make_unique<AccountStore>(dataDir + "/accounts.sqlite");
+    if (options.accounts.empty())
+        std::filesystem::create_directories(options.dataDir);
+    return AccountStore::open(options.accountsLocation());
+}
+
+// Copies every account and waiting message of an SQLite account file into the store the
+// options name. An account whose name is taken there is left as it is there, and said.
+int importAccounts(const ServerOptions &options)
+{
+    if (!std::filesystem::is_regular_file(options.importFrom)) {
+        std::cerr << "ostrel-lobby-server: no account file " << options.importFrom << "\n";
+        return 1;
+    }
+    if (AccountStore::isPostgresAddress(options.importFrom)) {
+        std::cerr << "ostrel-lobby-server: import-accounts reads an SQLite file\n";
+        return 2;
+    }
+    SqliteAccountStore source(options.importFrom);
+    auto target = openStore(options);
+    std::int64_t copied = 0;
+    std::int64_t kept = 0;
+    source.forEachAccount([&](const AccountRecord &account) {
+        if (target->insert(account)) {
+            ++copied;
+        } else {
+            ++kept;
+            std::cout << "kept the existing account " << account.user.UserName << "\n";
+        }
+    });
+    std::int64_t messages = 0;
+    source.forEachStoredMessage([&](const std::string &recipient, const StoredMessage &message) {
+        target->storeMessage(recipient, message.sender, message.text, message.storedAt);
+        ++messages;
+    });
+    std::cout << copied << " accounts copied, " << kept << " kept as they were, " << messages
+              << " waiting messages copied" << std::endl;
+    return 0;
 }
 
 // Thousands of clients need thousands of descriptors; take what the hard limit allows.
@@ -31,7 +67,7 @@ void raiseDescriptorLimit()
 
 int setClass(const ServerOptions &options)
 {
-    auto store = openStore(options.dataDir);
+    auto store = openStore(options);
     if (!store->setAccountClass(options.setClassName, options.setClassValue)) {
         std::cerr << "ostrel-lobby-server: no account named " << options.setClassName << "\n";
         return 1;
@@ -50,7 +86,7 @@ int serve(const ServerOptions &options)
     // A client that vanishes mid-write must not end the process.
     std::signal(SIGPIPE, SIG_IGN);
     asio::io_context io(1);
-    LobbyServer server(io, options, std::move(catalogue), openStore(options.dataDir));
+    LobbyServer server(io, options, std::move(catalogue), openStore(options));
     server.start();
     io.run();
     return 0;
@@ -75,6 +111,8 @@ int main(int argc, char **argv)
             return 0;
         case ServerOptions::Command::SetClass:
             return setClass(options);
+        case ServerOptions::Command::ImportAccounts:
+            return importAccounts(options);
         case ServerOptions::Command::Serve:
             return serve(options);
         }

@@ -53,7 +53,9 @@ const char *ServerOptions::usage()
            "                           [--login-time SECONDS] [--max-unsent KIB]\n"
            "                           [--max-per-address N] [--max-new-per-address N]\n"
            "                           [--accounts-per-hour N] [--exempt ADDRESS]...\n"
-           "       ostrel-lobby-server set-class NAME CLASS [--data DIR]\n"
+           "                           [--accounts WHERE]\n"
+           "       ostrel-lobby-server set-class NAME CLASS [--data DIR] [--accounts WHERE]\n"
+           "       ostrel-lobby-server import-accounts SQLITE_FILE --accounts WHERE\n"
            "\n"
            "  --listen HOST:PORT       address to accept clients on (default 127.0.0.1:9020;\n"
            "                           port 0 picks a free port)\n"
@@ -71,7 +73,21 @@ const char *ServerOptions::usage()
            "  --accounts-per-hour N    new accounts per remote address and hour (default 20)\n"
            "  --exempt ADDRESS         an address the per-address limits do not apply to\n"
            "                           (repeatable; failed logins are throttled anyway)\n"
-           "  set-class NAME CLASS     set an account's class, e.g. H for an administrator\n";
+           "  --accounts WHERE         where the accounts are kept: a PostgreSQL address\n"
+           "                           (postgresql://USER@HOST:PORT/DATABASE, shared by\n"
+           "                           several server nodes; the tables are created on\n"
+           "                           first start) or an SQLite file (default:\n"
+           "                           DIR/accounts.sqlite)\n"
+           "  set-class NAME CLASS     set an account's class, e.g. H for an administrator\n"
+           "  import-accounts SQLITE_FILE\n"
+           "                           copy the accounts and waiting messages of an SQLite\n"
+           "                           account file into the store --accounts names; names\n"
+           "                           already there are kept and reported\n";
+}
+
+std::string ServerOptions::accountsLocation() const
+{
+    return accounts.empty() ? dataDir + "/accounts.sqlite" : accounts;
 }
 
 std::string ServerOptions::defaultDataDir()
@@ -94,6 +110,12 @@ ServerOptions ServerOptions::parse(const std::vector<std::string> &arguments)
         options.setClassName = arguments[1];
         options.setClassValue = arguments[2];
         i = 3;
+    } else if (!arguments.empty() && arguments[0] == "import-accounts") {
+        if (arguments.size() < 2)
+            throw std::invalid_argument("import-accounts wants the SQLite file to read");
+        options.command = Command::ImportAccounts;
+        options.importFrom = arguments[1];
+        i = 2;
     }
     auto value = [&](const std::string &flag) -> const std::string & {
         if (i + 1 >= arguments.size())
@@ -110,8 +132,18 @@ ServerOptions ServerOptions::parse(const std::vector<std::string> &arguments)
             options.dataDir = value(arg);
             continue;
         }
+        if (arg == "--accounts") {
+            options.accounts = value(arg);
+            if (options.accounts.empty())
+                throw std::invalid_argument("--accounts needs an address or a file");
+            continue;
+        }
         if (options.command == Command::SetClass)
-            throw std::invalid_argument("set-class takes only --data, not \"" + arg + "\"");
+            throw std::invalid_argument("set-class takes only --data and --accounts, not \"" + arg +
+                                        "\"");
+        if (options.command == Command::ImportAccounts)
+            throw std::invalid_argument("import-accounts takes only --accounts, not \"" + arg +
+                                        "\"");
         if (arg == "--listen")
             parseListen(value(arg), options);
         else if (arg == "--catalogue")
@@ -137,6 +169,8 @@ ServerOptions ServerOptions::parse(const std::vector<std::string> &arguments)
     }
     if (options.dataDir.empty())
         options.dataDir = defaultDataDir();
+    if (options.command == Command::ImportAccounts && options.accounts.empty())
+        throw std::invalid_argument("import-accounts needs --accounts, the store to fill");
     if (options.command == Command::SetClass) {
         const auto &c = options.setClassValue;
         if (c.size() != 1 || !((c[0] >= 'A' && c[0] <= 'Z') || (c[0] >= 'a' && c[0] <= 'z')))

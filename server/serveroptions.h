@@ -10,16 +10,22 @@
 //   ostrel-lobby-server [--listen HOST:PORT] [--data DIR] [--catalogue FILE] [--news FILE]
 //                       [--ping-interval SECONDS] [--login-time SECONDS] [--max-unsent KIB]
 //                       [--max-per-address N] [--max-new-per-address N]
-//                       [--accounts-per-hour N] [--exempt ADDRESS]...
-//   ostrel-lobby-server set-class NAME CLASS [--data DIR]
+//                       [--accounts-per-hour N] [--exempt ADDRESS]... [--accounts WHERE]
+//   ostrel-lobby-server set-class NAME CLASS [--data DIR] [--accounts WHERE]
+//   ostrel-lobby-server import-accounts SQLITE_FILE --accounts WHERE
 struct ServerOptions
 {
-    enum class Command { Serve, SetClass, Help };
+    enum class Command { Serve, SetClass, ImportAccounts, Help };
 
     Command command = Command::Serve;
     std::string listenHost = "127.0.0.1";
     unsigned short listenPort = 9020;
     std::string dataDir; // empty: the default under XDG_DATA_HOME
+    // Where the accounts are: a PostgreSQL address or an SQLite file; empty: the SQLite
+    // file in the data folder.
+    std::string accounts;
+    // import-accounts: the SQLite file whose accounts go to `accounts`.
+    std::string importFrom;
     std::optional<std::string> catalogueFile;
     std::optional<std::string> newsFile;
     std::chrono::milliseconds pingInterval{30000};
@@ -43,4 +49,6 @@ struct ServerOptions
     static const char *usage();
     // $XDG_DATA_HOME/ostrel-lobby-server, else ~/.local/share/ostrel-lobby-server.
     static std::string defaultDataDir();
+    // The store the server opens: `accounts`, else the data folder's SQLite file.
+    std::string accountsLocation() const;
 };

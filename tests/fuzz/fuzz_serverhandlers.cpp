@@ -1,12 +1,12 @@
 // The server's command handlers on arbitrary lines from two logged-in players, one of
 // them an administrator. The players' connections are socket pairs inside the process,
 // so nothing reaches the network; what the server writes to them is read and dropped.
-#include "accountstore.h"
 #include "catalogue.h"
 #include "clientsession.h"
 #include "lobbyserver.h"
 #include "passwordhasher.h"
 #include "serveroptions.h"
+#include "sqliteaccountstore.h"
 
 #include <asio/executor_work_guard.hpp>
 #include <asio/io_context.hpp>
@@ -33,7 +33,7 @@ public:
     {
         // Password changes among the fuzzed lines must not cost a full hash each.
         setenv("OSTREL_SERVER_FAST_HASH", "1", 1);
-        auto store = std::make_unique<AccountStore>(":memory:");
+        auto store = std::make_unique<SqliteAccountStore>(":memory:");
         for (const char *name : {"alice", "bruno"}) {
             AccountRecord account;
             account.user.UserName = name;

@@ -1,0 +1,71 @@
+#pragma once
+
+#include "accountstore.h"
+
+#include <initializer_list>
+
+struct pg_conn;
+struct pg_result;
+
+// Accounts in a PostgreSQL database, shared by every server node of a lobby. The schema
+// is created on first use. Every text is kept as bytes (bytea): names, profiles and
+// messages are the protocol's bytes, which need not be valid in the database's encoding,
+// and names compare without regard to ASCII letter case through a folded key column, as
+// the SQLite store compares them. Each call is one statement (or one short transaction)
+// on one connection; a connection found broken is opened again before the next call, and
+// a read that failed because the connection broke is tried once more.
+class PostgresAccountStore : public AccountStore
+{
+public:
+    // address: a libpq connection URI ("postgresql://user@host:port/database?...").
+    explicit PostgresAccountStore(const std::string &address);
+    ~PostgresAccountStore() override;
+    PostgresAccountStore(const PostgresAccountStore &) = delete;
+    PostgresAccountStore &operator=(const PostgresAccountStore &) = delete;
+
+    std::optional<AccountRecord> find(std::string_view name) override;
+    bool insert(const AccountRecord &account) override;
+    void recordLogin(std::string_view name, double now) override;
+    void updateProfile(std::string_view name, const ostrel::TOrvexUser &profile) override;
+    void updatePasswordHash(std::string_view name, const std::string &hash) override;
+    void setSilenceUntil(std::string_view name, std::int64_t until) override;
+    void addMinutesPlayed(std::string_view name, std::int32_t minutes) override;
+    bool setAccountClass(std::string_view name, std::string_view accountClass) override;
+    std::optional<std::string> accountClass(std::string_view name) override;
+    std::int64_t count() override;
+    void forEachAccount(const std::function<void(const AccountRecord &)> &visit) override;
+
+    void storeMessage(std::string_view recipient, std::string_view sender, std::string_view text,
+                      std::int64_t storedAt) override;
+    StoredCounts storedMessageCounts(std::string_view recipient, std::string_view sender) override;
+    std::vector<StoredMessage> storedMessages(std::string_view recipient,
+                                              std::int64_t notBefore) override;
+    void forEachStoredMessage(const std::function<void(const std::string &recipient,
+                                                       const StoredMessage &)> &visit) override;
+    void deleteStoredMessages(std::string_view recipient, std::int64_t upToId) override;
+    std::int64_t purgeStoredMessages(std::int64_t before) override;
+
+    // One parameter of a statement: bytes, or a number written as text.
+    struct Param
+    {
+        std::string value;
+        bool bytes = true;
+    };
+
+private:
+    struct ResultDeleter
+    {
+        void operator()(pg_result *result) const;
+    };
+    using Result = std::unique_ptr<pg_result, ResultDeleter>;
+
+    void connect();
+    void createSchema();
+    void prepareStatements();
+    Result execute(const char *statement, std::initializer_list<Param> params);
+    void command(const char *sql);
+    [[noreturn]] void fail(const char *what, const pg_result *result);
+
+    std::string m_address;
+    pg_conn *m_conn = nullptr;
+};
