@@ -5,6 +5,7 @@ packages=(
   build-essential cmake ninja-build pkg-config clang
   qt6-base-dev qt6-multimedia-dev libgl-dev
   libasio-dev libsqlite3-dev libsodium-dev libjpeg-dev libpq-dev
+  libhiredis-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth fonts-dejavu-core iproute2
   # The package check: cpack's dependency scan and the desktop entry's validator.
@@ -18,6 +19,8 @@ packages=(
   # The shared account store's tests start a PostgreSQL cluster of their own (initdb and
   # pg_ctl into a temporary folder, on loopback); the package's own cluster is not used.
   postgresql
+  # Server nodes of one lobby meet through Redis; its tests start their own redis-server.
+  redis-server
 )
 missing=()
 for p in "${packages[@]}"; do
