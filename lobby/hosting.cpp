@@ -85,8 +85,11 @@ void Tlobby::wireHosting()
                      [this](const QPoint &pos) { TreeView_gamelistMouseDown(pos); });
     connect(TreeView_gamelist, &QWidget::customContextMenuRequested, this,
             &Tlobby::TreeView_gamelistContextPopup);
-    connect(TreeView_gamelist, &QTreeWidget::itemDoubleClicked, this,
-            &Tlobby::TreeView_gamelistDblClick);
+    // A double click or Enter on the current game.
+    connect(TreeView_gamelist, &QTreeWidget::itemActivated, this, [this](QTreeWidgetItem *item) {
+        TreeView_gamelistMouseDown(TreeView_gamelist->visualItemRect(item).center());
+        TreeView_gamelistDblClick();
+    });
     connect(invitetojoin2, &QAction::triggered, this, &Tlobby::invitetojoin2Click);
 }
 

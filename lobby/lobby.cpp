@@ -891,7 +891,9 @@ void Tlobby::wireConnection()
     connect(button_ignorelist, &QPushButton::clicked, this,
             [this] { showPlayersPanel(panel_ignorelist); });
 
-    connect(lbsubjects, &QTreeWidget::itemDoubleClicked, this, &Tlobby::lbsubjectsDblClick);
+    // Activation is a double click, or Enter on the current item: the keyboard reaches
+    // everything a double click does. The lists take the item as a press at its place would.
+    connect(lbsubjects, &QTreeWidget::itemActivated, this, &Tlobby::lbsubjectsDblClick);
     connect(lbsubjects, &QWidget::customContextMenuRequested, this,
             &Tlobby::lbsubjectsContextPopup);
     connect(lbsubjects, &QTreeWidget::itemExpanded, this, &Tlobby::lbsubjectsExpanded);
@@ -905,12 +907,17 @@ void Tlobby::wireConnection()
     for (TPlayerList *list : {lbnames, listbox_gameroom}) {
         connect(list, &QWidget::customContextMenuRequested, this,
                 [this, list](const QPoint &pos) { lbnamesContextPopup(list, pos); });
-        connect(list, &QAbstractItemView::doubleClicked, this, &Tlobby::lbnamesDblClick);
+        connect(list, &QAbstractItemView::activated, this, [this, list](const QModelIndex &index) {
+            lbnamesMouseDown(list, list->visualRect(index).center());
+            lbnamesDblClick();
+        });
     }
     connect(listbox_friends, &QWidget::customContextMenuRequested, this,
             &Tlobby::listbox_friendsContextPopup);
-    connect(listbox_friends, &QListWidget::itemDoubleClicked, this,
-            &Tlobby::listbox_friendsDblClick);
+    connect(listbox_friends, &QListWidget::itemActivated, this, [this](QListWidgetItem *item) {
+        listbox_friendsMouseDown(listbox_friends->visualItemRect(item).center());
+        listbox_friendsDblClick();
+    });
     connect(listbox_ignored, &QWidget::customContextMenuRequested, this,
             &Tlobby::listbox_ignoredContextPopup);
     connect(ViewProfile1, &QAction::triggered, this, &Tlobby::ViewProfile1Click);

@@ -10,6 +10,7 @@
 #include "thelp.h"
 #include "tinvited.h"
 #include "toptions.h"
+#include "tplayerlist.h"
 #include "tprivatemessagefrom.h"
 #include "tprivatemessageto.h"
 
@@ -23,6 +24,7 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QTextEdit>
+#include <QTreeWidget>
 
 void PrintTo(const QString &text, std::ostream *os)
 {
@@ -235,6 +237,35 @@ TEST_F(KeyboardTest, EveryButtonAndLabelledFieldHasItsOwnMnemonic)
     serverSends({"JOINSUBJECT|Plumbrix|bob+1+Plumbrix+"});
     ASSERT_TRUE(lobby->panel_gameroom->isVisible());
     EXPECT_EQ(mnemonicFaults(lobby), QStringList()) << "lobby in a room";
+}
+
+// What a double click does on a list, Enter on its current item does too.
+TEST_F(KeyboardTest, EnterOnAListItemDoesWhatADoubleClickDoes)
+{
+    lobby->show();
+    QApplication::setActiveWindow(lobby);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(lobby));
+    serverSends({"GAMES|game:Word:alpha:1.0:/a", "ADDGUEST|bob+1+Lobby Chat+"});
+
+    QTreeWidget *rooms = lobby->lbsubjects;
+    rooms->setCurrentItem(lobby->FindSubjectTreeNode("alpha"));
+    rooms->setFocus();
+    const int before = server.lines().size();
+    QTest::keyClick(rooms, Qt::Key_Return);
+    EXPECT_GE(server.waitForLine("JOINSUBJECT|alpha", 5000, before), 0);
+
+    TPlayerList *players = lobby->lbnames;
+    const int row = lobby->findlbname(QStringLiteral("bob"), players);
+    ASSERT_GE(row, 0);
+    players->setCurrentIndex(players->model()->index(row, 0));
+    players->setFocus();
+    QTest::keyClick(players, Qt::Key_Return);
+    bool writing = false;
+    for (QWidget *w : QApplication::topLevelWidgets()) {
+        if (auto *to = qobject_cast<Tprivatemessageto *>(w); to && to->isVisible())
+            writing = to->recipient() == "bob";
+    }
+    EXPECT_TRUE(writing) << "no message window to bob opened";
 }
 
 TEST_F(KeyboardTest, AltAndTheLetterMovesToTheLabelledField)
