@@ -103,9 +103,15 @@ void LobbyServer::onJoinSubject(Session &session, std::string_view rest)
     if (room == Catalogue::kLobby) {
         for (const auto &[k, player] : m_players)
             reply.append("|").append(entryOf(*player));
+        m_remote.forEach([&](const std::string &, const RemotePlayers::Player &remote) {
+            reply.append("|").append(remote.entry);
+        });
     } else {
         for (const auto *member : m_rooms[room])
             reply.append("|").append(entryOf(*member));
+        m_remote.forEachInRoom(room, [&](const RemotePlayers::Player &remote) {
+            reply.append("|").append(remote.entry);
+        });
     }
     session.sendOwed(reply);
 }
@@ -233,9 +239,10 @@ void LobbyServer::onSend(Session &session, std::string_view rest)
     if (type == "PMES") {
         if (refuseWhenSilenced(session) || refuseOverlong(session, rest))
             return;
+        const std::string line = "SEND|" + p.name + "|PMES|" + lobbyrules::relayedText(rest);
         if (auto *to = findPlayer(target))
-            to->sendText("SEND|" + p.name + "|PMES|" + lobbyrules::relayedText(rest));
-        else
+            to->sendText(line);
+        else if (!sendToRemote(target, line))
             storeForOffline(session, target, rest);
     } else if (type == "JOIN") {
         onJoin(session, target, rest);
@@ -255,13 +262,15 @@ void LobbyServer::onInvite(Session &session, std::string_view rest)
     const auto target = ostrel::ExtractToken(rest, '|');
     if (refuseWhenSilenced(session) || refuseOverlong(session, rest))
         return;
-    auto *to = findPlayer(target);
-    if (!to) {
-        session.sendText("ERROR|" + shown(target) +
-                         " is not online; your invitation was not delivered.");
+    const std::string line =
+        "SEND|" + session.player.name + "|INVITE|" + lobbyrules::relayedText(rest);
+    if (auto *to = findPlayer(target)) {
+        to->sendText(line);
         return;
     }
-    to->sendText("SEND|" + session.player.name + "|INVITE|" + lobbyrules::relayedText(rest));
+    if (!sendToRemote(target, line))
+        session.sendText("ERROR|" + shown(target) +
+                         " is not online; your invitation was not delivered.");
 }
 
 void LobbyServer::onJoin(Session &session, std::string_view hostName, std::string_view payload)
@@ -509,6 +518,10 @@ void LobbyServer::onAdmin(Session &session, std::string_view rest)
             online->player.silenceUntil = until;
             online->sendText("ERROR|A moderator has silenced you for " + std::to_string(*minutes) +
                              " minutes.");
+        } else if (const auto *remote = m_remote.find(lobbyrules::key(targetName))) {
+            publishTo(remote->node, {"M",
+                                     {m_nodeId, lobbyrules::key(targetName), "SILENCE",
+                                      std::to_string(until), std::to_string(*minutes)}});
         }
     } else if (order == "UNSILENCE") {
         m_store->setSilenceUntil(targetName, 0);
@@ -516,9 +529,18 @@ void LobbyServer::onAdmin(Session &session, std::string_view rest)
         if (online) {
             online->player.silenceUntil = 0;
             online->sendText("ERROR|A moderator has lifted your silence.");
+        } else if (const auto *remote = m_remote.find(lobbyrules::key(targetName))) {
+            publishTo(remote->node,
+                      {"M", {m_nodeId, lobbyrules::key(targetName), "UNSILENCE", "0", "0"}});
         }
     } else {
         if (!online) {
+            if (const auto *remote = m_remote.find(lobbyrules::key(targetName))) {
+                log(p.name + " boots " + targetName + " at another node");
+                publishTo(remote->node,
+                          {"M", {m_nodeId, lobbyrules::key(targetName), "BOOT", "0", p.name}});
+                return;
+            }
             session.sendText("ERROR|" + targetName + " is not online.");
             return;
         }

@@ -68,7 +68,7 @@ LobbyServer::LobbyServer(asio::io_context &io, const ServerOptions &options, Cat
     : m_io(io), m_options(options), m_catalogue(std::move(catalogue)), m_store(std::move(store)),
       m_hasher(io), m_accountQuota(options.accountsPerHour), m_acceptor(io), m_tick(io),
       m_acceptRetry(io), m_stopTimer(io), m_presenceTimer(io),
-      m_signals(io, SIGTERM, SIGINT, SIGHUP), m_startedAt(Clock::now())
+      m_signals(io, SIGTERM, SIGINT, SIGHUP), m_clusterTimer(io), m_startedAt(Clock::now())
 {
     m_limits.maxQueuedBytes = m_options.maxUnsentBytes;
     m_accountCount = m_store->count();
@@ -116,6 +116,8 @@ void LobbyServer::start()
     accept();
     scheduleTick();
     waitSignals();
+    if (!m_options.cluster.empty())
+        startCluster();
 }
 
 void LobbyServer::openAcceptor()
@@ -293,6 +295,11 @@ void LobbyServer::shutdown(const std::string &why)
     m_tick.cancel();
     m_signals.cancel();
     broadcast("SHOUT|rebootnow");
+    if (m_cluster) {
+        // The other nodes drop this node's players at once instead of waiting for its
+        // heartbeat to stop.
+        publishAll({"BYE", {m_nodeId}});
+    }
     dropEveryone("server shutting down");
     if (m_sessions.empty()) {
         m_io.stop();
@@ -402,14 +409,18 @@ void LobbyServer::broadcastLine(const ClientSession::Line &line, const Session *
             player->send(line);
 }
 
-void LobbyServer::broadcast(std::string_view plain, const Session *except)
+void LobbyServer::localBroadcast(std::string_view plain, const Session *except, bool presence)
 {
-    if (!m_players.empty())
-        broadcastLine(ClientSession::makeLine(plain), except);
+    if (m_players.empty())
+        return;
+    const auto line = ClientSession::makeLine(plain);
+    for (auto &[key, player] : m_players)
+        if (player != except)
+            presence ? player->sendPresence(line) : player->send(line);
 }
 
-void LobbyServer::sendToRoom(const std::string &room, std::string_view plain, const Session *except,
-                             bool presence)
+void LobbyServer::localToRoom(const std::string &room, std::string_view plain,
+                              const Session *except, bool presence)
 {
     const auto it = m_rooms.find(room);
     if (it == m_rooms.end() || it->second.empty())
@@ -420,14 +431,23 @@ void LobbyServer::sendToRoom(const std::string &room, std::string_view plain, co
             presence ? member->sendPresence(line) : member->send(line);
 }
 
+void LobbyServer::broadcast(std::string_view plain, const Session *except)
+{
+    localBroadcast(plain, except, false);
+    forwardLine("*", except, false, plain);
+}
+
+void LobbyServer::sendToRoom(const std::string &room, std::string_view plain, const Session *except,
+                             bool presence)
+{
+    localToRoom(room, plain, except, presence);
+    forwardLine(room, except, presence, plain);
+}
+
 void LobbyServer::broadcastPresence(std::string_view plain, const Session *except)
 {
-    if (m_players.empty())
-        return;
-    const auto line = ClientSession::makeLine(plain);
-    for (auto &[key, player] : m_players)
-        if (player != except)
-            player->sendPresence(line);
+    localBroadcast(plain, except, true);
+    forwardLine("*", except, true, plain);
 }
 
 void LobbyServer::flushPresenceSoon(ClientSession &session)
@@ -457,7 +477,10 @@ void LobbyServer::flushPresence()
 
 void LobbyServer::announceEntry(const Session &session, const Session *except)
 {
-    broadcastPresence("ADDGUEST|" + entryOf(session), except);
+    // The other nodes learn the entry itself, keep it for their lists and announce it.
+    localBroadcast("ADDGUEST|" + entryOf(session), except, true);
+    if (m_cluster)
+        publishAll(presenceOf(session));
 }
 
 std::int32_t LobbyServer::silencedMinutes(const Session &session) const
@@ -477,7 +500,7 @@ std::string LobbyServer::serverStats() const
                   static_cast<double>(m_linesHandled) / seconds);
     // Players online, rooms, games hosted, accounts, logins since start, peak online,
     // hours up, lines handled per second.
-    return "SERVERSTATS|" + std::to_string(m_players.size()) + "`" +
+    return "SERVERSTATS|" + std::to_string(onlineCount()) + "`" +
            std::to_string(m_catalogue.rooms().size()) + "`" + std::to_string(m_hostedGames) + "`" +
            std::to_string(m_accountCount) + "`" + std::to_string(m_loginsSinceStart) + "`" +
            std::to_string(m_peakOnline) + "`" + reals;
@@ -509,7 +532,7 @@ void LobbyServer::sessionClosed(Session &session, const std::string &reason)
 }
 
 // The player leaves the lobby (disconnect, boot, or a newer login of the same account).
-void LobbyServer::logoff(Session &session, const std::string &why)
+void LobbyServer::logoff(Session &session, const std::string &why, bool announce)
 {
     auto &p = session.player;
     if (!p.loggedIn)
@@ -520,7 +543,7 @@ void LobbyServer::logoff(Session &session, const std::string &why)
         leaveJoinedGame(session, false);
     auto &members = m_rooms[p.room];
     members.erase(&session);
-    if (p.room != Catalogue::kLobby)
+    if (p.room != Catalogue::kLobby && announce)
         sendToRoom(p.room, "REMOVEGUEST|" + p.name, &session, true);
     m_players.erase(p.key);
     const auto minutes =
@@ -531,7 +554,11 @@ void LobbyServer::logoff(Session &session, const std::string &why)
     } catch (const std::exception &e) {
         log(e.what());
     }
-    broadcastPresence("GREMOVEGUEST|" + p.name, &session);
+    if (announce) {
+        localBroadcast("GREMOVEGUEST|" + p.name, &session, true);
+        if (m_cluster)
+            publishAll({"G", {m_nodeId, p.key, p.name}});
+    }
     log("logout " + p.name + " #" + std::to_string(session.id()) + ": " + why);
     p = ClientSession::Player{};
 }
@@ -822,6 +849,17 @@ void LobbyServer::completeLogin(Session &session, const std::string &name,
         logoff(*older, "logged in elsewhere");
         older->closeAfterFlush("replaced by a newer login");
     }
+    // Also at another node: everyone hears of the departure from here, in order with the
+    // arrival, and that node ends the session without a word of its own.
+    if (const auto *remote = m_remote.find(key)) {
+        const auto older = *remote;
+        if (older.room != Catalogue::kLobby)
+            sendToRoom(older.room, "REMOVEGUEST|" + older.name, nullptr, true);
+        localBroadcast("GREMOVEGUEST|" + older.name, nullptr, true);
+        publishAll({"G", {older.node, key, older.name}});
+        publishTo(older.node, {"K", {m_nodeId, key}});
+        m_remote.erase(key, older.node);
+    }
 
     if (session.newcomer) {
         session.newcomer = false;
@@ -844,7 +882,7 @@ void LobbyServer::completeLogin(Session &session, const std::string &name,
     m_players[key] = &session;
     m_rooms[p.room].insert(&session);
     ++m_loginsSinceStart;
-    m_peakOnline = std::max(m_peakOnline, m_players.size());
+    m_peakOnline = std::max(m_peakOnline, onlineCount());
     log("login " + p.name + " #" + std::to_string(session.id()));
 
     // The whole sequence is owed to the client: a long news text or member list must not
@@ -863,6 +901,9 @@ void LobbyServer::completeLogin(Session &session, const std::string &name,
     everyone.append(Catalogue::kLobby);
     for (const auto &[k, player] : m_players)
         everyone.append("|").append(entryOf(*player));
+    m_remote.forEach([&](const std::string &, const RemotePlayers::Player &remote) {
+        everyone.append("|").append(remote.entry);
+    });
     session.sendOwed(everyone);
     announceEntry(session, &session);
     deliverStoredMessages(session);

@@ -4,8 +4,11 @@
 #include "accountstore.h"
 #include "catalogue.h"
 #include "clientsession.h"
+#include "clusterlink.h"
+#include "clustermessage.h"
 #include "loginthrottle.h"
 #include "passwordhasher.h"
+#include "remoteplayers.h"
 #include "serveroptions.h"
 
 #include <asio/io_context.hpp>
@@ -75,13 +78,19 @@ private:
     std::string entryOf(const Session &session) const;
     void broadcast(std::string_view plain, const Session *except = nullptr);
     void broadcastLine(const ClientSession::Line &line, const Session *except = nullptr);
+    // To this node's own players only (what another node asked for, or part of a change
+    // the other nodes hear of in another form).
+    void localBroadcast(std::string_view plain, const Session *except, bool presence);
+    void localToRoom(const std::string &room, std::string_view plain, const Session *except,
+                     bool presence);
     void sendToRoom(const std::string &room, std::string_view plain, const Session *except,
                     bool presence = false);
     // ADDGUEST, REMOVEGUEST, GREMOVEGUEST: may wait for the presence flush.
     void broadcastPresence(std::string_view plain, const Session *except = nullptr);
     void flushPresence();
     void announceEntry(const Session &session, const Session *except = nullptr);
-    void logoff(Session &session, const std::string &why);
+    // announce: false when another node has told everyone already (a newer login there).
+    void logoff(Session &session, const std::string &why, bool announce = true);
     std::string serverStats() const;
     std::int32_t silencedMinutes(const Session &session) const;
 
@@ -125,6 +134,24 @@ private:
     // True (after an ERROR to the sender) when text meant for other players is too long.
     bool refuseOverlong(Session &session, std::string_view text);
 
+    // Cluster (lobbycluster.cpp): the other nodes of one lobby, met through Redis.
+    void startCluster();
+    void publishAll(const ClusterMessage &message);
+    void publishTo(const std::string &node, const ClusterMessage &message);
+    void onClusterMessage(const std::string &payload);
+    ClusterMessage snapshot() const;
+    ClusterMessage presenceOf(const Session &session) const;
+    void forwardLine(const std::string &scope, const Session *except, bool presence,
+                     std::string_view plain);
+    void remoteArrived(const std::string &key, RemotePlayers::Player player);
+    void remoteLeft(const RemotePlayers::Player &player);
+    void applySnapshot(const ClusterMessage &message);
+    void remoteNodeGone(const std::string &node, const std::string &why);
+    void clusterTick();
+    // Sends a line to a player at another node; false when nobody of that name is there.
+    bool sendToRemote(std::string_view name, const std::string &plain);
+    std::size_t onlineCount() const { return m_players.size() + m_remote.size(); }
+
     asio::io_context &m_io;
     ServerOptions m_options;
     Catalogue m_catalogue;
@@ -163,6 +190,12 @@ private:
     // Held open to be given up when accept runs out of descriptors.
     int m_spareDescriptor = -1;
     bool m_stopping = false;
+
+    std::unique_ptr<ClusterLink> m_cluster;
+    std::string m_nodeId;
+    RemotePlayers m_remote;
+    asio::steady_timer m_clusterTimer;
+    std::chrono::milliseconds m_heartbeatPeriod{1000};
 
     std::string m_newsId;
     std::string m_newsText;

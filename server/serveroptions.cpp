@@ -53,7 +53,7 @@ const char *ServerOptions::usage()
            "                           [--login-time SECONDS] [--max-unsent KIB]\n"
            "                           [--max-per-address N] [--max-new-per-address N]\n"
            "                           [--accounts-per-hour N] [--exempt ADDRESS]...\n"
-           "                           [--accounts WHERE]\n"
+           "                           [--accounts WHERE] [--cluster redis://HOST:PORT]\n"
            "       ostrel-lobby-server set-class NAME CLASS [--data DIR] [--accounts WHERE]\n"
            "       ostrel-lobby-server import-accounts SQLITE_FILE --accounts WHERE\n"
            "\n"
@@ -78,6 +78,10 @@ const char *ServerOptions::usage()
            "                           several server nodes; the tables are created on\n"
            "                           first start) or an SQLite file (default:\n"
            "                           DIR/accounts.sqlite)\n"
+           "  --cluster redis://HOST:PORT\n"
+           "                           run as one node of a lobby spread over several\n"
+           "                           servers, which meet through this Redis server; needs\n"
+           "                           --accounts with the PostgreSQL database they share\n"
            "  set-class NAME CLASS     set an account's class, e.g. H for an administrator\n"
            "  import-accounts SQLITE_FILE\n"
            "                           copy the accounts and waiting messages of an SQLite\n"
@@ -164,11 +168,23 @@ ServerOptions ServerOptions::parse(const std::vector<std::string> &arguments)
             options.accountsPerHour = parseCount(arg, value(arg), 0);
         else if (arg == "--exempt")
             options.exemptAddresses.push_back(value(arg));
+        else if (arg == "--cluster")
+            options.cluster = value(arg);
         else
             throw std::invalid_argument("unknown argument \"" + arg + "\"");
     }
     if (options.dataDir.empty())
         options.dataDir = defaultDataDir();
+    if (!options.cluster.empty()) {
+        if (options.cluster.rfind("redis://", 0) != 0)
+            throw std::invalid_argument("--cluster wants redis://HOST:PORT, got \"" +
+                                        options.cluster + "\"");
+        // Nodes with accounts of their own would each let the same name be taken anew.
+        if (options.accounts.rfind("postgresql://", 0) != 0 &&
+            options.accounts.rfind("postgres://", 0) != 0)
+            throw std::invalid_argument("--cluster needs --accounts with a PostgreSQL address "
+                                        "that every node of the lobby shares");
+    }
     if (options.command == Command::ImportAccounts && options.accounts.empty())
         throw std::invalid_argument("import-accounts needs --accounts, the store to fill");
     if (options.command == Command::SetClass) {

@@ -26,6 +26,9 @@ struct ServerOptions
     std::string accounts;
     // import-accounts: the SQLite file whose accounts go to `accounts`.
     std::string importFrom;
+    // The Redis server through which this node meets the other nodes of its lobby
+    // ("redis://HOST:PORT"); empty: a lobby of one node.
+    std::string cluster;
     std::optional<std::string> catalogueFile;
     std::optional<std::string> newsFile;
     std::chrono::milliseconds pingInterval{30000};

@@ -1,0 +1,282 @@
+// The lobby spread over several server nodes. Each node accepts its own clients and keeps
+// its own players; everything another node's clients must see goes through Redis
+// publish/subscribe: one channel every node hears ("ostrel:all") and one per node for what
+// only its players receive. A node publishes through one connection, so everything of one
+// node, and so of each sender, arrives everywhere in the order it happened.
+//
+//   HB  node                      heartbeat
+//   HELLO node                    a node (re)joined: the others answer with SNAP
+//   SNAP node (key name room entry since)...   all players of a node, replacing the old view
+//   P   node key name room entry since         a player's arrival or new entry
+//   G   node key name             a player left (node: where the player was)
+//   L   node scope presence line  a line for every player ("*") or a room's players
+//   T   node key line             a line for one player
+//   K   node key                  a newer login elsewhere ends this session, silently
+//   M   node key order until text moderation of a player: SILENCE, UNSILENCE, BOOT
+//   BYE node                      a node is shutting down
+#include "lobbyserver.h"
+
+#include "lobbyrules.h"
+
+#include <chrono>
+#include <random>
+
+namespace {
+
+constexpr const char *kAllChannel = "ostrel:all";
+
+std::string nodeChannel(const std::string &node)
+{
+    return "ostrel:node:" + node;
+}
+
+std::string newNodeId()
+{
+    std::random_device random;
+    std::uniform_int_distribution<std::uint64_t> any;
+    char text[20];
+    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(any(random)));
+    return text;
+}
+
+double secondsSinceEpoch()
+{
+    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+} // namespace
+
+void LobbyServer::startCluster()
+{
+    const auto address = ClusterLink::parseAddress(m_options.cluster);
+    if (!address)
+        throw std::runtime_error("not a Redis address: " + m_options.cluster);
+    m_nodeId = newNodeId();
+    // A few heartbeats per ping interval; a node silent for four of them is gone.
+    m_heartbeatPeriod = std::clamp(m_options.pingInterval / 3, std::chrono::milliseconds(100),
+                                   std::chrono::milliseconds(2000));
+    m_cluster = std::make_unique<ClusterLink>(m_io, *address);
+    m_cluster->subscribe(kAllChannel);
+    m_cluster->subscribe(nodeChannel(m_nodeId));
+    m_cluster->onMessage = [this](const std::string &, const std::string &payload) {
+        onClusterMessage(payload);
+    };
+    m_cluster->onLink = [this](bool ready) {
+        if (!ready) {
+            log("cluster link lost; trying again");
+            return;
+        }
+        log("cluster link up as node " + m_nodeId);
+        // Whatever the others missed of this node while the link was down, the snapshot
+        // puts right; theirs come back in answer to HELLO.
+        publishAll(snapshot());
+        publishAll({"HELLO", {m_nodeId}});
+    };
+    m_cluster->start();
+    clusterTick();
+}
+
+void LobbyServer::publishAll(const ClusterMessage &message)
+{
+    if (m_cluster)
+        m_cluster->publish(kAllChannel, message.encode());
+}
+
+void LobbyServer::publishTo(const std::string &node, const ClusterMessage &message)
+{
+    if (m_cluster)
+        m_cluster->publish(nodeChannel(node), message.encode());
+}
+
+ClusterMessage LobbyServer::presenceOf(const Session &session) const
+{
+    const auto &p = session.player;
+    return {"P",
+            {m_nodeId, p.key, p.name, p.room, entryOf(session),
+             std::to_string(secondsSinceEpoch() -
+                            std::chrono::duration<double>(Clock::now() - p.loginTime).count())}};
+}
+
+ClusterMessage LobbyServer::snapshot() const
+{
+    ClusterMessage message{"SNAP", {m_nodeId}};
+    for (const auto &[key, session] : m_players) {
+        const auto p = presenceOf(*session);
+        for (std::size_t i = 1; i < p.fields.size(); ++i)
+            message.fields.push_back(p.fields[i]);
+    }
+    return message;
+}
+
+void LobbyServer::forwardLine(const std::string &scope, const Session *, bool presence,
+                              std::string_view plain)
+{
+    if (m_cluster)
+        publishAll({"L", {m_nodeId, scope, presence ? "1" : "0", std::string(plain)}});
+}
+
+bool LobbyServer::sendToRemote(std::string_view name, const std::string &plain)
+{
+    const std::string key = lobbyrules::key(name);
+    const auto *remote = m_remote.find(key);
+    if (!remote)
+        return false;
+    publishTo(remote->node, {"T", {m_nodeId, key, plain}});
+    return true;
+}
+
+void LobbyServer::remoteArrived(const std::string &key, RemotePlayers::Player player)
+{
+    // The same account logged in here and there at the same moment: the later login
+    // stays, as on one node.
+    if (auto *local = findPlayer(key)) {
+        const double localSince =
+            secondsSinceEpoch() -
+            std::chrono::duration<double>(Clock::now() - local->player.loginTime).count();
+        if (localSince > player.since || (localSince == player.since && m_nodeId > player.node))
+            return;
+        local->sendText("ERROR|You have been logged off: your account logged in elsewhere.");
+        logoff(*local, "logged in elsewhere", true);
+        local->closeAfterFlush("replaced by a newer login");
+    }
+    const std::string entry = player.entry;
+    m_remote.upsert(key, std::move(player));
+    localBroadcast("ADDGUEST|" + entry, nullptr, true);
+    m_peakOnline = std::max(m_peakOnline, onlineCount());
+}
+
+void LobbyServer::remoteLeft(const RemotePlayers::Player &player)
+{
+    localBroadcast("GREMOVEGUEST|" + player.name, nullptr, true);
+}
+
+void LobbyServer::remoteNodeGone(const std::string &node, const std::string &why)
+{
+    const auto gone = m_remote.eraseNode(node);
+    if (!gone.empty())
+        log("node " + node + " " + why + "; " + std::to_string(gone.size()) +
+            " of its players are gone");
+    for (const auto &[key, player] : gone) {
+        if (player.room != Catalogue::kLobby)
+            localToRoom(player.room, "REMOVEGUEST|" + player.name, nullptr, true);
+        remoteLeft(player);
+    }
+}
+
+void LobbyServer::applySnapshot(const ClusterMessage &message)
+{
+    const std::string &node = message.field(0);
+    std::unordered_set<std::string> listed;
+    for (std::size_t i = 1; i + 5 <= message.fields.size(); i += 5) {
+        RemotePlayers::Player player;
+        player.node = node;
+        player.name = message.fields[i + 1];
+        player.room = message.fields[i + 2];
+        player.entry = message.fields[i + 3];
+        player.since = std::strtod(message.fields[i + 4].c_str(), nullptr);
+        const std::string &key = message.fields[i];
+        listed.insert(key);
+        const auto *known = m_remote.find(key);
+        if (known && known->node == node && known->entry == player.entry &&
+            known->room == player.room)
+            continue;
+        remoteArrived(key, std::move(player));
+    }
+    for (const auto &key : m_remote.keysOf(node)) {
+        if (listed.count(key))
+            continue;
+        if (const auto gone = m_remote.erase(key, node)) {
+            if (gone->room != Catalogue::kLobby)
+                localToRoom(gone->room, "REMOVEGUEST|" + gone->name, nullptr, true);
+            remoteLeft(*gone);
+        }
+    }
+}
+
+void LobbyServer::onClusterMessage(const std::string &payload)
+{
+    const auto message = ClusterMessage::decode(payload);
+    if (!message || message->fields.empty())
+        return;
+    const std::string &node = message->field(0);
+    if (node == m_nodeId)
+        return; // what this node published comes back to it as well
+    m_remote.heard(node, Clock::now());
+    const std::string &kind = message->kind;
+    try {
+        if (kind == "HB") {
+            return;
+        } else if (kind == "HELLO") {
+            publishTo(node, snapshot());
+        } else if (kind == "SNAP") {
+            applySnapshot(*message);
+        } else if (kind == "P" && message->fields.size() >= 6) {
+            RemotePlayers::Player player{node, message->field(2), message->field(3),
+                                         message->field(4),
+                                         std::strtod(message->field(5).c_str(), nullptr)};
+            remoteArrived(message->field(1), std::move(player));
+        } else if (kind == "G") {
+            const std::string &key = message->field(1);
+            if (auto *local = findPlayer(key)) {
+                // A newer login at another node is taking this player over: the others
+                // hear of it from there; this node's own players hear it now.
+                localBroadcast("GREMOVEGUEST|" + local->player.name, local, true);
+            } else if (const auto gone = m_remote.erase(key, node)) {
+                remoteLeft(*gone);
+            }
+        } else if (kind == "L" && message->fields.size() >= 4) {
+            const bool presence = message->field(2) == "1";
+            if (message->field(1) == "*")
+                localBroadcast(message->field(3), nullptr, presence);
+            else
+                localToRoom(message->field(1), message->field(3), nullptr, presence);
+        } else if (kind == "T") {
+            if (auto *local = findPlayer(message->field(1)))
+                local->sendText(message->field(2));
+        } else if (kind == "K") {
+            if (auto *local = findPlayer(message->field(1))) {
+                local->sendText(
+                    "ERROR|You have been logged off: your account logged in elsewhere.");
+                logoff(*local, "logged in at another node", false);
+                local->closeAfterFlush("replaced by a newer login");
+            }
+        } else if (kind == "M") {
+            auto *local = findPlayer(message->field(1));
+            if (!local)
+                return;
+            const std::string &order = message->field(2);
+            if (order == "SILENCE") {
+                local->player.silenceUntil = std::strtoll(message->field(3).c_str(), nullptr, 10);
+                local->sendText("ERROR|A moderator has silenced you for " + message->field(4) +
+                                " minutes.");
+            } else if (order == "UNSILENCE") {
+                local->player.silenceUntil = 0;
+                local->sendText("ERROR|A moderator has lifted your silence.");
+            } else if (order == "BOOT") {
+                log(message->field(4) + " boots " + local->player.name + " from another node");
+                local->sendText("ERROR|A moderator has removed you from the server.");
+                logoff(*local, "booted by " + message->field(4));
+                local->closeAfterFlush("booted by " + message->field(4));
+            }
+        } else if (kind == "BYE") {
+            remoteNodeGone(node, "shut down");
+        }
+    } catch (const std::exception &e) {
+        log("cluster message " + kind + ": " + e.what());
+    }
+}
+
+void LobbyServer::clusterTick()
+{
+    if (!m_cluster || m_stopping)
+        return;
+    publishAll({"HB", {m_nodeId}});
+    for (const auto &node : m_remote.silentSince(Clock::now() - 4 * m_heartbeatPeriod))
+        remoteNodeGone(node, "stopped answering");
+    m_clusterTimer.expires_after(m_heartbeatPeriod);
+    m_clusterTimer.async_wait([this](const std::error_code &error) {
+        if (!error)
+            clusterTick();
+    });
+}

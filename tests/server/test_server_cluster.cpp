@@ -1,0 +1,183 @@
+// Two server nodes of one lobby on this machine: a redis-server and a PostgreSQL cluster
+// of the test's own, real server processes, wire clients on both nodes.
+#include "postgrescluster.h"
+#include "redisserver.h"
+#include "serverprocess.h"
+#include "sqliteaccountstore.h"
+#include "wireclient.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <memory>
+#include <thread>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+PostgresCluster &postgres()
+{
+    static PostgresCluster instance;
+    return instance;
+}
+
+class ClusterTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        if (!m_redis.usable())
+            GTEST_SKIP() << "no Redis server: " << m_redis.why();
+        if (!postgres().usable())
+            GTEST_SKIP() << "no PostgreSQL cluster: " << postgres().why();
+        m_accounts = postgres().freshDatabase();
+        m_a = startNode(m_dirA);
+        m_b = startNode(m_dirB);
+        for (const char *name : {"alice", "bob", "carol", "mod"})
+            createAccount(m_a->port(), name).close();
+        AccountStore::open(m_accounts)->setAccountClass("mod", "T");
+    }
+
+    std::unique_ptr<ServerProcess> startNode(TempDir &dir)
+    {
+        auto node = std::make_unique<ServerProcess>(
+            dir.path(), std::vector<std::string>{"--cluster", m_redis.address(), "--accounts",
+                                                 m_accounts, "--ping-interval", "0.6"});
+        const auto until = std::chrono::steady_clock::now() + 10s;
+        while (node->log().find("cluster link up") == std::string::npos &&
+               std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(20ms);
+        EXPECT_NE(node->log().find("cluster link up"), std::string::npos) << node->log();
+        return node;
+    }
+
+    // Logs in and waits until the lobby's list, as the login shows it, holds everyone in
+    // `expected` (the other node's players arrive through Redis).
+    WireClient logInSeeing(int port, const std::string &name,
+                           const std::vector<std::string> &expected)
+    {
+        const auto until = std::chrono::steady_clock::now() + 10s;
+        for (;;) {
+            WireClient client(port);
+            client.send("LOGIN|" + name + "|0121|pw");
+            auto list = client.waitFor("JOINSUBJECT|");
+            EXPECT_TRUE(list) << name << " could not log in";
+            bool all = list.has_value();
+            for (const auto &other : expected)
+                all = all && list->find("|" + other + "+") != std::string::npos;
+            if (all || std::chrono::steady_clock::now() > until) {
+                EXPECT_TRUE(all) << *list;
+                return client;
+            }
+            client.close();
+            std::this_thread::sleep_for(50ms);
+        }
+    }
+
+    RedisServer m_redis;
+    std::string m_accounts;
+    TempDir m_dirA;
+    TempDir m_dirB;
+    std::unique_ptr<ServerProcess> m_a;
+    std::unique_ptr<ServerProcess> m_b;
+};
+
+TEST_F(ClusterTest, PresenceAndChatCrossNodesInOrder)
+{
+    WireClient alice = logInSeeing(m_a->port(), "alice", {});
+    WireClient bob = logInSeeing(m_b->port(), "bob", {"alice"});
+    ASSERT_TRUE(alice.waitFor("ADDGUEST|bob+"));
+
+    alice.send("JOINSUBJECT|Plumbrix");
+    ASSERT_TRUE(alice.waitFor("JOINSUBJECT|Plumbrix"));
+    ASSERT_TRUE(bob.waitFor("ADDGUEST|alice+2+Plumbrix+"));
+    bob.send("JOINSUBJECT|Plumbrix");
+    const auto members = bob.waitFor("JOINSUBJECT|Plumbrix");
+    ASSERT_TRUE(members);
+    EXPECT_NE(members->find("|alice+"), std::string::npos) << *members;
+    ASSERT_TRUE(alice.waitFor("ADDGUEST|bob+2+Plumbrix+"));
+
+    // Room chat, lobby-wide chat and private messages from one sender keep their order
+    // (within the flood allowance of one burst).
+    for (int i = 0; i < 60; ++i) {
+        bob.send("SEND|CHAT|room " + std::to_string(i));
+        if (i % 10 == 0)
+            bob.send("SEND|GHAT|all " + std::to_string(i));
+        if (i % 25 == 0)
+            bob.send("SEND|PMES|alice|1:00 PM+pm " + std::to_string(i));
+    }
+    bob.send("SEND|GHAT|marker");
+    std::vector<std::string> expected;
+    for (int i = 0; i < 60; ++i) {
+        expected.push_back("SEND|bob|CHAT|room " + std::to_string(i));
+        if (i % 10 == 0)
+            expected.push_back("SEND|bob|GHAT|all " + std::to_string(i));
+        if (i % 25 == 0)
+            expected.push_back("SEND|bob|PMES|1:00 PM+pm " + std::to_string(i));
+    }
+    std::vector<std::string> got;
+    ASSERT_TRUE(alice.waitFor("SEND|bob|GHAT|marker", 10s, &got));
+    std::erase_if(got, [](const std::string &line) { return line.rfind("SEND|bob|", 0) != 0; });
+    EXPECT_EQ(got, expected);
+
+    // A departure at one node reaches the other.
+    bob.send("JOINSUBJECT|Lobby Chat");
+    ASSERT_TRUE(alice.waitFor("REMOVEGUEST|bob"));
+    bob.close();
+    ASSERT_TRUE(alice.waitFor("GREMOVEGUEST|bob"));
+}
+
+TEST_F(ClusterTest, ASecondLoginAtTheOtherNodeEndsTheFirst)
+{
+    WireClient alice = logInSeeing(m_a->port(), "alice", {});
+    WireClient first = logInSeeing(m_b->port(), "bob", {"alice"});
+    ASSERT_TRUE(alice.waitFor("ADDGUEST|bob+"));
+    WireClient second = logInSeeing(m_a->port(), "bob", {"alice"});
+    std::vector<std::string> lines;
+    EXPECT_TRUE(first.waitClosed(5s, &lines));
+    bool told = false;
+    for (const auto &line : lines)
+        told = told || line.find("logged in elsewhere") != std::string::npos;
+    EXPECT_TRUE(told);
+    // alice sees bob leave, then arrive again, in that order.
+    std::vector<std::string> before;
+    ASSERT_TRUE(alice.waitFor("ADDGUEST|bob+", 5s, &before));
+    bool left = false;
+    for (const auto &line : before)
+        left = left || line == "GREMOVEGUEST|bob";
+    EXPECT_TRUE(left);
+    second.send("SEND|PMES|alice|1:00 PM+still here");
+    EXPECT_TRUE(alice.waitFor("SEND|bob|PMES|1:00 PM+still here"));
+}
+
+TEST_F(ClusterTest, ModerationReachesAPlayerAtTheOtherNode)
+{
+    WireClient mod = logInSeeing(m_a->port(), "mod", {});
+    WireClient bob = logInSeeing(m_b->port(), "bob", {"mod"});
+    ASSERT_TRUE(mod.waitFor("ADDGUEST|bob+"));
+    mod.send("HADMIN|7KAZ|mod|SILENCE|bob|5|");
+    ASSERT_TRUE(bob.waitFor("ERROR|A moderator has silenced you for 5 minutes."));
+    bob.send("SEND|GHAT|can you hear me");
+    EXPECT_TRUE(bob.waitFor("ERROR|You are silenced for 5 more minutes."));
+    mod.send("HADMIN|7KAZ|mod|BOOT|bob|");
+    EXPECT_TRUE(bob.waitClosed(5s));
+    EXPECT_TRUE(mod.waitFor("GREMOVEGUEST|bob"));
+}
+
+TEST_F(ClusterTest, ANodeThatDiesIsNoticedAndItsPlayersAreGone)
+{
+    WireClient alice = logInSeeing(m_a->port(), "alice", {});
+    WireClient bob = logInSeeing(m_b->port(), "bob", {"alice"});
+    ASSERT_TRUE(alice.waitFor("ADDGUEST|bob+"));
+    m_b->signal(SIGKILL);
+    // Four heartbeats of 200 ms, with room to spare.
+    EXPECT_TRUE(alice.waitFor("GREMOVEGUEST|bob", 5s));
+    EXPECT_TRUE(bob.waitClosed(2s));
+    // bob comes back through the node that is left.
+    WireClient again = logInSeeing(m_a->port(), "bob", {"alice"});
+    EXPECT_TRUE(alice.waitFor("ADDGUEST|bob+"));
+}
+
+} // namespace
