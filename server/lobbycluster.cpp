@@ -6,13 +6,20 @@
 //
 //   HB  node                      heartbeat
 //   HELLO node                    a node (re)joined: the others answer with SNAP
-//   SNAP node (key name room entry since)...   all players of a node, replacing the old view
-//   P   node key name room entry since         a player's arrival or new entry
+//   SNAP node (key name room entry since flags)...   all players of a node, replacing the
+//                                 old view; flags: "h" hosting, "a" relayed ("assisted")
+//   P   node key name room entry since flags   a player's arrival or new entry
 //   G   node key name             a player left (node: where the player was)
 //   L   node scope presence line  a line for every player ("*") or a room's players
 //   T   node key line             a line for one player
 //   K   node key                  a newer login elsewhere ends this session, silently
 //   M   node key order until text moderation of a player: SILENCE, UNSILENCE, BOOT
+//   J   node hostkey joinerkey joinername text hostname   a request to join a game
+//   JA  node joinerkey hostkey hostname game accepted address   the host's answer
+//   D   node peerkey senderkey sendername direction payload     relayed game bytes
+//   EG  node joinerkey hostkey hostname assisted   the host's game ended
+//   LJ  node hostkey joinerkey joinername          a player left the host's game
+//   PG  node joinerkey hostkey game                the host made the game private
 //   BYE node                      a node is shutting down
 #include "lobbyserver.h"
 
@@ -92,10 +99,16 @@ void LobbyServer::publishTo(const std::string &node, const ClusterMessage &messa
 ClusterMessage LobbyServer::presenceOf(const Session &session) const
 {
     const auto &p = session.player;
+    std::string flags;
+    if (p.hosting)
+        flags += 'h';
+    if (p.assisted)
+        flags += 'a';
     return {"P",
             {m_nodeId, p.key, p.name, p.room, entryOf(session),
              std::to_string(secondsSinceEpoch() -
-                            std::chrono::duration<double>(Clock::now() - p.loginTime).count())}};
+                            std::chrono::duration<double>(Clock::now() - p.loginTime).count()),
+             flags}};
 }
 
 ClusterMessage LobbyServer::snapshot() const
@@ -158,6 +171,30 @@ void LobbyServer::remoteNodeGone(const std::string &node, const std::string &why
         log("node " + node + " " + why + "; " + std::to_string(gone.size()) +
             " of its players are gone");
     for (const auto &[key, player] : gone) {
+        // What that node would have done at their logoff, for this node's players: the
+        // game of a host there ends, a player there leaves a game hosted here.
+        if (player.hosting) {
+            const auto plus = player.entry.rfind('+');
+            std::string game =
+                plus == std::string::npos ? std::string() : player.entry.substr(plus + 1);
+            if (game.rfind("P*", 0) == 0)
+                game.erase(0, 2);
+            if (!game.empty())
+                localBroadcast("DELETEGAME|" + game, nullptr, false);
+        }
+        for (auto &[localKey, session] : m_players) {
+            auto &p = session->player;
+            if (player.hosting && p.joinedHost == key) {
+                p.joinedHost.clear();
+                p.game.clear();
+                if (player.assisted)
+                    session->sendText("DATASEND|" + player.name + "|CLOSE");
+                announceEntry(*session);
+            }
+            p.pendingJoins.erase(key);
+            if (p.joiners.erase(key) && p.assisted)
+                session->sendText("DATASEND|" + player.name + "|CLOSE");
+        }
         if (player.room != Catalogue::kLobby)
             localToRoom(player.room, "REMOVEGUEST|" + player.name, nullptr, true);
         remoteLeft(player);
@@ -168,13 +205,15 @@ void LobbyServer::applySnapshot(const ClusterMessage &message)
 {
     const std::string &node = message.field(0);
     std::unordered_set<std::string> listed;
-    for (std::size_t i = 1; i + 5 <= message.fields.size(); i += 5) {
+    for (std::size_t i = 1; i + 6 <= message.fields.size(); i += 6) {
         RemotePlayers::Player player;
         player.node = node;
         player.name = message.fields[i + 1];
         player.room = message.fields[i + 2];
         player.entry = message.fields[i + 3];
         player.since = std::strtod(message.fields[i + 4].c_str(), nullptr);
+        player.hosting = message.fields[i + 5].find('h') != std::string::npos;
+        player.assisted = message.fields[i + 5].find('a') != std::string::npos;
         const std::string &key = message.fields[i];
         listed.insert(key);
         const auto *known = m_remote.find(key);
@@ -211,10 +250,14 @@ void LobbyServer::onClusterMessage(const std::string &payload)
             publishTo(node, snapshot());
         } else if (kind == "SNAP") {
             applySnapshot(*message);
-        } else if (kind == "P" && message->fields.size() >= 6) {
-            RemotePlayers::Player player{node, message->field(2), message->field(3),
+        } else if (kind == "P" && message->fields.size() >= 7) {
+            RemotePlayers::Player player{node,
+                                         message->field(2),
+                                         message->field(3),
                                          message->field(4),
-                                         std::strtod(message->field(5).c_str(), nullptr)};
+                                         std::strtod(message->field(5).c_str(), nullptr),
+                                         message->field(6).find('h') != std::string::npos,
+                                         message->field(6).find('a') != std::string::npos};
             remoteArrived(message->field(1), std::move(player));
         } else if (kind == "G") {
             const std::string &key = message->field(1);
@@ -259,6 +302,67 @@ void LobbyServer::onClusterMessage(const std::string &payload)
                 logoff(*local, "booted by " + message->field(4));
                 local->closeAfterFlush("booted by " + message->field(4));
             }
+        } else if (kind == "J") {
+            auto *host = findPlayer(message->field(1));
+            if (!host || !host->player.hosting) {
+                publishTo(node, {"T",
+                                 {m_nodeId, message->field(2),
+                                  "ERROR|" + message->field(5).substr(0, 40) +
+                                      " is not hosting a game, you cannot join them."}});
+                return;
+            }
+            host->player.pendingJoins.insert(message->field(2));
+            host->sendText("SEND|" + message->field(3) + "|JOIN|" + message->field(4));
+        } else if (kind == "JA") {
+            auto *joiner = findPlayer(message->field(1));
+            if (!joiner)
+                return;
+            auto &j = joiner->player;
+            if (message->field(5) != "1") {
+                joiner->sendText("SEND|" + j.name + "|IGNO|" + message->field(3));
+                return;
+            }
+            joiner->sendText("SEND|" + message->field(3) + "|IPTJ|" + message->field(6));
+            if (j.hosting)
+                endGame(*joiner, false);
+            if (!j.joinedHost.empty())
+                leaveJoinedGame(*joiner, false);
+            j.joinedHost = message->field(2);
+            j.game = message->field(4);
+            announceEntry(*joiner);
+        } else if (kind == "D") {
+            auto *peer = findPlayer(message->field(1));
+            if (!peer)
+                return;
+            const auto &other = peer->player;
+            const std::string &sender = message->field(2);
+            const bool ok = message->field(4) == "tohost"
+                                ? other.hosting && other.assisted && other.joiners.count(sender)
+                                : other.joinedHost == sender;
+            if (ok)
+                peer->sendText("DATASEND|" + message->field(3) + "|" + message->field(5));
+        } else if (kind == "EG") {
+            auto *joiner = findPlayer(message->field(1));
+            if (!joiner || joiner->player.joinedHost != message->field(2))
+                return;
+            joiner->player.joinedHost.clear();
+            joiner->player.game.clear();
+            if (message->field(4) == "1")
+                joiner->sendText("DATASEND|" + message->field(3) + "|CLOSE");
+            announceEntry(*joiner);
+        } else if (kind == "LJ") {
+            auto *host = findPlayer(message->field(1));
+            if (!host)
+                return;
+            host->player.joiners.erase(message->field(2));
+            if (host->player.assisted)
+                host->sendText("DATASEND|" + message->field(3) + "|CLOSE");
+        } else if (kind == "PG") {
+            auto *joiner = findPlayer(message->field(1));
+            if (!joiner || joiner->player.joinedHost != message->field(2))
+                return;
+            joiner->player.game = message->field(3);
+            announceEntry(*joiner);
         } else if (kind == "BYE") {
             remoteNodeGone(node, "shut down");
         }

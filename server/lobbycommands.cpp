@@ -276,6 +276,17 @@ void LobbyServer::onInvite(Session &session, std::string_view rest)
 void LobbyServer::onJoin(Session &session, std::string_view hostName, std::string_view payload)
 {
     auto *host = findPlayer(hostName);
+    if (!host && m_remote.find(lobbyrules::key(hostName))) {
+        if (refuseOverlong(session, payload))
+            return;
+        const std::string text =
+            silencedMinutes(session) > 0 ? std::string("+") : lobbyrules::relayedText(payload);
+        publishTo(m_remote.find(lobbyrules::key(hostName))->node,
+                  {"J",
+                   {m_nodeId, lobbyrules::key(hostName), session.player.key, session.player.name,
+                    text, std::string(hostName)}});
+        return;
+    }
     if (!host || host == &session || !host->player.hosting) {
         session.sendText("ERROR|" + shown(hostName) +
                          " is not hosting a game, you cannot join them.");
@@ -303,7 +314,23 @@ void LobbyServer::onJoinAnswer(Session &session, std::string_view requester,
     }
     auto *joiner = findPlayer(requester);
     if (!joiner) {
-        session.sendText("ERROR|" + shown(requester) + " is no longer online.");
+        const auto *remote = m_remote.find(requesterKey);
+        if (!remote) {
+            session.sendText("ERROR|" + shown(requester) + " is no longer online.");
+            return;
+        }
+        std::string address;
+        if (accepted) {
+            address = std::string(ostrel::ExtractToken(payload, '|'));
+            if (host.assisted)
+                address = "ASSISTED";
+            else if (address != "ASSISTED" && !lobbyrules::dottedIPv4(address))
+                address = session.address();
+            host.joiners.insert(requesterKey);
+        }
+        publishTo(remote->node, {"JA",
+                                 {m_nodeId, requesterKey, host.key, host.name, host.game,
+                                  accepted ? "1" : "0", address}});
         return;
     }
     if (!accepted) {
@@ -335,8 +362,24 @@ void LobbyServer::onJoinAnswer(Session &session, std::string_view requester,
 void LobbyServer::onDatasend(Session &session, std::string_view peerName, std::string_view payload)
 {
     auto *peer = findPlayer(peerName);
-    if (!peer)
+    if (!peer) {
+        // This node checks the sender's half, the peer's node the peer's half.
+        const auto peerKey = lobbyrules::key(peerName);
+        const auto *remote = m_remote.find(peerKey);
+        if (!remote)
+            return;
+        const auto &me = session.player;
+        const char *direction = nullptr;
+        if (me.joinedHost == peerKey)
+            direction = "tohost";
+        else if (me.hosting && me.assisted && me.joiners.count(peerKey))
+            direction = "tojoiner";
+        if (!direction)
+            return;
+        publishTo(remote->node,
+                  {"D", {m_nodeId, peerKey, me.key, me.name, direction, std::string(payload)}});
         return;
+    }
     const auto &me = session.player;
     const auto &other = peer->player;
     const bool joinerToHost = me.joinedHost == other.key && other.hosting && other.assisted &&
@@ -411,6 +454,8 @@ void LobbyServer::onPrivate(Session &session, std::string_view rest)
         if (auto it = m_players.find(key); it != m_players.end()) {
             it->second->player.game = p.game;
             announceEntry(*it->second);
+        } else if (const auto *remote = m_remote.find(key)) {
+            publishTo(remote->node, {"PG", {m_nodeId, key, p.key, p.game}});
         }
     }
 }
@@ -426,8 +471,12 @@ void LobbyServer::endGame(Session &host, bool announceHost)
     broadcast("DELETEGAME|" + entry);
     for (const auto &key : p.joiners) {
         auto it = m_players.find(key);
-        if (it == m_players.end())
+        if (it == m_players.end()) {
+            if (const auto *remote = m_remote.find(key))
+                publishTo(remote->node,
+                          {"EG", {m_nodeId, key, p.key, p.name, p.assisted ? "1" : "0"}});
             continue;
+        }
         auto &j = it->second->player;
         if (j.joinedHost != p.key)
             continue;
@@ -437,10 +486,14 @@ void LobbyServer::endGame(Session &host, bool announceHost)
             it->second->sendText("DATASEND|" + p.name + "|CLOSE");
         announceEntry(*it->second);
     }
-    for (const auto &key : p.pendingJoins)
+    for (const auto &key : p.pendingJoins) {
+        const std::string ended =
+            "ERROR|The game of " + p.name + " has ended, you cannot join them.";
         if (auto it = m_players.find(key); it != m_players.end())
-            it->second->sendText("ERROR|The game of " + p.name +
-                                 " has ended, you cannot join them.");
+            it->second->sendText(ended);
+        else if (const auto *remote = m_remote.find(key))
+            publishTo(remote->node, {"T", {m_nodeId, key, ended}});
+    }
     p.joiners.clear();
     p.pendingJoins.clear();
     p.hosting = false;
@@ -463,6 +516,8 @@ void LobbyServer::leaveJoinedGame(Session &joiner, bool announce)
         // The host's relay connection for this player would otherwise wait forever.
         if (h.assisted)
             it->second->sendText("DATASEND|" + j.name + "|CLOSE");
+    } else if (const auto *remote = m_remote.find(j.joinedHost)) {
+        publishTo(remote->node, {"LJ", {m_nodeId, j.joinedHost, j.key, j.name}});
     }
     j.joinedHost.clear();
     j.game.clear();

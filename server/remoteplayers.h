@@ -24,6 +24,8 @@ public:
         std::string room;
         std::string entry; // "name+hat+room+game", as the lists show it
         double since = 0;  // login time, seconds since the epoch
+        bool hosting = false;
+        bool assisted = false; // the game is relayed through the servers
     };
 
     const Player *find(std::string_view key) const;

@@ -166,6 +166,73 @@ TEST_F(ClusterTest, ModerationReachesAPlayerAtTheOtherNode)
     EXPECT_TRUE(mod.waitFor("GREMOVEGUEST|bob"));
 }
 
+// A relayed game whose host and player are at different nodes: the join handshake, the
+// relayed bytes both ways, a private game, and its end.
+TEST_F(ClusterTest, AGameAcrossNodes)
+{
+    WireClient bob = logInSeeing(m_a->port(), "bob", {});
+    WireClient ann = logInSeeing(m_b->port(), "alice", {"bob"});
+    ASSERT_TRUE(bob.waitFor("ADDGUEST|alice+"));
+    bob.send("JOINSUBJECT|Plumbrix");
+    ASSERT_TRUE(ann.waitFor("ADDGUEST|bob+2+Plumbrix+"));
+
+    // Not hosting yet: the join is refused by the host's node.
+    ann.send("SEND|JOIN|bob|+");
+    EXPECT_TRUE(ann.waitFor("ERROR|bob is not hosting a game, you cannot join them."));
+
+    bob.send("ADDASSISTED|bob - Plumbrix");
+    ASSERT_TRUE(ann.waitFor("ADDGUEST|bob+2+Plumbrix+bob - Plumbrix"));
+    ann.send("SEND|JOIN|bob|let me in");
+    ASSERT_TRUE(bob.waitFor("SEND|alice|JOIN|let me in"));
+    bob.send("SEND|IPTJ|alice|10.0.0.5");
+    ASSERT_TRUE(ann.waitFor("SEND|bob|IPTJ|ASSISTED"));
+    ASSERT_TRUE(bob.waitFor("ADDGUEST|alice+2+Lobby Chat+bob - Plumbrix"));
+
+    for (int i = 0; i < 20; ++i) {
+        ann.send("SEND|DATASEND|bob|up " + std::to_string(i));
+        bob.send("SEND|DATASEND|alice|down " + std::to_string(i));
+    }
+    EXPECT_TRUE(bob.waitFor("DATASEND|alice|up 19"));
+    EXPECT_TRUE(ann.waitFor("DATASEND|bob|down 19"));
+    // carol is in no game with bob: her bytes go nowhere.
+    WireClient carol = logInSeeing(m_b->port(), "carol", {"bob"});
+    carol.send("SEND|DATASEND|bob|sneaky");
+    carol.send("SEND|GHAT|marker");
+    std::vector<std::string> seen;
+    ASSERT_TRUE(bob.waitFor("SEND|carol|GHAT|marker", 5s, &seen));
+    for (const auto &line : seen)
+        EXPECT_EQ(line.find("sneaky"), std::string::npos) << line;
+
+    bob.send("PRIVATE|bob");
+    EXPECT_TRUE(ann.waitFor("ADDGUEST|alice+2+Lobby Chat+P*bob - Plumbrix"));
+    bob.send("DELETEGAME|bob");
+    EXPECT_TRUE(ann.waitFor("DELETEGAME|bob - Plumbrix"));
+    EXPECT_TRUE(ann.waitFor("DATASEND|bob|CLOSE"));
+    // Out of the game, the relay is closed to her.
+    ann.send("SEND|DATASEND|bob|late");
+    ann.send("SEND|GHAT|marker2");
+    seen.clear();
+    ASSERT_TRUE(bob.waitFor("SEND|alice|GHAT|marker2", 5s, &seen));
+    for (const auto &line : seen)
+        EXPECT_EQ(line.find("late"), std::string::npos) << line;
+}
+
+TEST_F(ClusterTest, WhenTheHostsNodeDiesTheGameEndsForItsPlayers)
+{
+    WireClient bob = logInSeeing(m_b->port(), "bob", {});
+    WireClient ann = logInSeeing(m_a->port(), "alice", {"bob"});
+    bob.send("ADDASSISTED|bob - Plumbrix");
+    ASSERT_TRUE(ann.waitFor("ADDGUEST|bob+2+Lobby Chat+bob - Plumbrix"));
+    ann.send("SEND|JOIN|bob|+");
+    ASSERT_TRUE(bob.waitFor("SEND|alice|JOIN|+"));
+    bob.send("SEND|IPTJ|alice|x");
+    ASSERT_TRUE(ann.waitFor("SEND|bob|IPTJ|ASSISTED"));
+    m_b->signal(SIGKILL);
+    EXPECT_TRUE(ann.waitFor("DELETEGAME|bob - Plumbrix"));
+    EXPECT_TRUE(ann.waitFor("DATASEND|bob|CLOSE"));
+    EXPECT_TRUE(ann.waitFor("GREMOVEGUEST|bob"));
+}
+
 TEST_F(ClusterTest, ANodeThatDiesIsNoticedAndItsPlayersAreGone)
 {
     WireClient alice = logInSeeing(m_a->port(), "alice", {});
