@@ -501,7 +501,8 @@ std::string LobbyServer::serverStats() const
     // Players online, rooms, games hosted, accounts, logins since start, peak online,
     // hours up, lines handled per second.
     return "SERVERSTATS|" + std::to_string(onlineCount()) + "`" +
-           std::to_string(m_catalogue.rooms().size()) + "`" + std::to_string(m_hostedGames) + "`" +
+           std::to_string(m_catalogue.rooms().size()) + "`" +
+           std::to_string(m_hostedGames + m_remote.hostingCount()) + "`" +
            std::to_string(m_accountCount) + "`" + std::to_string(m_loginsSinceStart) + "`" +
            std::to_string(m_peakOnline) + "`" + reals;
 }

@@ -11,7 +11,9 @@ void RemotePlayers::upsert(const std::string &key, Player player)
     if (auto it = m_players.find(key); it != m_players.end()) {
         m_byRoom[it->second.room].erase(key);
         m_byNode[it->second.node].erase(key);
+        m_hosting -= it->second.hosting ? 1 : 0;
     }
+    m_hosting += player.hosting ? 1 : 0;
     m_byRoom[player.room].insert(key);
     m_byNode[player.node].insert(key);
     m_players[key] = std::move(player);
@@ -25,6 +27,7 @@ std::optional<RemotePlayers::Player> RemotePlayers::erase(const std::string &key
         return std::nullopt;
     Player gone = std::move(it->second);
     m_players.erase(it);
+    m_hosting -= gone.hosting ? 1 : 0;
     m_byRoom[gone.room].erase(key);
     m_byNode[gone.node].erase(key);
     return gone;
@@ -40,6 +43,7 @@ RemotePlayers::eraseNode(const std::string &node)
             if (player == m_players.end())
                 continue;
             m_byRoom[player->second.room].erase(key);
+            m_hosting -= player->second.hosting ? 1 : 0;
             gone.emplace_back(key, std::move(player->second));
             m_players.erase(player);
         }

@@ -30,6 +30,7 @@ public:
 
     const Player *find(std::string_view key) const;
     std::size_t size() const { return m_players.size(); }
+    std::size_t hostingCount() const { return m_hosting; }
     // Adds or replaces a player.
     void upsert(const std::string &key, Player player);
     // Removes a player when `node` still holds it (a newer login elsewhere may have taken
@@ -52,4 +53,5 @@ private:
     std::unordered_map<std::string, std::unordered_set<std::string>> m_byRoom;
     std::unordered_map<std::string, std::unordered_set<std::string>> m_byNode;
     std::unordered_map<std::string, Clock::time_point> m_heard;
+    std::size_t m_hosting = 0;
 };

@@ -1,5 +1,6 @@
 // The link between server nodes through a real redis-server of the test's own.
 #include "clusterlink.h"
+#include "clustermessage.h"
 #include "redisserver.h"
 
 #include <gtest/gtest.h>
@@ -45,6 +46,22 @@ TEST(ClusterLinkAddress, RedisAddressesAreRead)
         EXPECT_EQ(address->host, c.host);
         EXPECT_EQ(address->port, c.port);
         EXPECT_EQ(address->password, c.password);
+    }
+}
+
+TEST(ClusterMessageText, FieldsOfAnyBytesComeBackAndBrokenMessagesAreRefused)
+{
+    const ClusterMessage message{
+        "L", {"node", "", std::string("a\0b:c|\r\n", 8), std::string(70000, 'x'), "12:ab"}};
+    const auto back = ClusterMessage::decode(message.encode());
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->kind, message.kind);
+    EXPECT_EQ(back->fields, message.fields);
+    EXPECT_EQ(back->field(99), "");
+
+    for (const char *broken :
+         {"", "0:", "1:L3:ab", "1:L-1:", "1:Lx:a", "1:L99999999999:a", "L", "1:L2", ":L"}) {
+        EXPECT_FALSE(ClusterMessage::decode(broken)) << broken;
     }
 }
 
