@@ -1,0 +1,94 @@
+// Two real lobbies, each logged in to a different server node of one lobby (the nodes
+// meet through a redis-server and share a PostgreSQL database, both the test's own): each
+// sees the other in its players list, and a private message written in one window arrives
+// in the other's.
+#include "assets.h"
+#include "e2esupport.h"
+#include "lobby.h"
+#include "postgrescluster.h"
+#include "recordingplatform.h"
+#include "redisserver.h"
+#include "tanimatedbutton.h"
+#include "tchatpane.h"
+#include "tflatbutton.h"
+#include "tplayerlist.h"
+#include "tprivatemessagefrom.h"
+#include "tprivatemessageto.h"
+
+#include <QApplication>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+template <typename T> QPointer<T> openWindow(const QString &prefix)
+{
+    for (QWidget *w : QApplication::topLevelWidgets())
+        if (w->objectName().startsWith(prefix) && w->isVisible())
+            if (auto *t = qobject_cast<T *>(w))
+                return t;
+    return nullptr;
+}
+
+TEST(ClusterEndToEnd, PlayersAtTwoNodesSeeEachOtherAndExchangeAMessage)
+{
+    RedisServer redis;
+    if (!redis.usable())
+        GTEST_SKIP() << "no Redis server: " << redis.why();
+    PostgresCluster postgres;
+    if (!postgres.usable())
+        GTEST_SKIP() << "no PostgreSQL cluster: " << postgres.why();
+    InitAssets();
+    RecordingPlatform seam;
+    QTemporaryDir runtime;
+    qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
+
+    const QString accounts = QString::fromStdString(postgres.freshDatabase());
+    const QStringList cluster = {
+        QStringLiteral("--cluster"),       QString::fromStdString(redis.address()),
+        QStringLiteral("--accounts"),      accounts,
+        QStringLiteral("--ping-interval"), QStringLiteral("0.6")};
+    QTemporaryDir dataA;
+    QTemporaryDir dataB;
+    ServerProcess nodeA;
+    ServerProcess nodeB;
+    ASSERT_TRUE(nodeA.start(dataA.path(), cluster));
+    ASSERT_TRUE(nodeB.start(dataB.path(), cluster));
+    ASSERT_TRUE(createAccount(nodeA.port(), "alice"));
+    ASSERT_TRUE(createAccount(nodeA.port(), "bob"));
+
+    E2EPlayer alice;
+    E2EPlayer bob;
+    ASSERT_TRUE(alice.login(nodeA.port(), QStringLiteral("alice")));
+    ASSERT_TRUE(bob.login(nodeB.port(), QStringLiteral("bob")));
+    auto lists = [](E2EPlayer &player, const char *name) {
+        return player.lobby->findlbname(QString::fromLatin1(name), player.lobby->lbnames) >= 0;
+    };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return lists(alice, "bob") && lists(bob, "alice"); }, 10000));
+
+    alice.lobby->lbnames->setToolTip(QStringLiteral("bob"));
+    alice.lobby->lbnamesDblClick();
+    QPointer<Tprivatemessageto> toBob = openWindow<Tprivatemessageto>(QStringLiteral("pmto"));
+    ASSERT_TRUE(toBob);
+    QTest::keyClicks(toBob->findChild<QPlainTextEdit *>(QStringLiteral("memo_message")),
+                     QStringLiteral("hello from node A"));
+    toBob->findChild<QPushButton *>(QStringLiteral("button_send"))->click();
+
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return bob.lobby->button_mail->isVisibleTo(bob.lobby); }, 5000));
+    bob.lobby->button_mail->click();
+    QPointer<Tprivatemessagefrom> fromAlice =
+        openWindow<Tprivatemessagefrom>(QStringLiteral("pmfrom"));
+    ASSERT_TRUE(fromAlice);
+    EXPECT_EQ(fromAlice->sender(), "alice");
+    const QStringList shown = documentLines(
+        fromAlice->findChild<TChatPane *>(QStringLiteral("memo_message"))->document());
+    ASSERT_EQ(shown.size(), 2);
+    EXPECT_EQ(shown[1], " hello from node A");
+}
+
+} // namespace
