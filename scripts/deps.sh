@@ -4,7 +4,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config clang
   qt6-base-dev qt6-multimedia-dev libgl-dev
-  libasio-dev libsqlite3-dev libsodium-dev libjpeg-dev libpq-dev
+  libasio-dev libsqlite3-dev libsodium-dev libjpeg-dev libpq-dev libssl-dev
   libhiredis-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth fonts-dejavu-core iproute2

@@ -18,9 +18,12 @@ constexpr std::chrono::milliseconds kDrainTime{2000};
 } // namespace
 
 ClientSession::ClientSession(asio::ip::tcp::socket socket, LobbyServer &server, std::uint64_t id,
-                             std::string address)
-    : m_socket(std::move(socket)), m_server(server), m_id(id), m_address(std::move(address)),
-      m_framer(server.limits().maxLine),
+                             std::string address, asio::ssl::context *tls)
+    : m_socket(std::move(socket)),
+      m_tls(tls ? std::make_unique<asio::ssl::stream<asio::ip::tcp::socket &>>(m_socket, *tls)
+                : nullptr),
+      m_tlsIn(tls ? std::make_unique<std::array<char, 16 * 1024>>() : nullptr), m_server(server),
+      m_id(id), m_address(std::move(address)), m_framer(server.limits().maxLine),
       m_flood(server.limits().floodBurst, server.limits().floodRate),
       m_bytes(server.limits().byteBurst, server.limits().byteRate),
       m_relayFlood(server.limits().relayBurst, server.limits().relayRate),
@@ -34,7 +37,60 @@ void ClientSession::start()
     std::error_code ignored;
     m_socket.non_blocking(true, ignored);
     m_socket.set_option(asio::ip::tcp::no_delay(true), ignored);
-    waitReadable();
+    if (!m_tls) {
+        waitReadable();
+        return;
+    }
+    // The handshake counts against the time to log in: a client that never finishes it
+    // is dropped with the others that never log in. One that fails it (a client speaking
+    // the plain protocol to this port, say) hears nothing it could take for a line.
+    m_tls->async_handshake(asio::ssl::stream_base::server,
+                           [self = shared_from_this()](const std::error_code &error) {
+                               if (self->m_state == State::Closed)
+                                   return;
+                               if (error) {
+                                   self->close("TLS handshake failed: " + error.message());
+                                   return;
+                               }
+                               self->readTls();
+                           });
+}
+
+void ClientSession::readTls()
+{
+    m_tls->async_read_some(
+        asio::buffer(*m_tlsIn),
+        [self = shared_from_this()](const std::error_code &error, std::size_t n) {
+            self->onTlsRead(error, n);
+        });
+}
+
+void ClientSession::onTlsRead(const std::error_code &error, std::size_t n)
+{
+    if (m_state == State::Closed)
+        return;
+    if (error) {
+        close(error == asio::error::eof || error == asio::ssl::error::stream_truncated
+                  ? "closed by the client"
+                  : error.message());
+        return;
+    }
+    // A draining session reads on only to see the client hang up.
+    if (m_state == State::Open)
+        takeInput(std::string_view(m_tlsIn->data(), n));
+    if (m_state != State::Closed && !m_relayHeld)
+        readTls();
+}
+
+bool ClientSession::takeInput(std::string_view data)
+{
+    if (!m_framer.append(data)) {
+        sendText("ERROR|Line too long: the server accepts lines of up to " +
+                 std::to_string(m_server.limits().maxLine) + " bytes.");
+        closeAfterFlush("line too long");
+        return false;
+    }
+    return processLines();
 }
 
 ClientSession::Line ClientSession::makeLine(std::string_view plain)
@@ -150,6 +206,10 @@ void ClientSession::dropForBacklog(const std::string &reason)
 // idle connection holds no read buffer of its own.
 void ClientSession::waitReadable()
 {
+    if (m_tls) {
+        readTls();
+        return;
+    }
     m_socket.async_wait(
         asio::ip::tcp::socket::wait_read,
         [self = shared_from_this()](const std::error_code &error) { self->onReadable(error); });
@@ -384,6 +444,8 @@ void ClientSession::writeMore()
             std::vector<Queued>().swap(m_queue);
         else
             m_queue.clear();
+        if (m_tlsOut.capacity() > 4096)
+            std::string().swap(m_tlsOut);
         m_head = 0;
         m_flushUpTo = 0;
         if (m_state == State::Draining)
@@ -398,6 +460,16 @@ void ClientSession::writeMore()
         m_buffers.push_back(asio::buffer(*queued.line));
         if (!queued.presence)
             --m_urgent;
+    }
+    if (m_tls) {
+        m_tlsOut.clear();
+        for (const auto &b : m_buffers)
+            m_tlsOut.append(static_cast<const char *>(b.data()), b.size());
+        asio::async_write(*m_tls, asio::buffer(m_tlsOut),
+                          [self = shared_from_this()](const std::error_code &error, std::size_t) {
+                              self->onWritten(error);
+                          });
+        return;
     }
     asio::async_write(m_socket, m_buffers,
                       [self = shared_from_this()](const std::error_code &error, std::size_t) {

@@ -4,8 +4,11 @@
 #include "tokenbucket.h"
 
 #include <asio/ip/tcp.hpp>
+#include <asio/ssl/context.hpp>
+#include <asio/ssl/stream.hpp>
 #include <asio/steady_timer.hpp>
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -82,8 +85,10 @@ public:
         std::unordered_set<std::string> toldFull;
     };
 
+    // tls: the server's TLS context for a connection to the TLS listener; the session
+    // then speaks TLS over the socket, the lines inside unchanged.
     ClientSession(asio::ip::tcp::socket socket, LobbyServer &server, std::uint64_t id,
-                  std::string address);
+                  std::string address, asio::ssl::context *tls = nullptr);
 
     void start();
 
@@ -128,6 +133,10 @@ private:
 
     void waitReadable();
     void onReadable(const std::error_code &error);
+    // Frames and handles received bytes; false when reading should stop for now.
+    bool takeInput(std::string_view data);
+    void readTls();
+    void onTlsRead(const std::error_code &error, std::size_t n);
     bool processLines();
     // Takes a relay line's share of the relay allowances, or tells how many seconds must
     // pass before it fits (taking nothing).
@@ -153,6 +162,12 @@ private:
     };
 
     asio::ip::tcp::socket m_socket;
+    // Over TLS: the stream on m_socket, its own read buffer (decrypted bytes cannot wait
+    // in the server's shared one) and the lines of one write, put together so that they
+    // leave as few TLS records as fit.
+    std::unique_ptr<asio::ssl::stream<asio::ip::tcp::socket &>> m_tls;
+    std::unique_ptr<std::array<char, 16 * 1024>> m_tlsIn;
+    std::string m_tlsOut;
     LobbyServer &m_server;
     std::uint64_t m_id;
     std::string m_address;

@@ -2,6 +2,7 @@
 
 #include "lobbyrules.h"
 #include "orvexutils.h"
+#include "selfsignedcertificate.h"
 
 #include <asio/ip/address.hpp>
 #include <asio/ip/tcp.hpp>
@@ -11,6 +12,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -66,8 +68,8 @@ std::string fnvHex(std::string_view text)
 LobbyServer::LobbyServer(asio::io_context &io, const ServerOptions &options, Catalogue catalogue,
                          std::unique_ptr<AccountStore> store)
     : m_io(io), m_options(options), m_catalogue(std::move(catalogue)), m_store(std::move(store)),
-      m_hasher(io), m_accountQuota(options.accountsPerHour), m_acceptor(io), m_tick(io),
-      m_acceptRetry(io), m_stopTimer(io), m_presenceTimer(io),
+      m_hasher(io), m_accountQuota(options.accountsPerHour), m_acceptor(io), m_tlsAcceptor(io),
+      m_tick(io), m_acceptRetry(io), m_stopTimer(io), m_presenceTimer(io),
       m_signals(io, SIGTERM, SIGINT, SIGHUP), m_clusterTimer(io), m_startedAt(Clock::now())
 {
     m_limits.maxQueuedBytes = m_options.maxUnsentBytes;
@@ -88,32 +90,68 @@ void LobbyServer::log(const std::string &text) const
     std::fprintf(stderr, "ostrel-lobby-server: %s\n", text.c_str());
 }
 
+namespace {
+
+asio::ip::address resolveHost(asio::io_context &io, const std::string &host, unsigned short port)
+{
+    std::error_code error;
+    auto address = asio::ip::make_address(host, error);
+    if (!error)
+        return address;
+    asio::ip::tcp::resolver resolver(io);
+    const auto results = resolver.resolve(host, std::to_string(port));
+    if (results.empty())
+        throw std::runtime_error("cannot resolve " + host);
+    return results.begin()->endpoint().address();
+}
+
+} // namespace
+
 void LobbyServer::start()
 {
-    asio::ip::address address;
-    std::error_code error;
-    address = asio::ip::make_address(m_options.listenHost, error);
-    if (error) {
-        asio::ip::tcp::resolver resolver(m_io);
-        const auto results =
-            resolver.resolve(m_options.listenHost, std::to_string(m_options.listenPort));
-        if (results.empty())
-            throw std::runtime_error("cannot resolve " + m_options.listenHost);
-        address = results.begin()->endpoint().address();
-    }
-    m_endpoint = asio::ip::tcp::endpoint(address, m_options.listenPort);
     rlimit limit{};
     if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
         const auto cur = static_cast<std::size_t>(limit.rlim_cur);
         m_maxSessions = cur > 2 * kReservedDescriptors ? cur - kReservedDescriptors : cur / 2;
     }
     m_spareDescriptor = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-    openAcceptor();
-    // Later restarts reuse the port we got, also when the operator asked for port 0.
-    m_endpoint = m_acceptor.local_endpoint();
-    std::cout << "listening on " << endpointText(m_endpoint) << std::endl;
-    log("listening on " + endpointText(m_endpoint));
-    accept();
+    if (m_options.tlsListener) {
+        std::string certificate = m_options.tlsCertificate;
+        std::string key = m_options.tlsKey;
+        if (certificate.empty()) {
+            std::filesystem::create_directories(m_options.dataDir);
+            certificate = m_options.dataDir + "/tls-cert.pem";
+            key = m_options.dataDir + "/tls-key.pem";
+            if (SelfSignedCertificate::ensure(certificate, key, m_options.tlsHost))
+                log("made a self-signed TLS certificate: " + certificate);
+        }
+        m_tlsContext = std::make_unique<asio::ssl::context>(asio::ssl::context::tls_server);
+        m_tlsContext->set_options(asio::ssl::context::default_workarounds |
+                                  asio::ssl::context::no_sslv2 | asio::ssl::context::no_sslv3 |
+                                  asio::ssl::context::no_tlsv1 | asio::ssl::context::no_tlsv1_1);
+        m_tlsContext->use_certificate_chain_file(certificate);
+        m_tlsContext->use_private_key_file(key, asio::ssl::context::pem);
+        // An idle connection gives its TLS buffers back; thousands of them add up.
+        SSL_CTX_set_mode(m_tlsContext->native_handle(), SSL_MODE_RELEASE_BUFFERS);
+        m_tlsEndpoint = asio::ip::tcp::endpoint(
+            resolveHost(m_io, m_options.tlsHost, m_options.tlsPort), m_options.tlsPort);
+    }
+    if (m_options.plainListener) {
+        m_endpoint = asio::ip::tcp::endpoint(
+            resolveHost(m_io, m_options.listenHost, m_options.listenPort), m_options.listenPort);
+        openAcceptor();
+        // Later restarts reuse the port we got, also when the operator asked for port 0.
+        m_endpoint = m_acceptor.local_endpoint();
+        std::cout << "listening on " << endpointText(m_endpoint) << std::endl;
+        log("listening on " + endpointText(m_endpoint));
+    }
+    if (m_tlsContext) {
+        openTlsAcceptor();
+        m_tlsEndpoint = m_tlsAcceptor.local_endpoint();
+        std::cout << "listening for TLS on " << endpointText(m_tlsEndpoint) << std::endl;
+        log("listening for TLS on " + endpointText(m_tlsEndpoint));
+    }
+    acceptAll();
     scheduleTick();
     waitSignals();
     if (!m_options.cluster.empty())
@@ -128,23 +166,40 @@ void LobbyServer::openAcceptor()
     m_acceptor.listen(asio::socket_base::max_listen_connections);
 }
 
-void LobbyServer::accept()
+void LobbyServer::openTlsAcceptor()
 {
-    m_acceptor.async_accept([this](const std::error_code &error, asio::ip::tcp::socket socket) {
-        if (error == asio::error::operation_aborted || !m_acceptor.is_open())
+    m_tlsAcceptor.open(m_tlsEndpoint.protocol());
+    m_tlsAcceptor.set_option(asio::ip::tcp::acceptor::reuse_address(true));
+    m_tlsAcceptor.bind(m_tlsEndpoint);
+    m_tlsAcceptor.listen(asio::socket_base::max_listen_connections);
+}
+
+void LobbyServer::acceptAll()
+{
+    if (m_acceptor.is_open())
+        accept(m_acceptor, false);
+    if (m_tlsAcceptor.is_open())
+        accept(m_tlsAcceptor, true);
+}
+
+void LobbyServer::accept(asio::ip::tcp::acceptor &acceptor, bool tls)
+{
+    acceptor.async_accept([this, &acceptor, tls](const std::error_code &error,
+                                                 asio::ip::tcp::socket socket) {
+        if (error == asio::error::operation_aborted || !acceptor.is_open())
             return;
         if (error) {
             if ((error == asio::error::no_descriptors ||
                  error == std::error_code(ENFILE, std::generic_category())) &&
-                refuseWithSpareDescriptor()) {
-                accept();
+                refuseWithSpareDescriptor(tls)) {
+                accept(acceptor, tls);
                 return;
             }
             log("accept failed: " + error.message());
             m_acceptRetry.expires_after(std::chrono::milliseconds(200));
-            m_acceptRetry.async_wait([this](const std::error_code &e) {
-                if (!e && m_acceptor.is_open())
-                    accept();
+            m_acceptRetry.async_wait([this, &acceptor, tls](const std::error_code &e) {
+                if (!e && acceptor.is_open())
+                    accept(acceptor, tls);
             });
             return;
         }
@@ -158,57 +213,62 @@ void LobbyServer::accept()
         const std::string address = peerError ? "?" : peerAddress.to_string();
         const std::string shownPeer = peerError ? address : endpointText(peer);
         if (m_sessions.size() >= m_maxSessions) {
-            refuse(socket.native_handle(), "ERROR|The server is full. Please try again later.");
+            refuse(socket.native_handle(), "ERROR|The server is full. Please try again later.",
+                   tls);
             log("refused " + shownPeer + ": the server is full");
-            accept();
+            accept(acceptor, tls);
             return;
         }
         const bool exempt = isExempt(address);
         auto &count = m_addresses[address];
         if (!exempt && (count.total >= m_options.maxPerAddress ||
                         count.newcomers >= m_options.maxNewPerAddress)) {
-            refuse(socket.native_handle(), "ERROR|Too many connections from your address.");
+            refuse(socket.native_handle(), "ERROR|Too many connections from your address.", tls);
             log("refused " + shownPeer + ": too many connections from " + address);
             if (count.total == 0)
                 m_addresses.erase(address);
-            accept();
+            accept(acceptor, tls);
             return;
         }
         ++count.total;
         ++count.newcomers;
         const auto id = m_nextId++;
-        auto session = std::make_shared<Session>(std::move(socket), *this, id, address);
+        auto session = std::make_shared<Session>(std::move(socket), *this, id, address,
+                                                 tls ? m_tlsContext.get() : nullptr);
         m_sessions.emplace(id, session);
-        log("connect #" + std::to_string(id) + " from " + shownPeer);
+        log("connect #" + std::to_string(id) + " from " + shownPeer + (tls ? " (TLS)" : ""));
         session->start();
         session->armLoginDeadline(m_options.loginTime);
-        accept();
+        accept(acceptor, tls);
     });
 }
 
 // A refused connection hears why and is closed at once: left in the backlog it would
-// wait unserved, and its client with it. One write that cannot block, then a close.
-void LobbyServer::refuse(int descriptor, std::string_view reason)
+// wait unserved, and its client with it. One write that cannot block, then a close. A
+// TLS client is only closed: before the handshake, a plain line would be noise to it.
+void LobbyServer::refuse(int descriptor, std::string_view reason, bool tls)
 {
-    const auto line = ClientSession::makeLine(reason);
-    [[maybe_unused]] const auto sent =
-        ::send(descriptor, line->data(), line->size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+    if (!tls) {
+        const auto line = ClientSession::makeLine(reason);
+        [[maybe_unused]] const auto sent =
+            ::send(descriptor, line->data(), line->size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+    }
     ::shutdown(descriptor, SHUT_WR);
 }
 
 // Out of descriptors: the spare one is given up for a moment so that the waiting
 // connection can be accepted and closed with a word instead of waiting unserved.
-bool LobbyServer::refuseWithSpareDescriptor()
+bool LobbyServer::refuseWithSpareDescriptor(bool tls)
 {
     if (m_spareDescriptor < 0)
         return false;
     ::close(m_spareDescriptor);
     m_spareDescriptor = -1;
     bool refused = false;
-    const int client =
-        ::accept4(m_acceptor.native_handle(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    const int client = ::accept4((tls ? m_tlsAcceptor : m_acceptor).native_handle(), nullptr,
+                                 nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (client >= 0) {
-        refuse(client, "ERROR|The server is full. Please try again later.");
+        refuse(client, "ERROR|The server is full. Please try again later.", tls);
         ::close(client);
         log("refused a connection: out of descriptors");
         refused = true;
@@ -291,6 +351,7 @@ void LobbyServer::shutdown(const std::string &why)
     m_hasher.stop();
     std::error_code ignored;
     m_acceptor.close(ignored);
+    m_tlsAcceptor.close(ignored);
     m_acceptRetry.cancel();
     m_tick.cancel();
     m_signals.cancel();
@@ -313,17 +374,26 @@ void LobbyServer::restartListener()
 {
     log("restarting the listener");
     std::error_code ignored;
+    const bool plain = m_acceptor.is_open();
+    const bool tls = m_tlsAcceptor.is_open();
     m_acceptor.close(ignored);
+    m_tlsAcceptor.close(ignored);
     m_acceptRetry.cancel();
     dropEveryone("server restart");
-    // Give the old acceptor's aborted accept a turn before the new one starts.
-    asio::post(m_io, [this]() {
+    // Give the old acceptors' aborted accepts a turn before the new ones start.
+    asio::post(m_io, [this, plain, tls]() {
         if (m_stopping)
             return;
         try {
-            openAcceptor();
-            log("listening again on " + endpointText(m_endpoint));
-            accept();
+            if (plain) {
+                openAcceptor();
+                log("listening again on " + endpointText(m_endpoint));
+            }
+            if (tls) {
+                openTlsAcceptor();
+                log("listening for TLS again on " + endpointText(m_tlsEndpoint));
+            }
+            acceptAll();
         } catch (const std::exception &e) {
             log(std::string("cannot listen again: ") + e.what());
             shutdown("listener lost");

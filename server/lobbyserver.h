@@ -60,9 +60,12 @@ private:
 
     // Lifecycle (lobbyserver.cpp)
     void openAcceptor();
-    void accept();
-    void refuse(int descriptor, std::string_view reason);
-    bool refuseWithSpareDescriptor();
+    void openTlsAcceptor();
+    void accept(asio::ip::tcp::acceptor &acceptor, bool tls);
+    void acceptAll();
+    // tls: the connection came to the TLS listener, where a plain line would be noise.
+    void refuse(int descriptor, std::string_view reason, bool tls);
+    bool refuseWithSpareDescriptor(bool tls);
     bool isExempt(const std::string &address) const;
     void scheduleTick();
     void tick();
@@ -165,6 +168,10 @@ private:
     ClientSession::Limits m_limits;
     asio::ip::tcp::acceptor m_acceptor;
     asio::ip::tcp::endpoint m_endpoint;
+    // The TLS listener and its context (certificate, key, TLS 1.2 or later).
+    std::unique_ptr<asio::ssl::context> m_tlsContext;
+    asio::ip::tcp::acceptor m_tlsAcceptor;
+    asio::ip::tcp::endpoint m_tlsEndpoint;
     asio::steady_timer m_tick;
     asio::steady_timer m_acceptRetry;
     asio::steady_timer m_stopTimer;

@@ -6,11 +6,12 @@
 
 namespace {
 
-void parseListen(const std::string &text, ServerOptions &options)
+void parseListen(const std::string &flag, const std::string &text, std::string &hostOut,
+                 unsigned short &portOut)
 {
     const auto colon = text.rfind(':');
     if (colon == std::string::npos || colon == 0 || colon + 1 == text.size())
-        throw std::invalid_argument("--listen wants HOST:PORT, got \"" + text + "\"");
+        throw std::invalid_argument(flag + " wants HOST:PORT, got \"" + text + "\"");
     std::string host = text.substr(0, colon);
     if (host.size() >= 2 && host.front() == '[' && host.back() == ']')
         host = host.substr(1, host.size() - 2);
@@ -18,9 +19,9 @@ void parseListen(const std::string &text, ServerOptions &options)
     char *end = nullptr;
     const long port = std::strtol(portText.c_str(), &end, 10);
     if (*end != '\0' || port < 0 || port > 65535)
-        throw std::invalid_argument("--listen: \"" + portText + "\" is not a port number");
-    options.listenHost = host;
-    options.listenPort = static_cast<unsigned short>(port);
+        throw std::invalid_argument(flag + ": \"" + portText + "\" is not a port number");
+    hostOut = host;
+    portOut = static_cast<unsigned short>(port);
 }
 
 std::chrono::milliseconds parseSeconds(const std::string &flag, const std::string &text)
@@ -48,7 +49,9 @@ std::size_t parseCount(const std::string &flag, const std::string &text, std::si
 
 const char *ServerOptions::usage()
 {
-    return "usage: ostrel-lobby-server [--listen HOST:PORT] [--data DIR] [--catalogue FILE]\n"
+    return "usage: ostrel-lobby-server [--listen HOST:PORT|none] [--tls-listen HOST:PORT]\n"
+           "                           [--tls-cert FILE --tls-key FILE]\n"
+           "                           [--data DIR] [--catalogue FILE]\n"
            "                           [--news FILE] [--ping-interval SECONDS]\n"
            "                           [--login-time SECONDS] [--max-unsent KIB]\n"
            "                           [--max-per-address N] [--max-new-per-address N]\n"
@@ -58,7 +61,13 @@ const char *ServerOptions::usage()
            "       ostrel-lobby-server import-accounts SQLITE_FILE --accounts WHERE\n"
            "\n"
            "  --listen HOST:PORT       address to accept clients on (default 127.0.0.1:9020;\n"
-           "                           port 0 picks a free port)\n"
+           "                           port 0 picks a free port; \"none\": no plain listener)\n"
+           "  --tls-listen HOST:PORT   also accept clients inside TLS 1.2 or later there\n"
+           "                           (the same lines; e.g. 127.0.0.1:9021)\n"
+           "  --tls-cert FILE          the TLS certificate chain (PEM); with --tls-key\n"
+           "  --tls-key FILE           its private key (PEM). Without them a self-signed\n"
+           "                           pair is made on the first start and kept in the\n"
+           "                           data folder (tls-cert.pem, tls-key.pem)\n"
            "  --data DIR               account database folder (default\n"
            "                           $XDG_DATA_HOME/ostrel-lobby-server)\n"
            "  --catalogue FILE         game catalogue, one \"game:\", \"myll:\", \"rmll:\" or\n"
@@ -148,8 +157,18 @@ ServerOptions ServerOptions::parse(const std::vector<std::string> &arguments)
         if (options.command == Command::ImportAccounts)
             throw std::invalid_argument("import-accounts takes only --accounts, not \"" + arg +
                                         "\"");
-        if (arg == "--listen")
-            parseListen(value(arg), options);
+        if (arg == "--listen") {
+            const std::string &where = value(arg);
+            options.plainListener = where != "none";
+            if (options.plainListener)
+                parseListen(arg, where, options.listenHost, options.listenPort);
+        } else if (arg == "--tls-listen") {
+            options.tlsListener = true;
+            parseListen(arg, value(arg), options.tlsHost, options.tlsPort);
+        } else if (arg == "--tls-cert")
+            options.tlsCertificate = value(arg);
+        else if (arg == "--tls-key")
+            options.tlsKey = value(arg);
         else if (arg == "--catalogue")
             options.catalogueFile = value(arg);
         else if (arg == "--news")
@@ -175,6 +194,11 @@ ServerOptions ServerOptions::parse(const std::vector<std::string> &arguments)
     }
     if (options.dataDir.empty())
         options.dataDir = defaultDataDir();
+    if (!options.plainListener && !options.tlsListener && options.command == Command::Serve)
+        throw std::invalid_argument("--listen none needs --tls-listen: the server would accept "
+                                    "no one");
+    if (options.tlsCertificate.empty() != options.tlsKey.empty())
+        throw std::invalid_argument("--tls-cert and --tls-key go together");
     if (!options.cluster.empty()) {
         if (options.cluster.rfind("redis://", 0) != 0)
             throw std::invalid_argument("--cluster wants redis://HOST:PORT, got \"" +

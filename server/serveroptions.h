@@ -20,6 +20,15 @@ struct ServerOptions
     Command command = Command::Serve;
     std::string listenHost = "127.0.0.1";
     unsigned short listenPort = 9020;
+    // "--listen none": no plain listener (only TLS).
+    bool plainListener = true;
+    // The TLS listener: the same lines inside TLS 1.2 or later.
+    bool tlsListener = false;
+    std::string tlsHost = "127.0.0.1";
+    unsigned short tlsPort = 9021;
+    // PEM files; empty: a self-signed pair kept in the data folder.
+    std::string tlsCertificate;
+    std::string tlsKey;
     std::string dataDir; // empty: the default under XDG_DATA_HOME
     // Where the accounts are: a PostgreSQL address or an SQLite file; empty: the SQLite
     // file in the data folder.

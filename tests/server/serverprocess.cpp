@@ -1,7 +1,10 @@
 #include "serverprocess.h"
 
+#include "wireclient.h"
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -76,6 +79,10 @@ ServerProcess::ServerProcess(const std::string &dataDir, const Setup &setup)
         throw std::runtime_error("pipe failed");
     std::vector<std::string> arguments = {OSTREL_SERVER_BINARY, "--listen", "127.0.0.1:0", "--data",
                                           dataDir};
+    const bool tls = testOverTls() || std::find(setup.arguments.begin(), setup.arguments.end(),
+                                                "--tls-listen") != setup.arguments.end();
+    if (testOverTls())
+        arguments.insert(arguments.end(), {"--tls-listen", "127.0.0.1:0"});
     arguments.insert(arguments.end(), setup.arguments.begin(), setup.arguments.end());
     m_pid = fork();
     if (m_pid == 0) {
@@ -99,7 +106,15 @@ ServerProcess::ServerProcess(const std::string &dataDir, const Setup &setup)
     close(out[1]);
     std::string text;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-    while (text.find('\n') == std::string::npos) {
+    // The plain listener's line, then the TLS listener's; either may be absent.
+    const bool plain = std::find(arguments.begin(), arguments.end(), "none") == arguments.end();
+    auto complete = [&] {
+        if (text.empty() || text.back() != '\n')
+            return false;
+        return (!plain || text.find("listening on ") != std::string::npos) &&
+               (!tls || text.find("listening for TLS on ") != std::string::npos);
+    };
+    while (!complete()) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
         pollfd p{out[0], POLLIN, 0};
@@ -112,15 +127,23 @@ ServerProcess::ServerProcess(const std::string &dataDir, const Setup &setup)
         text.append(buffer, static_cast<std::size_t>(n));
     }
     close(out[0]);
+    auto portAfter = [&](const std::string &marker) {
+        const auto at = text.find(marker);
+        if (at == std::string::npos)
+            return 0;
+        const std::string line = text.substr(at, text.find('\n', at) - at);
+        return std::atoi(line.c_str() + line.rfind(':') + 1);
+    };
     m_listening = text.substr(0, text.find('\n'));
-    const auto colon = m_listening.rfind(':');
-    if (m_listening.rfind("listening on ", 0) != 0 || colon == std::string::npos) {
+    m_plainPort = portAfter("listening on ");
+    m_tlsPort = portAfter("listening for TLS on ");
+    if ((plain && m_plainPort <= 0) || (tls && m_tlsPort <= 0)) {
         kill(m_pid, SIGKILL);
         waitExit(m_pid, std::chrono::seconds(5));
         m_pid = -1;
-        throw std::runtime_error("the server did not start: \"" + m_listening + "\"\n" + log());
+        throw std::runtime_error("the server did not start: \"" + text + "\"\n" + log());
     }
-    m_port = std::atoi(m_listening.c_str() + colon + 1);
+    m_port = testOverTls() || !plain ? m_tlsPort : m_plainPort;
 }
 
 ServerProcess::~ServerProcess()

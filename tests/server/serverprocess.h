@@ -39,7 +39,10 @@ public:
     ServerProcess(const ServerProcess &) = delete;
     ServerProcess &operator=(const ServerProcess &) = delete;
 
+    // The port clients use: the TLS listener's when the tests run over TLS.
     int port() const { return m_port; }
+    int plainPort() const { return m_plainPort; }
+    int tlsPort() const { return m_tlsPort; }
     pid_t pid() const { return m_pid; }
     const std::string &listeningLine() const { return m_listening; }
     // The server's standard error so far.
@@ -57,6 +60,8 @@ public:
 private:
     pid_t m_pid = -1;
     int m_port = 0;
+    int m_plainPort = 0;
+    int m_tlsPort = 0;
     std::string m_listening;
     std::string m_logPath;
 };

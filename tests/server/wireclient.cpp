@@ -3,10 +3,14 @@
 #include "encryptit.h"
 
 #include <gtest/gtest.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
 
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
+#include <csignal>
+#include <cstdlib>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -14,7 +18,38 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-WireClient::WireClient(int port, const char *source)
+bool testOverTls()
+{
+    const char *value = std::getenv("OSTREL_TEST_TLS");
+    return value && std::string_view(value) == "1";
+}
+
+namespace {
+
+// Tests trust the server's self-signed certificate: what they check is the protocol
+// inside TLS, not who the server is (the client's pinning has tests of its own).
+SSL_CTX *clientContext()
+{
+    static SSL_CTX *context = [] {
+        // OpenSSL writes with write(): a server that hung up must fail the write, not end
+        // the test process.
+        std::signal(SIGPIPE, SIG_IGN);
+        SSL_CTX *c = SSL_CTX_new(TLS_client_method());
+        SSL_CTX_set_min_proto_version(c, TLS1_2_VERSION);
+        SSL_CTX_set_verify(c, SSL_VERIFY_NONE, nullptr);
+        // A record that carries no application data (a session ticket) must not make a
+        // read wait for the next one: the caller polls with its own deadline.
+        SSL_CTX_clear_mode(c, SSL_MODE_AUTO_RETRY);
+        return c;
+    }();
+    return context;
+}
+
+} // namespace
+
+WireClient::WireClient(int port, const char *source) : WireClient(port, testOverTls(), source) {}
+
+WireClient::WireClient(int port, bool tls, const char *source)
 {
     m_fd = socket(AF_INET, SOCK_STREAM, 0);
     if (m_fd >= 0 && source) {
@@ -32,6 +67,40 @@ WireClient::WireClient(int port, const char *source)
         throw std::runtime_error("cannot connect to the server");
     int one = 1;
     setsockopt(m_fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    if (tls) {
+        m_tls = SSL_new(clientContext());
+        SSL_set_fd(m_tls, m_fd);
+        // A server that refuses the connection closes it before the handshake is done:
+        // the client is then one the server has closed, with nothing said.
+        if (SSL_connect(m_tls) != 1) {
+            ERR_clear_error();
+            close();
+        }
+    }
+}
+
+long WireClient::receive(char *buffer, std::size_t size, int timeoutMs)
+{
+    // Bytes TLS has decrypted already wait in the library, not in the socket.
+    if (!m_tls || SSL_pending(m_tls) == 0) {
+        pollfd p{m_fd, POLLIN, 0};
+        if (poll(&p, 1, timeoutMs) <= 0)
+            return -1;
+    }
+    if (!m_tls) {
+        const ssize_t n = recv(m_fd, buffer, size, 0);
+        if (n == 0 || (n < 0 && errno == ECONNRESET))
+            return 0;
+        return n < 0 ? -1 : n;
+    }
+    const int n = SSL_read(m_tls, buffer, static_cast<int>(size));
+    if (n > 0)
+        return n;
+    const int error = SSL_get_error(m_tls, n);
+    if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE)
+        return -2; // a record not complete yet: poll again
+    ERR_clear_error();
+    return 0;
 }
 
 WireClient::~WireClient()
@@ -40,13 +109,17 @@ WireClient::~WireClient()
 }
 
 WireClient::WireClient(WireClient &&other) noexcept
-    : m_fd(other.m_fd), m_buffer(std::move(other.m_buffer))
+    : m_fd(other.m_fd), m_tls(other.m_tls), m_buffer(std::move(other.m_buffer))
 {
     other.m_fd = -1;
+    other.m_tls = nullptr;
 }
 
 void WireClient::close()
 {
+    if (m_tls)
+        SSL_free(m_tls);
+    m_tls = nullptr;
     if (m_fd >= 0)
         ::close(m_fd);
     m_fd = -1;
@@ -62,7 +135,8 @@ void WireClient::send(std::string_view plain)
 void WireClient::sendRaw(std::string_view bytes)
 {
     while (!bytes.empty()) {
-        const ssize_t n = ::send(m_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        const long n = m_tls ? SSL_write(m_tls, bytes.data(), static_cast<int>(bytes.size()))
+                             : ::send(m_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
         if (n <= 0)
             return; // the server hung up; later reads tell the test
         bytes.remove_prefix(static_cast<std::size_t>(n));
@@ -85,11 +159,10 @@ std::optional<std::string> WireClient::next(Ms timeout)
             std::chrono::duration_cast<Ms>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0)
             return std::nullopt;
-        pollfd p{m_fd, POLLIN, 0};
-        if (poll(&p, 1, static_cast<int>(left.count())) <= 0)
-            return std::nullopt;
         char chunk[65536];
-        const ssize_t n = recv(m_fd, chunk, sizeof chunk, 0);
+        const long n = receive(chunk, sizeof chunk, static_cast<int>(left.count()));
+        if (n == -2)
+            continue;
         if (n <= 0)
             return std::nullopt;
         m_buffer.append(chunk, static_cast<std::size_t>(n));
@@ -117,6 +190,8 @@ bool WireClient::waitClosed(Ms timeout, std::vector<std::string> *lines)
 {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     for (;;) {
+        if (m_fd < 0)
+            return true;
         while (true) {
             const auto feed = m_buffer.find('\n');
             if (feed == std::string::npos)
@@ -129,13 +204,12 @@ bool WireClient::waitClosed(Ms timeout, std::vector<std::string> *lines)
             std::chrono::duration_cast<Ms>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0)
             return false;
-        pollfd p{m_fd, POLLIN, 0};
-        if (poll(&p, 1, static_cast<int>(left.count())) <= 0)
-            return false;
         char chunk[65536];
-        const ssize_t n = recv(m_fd, chunk, sizeof chunk, 0);
-        if (n == 0 || (n < 0 && errno == ECONNRESET))
+        const long n = receive(chunk, sizeof chunk, static_cast<int>(left.count()));
+        if (n == 0)
             return true;
+        if (n == -2)
+            continue;
         if (n < 0)
             return false;
         m_buffer.append(chunk, static_cast<std::size_t>(n));

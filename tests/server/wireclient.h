@@ -8,6 +8,13 @@
 
 // A small blocking client of the lobby protocol over loopback: scrambles what it sends,
 // frames and unscrambles what it receives. Every read is bounded by a timeout.
+struct ssl_st;
+
+// True when the server tests run over TLS (OSTREL_TEST_TLS=1): the server is started
+// with a TLS listener as well, ServerProcess::port() names it, and every WireClient
+// speaks TLS to it. The same tests then prove the same behaviour inside TLS.
+bool testOverTls();
+
 class WireClient
 {
 public:
@@ -17,6 +24,8 @@ public:
     // source picks the local address on loopback (127.0.0.2, ...), so that one test can
     // speak from several addresses.
     explicit WireClient(int port, const char *source = nullptr);
+    // tls: speak TLS to the port whatever the tests run over.
+    WireClient(int port, bool tls, const char *source = nullptr);
     ~WireClient();
     WireClient(WireClient &&other) noexcept;
     WireClient(const WireClient &) = delete;
@@ -35,7 +44,11 @@ public:
     int fd() const { return m_fd; }
 
 private:
+    // Reads what is there (waiting up to `timeout`): >0 bytes, 0 closed, -1 nothing/error.
+    long receive(char *buffer, std::size_t size, int timeoutMs);
+
     int m_fd = -1;
+    ssl_st *m_tls = nullptr;
     std::string m_buffer;
 };
 
