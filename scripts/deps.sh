@@ -15,6 +15,9 @@ packages=(
   lighttpd
   # A private session bus for the desktop-notification tests.
   dbus-daemon
+  # The IRC server the server load generator compares against (--compare); it runs its own
+  # instance on loopback. Like lighttpd, the package's system service may start or not.
+  ngircd
 )
 missing=()
 for p in "${packages[@]}"; do
