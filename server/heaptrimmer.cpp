@@ -57,13 +57,18 @@ void HeapTrimmer::schedule()
             return;
         // Pages handed back still count as free heap, so free bytes alone would trim a
         // quiet heap again and again (a millisecond or more each time with thousands
-        // online). Only a process that has grown since is worth the pass.
+        // online). Worth a pass: more freed since the last one (a burst ending), or the
+        // process grown since (free pages used again and freed anew).
         const std::size_t resident = residentBytes();
-        if (resident >= m_residentAfterTrim + m_minFree && freeHeapBytes() >= m_minFree) {
+        const std::size_t free = freeHeapBytes();
+        if (free >= m_minFree &&
+            (free >= m_freeAfterTrim + m_minFree || resident >= m_residentAfterTrim + m_minFree)) {
             trim();
             m_residentAfterTrim = residentBytes();
+            m_freeAfterTrim = freeHeapBytes();
         } else {
             m_residentAfterTrim = std::min(m_residentAfterTrim, resident);
+            m_freeAfterTrim = std::min(m_freeAfterTrim, free);
         }
         schedule();
     });

@@ -14,8 +14,8 @@
 class HeapTrimmer
 {
 public:
-    // Every interval, trims when at least minFree bytes of the heap are free and the
-    // process has grown by as much since the last trim.
+    // Every interval, trims when at least minFree bytes of the heap are free and either
+    // the free bytes or the process have grown by as much since the last trim.
     HeapTrimmer(asio::io_context &io, std::chrono::milliseconds interval, std::size_t minFree);
 
     void start();
@@ -35,4 +35,5 @@ private:
     std::chrono::milliseconds m_interval;
     std::size_t m_minFree;
     std::size_t m_residentAfterTrim = 0;
+    std::size_t m_freeAfterTrim = 0;
 };
