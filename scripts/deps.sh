@@ -21,6 +21,9 @@ packages=(
   postgresql
   # Server nodes of one lobby meet through Redis; its tests start their own redis-server.
   redis-server
+  # The IRC server the server load generator compares against (--compare); it runs its own
+  # instance on loopback. Like lighttpd, the package's system service may start or not.
+  ngircd
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -42,6 +42,9 @@ constexpr double kPresenceWritesPerSecond = 2000;
 constexpr std::uintmax_t kMaxNewsBytes = 256 * 1024;
 // How long a stopping server waits for clients to take their last lines.
 constexpr std::chrono::milliseconds kStopGrace{2500};
+// How often freed heap memory is looked at, and how much of it is worth handing back.
+constexpr std::chrono::seconds kHeapTrimInterval{5};
+constexpr std::size_t kHeapTrimMinFree = 1024 * 1024;
 
 std::string endpointText(const asio::ip::tcp::endpoint &endpoint)
 {
@@ -70,6 +73,7 @@ LobbyServer::LobbyServer(asio::io_context &io, const ServerOptions &options, Cat
     : m_io(io), m_options(options), m_catalogue(std::move(catalogue)), m_store(std::move(store)),
       m_hasher(io), m_accountQuota(options.accountsPerHour), m_acceptor(io), m_tlsAcceptor(io),
       m_tick(io), m_acceptRetry(io), m_stopTimer(io), m_presenceTimer(io),
+      m_heapTrimmer(io, kHeapTrimInterval, kHeapTrimMinFree),
       m_signals(io, SIGTERM, SIGINT, SIGHUP), m_clusterTimer(io), m_startedAt(Clock::now())
 {
     m_limits.maxQueuedBytes = m_options.maxUnsentBytes;
@@ -153,6 +157,7 @@ void LobbyServer::start()
     }
     acceptAll();
     scheduleTick();
+    m_heapTrimmer.start();
     waitSignals();
     if (!m_options.cluster.empty())
         startCluster();
@@ -354,6 +359,7 @@ void LobbyServer::shutdown(const std::string &why)
     m_tlsAcceptor.close(ignored);
     m_acceptRetry.cancel();
     m_tick.cancel();
+    m_heapTrimmer.stop();
     m_signals.cancel();
     broadcast("SHOUT|rebootnow");
     if (m_cluster) {

@@ -6,6 +6,7 @@
 #include "clientsession.h"
 #include "clusterlink.h"
 #include "clustermessage.h"
+#include "heaptrimmer.h"
 #include "loginthrottle.h"
 #include "passwordhasher.h"
 #include "remoteplayers.h"
@@ -177,6 +178,7 @@ private:
     asio::steady_timer m_stopTimer;
     asio::steady_timer m_presenceTimer;
     bool m_presenceTimerArmed = false;
+    HeapTrimmer m_heapTrimmer;
     std::vector<std::uint64_t> m_presenceWaiting; // session ids
     asio::signal_set m_signals;
     std::array<char, 64 * 1024> m_readBuffer{};

@@ -1,9 +1,15 @@
 #include "loadclient.h"
 
-#include "encryptit.h"
-
 #include <asio/connect.hpp>
 #include <asio/write.hpp>
+
+namespace {
+
+// Clients read one at a time on the generator's one thread, so they share one buffer: ten
+// thousand idle clients should not cost the generator a buffer each.
+std::array<char, 64 * 1024> g_readBuffer;
+
+} // namespace
 
 LoadClient::LoadClient(asio::io_context &io, int index, std::string name, std::string room,
                        const Callbacks &callbacks)
@@ -19,94 +25,71 @@ void LoadClient::start(const asio::ip::tcp::endpoint &server)
             fail("connect: " + error.message());
             return;
         }
-        m_socket.set_option(asio::ip::tcp::no_delay(true));
+        std::error_code ignored;
+        m_socket.set_option(asio::ip::tcp::no_delay(true), ignored);
+        m_socket.non_blocking(true, ignored);
         m_phase = Phase::LoggingIn;
-        const std::string zero = " 0.00000000000000E+0000";
-        send("LOGINNEW|" + m_name + "|0121|" + m_name + "^pw^Load^^^^^^^" + zero + "^" + zero +
-             "^0^^0^" + zero + "^N^0^0^2^^" + zero + "^Unknown^");
-        read();
+        greet();
+        waitReadable();
     });
 }
 
-void LoadClient::send(std::string_view plain)
+void LoadClient::writeRaw(std::string_view bytes)
 {
-    std::string line = ostrel::Encrypt(plain, ostrel::kWireKey);
-    line.push_back('\n');
-    m_out.push_back(std::move(line));
+    if (m_phase == Phase::Failed)
+        return;
+    m_pending.append(bytes);
     if (!m_writing)
         writeMore();
 }
 
 void LoadClient::writeMore()
 {
-    if (m_out.empty()) {
+    if (m_pending.empty()) {
         m_writing = false;
         return;
     }
     m_writing = true;
-    asio::async_write(m_socket, asio::buffer(m_out.front()),
+    m_inWrite.clear();
+    m_inWrite.swap(m_pending);
+    asio::async_write(m_socket, asio::buffer(m_inWrite),
                       [this](const std::error_code &error, std::size_t) {
                           if (error) {
+                              m_writing = false;
                               fail("write: " + error.message());
                               return;
                           }
-                          m_out.pop_front();
                           writeMore();
                       });
 }
 
-void LoadClient::read()
+void LoadClient::waitReadable()
 {
-    m_socket.async_read_some(
-        asio::buffer(m_buffer), [this](const std::error_code &error, std::size_t n) {
-            if (error) {
-                fail("read: " + error.message());
+    m_socket.async_wait(asio::ip::tcp::socket::wait_read, [this](const std::error_code &error) {
+        if (error) {
+            fail("read: " + error.message());
+            return;
+        }
+        for (;;) {
+            std::error_code readError;
+            const std::size_t n = m_socket.read_some(asio::buffer(g_readBuffer), readError);
+            if (readError == asio::error::would_block || readError == asio::error::try_again)
+                break;
+            if (readError) {
+                fail("read: " + readError.message());
                 return;
             }
-            m_framer.append(std::string_view(m_buffer.data(), n));
+            m_framer.append(std::string_view(g_readBuffer.data(), n));
             std::string_view view;
-            std::string line;
-            while (m_framer.nextLine(view)) {
-                line.assign(view);
-                ostrel::ScrambleInPlace(line.data(), line.size(), ostrel::kWireKey);
-                handleLine(line);
-            }
-            read();
-        });
-}
-
-void LoadClient::handleLine(std::string_view line)
-{
-    if (line.substr(0, 5) == "SEND|") {
-        m_callbacks.received(*this, line);
-        return;
-    }
-    if (line == "PING|") {
-        send("PING|");
-        return;
-    }
-    if (m_callbacks.other)
-        m_callbacks.other(*this);
-    switch (m_phase) {
-    case Phase::LoggingIn:
-        if (line.substr(0, 13) == "LOGIN|FAILED|")
-            fail(std::string(line));
-        else if (line.substr(0, 12) == "JOINSUBJECT|") {
-            m_phase = Phase::EnteringRoom;
-            send("JOINSUBJECT|" + m_room);
+            while (m_phase != Phase::Failed && m_framer.nextLine(view))
+                handleLine(view);
+            if (m_phase == Phase::Failed)
+                return;
+            if (n < g_readBuffer.size())
+                break;
         }
-        break;
-    case Phase::EnteringRoom:
-        if (line.substr(0, 12 + m_room.size()) == "JOINSUBJECT|" + m_room) {
-            m_phase = Phase::Ready;
-            m_callbacks.ready(*this);
-        }
-        break;
-    default:
-        if (line.substr(0, 6) == "ERROR|")
-            fail(std::string(line));
-        break;
-    }
+        waitReadable();
+    });
 }
 
 void LoadClient::fail(const std::string &why)

@@ -6,13 +6,13 @@
 #include <asio/ip/tcp.hpp>
 
 #include <array>
-#include <deque>
 #include <functional>
 #include <string>
 #include <string_view>
 
-// One simulated player of the load generator: creates its account, enters its room and
-// then sends what it is told, reporting every line it receives.
+// One simulated player of the load generator, whatever server it talks to: connects,
+// logs in and enters its room, then sends what it is told and reports every numbered
+// message it receives. The subclasses speak the protocols.
 class LoadClient
 {
 public:
@@ -22,28 +22,49 @@ public:
     {
         std::function<void(LoadClient &)> ready;
         std::function<void(LoadClient &, const std::string &why)> failed;
-        // Every received SEND line, unscrambled.
-        std::function<void(LoadClient &, std::string_view line)> received;
-        // Every other line but PING: presence news and replies.
+        // The text of every chat line or message received ("m<seq>:<ns>...").
+        std::function<void(LoadClient &, std::string_view text)> received;
+        // Every other line but a ping: presence news and replies.
         std::function<void(LoadClient &)> other;
+        // A liveness ping from the server arrived (and was answered).
+        std::function<void(LoadClient &)> pinged;
     };
 
     LoadClient(asio::io_context &io, int index, std::string name, std::string room,
                const Callbacks &callbacks);
+    virtual ~LoadClient() = default;
+    LoadClient(const LoadClient &) = delete;
+    LoadClient &operator=(const LoadClient &) = delete;
 
     void start(const asio::ip::tcp::endpoint &server);
-    void send(std::string_view plain);
+
+    virtual void roomChat(std::string_view text) = 0;
+    virtual void privateMessage(const LoadClient &to, std::string_view text) = 0;
+    virtual void lobbyLine(std::string_view text) = 0;
+    // Whether a lobby-wide line comes back to its sender too.
+    virtual bool hearsOwnLobbyLine() const = 0;
 
     int index() const { return m_index; }
     const std::string &name() const { return m_name; }
     const std::string &room() const { return m_room; }
     Phase phase() const { return m_phase; }
 
-private:
-    void read();
-    void handleLine(std::string_view line);
-    void writeMore();
+protected:
+    // Sent once the connection stands: the login or registration.
+    virtual void greet() = 0;
+    // One received line, line feed removed, as it came off the wire.
+    virtual void handleLine(std::string_view line) = 0;
+
+    // Queues bytes as they go on the wire; everything queued while a write is under way
+    // leaves in the next one.
+    void writeRaw(std::string_view bytes);
+    void setPhase(Phase phase) { m_phase = phase; }
     void fail(const std::string &why);
+    const Callbacks &callbacks() const { return m_callbacks; }
+
+private:
+    void waitReadable();
+    void writeMore();
 
     asio::ip::tcp::socket m_socket;
     int m_index;
@@ -51,8 +72,8 @@ private:
     std::string m_room;
     const Callbacks &m_callbacks;
     ostrel::LineFramer m_framer;
-    std::array<char, 16384> m_buffer{};
-    std::deque<std::string> m_out;
+    std::string m_pending;
+    std::string m_inWrite;
     bool m_writing = false;
     Phase m_phase = Phase::Connecting;
 };

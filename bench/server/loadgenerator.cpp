@@ -1,9 +1,14 @@
 // Load generator for ostrel-lobby-server: starts the server (cheap password hashing, a
 // temporary data folder), logs in N clients, spreads them over the game rooms and drives
-// room chat, lobby-wide chat and private messages at a given total rate. Reports the
-// offered and delivered message rates, delivery latency and the server's resident memory
-// per connection. Not a test: run it by hand.
-#include "loadclient.h"
+// room chat, lobby-wide chat and private messages, first at a given total rate and then
+// as fast as the server delivers. Reports login time, delivered rates, delivery latency
+// and the server's resident memory per connection. With --compare it does the same work
+// against an IRC server (ngircd, started on loopback with a generated configuration) and
+// prints both side by side; with --idle it logs in many clients, leaves them idle and
+// reports memory per connection and how the server's pings arrive. Not a test: run it by
+// hand.
+#include "ircloadclient.h"
+#include "lobbyloadclient.h"
 
 #include <asio/io_context.hpp>
 #include <asio/steady_timer.hpp>
@@ -18,12 +23,15 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <netinet/in.h>
 #include <random>
 #include <signal.h>
 #include <sstream>
 #include <string>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <unordered_map>
 #include <vector>
@@ -32,14 +40,36 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+enum class Kind { Ours, Irc };
+
 struct Settings
 {
     int clients = 100;
     double rate = 500; // messages per second, all clients together
     double seconds = 10;
     int rooms = 8;
+    // Deliveries owed but not yet seen while measuring the saturated rate: enough to keep
+    // every connection busy, bounded so that no server has to queue without end.
+    double window = 50000;
+    bool saturation = true;
+    bool compare = false;
+    bool irc = false;
+    bool idle = false;
+    double idleSeconds = 20;
+    int pingInterval = 5; // seconds, for --idle
     std::string server = OSTREL_SERVER_BINARY;
+    std::string ircServer = "/usr/sbin/ngircd";
 };
+
+[[noreturn]] void usage()
+{
+    std::fprintf(
+        stderr, "usage: ostrel-server-loadgen [--clients N] [--rate MESSAGES_PER_S] [--seconds S]\n"
+                "         [--rooms K] [--window DELIVERIES] [--no-saturation]\n"
+                "         [--compare | --irc | --idle [--idle-seconds S] [--ping-interval S]]\n"
+                "         [--server BINARY] [--irc-server BINARY]\n");
+    std::exit(2);
+}
 
 Settings parseArguments(int argc, char **argv)
 {
@@ -61,15 +91,26 @@ Settings parseArguments(int argc, char **argv)
             s.seconds = std::max(1.0, std::atof(value().c_str()));
         else if (arg == "--rooms")
             s.rooms = std::max(1, std::atoi(value().c_str()));
+        else if (arg == "--window")
+            s.window = std::max(1.0, std::atof(value().c_str()));
+        else if (arg == "--no-saturation")
+            s.saturation = false;
+        else if (arg == "--compare")
+            s.compare = true;
+        else if (arg == "--irc")
+            s.irc = true;
+        else if (arg == "--idle")
+            s.idle = true;
+        else if (arg == "--idle-seconds")
+            s.idleSeconds = std::max(1.0, std::atof(value().c_str()));
+        else if (arg == "--ping-interval")
+            s.pingInterval = std::max(1, std::atoi(value().c_str()));
         else if (arg == "--server")
             s.server = value();
-        else {
-            std::fprintf(stderr,
-                         "usage: ostrel-server-loadgen [--clients N] [--rate MESSAGES_PER_S]\n"
-                         "                             [--seconds S] [--rooms K] [--server "
-                         "BINARY]\n");
-            std::exit(2);
-        }
+        else if (arg == "--irc-server")
+            s.ircServer = value();
+        else
+            usage();
     }
     return s;
 }
@@ -114,19 +155,30 @@ double ownCpuSeconds()
 
 struct ServerChild
 {
+    Kind kind = Kind::Ours;
     pid_t pid = -1;
     int port = 0;
     std::string dataDir;
 };
 
-ServerChild startServer(const Settings &settings)
+std::string makeTempDir()
+{
+    char pattern[] = "/tmp/ostrel-loadgen-XXXXXX";
+    if (!mkdtemp(pattern)) {
+        std::perror("mkdtemp");
+        std::exit(1);
+    }
+    return pattern;
+}
+
+ServerChild startOurs(const Settings &settings)
 {
     ServerChild child;
-    char pattern[] = "/tmp/ostrel-loadgen-XXXXXX";
-    child.dataDir = mkdtemp(pattern);
+    child.dataDir = makeTempDir();
     int out[2];
     if (pipe(out) != 0)
         std::exit(1);
+    const std::string ping = std::to_string(settings.pingInterval);
     child.pid = fork();
     if (child.pid == 0) {
         dup2(out[1], STDOUT_FILENO);
@@ -135,8 +187,14 @@ ServerChild startServer(const Settings &settings)
         close(out[0]);
         setenv("OSTREL_SERVER_FAST_HASH", "1", 1);
         // Every load client comes from 127.0.0.1: the per-address limits must not apply.
-        execl(settings.server.c_str(), settings.server.c_str(), "--listen", "127.0.0.1:0", "--data",
-              child.dataDir.c_str(), "--exempt", "127.0.0.1", static_cast<char *>(nullptr));
+        if (settings.idle)
+            execl(settings.server.c_str(), settings.server.c_str(), "--listen", "127.0.0.1:0",
+                  "--data", child.dataDir.c_str(), "--exempt", "127.0.0.1", "--ping-interval",
+                  ping.c_str(), static_cast<char *>(nullptr));
+        else
+            execl(settings.server.c_str(), settings.server.c_str(), "--listen", "127.0.0.1:0",
+                  "--data", child.dataDir.c_str(), "--exempt", "127.0.0.1",
+                  static_cast<char *>(nullptr));
         _exit(127);
     }
     close(out[1]);
@@ -154,11 +212,121 @@ ServerChild startServer(const Settings &settings)
     return child;
 }
 
+// A port nobody listens on right now, for a server that cannot be told to pick one.
+int freePort()
+{
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 ||
+        getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) != 0) {
+        std::perror("finding a free port");
+        std::exit(1);
+    }
+    close(fd);
+    return ntohs(address.sin_port);
+}
+
+bool accepting(int port)
+{
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    const bool ok = connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
+    close(fd);
+    return ok;
+}
+
+// The IRC server on loopback with limits raised to fit the run: no flood penalty, no cap
+// on connections per address, no name lookups for connecting clients.
+ServerChild startIrc(const Settings &settings)
+{
+    ServerChild child;
+    child.kind = Kind::Irc;
+    child.dataDir = makeTempDir();
+    child.port = freePort();
+    const std::string config = child.dataDir + "/ngircd.conf";
+    {
+        std::ofstream out(config);
+        out << "[Global]\n"
+               "Name = loadgen.localhost\n"
+               "Info = load generator\n"
+               "AdminInfo1 = load generator\n"
+               "AdminInfo2 = loopback\n"
+               "AdminEMail = nobody@localhost\n"
+               "Listen = 127.0.0.1\n"
+               "Ports = "
+            << child.port
+            << "\n"
+               "MotdPhrase = load generator\n"
+               "[Limits]\n"
+               "MaxConnections = 0\n"
+               "MaxConnectionsIP = 0\n"
+               "MaxJoins = 0\n"
+               "MaxNickLength = 16\n"
+               "MaxPenaltyTime = 0\n"
+               "PingTimeout = "
+            << std::max(settings.pingInterval, 30)
+            << "\n"
+               "PongTimeout = 60\n"
+               "[Options]\n"
+               "DNS = no\n"
+               "Ident = no\n"
+               "PAM = no\n";
+    }
+    child.pid = fork();
+    if (child.pid == 0) {
+        // Started as root it runs as nobody: the log is opened before it changes user.
+        const int log =
+            open((child.dataDir + "/server.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(log, STDOUT_FILENO);
+        dup2(log, STDERR_FILENO);
+        execl(settings.ircServer.c_str(), settings.ircServer.c_str(), "--nodaemon", "--config",
+              config.c_str(), static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    const auto deadline = Clock::now() + std::chrono::seconds(10);
+    while (!accepting(child.port)) {
+        int status = 0;
+        if (waitpid(child.pid, &status, WNOHANG) == child.pid || Clock::now() > deadline) {
+            std::fprintf(stderr, "%s did not start on port %d\n", settings.ircServer.c_str(),
+                         child.port);
+            std::exit(1);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return child;
+}
+
+// Why the IRC server closed connections, from its log: it cuts off a client that does
+// not take its output fast enough.
+void reportClosings(const ServerChild &child)
+{
+    std::ifstream in(child.dataDir + "/server.log");
+    std::unordered_map<std::string, int> reasons;
+    std::string line;
+    while (std::getline(in, line)) {
+        const auto at = line.find("Shutting down connection ");
+        const auto open = line.find('(', at);
+        const auto close = line.find(')', open);
+        if (at != std::string::npos && open != std::string::npos && close != std::string::npos)
+            ++reasons[line.substr(open + 1, close - open - 1)];
+    }
+    for (const auto &[reason, count] : reasons)
+        std::printf("ngircd closed %d connections: %s\n", count, reason.c_str());
+}
+
 void stopServer(ServerChild &child)
 {
     kill(child.pid, SIGTERM);
     int status = 0;
     waitpid(child.pid, &status, 0);
+    if (child.kind == Kind::Irc)
+        reportClosings(child);
     std::error_code ignored;
     std::filesystem::remove_all(child.dataDir, ignored);
 }
@@ -171,6 +339,37 @@ double percentile(std::vector<std::uint32_t> &values, double p)
     std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(k), values.end());
     return values[k] / 1000.0;
 }
+
+// What one stretch of sending (at the fixed rate, or saturated) saw.
+struct Stage
+{
+    std::uint64_t firstSeq = 0;
+    std::uint64_t sent = 0;
+    std::uint64_t expected = 0;
+    std::uint64_t delivered = 0;
+    std::vector<std::uint32_t> latencies; // microseconds
+    Clock::time_point start, sendEnd, lastDelivery;
+
+    double sendSeconds() const { return std::chrono::duration<double>(sendEnd - start).count(); }
+    double deliverySeconds() const
+    {
+        return std::chrono::duration<double>(std::max(lastDelivery, sendEnd) - start).count();
+    }
+    double offeredPerSecond() const { return static_cast<double>(sent) / sendSeconds(); }
+    double deliveredPerSecond() const { return static_cast<double>(delivered) / deliverySeconds(); }
+};
+
+struct Result
+{
+    std::string server;
+    double loginSeconds = 0;
+    Stage fixed;
+    Stage saturated;
+    double p50[2] = {}, p99[2] = {};
+    double kibPerConnection = 0; // after the logins
+    double kibPerConnectionAfter = 0;
+    int failures = 0;
+};
 
 class LoadRun
 {
@@ -187,35 +386,49 @@ public:
         m_callbacks.ready = [this](LoadClient &) { onReady(); };
         m_callbacks.failed = [this](LoadClient &c, const std::string &why) {
             if (!m_finished) {
-                std::fprintf(stderr, "client %s failed: %s\n", c.name().c_str(), why.c_str());
+                if (m_failures < 10)
+                    std::fprintf(stderr, "client %s failed: %s\n", c.name().c_str(), why.c_str());
                 ++m_failures;
             }
         };
-        m_callbacks.received = [this](LoadClient &, std::string_view line) { onReceived(line); };
+        m_callbacks.received = [this](LoadClient &, std::string_view text) { onReceived(text); };
         m_callbacks.other = [this](LoadClient &) { m_lastOther = Clock::now(); };
+        m_callbacks.pinged = [this](LoadClient &) { onPinged(); };
         for (int i = 0; i < settings.clients; ++i) {
             const std::string room = rooms[i % roomCount];
-            m_clients.push_back(
-                std::make_unique<LoadClient>(m_io, i, "lg" + std::to_string(i), room, m_callbacks));
+            const std::string name = "lg" + std::to_string(i);
+            if (server.kind == Kind::Irc)
+                m_clients.push_back(
+                    std::make_unique<IrcLoadClient>(m_io, i, name, room, m_callbacks));
+            else
+                m_clients.push_back(
+                    std::make_unique<LobbyLoadClient>(m_io, i, name, room, m_callbacks));
             ++m_roomSize[room];
         }
+        m_result.server = server.kind == Kind::Irc ? "ngircd" : "ostrel-lobby-server";
     }
 
-    void run()
+    Result run()
     {
         m_baselineKiB = rssKiB(m_server.pid);
-        const asio::ip::tcp::endpoint endpoint(asio::ip::make_address("127.0.0.1"),
-                                               static_cast<unsigned short>(m_server.port));
-        m_endpoint = endpoint;
+        m_endpoint = asio::ip::tcp::endpoint(asio::ip::make_address("127.0.0.1"),
+                                             static_cast<unsigned short>(m_server.port));
         m_loginStart = Clock::now();
-        // A bounded number of logins in flight, as a crowd arriving would be.
-        for (int i = 0; i < std::min(kLoginsInFlight, m_settings.clients); ++i)
+        // A bounded number of logins in flight, as a crowd arriving would be. The IRC
+        // server listens with a queue of 10 pending connections: more at once and the
+        // surplus hangs in the kernel for seconds.
+        const int inFlight = m_server.kind == Kind::Irc ? kIrcLoginsInFlight : kLoginsInFlight;
+        for (int i = 0; i < std::min(inFlight, m_settings.clients); ++i)
             startNext();
         m_io.run();
+        return m_result;
     }
 
 private:
     static constexpr int kLoginsInFlight = 64;
+    static constexpr int kIrcLoginsInFlight = 8;
+    // Per client and second: under the lobby server's flood limit of 50 lines.
+    static constexpr double kMaxPerClient = 40;
 
     void startNext()
     {
@@ -230,14 +443,13 @@ private:
             startNext();
             return;
         }
-        const double loginSeconds =
-            std::chrono::duration<double>(Clock::now() - m_loginStart).count();
+        m_result.loginSeconds = std::chrono::duration<double>(Clock::now() - m_loginStart).count();
         m_loggedInKiB = rssKiB(m_server.pid);
-        m_serverCpuAtLoad = cpuSeconds(m_server.pid);
-        m_ownCpuAtLoad = ownCpuSeconds();
-        std::printf("%zu clients logged in and in their rooms in %.2f s (server CPU %.2f s, "
+        std::printf("%s: %zu clients logged in and in their rooms in %.2f s (server CPU %.2f s, "
                     "generator CPU %.2f s)\n",
-                    m_ready, loginSeconds, m_serverCpuAtLoad, m_ownCpuAtLoad);
+                    m_result.server.c_str(), m_ready, m_result.loginSeconds,
+                    cpuSeconds(m_server.pid), ownCpuSeconds());
+        std::fflush(stdout);
         settle(Clock::now());
     }
 
@@ -245,16 +457,24 @@ private:
     // starts once the lobby has been quiet for a moment, so that it measures chat alone.
     void settle(Clock::time_point since)
     {
-        // Longer than the server lets presence news wait.
+        // Longer than the lobby server lets presence news wait.
         const auto quietFor = std::chrono::milliseconds(1500);
         const auto now = Clock::now();
         if (now - std::max(m_lastOther, since) >= quietFor ||
             now - since > std::chrono::seconds(60)) {
-            std::printf("lobby quiet %.2f s after the last login\n",
-                        std::chrono::duration<double>(m_lastOther - since).count());
-            m_sendStart = Clock::now();
-            m_lastTick = m_sendStart;
-            scheduleTick();
+            m_settledKiB = rssKiB(m_server.pid);
+            const double n = static_cast<double>(m_clients.size());
+            m_result.kibPerConnection = (m_settledKiB - m_baselineKiB) / n;
+            std::printf("%s: lobby quiet %.2f s after the last login; RSS idle %ld KiB, logged "
+                        "in %ld KiB, settled %ld KiB: %.1f KiB per connection\n",
+                        m_result.server.c_str(),
+                        std::chrono::duration<double>(m_lastOther - since).count(), m_baselineKiB,
+                        m_loggedInKiB, m_settledKiB, m_result.kibPerConnection);
+            std::fflush(stdout);
+            if (m_settings.idle)
+                startIdle();
+            else
+                startStage(false);
             return;
         }
         m_tick.expires_after(std::chrono::milliseconds(50));
@@ -264,9 +484,24 @@ private:
         });
     }
 
+    Stage &stage() { return m_saturating ? m_result.saturated : m_result.fixed; }
+
+    void startStage(bool saturating)
+    {
+        m_saturating = saturating;
+        auto &s = stage();
+        s.firstSeq = m_sent;
+        s.start = Clock::now();
+        m_lastTick = s.start;
+        m_budget = 0;
+        m_serverCpuAtStage = cpuSeconds(m_server.pid);
+        m_ownCpuAtStage = ownCpuSeconds();
+        scheduleTick();
+    }
+
     void scheduleTick()
     {
-        m_tick.expires_after(std::chrono::milliseconds(5));
+        m_tick.expires_after(std::chrono::milliseconds(2));
         m_tick.async_wait([this](const std::error_code &error) {
             if (!error)
                 tick();
@@ -275,69 +510,88 @@ private:
 
     void tick()
     {
+        auto &s = stage();
         const auto now = Clock::now();
-        const double elapsed = std::chrono::duration<double>(now - m_sendStart).count();
+        const double elapsed = std::chrono::duration<double>(now - s.start).count();
         if (elapsed >= m_settings.seconds) {
-            m_sendEnd = now;
+            s.sendEnd = now;
             waitForDeliveries(now + std::chrono::seconds(5));
             return;
         }
-        m_budget += std::chrono::duration<double>(now - m_lastTick).count() * m_settings.rate;
+        const double dt = std::chrono::duration<double>(now - m_lastTick).count();
         m_lastTick = now;
-        while (m_budget >= 1.0) {
-            m_budget -= 1.0;
-            sendOne(now);
+        if (m_saturating) {
+            // As fast as deliveries come back, with a bounded number owed.
+            m_budget = std::min(m_budget + dt * kMaxPerClient * m_clients.size(),
+                                kMaxPerClient * m_clients.size() * 0.05);
+            while (m_budget >= 1.0 &&
+                   static_cast<double>(s.expected - s.delivered) < m_settings.window) {
+                m_budget -= 1.0;
+                sendOne(now);
+            }
+        } else {
+            m_budget += dt * m_settings.rate;
+            while (m_budget >= 1.0) {
+                m_budget -= 1.0;
+                sendOne(now);
+            }
         }
         scheduleTick();
     }
 
     void sendOne(Clock::time_point now)
     {
+        auto &s = stage();
         auto &sender = *m_clients[m_next++ % m_clients.size()];
         const auto stamp =
             std::chrono::duration_cast<std::chrono::nanoseconds>(now - m_epoch).count();
         const std::string text = "m" + std::to_string(m_sent) + ":" + std::to_string(stamp);
         const int kind = static_cast<int>(m_sent % 10);
         ++m_sent;
+        ++s.sent;
         if (kind == 0) {
-            sender.send("SEND|GHAT|" + text + "|clBlack");
-            m_expected += m_clients.size();
+            sender.lobbyLine(text);
+            s.expected += m_clients.size() - (sender.hearsOwnLobbyLine() ? 0 : 1);
         } else if (kind <= 3) {
             const auto offset = 1 + m_random() % (m_clients.size() - 1);
             const auto &to = *m_clients[(sender.index() + offset) % m_clients.size()];
-            sender.send("SEND|PMES|" + to.name() + "|" + text);
-            m_expected += 1;
+            sender.privateMessage(to, text);
+            s.expected += 1;
         } else {
-            sender.send("SEND|CHAT|" + text + "|clBlack");
-            m_expected += m_roomSize[sender.room()] - 1;
+            sender.roomChat(text);
+            s.expected += m_roomSize[sender.room()] - 1;
         }
     }
 
-    void onReceived(std::string_view line)
+    void onReceived(std::string_view text)
     {
-        // SEND|party|TYPE|m<seq>:<ns>[|colour]
-        std::size_t p = line.find('|', 5);
-        if (p == std::string_view::npos)
+        // m<seq>:<ns>[...]
+        if (text.empty() || text.front() != 'm')
             return;
-        p = line.find('|', p + 1);
-        if (p == std::string_view::npos)
-            return;
-        const auto colon = line.find(':', p);
+        const auto colon = text.find(':');
         if (colon == std::string_view::npos)
             return;
-        const long long sent = std::atoll(std::string(line.substr(colon + 1, 24)).c_str());
-        const auto now =
-            std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - m_epoch).count();
-        m_latencies.push_back(
-            static_cast<std::uint32_t>(std::min<long long>((now - sent) / 1000, UINT32_MAX)));
-        ++m_delivered;
-        m_lastDelivery = Clock::now();
+        const auto seq = std::strtoull(std::string(text.substr(1, colon - 1)).c_str(), nullptr, 10);
+        const long long sent = std::atoll(std::string(text.substr(colon + 1, 24)).c_str());
+        const auto now = Clock::now();
+        const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(now - m_epoch).count();
+        auto &s = m_saturating && seq >= m_result.saturated.firstSeq ? m_result.saturated
+                                                                     : m_result.fixed;
+        s.latencies.push_back(
+            static_cast<std::uint32_t>(std::min<long long>((ns - sent) / 1000, UINT32_MAX)));
+        ++s.delivered;
+        s.lastDelivery = now;
     }
 
     void waitForDeliveries(Clock::time_point deadline)
     {
-        if (m_delivered >= m_expected || Clock::now() >= deadline) {
-            report();
+        auto &s = stage();
+        if (s.delivered >= s.expected || Clock::now() >= deadline) {
+            reportStage();
+            if (!m_saturating && m_settings.saturation)
+                startStage(true);
+            else
+                finish();
             return;
         }
         m_tick.expires_after(std::chrono::milliseconds(10));
@@ -347,38 +601,108 @@ private:
         });
     }
 
-    void report()
+    void reportStage()
+    {
+        auto &s = stage();
+        const int i = m_saturating ? 1 : 0;
+        m_result.p50[i] = percentile(s.latencies, 0.50);
+        m_result.p99[i] = percentile(s.latencies, 0.99);
+        const double max = percentile(s.latencies, 1.0);
+        std::vector<std::uint32_t>().swap(s.latencies);
+        std::printf("%s, %s: offered %.0f messages/s for %.1f s (%llu messages; mix: 60%% room "
+                    "chat, 30%% private, 10%% lobby-wide)\n",
+                    m_result.server.c_str(), m_saturating ? "saturated" : "fixed rate",
+                    s.offeredPerSecond(), s.sendSeconds(), static_cast<unsigned long long>(s.sent));
+        std::printf("  deliveries: expected %llu, delivered %llu (%.0f/s), ratio %.4f\n",
+                    static_cast<unsigned long long>(s.expected),
+                    static_cast<unsigned long long>(s.delivered), s.deliveredPerSecond(),
+                    s.expected ? static_cast<double>(s.delivered) / s.expected : 0.0);
+        std::printf("  delivery latency: p50 %.3f ms, p99 %.3f ms, max %.3f ms\n", m_result.p50[i],
+                    m_result.p99[i], max);
+        std::printf("  CPU: server %.2f s, generator %.2f s (of %.1f s)\n",
+                    cpuSeconds(m_server.pid) - m_serverCpuAtStage,
+                    ownCpuSeconds() - m_ownCpuAtStage, s.deliverySeconds());
+        std::fflush(stdout);
+    }
+
+    // Idle: nobody sends anything but the answers to the server's pings. Every ping round
+    // should reach every client, all of it within a moment.
+    void startIdle()
+    {
+        m_idleStart = Clock::now();
+        m_tick.expires_after(std::chrono::duration_cast<Clock::duration>(
+            std::chrono::duration<double>(m_settings.idleSeconds)));
+        m_tick.async_wait([this](const std::error_code &error) {
+            if (!error)
+                finishIdle();
+        });
+    }
+
+    void onPinged()
+    {
+        if (!m_settings.idle || m_idleStart == Clock::time_point())
+            return;
+        const auto now = Clock::now();
+        // A round's pings all leave within one pass over the sessions: one a second or
+        // more after the last starts the next round.
+        if (m_rounds.empty() || now - m_rounds.back().last > std::chrono::seconds(1))
+            m_rounds.push_back({now, now, 0});
+        auto &round = m_rounds.back();
+        round.last = now;
+        ++round.count;
+    }
+
+    void finishIdle()
+    {
+        const long endKiB = rssKiB(m_server.pid);
+        const double n = static_cast<double>(m_clients.size());
+        std::printf("idle for %.0f s: %zu ping rounds\n", m_settings.idleSeconds, m_rounds.size());
+        bool whole = !m_rounds.empty();
+        for (const auto &round : m_rounds) {
+            const double spread = std::chrono::duration<double>(round.last - round.first).count();
+            std::printf("  round at %.2f s: %zu of %zu clients pinged, first to last %.0f ms\n",
+                        std::chrono::duration<double>(round.first - m_idleStart).count(),
+                        round.count, m_clients.size(), spread * 1000);
+            // The first and last rounds may fall across the start or end of the wait.
+            if (&round != &m_rounds.front() && &round != &m_rounds.back() &&
+                round.count != m_clients.size())
+                whole = false;
+        }
+        std::size_t alive = 0;
+        for (const auto &client : m_clients)
+            alive += client->phase() == LoadClient::Phase::Ready;
+        std::printf("clients still logged in: %zu of %zu; every full round reached everyone: %s\n",
+                    alive, m_clients.size(), whole ? "yes" : "no");
+        m_result.kibPerConnectionAfter = (endKiB - m_baselineKiB) / n;
+        std::printf("server RSS: idle %ld KiB, after %.0f s idle with %zu clients %ld KiB: %.1f "
+                    "KiB per connection\n",
+                    m_baselineKiB, m_settings.idleSeconds, m_clients.size(), endKiB,
+                    m_result.kibPerConnectionAfter);
+        finish();
+    }
+
+    void finish()
     {
         m_finished = true;
-        const long endKiB = rssKiB(m_server.pid);
-        const double sendSeconds = std::chrono::duration<double>(m_sendEnd - m_sendStart).count();
-        const double deliverySeconds =
-            std::chrono::duration<double>(std::max(m_lastDelivery, m_sendEnd) - m_sendStart)
-                .count();
-        const double n = static_cast<double>(m_clients.size());
-        std::printf("clients %zu, rooms %d, offered %.0f messages/s for %.1f s (%llu messages; "
-                    "mix: 60%% room chat, 30%% private, 10%% lobby-wide)\n",
-                    m_clients.size(), m_settings.rooms, m_sent / sendSeconds, sendSeconds,
-                    static_cast<unsigned long long>(m_sent));
-        std::printf("deliveries: expected %llu (%.0f/s offered), delivered %llu (%.0f/s), "
-                    "ratio %.4f\n",
-                    static_cast<unsigned long long>(m_expected), m_expected / sendSeconds,
-                    static_cast<unsigned long long>(m_delivered), m_delivered / deliverySeconds,
-                    m_expected ? static_cast<double>(m_delivered) / m_expected : 0.0);
-        std::printf("delivery latency: p50 %.3f ms, p99 %.3f ms, max %.3f ms\n",
-                    percentile(m_latencies, 0.50), percentile(m_latencies, 0.99),
-                    percentile(m_latencies, 1.0));
-        std::printf("server RSS: idle %ld KiB, logged in %ld KiB, after load %ld KiB; "
-                    "per connection %.1f KiB logged in, %.1f KiB after load\n",
-                    m_baselineKiB, m_loggedInKiB, endKiB, (m_loggedInKiB - m_baselineKiB) / n,
-                    (endKiB - m_baselineKiB) / n);
-        std::printf("CPU during the load: server %.2f s, generator %.2f s (of %.1f s)\n",
-                    cpuSeconds(m_server.pid) - m_serverCpuAtLoad, ownCpuSeconds() - m_ownCpuAtLoad,
-                    deliverySeconds);
+        if (!m_settings.idle) {
+            const long endKiB = rssKiB(m_server.pid);
+            m_result.kibPerConnectionAfter =
+                (endKiB - m_baselineKiB) / static_cast<double>(m_clients.size());
+            std::printf("%s: RSS after the load %ld KiB: %.1f KiB per connection\n",
+                        m_result.server.c_str(), endKiB, m_result.kibPerConnectionAfter);
+        }
+        m_result.failures = m_failures;
         if (m_failures)
-            std::printf("client failures: %d\n", m_failures);
+            std::printf("%s: client failures: %d\n", m_result.server.c_str(), m_failures);
+        std::fflush(stdout);
         m_io.stop();
     }
+
+    struct PingRound
+    {
+        Clock::time_point first, last;
+        std::size_t count = 0;
+    };
 
     const Settings &m_settings;
     const ServerChild &m_server;
@@ -393,42 +717,102 @@ private:
     std::size_t m_next = 0;
     int m_failures = 0;
     bool m_finished = false;
+    bool m_saturating = false;
     std::mt19937 m_random{12345};
     const Clock::time_point m_epoch = Clock::now();
-    Clock::time_point m_loginStart, m_sendStart, m_sendEnd, m_lastTick, m_lastDelivery;
+    Clock::time_point m_loginStart, m_lastTick, m_idleStart;
     Clock::time_point m_lastOther; // the last line that was not a message
     double m_budget = 0;
     std::uint64_t m_sent = 0;
-    std::uint64_t m_expected = 0;
-    std::uint64_t m_delivered = 0;
-    std::vector<std::uint32_t> m_latencies;
+    std::vector<PingRound> m_rounds;
     long m_baselineKiB = 0;
     long m_loggedInKiB = 0;
-    double m_serverCpuAtLoad = 0;
-    double m_ownCpuAtLoad = 0;
+    long m_settledKiB = 0;
+    double m_serverCpuAtStage = 0;
+    double m_ownCpuAtStage = 0;
+    Result m_result;
 };
+
+Result runAgainst(const Settings &settings, Kind kind)
+{
+    ServerChild server = kind == Kind::Irc ? startIrc(settings) : startOurs(settings);
+    Result result;
+    {
+        LoadRun run(settings, server);
+        result = run.run();
+    }
+    stopServer(server);
+    return result;
+}
+
+double ratio(double ours, double theirs)
+{
+    return theirs > 0 ? ours / theirs : 0;
+}
+
+void printComparison(const Settings &settings, const Result &ours, const Result &theirs)
+{
+    std::printf("\n%d clients, %d rooms, %.0f s per stage; fixed offered rate %.0f messages/s; "
+                "saturated: at most %.0f deliveries owed\n",
+                settings.clients, settings.rooms, settings.seconds, settings.rate, settings.window);
+    std::printf("| | %s | %s | ours/theirs |\n|---|---:|---:|---:|\n", ours.server.c_str(),
+                theirs.server.c_str());
+    auto row = [](const char *what, const char *format, double a, double b) {
+        char left[32], right[32];
+        std::snprintf(left, sizeof left, format, a);
+        std::snprintf(right, sizeof right, format, b);
+        std::printf("| %s | %s | %s | %.2f |\n", what, left, right, ratio(a, b));
+    };
+    row("login of all clients (s)", "%.2f", ours.loginSeconds, theirs.loginSeconds);
+    row("fixed rate: delivered msgs/s", "%.0f", ours.fixed.deliveredPerSecond(),
+        theirs.fixed.deliveredPerSecond());
+    row("fixed rate: p50 latency (ms)", "%.2f", ours.p50[0], theirs.p50[0]);
+    row("fixed rate: p99 latency (ms)", "%.2f", ours.p99[0], theirs.p99[0]);
+    if (settings.saturation) {
+        row("saturated: delivered msgs/s", "%.0f", ours.saturated.deliveredPerSecond(),
+            theirs.saturated.deliveredPerSecond());
+        row("saturated: p50 latency (ms)", "%.2f", ours.p50[1], theirs.p50[1]);
+        row("saturated: p99 latency (ms)", "%.2f", ours.p99[1], theirs.p99[1]);
+    }
+    row("RSS per connection, logged in (KiB)", "%.1f", ours.kibPerConnection,
+        theirs.kibPerConnection);
+    row("RSS per connection, after the load (KiB)", "%.1f", ours.kibPerConnectionAfter,
+        theirs.kibPerConnectionAfter);
+    std::printf("| delivered / expected, fixed rate | %.4f | %.4f | |\n",
+                ours.fixed.expected ? double(ours.fixed.delivered) / ours.fixed.expected : 0.0,
+                theirs.fixed.expected ? double(theirs.fixed.delivered) / theirs.fixed.expected
+                                      : 0.0);
+    std::printf("| client failures | %d | %d | |\n", ours.failures, theirs.failures);
+}
 
 } // namespace
 
 int main(int argc, char **argv)
 {
     const Settings settings = parseArguments(argc, argv);
+    // Each client is a descriptor here and one in the server, which inherits this limit.
     rlimit limit{};
     if (getrlimit(RLIMIT_NOFILE, &limit) == 0) {
         limit.rlim_cur = limit.rlim_max;
         setrlimit(RLIMIT_NOFILE, &limit);
+        if (limit.rlim_cur != RLIM_INFINITY &&
+            static_cast<rlim_t>(settings.clients) + 200 > limit.rlim_cur)
+            std::fprintf(stderr, "warning: the descriptor limit %llu is too low for %d clients\n",
+                         static_cast<unsigned long long>(limit.rlim_cur), settings.clients);
     }
-    if (static_cast<double>(settings.rate) / settings.clients > 40)
+    if (!settings.compare && !settings.irc && !settings.idle &&
+        settings.rate / settings.clients > 40)
         std::fprintf(stderr,
                      "warning: %.0f messages/s per client exceeds the server's flood "
                      "limit\n",
                      settings.rate / settings.clients);
     signal(SIGPIPE, SIG_IGN);
-    ServerChild server = startServer(settings);
-    {
-        LoadRun run(settings, server);
-        run.run();
+    if (settings.compare) {
+        const Result ours = runAgainst(settings, Kind::Ours);
+        const Result theirs = runAgainst(settings, Kind::Irc);
+        printComparison(settings, ours, theirs);
+    } else {
+        runAgainst(settings, settings.irc ? Kind::Irc : Kind::Ours);
     }
-    stopServer(server);
     return 0;
 }
