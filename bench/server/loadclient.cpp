@@ -18,6 +18,12 @@ LoadClient::LoadClient(asio::io_context &io, int index, std::string name, std::s
 {
 }
 
+void LoadClient::useTls(asio::ssl::context &context)
+{
+    m_tls = std::make_unique<asio::ssl::stream<asio::ip::tcp::socket &>>(m_socket, context);
+    m_tlsIn = std::make_unique<std::array<char, 16 * 1024>>();
+}
+
 void LoadClient::start(const asio::ip::tcp::endpoint &server)
 {
     m_socket.async_connect(server, [this](const std::error_code &error) {
@@ -28,10 +34,26 @@ void LoadClient::start(const asio::ip::tcp::endpoint &server)
         std::error_code ignored;
         m_socket.set_option(asio::ip::tcp::no_delay(true), ignored);
         m_socket.non_blocking(true, ignored);
-        m_phase = Phase::LoggingIn;
-        greet();
-        waitReadable();
+        if (!m_tls) {
+            connected();
+            return;
+        }
+        m_tls->async_handshake(asio::ssl::stream_base::client,
+                               [this](const std::error_code &handshakeError) {
+                                   if (handshakeError) {
+                                       fail("TLS handshake: " + handshakeError.message());
+                                       return;
+                                   }
+                                   connected();
+                               });
     });
+}
+
+void LoadClient::connected()
+{
+    m_phase = Phase::LoggingIn;
+    greet();
+    waitReadable();
 }
 
 void LoadClient::writeRaw(std::string_view bytes)
@@ -52,19 +74,48 @@ void LoadClient::writeMore()
     m_writing = true;
     m_inWrite.clear();
     m_inWrite.swap(m_pending);
-    asio::async_write(m_socket, asio::buffer(m_inWrite),
-                      [this](const std::error_code &error, std::size_t) {
-                          if (error) {
-                              m_writing = false;
-                              fail("write: " + error.message());
-                              return;
-                          }
-                          writeMore();
-                      });
+    auto written = [this](const std::error_code &error, std::size_t) {
+        if (error) {
+            m_writing = false;
+            fail("write: " + error.message());
+            return;
+        }
+        writeMore();
+    };
+    if (m_tls)
+        asio::async_write(*m_tls, asio::buffer(m_inWrite), written);
+    else
+        asio::async_write(m_socket, asio::buffer(m_inWrite), written);
+}
+
+void LoadClient::take(std::string_view bytes)
+{
+    m_framer.append(bytes);
+    std::string_view view;
+    while (m_phase != Phase::Failed && m_framer.nextLine(view))
+        handleLine(view);
+}
+
+void LoadClient::readTls()
+{
+    m_tls->async_read_some(asio::buffer(*m_tlsIn),
+                           [this](const std::error_code &error, std::size_t n) {
+                               if (error) {
+                                   fail("read: " + error.message());
+                                   return;
+                               }
+                               take(std::string_view(m_tlsIn->data(), n));
+                               if (m_phase != Phase::Failed)
+                                   readTls();
+                           });
 }
 
 void LoadClient::waitReadable()
 {
+    if (m_tls) {
+        readTls();
+        return;
+    }
     m_socket.async_wait(asio::ip::tcp::socket::wait_read, [this](const std::error_code &error) {
         if (error) {
             fail("read: " + error.message());

@@ -4,9 +4,12 @@
 
 #include <asio/io_context.hpp>
 #include <asio/ip/tcp.hpp>
+#include <asio/ssl/context.hpp>
+#include <asio/ssl/stream.hpp>
 
 #include <array>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -36,6 +39,8 @@ public:
     LoadClient(const LoadClient &) = delete;
     LoadClient &operator=(const LoadClient &) = delete;
 
+    // Speaks TLS to the server (before start): the same lines inside it.
+    void useTls(asio::ssl::context &context);
     void start(const asio::ip::tcp::endpoint &server);
 
     virtual void roomChat(std::string_view text) = 0;
@@ -64,9 +69,16 @@ protected:
 
 private:
     void waitReadable();
+    void readTls();
+    void take(std::string_view bytes);
     void writeMore();
+    void connected();
 
     asio::ip::tcp::socket m_socket;
+    // Over TLS: the stream and a read buffer of its own (the shared one serves clients
+    // that read synchronously once woken, which a TLS stream cannot).
+    std::unique_ptr<asio::ssl::stream<asio::ip::tcp::socket &>> m_tls;
+    std::unique_ptr<std::array<char, 16 * 1024>> m_tlsIn;
     int m_index;
     std::string m_name;
     std::string m_room;
