@@ -4,6 +4,8 @@
 #include "lobbywindows.h"
 #include "sitewebserver.h"
 
+#include <QApplication>
+#include <QPointer>
 #include <QProcess>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -44,6 +46,16 @@ bool createAccount(int port, const std::string &name,
 
 // The text of each line (block) of a document.
 QStringList documentLines(const QTextDocument *document);
+
+// The visible top-level window of type T whose object name begins with prefix, if any.
+template <typename T> QPointer<T> openWindow(const QString &prefix)
+{
+    for (QWidget *w : QApplication::topLevelWidgets())
+        if (w->objectName().startsWith(prefix) && w->isVisible())
+            if (auto *t = qobject_cast<T *>(w))
+                return t;
+    return nullptr;
+}
 
 // One player's lobby with its own settings folder, logged in through the real login
 // dialog. `prepare` runs on the lobby before it is shown, e.g. to listen in on events.

@@ -25,15 +25,6 @@
 
 namespace {
 
-template <typename T> QPointer<T> openWindow(const QString &prefix)
-{
-    for (QWidget *w : QApplication::topLevelWidgets())
-        if (w->objectName().startsWith(prefix) && w->isVisible())
-            if (auto *t = qobject_cast<T *>(w))
-                return t;
-    return nullptr;
-}
-
 TEST(ClusterEndToEnd, PlayersAtTwoNodesSeeEachOtherAndExchangeAMessage)
 {
     RedisServer redis;

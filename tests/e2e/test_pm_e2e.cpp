@@ -31,15 +31,6 @@
 
 namespace {
 
-template <typename T> QPointer<T> openWindow(const QString &prefix)
-{
-    for (QWidget *w : QApplication::topLevelWidgets())
-        if (w->objectName().startsWith(prefix) && w->isVisible())
-            if (auto *t = qobject_cast<T *>(w))
-                return t;
-    return nullptr;
-}
-
 // One player's lobby; every private message it receives is recorded before the lobby
 // handles it.
 struct Player : E2EPlayer

@@ -1,5 +1,7 @@
 #include "postgrescluster.h"
 
+#include "loopbackport.h"
+
 #include <libpq-fe.h>
 
 #include <arpa/inet.h>
@@ -39,21 +41,6 @@ std::string findBinaries()
     return {};
 }
 
-int freePort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    int port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) == 0)
-        port = ntohs(address.sin_port);
-    ::close(fd);
-    return port;
-}
-
 } // namespace
 
 PostgresCluster::PostgresCluster()
@@ -86,7 +73,7 @@ PostgresCluster::PostgresCluster()
         m_why = "initdb failed: " + output;
         return;
     }
-    m_port = freePort();
+    m_port = freeLoopbackPort();
     m_started = start();
 }
 

@@ -1,5 +1,7 @@
 #include "redisserver.h"
 
+#include "loopbackport.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
@@ -13,21 +15,6 @@
 #include <unistd.h>
 
 namespace {
-
-int freePort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    int port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) == 0)
-        port = ntohs(address.sin_port);
-    ::close(fd);
-    return port;
-}
 
 bool accepts(int port)
 {
@@ -61,7 +48,7 @@ RedisServer::RedisServer()
         return;
     }
     m_dir = pattern;
-    m_port = freePort();
+    m_port = freeLoopbackPort();
     start();
 }
 
