@@ -7,6 +7,7 @@
 // prints both side by side; with --idle it logs in many clients, leaves them idle and
 // reports memory per connection and how the server's pings arrive. Not a test: run it by
 // hand.
+#include "benchserver.h"
 #include "ircloadclient.h"
 #include "lobbyloadclient.h"
 
@@ -40,7 +41,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-enum class Kind { Ours, Irc };
+using Kind = BenchServer::Kind;
 
 struct Settings
 {
@@ -115,220 +116,12 @@ Settings parseArguments(int argc, char **argv)
     return s;
 }
 
-long rssKiB(pid_t pid)
-{
-    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(in, line))
-        if (line.rfind("VmRSS:", 0) == 0)
-            return std::atol(line.c_str() + 6);
-    return -1;
-}
-
-// CPU seconds (user + system) a process has used so far.
-double cpuSeconds(pid_t pid)
-{
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    const auto close = text.rfind(')');
-    if (close == std::string::npos)
-        return 0;
-    std::istringstream fields(text.substr(close + 2));
-    std::string field;
-    unsigned long long utime = 0, stime = 0;
-    for (int i = 3; i <= 15 && fields >> field; ++i) {
-        if (i == 14)
-            utime = std::stoull(field);
-        if (i == 15)
-            stime = std::stoull(field);
-    }
-    return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
-}
-
 double ownCpuSeconds()
 {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
            (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-struct ServerChild
-{
-    Kind kind = Kind::Ours;
-    pid_t pid = -1;
-    int port = 0;
-    std::string dataDir;
-};
-
-std::string makeTempDir()
-{
-    char pattern[] = "/tmp/ostrel-loadgen-XXXXXX";
-    if (!mkdtemp(pattern)) {
-        std::perror("mkdtemp");
-        std::exit(1);
-    }
-    return pattern;
-}
-
-ServerChild startOurs(const Settings &settings)
-{
-    ServerChild child;
-    child.dataDir = makeTempDir();
-    int out[2];
-    if (pipe(out) != 0)
-        std::exit(1);
-    const std::string ping = std::to_string(settings.pingInterval);
-    child.pid = fork();
-    if (child.pid == 0) {
-        dup2(out[1], STDOUT_FILENO);
-        const int null = open("/dev/null", O_WRONLY);
-        dup2(null, STDERR_FILENO);
-        close(out[0]);
-        setenv("OSTREL_SERVER_FAST_HASH", "1", 1);
-        // Every load client comes from 127.0.0.1: the per-address limits must not apply.
-        if (settings.idle)
-            execl(settings.server.c_str(), settings.server.c_str(), "--listen", "127.0.0.1:0",
-                  "--data", child.dataDir.c_str(), "--exempt", "127.0.0.1", "--ping-interval",
-                  ping.c_str(), static_cast<char *>(nullptr));
-        else
-            execl(settings.server.c_str(), settings.server.c_str(), "--listen", "127.0.0.1:0",
-                  "--data", child.dataDir.c_str(), "--exempt", "127.0.0.1",
-                  static_cast<char *>(nullptr));
-        _exit(127);
-    }
-    close(out[1]);
-    std::string text;
-    char c;
-    while (read(out[0], &c, 1) == 1 && c != '\n')
-        text.push_back(c);
-    close(out[0]);
-    const auto colon = text.rfind(':');
-    if (text.rfind("listening on ", 0) != 0 || colon == std::string::npos) {
-        std::fprintf(stderr, "the server did not start: %s\n", text.c_str());
-        std::exit(1);
-    }
-    child.port = std::atoi(text.c_str() + colon + 1);
-    return child;
-}
-
-// A port nobody listens on right now, for a server that cannot be told to pick one.
-int freePort()
-{
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 ||
-        getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) != 0) {
-        std::perror("finding a free port");
-        std::exit(1);
-    }
-    close(fd);
-    return ntohs(address.sin_port);
-}
-
-bool accepting(int port)
-{
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    const bool ok = connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
-    close(fd);
-    return ok;
-}
-
-// The IRC server on loopback with limits raised to fit the run: no flood penalty, no cap
-// on connections per address, no name lookups for connecting clients.
-ServerChild startIrc(const Settings &settings)
-{
-    ServerChild child;
-    child.kind = Kind::Irc;
-    child.dataDir = makeTempDir();
-    child.port = freePort();
-    const std::string config = child.dataDir + "/ngircd.conf";
-    {
-        std::ofstream out(config);
-        out << "[Global]\n"
-               "Name = loadgen.localhost\n"
-               "Info = load generator\n"
-               "AdminInfo1 = load generator\n"
-               "AdminInfo2 = loopback\n"
-               "AdminEMail = nobody@localhost\n"
-               "Listen = 127.0.0.1\n"
-               "Ports = "
-            << child.port
-            << "\n"
-               "MotdPhrase = load generator\n"
-               "[Limits]\n"
-               "MaxConnections = 0\n"
-               "MaxConnectionsIP = 0\n"
-               "MaxJoins = 0\n"
-               "MaxNickLength = 16\n"
-               "MaxPenaltyTime = 0\n"
-               "PingTimeout = "
-            << std::max(settings.pingInterval, 30)
-            << "\n"
-               "PongTimeout = 60\n"
-               "[Options]\n"
-               "DNS = no\n"
-               "Ident = no\n"
-               "PAM = no\n";
-    }
-    child.pid = fork();
-    if (child.pid == 0) {
-        // Started as root it runs as nobody: the log is opened before it changes user.
-        const int log =
-            open((child.dataDir + "/server.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        dup2(log, STDOUT_FILENO);
-        dup2(log, STDERR_FILENO);
-        execl(settings.ircServer.c_str(), settings.ircServer.c_str(), "--nodaemon", "--config",
-              config.c_str(), static_cast<char *>(nullptr));
-        _exit(127);
-    }
-    const auto deadline = Clock::now() + std::chrono::seconds(10);
-    while (!accepting(child.port)) {
-        int status = 0;
-        if (waitpid(child.pid, &status, WNOHANG) == child.pid || Clock::now() > deadline) {
-            std::fprintf(stderr, "%s did not start on port %d\n", settings.ircServer.c_str(),
-                         child.port);
-            std::exit(1);
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return child;
-}
-
-// Why the IRC server closed connections, from its log: it cuts off a client that does
-// not take its output fast enough.
-void reportClosings(const ServerChild &child)
-{
-    std::ifstream in(child.dataDir + "/server.log");
-    std::unordered_map<std::string, int> reasons;
-    std::string line;
-    while (std::getline(in, line)) {
-        const auto at = line.find("Shutting down connection ");
-        const auto open = line.find('(', at);
-        const auto close = line.find(')', open);
-        if (at != std::string::npos && open != std::string::npos && close != std::string::npos)
-            ++reasons[line.substr(open + 1, close - open - 1)];
-    }
-    for (const auto &[reason, count] : reasons)
-        std::printf("ngircd closed %d connections: %s\n", count, reason.c_str());
-}
-
-void stopServer(ServerChild &child)
-{
-    kill(child.pid, SIGTERM);
-    int status = 0;
-    waitpid(child.pid, &status, 0);
-    if (child.kind == Kind::Irc)
-        reportClosings(child);
-    std::error_code ignored;
-    std::filesystem::remove_all(child.dataDir, ignored);
 }
 
 double percentile(std::vector<std::uint32_t> &values, double p)
@@ -374,7 +167,7 @@ struct Result
 class LoadRun
 {
 public:
-    LoadRun(const Settings &settings, const ServerChild &server)
+    LoadRun(const Settings &settings, const BenchServer &server)
         : m_settings(settings), m_server(server), m_tick(m_io)
     {
         // Rooms of the server's sample catalogue.
@@ -397,7 +190,7 @@ public:
         for (int i = 0; i < settings.clients; ++i) {
             const std::string room = rooms[i % roomCount];
             const std::string name = "lg" + std::to_string(i);
-            if (server.kind == Kind::Irc)
+            if (server.kind() == Kind::Irc)
                 m_clients.push_back(
                     std::make_unique<IrcLoadClient>(m_io, i, name, room, m_callbacks));
             else
@@ -405,19 +198,19 @@ public:
                     std::make_unique<LobbyLoadClient>(m_io, i, name, room, m_callbacks));
             ++m_roomSize[room];
         }
-        m_result.server = server.kind == Kind::Irc ? "ngircd" : "ostrel-lobby-server";
+        m_result.server = server.kind() == Kind::Irc ? "ngircd" : "ostrel-lobby-server";
     }
 
     Result run()
     {
-        m_baselineKiB = rssKiB(m_server.pid);
+        m_baselineKiB = m_server.rssKiB();
         m_endpoint = asio::ip::tcp::endpoint(asio::ip::make_address("127.0.0.1"),
-                                             static_cast<unsigned short>(m_server.port));
+                                             static_cast<unsigned short>(m_server.port()));
         m_loginStart = Clock::now();
         // A bounded number of logins in flight, as a crowd arriving would be. The IRC
         // server listens with a queue of 10 pending connections: more at once and the
         // surplus hangs in the kernel for seconds.
-        const int inFlight = m_server.kind == Kind::Irc ? kIrcLoginsInFlight : kLoginsInFlight;
+        const int inFlight = m_server.kind() == Kind::Irc ? kIrcLoginsInFlight : kLoginsInFlight;
         for (int i = 0; i < std::min(inFlight, m_settings.clients); ++i)
             startNext();
         m_io.run();
@@ -444,11 +237,11 @@ private:
             return;
         }
         m_result.loginSeconds = std::chrono::duration<double>(Clock::now() - m_loginStart).count();
-        m_loggedInKiB = rssKiB(m_server.pid);
+        m_loggedInKiB = m_server.rssKiB();
         std::printf("%s: %zu clients logged in and in their rooms in %.2f s (server CPU %.2f s, "
                     "generator CPU %.2f s)\n",
-                    m_result.server.c_str(), m_ready, m_result.loginSeconds,
-                    cpuSeconds(m_server.pid), ownCpuSeconds());
+                    m_result.server.c_str(), m_ready, m_result.loginSeconds, m_server.cpuSeconds(),
+                    ownCpuSeconds());
         std::fflush(stdout);
         settle(Clock::now());
     }
@@ -462,7 +255,7 @@ private:
         const auto now = Clock::now();
         if (now - std::max(m_lastOther, since) >= quietFor ||
             now - since > std::chrono::seconds(60)) {
-            m_settledKiB = rssKiB(m_server.pid);
+            m_settledKiB = m_server.rssKiB();
             const double n = static_cast<double>(m_clients.size());
             m_result.kibPerConnection = (m_settledKiB - m_baselineKiB) / n;
             std::printf("%s: lobby quiet %.2f s after the last login; RSS idle %ld KiB, logged "
@@ -494,7 +287,7 @@ private:
         s.start = Clock::now();
         m_lastTick = s.start;
         m_budget = 0;
-        m_serverCpuAtStage = cpuSeconds(m_server.pid);
+        m_serverCpuAtStage = m_server.cpuSeconds();
         m_ownCpuAtStage = ownCpuSeconds();
         scheduleTick();
     }
@@ -620,8 +413,8 @@ private:
         std::printf("  delivery latency: p50 %.3f ms, p99 %.3f ms, max %.3f ms\n", m_result.p50[i],
                     m_result.p99[i], max);
         std::printf("  CPU: server %.2f s, generator %.2f s (of %.1f s)\n",
-                    cpuSeconds(m_server.pid) - m_serverCpuAtStage,
-                    ownCpuSeconds() - m_ownCpuAtStage, s.deliverySeconds());
+                    m_server.cpuSeconds() - m_serverCpuAtStage, ownCpuSeconds() - m_ownCpuAtStage,
+                    s.deliverySeconds());
         std::fflush(stdout);
     }
 
@@ -654,7 +447,7 @@ private:
 
     void finishIdle()
     {
-        const long endKiB = rssKiB(m_server.pid);
+        const long endKiB = m_server.rssKiB();
         const double n = static_cast<double>(m_clients.size());
         std::printf("idle for %.0f s: %zu ping rounds\n", m_settings.idleSeconds, m_rounds.size());
         bool whole = !m_rounds.empty();
@@ -685,7 +478,7 @@ private:
     {
         m_finished = true;
         if (!m_settings.idle) {
-            const long endKiB = rssKiB(m_server.pid);
+            const long endKiB = m_server.rssKiB();
             m_result.kibPerConnectionAfter =
                 (endKiB - m_baselineKiB) / static_cast<double>(m_clients.size());
             std::printf("%s: RSS after the load %ld KiB: %.1f KiB per connection\n",
@@ -705,7 +498,7 @@ private:
     };
 
     const Settings &m_settings;
-    const ServerChild &m_server;
+    const BenchServer &m_server;
     asio::io_context m_io;
     asio::steady_timer m_tick;
     asio::ip::tcp::endpoint m_endpoint;
@@ -735,13 +528,19 @@ private:
 
 Result runAgainst(const Settings &settings, Kind kind)
 {
-    ServerChild server = kind == Kind::Irc ? startIrc(settings) : startOurs(settings);
+    std::vector<std::string> extra;
+    if (settings.idle)
+        extra = {"--ping-interval", std::to_string(settings.pingInterval)};
+    BenchServer server =
+        kind == Kind::Irc
+            ? BenchServer::startIrc(settings.ircServer, std::max(settings.pingInterval, 30))
+            : BenchServer::startOurs(settings.server, extra);
     Result result;
     {
         LoadRun run(settings, server);
         result = run.run();
     }
-    stopServer(server);
+    server.stop();
     return result;
 }
 
