@@ -1,5 +1,6 @@
 #include "benchserver.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <chrono>
 #include <cstdio>
@@ -87,17 +88,30 @@ BenchServer BenchServer::startOurs(const std::string &binary,
         _exit(127);
     }
     close(out[1]);
+    // "listening on HOST:PORT", then "listening for TLS on HOST:PORT" when asked for.
+    const bool tls = std::find(extraArguments.begin(), extraArguments.end(), "--tls-listen") !=
+                     extraArguments.end();
     std::string text;
-    char c;
-    while (read(out[0], &c, 1) == 1 && c != '\n')
-        text.push_back(c);
+    for (int lines = tls ? 2 : 1; lines > 0; --lines) {
+        std::string line;
+        char c;
+        while (read(out[0], &c, 1) == 1 && c != '\n')
+            line.push_back(c);
+        const auto colon = line.rfind(':');
+        if (colon == std::string::npos)
+            break;
+        const int port = std::atoi(line.c_str() + colon + 1);
+        if (line.rfind("listening on ", 0) == 0)
+            server.m_port = port;
+        else if (line.rfind("listening for TLS on ", 0) == 0)
+            server.m_tlsPort = port;
+        text += line + "\n";
+    }
     close(out[0]);
-    const auto colon = text.rfind(':');
-    if (text.rfind("listening on ", 0) != 0 || colon == std::string::npos) {
+    if (server.m_port <= 0 || (tls && server.m_tlsPort <= 0)) {
         std::fprintf(stderr, "the server did not start: %s\n", text.c_str());
         std::exit(1);
     }
-    server.m_port = std::atoi(text.c_str() + colon + 1);
     return server;
 }
 
@@ -174,7 +188,12 @@ long BenchServer::rssKiB() const
 
 double BenchServer::cpuSeconds() const
 {
-    std::ifstream in("/proc/" + std::to_string(m_pid) + "/stat");
+    return cpuSecondsOf(m_pid);
+}
+
+double BenchServer::cpuSecondsOf(pid_t pid)
+{
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
     std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     const auto close = text.rfind(')');
     if (close == std::string::npos)

@@ -25,9 +25,13 @@ public:
     Kind kind() const { return m_kind; }
     pid_t pid() const { return m_pid; }
     int port() const { return m_port; }
+    // The TLS listener's port when "--tls-listen" was among the arguments, else 0.
+    int tlsPort() const { return m_tlsPort; }
     long rssKiB() const;
     // CPU seconds (user + system) the server has used so far.
     double cpuSeconds() const;
+    // CPU seconds (user + system) a process has used so far.
+    static double cpuSecondsOf(pid_t pid);
 
 private:
     BenchServer() = default;
@@ -36,5 +40,6 @@ private:
     Kind m_kind = Kind::Ours;
     pid_t m_pid = -1;
     int m_port = 0;
+    int m_tlsPort = 0;
     std::string m_folder;
 };

@@ -10,6 +10,8 @@
 #include "benchserver.h"
 #include "ircloadclient.h"
 #include "lobbyloadclient.h"
+#include "postgrescluster.h"
+#include "redisserver.h"
 
 #include <asio/io_context.hpp>
 #include <asio/steady_timer.hpp>
@@ -54,6 +56,8 @@ struct Settings
     double window = 50000;
     bool saturation = true;
     bool compare = false;
+    bool tlsCompare = false;
+    int nodes = 0; // --nodes: one node against this many, clients spread over them
     bool irc = false;
     bool idle = false;
     double idleSeconds = 20;
@@ -67,7 +71,8 @@ struct Settings
     std::fprintf(
         stderr, "usage: ostrel-server-loadgen [--clients N] [--rate MESSAGES_PER_S] [--seconds S]\n"
                 "         [--rooms K] [--window DELIVERIES] [--no-saturation]\n"
-                "         [--compare | --irc | --idle [--idle-seconds S] [--ping-interval S]]\n"
+                "         [--compare | --tls-compare | --nodes N | --irc |\n"
+                "          --idle [--idle-seconds S] [--ping-interval S]]\n"
                 "         [--server BINARY] [--irc-server BINARY]\n");
     std::exit(2);
 }
@@ -98,6 +103,10 @@ Settings parseArguments(int argc, char **argv)
             s.saturation = false;
         else if (arg == "--compare")
             s.compare = true;
+        else if (arg == "--tls-compare")
+            s.tlsCompare = true;
+        else if (arg == "--nodes")
+            s.nodes = std::max(2, std::atoi(value().c_str()));
         else if (arg == "--irc")
             s.irc = true;
         else if (arg == "--idle")
@@ -167,9 +176,14 @@ struct Result
 class LoadRun
 {
 public:
-    LoadRun(const Settings &settings, const BenchServer &server)
-        : m_settings(settings), m_server(server), m_tick(m_io)
+    // nodes: the servers the clients are spread over (client i at node i mod n); tls:
+    // the clients speak TLS to the nodes' TLS listeners.
+    LoadRun(const Settings &settings, std::vector<const BenchServer *> nodes,
+            asio::ssl::context *tls)
+        : m_settings(settings), m_server(*nodes.front()), m_nodes(std::move(nodes)),
+          m_tlsContext(tls), m_tick(m_io)
     {
+        const BenchServer &server = m_server;
         // Rooms of the server's sample catalogue.
         const char *rooms[] = {"Wordsmith",        "Letterbox",        "Dicebound",
                                "Plumbrix",         "ADULTPlumbrix",    "Wobbleton",
@@ -196,6 +210,8 @@ public:
             else
                 m_clients.push_back(
                     std::make_unique<LobbyLoadClient>(m_io, i, name, room, m_callbacks));
+            if (m_tlsContext)
+                m_clients.back()->useTls(*m_tlsContext);
             ++m_roomSize[room];
         }
         m_result.server = server.kind() == Kind::Irc ? "ngircd" : "ostrel-lobby-server";
@@ -203,9 +219,11 @@ public:
 
     Result run()
     {
-        m_baselineKiB = m_server.rssKiB();
-        m_endpoint = asio::ip::tcp::endpoint(asio::ip::make_address("127.0.0.1"),
-                                             static_cast<unsigned short>(m_server.port()));
+        m_baselineKiB = rssKiB();
+        for (const auto *node : m_nodes)
+            m_endpoints.emplace_back(
+                asio::ip::make_address("127.0.0.1"),
+                static_cast<unsigned short>(m_tlsContext ? node->tlsPort() : node->port()));
         m_loginStart = Clock::now();
         // A bounded number of logins in flight, as a crowd arriving would be. The IRC
         // server listens with a queue of 10 pending connections: more at once and the
@@ -225,8 +243,10 @@ private:
 
     void startNext()
     {
-        if (m_started < m_clients.size())
-            m_clients[m_started++]->start(m_endpoint);
+        if (m_started < m_clients.size()) {
+            const std::size_t i = m_started++;
+            m_clients[i]->start(m_endpoints[i % m_endpoints.size()]);
+        }
     }
 
     void onReady()
@@ -237,10 +257,10 @@ private:
             return;
         }
         m_result.loginSeconds = std::chrono::duration<double>(Clock::now() - m_loginStart).count();
-        m_loggedInKiB = m_server.rssKiB();
+        m_loggedInKiB = rssKiB();
         std::printf("%s: %zu clients logged in and in their rooms in %.2f s (server CPU %.2f s, "
                     "generator CPU %.2f s)\n",
-                    m_result.server.c_str(), m_ready, m_result.loginSeconds, m_server.cpuSeconds(),
+                    m_result.server.c_str(), m_ready, m_result.loginSeconds, cpuSeconds(),
                     ownCpuSeconds());
         std::fflush(stdout);
         settle(Clock::now());
@@ -255,7 +275,7 @@ private:
         const auto now = Clock::now();
         if (now - std::max(m_lastOther, since) >= quietFor ||
             now - since > std::chrono::seconds(60)) {
-            m_settledKiB = m_server.rssKiB();
+            m_settledKiB = rssKiB();
             const double n = static_cast<double>(m_clients.size());
             m_result.kibPerConnection = (m_settledKiB - m_baselineKiB) / n;
             std::printf("%s: lobby quiet %.2f s after the last login; RSS idle %ld KiB, logged "
@@ -287,7 +307,7 @@ private:
         s.start = Clock::now();
         m_lastTick = s.start;
         m_budget = 0;
-        m_serverCpuAtStage = m_server.cpuSeconds();
+        m_serverCpuAtStage = cpuSeconds();
         m_ownCpuAtStage = ownCpuSeconds();
         scheduleTick();
     }
@@ -413,7 +433,7 @@ private:
         std::printf("  delivery latency: p50 %.3f ms, p99 %.3f ms, max %.3f ms\n", m_result.p50[i],
                     m_result.p99[i], max);
         std::printf("  CPU: server %.2f s, generator %.2f s (of %.1f s)\n",
-                    m_server.cpuSeconds() - m_serverCpuAtStage, ownCpuSeconds() - m_ownCpuAtStage,
+                    cpuSeconds() - m_serverCpuAtStage, ownCpuSeconds() - m_ownCpuAtStage,
                     s.deliverySeconds());
         std::fflush(stdout);
     }
@@ -447,7 +467,7 @@ private:
 
     void finishIdle()
     {
-        const long endKiB = m_server.rssKiB();
+        const long endKiB = rssKiB();
         const double n = static_cast<double>(m_clients.size());
         std::printf("idle for %.0f s: %zu ping rounds\n", m_settings.idleSeconds, m_rounds.size());
         bool whole = !m_rounds.empty();
@@ -478,7 +498,7 @@ private:
     {
         m_finished = true;
         if (!m_settings.idle) {
-            const long endKiB = m_server.rssKiB();
+            const long endKiB = rssKiB();
             m_result.kibPerConnectionAfter =
                 (endKiB - m_baselineKiB) / static_cast<double>(m_clients.size());
             std::printf("%s: RSS after the load %ld KiB: %.1f KiB per connection\n",
@@ -498,10 +518,28 @@ private:
     };
 
     const Settings &m_settings;
+    // Memory and CPU of all nodes together.
+    long rssKiB() const
+    {
+        long total = 0;
+        for (const auto *node : m_nodes)
+            total += node->rssKiB();
+        return total;
+    }
+    double cpuSeconds() const
+    {
+        double total = 0;
+        for (const auto *node : m_nodes)
+            total += node->cpuSeconds();
+        return total;
+    }
+
     const BenchServer &m_server;
+    std::vector<const BenchServer *> m_nodes;
+    asio::ssl::context *m_tlsContext;
     asio::io_context m_io;
     asio::steady_timer m_tick;
-    asio::ip::tcp::endpoint m_endpoint;
+    std::vector<asio::ip::tcp::endpoint> m_endpoints;
     LoadClient::Callbacks m_callbacks;
     std::vector<std::unique_ptr<LoadClient>> m_clients;
     std::unordered_map<std::string, std::size_t> m_roomSize;
@@ -537,10 +575,64 @@ Result runAgainst(const Settings &settings, Kind kind)
             : BenchServer::startOurs(settings.server, extra);
     Result result;
     {
-        LoadRun run(settings, server);
+        LoadRun run(settings, {&server}, nullptr);
         result = run.run();
     }
     server.stop();
+    return result;
+}
+
+// Our server with the clients inside TLS or not, the rest alike.
+Result runOurs(const Settings &settings, bool tls)
+{
+    BenchServer server = BenchServer::startOurs(
+        settings.server,
+        tls ? std::vector<std::string>{"--tls-listen", "127.0.0.1:0"} : std::vector<std::string>{});
+    // The generator trusts its own server: what is measured is the cost of the encryption.
+    asio::ssl::context context(asio::ssl::context::tls_client);
+    context.set_verify_mode(asio::ssl::verify_none);
+    Result result;
+    {
+        LoadRun run(settings, {&server}, tls ? &context : nullptr);
+        result = run.run();
+    }
+    server.stop();
+    result.server = tls ? "inside TLS" : "plain";
+    return result;
+}
+
+// Several nodes of one lobby, with a Redis server and a PostgreSQL cluster of the run's
+// own; the clients spread over the nodes, so most deliveries cross Redis.
+Result runNodes(const Settings &settings, int count, double &redisCpu)
+{
+    RedisServer redis;
+    PostgresCluster postgres;
+    if (!redis.usable() || !postgres.usable()) {
+        std::fprintf(stderr, "cannot run nodes: %s%s\n", redis.why().c_str(),
+                     postgres.why().c_str());
+        std::exit(1);
+    }
+    const std::string accounts = postgres.freshDatabase();
+    std::vector<BenchServer> nodes;
+    nodes.reserve(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i)
+        nodes.push_back(BenchServer::startOurs(
+            settings.server, {"--cluster", redis.address(), "--accounts", accounts}));
+    // Let the nodes find each other before the first login.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    std::vector<const BenchServer *> pointers;
+    for (const auto &node : nodes)
+        pointers.push_back(&node);
+    const double redisAtStart = BenchServer::cpuSecondsOf(redis.pid());
+    Result result;
+    {
+        LoadRun run(settings, pointers, nullptr);
+        result = run.run();
+    }
+    redisCpu = BenchServer::cpuSecondsOf(redis.pid()) - redisAtStart;
+    for (auto &node : nodes)
+        node.stop();
+    result.server = std::to_string(count) + " nodes";
     return result;
 }
 
@@ -554,7 +646,7 @@ void printComparison(const Settings &settings, const Result &ours, const Result 
     std::printf("\n%d clients, %d rooms, %.0f s per stage; fixed offered rate %.0f messages/s; "
                 "saturated: at most %.0f deliveries owed\n",
                 settings.clients, settings.rooms, settings.seconds, settings.rate, settings.window);
-    std::printf("| | %s | %s | ours/theirs |\n|---|---:|---:|---:|\n", ours.server.c_str(),
+    std::printf("| | %s | %s | ratio |\n|---|---:|---:|---:|\n", ours.server.c_str(),
                 theirs.server.c_str());
     auto row = [](const char *what, const char *format, double a, double b) {
         char left[32], right[32];
@@ -610,6 +702,22 @@ int main(int argc, char **argv)
         const Result ours = runAgainst(settings, Kind::Ours);
         const Result theirs = runAgainst(settings, Kind::Irc);
         printComparison(settings, ours, theirs);
+    } else if (settings.tlsCompare) {
+        const Result tls = runOurs(settings, true);
+        const Result plain = runOurs(settings, false);
+        printComparison(settings, tls, plain);
+    } else if (settings.nodes > 0) {
+        Result one = runOurs(settings, false);
+        one.server = "1 node";
+        double redisCpu = 0;
+        const Result many = runNodes(settings, settings.nodes, redisCpu);
+        printComparison(settings, many, one);
+        const double delivered =
+            static_cast<double>(many.fixed.delivered + many.saturated.delivered);
+        std::printf("| Redis hop: p50 latency added, fixed rate (ms) | %.2f | | |\n",
+                    many.p50[0] - one.p50[0]);
+        std::printf("| Redis CPU per delivered message (us) | %.2f | | |\n",
+                    delivered > 0 ? redisCpu * 1e6 / delivered : 0.0);
     } else {
         runAgainst(settings, settings.irc ? Kind::Irc : Kind::Ours);
     }

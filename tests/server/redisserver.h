@@ -17,6 +17,7 @@ public:
     bool usable() const { return m_pid > 0; }
     const std::string &why() const { return m_why; }
     int port() const { return m_port; }
+    pid_t pid() const { return m_pid; }
     std::string address() const { return "redis://127.0.0.1:" + std::to_string(m_port); }
 
     // Kills the server (SIGKILL) and, when `again`, starts it once more on the same port.
