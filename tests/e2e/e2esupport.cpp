@@ -1,10 +1,16 @@
 #include "e2esupport.h"
 
 #include "encryptit.h"
+#include "inifile.h"
+#include "userpaths.h"
 #include "tflatbutton.h"
 #include "tfrmconnectioninfo.h"
 
 #include <QApplication>
+#include <QCryptographicHash>
+#include <QFile>
+#include <QHash>
+#include <QSslCertificate>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -13,13 +19,41 @@
 #include <QTextDocument>
 #include <QTimer>
 
+namespace {
+
+bool overTls()
+{
+    return qgetenv("OSTREL_TEST_TLS") == "1";
+}
+
+// The TLS port and certificate fingerprint of each server started over TLS, by its plain
+// port: a lobby logging in "to port N" goes to that server's TLS listener instead, with
+// the certificate already trusted, as a player who said yes to it once.
+struct TlsServer
+{
+    int port = 0;
+    QByteArray fingerprint;
+};
+QHash<int, TlsServer> &tlsServers()
+{
+    static QHash<int, TlsServer> servers;
+    return servers;
+}
+
+} // namespace
+
 bool ServerProcess::start(const QString &dataDir, const QStringList &extraArguments)
 {
     m_dataDir = dataDir;
-    const QStringList arguments =
+    QStringList arguments =
         QStringList{"--listen", listenHost + QStringLiteral(":%1").arg(listenPort), "--data",
                     dataDir} +
         extraArguments;
+    if (overTls()) {
+        // A server started again on its old port takes its old TLS port too.
+        const int again = listenPort != 0 ? tlsServers().value(listenPort).port : 0;
+        arguments << QStringLiteral("--tls-listen") << listenHost + QStringLiteral(":%1").arg(again);
+    }
     if (launcher.isEmpty()) {
         m_process.setProgram(QStringLiteral(OSTREL_SERVER_BINARY));
         m_process.setArguments(arguments);
@@ -31,16 +65,30 @@ bool ServerProcess::start(const QString &dataDir, const QStringList &extraArgume
     if (!m_process.waitForStarted(5000))
         return false;
     const QRegularExpression listening(QStringLiteral("listening on [0-9.]+:([0-9]+)"));
+    const QRegularExpression tls(QStringLiteral("listening for TLS on [0-9.]+:([0-9]+)"));
+    const bool wantTls = arguments.contains(QStringLiteral("--tls-listen"));
     QByteArray out;
-    return QTest::qWaitFor(
+    const bool started = QTest::qWaitFor(
         [&] {
             out += m_process.readAllStandardOutput();
             const auto match = listening.match(QString::fromLatin1(out));
             if (match.hasMatch())
                 m_port = match.captured(1).toInt();
-            return m_port != 0;
+            const auto tlsMatch = tls.match(QString::fromLatin1(out));
+            if (tlsMatch.hasMatch())
+                m_tlsPort = tlsMatch.captured(1).toInt();
+            return m_port != 0 && (!wantTls || m_tlsPort != 0);
         },
         10000);
+    if (started && wantTls) {
+        QFile pem(dataDir + QStringLiteral("/tls-cert.pem"));
+        if (pem.open(QIODevice::ReadOnly)) {
+            const QSslCertificate certificate(&pem, QSsl::Pem);
+            tlsServers()[m_port] = {m_tlsPort,
+                                    certificate.digest(QCryptographicHash::Sha256).toHex()};
+        }
+    }
+    return started;
 }
 
 ServerProcess::~ServerProcess()
@@ -94,8 +142,15 @@ QStringList documentLines(const QTextDocument *document)
 bool E2EPlayer::login(int port, const QString &name, const std::function<void(Tlobby *)> &prepare)
 {
     qputenv("XDG_DATA_HOME", data.path().toLocal8Bit());
-    windows =
-        std::make_unique<LobbyWindows>(serverHost + QStringLiteral(":%1").arg(port), data.path());
+    QString address = serverHost + QStringLiteral(":%1").arg(port);
+    if (const auto tls = tlsServers().constFind(port); overTls() && tls != tlsServers().cend()) {
+        address = QStringLiteral("tls://%1:%2").arg(serverHost).arg(tls->port);
+        IniFile(UserPaths::getinifile(data.path()))
+            .WriteString("TrustedServers",
+                         QStringLiteral("%1:%2").arg(serverHost).arg(tls->port).toLatin1(),
+                         tls->fingerprint);
+    }
+    windows = std::make_unique<LobbyWindows>(address, data.path());
     lobby = windows->lobby();
     if (prepare)
         prepare(lobby);

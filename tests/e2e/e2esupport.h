@@ -30,7 +30,11 @@ public:
     int listenPort = 0;
     QStringList launcher;
     ~ServerProcess();
+    // The plain port, which createAccount and the tests' bare connections use; when the
+    // tests run over TLS (OSTREL_TEST_TLS=1) the server listens for TLS as well and the
+    // players' lobbies log in there (see E2EPlayer::login).
     int port() const { return m_port; }
+    int tlsPort() const { return m_tlsPort; }
     // The operator's command that gives an account its class.
     bool setClass(const QString &name, const QString &accountClass) const;
 
@@ -38,6 +42,7 @@ private:
     QProcess m_process;
     QString m_dataDir;
     int m_port = 0;
+    int m_tlsPort = 0;
 };
 
 // Creates an account the way a new player's first login does, over a bare connection.
