@@ -857,7 +857,11 @@ void Tlobby::wireConnection()
         orvexStorePin(server, pin);
     };
     // Trying again would only meet the same certificate.
-    orvex->OnCertificateRefused = [this](QObject *) { stopReconnecting(); };
+    orvex->OnCertificateRefused = [this](QObject *) {
+        if (m_reconnecting)
+            label_status->setText(QStringLiteral("You are Disconnected."));
+        stopReconnecting();
+    };
     orvex->OnShout = [this](QObject *, const QByteArray &t) { orvexShout(t); };
     orvex->OnNews = [this](QObject *, const QByteArray &t) { orvexNews(t); };
 

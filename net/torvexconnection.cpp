@@ -61,7 +61,7 @@ void TOrvexConnection::useSocket(bool secure)
         // Over TLS the connection counts as made once the handshake is done: nothing may
         // be sent before the server's certificate is trusted. Decrypted data is announced
         // by readyRead; a second call finds nothing left to read.
-        connect(tls, &QSslSocket::encrypted, this, &TOrvexConnection::socketConnected);
+        connect(tls, &QSslSocket::encrypted, this, &TOrvexConnection::socketEncrypted);
         connect(tls, &QSslSocket::sslErrors, this, &TOrvexConnection::socketSslErrors);
         connect(tls, &QSslSocket::readyRead, this, &TOrvexConnection::socketReadyRead);
     } else {
@@ -107,8 +107,7 @@ void TOrvexConnection::startConnect()
     useSocket(m_secure);
     m_connectTimer.start();
     if (auto *tls = qobject_cast<QSslSocket *>(m_socket)) {
-        const QString name = m_serverName.isEmpty() ? m_host : m_serverName;
-        tls->connectToHostEncrypted(m_host, static_cast<quint16>(m_port), name);
+        tls->connectToHostEncrypted(m_host, static_cast<quint16>(m_port), peerName());
     } else if (IsIPAddress(m_host)) {
         m_socket->connectToHost(QHostAddress(m_host), static_cast<quint16>(m_port));
     } else {
@@ -150,10 +149,14 @@ void TOrvexConnection::setServerName(const QString &value)
         m_serverName = value;
 }
 
+QString TOrvexConnection::peerName() const
+{
+    return m_serverName.isEmpty() ? m_host : m_serverName;
+}
+
 QString TOrvexConnection::serverKey() const
 {
-    return (m_serverName.isEmpty() ? m_host : m_serverName).toLower() + QLatin1Char(':') +
-           QString::number(m_port);
+    return peerName().toLower() + QLatin1Char(':') + QString::number(m_port);
 }
 
 QString TOrvexConnection::displayFingerprint(const QByteArray &pin)
@@ -244,6 +247,13 @@ void TOrvexConnection::socketDisconnected()
         OnDisconnected(this);
 }
 
+QByteArray TOrvexConnection::readPin() const
+{
+    return OnReadPin
+               ? OnReadPin(const_cast<TOrvexConnection *>(this), serverKey()).trimmed().toLower()
+               : QByteArray();
+}
+
 void TOrvexConnection::socketSslErrors(const QList<QSslError> &errors)
 {
     auto *tls = qobject_cast<QSslSocket *>(m_socket);
@@ -251,8 +261,7 @@ void TOrvexConnection::socketSslErrors(const QList<QSslError> &errors)
     if (certificate.isNull())
         return;
     const QByteArray offered = certificate.digest(QCryptographicHash::Sha256).toHex();
-    const QByteArray pinned =
-        OnReadPin ? OnReadPin(this, serverKey()).trimmed().toLower() : QByteArray();
+    const QByteArray pinned = readPin();
     if (!pinned.isEmpty() && pinned == offered) {
         // The very certificate the user trusted: whatever the system holds against it
         // (self-signed, issued to another name) was known when it was pinned.
@@ -264,11 +273,65 @@ void TOrvexConnection::socketSslErrors(const QList<QSslError> &errors)
     m_trust = pinned.isEmpty() ? Trust::Unknown : Trust::Changed;
     m_offeredPin = offered;
     m_pinnedPin = pinned;
+    m_trustReasons = describe(errors);
+}
+
+QString TOrvexConnection::describe(const QList<QSslError> &errors)
+{
     QStringList reasons;
     for (const QSslError &e : errors)
         reasons << e.errorString();
     reasons.removeDuplicates();
-    m_trustReasons = reasons.join(QStringLiteral("; "));
+    return reasons.join(QStringLiteral("; "));
+}
+
+void TOrvexConnection::socketEncrypted()
+{
+    // Checked once more with the handshake done: a resumed TLS session skips the
+    // certificate check, and with it the errors that the pin is compared on.
+    auto *tls = qobject_cast<QSslSocket *>(m_socket);
+    const QSslCertificate certificate = tls->peerCertificate();
+    const QByteArray offered = certificate.isNull()
+                                   ? QByteArray()
+                                   : certificate.digest(QCryptographicHash::Sha256).toHex();
+    const QByteArray pinned = readPin();
+    if (!offered.isEmpty() && offered == pinned) {
+        socketConnected();
+        return;
+    }
+    QList<QSslCertificate> chain = tls->peerCertificateChain();
+    if (chain.isEmpty() && !certificate.isNull())
+        chain << certificate;
+    const QList<QSslError> errors = chain.isEmpty()
+                                        ? QList<QSslError>{QSslError(QSslError::NoPeerCertificate)}
+                                        : QSslCertificate::verify(chain, peerName());
+    if (errors.isEmpty()) {
+        socketConnected();
+        return;
+    }
+    m_offeredPin = offered;
+    m_pinnedPin = pinned;
+    m_trustReasons = describe(errors);
+    const Trust trust = pinned.isEmpty() ? Trust::Unknown : Trust::Changed;
+    m_trust = Trust::Undecided;
+    m_socket->abort();
+    refuse(trust);
+}
+
+void TOrvexConnection::refuse(Trust trust)
+{
+    m_connectTimer.stop();
+    // Told or asked from the event loop rather than from inside the socket's signal.
+    QTimer::singleShot(0, this,
+                       [this, trust, offered = m_offeredPin, pinned = m_pinnedPin,
+                        reasons = m_trustReasons, attempt = m_attempt] {
+                           if (attempt != m_attempt || m_active)
+                               return;
+                           if (trust == Trust::Changed)
+                               reportChanged(pinned, offered);
+                           else
+                               askTrust(offered, reasons, attempt);
+                       });
 }
 
 void TOrvexConnection::askTrust(const QByteArray &offered, const QString &reasons, int attempt)
@@ -329,16 +392,7 @@ void TOrvexConnection::socketError(QAbstractSocket::SocketError error)
 {
     if (!m_active && m_trust != Trust::Undecided) {
         // The handshake stopped at a certificate that is not trusted.
-        m_connectTimer.stop();
-        const Trust trust = std::exchange(m_trust, Trust::Undecided);
-        if (trust == Trust::Changed) {
-            reportChanged(m_pinnedPin, m_offeredPin);
-        } else {
-            // Asked from the event loop rather than from inside the socket's signal.
-            QTimer::singleShot(0, this,
-                               [this, offered = m_offeredPin, reasons = m_trustReasons,
-                                attempt = m_attempt] { askTrust(offered, reasons, attempt); });
-        }
+        refuse(std::exchange(m_trust, Trust::Undecided));
         return;
     }
     // A server that closes during the handshake, or answers in something other than TLS,

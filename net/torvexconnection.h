@@ -183,8 +183,15 @@ private:
     // Makes m_socket the kind of socket the next connection needs.
     void useSocket(bool secure);
     void startConnect();
+    QString peerName() const;
     QString serverKey() const;
+    QByteArray readPin() const;
+    static QString describe(const QList<QSslError> &errors);
     void socketSslErrors(const QList<QSslError> &errors);
+    // The handshake is done: the connection counts as made if the certificate is trusted.
+    void socketEncrypted();
+    // Tells the user of a changed certificate, or asks about an unknown one.
+    void refuse(Trust trust);
     // Asks the user whether to trust the certificate the handshake was stopped at.
     void askTrust(const QByteArray &offered, const QString &reasons, int attempt);
     void reportChanged(const QByteArray &pinned, const QByteArray &offered);

@@ -5,6 +5,7 @@
 #include "tfrmconnectioninfo.h"
 
 #include <QCryptographicHash>
+#include <QLabel>
 #include <QLineEdit>
 #include <QSslCertificate>
 #include <QSslSocket>
@@ -160,6 +161,44 @@ TEST_F(TlsConnectTest, ServerOptionGivesTheAddressAndAPinnedServerConnectsSilent
     EXPECT_TRUE(seam.questions.isEmpty());
     EXPECT_TRUE(lobby->orvex->Secure());
     EXPECT_GE(tlsServer->waitForLine(isLogin), 0);
+}
+
+// After a lost connection the lobby tries again by itself; each try checks the
+// certificate anew, against the pin as it stands then.
+TEST_F(TlsConnectTest, ReconnectAfterALossChecksThePinAgain)
+{
+    const QByteArray other =
+        QCryptographicHash::hash("another certificate", QCryptographicHash::Sha256).toHex();
+    for (const bool changed : {false, true}) {
+        SCOPED_TRACE(changed ? "changed" : "same");
+        windows.reset();
+        seam.messages.clear();
+        storePin(testCertificatePin());
+        loginTo(tlsAddress());
+        ASSERT_TRUE(loggedIn());
+        lobby->reconnectPolicy.setScale(0.05);
+        lobby->reconnectPolicy.setJitter(0);
+        if (changed)
+            storePin(other);
+        const int before = tlsServer->lines().size();
+        tlsServer->closeClient();
+        if (!changed) {
+            ASSERT_GE(tlsServer->waitForLine(isLogin, 5000, before), 0);
+            ASSERT_TRUE(loggedIn());
+            EXPECT_TRUE(seam.messages.isEmpty()) << seam.messages.join('|').toStdString();
+            continue;
+        }
+        ASSERT_TRUE(told(0));
+        EXPECT_TRUE(seam.messages.first().contains(QStringLiteral("has changed")));
+        // Refused for good: no further tries, each of which would only be refused again.
+        EXPECT_FALSE(lobby->reconnecting());
+        EXPECT_EQ(lobby->label_status->text(), QStringLiteral("You are Disconnected."));
+        QTest::qWait(500);
+        EXPECT_EQ(seam.messages.size(), 1) << seam.messages.join('|').toStdString();
+        EXPECT_FALSE(lobby->orvex->Active());
+        EXPECT_EQ(tlsServer->waitForLine(isLogin, 0, before), -1);
+    }
+    EXPECT_TRUE(seam.questions.isEmpty());
 }
 
 TEST_F(TlsConnectTest, CertificateTrustedByTheSystemIsAcceptedWithoutAPin)
