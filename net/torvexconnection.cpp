@@ -52,20 +52,24 @@ void TOrvexConnection::useSocket(bool secure)
     QSslSocket *tls = secure ? new QSslSocket(this) : nullptr;
     m_socket = tls ? tls : new QTcpSocket(this);
     connect(m_socket, &QTcpSocket::disconnected, this, &TOrvexConnection::socketDisconnected);
-    // channelReadyRead, unlike readyRead, is emitted again while a slot of ours still
-    // runs: a line handler that opens a modal box keeps the lines behind it (PING above
-    // all) flowing through the box's event loop.
-    connect(m_socket, &QTcpSocket::channelReadyRead, this, &TOrvexConnection::socketReadyRead);
     connect(m_socket, &QTcpSocket::errorOccurred, this, &TOrvexConnection::socketError);
     if (tls) {
         // Over TLS the connection counts as made once the handshake is done: nothing may
-        // be sent before the server's certificate is trusted. Decrypted data is announced
-        // by readyRead; a second call finds nothing left to read.
+        // be sent before the server's certificate is trusted.
         connect(tls, &QSslSocket::encrypted, this, &TOrvexConnection::socketEncrypted);
         connect(tls, &QSslSocket::sslErrors, this, &TOrvexConnection::socketSslErrors);
-        connect(tls, &QSslSocket::readyRead, this, &TOrvexConnection::socketReadyRead);
+        // Read from the event loop, not from inside the notification: QSslSocket learns
+        // of new bytes from its inner socket's readyRead, which is not emitted again while
+        // a slot of ours still runs in it. A line handler that opens a modal box would
+        // otherwise stop the lines behind it (PING above all) until the box closes.
+        connect(tls, &QSslSocket::readyRead, this, &TOrvexConnection::socketReadyRead,
+                Qt::QueuedConnection);
     } else {
         connect(m_socket, &QTcpSocket::connected, this, &TOrvexConnection::socketConnected);
+        // channelReadyRead, unlike readyRead, is emitted again while a slot of ours still
+        // runs: a line handler that opens a modal box keeps the lines behind it (PING
+        // above all) flowing through the box's event loop.
+        connect(m_socket, &QTcpSocket::channelReadyRead, this, &TOrvexConnection::socketReadyRead);
     }
 }
 
