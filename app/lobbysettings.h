@@ -12,6 +12,8 @@ class LobbySettings
 {
 public:
     static constexpr QByteArrayView kSetting = "Setting";
+    // Certificates the user chose to trust: "host:port" = hex SHA-256 of the certificate.
+    static constexpr QByteArrayView kTrustedServers = "TrustedServers";
 
     explicit LobbySettings(const QString &path) : m_ini(path) {}
 

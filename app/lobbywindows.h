@@ -19,7 +19,8 @@ class Tlobby;
 class LobbyWindows
 {
 public:
-    // serverAddress: "HOST[:PORT]" replacing the login dialog's default server, or empty.
+    // serverAddress: "HOST[:PORT]" or "tls://HOST[:PORT]" replacing the login dialog's
+    // default server, or empty.
     // siteRoot: the web site downloads and help pages come from, or empty for the
     // built-in one.
     explicit LobbyWindows(const QString &serverAddress = QString(),

@@ -28,8 +28,9 @@ int main(int argc, char **argv)
     parser.addVersionOption();
     const QCommandLineOption server(
         QStringLiteral("server"),
-        QStringLiteral("Lobby server to log in to, replacing the built-in default."),
-        QStringLiteral("HOST[:PORT]"));
+        QStringLiteral("Lobby server to log in to, replacing the built-in default; "
+                       "tls://HOST[:PORT] connects with TLS."),
+        QStringLiteral("[tls://]HOST[:PORT]"));
     parser.addOption(server);
     const QCommandLineOption site(
         QStringLiteral("site"),

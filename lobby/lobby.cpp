@@ -852,6 +852,16 @@ void Tlobby::wireConnection()
     orvex->OnServerError = [this](QObject *, const QByteArray &t) { orvexServerError(t); };
     orvex->OnStringRead = [this](QObject *, const QByteArray &line) { orvexStringRead(line); };
     orvex->OnSocketError = [this](QObject *, int code) { return orvexSocketError(code); };
+    orvex->OnReadPin = [this](QObject *, const QString &server) { return orvexReadPin(server); };
+    orvex->OnStorePin = [this](QObject *, const QString &server, const QByteArray &pin) {
+        orvexStorePin(server, pin);
+    };
+    // Trying again would only meet the same certificate.
+    orvex->OnCertificateRefused = [this](QObject *) {
+        if (m_reconnecting)
+            label_status->setText(QStringLiteral("You are Disconnected."));
+        stopReconnecting();
+    };
     orvex->OnShout = [this](QObject *, const QByteArray &t) { orvexShout(t); };
     orvex->OnNews = [this](QObject *, const QByteArray &t) { orvexNews(t); };
 

@@ -61,9 +61,10 @@ class Tlobby : public QMainWindow
 {
     Q_OBJECT
 public:
-    // serverAddress overrides the login dialog's default server ("HOST" or "HOST:PORT");
-    // empty keeps the built-in one. programFolder is where a settings file of an older
-    // installation may wait to be moved (the executable's folder).
+    // serverAddress overrides the login dialog's default server ("HOST" or "HOST:PORT",
+    // either behind "tls://"); empty keeps the built-in one. programFolder is where a
+    // settings file of an older installation may wait to be moved (the executable's
+    // folder).
     explicit Tlobby(const QString &serverAddress = QString(),
                     const QString &programFolder = QString(), QWidget *parent = nullptr);
     ~Tlobby() override;
@@ -321,6 +322,9 @@ public:
     void tryReconnectNow();
     void orvexStringRead(const QByteArray &line);
     bool orvexSocketError(int code);
+    // Certificate pins of "tls://" servers, kept in the settings file by "host:port".
+    QByteArray orvexReadPin(const QString &server) const;
+    void orvexStorePin(const QString &server, const QByteArray &pin);
     // After a try logged in, the server's first room confirmation puts us back in the
     // room we were in when the connection was lost.
     void rejoinAfterReconnect();

@@ -12,6 +12,8 @@ inline const QStringList kAlternativeServers = {QStringLiteral("lobby2.ostrel.ex
                                                 QStringLiteral("lobby3.ostrel.example"),
                                                 QStringLiteral("127.0.0.1")};
 inline constexpr int kServerPort = 9020;
+// The same server's port for connections inside TLS ("tls://" addresses).
+inline constexpr int kSecureServerPort = 9021;
 // Downloads, help pages and the lobby's own update; "--site" replaces it.
 inline const QString kSiteRoot = QStringLiteral("http://www.ostrel.example/");
 

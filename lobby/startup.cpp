@@ -5,6 +5,7 @@
 #include "lobbysite.h"
 #include "platform.h"
 #include "registry.h"
+#include "serveraddress.h"
 #include "tanimatedbutton.h"
 #include "tchatpane.h"
 #include "tcolorbutton.h"
@@ -54,19 +55,6 @@ const QString kTrayHint = QStringLiteral("Ostrel Lobby");
 const QByteArray kLobbyRoom = QByteArrayLiteral("Lobby Chat");
 // An ERROR this recent before the close is the server's reason for it.
 constexpr qint64 kReasonWindowMs = 10000;
-
-// "HOST" or "HOST:PORT"; the port is the lobby's own unless one is given.
-std::pair<QString, int> splitAddress(const QString &address)
-{
-    const int colon = address.lastIndexOf(QLatin1Char(':'));
-    if (colon > 0 && address.count(QLatin1Char(':')) == 1) {
-        bool ok = false;
-        const int port = address.mid(colon + 1).toInt(&ok);
-        if (ok && port > 0 && port < 65536)
-            return {address.left(colon), port};
-    }
-    return {address, lobbysite::kServerPort};
-}
 
 QString firstIPv4(const QHostInfo &info)
 {
@@ -365,8 +353,11 @@ void Tlobby::showloginbox()
     stopReconnecting();
     label_status->setText(QStringLiteral("Connecting..."));
 
-    const auto [host, port] = splitAddress(dialog->serverAddress());
-    orvex->setPort(port);
+    const ServerAddress server = ServerAddress::parse(dialog->serverAddress());
+    const QString host = server.host;
+    orvex->setPort(server.port);
+    orvex->setSecure(server.secure);
+    orvex->setServerName(host);
 
     login_userid = stored(userId.left(20));
     login_password = stored(password.left(20));
@@ -547,6 +538,20 @@ bool Tlobby::orvexSocketError(int code)
     const bool loss = code == 10054 || code == 10053;
     return loss && orvex->Active() && orvex->LoggedIn() && reconnectWanted() &&
            !m_retryName.isEmpty() && !serverGaveReason();
+}
+
+QByteArray Tlobby::orvexReadPin(const QString &server) const
+{
+    return LobbySettings(settingspath)
+        .ini()
+        .ReadString(LobbySettings::kTrustedServers, server.toUtf8());
+}
+
+void Tlobby::orvexStorePin(const QString &server, const QByteArray &pin)
+{
+    LobbySettings(settingspath)
+        .ini()
+        .WriteString(LobbySettings::kTrustedServers, server.toUtf8(), pin);
 }
 
 void Tlobby::rejoinAfterReconnect()

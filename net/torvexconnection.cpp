@@ -4,11 +4,16 @@
 #include "platform.h"
 #include "tsocketthread.h"
 
+#include <QCryptographicHash>
 #include <QHostAddress>
+#include <QSslCertificate>
+#include <QSslSocket>
 #include <QTcpSocket>
+#include <QTimer>
 
 #include <exception>
 #include <string_view>
+#include <utility>
 
 namespace {
 
@@ -25,19 +30,47 @@ QByteArray bytes(std::string_view text)
 } // namespace
 
 TOrvexConnection::TOrvexConnection(QObject *parent)
-    : QObject(parent), m_socket(new QTcpSocket(this)),
-      m_serverStats(std::make_unique<ostrel::TOrvexServerStats>())
+    : QObject(parent), m_serverStats(std::make_unique<ostrel::TOrvexServerStats>())
 {
     m_connectTimer.setSingleShot(true);
     m_connectTimer.setInterval(kConnectTimeoutMs);
     connect(&m_connectTimer, &QTimer::timeout, this, &TOrvexConnection::connectTimedOut);
-    connect(m_socket, &QTcpSocket::connected, this, &TOrvexConnection::socketConnected);
+    useSocket(false);
+}
+
+void TOrvexConnection::useSocket(bool secure)
+{
+    if (m_socket && (qobject_cast<QSslSocket *>(m_socket) != nullptr) == secure)
+        return;
+    if (m_socket) {
+        m_socket->disconnect(this);
+        m_socket->abort();
+        m_socket->deleteLater();
+    }
+    // Plain connections keep a plain socket: QSslSocket reports reads differently even
+    // when it does not encrypt.
+    QSslSocket *tls = secure ? new QSslSocket(this) : nullptr;
+    m_socket = tls ? tls : new QTcpSocket(this);
     connect(m_socket, &QTcpSocket::disconnected, this, &TOrvexConnection::socketDisconnected);
-    // channelReadyRead, unlike readyRead, is emitted again while a slot of ours still
-    // runs: a line handler that opens a modal box keeps the lines behind it (PING above
-    // all) flowing through the box's event loop.
-    connect(m_socket, &QTcpSocket::channelReadyRead, this, &TOrvexConnection::socketReadyRead);
     connect(m_socket, &QTcpSocket::errorOccurred, this, &TOrvexConnection::socketError);
+    if (tls) {
+        // Over TLS the connection counts as made once the handshake is done: nothing may
+        // be sent before the server's certificate is trusted.
+        connect(tls, &QSslSocket::encrypted, this, &TOrvexConnection::socketEncrypted);
+        connect(tls, &QSslSocket::sslErrors, this, &TOrvexConnection::socketSslErrors);
+        // Read from the event loop, not from inside the notification: QSslSocket learns
+        // of new bytes from its inner socket's readyRead, which is not emitted again while
+        // a slot of ours still runs in it. A line handler that opens a modal box would
+        // otherwise stop the lines behind it (PING above all) until the box closes.
+        connect(tls, &QSslSocket::readyRead, this, &TOrvexConnection::socketReadyRead,
+                Qt::QueuedConnection);
+    } else {
+        connect(m_socket, &QTcpSocket::connected, this, &TOrvexConnection::socketConnected);
+        // channelReadyRead, unlike readyRead, is emitted again while a slot of ours still
+        // runs: a line handler that opens a modal box keeps the lines behind it (PING
+        // above all) flowing through the box's event loop.
+        connect(m_socket, &QTcpSocket::channelReadyRead, this, &TOrvexConnection::socketReadyRead);
+    }
 }
 
 TOrvexConnection::~TOrvexConnection()
@@ -59,12 +92,9 @@ void TOrvexConnection::setActive(bool value)
         // A previous attempt may still be under way; the socket keeps it.
         if (m_socket->state() != QAbstractSocket::UnconnectedState)
             return;
-        m_connectTimer.start();
-        if (IsIPAddress(m_host))
-            m_socket->connectToHost(QHostAddress(m_host), static_cast<quint16>(m_port));
-        else
-            m_socket->connectToHost(m_host, static_cast<quint16>(m_port));
+        startConnect();
     } else {
+        ++m_attempt;
         // Closing is immediate, as the disconnect is reported before this returns; what
         // the socket already holds is pushed out first.
         m_socket->flush();
@@ -74,8 +104,25 @@ void TOrvexConnection::setActive(bool value)
     }
 }
 
+void TOrvexConnection::startConnect()
+{
+    ++m_attempt;
+    m_trust = Trust::Undecided;
+    useSocket(m_secure);
+    m_connectTimer.start();
+    if (auto *tls = qobject_cast<QSslSocket *>(m_socket)) {
+        tls->connectToHostEncrypted(m_host, static_cast<quint16>(m_port), peerName());
+    } else if (IsIPAddress(m_host)) {
+        m_socket->connectToHost(QHostAddress(m_host), static_cast<quint16>(m_port));
+    } else {
+        m_socket->connectToHost(m_host, static_cast<quint16>(m_port));
+    }
+}
+
 void TOrvexConnection::CancelConnect()
 {
+    // Also voids a certificate question still open: its answer must not connect.
+    ++m_attempt;
     if (m_active || m_socket->state() == QAbstractSocket::UnconnectedState)
         return;
     m_connectTimer.stop();
@@ -92,6 +139,33 @@ void TOrvexConnection::setPort(int value)
 {
     if (!m_active)
         m_port = value;
+}
+
+void TOrvexConnection::setSecure(bool value)
+{
+    if (!m_active)
+        m_secure = value;
+}
+
+void TOrvexConnection::setServerName(const QString &value)
+{
+    if (!m_active)
+        m_serverName = value;
+}
+
+QString TOrvexConnection::peerName() const
+{
+    return m_serverName.isEmpty() ? m_host : m_serverName;
+}
+
+QString TOrvexConnection::serverKey() const
+{
+    return peerName().toLower() + QLatin1Char(':') + QString::number(m_port);
+}
+
+QString TOrvexConnection::displayFingerprint(const QByteArray &pin)
+{
+    return QString::fromLatin1(QByteArray::fromHex(pin).toHex(':').toUpper());
 }
 
 void TOrvexConnection::setSubjectCode(const QString &value)
@@ -177,8 +251,165 @@ void TOrvexConnection::socketDisconnected()
         OnDisconnected(this);
 }
 
+QByteArray TOrvexConnection::readPin() const
+{
+    return OnReadPin
+               ? OnReadPin(const_cast<TOrvexConnection *>(this), serverKey()).trimmed().toLower()
+               : QByteArray();
+}
+
+void TOrvexConnection::socketSslErrors(const QList<QSslError> &errors)
+{
+    auto *tls = qobject_cast<QSslSocket *>(m_socket);
+    const QSslCertificate certificate = tls ? tls->peerCertificate() : QSslCertificate();
+    if (certificate.isNull())
+        return;
+    const QByteArray offered = certificate.digest(QCryptographicHash::Sha256).toHex();
+    const QByteArray pinned = readPin();
+    if (!pinned.isEmpty() && pinned == offered) {
+        // The very certificate the user trusted: whatever the system holds against it
+        // (self-signed, issued to another name) was known when it was pinned.
+        tls->ignoreSslErrors(errors);
+        return;
+    }
+    // Left unignored, the errors fail the handshake; the error that follows tells the
+    // user or asks. No box opens here: the handshake is in the middle of its work.
+    m_trust = pinned.isEmpty() ? Trust::Unknown : Trust::Changed;
+    m_offeredPin = offered;
+    m_pinnedPin = pinned;
+    m_trustReasons = describe(errors);
+}
+
+QString TOrvexConnection::describe(const QList<QSslError> &errors)
+{
+    QStringList reasons;
+    for (const QSslError &e : errors)
+        reasons << e.errorString();
+    reasons.removeDuplicates();
+    return reasons.join(QStringLiteral("; "));
+}
+
+void TOrvexConnection::socketEncrypted()
+{
+    // Checked once more with the handshake done: a resumed TLS session skips the
+    // certificate check, and with it the errors that the pin is compared on.
+    auto *tls = qobject_cast<QSslSocket *>(m_socket);
+    const QSslCertificate certificate = tls->peerCertificate();
+    const QByteArray offered = certificate.isNull()
+                                   ? QByteArray()
+                                   : certificate.digest(QCryptographicHash::Sha256).toHex();
+    const QByteArray pinned = readPin();
+    if (!offered.isEmpty() && offered == pinned) {
+        socketConnected();
+        return;
+    }
+    QList<QSslCertificate> chain = tls->peerCertificateChain();
+    if (chain.isEmpty() && !certificate.isNull())
+        chain << certificate;
+    const QList<QSslError> errors = chain.isEmpty()
+                                        ? QList<QSslError>{QSslError(QSslError::NoPeerCertificate)}
+                                        : QSslCertificate::verify(chain, peerName());
+    if (errors.isEmpty()) {
+        socketConnected();
+        return;
+    }
+    m_offeredPin = offered;
+    m_pinnedPin = pinned;
+    m_trustReasons = describe(errors);
+    const Trust trust = pinned.isEmpty() ? Trust::Unknown : Trust::Changed;
+    m_trust = Trust::Undecided;
+    m_socket->abort();
+    refuse(trust);
+}
+
+void TOrvexConnection::refuse(Trust trust)
+{
+    m_connectTimer.stop();
+    // Told or asked from the event loop rather than from inside the socket's signal.
+    QTimer::singleShot(0, this,
+                       [this, trust, offered = m_offeredPin, pinned = m_pinnedPin,
+                        reasons = m_trustReasons, attempt = m_attempt] {
+                           if (attempt != m_attempt || m_active)
+                               return;
+                           if (trust == Trust::Changed)
+                               reportChanged(pinned, offered);
+                           else
+                               askTrust(offered, reasons, attempt);
+                       });
+}
+
+void TOrvexConnection::askTrust(const QByteArray &offered, const QString &reasons, int attempt)
+{
+    if (attempt != m_attempt || m_active)
+        return;
+    const QString server = serverKey();
+    const bool yes = platform::Platform::instance().confirm(
+        QStringLiteral("The server %1 identifies itself with a certificate that this computer "
+                       "does not trust (%2).\n\nOnly trust it if you know the server uses a "
+                       "certificate of its own and its fingerprint is this one:\nSHA-256 "
+                       "%3\n\nTrust this certificate and connect? The lobby will remember it "
+                       "and refuse the server if its certificate ever changes.")
+            .arg(server, reasons, displayFingerprint(offered)),
+        QStringLiteral("Unknown server certificate"));
+    // The user may have given up the login, or started another, while the box was open.
+    if (attempt != m_attempt || m_active)
+        return;
+    if (!yes) {
+        platform::Platform::instance().messageBox(
+            QStringLiteral("Not connected: the certificate of %1 was not trusted.").arg(server));
+        if (OnCertificateRefused)
+            OnCertificateRefused(this);
+        return;
+    }
+    if (OnStorePin)
+        OnStorePin(this, server, offered);
+    startConnect();
+}
+
+void TOrvexConnection::reportChanged(const QByteArray &pinned, const QByteArray &offered)
+{
+    const QString server = serverKey();
+    platform::Platform::instance().messageBox(
+        QStringLiteral("The certificate of the server %1 has changed since you chose to trust "
+                       "it. The server may be an impostor, so the lobby did not connect.\n\n"
+                       "Trusted: SHA-256 %2\nOffered: SHA-256 %3\n\nIf the server's owner "
+                       "has really replaced its certificate, remove %1 from the section "
+                       "[TrustedServers] of the settings file to be asked again.")
+            .arg(server, displayFingerprint(pinned), displayFingerprint(offered)),
+        QStringLiteral("Server certificate changed"));
+    if (OnCertificateRefused)
+        OnCertificateRefused(this);
+}
+
+void TOrvexConnection::reportSecureFailure(const QString &detail)
+{
+    // The owner hears of it like of any failed connect, so that a reconnect try goes on.
+    if (OnSocketError && OnSocketError(this, 10060))
+        return;
+    platform::Platform::instance().messageBox(
+        QStringLiteral("Unable to set up an encrypted connection to %1 (%2). The server may not "
+                       "accept encrypted connections on this port.")
+            .arg(serverKey(), detail));
+}
+
 void TOrvexConnection::socketError(QAbstractSocket::SocketError error)
 {
+    if (!m_active && m_trust != Trust::Undecided) {
+        // The handshake stopped at a certificate that is not trusted.
+        refuse(std::exchange(m_trust, Trust::Undecided));
+        return;
+    }
+    // A server that closes during the handshake, or answers in something other than TLS,
+    // most likely does not speak TLS on this port.
+    if (m_secure && !m_active &&
+        (error == QAbstractSocket::SslHandshakeFailedError ||
+         error == QAbstractSocket::SslInternalError ||
+         error == QAbstractSocket::SslInvalidUserDataError ||
+         error == QAbstractSocket::RemoteHostClosedError)) {
+        m_connectTimer.stop();
+        reportSecureFailure(m_socket->errorString());
+        return;
+    }
     // A peer that closes is reported as a disconnect, not as an error: Qt cannot tell an
     // orderly close from a reset, and a close by request is not a loss either.
     if (error == QAbstractSocket::RemoteHostClosedError)

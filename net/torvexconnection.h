@@ -7,8 +7,10 @@
 #include <QAbstractSocket>
 #include <QByteArray>
 #include <QHostAddress>
+#include <QList>
 #include <QObject>
 #include <QPointer>
+#include <QSslError>
 #include <QString>
 #include <QTimer>
 
@@ -39,6 +41,11 @@ public:
     // Answers true when the owner tells the user about the error itself, or has decided
     // the user need not hear of it; the component's own message is then left out.
     using TSocketErrorEvent = std::function<bool(QObject *Sender, int Code)>;
+    // The certificate pin kept for a server ("host:port"): the lower-case hex SHA-256 of
+    // the certificate the user chose to trust, or empty when there is none.
+    using TReadPinEvent = std::function<QByteArray(QObject *Sender, const QString &Server)>;
+    using TStorePinEvent =
+        std::function<void(QObject *Sender, const QString &Server, const QByteArray &Pin)>;
 
     // A connect attempt that has not completed after this long counts as timed out.
     static constexpr int kConnectTimeoutMs = 30000;
@@ -60,6 +67,15 @@ public:
     void setPort(int value);
     QString SubjectCode() const { return m_subjectCode; }
     void setSubjectCode(const QString &value);
+    // Speak the line protocol inside TLS. Lines are sent only once the handshake is done
+    // and the server's certificate is trusted.
+    bool Secure() const { return m_secure; }
+    void setSecure(bool value);
+    // The name the user gave for the server. Host may hold its resolved address; the
+    // certificate is checked against this name, and pins are kept under it and the port.
+    // Empty means Host.
+    QString ServerName() const { return m_serverName; }
+    void setServerName(const QString &value);
     // Gives up a connect attempt still under way, without a message or an event. Writing
     // Active false cannot do that: Active only turns true once the socket is connected.
     void CancelConnect();
@@ -147,11 +163,39 @@ public:
     TUserEvent OnUserInfo;
     // Raised before a socket error (the WinSock number) is shown to the user.
     TSocketErrorEvent OnSocketError;
+    // Where pins are kept. Without OnReadPin no certificate outside the system's trust
+    // is accepted; without OnStorePin a trusted one is used for this connection only.
+    TReadPinEvent OnReadPin;
+    TStorePinEvent OnStorePin;
+    // Raised after a server's certificate was refused (changed, or not trusted by the
+    // user) and the user was told; the owner should not try that server again by itself.
+    TNotifyEvent OnCertificateRefused;
 
     // The WinSock number that picks the user's message for a socket error.
     static int winsockCode(QAbstractSocket::SocketError error, bool connecting);
 
+    // The form pins are shown in: upper-case hex pairs separated by colons.
+    static QString displayFingerprint(const QByteArray &pin);
+
 private:
+    enum class Trust { Undecided, Unknown, Changed };
+
+    // Makes m_socket the kind of socket the next connection needs.
+    void useSocket(bool secure);
+    void startConnect();
+    QString peerName() const;
+    QString serverKey() const;
+    QByteArray readPin() const;
+    static QString describe(const QList<QSslError> &errors);
+    void socketSslErrors(const QList<QSslError> &errors);
+    // The handshake is done: the connection counts as made if the certificate is trusted.
+    void socketEncrypted();
+    // Tells the user of a changed certificate, or asks about an unknown one.
+    void refuse(Trust trust);
+    // Asks the user whether to trust the certificate the handshake was stopped at.
+    void askTrust(const QByteArray &offered, const QString &reasons, int attempt);
+    void reportChanged(const QByteArray &pinned, const QByteArray &offered);
+    void reportSecureFailure(const QString &detail);
     void socketConnected();
     void socketDisconnected();
     void socketReadyRead();
@@ -165,7 +209,7 @@ private:
     void handleLine(QByteArray line);
     void raise(const TStringEvent &event, const QByteArray &text);
 
-    QTcpSocket *m_socket;
+    QTcpSocket *m_socket = nullptr;
     QTimer m_connectTimer;
     ostrel::LineFramer m_framer;
     QPointer<TSocketThread> m_sendThread;
@@ -174,7 +218,16 @@ private:
     QByteArray m_currentSubject;
     QString m_host = QStringLiteral("localhost");
     QString m_subjectCode;
+    QString m_serverName;
     int m_port = 0;
+    bool m_secure = false;
+    // What the last handshake's certificate check found, for the error that follows it.
+    Trust m_trust = Trust::Undecided;
+    QByteArray m_offeredPin;
+    QByteArray m_pinnedPin;
+    QString m_trustReasons;
+    // Counts connect attempts, so that an answer to an old question starts nothing.
+    int m_attempt = 0;
     bool m_active = false;
     bool m_loggedIn = false;
     bool m_closing = false;

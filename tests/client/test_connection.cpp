@@ -4,7 +4,10 @@
 #include "torvexconnection.h"
 #include "tsocketthread.h"
 
+#include <QCryptographicHash>
 #include <QElapsedTimer>
+#include <QSslCertificate>
+#include <QSslSocket>
 #include <QTcpServer>
 #include <QTest>
 
@@ -13,12 +16,14 @@
 namespace {
 
 // A connection wired the way the lobby wires it (cipher hooks, every event recorded as
-// "Event:Text[:Id]") against the scripted fake server.
+// "Event:Text[:Id]") against the scripted fake server->
 class ConnectionTest : public ::testing::Test
 {
 protected:
     void SetUp() override
     {
+        server = tls() ? std::make_unique<FakeLobbyServer>(FakeLobbyServer::testTlsConfiguration())
+                       : std::make_unique<FakeLobbyServer>();
         auto scramble = [](QObject *, QByteArray &line) {
             ostrel::ScrambleInPlace(line.data(), static_cast<std::size_t>(line.size()),
                                     ostrel::kWireKey);
@@ -80,13 +85,26 @@ protected:
         };
     }
 
+    // Whether the server and the connection speak the lines inside TLS.
+    virtual bool tls() const { return false; }
+
     void open()
     {
+        if (tls()) {
+            // The test certificate is self-signed: trusted through its pin.
+            conn.setSecure(true);
+            conn.OnReadPin = [](QObject *, const QString &) {
+                return FakeLobbyServer::testTlsConfiguration()
+                    .localCertificate()
+                    .digest(QCryptographicHash::Sha256)
+                    .toHex();
+            };
+        }
         conn.setHost(QStringLiteral("127.0.0.1"));
-        conn.setPort(server.port());
+        conn.setPort(server->port());
         conn.setActive(true);
         ASSERT_TRUE(QTest::qWaitFor([this]() { return conn.Active(); }, 5000));
-        ASSERT_TRUE(server.waitForClient());
+        ASSERT_TRUE(server->waitForClient());
         events.clear();
     }
 
@@ -95,7 +113,7 @@ protected:
     {
         const int before = events.size();
         for (const auto &l : lines)
-            server.send(l);
+            server->send(l);
         EXPECT_TRUE(QTest::qWaitFor([&]() { return events.size() >= before + count; }, 5000))
             << events.join('\n').constData();
         QTest::qWait(30); // nothing more must arrive
@@ -109,31 +127,44 @@ protected:
     }
 
     RecordingPlatform seam;
-    FakeLobbyServer server;
+    std::unique_ptr<FakeLobbyServer> server;
     TOrvexConnection conn;
     QList<QByteArray> events;
 };
 
-TEST_F(ConnectionTest, FramingAcrossChunks)
+// The cases where the transport matters, run over a plain connection and inside TLS.
+class TransportTest : public ConnectionTest, public ::testing::WithParamInterface<bool>
+{
+protected:
+    void SetUp() override
+    {
+        if (GetParam() && !QSslSocket::supportsSsl())
+            GTEST_SKIP() << "no TLS backend";
+        ConnectionTest::SetUp();
+    }
+    bool tls() const override { return GetParam(); }
+};
+
+TEST_P(TransportTest, FramingAcrossChunks)
 {
     open();
     // Two complete lines and half a third in one chunk: two events now.
-    const QByteArray chunk = server.scramble("SHOUT|one") + '\n' + server.scramble("SHOUT|two") +
-                             '\n' + server.scramble("SHOUT|thr");
-    server.sendRaw(chunk);
+    const QByteArray chunk = server->scramble("SHOUT|one") + '\n' + server->scramble("SHOUT|two") +
+                             '\n' + server->scramble("SHOUT|thr");
+    server->sendRaw(chunk);
     ASSERT_TRUE(QTest::qWaitFor([&]() { return events.size() >= 2; }, 5000));
     QTest::qWait(50);
     EXPECT_EQ(events, (QList<QByteArray>{"Shout:one", "Shout:two"}));
     // The rest, and later a lone line feed, complete the pending line.
-    server.sendRaw(server.scramble("ee"));
+    server->sendRaw(server->scramble("ee"));
     QTest::qWait(50);
     EXPECT_EQ(events.size(), 2);
-    server.sendRaw("\n");
+    server->sendRaw("\n");
     ASSERT_TRUE(QTest::qWaitFor([&]() { return events.size() == 3; }, 5000));
     EXPECT_EQ(events.last(), "Shout:three");
     // An empty line is dropped without a word; an unknown keyword too.
-    server.sendRaw("\n\n");
-    server.send("NOSUCH|x");
+    server->sendRaw("\n\n");
+    server->send("NOSUCH|x");
     feed({"SHOUT|after"}, 1);
     EXPECT_EQ(events.last(), "Shout:after");
     EXPECT_EQ(events.size(), 4);
@@ -188,8 +219,8 @@ TEST_F(ConnectionTest, KeywordTable)
     };
     for (const auto &c : cases) {
         events.clear();
-        server.send(c.line);
-        server.send("SHOUT|end"); // a marker: everything before it has been handled
+        server->send(c.line);
+        server->send("SHOUT|end"); // a marker: everything before it has been handled
         ASSERT_TRUE(QTest::qWaitFor([&]() { return events.contains("Shout:end"); }, 5000))
             << c.line.constData();
         events.removeAll("Shout:end");
@@ -225,9 +256,9 @@ TEST_F(ConnectionTest, LoginAndUserInfoOwnVersusOther)
 TEST_F(ConnectionTest, BadLineIsReportedAndTheRestOfTheChunkStillHandled)
 {
     open();
-    const QByteArray chunk = server.scramble("USERINFO|bob^^^^^^^^^1^2^notanumber^|") + '\n' +
-                             server.scramble("SHOUT|next") + '\n';
-    server.sendRaw(chunk);
+    const QByteArray chunk = server->scramble("USERINFO|bob^^^^^^^^^1^2^notanumber^|") + '\n' +
+                             server->scramble("SHOUT|next") + '\n';
+    server->sendRaw(chunk);
     ASSERT_TRUE(QTest::qWaitFor([&]() { return events.contains("Shout:next"); }, 5000));
     EXPECT_EQ(events, QList<QByteArray>{"Shout:next"});
     ASSERT_EQ(seam.errors.size(), 1);
@@ -240,16 +271,16 @@ TEST_F(ConnectionTest, BadLineIsReportedAndTheRestOfTheChunkStillHandled)
     EXPECT_EQ(seam.errors.size(), 2);
 }
 
-TEST_F(ConnectionTest, PingIsAnsweredBeforeLogin)
+TEST_P(TransportTest, PingIsAnsweredBeforeLogin)
 {
     open();
-    server.send("PING|whatever");
-    EXPECT_GE(server.waitForLine("PING|"), 0);
+    server->send("PING|whatever");
+    EXPECT_GE(server->waitForLine("PING|"), 0);
     EXPECT_FALSE(conn.LoggedIn());
     EXPECT_TRUE(events.isEmpty());
 }
 
-TEST_F(ConnectionTest, LinesLeaveInOrderThroughThePacer)
+TEST_P(TransportTest, LinesLeaveInOrderThroughThePacer)
 {
     conn.SendLine("DROPPED|before connect");
     open();
@@ -290,14 +321,14 @@ TEST_F(ConnectionTest, LinesLeaveInOrderThroughThePacer)
         "USERINFO|bob|",
         "JOINSUBJECT|Dice",
     };
-    ASSERT_TRUE(QTest::qWaitFor([&]() { return server.lines().size() >= expected.size(); }, 5000));
-    EXPECT_EQ(server.lines(), expected);
+    ASSERT_TRUE(QTest::qWaitFor([&]() { return server->lines().size() >= expected.size(); }, 5000));
+    EXPECT_EQ(server->lines(), expected);
 
     // USERUPDATE carries the logged-in user's record.
     feed({"LOGIN|SUCCESS|" + record("ann")}, 1);
-    server.clearLines();
+    server->clearLines();
     conn.UserUpdate();
-    EXPECT_GE(server.waitForLine("USERUPDATE|ann|" + record("ann") + "|"), 0);
+    EXPECT_GE(server->waitForLine("USERUPDATE|ann|" + record("ann") + "|"), 0);
 }
 
 TEST_F(ConnectionTest, PacerSendsWithinAboutTwentyMilliseconds)
@@ -306,7 +337,7 @@ TEST_F(ConnectionTest, PacerSendsWithinAboutTwentyMilliseconds)
     QElapsedTimer clock;
     clock.start();
     conn.SendLine("X|1");
-    ASSERT_GE(server.waitForLine("X|1"), 0);
+    ASSERT_GE(server->waitForLine("X|1"), 0);
     // Generous bound: the pacer must not hold lines for long, whatever the machine.
     EXPECT_LT(clock.elapsed(), 1000);
 }
@@ -319,15 +350,16 @@ TEST_F(ConnectionTest, JoinSubjectSkipsOnlyTheConfirmedRoom)
     conn.JoinSubject("Dice");
     conn.JoinSubject("Dice"); // not confirmed yet: sent again
     conn.SendLine("MARK|");
-    ASSERT_GE(server.waitForLine("MARK|"), 0);
-    EXPECT_EQ(server.lines(), (QList<QByteArray>{"JOINSUBJECT|Dice", "JOINSUBJECT|Dice", "MARK|"}));
+    ASSERT_GE(server->waitForLine("MARK|"), 0);
+    EXPECT_EQ(server->lines(),
+              (QList<QByteArray>{"JOINSUBJECT|Dice", "JOINSUBJECT|Dice", "MARK|"}));
 }
 
-TEST_F(ConnectionTest, ServerCloseRaisesDisconnectedAndKeepsLoggedIn)
+TEST_P(TransportTest, ServerCloseRaisesDisconnectedAndKeepsLoggedIn)
 {
     open();
     feed({"LOGIN|SUCCESS|" + record("ann")}, 1);
-    server.closeClient();
+    server->closeClient();
     ASSERT_TRUE(QTest::qWaitFor([&]() { return events.contains("Disconnected"); }, 5000));
     EXPECT_FALSE(conn.Active());
     EXPECT_TRUE(conn.LoggedIn());
@@ -335,7 +367,7 @@ TEST_F(ConnectionTest, ServerCloseRaisesDisconnectedAndKeepsLoggedIn)
     // Lines are dropped while not active.
     conn.SendLine("LATE|");
     QTest::qWait(60);
-    EXPECT_EQ(server.waitForLine("LATE|", 100), -1);
+    EXPECT_EQ(server->waitForLine("LATE|", 100), -1);
 }
 
 TEST_F(ConnectionTest, RequestedCloseRaisesNothing)
@@ -343,13 +375,13 @@ TEST_F(ConnectionTest, RequestedCloseRaisesNothing)
     open();
     // A line and half of the next in one chunk: the half stays in the receive buffer.
     const int before = events.size();
-    server.sendRaw(server.scramble("LOGIN|SUCCESS|" + record("ann")) + '\n' +
-                   server.scramble("SHOUT|half a li"));
+    server->sendRaw(server->scramble("LOGIN|SUCCESS|" + record("ann")) + '\n' +
+                    server->scramble("SHOUT|half a li"));
     ASSERT_TRUE(QTest::qWaitFor([&]() { return events.size() > before; }, 5000));
     conn.setActive(false);
     EXPECT_FALSE(conn.Active());
     EXPECT_FALSE(conn.LoggedIn());
-    EXPECT_TRUE(server.waitForDisconnect());
+    EXPECT_TRUE(server->waitForDisconnect());
     QTest::qWait(50);
     EXPECT_FALSE(events.contains("Disconnected"));
     EXPECT_TRUE(seam.messages.isEmpty());
@@ -359,7 +391,7 @@ TEST_F(ConnectionTest, RequestedCloseRaisesNothing)
     conn.setActive(true);
     ASSERT_TRUE(QTest::qWaitFor([this]() { return conn.Active(); }, 5000));
     EXPECT_TRUE(events.contains("Connected"));
-    ASSERT_TRUE(server.waitForClient());
+    ASSERT_TRUE(server->waitForClient());
     events.clear();
     feed({"LOGIN|SUCCESS|" + record("bob")}, 1);
     EXPECT_EQ(events, QList<QByteArray>{"LoginSuccess:bob"});
@@ -372,11 +404,11 @@ TEST_F(ConnectionTest, PropertiesAreFrozenWhileActive)
     conn.setPort(1);
     conn.setSubjectCode(QStringLiteral("x"));
     EXPECT_EQ(conn.Host(), QStringLiteral("127.0.0.1"));
-    EXPECT_EQ(conn.Port(), server.port());
+    EXPECT_EQ(conn.Port(), server->port());
     EXPECT_EQ(conn.SubjectCode(), QString());
     conn.setActive(true); // already active: nothing happens
     EXPECT_TRUE(conn.Active());
-    EXPECT_EQ(server.clientCount(), 1);
+    EXPECT_EQ(server->clientCount(), 1);
 }
 
 TEST_F(ConnectionTest, RefusedConnectionShowsTheMessageOnly)
@@ -402,7 +434,7 @@ TEST_F(ConnectionTest, EndlessLineIsTreatedAsALostConnection)
     open();
     const QByteArray block(1 << 20, 'a');
     for (int i = 0; i < 9 && conn.Active(); ++i) {
-        server.sendRaw(block);
+        server->sendRaw(block);
         (void)QTest::qWaitFor([&]() { return !conn.Active(); }, 200);
     }
     ASSERT_TRUE(QTest::qWaitFor([&]() { return events.contains("Disconnected"); }, 5000));
@@ -418,7 +450,7 @@ TEST_F(ConnectionTest, LinesAheadOfAnEndlessLineAreHandledAndReadingStopsBeforeT
         return true;
     };
     // One chunk: a complete line, then more than the cap without a line feed.
-    const QByteArray chunk = server.scramble("SHOUT|first") + '\n' +
+    const QByteArray chunk = server->scramble("SHOUT|first") + '\n' +
                              QByteArray(ostrel::LineFramer::kDefaultMaxPending + 1, 'a');
     conn.receiveChunk(chunk.constData(), chunk.size());
     EXPECT_EQ(events, (QList<QByteArray>{"Shout:first", "Disconnected"}));
@@ -426,7 +458,7 @@ TEST_F(ConnectionTest, LinesAheadOfAnEndlessLineAreHandledAndReadingStopsBeforeT
     EXPECT_FALSE(activeWhileBoxOpen);
 }
 
-TEST_F(ConnectionTest, LinesKeepFlowingWhileALineHandlerHasABoxOpen)
+TEST_P(TransportTest, LinesKeepFlowingWhileALineHandlerHasABoxOpen)
 {
     open();
     // A real box runs its own event loop until the user closes it; this one stays open
@@ -437,7 +469,7 @@ TEST_F(ConnectionTest, LinesKeepFlowingWhileALineHandlerHasABoxOpen)
     seam.boxTimeoutMs = 2000;
     // The PING comes in the same chunk as the SHOUT, or once the box is up.
     for (const bool sameChunk : {true, false}) {
-        server.clearLines();
+        server->clearLines();
         events.clear();
         bool answeredWhileOpen = false;
         bool sent = false;
@@ -445,23 +477,23 @@ TEST_F(ConnectionTest, LinesKeepFlowingWhileALineHandlerHasABoxOpen)
             if (!sent) {
                 sent = true;
                 if (!sameChunk)
-                    server.sendRaw(server.scramble("PING|") + '\n' +
-                                   server.scramble("NEWSUCCESS|after") + '\n');
+                    server->sendRaw(server->scramble("PING|") + '\n' +
+                                    server->scramble("NEWSUCCESS|after") + '\n');
             }
-            answeredWhileOpen = server.lines().contains("PING|");
+            answeredWhileOpen = server->lines().contains("PING|");
             return answeredWhileOpen;
         };
-        QByteArray chunk = server.scramble("SHOUT|the server goes down") + '\n';
+        QByteArray chunk = server->scramble("SHOUT|the server goes down") + '\n';
         if (sameChunk)
-            chunk += server.scramble("PING|") + '\n' + server.scramble("NEWSUCCESS|after") + '\n';
-        server.sendRaw(chunk);
+            chunk += server->scramble("PING|") + '\n' + server->scramble("NEWSUCCESS|after") + '\n';
+        server->sendRaw(chunk);
         ASSERT_TRUE(QTest::qWaitFor([&] { return sent && seam.openBoxes == 0; }, 5000));
         EXPECT_TRUE(answeredWhileOpen) << sameChunk;
         EXPECT_TRUE(QTest::qWaitFor([&] { return events.contains("NewSuccess:after"); }, 2000));
     }
 }
 
-TEST_F(ConnectionTest, BoxesOpenedByLinesNestOnlySoDeep)
+TEST_P(TransportTest, BoxesOpenedByLinesNestOnlySoDeep)
 {
     open();
     // Every line opens a box that stays open until all of them are in: a stream of such
@@ -482,8 +514,8 @@ TEST_F(ConnectionTest, BoxesOpenedByLinesNestOnlySoDeep)
         return sinceDeepest.elapsed() > 200;
     };
     for (int i = 0; i < 40; ++i)
-        server.send("SHOUT|" + QByteArray::number(i));
-    // Once the boxes close, the rest is read without another byte from the server.
+        server->send("SHOUT|" + QByteArray::number(i));
+    // Once the boxes close, the rest is read without another byte from the server->
     ASSERT_TRUE(QTest::qWaitFor([&] { return seam.messages.size() == 40; }, 10000));
     EXPECT_EQ(seam.deepestBoxes, TOrvexConnection::kMaxNestedReads);
     EXPECT_EQ(seam.messages.last(), "39");
@@ -499,5 +531,10 @@ TEST(IsIPAddress, Table)
     for (const auto &[text, expected] : cases)
         EXPECT_EQ(TOrvexConnection::IsIPAddress(text), expected) << text.toStdString();
 }
+
+INSTANTIATE_TEST_SUITE_P(PlainAndTls, TransportTest, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool> &info) {
+                             return info.param ? "Tls" : "Plain";
+                         });
 
 } // namespace

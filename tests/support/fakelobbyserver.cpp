@@ -3,14 +3,46 @@
 #include "encryptit.h"
 
 #include <QDeadlineTimer>
+#include <QFile>
+#include <QSslCertificate>
+#include <QSslKey>
+#include <QSslServer>
 #include <QTest>
 
 FakeLobbyServer::FakeLobbyServer(bool scrambled, QObject *parent)
-    : QObject(parent), m_scrambled(scrambled)
+    : QObject(parent), m_server(std::make_unique<QTcpServer>()), m_scrambled(scrambled)
 {
-    m_server.listen(QHostAddress::LocalHost, 0);
-    connect(&m_server, &QTcpServer::newConnection, this, [this]() {
-        while (QTcpSocket *socket = m_server.nextPendingConnection()) {
+    listen();
+}
+
+FakeLobbyServer::FakeLobbyServer(const QSslConfiguration &tls, QObject *parent)
+    : QObject(parent), m_scrambled(true)
+{
+    auto server = std::make_unique<QSslServer>();
+    server->setSslConfiguration(tls);
+    m_server = std::move(server);
+    listen();
+}
+
+QSslConfiguration FakeLobbyServer::testTlsConfiguration()
+{
+    auto data = [](const char *name) {
+        QFile file(QStringLiteral(OSTREL_TEST_DATA_DIR "/") + QLatin1String(name));
+        file.open(QIODevice::ReadOnly);
+        return file.readAll();
+    };
+    QSslConfiguration config = QSslConfiguration::defaultConfiguration();
+    config.setLocalCertificate(QSslCertificate(data("localhost-cert.pem")));
+    config.setPrivateKey(QSslKey(data("localhost-key.pem"), QSsl::Ec));
+    return config;
+}
+
+void FakeLobbyServer::listen()
+{
+    m_server->listen(QHostAddress::LocalHost, 0);
+    // Plain connections are pending at once, TLS ones once their handshake is done.
+    connect(m_server.get(), &QTcpServer::pendingConnectionAvailable, this, [this]() {
+        while (QTcpSocket *socket = m_server->nextPendingConnection()) {
             ++m_clientCount;
             m_client = socket;
             connect(socket, &QTcpSocket::readyRead, this, [this, socket]() { readFrom(socket); });
@@ -86,8 +118,7 @@ int FakeLobbyServer::waitForLine(const std::function<bool(const QByteArray &)> &
 
 int FakeLobbyServer::waitForLine(const QByteArray &exact, int timeoutMs, int from)
 {
-    return waitForLine([&exact](const QByteArray &line) { return line == exact; }, timeoutMs,
-                       from);
+    return waitForLine([&exact](const QByteArray &line) { return line == exact; }, timeoutMs, from);
 }
 
 bool FakeLobbyServer::waitForDisconnect(int timeoutMs)

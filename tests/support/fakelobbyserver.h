@@ -4,10 +4,12 @@
 #include <QList>
 #include <QObject>
 #include <QPointer>
+#include <QSslConfiguration>
 #include <QTcpServer>
 #include <QTcpSocket>
 
 #include <functional>
+#include <memory>
 
 // A scripted lobby server on a loopback port, inside the test process. It speaks the
 // scrambled line protocol: lines it sends are scrambled and ended with a line feed, and
@@ -17,8 +19,12 @@ class FakeLobbyServer : public QObject
     Q_OBJECT
 public:
     explicit FakeLobbyServer(bool scrambled = true, QObject *parent = nullptr);
+    // The same server inside TLS: clients count once their handshake is done.
+    explicit FakeLobbyServer(const QSslConfiguration &tls, QObject *parent = nullptr);
+    // The certificate and key of tests/support/data (self-signed, 127.0.0.1 and localhost).
+    static QSslConfiguration testTlsConfiguration();
 
-    quint16 port() const { return m_server.serverPort(); }
+    quint16 port() const { return m_server->serverPort(); }
 
     // Waits until a client is connected (the newest one is the current one).
     bool waitForClient(int timeoutMs = 5000);
@@ -46,9 +52,10 @@ public:
     std::function<void(const QByteArray &)> onLine;
 
 private:
+    void listen();
     void readFrom(QTcpSocket *socket);
 
-    QTcpServer m_server;
+    std::unique_ptr<QTcpServer> m_server;
     QPointer<QTcpSocket> m_client;
     QHash<QTcpSocket *, QByteArray> m_pending;
     QList<QByteArray> m_lines;

@@ -1,6 +1,7 @@
 #include "catalogue.h"
 #include "chattext.h"
 #include "playerentry.h"
+#include "serveraddress.h"
 
 #include <gtest/gtest.h>
 
@@ -279,4 +280,35 @@ TEST(Catalogue, PictureTableShape)
     EXPECT_EQ(catalogue::getgameimage(games.last() + "rmladder"), 136);
     EXPECT_EQ(catalogue::getgameimage("unknown"), 2);
     EXPECT_EQ(catalogue::getgameimage("PLUMBRIX"), 2); // the caller lower-cases
+}
+
+TEST(ServerAddress, PlainAndTlsTable)
+{
+    struct Case
+    {
+        const char *text;
+        const char *host;
+        int port;
+        bool secure;
+    };
+    const Case cases[] = {
+        {"lobby.example", "lobby.example", 9020, false},
+        {"127.0.0.1:7000", "127.0.0.1", 7000, false},
+        // A port that is not one keeps the whole text as the host, as ever.
+        {"lobby.example:0", "lobby.example:0", 9020, false},
+        {"lobby.example:65536", "lobby.example:65536", 9020, false},
+        {"lobby.example:x", "lobby.example:x", 9020, false},
+        {"::1", "::1", 9020, false},
+        {"tls://lobby.example", "lobby.example", 9021, true},
+        {"TLS://127.0.0.1:7001", "127.0.0.1", 7001, true},
+        {"tls://lobby.example:99999", "lobby.example:99999", 9021, true},
+        // Only a leading scheme counts.
+        {"lobby.tls://x", "lobby.tls://x", 9020, false},
+    };
+    for (const Case &c : cases) {
+        const ServerAddress a = ServerAddress::parse(QString::fromLatin1(c.text));
+        EXPECT_EQ(a.host, QString::fromLatin1(c.host)) << c.text;
+        EXPECT_EQ(a.port, c.port) << c.text;
+        EXPECT_EQ(a.secure, c.secure) << c.text;
+    }
 }
