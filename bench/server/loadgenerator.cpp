@@ -20,22 +20,11 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <fcntl.h>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
-#include <netinet/in.h>
 #include <random>
 #include <signal.h>
-#include <sstream>
 #include <string>
 #include <sys/resource.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <thread>
-#include <unistd.h>
 #include <unordered_map>
 #include <vector>
 
