@@ -2,18 +2,18 @@
 
 #include "encryptit.h"
 #include "inifile.h"
-#include "userpaths.h"
 #include "tflatbutton.h"
 #include "tfrmconnectioninfo.h"
+#include "userpaths.h"
 
 #include <QApplication>
 #include <QCryptographicHash>
 #include <QFile>
 #include <QHash>
-#include <QSslCertificate>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QSslCertificate>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextDocument>
@@ -49,10 +49,13 @@ bool ServerProcess::start(const QString &dataDir, const QStringList &extraArgume
         QStringList{"--listen", listenHost + QStringLiteral(":%1").arg(listenPort), "--data",
                     dataDir} +
         extraArguments;
-    if (overTls()) {
+    if (overTls() || tls) {
         // A server started again on its old port takes its old TLS port too.
-        const int again = listenPort != 0 ? tlsServers().value(listenPort).port : 0;
-        arguments << QStringLiteral("--tls-listen") << listenHost + QStringLiteral(":%1").arg(again);
+        const int again = tlsListenPort != 0 ? tlsListenPort
+                          : listenPort != 0  ? tlsServers().value(listenPort).port
+                                             : 0;
+        arguments << QStringLiteral("--tls-listen")
+                  << listenHost + QStringLiteral(":%1").arg(again);
     }
     if (launcher.isEmpty()) {
         m_process.setProgram(QStringLiteral(OSTREL_SERVER_BINARY));
@@ -84,8 +87,8 @@ bool ServerProcess::start(const QString &dataDir, const QStringList &extraArgume
         QFile pem(dataDir + QStringLiteral("/tls-cert.pem"));
         if (pem.open(QIODevice::ReadOnly)) {
             const QSslCertificate certificate(&pem, QSsl::Pem);
-            tlsServers()[m_port] = {m_tlsPort,
-                                    certificate.digest(QCryptographicHash::Sha256).toHex()};
+            m_fingerprint = certificate.digest(QCryptographicHash::Sha256).toHex();
+            tlsServers()[m_port] = {m_tlsPort, m_fingerprint};
         }
     }
     return started;
@@ -143,7 +146,10 @@ bool E2EPlayer::login(int port, const QString &name, const std::function<void(Tl
 {
     qputenv("XDG_DATA_HOME", data.path().toLocal8Bit());
     QString address = serverHost + QStringLiteral(":%1").arg(port);
-    if (const auto tls = tlsServers().constFind(port); overTls() && tls != tlsServers().cend()) {
+    if (tls) {
+        address = QStringLiteral("tls://") + address;
+    } else if (const auto tls = tlsServers().constFind(port);
+               overTls() && tls != tlsServers().cend()) {
         address = QStringLiteral("tls://%1:%2").arg(serverHost).arg(tls->port);
         IniFile(UserPaths::getinifile(data.path()))
             .WriteString("TrustedServers",

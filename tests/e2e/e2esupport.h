@@ -35,6 +35,11 @@ public:
     // players' lobbies log in there (see E2EPlayer::login).
     int port() const { return m_port; }
     int tlsPort() const { return m_tlsPort; }
+    // Listen for TLS as well whatever the run; tlsListenPort as listenPort.
+    bool tls = false;
+    int tlsListenPort = 0;
+    // The lower-case hex SHA-256 of the server's certificate (TLS only).
+    QByteArray fingerprint() const { return m_fingerprint; }
     // The operator's command that gives an account its class.
     bool setClass(const QString &name, const QString &accountClass) const;
 
@@ -43,6 +48,7 @@ private:
     QString m_dataDir;
     int m_port = 0;
     int m_tlsPort = 0;
+    QByteArray m_fingerprint;
 };
 
 // Creates an account the way a new player's first login does, over a bare connection.
@@ -70,6 +76,8 @@ struct E2EPlayer
     std::unique_ptr<LobbyWindows> windows;
     Tlobby *lobby = nullptr;
     QString serverHost = QStringLiteral("127.0.0.1");
+    // Log in with "tls://" to the port given, trusting nothing beforehand.
+    bool tls = false;
 
     bool login(int port, const QString &name, const std::function<void(Tlobby *)> &prepare = {});
 };
