@@ -73,7 +73,7 @@ if $second; then
   echo "Second client: settings and games in $player/data, game-presence port 9002."
   XDG_DATA_HOME="$player/data" XDG_RUNTIME_DIR="$player/run" OSTREL_GAME_PORT=9002 \
     OSTREL_REGISTRY="$player/registry.ini" \
-    exec build/app/ostrel-lobby --server 127.0.0.1 --site "http://127.0.0.1:$site_port/" || true
+    exec build/app/ostrel-lobby --server tls://127.0.0.1 --site "http://127.0.0.1:$site_port/" || true
 
 # "Download Lobby" closes the lobby and leaves the updater to fetch the site's build and start
 # the lobby again: the servers stay up until neither runs any more.
@@ -136,7 +136,9 @@ echo "$site_port" >"$site_port_file"
 echo "Site http://127.0.0.1:$site_port/ (logs: $demo/site-logs)"
 
 log="$(mktemp -t ostrel-lobby-server.XXXXXX.log)"
-build/server/ostrel-lobby-server >"$log" 2>&1 &
+# Clients connect inside TLS (port 9021, a self-signed certificate the lobby asks the player
+# to trust once); the plain port 9020 stays open for peers that cannot speak TLS.
+build/server/ostrel-lobby-server --tls-listen 127.0.0.1:9021 >"$log" 2>&1 &
 server=$!
 
 # Wait until the server accepts clients (it prints "listening on HOST:PORT").
@@ -155,12 +157,13 @@ if ! grep -q '^listening on ' "$log"; then
   echo "The lobby server did not report that it listens; its log: $log" >&2
   exit 1
 fi
-echo "Lobby server $(grep -m1 '^listening on ' "$log") (log: $log)"
+echo "Lobby server $(grep -m1 '^listening on ' "$log"), $(grep -m1 '^listening for TLS on ' "$log") (log: $log)"
+echo "The lobby connects with TLS: say yes to the server's certificate the first time."
 echo "Create a user name with \"Create a New Username\" in the login dialog to get started."
 echo "Install a game: Download Games > Card Games > Plumbrix > Download And Install Now."
 echo "For a second player, run in another terminal: bash scripts/run.sh --second"
 
-build/app/ostrel-lobby --server 127.0.0.1 --site "http://127.0.0.1:$site_port/" || true
+build/app/ostrel-lobby --server tls://127.0.0.1 --site "http://127.0.0.1:$site_port/" || true
 
 # "Download Lobby" closes the lobby and leaves the updater to fetch the site's build and start
 # the lobby again: the servers stay up until neither runs any more.
