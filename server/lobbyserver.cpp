@@ -520,12 +520,6 @@ void LobbyServer::sendToRoom(const std::string &room, std::string_view plain, co
     forwardLine(room, except, presence, plain);
 }
 
-void LobbyServer::broadcastPresence(std::string_view plain, const Session *except)
-{
-    localBroadcast(plain, except, true);
-    forwardLine("*", except, true, plain);
-}
-
 void LobbyServer::flushPresenceSoon(ClientSession &session)
 {
     m_presenceWaiting.push_back(session.id());

@@ -89,8 +89,6 @@ private:
                      bool presence);
     void sendToRoom(const std::string &room, std::string_view plain, const Session *except,
                     bool presence = false);
-    // ADDGUEST, REMOVEGUEST, GREMOVEGUEST: may wait for the presence flush.
-    void broadcastPresence(std::string_view plain, const Session *except = nullptr);
     void flushPresence();
     void announceEntry(const Session &session, const Session *except = nullptr);
     // announce: false when another node has told everyone already (a newer login there).
