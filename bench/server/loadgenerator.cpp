@@ -25,6 +25,7 @@
 #include <signal.h>
 #include <string>
 #include <sys/resource.h>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
