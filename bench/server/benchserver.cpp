@@ -187,6 +187,15 @@ long BenchServer::rssKiB() const
     return -1;
 }
 
+const std::vector<std::string> &BenchServer::sampleRooms()
+{
+    static const std::vector<std::string> rooms = {
+        "Wordsmith",        "Letterbox",        "Dicebound",        "Plumbrix",
+        "ADULTPlumbrix",    "Wobbleton",        "Tilerun",          "Bonestack",
+        "PlumbrixMYLADDER", "PlumbrixRMLADDER", "DiceboundMYLADDER"};
+    return rooms;
+}
+
 double BenchServer::cpuSeconds() const
 {
     return cpuSecondsOf(m_pid);

@@ -32,6 +32,9 @@ public:
     double cpuSeconds() const;
     // CPU seconds (user + system) a process has used so far.
     static double cpuSecondsOf(pid_t pid);
+    // The rooms of our server's built-in sample catalogue, game rooms first, then the
+    // ladder rooms.
+    static const std::vector<std::string> &sampleRooms();
 
 private:
     BenchServer() = default;

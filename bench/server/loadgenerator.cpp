@@ -174,12 +174,8 @@ public:
           m_tlsContext(tls), m_tick(m_io)
     {
         const BenchServer &server = m_server;
-        // Rooms of the server's sample catalogue.
-        const char *rooms[] = {"Wordsmith",        "Letterbox",        "Dicebound",
-                               "Plumbrix",         "ADULTPlumbrix",    "Wobbleton",
-                               "Tilerun",          "Bonestack",        "PlumbrixMYLADDER",
-                               "PlumbrixRMLADDER", "DiceboundMYLADDER"};
-        const int roomCount = std::min<int>(settings.rooms, std::size(rooms));
+        const auto &rooms = BenchServer::sampleRooms();
+        const int roomCount = std::min<int>(settings.rooms, static_cast<int>(rooms.size()));
         m_callbacks.ready = [this](LoadClient &) { onReady(); };
         m_callbacks.failed = [this](LoadClient &c, const std::string &why) {
             if (!m_finished) {

@@ -75,9 +75,8 @@ public:
     SoakRun(const Settings &settings, const BenchServer &server)
         : m_settings(settings), m_server(server), m_tick(m_io), m_sampler(m_io)
     {
-        const char *rooms[] = {"Wordsmith",     "Letterbox", "Dicebound", "Plumbrix",
-                               "ADULTPlumbrix", "Wobbleton", "Tilerun",   "Bonestack"};
-        const int roomCount = std::min<int>(settings.rooms, std::size(rooms));
+        const auto &rooms = BenchServer::sampleRooms();
+        const int roomCount = std::min<int>(settings.rooms, static_cast<int>(rooms.size()));
         m_callbacks.ready = [this](LoadClient &) { onReady(); };
         m_callbacks.failed = [this](LoadClient &c, const std::string &why) {
             if (!m_finished) {
