@@ -27,6 +27,7 @@
 
 #include <chrono>
 #include <random>
+#include <unordered_map>
 
 namespace {
 
@@ -167,34 +168,49 @@ void LobbyServer::remoteLeft(const RemotePlayers::Player &player)
 void LobbyServer::remoteNodeGone(const std::string &node, const std::string &why)
 {
     const auto gone = m_remote.eraseNode(node);
-    if (!gone.empty())
-        log("node " + node + " " + why + "; " + std::to_string(gone.size()) +
-            " of its players are gone");
+    if (gone.empty())
+        return;
+    log("node " + node + " " + why + "; " + std::to_string(gone.size()) +
+        " of its players are gone");
+    // What that node would have done at their logoffs, for this node's players: the games
+    // of hosts there end, players there leave games hosted here. One pass over this
+    // node's players for all of them: a node may take thousands along.
+    std::unordered_map<std::string, const RemotePlayers::Player *> byKey;
     for (const auto &[key, player] : gone) {
-        // What that node would have done at their logoff, for this node's players: the
-        // game of a host there ends, a player there leaves a game hosted here.
-        if (player.hosting) {
-            const auto plus = player.entry.rfind('+');
-            std::string game =
-                plus == std::string::npos ? std::string() : player.entry.substr(plus + 1);
-            if (game.rfind("P*", 0) == 0)
-                game.erase(0, 2);
-            if (!game.empty())
-                localBroadcast("DELETEGAME|" + game, nullptr, false);
+        byKey.emplace(key, &player);
+        if (!player.hosting)
+            continue;
+        const auto plus = player.entry.rfind('+');
+        std::string game =
+            plus == std::string::npos ? std::string() : player.entry.substr(plus + 1);
+        if (game.rfind("P*", 0) == 0)
+            game.erase(0, 2);
+        if (!game.empty())
+            localBroadcast("DELETEGAME|" + game, nullptr, false);
+    }
+    for (auto &[localKey, session] : m_players) {
+        auto &p = session->player;
+        if (const auto host = byKey.find(p.joinedHost);
+            host != byKey.end() && host->second->hosting) {
+            p.joinedHost.clear();
+            p.game.clear();
+            if (host->second->assisted)
+                session->sendText("DATASEND|" + host->second->name + "|CLOSE");
+            announceEntry(*session);
         }
-        for (auto &[localKey, session] : m_players) {
-            auto &p = session->player;
-            if (player.hosting && p.joinedHost == key) {
-                p.joinedHost.clear();
-                p.game.clear();
-                if (player.assisted)
-                    session->sendText("DATASEND|" + player.name + "|CLOSE");
-                announceEntry(*session);
+        std::erase_if(p.pendingJoins, [&](const std::string &key) { return byKey.count(key); });
+        for (auto it = p.joiners.begin(); it != p.joiners.end();) {
+            const auto joiner = byKey.find(*it);
+            if (joiner == byKey.end()) {
+                ++it;
+                continue;
             }
-            p.pendingJoins.erase(key);
-            if (p.joiners.erase(key) && p.assisted)
-                session->sendText("DATASEND|" + player.name + "|CLOSE");
+            if (p.assisted)
+                session->sendText("DATASEND|" + joiner->second->name + "|CLOSE");
+            it = p.joiners.erase(it);
         }
+    }
+    for (const auto &[key, player] : gone) {
         if (player.room != Catalogue::kLobby)
             localToRoom(player.room, "REMOVEGUEST|" + player.name, nullptr, true);
         remoteLeft(player);
