@@ -103,7 +103,6 @@ void Tlobby::FormCreate()
     SetEnabledButtons();
     spamcount = 0;
     startGameListener();
-    clearRelaySlots();
 }
 
 void Tlobby::showEvent(QShowEvent *event)

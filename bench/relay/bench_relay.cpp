@@ -10,6 +10,7 @@
 #include "assets.h"
 #include "e2esupport.h"
 #include "recordingplatform.h"
+#include "relaytable.h"
 #include "tsock.h"
 
 #include <QAction>
@@ -153,7 +154,7 @@ int main(int argc, char **argv)
     host.lobby->orvex->AddAssisted("host - Plumbrix");
     QTest::qWait(200);
     joiner.lobby->orvex->SendJoin("host|+");
-    if (!QTest::qWaitFor([&] { return joiner.lobby->gamesock->Listen(); }, 10000)) {
+    if (!QTest::qWaitFor([&] { return joiner.lobby->relaytable->gamesock()->Listen(); }, 10000)) {
         std::fprintf(stderr, "the relayed join did not start\n");
         return 1;
     }

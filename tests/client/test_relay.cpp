@@ -1,5 +1,6 @@
 #include "lobbyfixture.h"
 #include "relaycodec.h"
+#include "relaytable.h"
 #include "tsock.h"
 
 #include <QAction>
@@ -105,7 +106,7 @@ TEST_F(RelayTest, JoinerSideCarriesEveryByteBothWaysAndEndsWithTheGame)
     game.close(); // the joiner's lobby listens there itself
     loginAs("ann");
     serverSends({"SEND|bob|IPTJ|ASSISTED"});
-    ASSERT_TRUE(lobby->gamesock->Listen());
+    ASSERT_TRUE(lobby->relaytable->gamesock()->Listen());
     EXPECT_FALSE(lobby->image_connection->isVisible());
 
     QTcpSocket ownGame;
@@ -127,9 +128,9 @@ TEST_F(RelayTest, JoinerSideCarriesEveryByteBothWaysAndEndsWithTheGame)
 
     ownGame.disconnectFromHost();
     ASSERT_GE(server.waitForLine("SEND|DATASEND|bob|CLOSE"), 0);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !lobby->gamesock->Listen(); }, 2000));
-    EXPECT_FALSE(lobby->relayslots[0].active);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return lobby->relayslots[0].socket.isNull(); }, 2000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !lobby->relaytable->gamesock()->Listen(); }, 2000));
+    EXPECT_FALSE(lobby->relaytable->slot(0).active);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return lobby->relaytable->slot(0).socket.isNull(); }, 2000));
 }
 
 TEST_F(RelayTest, HostSideOpensOneConnectionPerJoinerAndRoutesByPeer)
@@ -142,8 +143,8 @@ TEST_F(RelayTest, HostSideOpensOneConnectionPerJoinerAndRoutesByPeer)
     });
     serverSends({"DATASEND|ann|OPEN", "DATASEND|cid|OPEN"});
     ASSERT_TRUE(QTest::qWaitFor([&] { return joiners.size() == 2; }, 5000));
-    EXPECT_EQ(lobby->relayslots[1].peer, "ann");
-    EXPECT_EQ(lobby->relayslots[2].peer, "cid");
+    EXPECT_EQ(lobby->relaytable->slot(1).peer, "ann");
+    EXPECT_EQ(lobby->relaytable->slot(2).peer, "cid");
 
     // Bytes from ann reach ann's connection only.
     sendData("ann", "for ann");
@@ -163,8 +164,8 @@ TEST_F(RelayTest, HostSideOpensOneConnectionPerJoinerAndRoutesByPeer)
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return joiners[0]->state() == QAbstractSocket::UnconnectedState; }, 5000));
     ASSERT_GE(server.waitForLine("SEND|DATASEND|ann|CLOSE"), 0);
-    EXPECT_FALSE(lobby->relayslots[1].active);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return lobby->relayslots[1].socket.isNull(); }, 2000));
+    EXPECT_FALSE(lobby->relaytable->slot(1).active);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return lobby->relaytable->slot(1).socket.isNull(); }, 2000));
 
     // Ten at once at most: one more OPEN is answered with CLOSE and opens nothing.
     for (int i = 0; i < 9; ++i)
@@ -183,7 +184,7 @@ TEST_F(RelayTest, HostSideOpensOneConnectionPerJoinerAndRoutesByPeer)
         [&] { return joiners[1]->state() == QAbstractSocket::UnconnectedState; }, 5000));
     serverSends({});
     EXPECT_EQ(server.waitForLine("SEND|DATASEND|cid|CLOSE", 100), -1);
-    EXPECT_FALSE(lobby->relayslots[2].active);
+    EXPECT_FALSE(lobby->relaytable->slot(2).active);
     qDeleteAll(joiners);
 }
 
