@@ -531,6 +531,10 @@ public:
     void attachInvited(class TInvited *invited);
     // The mode letter handed to the next game program started.
     QByteArray gamemode = "e";
+    // The join we asked for and wait to be answered: only its host's IPTJ starts the
+    // game, in the mode chosen for it.
+    QByteArray m_joinHost;
+    QByteArray m_joinMode;
     class TInvited *m_invited = nullptr;
 
     // ---- Downloads and updates (updates.cpp)

@@ -65,8 +65,17 @@ int RelayTable::slotOf(QObject *sender) const
 
 void RelayTable::startJoining(const QByteArray &host)
 {
+    // A relay of an earlier join still up ends here: slot 0 serves one join at a time.
+    if (m_slots[kJoinerSlot].active)
+        endSlot(kJoinerSlot, true);
     m_slots[kJoinerSlot].peer = host;
-    m_gamesock->setListen(true);
+    try {
+        m_gamesock->setListen(true);
+    } catch (...) {
+        // Nothing will ever connect: a peer kept here would take a later relay's bytes.
+        m_slots[kJoinerSlot].peer.clear();
+        throw;
+    }
 }
 
 void RelayTable::stopListener()
@@ -79,12 +88,23 @@ void RelayTable::stopListener()
 
 void RelayTable::stopJoining()
 {
+    if (m_slots[kJoinerSlot].active) {
+        endSlot(kJoinerSlot, true);
+        return;
+    }
+    m_slots[kJoinerSlot].peer.clear();
     stopListener();
 }
 
 void RelayTable::setHosting(bool assisted)
 {
     m_hosting = assisted;
+    if (assisted)
+        return;
+    for (int i = kFirstHostSlot; i <= kLastHostSlot; ++i) {
+        if (m_slots[i].active)
+            endSlot(i, true);
+    }
 }
 
 void RelayTable::gamesockAccept()
@@ -92,10 +112,14 @@ void RelayTable::gamesockAccept()
     TSock *sock = nullptr;
     if (!m_gamesock->Accept(sock) || !sock)
         return;
+    // One connection per relayed join: once our game is in, no other program on this
+    // machine may connect in its place.
+    stopListener();
     Slot &slot = m_slots[kJoinerSlot];
-    // A further connection of the game takes the slot over.
-    if (slot.socket && slot.socket != sock)
-        release(slot.socket);
+    if (slot.active || slot.peer.isEmpty()) {
+        release(sock);
+        return;
+    }
     attach(sock, kJoinerSlot);
     slot.active = true;
     emit datasend(slot.peer + '|' + relaycodec::kOpen.toByteArray());
@@ -110,6 +134,12 @@ void RelayTable::received(const QByteArray &text)
 
     switch (payload.kind) {
     case relaycodec::Kind::Open:
+        // Only a game hosted through the relay is served; anyone else's game learns at
+        // once that it gets no partner here.
+        if (!m_hosting) {
+            emit datasend(from + '|' + relaycodec::kClose.toByteArray());
+            return;
+        }
         openHostSlot(from);
         return;
     case relaycodec::Kind::Close:
@@ -126,6 +156,12 @@ void RelayTable::received(const QByteArray &text)
 
 void RelayTable::openHostSlot(const QByteArray &from)
 {
+    // One connection per joiner, however often it asks: the other slots stay free for
+    // the other players.
+    for (int i = kFirstHostSlot; i <= kLastHostSlot; ++i) {
+        if (m_slots[i].active && m_slots[i].peer == from)
+            return;
+    }
     for (int i = kFirstHostSlot; i <= kLastHostSlot; ++i) {
         Slot &slot = m_slots[i];
         if (slot.active)
@@ -135,19 +171,16 @@ void RelayTable::openHostSlot(const QByteArray &from)
         sock->setHostName(QStringLiteral("127.0.0.1"));
         sock->setPortName(m_port);
         sock->setBlocking(false);
-        TSock *previous = slot.socket;
+        release(slot.socket);
         attach(sock, i);
-        try {
-            sock->Open();
-        } catch (...) {
-            // The slot stays as it was.
-            slot.socket = previous;
-            release(sock);
-            throw;
-        }
-        release(previous);
         slot.peer = from;
         slot.active = true;
+        slot.waiting = 0;
+        try {
+            sock->Open();
+        } catch (const ESockException &) {
+            endSlot(i, true);
+        }
         return;
     }
     // All ten in use: the joiner's lobby learns at once that its game gets no partner,
@@ -157,11 +190,21 @@ void RelayTable::openHostSlot(const QByteArray &from)
 
 void RelayTable::routeData(const QByteArray &from, const QByteArray &bytes)
 {
-    for (Slot &slot : m_slots) {
-        if (slot.peer != from)
+    // Only a connection that is up takes bytes: a slot that still names the peer but
+    // relays nothing would swallow them.
+    for (int i = 0; i < kSlotCount; ++i) {
+        Slot &slot = m_slots[i];
+        if (!slot.active || slot.peer != from || !slot.socket)
             continue;
-        if (slot.socket)
-            slot.socket->Send(bytes);
+        if (!slot.socket->Connected()) {
+            // Bytes for a connection still being made wait, but only a little of them.
+            slot.waiting += bytes.size();
+            if (slot.waiting > kMaxWaiting) {
+                endSlot(i, true);
+                return;
+            }
+        }
+        slot.socket->Send(bytes);
         return;
     }
 }
@@ -179,14 +222,16 @@ void RelayTable::tempSockRead(QObject *Sender)
         emit datasend(slot.peer + '|' + piece);
 }
 
-void RelayTable::tempsockInfo(QObject *Sender, int, const QString &Msg)
+void RelayTable::tempsockInfo(QObject *Sender, int SocketInfo, const QString &Msg)
 {
-    if (Msg != QLatin1String("Socket Closed"))
-        return;
     const int index = slotOf(Sender);
     if (index < 0)
         return;
-    endSlot(index, true);
+    // A connection to the host's game that failed (nothing listens there) ends like a
+    // closed one: the joiner hears CLOSE and the slot is free again.
+    if (Msg == QLatin1String("Socket Closed") ||
+        (SocketInfo == siError && !m_slots[index].socket->Connected()))
+        endSlot(index, true);
 }
 
 void RelayTable::endSlot(int index, bool tell)
@@ -197,6 +242,7 @@ void RelayTable::endSlot(int index, bool tell)
     slot.active = false;
     slot.peer.clear();
     slot.socket = nullptr;
+    slot.waiting = 0;
     if (tell && !peer.isEmpty())
         emit datasend(peer + '|' + relaycodec::kClose.toByteArray());
     // Freed once closed, so a long session of many games leaves nothing behind.
@@ -214,6 +260,9 @@ void RelayTable::tempsockDisconnect(QObject *Sender)
 
 void RelayTable::peerLeft(const QByteArray &peer)
 {
+    // A host who leaves before our game reached the stand-in: there is nothing to wait for.
+    if (!m_slots[kJoinerSlot].active && m_slots[kJoinerSlot].peer == peer)
+        stopJoining();
     for (Slot &slot : m_slots) {
         if (!slot.active || slot.peer != peer)
             continue;
@@ -226,8 +275,8 @@ void RelayTable::peerLeft(const QByteArray &peer)
 
 void RelayTable::reset()
 {
-    for (int i = kFirstHostSlot; i <= kLastHostSlot; ++i) {
-        m_slots[i].active = false;
-        m_slots[i].peer.clear();
-    }
+    m_hosting = false;
+    for (int i = 0; i < kSlotCount; ++i)
+        endSlot(i, false);
+    stopListener();
 }

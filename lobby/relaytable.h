@@ -23,12 +23,16 @@ public:
     static constexpr int kFirstHostSlot = 1;
     static constexpr int kLastHostSlot = 10;
     static constexpr int kSlotCount = kLastHostSlot + 1;
+    // Bytes for a connection to the host's game that is still being made wait up to this
+    // much; a joiner that sends more meanwhile has its relay ended.
+    static constexpr qsizetype kMaxWaiting = 256 * 1024;
 
     struct Slot
     {
         QPointer<TSock> socket;
         QByteArray peer; // the lobby at the other end; empty when free
         bool active = false;
+        qsizetype waiting = 0; // bytes handed on before the connection was up
     };
 
     // `port` is where games talk to each other on this machine.

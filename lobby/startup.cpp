@@ -5,6 +5,7 @@
 #include "lobbysite.h"
 #include "platform.h"
 #include "registry.h"
+#include "relaytable.h"
 #include "serveraddress.h"
 #include "tanimatedbutton.h"
 #include "tchatpane.h"
@@ -595,6 +596,9 @@ void Tlobby::disconnected()
     mychat_gameroom->clear();
     currentroom.clear();
     image_roomimage->clear();
+    // No game is relayed or answered over a connection that is gone.
+    relaytable->reset();
+    m_joinHost.clear();
     // The headings count what the lists hold: nothing now.
     updatePlayerHeadings();
 }
