@@ -10,6 +10,11 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 namespace {
 
 // Every byte value, and the control words as game data.
@@ -76,6 +81,44 @@ TEST(RelayCodec, OnlyChunksTheLineProtocolWouldBreakAreMarked)
         EXPECT_EQ(decode(payloads[0]).kind, Kind::Data);
         EXPECT_EQ(decode(payloads[0]).bytes, row.data);
     }
+}
+
+// A host's game that accepts no connection (its queue is full): the table's connection
+// to it never completes. What the joiner sends meanwhile waits only up to a bound; then
+// the joiner hears CLOSE and nothing more is kept.
+TEST(RelayTableAlone, BytesForAConnectionThatNeverCompletesAreBounded)
+{
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr *>(&address), length), 0);
+    ASSERT_EQ(::listen(listener, 0), 0);
+    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length), 0);
+    const quint16 port = ntohs(address.sin_port);
+    // One connection fills the queue; the kernel drops the handshakes of later ones.
+    QTcpSocket filler;
+    filler.connectToHost(QHostAddress::LocalHost, port);
+    ASSERT_TRUE(filler.waitForConnected(5000));
+
+    RelayTable table(QString::number(port));
+    QList<QByteArray> sent;
+    QObject::connect(&table, &RelayTable::datasend,
+                     [&](const QByteArray &payload) { sent << payload; });
+    table.setHosting(true);
+    table.received("bob|OPEN");
+    ASSERT_TRUE(table.slot(1).active);
+    ASSERT_FALSE(table.slot(1).socket->Connected());
+
+    const QByteArray piece(relaycodec::kMaxPiece, 'x');
+    for (qsizetype total = 0; total <= RelayTable::kMaxWaiting; total += piece.size())
+        table.received("bob|" + piece);
+    EXPECT_EQ(sent, QList<QByteArray>{"bob|CLOSE"});
+    EXPECT_FALSE(table.slot(1).active);
+    EXPECT_TRUE(table.slot(1).peer.isEmpty());
+    ::close(listener);
 }
 
 class RelayTest : public LobbyFixture
