@@ -68,7 +68,9 @@ void Tlobby::applyAssistedHosting()
 
 void Tlobby::RestoreSockets1Click()
 {
-    stopRelayListener();
+    // A relayed game that runs keeps its connection; a join still waiting is given up.
+    if (!relaytable->slot(RelayTable::kJoinerSlot).active)
+        stopRelayListener();
     try {
         Sock11->setListen(true);
     } catch (const ESockException &) {
