@@ -438,6 +438,8 @@ TEST_F(RelayTest, ASecondConnectionCannotTakeOverARelayedGame)
     intruder.connectToHost(QHostAddress::LocalHost, port);
     EXPECT_TRUE(QTest::qWaitFor(
         [&] { return intruder.state() == QAbstractSocket::UnconnectedState; }, 5000));
+    // Nor does anyone but the host reach it over the wire.
+    serverSends({"DATASEND|mallory|CLOSE", "DATASEND|mallory|not for you"});
     sendData("bob", "for our game");
     QByteArray got;
     EXPECT_TRUE(readAll(&ownGame, got, 12));
