@@ -3,6 +3,7 @@
 #include "hostingrules.h"
 #include "lobbysettings.h"
 #include "platform.h"
+#include "relaytable.h"
 #include "tchatpane.h"
 #include "tcolor.h"
 #include "tcolorbutton.h"
@@ -30,6 +31,9 @@
 namespace {
 
 const QColor kBlue(0, 0, 255);
+// A game only holds its presence connection open; a program that writes more than this
+// to it is no game of ours.
+constexpr qint64 kMostAGameWrites = 64 * 1024;
 const QString kInviteToJoin = QStringLiteral("Invite to Join..");
 const QString kAnotherGameHost =
     QStringLiteral("You can not host a game while playing another Ostrel Software Game.");
@@ -69,6 +73,16 @@ void Tlobby::wireHosting()
 {
     Sock11->OnInfo = [this](QObject *sender, TSocketInfo info, const QString &msg) {
         Sock11Info(sender, info, msg);
+    };
+    // What arrives on a presence connection is read and dropped, never kept.
+    Sock11->OnRead = [](QObject *sender, int) {
+        auto *sock = qobject_cast<TSock *>(sender);
+        if (!sock)
+            return;
+        const qint64 total = sock->property("written").toLongLong() + sock->Receive().size();
+        sock->setProperty("written", total);
+        if (total > kMostAGameWrites)
+            sock->Close();
     };
     TreeView_gamelist->setSortingEnabled(true);
     TreeView_gamelist->sortByColumn(0, Qt::AscendingOrder);
@@ -198,10 +212,12 @@ void Tlobby::button_hostClick()
         button_private->show();
         button_host->hide();
         const QByteArray entry = ownName(orvex) + " - " + label;
-        if (LobbyAssistedHosting1->isChecked())
+        const bool assisted = LobbyAssistedHosting1->isChecked();
+        if (assisted)
             orvex->AddAssisted(entry);
         else
             orvex->AddGame(entry);
+        relaytable->setHosting(assisted);
         label_ingame->setText(hostingrules::ingameText(labelText, gameText));
         addlinetoalerts(QStringLiteral("Hosted a ") + labelText + QStringLiteral(" Game."), kBlue);
         launchGame(localip, true);
@@ -226,8 +242,10 @@ bool Tlobby::joinit(const QByteArray &entry)
         if (game.contains(adultGame) && game.contains("ADULT")) {
             gamemode = "a";
             game = QByteArray(adultGame).toLower();
-            if (!platform::Platform::instance().confirm(QString::fromLatin1(kAdultQuestion)))
+            if (!platform::Platform::instance().confirm(QString::fromLatin1(kAdultQuestion))) {
+                gamemode = "e";
                 return false;
+            }
         }
     }
     game = hostingrules::withoutSuffix(game);
@@ -273,6 +291,8 @@ bool Tlobby::joinit(const QByteArray &entry)
     label_ingame->setText(QStringLiteral("You are in: ") + hostText);
     addlinetoalerts(QStringLiteral("Joined a ") + hostText + QStringLiteral(" Game."), kBlue);
     orvex->SendJoin(host + "|+");
+    m_joinHost = host;
+    m_joinMode = gamemode;
     // Only a join that was asked for takes the host button away: a refused or cancelled
     // one leaves the user free to host.
     button_host->hide();
@@ -344,6 +364,10 @@ void Tlobby::orvexJOINReceived(const QByteArray &, const QByteArray &id)
 void Tlobby::orvexIPTJReceived(const QByteArray &text, const QByteArray &id)
 {
     try {
+        // Only the host we asked answers; anyone else's word starts nothing.
+        if (m_joinHost.isEmpty() ||
+            decodeWireText(id).compare(decodeWireText(m_joinHost), Qt::CaseInsensitive) != 0)
+            return;
         // The address is another machine's word: only a plain IPv4 address (or the relay's
         // mark) reaches the game's command line.
         if (!hostingrules::isLaunchAddress(text)) {
@@ -353,6 +377,8 @@ void Tlobby::orvexIPTJReceived(const QByteArray &text, const QByteArray &id)
                             QColor(255, 0, 0));
             return;
         }
+        m_joinHost.clear();
+        gamemode = m_joinMode;
         QByteArray address = text;
         if (text == "ASSISTED") {
             address = "127.0.0.1";
@@ -370,6 +396,7 @@ void Tlobby::orvexIGNOReceived(const QByteArray &text, const QByteArray &id)
     try {
         if (id != ownName(orvex))
             return;
+        m_joinHost.clear();
         platform::Platform::instance().messageBox(
             decodeWireText(text) +
             QStringLiteral(" is ignoring you, you are not allowed to join the game."));
@@ -437,6 +464,7 @@ void Tlobby::orvexServerError(const QByteArray &text)
         if (!shown.toLower().contains(QLatin1String("cannot join them")))
             return;
         // The join did not happen: the user is in no game.
+        m_joinHost.clear();
         button_host->show();
         image_connection->show();
         label_ingame->clear();
@@ -540,6 +568,7 @@ void Tlobby::Sock11Info(QObject *Sender, int, const QString &Msg)
         button_host->show();
         image_connection->show();
         stopRelayListener();
+        relaytable->setHosting(false);
         label_ingame->clear();
         if (Timer1->isActive() && orvex->LoggedIn())
             orvex->DeleteGame(ownName(orvex));

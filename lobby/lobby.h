@@ -531,6 +531,10 @@ public:
     void attachInvited(class TInvited *invited);
     // The mode letter handed to the next game program started.
     QByteArray gamemode = "e";
+    // The join we asked for and wait to be answered: only its host's IPTJ starts the
+    // game, in the mode chosen for it.
+    QByteArray m_joinHost;
+    QByteArray m_joinMode;
     class TInvited *m_invited = nullptr;
 
     // ---- Downloads and updates (updates.cpp)
@@ -570,22 +574,9 @@ public:
     class Tgamedescription *m_gamedescription = nullptr;
 
     // ---- Assisted hosting relay (relay.cpp)
-    // One local connection carried over the lobby server: slot 0 is the joiner's own
-    // game, slots 1 to 10 connections to the host's game for remote joiners.
-    struct RelaySlot
-    {
-        QPointer<TSock> socket;
-        QByteArray peer; // the lobby at the other end; empty when free
-        bool active = false;
-    };
-    std::array<RelaySlot, 11> relayslots;
-    // Listens for the joiner's own game while a relayed join is on.
-    TSock *gamesock = nullptr;
+    // The relay's slots, listener and rules; the handlers below are thin calls into it.
+    class RelayTable *relaytable = nullptr;
     void wireRelay();
-    void gamesockAccept(QObject *Sender);
-    void tempSockRead(QObject *Sender);
-    void tempsockInfo(QObject *Sender, int SocketInfo, const QString &Msg);
-    void tempsockDisconnect(QObject *Sender);
     void image_connectionClick();
     // Stores the switch's state and shows it on the indicator.
     void applyAssistedHosting();
@@ -597,7 +588,6 @@ public:
     void stopRelayListener();
     void LobbyAssistedHosting1Click();
     void RestoreSockets1Click();
-    void clearRelaySlots();
 
     // ---- News, announcements and moderation (news.cpp)
     void orvexShout(const QByteArray &text);

@@ -11,6 +11,12 @@ constexpr char kLineFeedOnTheWire = '\x15';
 constexpr QByteArrayView kMark = "\x01"
                                  "D";
 
+bool survivesAsItIs(QByteArrayView piece)
+{
+    return !piece.contains(kLineFeedOnTheWire) && !piece.startsWith(kEscape) && piece != kOpen &&
+           piece != kClose;
+}
+
 } // namespace
 
 QList<QByteArray> encodeData(QByteArrayView data)
@@ -18,6 +24,10 @@ QList<QByteArray> encodeData(QByteArrayView data)
     QList<QByteArray> out;
     for (qsizetype at = 0; at < data.size(); at += kMaxPiece) {
         const QByteArrayView piece = data.sliced(at, std::min(kMaxPiece, data.size() - at));
+        if (survivesAsItIs(piece)) {
+            out << piece.toByteArray();
+            continue;
+        }
         QByteArray payload;
         payload.reserve(kMark.size() + piece.size() + piece.size() / 64 + 8);
         payload.append(kMark);

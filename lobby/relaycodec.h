@@ -7,12 +7,13 @@
 // What one relay message (the payload of a DATASEND after the peer's name) carries
 // between two lobbies: the control words OPEN and CLOSE, or bytes of a game's stream.
 //
-// Game bytes travel inside the scrambled line protocol, where byte 0x15 becomes the
-// line feed that ends the line, and a read that happens to hold just "OPEN" would pass
-// for the control word. So bytes are sent marked and escaped: the two bytes 0x01 'D',
-// then the data with 0x01 written as 0x01 0x01 and 0x15 as 0x01 0x02. Everything else
-// passes unchanged, so a typical stream grows by a few bytes in a thousand. A payload
-// without the mark is taken as raw bytes, as a lobby that does not mark them sends.
+// Game bytes travel inside the scrambled line protocol as they are, which is what a
+// lobby that knows no marking sends and expects. Only a piece that would not survive
+// that way is marked and escaped: one holding byte 0x15 (it becomes the line feed that
+// ends the line), one starting with 0x01 (it would pass for the mark), and one that is
+// exactly "OPEN" or "CLOSE" (it would pass for the control word). Such a piece is sent
+// as the two bytes 0x01 'D', then the data with 0x01 written as 0x01 0x01 and 0x15 as
+// 0x01 0x02. A payload without the mark is taken as raw bytes.
 namespace relaycodec {
 
 enum class Kind { Open, Close, Data };

@@ -5,6 +5,7 @@
 #include "lobbysite.h"
 #include "platform.h"
 #include "registry.h"
+#include "relaytable.h"
 #include "serveraddress.h"
 #include "tanimatedbutton.h"
 #include "tchatpane.h"
@@ -103,7 +104,6 @@ void Tlobby::FormCreate()
     SetEnabledButtons();
     spamcount = 0;
     startGameListener();
-    clearRelaySlots();
 }
 
 void Tlobby::showEvent(QShowEvent *event)
@@ -596,6 +596,9 @@ void Tlobby::disconnected()
     mychat_gameroom->clear();
     currentroom.clear();
     image_roomimage->clear();
+    // No game is relayed or answered over a connection that is gone.
+    relaytable->reset();
+    m_joinHost.clear();
     // The headings count what the lists hold: nothing now.
     updatePlayerHeadings();
 }

@@ -10,11 +10,14 @@
 #include "assets.h"
 #include "e2esupport.h"
 #include "recordingplatform.h"
+#include "relaytable.h"
 #include "tsock.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QLabel>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
@@ -134,6 +137,16 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "the server did not start\n");
         return 1;
     }
+    // The game both lobbies have installed, in the sample catalogue's version: hosting
+    // and joining check for it.
+    QFile program(serverData.filePath(QStringLiteral("Plumbrix game")));
+    program.open(QIODevice::WriteOnly);
+    QFile registry(serverData.filePath(QStringLiteral("registry.ini")));
+    registry.open(QIODevice::WriteOnly);
+    registry.write("[Plumbrix]\nInstallPath=" + QFile::encodeName(program.fileName()) +
+                   "\nVersion=1.6.7\n");
+    registry.close();
+    qputenv("OSTREL_REGISTRY", QFile::encodeName(registry.fileName()));
     // Each lobby takes its ports when it is made: the joiner's stand-in listener here,
     // the host's game (reached by the host's lobby) there.
     qputenv("OSTREL_GAME_PORT", "0");
@@ -149,11 +162,20 @@ int main(int argc, char **argv)
     if (!host.login(server.port(), QStringLiteral("host")))
         return 1;
 
-    // The handshake of an assisted game: announced, asked for, answered.
-    host.lobby->orvex->AddAssisted("host - Plumbrix");
+    // The handshake of an assisted game, as the users make it: both in the game's room,
+    // the host hosts through the relay, the joiner joins.
+    for (Tlobby *lobby : {host.lobby, joiner.lobby}) {
+        lobby->orvex->JoinSubject("Plumbrix");
+        if (!QTest::qWaitFor([&] { return lobby->label_gamename->text() == "Plumbrix"; }, 10000)) {
+            std::fprintf(stderr, "the lobbies did not enter the game's room\n");
+            return 1;
+        }
+    }
+    host.lobby->LobbyAssistedHosting1->setChecked(true);
+    host.lobby->button_hostClick();
     QTest::qWait(200);
-    joiner.lobby->orvex->SendJoin("host|+");
-    if (!QTest::qWaitFor([&] { return joiner.lobby->gamesock->Listen(); }, 10000)) {
+    joiner.lobby->joinit("host - Plumbrix");
+    if (!QTest::qWaitFor([&] { return joiner.lobby->relaytable->gamesock()->Listen(); }, 10000)) {
         std::fprintf(stderr, "the relayed join did not start\n");
         return 1;
     }

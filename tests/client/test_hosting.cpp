@@ -326,9 +326,9 @@ TEST_F(HostingTest, OnlyAnIPv4AddressOrTheRelayMarkStartsTheGame)
         {QByteArray("1.2.3.4\0-x", 10), ""},
     };
     enterRoom("Plumbrix");
-    ASSERT_TRUE(lobby->joinit("bob - Plumbrix"));
     for (const Row &row : rows) {
         SCOPED_TRACE(row.payload.toStdString());
+        ASSERT_TRUE(lobby->joinit("bob - Plumbrix"));
         seam.programs.clear();
         lobby->listbox_alerts->clear();
         serverSends({"SEND|bob|IPTJ|" + row.payload});
@@ -343,6 +343,38 @@ TEST_F(HostingTest, OnlyAnIPv4AddressOrTheRelayMarkStartsTheGame)
                       (QStringList{"alice", row.address, "false", "e"}));
         }
     }
+}
+
+// Only the answer of the player we asked to join starts the game, once, and in the mode
+// of that join whatever was asked and declined since.
+TEST_F(HostingTest, OnlyTheAnswerToOurOwnJoinStartsTheGame)
+{
+    enterRoom("Plumbrix");
+    serverSends({"SEND|mallory|IPTJ|10.0.0.9"});
+    EXPECT_TRUE(seam.programs.empty());
+
+    ASSERT_TRUE(lobby->joinit("bob - Plumbrix"));
+    // An adult game's join, declined at the age question.
+    seam.answers = {false};
+    EXPECT_FALSE(lobby->joinit("carl - ADULTPlumbrix"));
+    serverSends({"SEND|mallory|IPTJ|10.0.0.9", "SEND|carl|IPTJ|10.0.0.7"});
+    EXPECT_TRUE(seam.programs.empty());
+    serverSends({"SEND|bob|IPTJ|10.0.0.5", "SEND|bob|IPTJ|10.0.0.6"});
+    ASSERT_EQ(seam.programs.size(), 1u);
+    EXPECT_EQ(lastArguments(), (QStringList{"alice", "10.0.0.5", "false", "e"}));
+}
+
+// The presence connection only tells that a game runs: what a program writes there is
+// dropped, and one that writes far more than any game would is cut off.
+TEST_F(HostingTest, ThePresenceListenerKeepsNothingWrittenToIt)
+{
+    enterRoom("Plumbrix");
+    lobby->button_hostClick();
+    auto game = startGame();
+    game->write(QByteArray(4 * 1024 * 1024, 'x'));
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return game->state() == QAbstractSocket::UnconnectedState; }, 10000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return lobby->Sock11->Listen(); }, 5000));
 }
 
 TEST_F(HostingTest, HostAnswersJoinRequestsAndRefusesIgnoredPlayers)

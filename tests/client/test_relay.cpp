@@ -1,11 +1,19 @@
+#include "inifile.h"
 #include "lobbyfixture.h"
 #include "relaycodec.h"
+#include "relaytable.h"
+#include "tflatbutton.h"
 #include "tsock.h"
 
 #include <QAction>
 #include <QLabel>
 #include <QTcpServer>
 #include <QTcpSocket>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -48,6 +56,71 @@ TEST(RelayCodec, EveryByteValueSurvivesAndControlWordsStayApart)
     EXPECT_EQ(decode("raw|bytes").bytes, QByteArray("raw|bytes"));
 }
 
+// A lobby that speaks the plain protocol sends and expects game bytes as they are: only
+// a chunk that the line protocol would break (or take for a control word) is marked.
+TEST(RelayCodec, OnlyChunksTheLineProtocolWouldBreakAreMarked)
+{
+    using namespace relaycodec;
+    struct Row
+    {
+        QByteArray data;
+        bool asItIs;
+    };
+    const Row rows[] = {
+        {"MOVE e2e4\r\n", true}, {"OPENED", true},
+        {"x|y\x01", true},       {QByteArray(kMaxPiece, 't'), true},
+        {"OPEN", false},         {"CLOSE", false},
+        {"a\025b", false},       {"\001Dxyz", false},
+        {"\x01x", false},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.data.left(16).toHex().constData());
+        const QList<QByteArray> payloads = encodeData(row.data);
+        ASSERT_EQ(payloads.size(), 1);
+        EXPECT_EQ(payloads[0] == row.data, row.asItIs);
+        EXPECT_EQ(decode(payloads[0]).kind, Kind::Data);
+        EXPECT_EQ(decode(payloads[0]).bytes, row.data);
+    }
+}
+
+// A host's game that accepts no connection (its queue is full): the table's connection
+// to it never completes. What the joiner sends meanwhile waits only up to a bound; then
+// the joiner hears CLOSE and nothing more is kept.
+TEST(RelayTableAlone, BytesForAConnectionThatNeverCompletesAreBounded)
+{
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr *>(&address), length), 0);
+    ASSERT_EQ(::listen(listener, 0), 0);
+    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length), 0);
+    const quint16 port = ntohs(address.sin_port);
+    // One connection fills the queue; the kernel drops the handshakes of later ones.
+    QTcpSocket filler;
+    filler.connectToHost(QHostAddress::LocalHost, port);
+    ASSERT_TRUE(filler.waitForConnected(5000));
+
+    RelayTable table(QString::number(port));
+    QList<QByteArray> sent;
+    QObject::connect(&table, &RelayTable::datasend,
+                     [&](const QByteArray &payload) { sent << payload; });
+    table.setHosting(true);
+    table.received("bob|OPEN");
+    ASSERT_TRUE(table.slot(1).active);
+    ASSERT_FALSE(table.slot(1).socket->Connected());
+
+    const QByteArray piece(relaycodec::kMaxPiece, 'x');
+    for (qsizetype total = 0; total <= RelayTable::kMaxWaiting; total += piece.size())
+        table.received("bob|" + piece);
+    EXPECT_EQ(sent, QList<QByteArray>{"bob|CLOSE"});
+    EXPECT_FALSE(table.slot(1).active);
+    EXPECT_TRUE(table.slot(1).peer.isEmpty());
+    ::close(listener);
+}
+
 class RelayTest : public LobbyFixture
 {
 protected:
@@ -56,12 +129,68 @@ protected:
         LobbyFixture::SetUp();
         // The games' port, moved to a free one for this run.
         ASSERT_TRUE(game.listen(QHostAddress::LocalHost, 0));
-        qputenv("OSTREL_RELAY_PORT", QByteArray::number(game.serverPort()));
+        port = game.serverPort();
+        qputenv("OSTREL_RELAY_PORT", QByteArray::number(port));
+        // One installed game, so that the lobby can host it.
+        const QString registry = dataDir.path() + QStringLiteral("/registry.ini");
+        qputenv("OSTREL_REGISTRY", registry.toLocal8Bit());
+        const QString program = programDir.path() + QStringLiteral("/Plumbrix game");
+        QFile file(program);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        IniFile(registry).WriteString("Plumbrix", "InstallPath", QFile::encodeName(program));
+        IniFile(registry).WriteString("Plumbrix", "Version", "1.0.0");
+        QObject::connect(&game, &QTcpServer::newConnection, [this] {
+            while (QTcpSocket *s = game.nextPendingConnection())
+                joiners << s;
+        });
     }
     void TearDown() override
     {
+        qDeleteAll(joiners);
         LobbyFixture::TearDown();
         qunsetenv("OSTREL_RELAY_PORT");
+        qunsetenv("OSTREL_REGISTRY");
+    }
+
+    // The user hosts a game of the room, through the relay or directly.
+    void host(bool assisted)
+    {
+        serverSends({"JOINSUBJECT|Plumbrix|"});
+        lobby->LobbyAssistedHosting1->setChecked(assisted);
+        lobby->button_hostClick();
+        ASSERT_FALSE(lobby->button_host->isVisibleTo(lobby));
+    }
+    // The user joins `host`'s game, which answers that it plays through the relay.
+    void joinRelayed(const QByteArray &host)
+    {
+        ASSERT_TRUE(lobby->joinit(host + " - Plumbrix"));
+        serverSends({"SEND|" + host + "|IPTJ|ASSISTED"});
+    }
+    // Our game runs while it is connected to the presence listener: it starts, and it
+    // ends when that connection does.
+    std::unique_ptr<QTcpSocket> startGame()
+    {
+        auto own = std::make_unique<QTcpSocket>();
+        own->connectToHost(QHostAddress::LocalHost, lobby->Sock11->LocalPort());
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !lobby->Sock11->Listen(); }, 5000));
+        return own;
+    }
+    void endGame(std::unique_ptr<QTcpSocket> own)
+    {
+        own->disconnectFromHost();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return lobby->Sock11->Listen(); }, 5000));
+    }
+    static bool closed(QTcpSocket *socket)
+    {
+        return QTest::qWaitFor([&] { return socket->state() == QAbstractSocket::UnconnectedState; },
+                               5000);
+    }
+    int activeSlots() const
+    {
+        int active = 0;
+        for (int i = 0; i < RelayTable::kSlotCount; ++i)
+            active += lobby->relaytable->slot(i).active ? 1 : 0;
+        return active;
     }
 
     // The DATASEND payloads the lobby sent to `peer` since line `from`, decoded.
@@ -97,15 +226,17 @@ protected:
     // Stands for the host's game (the host side connects here) and holds the port that
     // the joiner's lobby listens on instead, in the joiner tests.
     QTcpServer game;
+    quint16 port = 0;
+    // The host side's connections to the host's game, in order.
+    QList<QTcpSocket *> joiners;
 };
 
 TEST_F(RelayTest, JoinerSideCarriesEveryByteBothWaysAndEndsWithTheGame)
 {
-    const quint16 port = game.serverPort();
     game.close(); // the joiner's lobby listens there itself
     loginAs("ann");
-    serverSends({"SEND|bob|IPTJ|ASSISTED"});
-    ASSERT_TRUE(lobby->gamesock->Listen());
+    joinRelayed("bob");
+    ASSERT_TRUE(lobby->relaytable->gamesock()->Listen());
     EXPECT_FALSE(lobby->image_connection->isVisible());
 
     QTcpSocket ownGame;
@@ -127,23 +258,19 @@ TEST_F(RelayTest, JoinerSideCarriesEveryByteBothWaysAndEndsWithTheGame)
 
     ownGame.disconnectFromHost();
     ASSERT_GE(server.waitForLine("SEND|DATASEND|bob|CLOSE"), 0);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !lobby->gamesock->Listen(); }, 2000));
-    EXPECT_FALSE(lobby->relayslots[0].active);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return lobby->relayslots[0].socket.isNull(); }, 2000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !lobby->relaytable->gamesock()->Listen(); }, 2000));
+    EXPECT_FALSE(lobby->relaytable->slot(0).active);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return lobby->relaytable->slot(0).socket.isNull(); }, 2000));
 }
 
 TEST_F(RelayTest, HostSideOpensOneConnectionPerJoinerAndRoutesByPeer)
 {
     loginAs("host");
-    QList<QTcpSocket *> joiners;
-    QObject::connect(&game, &QTcpServer::newConnection, [&] {
-        while (QTcpSocket *s = game.nextPendingConnection())
-            joiners << s;
-    });
+    host(true);
     serverSends({"DATASEND|ann|OPEN", "DATASEND|cid|OPEN"});
     ASSERT_TRUE(QTest::qWaitFor([&] { return joiners.size() == 2; }, 5000));
-    EXPECT_EQ(lobby->relayslots[1].peer, "ann");
-    EXPECT_EQ(lobby->relayslots[2].peer, "cid");
+    EXPECT_EQ(lobby->relaytable->slot(1).peer, "ann");
+    EXPECT_EQ(lobby->relaytable->slot(2).peer, "cid");
 
     // Bytes from ann reach ann's connection only.
     sendData("ann", "for ann");
@@ -163,8 +290,8 @@ TEST_F(RelayTest, HostSideOpensOneConnectionPerJoinerAndRoutesByPeer)
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return joiners[0]->state() == QAbstractSocket::UnconnectedState; }, 5000));
     ASSERT_GE(server.waitForLine("SEND|DATASEND|ann|CLOSE"), 0);
-    EXPECT_FALSE(lobby->relayslots[1].active);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return lobby->relayslots[1].socket.isNull(); }, 2000));
+    EXPECT_FALSE(lobby->relaytable->slot(1).active);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return lobby->relaytable->slot(1).socket.isNull(); }, 2000));
 
     // Ten at once at most: one more OPEN is answered with CLOSE and opens nothing.
     for (int i = 0; i < 9; ++i)
@@ -183,8 +310,7 @@ TEST_F(RelayTest, HostSideOpensOneConnectionPerJoinerAndRoutesByPeer)
         [&] { return joiners[1]->state() == QAbstractSocket::UnconnectedState; }, 5000));
     serverSends({});
     EXPECT_EQ(server.waitForLine("SEND|DATASEND|cid|CLOSE", 100), -1);
-    EXPECT_FALSE(lobby->relayslots[2].active);
-    qDeleteAll(joiners);
+    EXPECT_FALSE(lobby->relaytable->slot(2).active);
 }
 
 TEST_F(RelayTest, TwoClicksOnTheIndicatorTurnTheSwitchOverAndBack)
@@ -198,6 +324,191 @@ TEST_F(RelayTest, TwoClicksOnTheIndicatorTurnTheSwitchOverAndBack)
         EXPECT_EQ(lobby->image_connection->pixmap().cacheKey(),
                   lobby->imagelist_connection.value(expected ? 1 : 0).cacheKey());
     }
+}
+
+TEST_F(RelayTest, TextGoesOutAsTheGameWroteItAndAwkwardChunksStayIntact)
+{
+    game.close();
+    loginAs("ann");
+    joinRelayed("bob");
+    QTcpSocket ownGame;
+    ownGame.connectToHost(QHostAddress::LocalHost, port);
+    ASSERT_GE(server.waitForLine("SEND|DATASEND|bob|OPEN"), 0);
+
+    ownGame.write("MOVE e2e4\r\n");
+    EXPECT_GE(server.waitForLine("SEND|DATASEND|bob|MOVE e2e4\r\n"), 0);
+    for (const QByteArray &chunk : {QByteArray("OPEN"), QByteArray("a\025b")}) {
+        const int from = server.lines().size();
+        ownGame.write(chunk);
+        ASSERT_TRUE(
+            QTest::qWaitFor([&] { return dataSentTo("bob", from).size() >= chunk.size(); }, 5000));
+        EXPECT_EQ(dataSentTo("bob", from), chunk);
+    }
+    // The word as data never passed for the control word.
+    EXPECT_EQ(server.lines().count("SEND|DATASEND|bob|OPEN"), 1);
+}
+
+// A relayed join whose game never reached the stand-in (its listen failed, or the game
+// ended first) must not leave the host behind in slot 0: when the user later hosts and
+// the same player joins, that player's bytes belong to the new connection.
+TEST_F(RelayTest, AJoinThatNeverRelayedLeavesNoPeerForALaterHostedGame)
+{
+    loginAs("ann");
+    // The port is taken (by the test's stand-in for a game), so the listen fails.
+    joinRelayed("bob");
+    EXPECT_FALSE(lobby->relaytable->gamesock()->Listen());
+    EXPECT_TRUE(lobby->relaytable->slot(0).peer.isEmpty());
+
+    // The port is free: the listen starts, and the game ends without connecting.
+    game.close();
+    joinRelayed("bob");
+    ASSERT_TRUE(lobby->relaytable->gamesock()->Listen());
+    endGame(startGame());
+    EXPECT_FALSE(lobby->relaytable->gamesock()->Listen());
+    EXPECT_TRUE(lobby->relaytable->slot(0).peer.isEmpty());
+
+    ASSERT_TRUE(game.listen(QHostAddress::LocalHost, port));
+    host(true);
+    serverSends({"DATASEND|bob|OPEN"});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return joiners.size() == 1; }, 5000));
+    sendData("bob", "to the host's game");
+    QByteArray got;
+    EXPECT_TRUE(readAll(joiners[0], got, 18));
+    EXPECT_EQ(got, "to the host's game");
+}
+
+// Nothing listens where the host's game should: the joiner hears CLOSE at once, the
+// slot is free again, and what the joiner keeps sending is not kept.
+TEST_F(RelayTest, AnOpenThatReachesNoGameIsAnsweredWithClose)
+{
+    game.close();
+    loginAs("ann");
+    host(true);
+    server.clearLines();
+    serverSends({"DATASEND|bob|OPEN"});
+    ASSERT_GE(server.waitForLine("SEND|DATASEND|bob|CLOSE"), 0);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return activeSlots() == 0; }, 2000));
+    EXPECT_TRUE(lobby->relaytable->slot(1).socket.isNull());
+    EXPECT_TRUE(lobby->relaytable->slot(1).peer.isEmpty());
+}
+
+TEST_F(RelayTest, LosingTheServerEndsEveryRelayAndTellsTheGames)
+{
+    loginAs("ann");
+    host(true);
+    serverSends({"DATASEND|bob|OPEN", "DATASEND|cid|OPEN"});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return joiners.size() == 2; }, 5000));
+
+    server.closeClient();
+    EXPECT_TRUE(closed(joiners[0]));
+    EXPECT_TRUE(closed(joiners[1]));
+    EXPECT_EQ(activeSlots(), 0);
+    EXPECT_TRUE(lobby->relaytable->slot(1).peer.isEmpty());
+}
+
+TEST_F(RelayTest, LosingTheServerStopsTheStandInForOurGame)
+{
+    game.close();
+    loginAs("ann");
+    joinRelayed("bob");
+    QTcpSocket ownGame;
+    ownGame.connectToHost(QHostAddress::LocalHost, port);
+    ASSERT_GE(server.waitForLine("SEND|DATASEND|bob|OPEN"), 0);
+
+    server.closeClient();
+    EXPECT_TRUE(closed(&ownGame));
+    EXPECT_FALSE(lobby->relaytable->gamesock()->Listen());
+    EXPECT_EQ(activeSlots(), 0);
+    EXPECT_TRUE(lobby->relaytable->slot(0).peer.isEmpty());
+}
+
+// Once our game has connected, the stand-in listens no more: a second program on this
+// machine cannot take the relayed game over.
+TEST_F(RelayTest, ASecondConnectionCannotTakeOverARelayedGame)
+{
+    game.close();
+    loginAs("ann");
+    joinRelayed("bob");
+    QTcpSocket ownGame;
+    ownGame.connectToHost(QHostAddress::LocalHost, port);
+    ASSERT_GE(server.waitForLine("SEND|DATASEND|bob|OPEN"), 0);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !lobby->relaytable->gamesock()->Listen(); }, 2000));
+
+    QTcpSocket intruder;
+    intruder.connectToHost(QHostAddress::LocalHost, port);
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return intruder.state() == QAbstractSocket::UnconnectedState; }, 5000));
+    // Nor does anyone but the host reach it over the wire.
+    serverSends({"DATASEND|mallory|CLOSE", "DATASEND|mallory|not for you"});
+    sendData("bob", "for our game");
+    QByteArray got;
+    EXPECT_TRUE(readAll(&ownGame, got, 12));
+    EXPECT_EQ(got, "for our game");
+    EXPECT_EQ(ownGame.state(), QAbstractSocket::ConnectedState);
+}
+
+// A lobby that hosts nothing through the relay opens no connection for anyone.
+TEST_F(RelayTest, OpenIsHonouredOnlyWhileHostingThroughTheRelay)
+{
+    loginAs("ann");
+    struct Step
+    {
+        const char *what;
+        std::function<void()> before;
+        bool opens;
+    };
+    std::unique_ptr<QTcpSocket> running;
+    const Step steps[] = {
+        {"hosting nothing", [] {}, false},
+        {"hosting directly",
+         [&] {
+             host(false);
+             running = startGame();
+         },
+         false},
+        {"hosting through the relay",
+         [&] {
+             endGame(std::move(running));
+             host(true);
+             running = startGame();
+         },
+         true},
+        {"after the game", [&] { endGame(std::move(running)); }, false},
+    };
+    for (const Step &step : steps) {
+        SCOPED_TRACE(step.what);
+        step.before();
+        const qsizetype before = joiners.size();
+        server.clearLines();
+        serverSends({"DATASEND|bob|OPEN"});
+        if (step.opens) {
+            EXPECT_TRUE(QTest::qWaitFor([&] { return joiners.size() == before + 1; }, 5000));
+        } else {
+            ASSERT_GE(server.waitForLine("SEND|DATASEND|bob|CLOSE"), 0);
+            serverSends({});
+            EXPECT_EQ(joiners.size(), before);
+            EXPECT_EQ(activeSlots(), 0);
+        }
+    }
+}
+
+// However often one joiner asks, it holds one connection; the other slots stay free for
+// other players.
+TEST_F(RelayTest, OneJoinerHoldsOneSlot)
+{
+    loginAs("ann");
+    host(true);
+    QList<QByteArray> opens;
+    for (int i = 0; i < 20; ++i)
+        opens << "DATASEND|bob|OPEN";
+    serverSends(opens);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return joiners.size() >= 1; }, 5000));
+    serverSends({"DATASEND|cid|OPEN"});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return joiners.size() >= 2; }, 5000));
+    serverSends({});
+    EXPECT_EQ(joiners.size(), 2);
+    EXPECT_EQ(activeSlots(), 2);
+    EXPECT_EQ(server.waitForLine("SEND|DATASEND|cid|CLOSE", 100), -1);
 }
 
 } // namespace

@@ -11,6 +11,7 @@
 #include "desktopplatform.h"
 #include "e2esupport.h"
 #include "lobby.h"
+#include "relaytable.h"
 #include "tflatbutton.h"
 #include "tsock.h"
 
@@ -440,8 +441,10 @@ TEST(HostingEndToEndSide, DISABLED_Side)
     report("ended", notHosting(lobby) ? QStringLiteral("not hosting") : QStringLiteral("still in"));
     // The end of either game ends the relay on both sides.
     const auto inUse = [lobby] {
-        return std::count_if(lobby->relayslots.begin(), lobby->relayslots.end(),
-                             [](const Tlobby::RelaySlot &slot) { return slot.active; });
+        int active = 0;
+        for (int i = 0; i < RelayTable::kSlotCount; ++i)
+            active += lobby->relaytable->slot(i).active ? 1 : 0;
+        return active;
     };
     EXPECT_TRUE(QTest::qWaitFor([&] { return inUse() == 0; }, 10000));
     report("relay", QString::number(inUse()) + QStringLiteral(" in use"));

@@ -1,9 +1,11 @@
 // The lobby's readers of text from other players and from the server: chat lines,
-// links, player entries, catalogue lines, colours and news; and the settings file.
+// links, player entries, catalogue lines, colours and news, relayed game bytes; and the
+// settings file.
 #include "catalogue.h"
 #include "chattext.h"
 #include "inifile.h"
 #include "playerentry.h"
+#include "relaycodec.h"
 #include "tcolor.h"
 #include "textcodec.h"
 
@@ -38,6 +40,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         catalogue::installedState(l.version, l.path);
         catalogue::compareSelfVersion(l.version, l.category);
     }
+    relaycodec::decode(input);
+    // Any game bytes come back as they were, in payloads that neither end the line nor
+    // pass for a control word.
+    QByteArray relayed;
+    for (const QByteArray &payload : relaycodec::encodeData(input)) {
+        const relaycodec::Payload p = relaycodec::decode(payload);
+        if (payload.contains('\x15') || p.kind != relaycodec::Kind::Data)
+            std::abort();
+        relayed += p.bytes;
+    }
+    if (relayed != input)
+        std::abort();
     if (const auto colour = TColor::fromText(input)) {
         if (TColor::fromText(colour->toText()) != colour)
             std::abort();
