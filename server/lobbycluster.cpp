@@ -21,6 +21,7 @@
 //   LJ  node hostkey joinerkey joinername          a player left the host's game
 //   PG  node joinerkey hostkey game                the host made the game private
 //   BYE node                      a node is shutting down
+//   OP  node order argument       an operator's action for every node (lobbyoperations.cpp)
 #include "lobbyserver.h"
 
 #include "lobbyrules.h"
@@ -381,6 +382,8 @@ void LobbyServer::onClusterMessage(const std::string &payload)
             announceEntry(*joiner);
         } else if (kind == "BYE") {
             remoteNodeGone(node, "shut down");
+        } else if (kind == "OP") {
+            onOperatorMessage(*message);
         }
     } catch (const std::exception &e) {
         log("cluster message " + kind + ": " + e.what());

@@ -81,7 +81,8 @@ void PasswordHasher::hash(const std::string &address, std::function<bool()> want
                         (*shared)(std::move(result));
                     };
                 },
-                [shared]() { (*shared)(std::nullopt); }});
+                [shared]() { (*shared)(std::nullopt); },
+                {}});
 }
 
 void PasswordHasher::verify(const std::string &address, std::function<bool()> wanted,
@@ -96,7 +97,8 @@ void PasswordHasher::verify(const std::string &address, std::function<bool()> wa
                     sodium_memzero(password.data(), password.size());
                     return [shared, ok]() { (*shared)(ok); };
                 },
-                [shared]() { (*shared)(std::nullopt); }});
+                [shared]() { (*shared)(std::nullopt); },
+                {}});
 }
 
 void PasswordHasher::enqueue(Job job)
@@ -104,6 +106,7 @@ void PasswordHasher::enqueue(Job job)
     if (m_stopped)
         return;
     ++m_perAddress[job.address];
+    job.queuedAt = std::chrono::steady_clock::now();
     m_queue.push_back(std::move(job));
     startJobs();
 }
@@ -119,6 +122,8 @@ void PasswordHasher::startJobs()
             continue;
         }
         ++m_running;
+        if (onWaited)
+            onWaited(std::chrono::steady_clock::now() - job.queuedAt);
         asio::post(m_pool, [this, delay = m_delay, address = std::move(job.address),
                             work = std::move(job.work)]() mutable {
             if (delay.count() > 0)
