@@ -10,9 +10,9 @@
 #include "lobbyrules.h"
 
 #include <asio/ip/address.hpp>
+#include <asio/post.hpp>
 
 #include <filesystem>
-#include <iostream>
 
 namespace {
 
@@ -57,7 +57,6 @@ void LobbyServer::startOperations()
         const std::string text = (bound.address().is_v6() ? "[" + bound.address().to_string() + "]"
                                                           : bound.address().to_string()) +
                                  ":" + std::to_string(bound.port());
-        std::cout << "metrics on " << text << std::endl;
         logEvent(ServerLog::Level::Info, "metrics_listen", {{"address", text}});
     }
     // A console that cannot start (an unusable data folder, a second server on the same
@@ -73,8 +72,13 @@ void LobbyServer::startOperations()
         m_adminConsole.reset();
         logEvent(ServerLog::Level::Error, "admin_console", {{"state", "off"}, {"error", e.what()}});
     }
-    m_systemd.ready("serving " + std::to_string(m_players.size()) + " players");
-    m_systemd.startWatchdog();
+    // Ready once the event loop runs, after the rest of the start.
+    asio::post(m_io, [this] {
+        if (m_stopping)
+            return;
+        m_systemd.ready("accepting players");
+        m_systemd.startWatchdog();
+    });
 }
 
 void LobbyServer::stopOperations()
@@ -122,16 +126,23 @@ void LobbyServer::registerGauges()
             [at = std::chrono::duration<double>(
                       std::chrono::system_clock::now().time_since_epoch())
                       .count()] { return Samples{{{}, at}}; });
-    if (!m_cluster)
-        return;
+    // The cluster's figures exist only for a node of a cluster.
     r.gauge("ostrel_cluster_link_up",
-            "1 while both connections to Redis are up and subscribed, else 0.",
-            [this] { return Samples{{{}, m_cluster->ready() ? 1.0 : 0.0}}; });
+            "1 while both connections to Redis are up and subscribed, else 0.", [this] {
+                return m_cluster ? Samples{{{}, m_cluster->ready() ? 1.0 : 0.0}} : Samples{};
+            });
     r.gauge("ostrel_cluster_waiting_bytes", "Bytes of publications waiting to reach Redis.",
-            [this] { return Samples{{{}, static_cast<double>(m_cluster->waitingBytes())}}; });
+            [this] {
+                return m_cluster
+                           ? Samples{{{}, static_cast<double>(m_cluster->waitingBytes())}}
+                           : Samples{};
+            });
     r.gauge("ostrel_cluster_dropped_publications",
             "Publications dropped while Redis was out of reach (the waiting bytes were full).",
-            [this] { return Samples{{{}, static_cast<double>(m_cluster->dropped())}}; });
+            [this] {
+                return m_cluster ? Samples{{{}, static_cast<double>(m_cluster->dropped())}}
+                                 : Samples{};
+            });
     r.gauge("ostrel_cluster_remote_players", "Players at the other nodes, by node.", [this] {
         std::unordered_map<std::string, double> byNode;
         m_remote.forEach([&](const std::string &, const RemotePlayers::Player &player) {

@@ -130,6 +130,7 @@ void LobbyServer::start()
         m_maxSessions = cur > 2 * kReservedDescriptors ? cur - kReservedDescriptors : cur / 2;
     }
     m_spareDescriptor = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    startOperations();
     if (m_options.tlsListener) {
         std::string certificate = m_options.tlsCertificate;
         std::string key = m_options.tlsKey;
@@ -175,7 +176,6 @@ void LobbyServer::start()
     waitSignals();
     if (!m_options.cluster.empty())
         startCluster();
-    startOperations();
 }
 
 void LobbyServer::openAcceptor()
