@@ -647,6 +647,7 @@ void LobbyServer::storeForOffline(Session &session, std::string_view target, std
         return;
     }
     m_store->storeMessage(name, p.name, lobbyrules::relayedText(text), secondsNow());
+    m_metrics.keptMessages.add();
     if (p.toldStored.insert(key).second)
         session.sendText("ERROR|" + name +
                          " is offline; your message was kept and will be delivered at their"

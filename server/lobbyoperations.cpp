@@ -126,7 +126,9 @@ void LobbyServer::registerGauges()
             [at = std::chrono::duration<double>(
                       std::chrono::system_clock::now().time_since_epoch())
                       .count()] { return Samples{{{}, at}}; });
-    // The cluster's figures exist only for a node of a cluster.
+    // The cluster's figures exist only for a node of a cluster (whose link starts later).
+    if (m_options.cluster.empty())
+        return;
     r.gauge("ostrel_cluster_link_up",
             "1 while both connections to Redis are up and subscribed, else 0.", [this] {
                 return m_cluster ? Samples{{{}, m_cluster->ready() ? 1.0 : 0.0}} : Samples{};
