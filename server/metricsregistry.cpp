@@ -1,6 +1,7 @@
 #include "metricsregistry.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <stdexcept>
@@ -13,14 +14,10 @@ std::string number(double value)
         return "NaN";
     if (std::isinf(value))
         return value > 0 ? "+Inf" : "-Inf";
-    if (value == std::floor(value) && std::fabs(value) < 1e15) {
-        char text[32];
-        std::snprintf(text, sizeof text, "%.0f", value);
-        return text;
-    }
+    // The shortest text that reads back as the same double: 0.0005, not 0.00050000000000000001.
     char text[32];
-    std::snprintf(text, sizeof text, "%.17g", value);
-    return text;
+    const auto [end, error] = std::to_chars(text, text + sizeof text, value);
+    return error == std::errc() ? std::string(text, end) : std::to_string(value);
 }
 
 std::string labelText(const MetricsRegistry::Labels &labels,
