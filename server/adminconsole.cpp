@@ -20,8 +20,7 @@ sockaddr_un socketAddress(const std::string &path)
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     if (path.size() >= sizeof address.sun_path)
-        throw std::runtime_error("the admin socket's path is too long for a UNIX socket: " +
-                                 path);
+        throw std::runtime_error("the admin socket's path is too long for a UNIX socket: " + path);
     std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
     return address;
 }
@@ -59,8 +58,8 @@ class AdminConsole::Connection : public std::enable_shared_from_this<Connection>
 public:
     Connection(asio::local::stream_protocol::socket socket, std::weak_ptr<AdminConsole *> owner,
                Peer peer)
-        : m_socket(std::move(socket)), m_timer(m_socket.get_executor()),
-          m_owner(std::move(owner)), m_peer(std::move(peer))
+        : m_socket(std::move(socket)), m_timer(m_socket.get_executor()), m_owner(std::move(owner)),
+          m_peer(std::move(peer))
     {
     }
 
@@ -77,11 +76,11 @@ public:
             if (!error)
                 self->close();
         });
-        asio::async_read_until(m_socket, asio::dynamic_buffer(m_request, kMaxRequestBytes), '\n',
-                               [self = shared_from_this()](const std::error_code &error,
-                                                           std::size_t n) {
-                                   self->onRead(error, n);
-                               });
+        asio::async_read_until(
+            m_socket, asio::dynamic_buffer(m_request, kMaxRequestBytes), '\n',
+            [self = shared_from_this()](const std::error_code &error, std::size_t n) {
+                self->onRead(error, n);
+            });
     }
 
 private:
@@ -119,10 +118,9 @@ private:
         m_reply = (answer.ok ? "OK\n" : "ERROR\n") + answer.text;
         if (!m_reply.empty() && m_reply.back() != '\n')
             m_reply += '\n';
-        asio::async_write(m_socket, asio::buffer(m_reply),
-                          [self = shared_from_this()](const std::error_code &, std::size_t) {
-                              self->close();
-                          });
+        asio::async_write(
+            m_socket, asio::buffer(m_reply),
+            [self = shared_from_this()](const std::error_code &, std::size_t) { self->close(); });
     }
 
     void close()
@@ -154,7 +152,7 @@ AdminConsole::~AdminConsole()
 
 void AdminConsole::start(const std::string &path)
 {
-    struct stat st{};
+    struct stat st = {};
     if (::lstat(path.c_str(), &st) == 0) {
         if (!S_ISSOCK(st.st_mode))
             throw std::runtime_error(path + " exists and is not a socket; not replacing it");
@@ -176,8 +174,7 @@ void AdminConsole::start(const std::string &path)
     m_acceptor.bind(asio::local::stream_protocol::endpoint(path), error);
     ::umask(previous);
     if (error)
-        throw std::runtime_error("cannot create the admin socket " + path + ": " +
-                                 error.message());
+        throw std::runtime_error("cannot create the admin socket " + path + ": " + error.message());
     m_acceptor.listen();
     m_path = path;
     accept();
@@ -195,33 +192,33 @@ void AdminConsole::stop()
 
 void AdminConsole::accept()
 {
-    m_acceptor.async_accept([this](const std::error_code &error,
-                                   asio::local::stream_protocol::socket socket) {
-        if (error == asio::error::operation_aborted || !m_acceptor.is_open())
-            return;
-        if (error) {
-            m_retry.expires_after(std::chrono::milliseconds(200));
-            m_retry.async_wait([this](const std::error_code &e) {
-                if (!e && m_acceptor.is_open())
-                    accept();
-            });
-            return;
-        }
-        ucred credentials{};
-        socklen_t length = sizeof credentials;
-        const bool known = ::getsockopt(socket.native_handle(), SOL_SOCKET, SO_PEERCRED,
-                                        &credentials, &length) == 0;
-        std::error_code ignored;
-        if (!known || (credentials.uid != ::geteuid() && credentials.uid != 0) ||
-            m_open >= kMaxConnections) {
-            socket.close(ignored);
-        } else {
-            ++m_open;
-            Peer peer{credentials.uid, credentials.pid, userName(credentials.uid)};
-            std::make_shared<Connection>(std::move(socket), m_self, std::move(peer))->start();
-        }
-        accept();
-    });
+    m_acceptor.async_accept(
+        [this](const std::error_code &error, asio::local::stream_protocol::socket socket) {
+            if (error == asio::error::operation_aborted || !m_acceptor.is_open())
+                return;
+            if (error) {
+                m_retry.expires_after(std::chrono::milliseconds(200));
+                m_retry.async_wait([this](const std::error_code &e) {
+                    if (!e && m_acceptor.is_open())
+                        accept();
+                });
+                return;
+            }
+            ucred credentials{};
+            socklen_t length = sizeof credentials;
+            const bool known = ::getsockopt(socket.native_handle(), SOL_SOCKET, SO_PEERCRED,
+                                            &credentials, &length) == 0;
+            std::error_code ignored;
+            if (!known || (credentials.uid != ::geteuid() && credentials.uid != 0) ||
+                m_open >= kMaxConnections) {
+                socket.close(ignored);
+            } else {
+                ++m_open;
+                Peer peer{credentials.uid, credentials.pid, userName(credentials.uid)};
+                std::make_shared<Connection>(std::move(socket), m_self, std::move(peer))->start();
+            }
+            accept();
+        });
 }
 
 std::vector<std::string> AdminConsole::splitRequest(const std::string &line)

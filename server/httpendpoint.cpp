@@ -50,9 +50,9 @@ public:
         m_timer.async_wait([self = shared_from_this()](const std::error_code &error) {
             if (error || self->m_answered)
                 return;
-            self->answer(HttpEndpoint::Response{408, "text/plain; charset=utf-8",
-                                                "request took too long\n"},
-                         false);
+            self->answer(
+                HttpEndpoint::Response{408, "text/plain; charset=utf-8", "request took too long\n"},
+                false);
         });
         asio::async_read_until(m_socket, asio::dynamic_buffer(m_request, kMaxRequestBytes),
                                "\r\n\r\n",

@@ -567,8 +567,7 @@ void LobbyServer::onAdmin(Session &session, std::string_view rest)
         }
         minutes = *parsed;
     }
-    if (const auto error = moderate(p.name, order, account->user.UserName, minutes);
-        !error.empty())
+    if (const auto error = moderate(p.name, order, account->user.UserName, minutes); !error.empty())
         session.sendText("ERROR|" + error);
 }
 
@@ -580,7 +579,9 @@ std::string LobbyServer::moderate(const std::string &by, std::string_view order,
         const auto until = lobbyrules::unixNow() + std::int64_t{minutes} * 60;
         m_store->setSilenceUntil(targetName, until);
         logEvent(ServerLog::Level::Info, "moderation",
-                 {{"by", by}, {"order", "silence"}, {"target", targetName},
+                 {{"by", by},
+                  {"order", "silence"},
+                  {"target", targetName},
                   {"minutes", std::to_string(minutes)}});
         if (online) {
             online->player.silenceUntil = until;
@@ -606,7 +607,9 @@ std::string LobbyServer::moderate(const std::string &by, std::string_view order,
         if (!online) {
             if (const auto *remote = m_remote.find(lobbyrules::key(targetName))) {
                 logEvent(ServerLog::Level::Info, "moderation",
-                         {{"by", by}, {"order", "boot"}, {"target", targetName},
+                         {{"by", by},
+                          {"order", "boot"},
+                          {"target", targetName},
                           {"node", remote->node}});
                 publishTo(remote->node,
                           {"M", {m_nodeId, lobbyrules::key(targetName), "BOOT", "0", by}});

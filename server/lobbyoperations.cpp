@@ -96,36 +96,42 @@ void LobbyServer::registerGauges()
 {
     auto &r = m_metrics.registry();
     using Samples = std::vector<MetricsRegistry::Sample>;
-    r.gauge("ostrel_players_online", "Players logged in at this node.",
-            [this] { return Samples{{{}, static_cast<double>(m_players.size())}}; });
+    r.gauge("ostrel_players_online", "Players logged in at this node.", [this] {
+        return Samples{{{}, static_cast<double>(m_players.size())}};
+    });
     r.gauge("ostrel_lobby_players_online",
-            "Players logged in anywhere in the lobby, as this node knows them.",
-            [this] { return Samples{{{}, static_cast<double>(onlineCount())}}; });
-    r.gauge("ostrel_connections", "Open client connections, by transport and login state.",
-            [this] {
-                double counts[2][2] = {};
-                for (const auto &[id, session] : m_sessions)
-                    ++counts[session->tls() ? 1 : 0][session->player.loggedIn ? 1 : 0];
-                Samples out;
-                for (int tls = 0; tls < 2; ++tls)
-                    for (int in = 0; in < 2; ++in)
-                        out.push_back({{{"transport", tls ? "tls" : "plain"},
-                                        {"state", in ? "logged_in" : "not_logged_in"}},
-                                       counts[tls][in]});
-                return out;
+            "Players logged in anywhere in the lobby, as this node knows them.", [this] {
+                return Samples{{{}, static_cast<double>(onlineCount())}};
             });
-    r.gauge("ostrel_hosted_games", "Games hosted by this node's players.",
-            [this] { return Samples{{{}, static_cast<double>(m_hostedGames)}}; });
-    r.gauge("ostrel_hashing_queue", "Password hashes waiting or running.",
-            [this] { return Samples{{{}, static_cast<double>(m_hasher.pending())}}; });
-    r.gauge("ostrel_accounts", "Accounts known to this node (created here or at start).",
-            [this] { return Samples{{{}, static_cast<double>(m_accountCount)}}; });
-    r.gauge("ostrel_draining", "1 while the server takes no new logins before it stops.",
-            [this] { return Samples{{{}, m_draining ? 1.0 : 0.0}}; });
+    r.gauge("ostrel_connections", "Open client connections, by transport and login state.", [this] {
+        double counts[2][2] = {};
+        for (const auto &[id, session] : m_sessions)
+            ++counts[session->tls() ? 1 : 0][session->player.loggedIn ? 1 : 0];
+        Samples out;
+        for (int tls = 0; tls < 2; ++tls)
+            for (int in = 0; in < 2; ++in)
+                out.push_back({{{"transport", tls ? "tls" : "plain"},
+                                {"state", in ? "logged_in" : "not_logged_in"}},
+                               counts[tls][in]});
+        return out;
+    });
+    r.gauge("ostrel_hosted_games", "Games hosted by this node's players.", [this] {
+        return Samples{{{}, static_cast<double>(m_hostedGames)}};
+    });
+    r.gauge("ostrel_hashing_queue", "Password hashes waiting or running.", [this] {
+        return Samples{{{}, static_cast<double>(m_hasher.pending())}};
+    });
+    r.gauge("ostrel_accounts", "Accounts known to this node (created here or at start).", [this] {
+        return Samples{{{}, static_cast<double>(m_accountCount)}};
+    });
+    r.gauge("ostrel_draining", "1 while the server takes no new logins before it stops.", [this] {
+        return Samples{{{}, m_draining ? 1.0 : 0.0}};
+    });
     r.gauge("ostrel_start_time_seconds", "When the server started, in seconds since the epoch.",
-            [at = std::chrono::duration<double>(
-                      std::chrono::system_clock::now().time_since_epoch())
-                      .count()] { return Samples{{{}, at}}; });
+            [at = std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
+                      .count()] {
+                return Samples{{{}, at}};
+            });
     // The cluster's figures exist only for a node of a cluster (whose link starts later).
     if (m_options.cluster.empty())
         return;
@@ -135,16 +141,14 @@ void LobbyServer::registerGauges()
             });
     r.gauge("ostrel_cluster_waiting_bytes", "Bytes of publications waiting to reach Redis.",
             [this] {
-                return m_cluster
-                           ? Samples{{{}, static_cast<double>(m_cluster->waitingBytes())}}
-                           : Samples{};
-            });
-    r.gauge("ostrel_cluster_dropped_publications",
-            "Publications dropped while Redis was out of reach (the waiting bytes were full).",
-            [this] {
-                return m_cluster ? Samples{{{}, static_cast<double>(m_cluster->dropped())}}
+                return m_cluster ? Samples{{{}, static_cast<double>(m_cluster->waitingBytes())}}
                                  : Samples{};
             });
+    r.gauge(
+        "ostrel_cluster_dropped_publications",
+        "Publications dropped while Redis was out of reach (the waiting bytes were full).", [this] {
+            return m_cluster ? Samples{{{}, static_cast<double>(m_cluster->dropped())}} : Samples{};
+        });
     r.gauge("ostrel_cluster_remote_players", "Players at the other nodes, by node.", [this] {
         std::unordered_map<std::string, double> byNode;
         m_remote.forEach([&](const std::string &, const RemotePlayers::Player &player) {
@@ -214,8 +218,8 @@ AdminConsole::Answer LobbyServer::adminCommand(const AdminConsole::Peer &peer,
         std::string text = "name\troom\taddress\tnode\n";
         const std::string here = m_nodeId.empty() ? "this" : m_nodeId;
         for (const auto &[key, session] : m_players)
-            text += session->player.name + "\t" + session->player.room + "\t" +
-                    session->address() + "\t" + here + "\n";
+            text += session->player.name + "\t" + session->player.room + "\t" + session->address() +
+                    "\t" + here + "\n";
         m_remote.forEach([&](const std::string &, const RemotePlayers::Player &player) {
             text += player.name + "\t" + player.room + "\t-\t" + player.node + "\n";
         });
@@ -234,8 +238,9 @@ AdminConsole::Answer LobbyServer::adminCommand(const AdminConsole::Peer &peer,
             lobbyrules::validName(words[1]) ? m_store->find(words[1]) : std::nullopt;
         if (!account)
             return logged(false, "there is no account named " + words[1].substr(0, 40));
-        const std::string order = verb == "kick" ? "BOOT" : verb == "silence" ? "SILENCE"
-                                                                              : "UNSILENCE";
+        const std::string order = verb == "kick"      ? "BOOT"
+                                  : verb == "silence" ? "SILENCE"
+                                                      : "UNSILENCE";
         const auto &name = account->user.UserName;
         if (const auto error = moderate(by, order, name, static_cast<std::int32_t>(minutes));
             !error.empty())
@@ -299,11 +304,13 @@ void LobbyServer::onOperatorMessage(const ClusterMessage &message)
     if (order == "NEWS") {
         // The node that was asked sends the news to everyone; the others only reread
         // their file, for the logins still to come.
-        logEvent(ServerLog::Level::Info, "admin_remote", {{"node", message.field(0)}, {"order", "news reload"}});
+        logEvent(ServerLog::Level::Info, "admin_remote",
+                 {{"node", message.field(0)}, {"order", "news reload"}});
         reloadNews(false);
     } else if (order == "DRAIN") {
         const auto minutes = minutesArgument(message.field(2), 1, 24 * 60);
-        logEvent(ServerLog::Level::Info, "admin_remote", {{"node", message.field(0)}, {"order", "drain"}});
+        logEvent(ServerLog::Level::Info, "admin_remote",
+                 {{"node", message.field(0)}, {"order", "drain"}});
         drain(std::chrono::minutes(minutes.value_or(kDefaultDrain.count())));
     }
 }

@@ -160,7 +160,8 @@ void LobbyServer::start()
         m_endpoint = m_acceptor.local_endpoint();
         std::cout << "listening on " << endpointText(m_endpoint) << std::endl;
         logEvent(ServerLog::Level::Info, "start",
-                 {{"listen", endpointText(m_endpoint)}, {"msg", "listening on " + endpointText(m_endpoint)}});
+                 {{"listen", endpointText(m_endpoint)},
+                  {"msg", "listening on " + endpointText(m_endpoint)}});
     }
     if (m_tlsContext) {
         openTlsAcceptor();
@@ -319,7 +320,8 @@ void LobbyServer::loginTimeUp(Session &session)
     }
     m_metrics.drop(ServerMetrics::Drop::LoginTime);
     logEvent(ServerLog::Level::Info, "drop",
-             {{"session", std::to_string(session.id())}, {"address", session.address()},
+             {{"session", std::to_string(session.id())},
+              {"address", session.address()},
               {"reason", "login time"}});
     session.sendText("ERROR|No login arrived in time.");
     session.closeAfterFlush("no login");
@@ -377,7 +379,8 @@ void LobbyServer::shutdown(const std::string &why)
     if (m_stopping)
         return;
     m_stopping = true;
-    logEvent(ServerLog::Level::Info, "stop", {{"reason", why}, {"msg", "shutting down (" + why + ")"}});
+    logEvent(ServerLog::Level::Info, "stop",
+             {{"reason", why}, {"msg", "shutting down (" + why + ")"}});
     stopOperations();
     // Hashes still queued are for clients about to be dropped: no reason to wait for them.
     m_hasher.stop();
@@ -615,7 +618,8 @@ void LobbyServer::sessionClosed(Session &session, const std::string &reason)
     if (session.player.loggedIn)
         logoff(session, reason);
     logEvent(ServerLog::Level::Info, "disconnect",
-             {{"session", std::to_string(session.id())}, {"address", session.address()},
+             {{"session", std::to_string(session.id())},
+              {"address", session.address()},
               {"reason", reason}});
     if (auto it = m_addresses.find(session.address()); it != m_addresses.end()) {
         --it->second.total;
@@ -714,7 +718,8 @@ void LobbyServer::handleLine(Session &session, const std::string &line)
         // A failed database write or similar: the client hears of it, the server goes on.
         logEvent(ServerLog::Level::Error, "request_failed",
                  {{"session", std::to_string(session.id())},
-                  {"keyword", std::string(keyword.substr(0, 40))}, {"error", e.what()}});
+                  {"keyword", std::string(keyword.substr(0, 40))},
+                  {"error", e.what()}});
         session.sendText("ERROR|The server could not complete that request.");
     }
 }
@@ -723,7 +728,8 @@ void LobbyServer::loginFailed(Session &session, const std::string &text)
 {
     m_metrics.failedLogins.add();
     logEvent(ServerLog::Level::Info, "login_failed",
-             {{"session", std::to_string(session.id())}, {"address", session.address()},
+             {{"session", std::to_string(session.id())},
+              {"address", session.address()},
               {"reason", text}});
     session.sendText("LOGIN|FAILED|" + text);
 }
@@ -914,8 +920,7 @@ void LobbyServer::onLoginNew(Session &session, std::string_view rest)
                                   ++m_accountCount;
                                   m_metrics.accountsCreated.add();
                                   logEvent(ServerLog::Level::Info, "account_created",
-                                           {{"name", account.user.UserName},
-                                            {"address", address}});
+                                           {{"name", account.user.UserName}, {"address", address}});
                                   s->sendText("NEWSUCCESS|Account " + account.user.UserName +
                                               " created.");
                                   completeLogin(*s, account.user.UserName, password);
@@ -1000,7 +1005,8 @@ void LobbyServer::completeLogin(Session &session, const std::string &name,
     m_metrics.logins.add();
     m_peakOnline = std::max(m_peakOnline, onlineCount());
     logEvent(ServerLog::Level::Info, "login",
-             {{"name", p.name}, {"address", session.address()},
+             {{"name", p.name},
+              {"address", session.address()},
               {"session", std::to_string(session.id())}});
 
     // The whole sequence is owed to the client: a long news text or member list must not

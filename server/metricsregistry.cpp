@@ -124,8 +124,8 @@ MetricsRegistry::Family &MetricsRegistry::family(const std::string &name, const 
     return *m_families.back();
 }
 
-MetricsRegistry::Counter &MetricsRegistry::counter(const std::string &name,
-                                                   const std::string &help, Labels labels)
+MetricsRegistry::Counter &MetricsRegistry::counter(const std::string &name, const std::string &help,
+                                                   Labels labels)
 {
     auto &f = family(name, help, Type::Counter);
     f.counters.emplace_back(std::move(labels), std::make_unique<Counter>());

@@ -35,8 +35,7 @@ public:
         explicit Histogram(std::vector<double> upperBounds);
         void observe(double value);
         // Cumulative counts per upper bound (the last one is +Inf), the sum and the count.
-        void read(std::vector<std::uint64_t> &cumulative, double &sum,
-                  std::uint64_t &count) const;
+        void read(std::vector<std::uint64_t> &cumulative, double &sum, std::uint64_t &count) const;
         const std::vector<double> &upperBounds() const { return m_bounds; }
 
     private:

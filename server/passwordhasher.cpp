@@ -73,7 +73,8 @@ void PasswordHasher::hash(const std::string &address, std::function<bool()> want
 {
     auto shared =
         std::make_shared<std::function<void(std::optional<std::string>)>>(std::move(done));
-    enqueue(Job{address, std::move(wanted),
+    enqueue(Job{address,
+                std::move(wanted),
                 [this, password = std::move(password), shared]() mutable -> std::function<void()> {
                     std::string result = hashNow(password, m_fast);
                     sodium_memzero(password.data(), password.size());
@@ -90,7 +91,8 @@ void PasswordHasher::verify(const std::string &address, std::function<bool()> wa
                             std::function<void(std::optional<bool>)> done)
 {
     auto shared = std::make_shared<std::function<void(std::optional<bool>)>>(std::move(done));
-    enqueue(Job{address, std::move(wanted),
+    enqueue(Job{address,
+                std::move(wanted),
                 [hash = std::move(hash), password = std::move(password),
                  shared]() mutable -> std::function<void()> {
                     const bool ok = verifyNow(hash, password);

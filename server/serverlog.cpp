@@ -15,10 +15,9 @@ std::string timestampNow()
 {
     const auto now = std::chrono::system_clock::now();
     const auto seconds = std::chrono::system_clock::to_time_t(now);
-    const auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(
-                            now.time_since_epoch())
-                            .count() %
-                        1000;
+    const auto millis =
+        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
+        1000;
     std::tm utc{};
     gmtime_r(&seconds, &utc);
     char text[40];
@@ -38,7 +37,7 @@ bool stderrIsJournal()
     unsigned long long inode = 0;
     if (std::sscanf(stream, "%llu:%llu", &device, &inode) != 2)
         return false;
-    struct stat st{};
+    struct stat st = {};
     return fstat(2, &st) == 0 && st.st_dev == device && st.st_ino == inode;
 }
 

@@ -35,8 +35,7 @@ ServerMetrics::ServerMetrics()
       storeErrors(m_registry.counter("ostrel_account_store_errors_total",
                                      "Calls to the account store that failed.")),
       storeSeconds(m_registry.histogram("ostrel_account_store_seconds",
-                                        "Time a call to the account store took.",
-                                        kLatencyBounds)),
+                                        "Time a call to the account store took.", kLatencyBounds)),
       hashWaitSeconds(m_registry.histogram("ostrel_hashing_wait_seconds",
                                            "Time a password hash waited in the queue before "
                                            "a worker took it.",
@@ -46,9 +45,9 @@ ServerMetrics::ServerMetrics()
 {
     for (std::size_t i = 0; i <= kKeywords.size(); ++i) {
         const std::string keyword(i < kKeywords.size() ? kKeywords[i] : "other");
-        m_linesIn[i] = &m_registry.counter("ostrel_lines_received_total",
-                                           "Lines received from clients, by keyword.",
-                                           {{"keyword", keyword}});
+        m_linesIn[i] =
+            &m_registry.counter("ostrel_lines_received_total",
+                                "Lines received from clients, by keyword.", {{"keyword", keyword}});
     }
     for (std::size_t i = 0; i <= kKeywords.size(); ++i) {
         const std::string keyword(i < kKeywords.size() ? kKeywords[i] : "other");

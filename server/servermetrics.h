@@ -21,12 +21,11 @@ public:
     // The keywords lines are counted under, in and out; any other counts as "other", so
     // that a hostile client cannot add series.
     static constexpr std::array<std::string_view, 26> kKeywords = {
-        "LOGIN",       "LOGINNEW",    "PING",         "SEND",       "JOINSUBJECT",
-        "USERINFO",    "USERUPDATE",  "INVITE",       "ADDGAME",    "ADDASSISTED",
-        "DELETEGAME",  "PRIVATE",     "HADMIN",       "ERROR",      "NEWSUCCESS",
-        "SUBJECTS",    "GAMES",       "NEWS",         "SERVERSTATS", "ADDGUEST",
-        "REMOVEGUEST", "GREMOVEGUEST", "CHAT",        "GHAT",       "SHOUT",
-        "DATASEND"};
+        "LOGIN",       "LOGINNEW", "PING",        "SEND",         "JOINSUBJECT", "USERINFO",
+        "USERUPDATE",  "INVITE",   "ADDGAME",     "ADDASSISTED",  "DELETEGAME",  "PRIVATE",
+        "HADMIN",      "ERROR",    "NEWSUCCESS",  "SUBJECTS",     "GAMES",       "NEWS",
+        "SERVERSTATS", "ADDGUEST", "REMOVEGUEST", "GREMOVEGUEST", "CHAT",        "GHAT",
+        "SHOUT",       "DATASEND"};
 
     ServerMetrics();
     ServerMetrics(const ServerMetrics &) = delete;

@@ -239,9 +239,9 @@ ServerOptions ServerOptions::parse(const std::vector<std::string> &arguments)
             options.logLevel = value(arg);
             if (!ServerLog::parseLevel(options.logLevel))
                 throw std::invalid_argument("--log-level wants debug, info, warning or error, "
-                                            "got \"" + options.logLevel + "\"");
-        }
-        else
+                                            "got \"" +
+                                            options.logLevel + "\"");
+        } else
             throw std::invalid_argument("unknown argument \"" + arg + "\"");
     }
     if (options.dataDir.empty())

@@ -19,8 +19,7 @@ template <typename Call> auto TimedAccountStore::timed(Call &&call) -> decltype(
         ~Observe()
         {
             seconds.observe(
-                std::chrono::duration<double>(std::chrono::steady_clock::now() - started)
-                    .count());
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
         }
     } observe{m_seconds, started};
     try {

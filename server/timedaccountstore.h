@@ -27,13 +27,11 @@ public:
     void forEachAccount(const std::function<void(const AccountRecord &)> &visit) override;
     void storeMessage(std::string_view recipient, std::string_view sender, std::string_view text,
                       std::int64_t storedAt) override;
-    StoredCounts storedMessageCounts(std::string_view recipient,
-                                     std::string_view sender) override;
+    StoredCounts storedMessageCounts(std::string_view recipient, std::string_view sender) override;
     std::vector<StoredMessage> storedMessages(std::string_view recipient,
                                               std::int64_t notBefore) override;
-    void forEachStoredMessage(
-        const std::function<void(const std::string &recipient, const StoredMessage &)> &visit)
-        override;
+    void forEachStoredMessage(const std::function<void(const std::string &recipient,
+                                                       const StoredMessage &)> &visit) override;
     void deleteStoredMessages(std::string_view recipient, std::int64_t upToId) override;
     std::int64_t purgeStoredMessages(std::int64_t before) override;
 

@@ -55,10 +55,8 @@ std::optional<std::string> httpExchange(int port, std::string_view request,
 std::optional<HttpReply> httpGet(int port, const std::string &target,
                                  std::chrono::milliseconds timeout)
 {
-    const auto raw = httpExchange(port,
-                                  "GET " + target +
-                                      " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n",
-                                  timeout);
+    const auto raw =
+        httpExchange(port, "GET " + target + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n", timeout);
     if (!raw || raw->rfind("HTTP/1.", 0) != 0)
         return std::nullopt;
     HttpReply reply;

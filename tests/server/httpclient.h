@@ -15,11 +15,11 @@ struct HttpReply
 };
 
 // Nothing when the connection failed or the server did not close it in time.
-std::optional<std::string> httpExchange(int port, std::string_view request,
-                                        std::chrono::milliseconds timeout =
-                                            std::chrono::milliseconds(5000));
-std::optional<HttpReply> httpGet(int port, const std::string &target,
-                                 std::chrono::milliseconds timeout =
-                                     std::chrono::milliseconds(5000));
+std::optional<std::string>
+httpExchange(int port, std::string_view request,
+             std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
+std::optional<HttpReply>
+httpGet(int port, const std::string &target,
+        std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
 // "%XX" for everything but unreserved characters, for a query string.
 std::string urlEncode(std::string_view text);

@@ -46,11 +46,10 @@ protected:
     std::unique_ptr<ServerProcess> startNode(TempDir &dir, int metricsPort)
     {
         auto node = std::make_unique<ServerProcess>(
-            dir.path(),
-            std::vector<std::string>{"--cluster", m_redis.address(), "--accounts", m_accounts,
-                                     "--ping-interval", "0.6", "--news", dir.path() + "/news.txt",
-                                     "--metrics-listen",
-                                     "127.0.0.1:" + std::to_string(metricsPort)});
+            dir.path(), std::vector<std::string>{"--cluster", m_redis.address(), "--accounts",
+                                                 m_accounts, "--ping-interval", "0.6", "--news",
+                                                 dir.path() + "/news.txt", "--metrics-listen",
+                                                 "127.0.0.1:" + std::to_string(metricsPort)});
         const auto until = Clock::now() + 10s;
         while (node->log().find("cluster link up") == std::string::npos && Clock::now() < until)
             std::this_thread::sleep_for(20ms);
@@ -113,8 +112,7 @@ TEST_F(AdminClusterTest, WhoKickSilenceAndShoutReachTheOtherNode)
     EXPECT_TRUE(contains(last, "ERROR|A moderator has removed you from the server."));
     EXPECT_TRUE(alice.waitFor("GREMOVEGUEST|bob"));
     // The node that did it says so, with the user; the other says who asked.
-    EXPECT_NE(m_a->log().find("command=\"kick bob\" result=ok"), std::string::npos)
-        << m_a->log();
+    EXPECT_NE(m_a->log().find("command=\"kick bob\" result=ok"), std::string::npos) << m_a->log();
     EXPECT_NE(m_b->log().find("boots bob from another node"), std::string::npos) << m_b->log();
 }
 

@@ -7,12 +7,12 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <chrono>
 #include <csignal>
 #include <cstring>
-#include <fstream>
-#include <arpa/inet.h>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <netinet/in.h>
 #include <poll.h>
@@ -236,7 +236,7 @@ TEST_F(OperationsTest, ConsoleWhoKickSilenceShoutAndSetClass)
     auto ann = createAccount(server->port(), "ann");
     ASSERT_TRUE(mod.waitFor("ADDGUEST|ann+"));
 
-    struct stat st{};
+    struct stat st = {};
     ASSERT_EQ(::stat((m_dir.path() + "/admin.sock").c_str(), &st), 0);
     EXPECT_TRUE(S_ISSOCK(st.st_mode));
     EXPECT_EQ(st.st_mode & 0777, 0600u);
@@ -246,7 +246,8 @@ TEST_F(OperationsTest, ConsoleWhoKickSilenceShoutAndSetClass)
     EXPECT_NE(who.find("ann\tLobby Chat\t127.0.0.1\tthis\n"), std::string::npos) << who;
 
     admin({"silence", "ann", "5"});
-    EXPECT_EQ(ann.waitFor("ERROR|").value_or(""), "ERROR|A moderator has silenced you for 5 minutes.");
+    EXPECT_EQ(ann.waitFor("ERROR|").value_or(""),
+              "ERROR|A moderator has silenced you for 5 minutes.");
     ann.send("SEND|GHAT|hi|clBlack");
     EXPECT_EQ(ann.waitFor("ERROR|").value_or(""), "ERROR|You are silenced for 5 more minutes.");
     admin({"unsilence", "ann"});
@@ -273,10 +274,14 @@ TEST_F(OperationsTest, ConsoleWhoKickSilenceShoutAndSetClass)
 
     // Mistakes are said, with a failing status, and change nothing.
     const std::vector<std::vector<std::string>> wrong = {
-        {"kick", "nobody"},          {"kick", "ann"}, // not online any more
-        {"silence", "mod", "0"},     {"silence", "mod", "x"},
-        {"shout", "a|b"},            {"accounts", "set-class", "mod", "TT"},
-        {"accounts", "set-class", "ghost", "T"}, {"frobnicate"},
+        {"kick", "nobody"},
+        {"kick", "ann"}, // not online any more
+        {"silence", "mod", "0"},
+        {"silence", "mod", "x"},
+        {"shout", "a|b"},
+        {"accounts", "set-class", "mod", "TT"},
+        {"accounts", "set-class", "ghost", "T"},
+        {"frobnicate"},
         {"news", "reload"}, // no news file
     };
     for (const auto &words : wrong) {
@@ -453,7 +458,8 @@ TEST_F(OperationsTest, LogLinesAreFieldsWithoutPasswordsOrPrivateText)
     ann.close();
     ASSERT_TRUE(bob.waitFor("GREMOVEGUEST|ann"));
     const auto log = server->log();
-    for (const char *secret : {"Zq7secret", "Wx5guess", "whisper-in-confidence", "kept-in-confidence"})
+    for (const char *secret :
+         {"Zq7secret", "Wx5guess", "whisper-in-confidence", "kept-in-confidence"})
         EXPECT_EQ(log.find(secret), std::string::npos) << secret << "\n" << log;
     const std::regex line(
         R"(ts=\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z level=(debug|info|warning|error) event=\w+( \w+=("([^"\\]|\\.)*"|\S+))*)");

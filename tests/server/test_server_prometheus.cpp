@@ -64,11 +64,8 @@ public:
                                  "      - targets: ['127.0.0.1:"
                               << targetPort << "']\n";
         const std::vector<std::string> arguments = {
-            program,
-            "--config.file=" + config,
-            "--storage.tsdb.path=" + dir + "/data",
-            "--web.listen-address=127.0.0.1:" + std::to_string(m_port),
-            "--log.level=warn"};
+            program, "--config.file=" + config, "--storage.tsdb.path=" + dir + "/data",
+            "--web.listen-address=127.0.0.1:" + std::to_string(m_port), "--log.level=warn"};
         m_log = dir + "/prometheus.log";
         m_pid = fork();
         if (m_pid == 0) {
@@ -136,7 +133,8 @@ TEST(Prometheus, ScrapesTheServerAndCountsThePlayersLoggedIn)
            "scripts/deps.sh installs it)";
     TempDir dir;
     const int metricsPort = freeLoopbackPort();
-    ServerProcess server(dir.path(), {"--metrics-listen", "127.0.0.1:" + std::to_string(metricsPort)});
+    ServerProcess server(dir.path(),
+                         {"--metrics-listen", "127.0.0.1:" + std::to_string(metricsPort)});
     constexpr int kPlayers = 3;
     std::vector<WireClient> players;
     for (int i = 0; i < kPlayers; ++i)
@@ -165,8 +163,8 @@ TEST(Prometheus, ScrapesTheServerAndCountsThePlayersLoggedIn)
         std::this_thread::sleep_for(100ms);
     EXPECT_EQ(queryValue(prometheus.port(), "ostrel_players_online{job=\"lobby\"}").value_or(""),
               std::to_string(kPlayers - 1))
-        << "up: " << queryValue(prometheus.port(), "up{job=\"lobby\"}").value_or("(none)")
-        << "\n" << prometheus.log();
+        << "up: " << queryValue(prometheus.port(), "up{job=\"lobby\"}").value_or("(none)") << "\n"
+        << prometheus.log();
     EXPECT_EQ(queryValue(prometheus.port(), "ostrel_logins_total{job=\"lobby\"}").value_or(""),
               std::to_string(kPlayers));
 }
