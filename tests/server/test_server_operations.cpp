@@ -384,6 +384,65 @@ TEST_F(OperationsTest, ConsoleWithoutServerOrFromAnotherUserGetsNothing)
     EXPECT_EQ(server->log().find("event=admin"), std::string::npos) << server->log();
 }
 
+// One request on the console's socket, raw; what the server answered before it closed.
+std::string consoleExchange(const std::string &path, const std::string &request)
+{
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return "(no connection)";
+    }
+    [[maybe_unused]] const auto sent = ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+    std::string reply;
+    for (;;) {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, 8000) <= 0) {
+            reply += "(no close in time)";
+            break;
+        }
+        char buffer[4096];
+        const auto n = ::recv(fd, buffer, sizeof buffer, 0);
+        if (n <= 0)
+            break;
+        reply.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return reply;
+}
+
+TEST_F(OperationsTest, ConsoleRequestsAreBoundedAndTheSocketReplacesNothingElse)
+{
+    // A file in the socket's place is the operator's: it stays, and the lobby runs
+    // without a console.
+    const std::string socketPath = m_dir.path() + "/admin.sock";
+    std::ofstream(socketPath) << "not a socket\n";
+    {
+        auto server = start();
+        createAccount(server->port(), "ann").close();
+        EXPECT_NE(server->log().find("event=admin_console state=off"), std::string::npos)
+            << server->log();
+        EXPECT_EQ(server->terminate(), 0);
+    }
+    std::ifstream kept(socketPath);
+    std::string text;
+    std::getline(kept, text);
+    EXPECT_EQ(text, "not a socket");
+    std::filesystem::remove(socketPath);
+
+    auto server = start();
+    EXPECT_EQ(consoleExchange(socketPath, std::string(5000, 'x')),
+              "ERROR\nthe request is too long\n");
+    EXPECT_EQ(consoleExchange(socketPath, "\n"), "ERROR\nno command\n");
+    // A request that never ends is closed after the request time, unanswered.
+    const auto started = Clock::now();
+    EXPECT_EQ(consoleExchange(socketPath, "who"), "");
+    EXPECT_GE(Clock::now() - started, 4s);
+    EXPECT_EQ(consoleExchange(socketPath, "who\n").rfind("OK\nname\troom\taddress\tnode\n", 0), 0u);
+}
+
 // systemd's side of Type=notify: a datagram socket named by NOTIFY_SOCKET.
 class NotifySocket
 {
