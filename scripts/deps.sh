@@ -8,6 +8,11 @@ packages=(
   libhiredis-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth fonts-dejavu-core iproute2
+  # The server tells systemd when it is ready and that it is alive (sd_notify).
+  libsystemd-dev
+  # The metrics test scrapes a test server with a Prometheus of its own on loopback; the
+  # package's system service may start or not, nothing of ours uses it.
+  prometheus
   # The package check: cpack's dependency scan and the desktop entry's validator.
   dpkg-dev desktop-file-utils
   # The web server of the site (tools/site/serve.sh runs its own instance on loopback). The

@@ -76,6 +76,7 @@ void ClientSession::onTlsRead(const std::error_code &error, std::size_t n)
         return;
     }
     // A draining session reads on only to see the client hang up.
+    m_server.metrics().bytesIn.add(n);
     if (m_state == State::Open)
         takeInput(std::string_view(m_tlsIn->data(), n));
     if (m_state != State::Closed && !m_relayHeld)
@@ -85,6 +86,7 @@ void ClientSession::onTlsRead(const std::error_code &error, std::size_t n)
 bool ClientSession::takeInput(std::string_view data)
 {
     if (!m_framer.append(data)) {
+        m_server.metrics().drop(ServerMetrics::Drop::LineTooLong);
         sendText("ERROR|Line too long: the server accepts lines of up to " +
                  std::to_string(m_server.limits().maxLine) + " bytes.");
         closeAfterFlush("line too long");
@@ -149,6 +151,7 @@ void ClientSession::sendLimited(const Line &line, bool presence)
 
 void ClientSession::enqueue(const Line &line, bool owed, bool presence)
 {
+    m_server.metrics().lineOut(*line);
     m_queue.push_back({line, owed, presence});
     m_queuedBytes += line->size();
     if (owed)
@@ -181,6 +184,7 @@ void ClientSession::enqueue(const Line &line, bool owed, bool presence)
 // from a posted handler.
 void ClientSession::dropForBacklog(const std::string &reason)
 {
+    m_server.metrics().drop(ServerMetrics::Drop::SlowReader);
     const std::size_t keep = m_head + m_inFlight;
     for (std::size_t i = keep; i < m_queue.size(); ++i) {
         if (!m_queue[i].presence)
@@ -238,7 +242,9 @@ void ClientSession::onReadable(const std::error_code &error)
             close(readError == asio::error::eof ? "closed by the client" : readError.message());
             return;
         }
+        m_server.metrics().bytesIn.add(n);
         if (!m_framer.append(std::string_view(buffer.data(), n))) {
+            m_server.metrics().drop(ServerMetrics::Drop::LineTooLong);
             sendText("ERROR|Line too long: the server accepts lines of up to " +
                      std::to_string(m_server.limits().maxLine) + " bytes.");
             closeAfterFlush("line too long");
@@ -308,6 +314,7 @@ bool ClientSession::processLines()
     while (!closing() && m_framer.nextLine(view)) {
         const auto now = Clock::now();
         if (view.size() > m_server.limits().maxLine) {
+            m_server.metrics().drop(ServerMetrics::Drop::LineTooLong);
             sendText("ERROR|Line too long: the server accepts lines of up to " +
                      std::to_string(m_server.limits().maxLine) + " bytes.");
             closeAfterFlush("line too long");
@@ -325,10 +332,12 @@ bool ClientSession::processLines()
                 return false;
             }
         } else if (!m_flood.take(now)) {
+            m_server.metrics().drop(ServerMetrics::Drop::Flood);
             sendText("ERROR|Flood protection: you sent too many lines too quickly.");
             closeAfterFlush("flooding");
             return false;
         } else if (!m_bytes.take(now, static_cast<double>(view.size()))) {
+            m_server.metrics().drop(ServerMetrics::Drop::Flood);
             sendText("ERROR|Flood protection: you sent too much too quickly.");
             closeAfterFlush("flooding with bytes");
             return false;
@@ -490,6 +499,7 @@ void ClientSession::onWritten(const std::error_code &error)
     }
     for (std::size_t i = 0; i < m_inFlight; ++i) {
         auto &done = m_queue[m_head + i];
+        m_server.metrics().bytesOut.add(done.line->size());
         m_queuedBytes -= done.line->size();
         if (done.owed)
             m_owedBytes -= done.line->size();

@@ -120,6 +120,7 @@ public:
     Clock::time_point connectedAt() const { return m_connectedAt; }
     Clock::time_point lastHeard() const { return m_lastHeard; }
     std::size_t queuedBytes() const { return m_queuedBytes; }
+    bool tls() const { return m_tls != nullptr; }
 
     Player player;
     // Not logged in since it connected; counted among its address's newcomers.

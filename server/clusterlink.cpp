@@ -100,6 +100,8 @@ public:
         m_subscribed = 0;
     }
 
+    std::size_t waitingBytes() const { return m_waitingBytes; }
+
     bool up() const
     {
         return m_up && (m_role == Role::Publisher || m_subscribed >= m_link.m_channels.size());
@@ -376,6 +378,11 @@ void ClusterLink::stop()
 bool ClusterLink::ready() const
 {
     return m_publisher->up() && m_subscriber->up();
+}
+
+std::size_t ClusterLink::waitingBytes() const
+{
+    return m_publisher->waitingBytes();
 }
 
 void ClusterLink::connectionChanged()

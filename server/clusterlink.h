@@ -55,6 +55,8 @@ public:
     // Both connections up and the subscriptions confirmed.
     bool ready() const;
     std::uint64_t dropped() const { return m_dropped; }
+    // Bytes of publications not yet handed to Redis.
+    std::size_t waitingBytes() const;
 
     std::function<void(const std::string &channel, const std::string &payload)> onMessage;
     // Called with true when both connections are up and subscribed, false when one of

@@ -21,6 +21,7 @@
 //   LJ  node hostkey joinerkey joinername          a player left the host's game
 //   PG  node joinerkey hostkey game                the host made the game private
 //   BYE node                      a node is shutting down
+//   OP  node order argument       an operator's action for every node (lobbyoperations.cpp)
 #include "lobbyserver.h"
 
 #include "lobbyrules.h"
@@ -72,10 +73,15 @@ void LobbyServer::startCluster()
     };
     m_cluster->onLink = [this](bool ready) {
         if (!ready) {
-            log("cluster link lost; trying again");
+            logEvent(ServerLog::Level::Warning, "cluster_link",
+                     {{"state", "down"},
+                      {"node", m_nodeId},
+                      {"msg", "cluster link lost; trying again"}});
             return;
         }
-        log("cluster link up as node " + m_nodeId);
+        logEvent(
+            ServerLog::Level::Info, "cluster_link",
+            {{"state", "up"}, {"node", m_nodeId}, {"msg", "cluster link up as node " + m_nodeId}});
         // Whatever the others missed of this node while the link was down, the snapshot
         // puts right; theirs come back in answer to HELLO.
         publishAll(snapshot());
@@ -170,8 +176,8 @@ void LobbyServer::remoteNodeGone(const std::string &node, const std::string &why
     const auto gone = m_remote.eraseNode(node);
     if (gone.empty())
         return;
-    log("node " + node + " " + why + "; " + std::to_string(gone.size()) +
-        " of its players are gone");
+    logEvent(ServerLog::Level::Warning, "cluster_node_gone",
+             {{"node", node}, {"reason", why}, {"players", std::to_string(gone.size())}});
     // What that node would have done at their logoffs, for this node's players: the games
     // of hosts there end, players there leave games hosted here. One pass over this
     // node's players for all of them: a node may take thousands along.
@@ -381,6 +387,8 @@ void LobbyServer::onClusterMessage(const std::string &payload)
             announceEntry(*joiner);
         } else if (kind == "BYE") {
             remoteNodeGone(node, "shut down");
+        } else if (kind == "OP") {
+            onOperatorMessage(*message);
         }
     } catch (const std::exception &e) {
         log("cluster message " + kind + ": " + e.what());

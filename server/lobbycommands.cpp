@@ -558,29 +558,44 @@ void LobbyServer::onAdmin(Session &session, std::string_view rest)
         session.sendText("ERROR|Only an administrator can do that to an administrator.");
         return;
     }
-    auto *online = findPlayer(target);
-    const std::string &targetName = account->user.UserName;
+    std::int32_t minutes = 0;
     if (order == "SILENCE") {
-        const auto minutes = ostrel::ParseInt32(minutesText);
-        if (!minutes || *minutes < 1 || *minutes > 10080) {
+        const auto parsed = ostrel::ParseInt32(minutesText);
+        if (!parsed || *parsed < 1 || *parsed > 10080) {
             session.sendText("ERROR|A silence lasts from 1 to 10080 minutes.");
             return;
         }
-        const auto until = lobbyrules::unixNow() + std::int64_t{*minutes} * 60;
+        minutes = *parsed;
+    }
+    if (const auto error = moderate(p.name, order, account->user.UserName, minutes); !error.empty())
+        session.sendText("ERROR|" + error);
+}
+
+std::string LobbyServer::moderate(const std::string &by, std::string_view order,
+                                  const std::string &targetName, std::int32_t minutes)
+{
+    auto *online = findPlayer(targetName);
+    if (order == "SILENCE") {
+        const auto until = lobbyrules::unixNow() + std::int64_t{minutes} * 60;
         m_store->setSilenceUntil(targetName, until);
-        log(p.name + " silences " + targetName + " for " + std::to_string(*minutes) + " minutes");
+        logEvent(ServerLog::Level::Info, "moderation",
+                 {{"by", by},
+                  {"order", "silence"},
+                  {"target", targetName},
+                  {"minutes", std::to_string(minutes)}});
         if (online) {
             online->player.silenceUntil = until;
-            online->sendText("ERROR|A moderator has silenced you for " + std::to_string(*minutes) +
+            online->sendText("ERROR|A moderator has silenced you for " + std::to_string(minutes) +
                              " minutes.");
         } else if (const auto *remote = m_remote.find(lobbyrules::key(targetName))) {
             publishTo(remote->node, {"M",
                                      {m_nodeId, lobbyrules::key(targetName), "SILENCE",
-                                      std::to_string(until), std::to_string(*minutes)}});
+                                      std::to_string(until), std::to_string(minutes)}});
         }
     } else if (order == "UNSILENCE") {
         m_store->setSilenceUntil(targetName, 0);
-        log(p.name + " lifts the silence of " + targetName);
+        logEvent(ServerLog::Level::Info, "moderation",
+                 {{"by", by}, {"order", "unsilence"}, {"target", targetName}});
         if (online) {
             online->player.silenceUntil = 0;
             online->sendText("ERROR|A moderator has lifted your silence.");
@@ -591,19 +606,24 @@ void LobbyServer::onAdmin(Session &session, std::string_view rest)
     } else {
         if (!online) {
             if (const auto *remote = m_remote.find(lobbyrules::key(targetName))) {
-                log(p.name + " boots " + targetName + " at another node");
+                logEvent(ServerLog::Level::Info, "moderation",
+                         {{"by", by},
+                          {"order", "boot"},
+                          {"target", targetName},
+                          {"node", remote->node}});
                 publishTo(remote->node,
-                          {"M", {m_nodeId, lobbyrules::key(targetName), "BOOT", "0", p.name}});
-                return;
+                          {"M", {m_nodeId, lobbyrules::key(targetName), "BOOT", "0", by}});
+                return {};
             }
-            session.sendText("ERROR|" + targetName + " is not online.");
-            return;
+            return targetName + " is not online.";
         }
-        log(p.name + " boots " + targetName);
+        logEvent(ServerLog::Level::Info, "moderation",
+                 {{"by", by}, {"order", "boot"}, {"target", targetName}});
         online->sendText("ERROR|A moderator has removed you from the server.");
-        logoff(*online, "booted by " + p.name);
-        online->closeAfterFlush("booted by " + p.name);
+        logoff(*online, "booted by " + by);
+        online->closeAfterFlush("booted by " + by);
     }
+    return {};
 }
 
 void LobbyServer::storeForOffline(Session &session, std::string_view target, std::string_view text)
@@ -630,6 +650,7 @@ void LobbyServer::storeForOffline(Session &session, std::string_view target, std
         return;
     }
     m_store->storeMessage(name, p.name, lobbyrules::relayedText(text), secondsNow());
+    m_metrics.keptMessages.add();
     if (p.toldStored.insert(key).second)
         session.sendText("ERROR|" + name +
                          " is offline; your message was kept and will be delivered at their"

@@ -3,6 +3,7 @@
 #include "lobbyrules.h"
 #include "orvexutils.h"
 #include "selfsignedcertificate.h"
+#include "timedaccountstore.h"
 
 #include <asio/ip/address.hpp>
 #include <asio/ip/tcp.hpp>
@@ -70,11 +71,15 @@ std::string fnvHex(std::string_view text)
 
 LobbyServer::LobbyServer(asio::io_context &io, const ServerOptions &options, Catalogue catalogue,
                          std::unique_ptr<AccountStore> store)
-    : m_io(io), m_options(options), m_catalogue(std::move(catalogue)), m_store(std::move(store)),
+    : m_io(io), m_options(options), m_catalogue(std::move(catalogue)),
+      m_log(ServerLog::parseLevel(options.logLevel).value_or(ServerLog::Level::Info)),
+      m_store(std::make_unique<TimedAccountStore>(std::move(store), m_metrics.storeSeconds,
+                                                  m_metrics.storeErrors)),
       m_hasher(io), m_accountQuota(options.accountsPerHour), m_acceptor(io), m_tlsAcceptor(io),
       m_tick(io), m_acceptRetry(io), m_stopTimer(io), m_presenceTimer(io),
       m_heapTrimmer(io, kHeapTrimInterval, kHeapTrimMinFree),
-      m_signals(io, SIGTERM, SIGINT, SIGHUP), m_clusterTimer(io), m_startedAt(Clock::now())
+      m_signals(io, SIGTERM, SIGINT, SIGHUP), m_clusterTimer(io), m_startedAt(Clock::now()),
+      m_systemd(io), m_drainTimer(io)
 {
     m_limits.maxQueuedBytes = m_options.maxUnsentBytes;
     m_accountCount = m_store->count();
@@ -91,7 +96,13 @@ LobbyServer::~LobbyServer()
 
 void LobbyServer::log(const std::string &text) const
 {
-    std::fprintf(stderr, "ostrel-lobby-server: %s\n", text.c_str());
+    m_log.write(ServerLog::Level::Info, "note", {{"msg", text}});
+}
+
+void LobbyServer::logEvent(ServerLog::Level level, std::string_view event,
+                           const ServerLog::Fields &fields) const
+{
+    m_log.write(level, event, fields);
 }
 
 namespace {
@@ -119,6 +130,7 @@ void LobbyServer::start()
         m_maxSessions = cur > 2 * kReservedDescriptors ? cur - kReservedDescriptors : cur / 2;
     }
     m_spareDescriptor = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    startOperations();
     if (m_options.tlsListener) {
         std::string certificate = m_options.tlsCertificate;
         std::string key = m_options.tlsKey;
@@ -147,13 +159,17 @@ void LobbyServer::start()
         // Later restarts reuse the port we got, also when the operator asked for port 0.
         m_endpoint = m_acceptor.local_endpoint();
         std::cout << "listening on " << endpointText(m_endpoint) << std::endl;
-        log("listening on " + endpointText(m_endpoint));
+        logEvent(ServerLog::Level::Info, "start",
+                 {{"listen", endpointText(m_endpoint)},
+                  {"msg", "listening on " + endpointText(m_endpoint)}});
     }
     if (m_tlsContext) {
         openTlsAcceptor();
         m_tlsEndpoint = m_tlsAcceptor.local_endpoint();
         std::cout << "listening for TLS on " << endpointText(m_tlsEndpoint) << std::endl;
-        log("listening for TLS on " + endpointText(m_tlsEndpoint));
+        logEvent(ServerLog::Level::Info, "start",
+                 {{"tls_listen", endpointText(m_tlsEndpoint)},
+                  {"msg", "listening for TLS on " + endpointText(m_tlsEndpoint)}});
     }
     acceptAll();
     scheduleTick();
@@ -220,7 +236,9 @@ void LobbyServer::accept(asio::ip::tcp::acceptor &acceptor, bool tls)
         if (m_sessions.size() >= m_maxSessions) {
             refuse(socket.native_handle(), "ERROR|The server is full. Please try again later.",
                    tls);
-            log("refused " + shownPeer + ": the server is full");
+            m_metrics.drop(ServerMetrics::Drop::Full);
+            logEvent(ServerLog::Level::Warning, "refused",
+                     {{"peer", shownPeer}, {"reason", "server full"}});
             accept(acceptor, tls);
             return;
         }
@@ -229,7 +247,9 @@ void LobbyServer::accept(asio::ip::tcp::acceptor &acceptor, bool tls)
         if (!exempt && (count.total >= m_options.maxPerAddress ||
                         count.newcomers >= m_options.maxNewPerAddress)) {
             refuse(socket.native_handle(), "ERROR|Too many connections from your address.", tls);
-            log("refused " + shownPeer + ": too many connections from " + address);
+            m_metrics.drop(ServerMetrics::Drop::Full);
+            logEvent(ServerLog::Level::Warning, "refused",
+                     {{"peer", shownPeer}, {"reason", "too many connections from the address"}});
             if (count.total == 0)
                 m_addresses.erase(address);
             accept(acceptor, tls);
@@ -241,7 +261,8 @@ void LobbyServer::accept(asio::ip::tcp::acceptor &acceptor, bool tls)
         auto session = std::make_shared<Session>(std::move(socket), *this, id, address,
                                                  tls ? m_tlsContext.get() : nullptr);
         m_sessions.emplace(id, session);
-        log("connect #" + std::to_string(id) + " from " + shownPeer + (tls ? " (TLS)" : ""));
+        logEvent(ServerLog::Level::Info, "connect",
+                 {{"session", std::to_string(id)}, {"peer", shownPeer}, {"tls", tls ? "1" : "0"}});
         session->start();
         session->armLoginDeadline(m_options.loginTime);
         accept(acceptor, tls);
@@ -275,7 +296,8 @@ bool LobbyServer::refuseWithSpareDescriptor(bool tls)
     if (client >= 0) {
         refuse(client, "ERROR|The server is full. Please try again later.", tls);
         ::close(client);
-        log("refused a connection: out of descriptors");
+        m_metrics.drop(ServerMetrics::Drop::Full);
+        logEvent(ServerLog::Level::Warning, "refused", {{"reason", "out of descriptors"}});
         refused = true;
     }
     m_spareDescriptor = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
@@ -296,6 +318,11 @@ void LobbyServer::loginTimeUp(Session &session)
         session.armLoginDeadline(kLoginCheckGrace);
         return;
     }
+    m_metrics.drop(ServerMetrics::Drop::LoginTime);
+    logEvent(ServerLog::Level::Info, "drop",
+             {{"session", std::to_string(session.id())},
+              {"address", session.address()},
+              {"reason", "login time"}});
     session.sendText("ERROR|No login arrived in time.");
     session.closeAfterFlush("no login");
 }
@@ -318,6 +345,7 @@ void LobbyServer::tick()
         if (session->closing())
             continue;
         if (now - session->lastHeard() > silentLimit) {
+            m_metrics.drop(ServerMetrics::Drop::Silent);
             session->sendText("ERROR|No answer from your lobby for too long: disconnected.");
             session->closeAfterFlush("silent for " + std::to_string(kSilentIntervals) +
                                      " ping intervals");
@@ -351,7 +379,9 @@ void LobbyServer::shutdown(const std::string &why)
     if (m_stopping)
         return;
     m_stopping = true;
-    log("shutting down (" + why + ")");
+    logEvent(ServerLog::Level::Info, "stop",
+             {{"reason", why}, {"msg", "shutting down (" + why + ")"}});
+    stopOperations();
     // Hashes still queued are for clients about to be dropped: no reason to wait for them.
     m_hasher.stop();
     std::error_code ignored;
@@ -587,7 +617,10 @@ void LobbyServer::sessionClosed(Session &session, const std::string &reason)
 {
     if (session.player.loggedIn)
         logoff(session, reason);
-    log("disconnect #" + std::to_string(session.id()) + ": " + reason);
+    logEvent(ServerLog::Level::Info, "disconnect",
+             {{"session", std::to_string(session.id())},
+              {"address", session.address()},
+              {"reason", reason}});
     if (auto it = m_addresses.find(session.address()); it != m_addresses.end()) {
         --it->second.total;
         if (session.newcomer)
@@ -630,7 +663,8 @@ void LobbyServer::logoff(Session &session, const std::string &why, bool announce
         if (m_cluster)
             publishAll({"G", {m_nodeId, p.key, p.name}});
     }
-    log("logout " + p.name + " #" + std::to_string(session.id()) + ": " + why);
+    logEvent(ServerLog::Level::Info, "logout",
+             {{"name", p.name}, {"session", std::to_string(session.id())}, {"reason", why}});
     p = ClientSession::Player{};
 }
 
@@ -639,6 +673,9 @@ void LobbyServer::handleLine(Session &session, const std::string &line)
     ++m_linesHandled;
     std::string_view rest = line;
     const auto keyword = ostrel::ExtractToken(rest, '|');
+    m_metrics.lineIn(keyword);
+    if (keyword == "SEND" && rest.substr(0, 9) == "DATASEND|")
+        m_metrics.relayBytes.add(line.size());
     try {
         if (keyword == "PING")
             return;
@@ -679,15 +716,21 @@ void LobbyServer::handleLine(Session &session, const std::string &line)
                              "\".");
     } catch (const std::exception &e) {
         // A failed database write or similar: the client hears of it, the server goes on.
-        log("#" + std::to_string(session.id()) + " " + std::string(keyword.substr(0, 40)) + ": " +
-            e.what());
+        logEvent(ServerLog::Level::Error, "request_failed",
+                 {{"session", std::to_string(session.id())},
+                  {"keyword", std::string(keyword.substr(0, 40))},
+                  {"error", e.what()}});
         session.sendText("ERROR|The server could not complete that request.");
     }
 }
 
 void LobbyServer::loginFailed(Session &session, const std::string &text)
 {
-    log("login failed #" + std::to_string(session.id()) + ": " + text);
+    m_metrics.failedLogins.add();
+    logEvent(ServerLog::Level::Info, "login_failed",
+             {{"session", std::to_string(session.id())},
+              {"address", session.address()},
+              {"reason", text}});
     session.sendText("LOGIN|FAILED|" + text);
 }
 
@@ -695,6 +738,10 @@ bool LobbyServer::mayStartLogin(Session &session)
 {
     if (session.player.loggedIn) {
         session.sendText("ERROR|You are already logged in.");
+        return false;
+    }
+    if (m_draining) {
+        loginFailed(session, "This server is closing for maintenance. Please try again later.");
         return false;
     }
     return !session.player.loginPending;
@@ -871,7 +918,9 @@ void LobbyServer::onLoginNew(Session &session, std::string_view rest)
                               } else {
                                   created = true;
                                   ++m_accountCount;
-                                  log("account created: " + account.user.UserName);
+                                  m_metrics.accountsCreated.add();
+                                  logEvent(ServerLog::Level::Info, "account_created",
+                                           {{"name", account.user.UserName}, {"address", address}});
                                   s->sendText("NEWSUCCESS|Account " + account.user.UserName +
                                               " created.");
                                   completeLogin(*s, account.user.UserName, password);
@@ -953,8 +1002,12 @@ void LobbyServer::completeLogin(Session &session, const std::string &name,
     m_players[key] = &session;
     m_rooms[p.room].insert(&session);
     ++m_loginsSinceStart;
+    m_metrics.logins.add();
     m_peakOnline = std::max(m_peakOnline, onlineCount());
-    log("login " + p.name + " #" + std::to_string(session.id()));
+    logEvent(ServerLog::Level::Info, "login",
+             {{"name", p.name},
+              {"address", session.address()},
+              {"session", std::to_string(session.id())}});
 
     // The whole sequence is owed to the client: a long news text or member list must not
     // get it dropped as a client that stopped reading.

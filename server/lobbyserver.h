@@ -2,15 +2,20 @@
 
 #include "accountquota.h"
 #include "accountstore.h"
+#include "adminconsole.h"
 #include "catalogue.h"
 #include "clientsession.h"
 #include "clusterlink.h"
 #include "clustermessage.h"
 #include "heaptrimmer.h"
+#include "httpendpoint.h"
 #include "loginthrottle.h"
 #include "passwordhasher.h"
 #include "remoteplayers.h"
+#include "serverlog.h"
+#include "servermetrics.h"
 #include "serveroptions.h"
+#include "systemdnotifier.h"
 
 #include <asio/io_context.hpp>
 #include <asio/ip/tcp.hpp>
@@ -54,6 +59,7 @@ public:
     // The session holds only presence news: write it with the next presence flush.
     void flushPresenceSoon(ClientSession &session);
     std::array<char, 64 * 1024> &readBuffer() { return m_readBuffer; }
+    ServerMetrics &metrics() { return m_metrics; }
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -76,6 +82,8 @@ private:
     void dropEveryone(const std::string &why);
     void reloadNews(bool announce);
     void log(const std::string &text) const;
+    void logEvent(ServerLog::Level level, std::string_view event,
+                  const ServerLog::Fields &fields) const;
 
     // Presence and delivery (lobbyserver.cpp)
     Session *findPlayer(std::string_view name) const;
@@ -121,6 +129,10 @@ private:
     void onDeleteGame(Session &session, std::string_view rest);
     void onPrivate(Session &session, std::string_view rest);
     void onAdmin(Session &session, std::string_view rest);
+    // SILENCE (for minutes), UNSILENCE or BOOT of an account, wherever in the lobby its
+    // player is; by: who asked. Returns what went wrong, or nothing.
+    std::string moderate(const std::string &by, std::string_view order,
+                         const std::string &targetName, std::int32_t minutes);
     void onJoin(Session &session, std::string_view host, std::string_view payload);
     void onJoinAnswer(Session &session, std::string_view requester, std::string_view payload,
                       bool accepted);
@@ -154,9 +166,26 @@ private:
     bool sendToRemote(std::string_view name, const std::string &plain);
     std::size_t onlineCount() const { return m_players.size() + m_remote.size(); }
 
+    // For the people who run the lobby (lobbyoperations.cpp): metrics and health on their
+    // own address, the admin console, systemd's notifications, draining.
+    void startOperations();
+    void stopOperations();
+    void registerGauges();
+    HttpEndpoint::Response operatorPage(std::string_view path);
+    // Empty when ready; otherwise why not.
+    std::string notReadyBecause();
+    AdminConsole::Answer adminCommand(const AdminConsole::Peer &peer,
+                                      const std::vector<std::string> &words);
+    void onOperatorMessage(const ClusterMessage &message);
+    void drain(std::chrono::minutes timeout);
+    void drainCheck();
+
     asio::io_context &m_io;
     ServerOptions m_options;
     Catalogue m_catalogue;
+    // Before the store, which reports to it.
+    ServerLog m_log;
+    ServerMetrics m_metrics;
     std::unique_ptr<AccountStore> m_store;
     PasswordHasher m_hasher;
     LoginThrottle m_throttle;
@@ -214,4 +243,11 @@ private:
     std::size_t m_peakOnline = 0;
     std::size_t m_hostedGames = 0;
     std::uint64_t m_linesHandled = 0;
+
+    std::unique_ptr<HttpEndpoint> m_httpEndpoint;
+    std::unique_ptr<AdminConsole> m_adminConsole;
+    SystemdNotifier m_systemd;
+    bool m_draining = false;
+    Clock::time_point m_drainUntil;
+    asio::steady_timer m_drainTimer;
 };

@@ -1,4 +1,5 @@
 #include "accountstore.h"
+#include "adminconsole.h"
 #include "catalogue.h"
 #include "lobbyserver.h"
 #include "serveroptions.h"
@@ -78,6 +79,15 @@ int setClass(const ServerOptions &options)
     return 0;
 }
 
+// The console's client: the command goes to the running server, its answer to standard
+// output (or standard error when it failed).
+int admin(const ServerOptions &options)
+{
+    const auto answer = AdminConsole::ask(options.adminSocketPath(), options.adminWords);
+    (answer.ok ? std::cout : std::cerr) << answer.text << std::flush;
+    return answer.ok ? 0 : 1;
+}
+
 int serve(const ServerOptions &options)
 {
     Catalogue catalogue =
@@ -113,6 +123,8 @@ int main(int argc, char **argv)
             return setClass(options);
         case ServerOptions::Command::ImportAccounts:
             return importAccounts(options);
+        case ServerOptions::Command::Admin:
+            return admin(options);
         case ServerOptions::Command::Serve:
             return serve(options);
         }

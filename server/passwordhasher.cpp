@@ -73,7 +73,8 @@ void PasswordHasher::hash(const std::string &address, std::function<bool()> want
 {
     auto shared =
         std::make_shared<std::function<void(std::optional<std::string>)>>(std::move(done));
-    enqueue(Job{address, std::move(wanted),
+    enqueue(Job{address,
+                std::move(wanted),
                 [this, password = std::move(password), shared]() mutable -> std::function<void()> {
                     std::string result = hashNow(password, m_fast);
                     sodium_memzero(password.data(), password.size());
@@ -81,7 +82,8 @@ void PasswordHasher::hash(const std::string &address, std::function<bool()> want
                         (*shared)(std::move(result));
                     };
                 },
-                [shared]() { (*shared)(std::nullopt); }});
+                [shared]() { (*shared)(std::nullopt); },
+                {}});
 }
 
 void PasswordHasher::verify(const std::string &address, std::function<bool()> wanted,
@@ -89,14 +91,16 @@ void PasswordHasher::verify(const std::string &address, std::function<bool()> wa
                             std::function<void(std::optional<bool>)> done)
 {
     auto shared = std::make_shared<std::function<void(std::optional<bool>)>>(std::move(done));
-    enqueue(Job{address, std::move(wanted),
+    enqueue(Job{address,
+                std::move(wanted),
                 [hash = std::move(hash), password = std::move(password),
                  shared]() mutable -> std::function<void()> {
                     const bool ok = verifyNow(hash, password);
                     sodium_memzero(password.data(), password.size());
                     return [shared, ok]() { (*shared)(ok); };
                 },
-                [shared]() { (*shared)(std::nullopt); }});
+                [shared]() { (*shared)(std::nullopt); },
+                {}});
 }
 
 void PasswordHasher::enqueue(Job job)
@@ -104,6 +108,7 @@ void PasswordHasher::enqueue(Job job)
     if (m_stopped)
         return;
     ++m_perAddress[job.address];
+    job.queuedAt = std::chrono::steady_clock::now();
     m_queue.push_back(std::move(job));
     startJobs();
 }
@@ -119,6 +124,8 @@ void PasswordHasher::startJobs()
             continue;
         }
         ++m_running;
+        if (onWaited)
+            onWaited(std::chrono::steady_clock::now() - job.queuedAt);
         asio::post(m_pool, [this, delay = m_delay, address = std::move(job.address),
                             work = std::move(job.work)]() mutable {
             if (delay.count() > 0)

@@ -55,6 +55,8 @@ public:
     void stop();
 
     std::size_t pending() const { return m_queue.size() + m_running; }
+    // Told, on the network thread, how long each job waited before a worker took it.
+    std::function<void(std::chrono::duration<double>)> onWaited;
     bool fast() const { return m_fast; }
 
     // Hashing for callers that are not on the network thread (set-class does not need it,
@@ -72,6 +74,7 @@ private:
         // Runs on a worker; returns what to run on the network thread with the result.
         std::function<std::function<void()>()> work;
         std::function<void()> skipped;
+        std::chrono::steady_clock::time_point queuedAt;
     };
 
     void enqueue(Job job);

@@ -1,5 +1,7 @@
 #include "serveroptions.h"
 
+#include "serverlog.h"
+
 #include <cmath>
 #include <cstdlib>
 #include <stdexcept>
@@ -57,8 +59,10 @@ const char *ServerOptions::usage()
            "                           [--max-per-address N] [--max-new-per-address N]\n"
            "                           [--accounts-per-hour N] [--exempt ADDRESS]...\n"
            "                           [--accounts WHERE] [--cluster redis://HOST:PORT]\n"
+           "                           [--metrics-listen HOST:PORT] [--log-level LEVEL]\n"
            "       ostrel-lobby-server set-class NAME CLASS [--data DIR] [--accounts WHERE]\n"
            "       ostrel-lobby-server import-accounts SQLITE_FILE --accounts WHERE\n"
+           "       ostrel-lobby-server admin [--data DIR] COMMAND [ARGUMENT]...\n"
            "\n"
            "  --listen HOST:PORT       address to accept clients on (default 127.0.0.1:9020;\n"
            "                           port 0 picks a free port; \"none\": no plain listener)\n"
@@ -91,16 +95,39 @@ const char *ServerOptions::usage()
            "                           run as one node of a lobby spread over several\n"
            "                           servers, which meet through this Redis server; needs\n"
            "                           --accounts with the PostgreSQL database they share\n"
+           "  --metrics-listen HOST:PORT\n"
+           "                           serve metrics (/metrics, Prometheus text format) and\n"
+           "                           health (/healthz, /readyz) over HTTP there, e.g.\n"
+           "                           127.0.0.1:9464 (default: off)\n"
+           "  --log-level LEVEL        debug, info (default), warning or error\n"
            "  set-class NAME CLASS     set an account's class, e.g. H for an administrator\n"
            "  import-accounts SQLITE_FILE\n"
            "                           copy the accounts and waiting messages of an SQLite\n"
            "                           account file into the store --accounts names; names\n"
-           "                           already there are kept and reported\n";
+           "                           already there are kept and reported\n"
+           "  admin COMMAND            ask the server running with this data folder, over\n"
+           "                           its owner-only socket DIR/admin.sock; in a lobby of\n"
+           "                           several nodes the action reaches all of them:\n"
+           "      who                  players online: name, room, address, node\n"
+           "      kick NAME            end a player's session\n"
+           "      silence NAME [MINUTES]  refuse a player's chat (default 60 minutes)\n"
+           "      unsilence NAME       lift a silence\n"
+           "      shout TEXT           a message box for everyone online\n"
+           "      news reload          reread the news file and send the news\n"
+           "      accounts set-class NAME CLASS\n"
+           "                           set an account's class while the server runs\n"
+           "      drain [MINUTES]      take no new logins, tell the players, stop when the\n"
+           "                           last one leaves or after MINUTES (default 15)\n";
 }
 
 std::string ServerOptions::accountsLocation() const
 {
     return accounts.empty() ? dataDir + "/accounts.sqlite" : accounts;
+}
+
+std::string ServerOptions::adminSocketPath() const
+{
+    return dataDir + "/admin.sock";
 }
 
 std::string ServerOptions::defaultDataDir()
@@ -123,6 +150,22 @@ ServerOptions ServerOptions::parse(const std::vector<std::string> &arguments)
         options.setClassName = arguments[1];
         options.setClassValue = arguments[2];
         i = 3;
+    } else if (!arguments.empty() && arguments[0] == "admin") {
+        // The command's words are the operator's text (a shout may say "--data"): only
+        // a --data right after "admin" is an option.
+        options.command = Command::Admin;
+        i = 1;
+        if (arguments.size() > 2 && arguments[1] == "--data") {
+            options.dataDir = arguments[2];
+            i = 3;
+        }
+        options.adminWords.assign(arguments.begin() + static_cast<std::ptrdiff_t>(i),
+                                  arguments.end());
+        if (options.adminWords.empty())
+            throw std::invalid_argument("admin wants a command, e.g. \"admin who\"");
+        if (options.dataDir.empty())
+            options.dataDir = defaultDataDir();
+        return options;
     } else if (!arguments.empty() && arguments[0] == "import-accounts") {
         if (arguments.size() < 2)
             throw std::invalid_argument("import-accounts wants the SQLite file to read");
@@ -189,7 +232,16 @@ ServerOptions ServerOptions::parse(const std::vector<std::string> &arguments)
             options.exemptAddresses.push_back(value(arg));
         else if (arg == "--cluster")
             options.cluster = value(arg);
-        else
+        else if (arg == "--metrics-listen") {
+            options.metricsListener = true;
+            parseListen(arg, value(arg), options.metricsHost, options.metricsPort);
+        } else if (arg == "--log-level") {
+            options.logLevel = value(arg);
+            if (!ServerLog::parseLevel(options.logLevel))
+                throw std::invalid_argument("--log-level wants debug, info, warning or error, "
+                                            "got \"" +
+                                            options.logLevel + "\"");
+        } else
             throw std::invalid_argument("unknown argument \"" + arg + "\"");
     }
     if (options.dataDir.empty())

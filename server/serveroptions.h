@@ -13,9 +13,10 @@
 //                       [--accounts-per-hour N] [--exempt ADDRESS]... [--accounts WHERE]
 //   ostrel-lobby-server set-class NAME CLASS [--data DIR] [--accounts WHERE]
 //   ostrel-lobby-server import-accounts SQLITE_FILE --accounts WHERE
+//   ostrel-lobby-server admin [--data DIR] COMMAND [ARGUMENT]...
 struct ServerOptions
 {
-    enum class Command { Serve, SetClass, ImportAccounts, Help };
+    enum class Command { Serve, SetClass, ImportAccounts, Admin, Help };
 
     Command command = Command::Serve;
     std::string listenHost = "127.0.0.1";
@@ -55,6 +56,14 @@ struct ServerOptions
     std::vector<std::string> exemptAddresses;
     std::string setClassName;
     std::string setClassValue;
+    // Metrics and health over HTTP ("--metrics-listen HOST:PORT"); off by default.
+    bool metricsListener = false;
+    std::string metricsHost = "127.0.0.1";
+    unsigned short metricsPort = 9464;
+    // debug, info, warning or error.
+    std::string logLevel = "info";
+    // admin: the command for the running server, word by word.
+    std::vector<std::string> adminWords;
 
     // Throws std::invalid_argument with a message for the user.
     static ServerOptions parse(const std::vector<std::string> &arguments);
@@ -63,4 +72,6 @@ struct ServerOptions
     static std::string defaultDataDir();
     // The store the server opens: `accounts`, else the data folder's SQLite file.
     std::string accountsLocation() const;
+    // The admin console's socket in the data folder.
+    std::string adminSocketPath() const;
 };

@@ -1,0 +1,58 @@
+#pragma once
+
+#include "metricsregistry.h"
+
+#include <array>
+#include <string>
+#include <string_view>
+
+// The lobby server's own figures, for its operators. The counters here are bumped where
+// things happen; what can be read off the server's state (players, connections, queues,
+// links) is registered as gauges by the server itself.
+class ServerMetrics
+{
+    // First: the references below are bound to what it holds.
+    MetricsRegistry m_registry;
+
+public:
+    // Why the server ended a connection on its own.
+    enum class Drop { SlowReader, Flood, LoginTime, Full, Silent, LineTooLong, Count };
+
+    // The keywords lines are counted under, in and out; any other counts as "other", so
+    // that a hostile client cannot add series.
+    static constexpr std::array<std::string_view, 26> kKeywords = {
+        "LOGIN",       "LOGINNEW", "PING",        "SEND",         "JOINSUBJECT", "USERINFO",
+        "USERUPDATE",  "INVITE",   "ADDGAME",     "ADDASSISTED",  "DELETEGAME",  "PRIVATE",
+        "HADMIN",      "ERROR",    "NEWSUCCESS",  "SUBJECTS",     "GAMES",       "NEWS",
+        "SERVERSTATS", "ADDGUEST", "REMOVEGUEST", "GREMOVEGUEST", "CHAT",        "GHAT",
+        "SHOUT",       "DATASEND"};
+
+    ServerMetrics();
+    ServerMetrics(const ServerMetrics &) = delete;
+    ServerMetrics &operator=(const ServerMetrics &) = delete;
+
+    MetricsRegistry &registry() { return m_registry; }
+    std::string render() const { return m_registry.render(); }
+
+    void lineIn(std::string_view keyword);
+    // A line queued for a client, still scrambled as it goes on the wire.
+    void lineOut(std::string_view scrambled);
+    void drop(Drop reason) { m_drops[static_cast<std::size_t>(reason)]->add(); }
+
+    MetricsRegistry::Counter &logins;
+    MetricsRegistry::Counter &failedLogins;
+    MetricsRegistry::Counter &accountsCreated;
+    MetricsRegistry::Counter &bytesIn;
+    MetricsRegistry::Counter &bytesOut;
+    MetricsRegistry::Counter &relayBytes;
+    MetricsRegistry::Counter &keptMessages;
+    MetricsRegistry::Counter &storeErrors;
+    MetricsRegistry::Histogram &storeSeconds;
+    MetricsRegistry::Histogram &hashWaitSeconds;
+    MetricsRegistry::Counter &adminActions;
+
+private:
+    std::array<MetricsRegistry::Counter *, kKeywords.size() + 1> m_linesIn{};
+    std::array<MetricsRegistry::Counter *, kKeywords.size() + 1> m_linesOut{};
+    std::array<MetricsRegistry::Counter *, static_cast<std::size_t>(Drop::Count)> m_drops{};
+};
