@@ -4,7 +4,6 @@
 #include "relaytable.h"
 #include "routerport.h"
 #include "textcodec.h"
-#include "tflatbutton.h"
 #include "tpressfilter.h"
 #include "tsock.h"
 
@@ -55,17 +54,14 @@ void Tlobby::routerAnswered(bool opened, const QString &publicAddress)
         return;
     }
     if (!orvex->Active()) {
-        // Logged off while the router was asked: no game is offered or started.
+        // Logged off while the router was asked (which set the window back already): no
+        // game is offered or started.
         endRouterHosting();
-        setInviteItems(QString());
-        button_private->hide();
-        button_host->show();
-        label_ingame->clear();
         return;
     }
     if (opened) {
         m_routerAddress = publicAddress.toLatin1();
-        addlinetoalerts(QStringLiteral("Port %1 opened on your router").arg(routerport->port()),
+        addlinetoalerts(QStringLiteral("Port %1 opened on your router").arg(gamePort()),
                         QColor(0, 128, 0));
     } else {
         addlinetoalerts(
