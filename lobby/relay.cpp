@@ -1,6 +1,7 @@
 #include "lobby.h"
 
 #include "lobbysettings.h"
+#include "platform.h"
 #include "relaytable.h"
 #include "routerport.h"
 #include "textcodec.h"
@@ -10,6 +11,7 @@
 #include <QAction>
 #include <QLabel>
 
+#include <exception>
 #include <utility>
 
 namespace {
@@ -69,7 +71,11 @@ void Tlobby::routerAnswered(bool opened, const QString &publicAddress)
             QColor(0, 0, 255));
     }
     image_connection->setPixmap(imagelist_connection.value(opened ? 0 : 1));
-    announceHosting(entry, !opened, m_routerLabel);
+    try {
+        announceHosting(entry, !opened, m_routerLabel);
+    } catch (const std::exception &e) {
+        platform::Platform::instance().showError(QString::fromLocal8Bit(e.what()));
+    }
 }
 
 void Tlobby::endRouterHosting()
