@@ -212,19 +212,25 @@ void Tlobby::button_hostClick()
         button_private->show();
         button_host->hide();
         const QByteArray entry = ownName(orvex) + " - " + label;
-        const bool assisted = LobbyAssistedHosting1->isChecked();
-        if (assisted)
-            orvex->AddAssisted(entry);
-        else
-            orvex->AddGame(entry);
-        relaytable->setHosting(assisted);
         label_ingame->setText(hostingrules::ingameText(labelText, gameText));
-        addlinetoalerts(QStringLiteral("Hosted a ") + labelText + QStringLiteral(" Game."), kBlue);
-        launchGame(localip, true);
-        setUpdateMark(game, 0);
+        if (LobbyAssistedHosting1->isChecked() && asksRouter())
+            askRouter(entry, labelText);
+        else
+            announceHosting(entry, LobbyAssistedHosting1->isChecked(), labelText);
     } catch (const std::exception &e) {
         handlerError(e);
     }
+}
+
+void Tlobby::announceHosting(const QByteArray &entry, bool assisted, const QString &label)
+{
+    if (assisted)
+        orvex->AddAssisted(entry);
+    else
+        orvex->AddGame(entry);
+    relaytable->setHosting(assisted);
+    addlinetoalerts(QStringLiteral("Hosted a ") + label + QStringLiteral(" Game."), kBlue);
+    launchGame(localip, true);
 }
 
 bool Tlobby::joinit(const QByteArray &entry)
@@ -355,7 +361,8 @@ void Tlobby::orvexJOINReceived(const QByteArray &, const QByteArray &id)
             return;
         }
         localip = getipnumber();
-        orvex->SendIPTJ(id + "|" + localip);
+        // While the router forwards the game port, players reach the game at its address.
+        orvex->SendIPTJ(id + "|" + (m_routerAddress.isEmpty() ? localip : m_routerAddress));
     } catch (const std::exception &e) {
         handlerError(e);
     }
@@ -569,6 +576,7 @@ void Tlobby::Sock11Info(QObject *Sender, int, const QString &Msg)
         image_connection->show();
         stopRelayListener();
         relaytable->setHosting(false);
+        endRouterHosting();
         label_ingame->clear();
         if (Timer1->isActive() && orvex->LoggedIn())
             orvex->DeleteGame(ownName(orvex));

@@ -520,6 +520,8 @@ public:
     bool checkregistry(const QByteArray &game);
     // Starts the game program: as host with our own address, as joiner with the host's.
     void launchGame(const QByteArray &address, bool host);
+    // Offers the hosted game to the room (directly or assisted) and starts it.
+    void announceHosting(const QByteArray &entry, bool assisted, const QString &label);
     // The download item of a game ("get_" + name, in any letter case), or nullptr.
     QAction *downloadItem(const QByteArray &game) const;
     // The update mark of a game's download item (0 without one), and setting it.
@@ -588,6 +590,20 @@ public:
     void stopRelayListener();
     void LobbyAssistedHosting1Click();
     void RestoreSockets1Click();
+    // Before a game goes through the relay, the home router is asked to forward the game
+    // port; the game is announced when it answers (routerAnswered), direct or assisted.
+    class RouterPort *routerport = nullptr;
+    // Whether hosting asks the router first (OSTREL_ASK_ROUTER=0 turns it off).
+    static bool asksRouter();
+    void askRouter(const QByteArray &entry, const QString &label);
+    void routerAnswered(bool opened, const QString &publicAddress);
+    // The end of a hosted game: the router's mapping goes, the indicator shows the switch.
+    void endRouterHosting();
+    // The game waiting for the router's answer, and the router's public address that
+    // joiners are sent while the port is forwarded.
+    QByteArray m_routerEntry;
+    QString m_routerLabel;
+    QByteArray m_routerAddress;
 
     // ---- News, announcements and moderation (news.cpp)
     void orvexShout(const QByteArray &text);

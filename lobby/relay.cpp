@@ -1,13 +1,18 @@
 #include "lobby.h"
 
 #include "lobbysettings.h"
+#include "platform.h"
 #include "relaytable.h"
+#include "routerport.h"
 #include "textcodec.h"
 #include "tpressfilter.h"
 #include "tsock.h"
 
 #include <QAction>
 #include <QLabel>
+
+#include <exception>
+#include <utility>
 
 namespace {
 
@@ -25,6 +30,60 @@ void Tlobby::wireRelay()
     connect(relaytable, &RelayTable::datasend, this,
             [this](const QByteArray &payload) { orvex->SendDatasend(payload); });
     new TPressFilter(image_connection, [this](const QPoint &) { image_connectionClick(); });
+    routerport = new RouterPort(this);
+    connect(routerport, &RouterPort::answered, this,
+            [this](bool opened, const QString &address) { routerAnswered(opened, address); });
+}
+
+bool Tlobby::asksRouter()
+{
+    return qEnvironmentVariable("OSTREL_ASK_ROUTER") != QLatin1String("0");
+}
+
+void Tlobby::askRouter(const QByteArray &entry, const QString &label)
+{
+    m_routerEntry = entry;
+    m_routerLabel = label;
+    routerport->open(gamePort().toUShort());
+}
+
+void Tlobby::routerAnswered(bool opened, const QString &publicAddress)
+{
+    const QByteArray entry = std::exchange(m_routerEntry, QByteArray());
+    if (entry.isEmpty()) {
+        // Nobody waits for the port any more.
+        routerport->close();
+        return;
+    }
+    if (!orvex->Active()) {
+        // Logged off while the router was asked (which set the window back already): no
+        // game is offered or started.
+        endRouterHosting();
+        return;
+    }
+    if (opened) {
+        m_routerAddress = publicAddress.toLatin1();
+        addlinetoalerts(QStringLiteral("Port %1 opened on your router").arg(gamePort()),
+                        QColor(0, 128, 0));
+    } else {
+        addlinetoalerts(
+            QStringLiteral("Your router did not answer: the game goes through the lobby server"),
+            QColor(0, 0, 255));
+    }
+    image_connection->setPixmap(imagelist_connection.value(opened ? 0 : 1));
+    try {
+        announceHosting(entry, !opened, m_routerLabel);
+    } catch (const std::exception &e) {
+        platform::Platform::instance().showError(QString::fromLocal8Bit(e.what()));
+    }
+}
+
+void Tlobby::endRouterHosting()
+{
+    m_routerEntry.clear();
+    m_routerAddress.clear();
+    routerport->close();
+    image_connection->setPixmap(imagelist_connection.value(LobbyAssistedHosting1->isChecked()));
 }
 
 void Tlobby::startJoinerRelay(const QByteArray &host)

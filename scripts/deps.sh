@@ -29,6 +29,11 @@ packages=(
   # The IRC server the server load generator compares against (--compare); it runs its own
   # instance on loopback. Like lighttpd, the package's system service may start or not.
   ngircd
+  # The lobby asks the home router to forward the game port (UPnP IGD). The hosting test
+  # runs a real router in network namespaces: miniupnpd with nftables NAT. The package
+  # holds only the program, no system service; the test starts its own instance with its
+  # own configuration.
+  libminiupnpc-dev miniupnpd-nftables nftables
 )
 missing=()
 for p in "${packages[@]}"; do

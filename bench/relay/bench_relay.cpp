@@ -150,6 +150,9 @@ int main(int argc, char **argv)
     // Each lobby takes its ports when it is made: the joiner's stand-in listener here,
     // the host's game (reached by the host's lobby) there.
     qputenv("OSTREL_GAME_PORT", "0");
+    // The game goes through the relay at once: no router of the network is asked to forward
+    // the port first.
+    qputenv("OSTREL_ASK_ROUTER", "0");
     const quint16 joinerPort = freePort();
     qputenv("OSTREL_RELAY_PORT", QByteArray::number(joinerPort));
     E2EPlayer joiner;

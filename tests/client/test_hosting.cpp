@@ -1,5 +1,7 @@
 #include "inifile.h"
 #include "lobbyfixture.h"
+#include "relaytable.h"
+#include "routerport.h"
 #include "tchatpane.h"
 #include "tflatbutton.h"
 #include "tinvited.h"
@@ -544,3 +546,73 @@ TEST_F(HostingTest, SmallerRoomActions)
 }
 
 } // namespace
+
+// The router's answer (the router itself lies outside the lobby and answers through the
+// port object's signal) comes seconds after the host button, which leaves the game's entry
+// waiting for it; the user may have logged off meanwhile. Such an answer neither offers
+// nor starts the game, and a port the router opened for it is not announced.
+TEST_F(HostingTest, ARouterAnswerAfterLoggingOffStartsNoGame)
+{
+    enterRoom("Plumbrix");
+    lobby->LobbyAssistedHosting1->setChecked(true);
+    // What the host button leaves while the router is asked.
+    lobby->m_routerEntry = "alice - Plumbrix";
+    lobby->m_routerLabel = QStringLiteral("Plumbrix");
+    ASSERT_TRUE(lobby->checkregistry("Plumbrix"));
+    seam.programs.clear();
+    windows->options()->image_reconnect->click();
+    server.closeClient();
+    ASSERT_TRUE(QTest::qWaitFor([this] { return !lobby->orvex->Active(); }, 5000));
+
+    emit lobby->routerport->answered(true, QStringLiteral("198.51.100.7"), QString());
+    EXPECT_TRUE(seam.programs.empty());
+    EXPECT_TRUE(lobby->m_routerAddress.isEmpty());
+    EXPECT_FALSE(lobby->relaytable->hosting());
+    EXPECT_TRUE(alerts().filter(QStringLiteral("Hosted")).isEmpty());
+}
+
+// While the router forwards the game port, joiners are sent the router's public address;
+// when it did not answer, the game goes through the relay. Either way the room says so.
+TEST_F(HostingTest, TheRoutersAnswerDecidesHowTheGameIsOffered)
+{
+    struct Row
+    {
+        bool opened;
+        QByteArray offer;
+        QString line;
+        QByteArray address; // sent to joiners; empty for our own
+    };
+    const Row rows[] = {
+        {true, "ADDGAME|", "Port 7772 opened on your router", "198.51.100.7"},
+        {false, "ADDASSISTED|",
+         "Your router did not answer: the game goes through the lobby server", ""},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.line.toStdString());
+        enterRoom("Plumbrix");
+        lobby->LobbyAssistedHosting1->setChecked(true);
+        lobby->m_routerEntry = "alice - Plumbrix";
+        lobby->m_routerLabel = QStringLiteral("Plumbrix");
+        ASSERT_TRUE(lobby->checkregistry("Plumbrix"));
+        seam.programs.clear();
+        emit lobby->routerport->answered(row.opened, QString::fromLatin1(row.address), QString());
+        EXPECT_EQ(sent(row.offer), QList<QByteArray>{row.offer + "alice - Plumbrix"});
+        EXPECT_EQ(alerts(), (QStringList{row.line, "Hosted a Plumbrix Game."}));
+        EXPECT_EQ(lobby->relaytable->hosting(), !row.opened);
+        EXPECT_EQ(seam.programs.size(), 1u);
+        EXPECT_EQ(lobby->image_connection->pixmap().cacheKey(),
+                  lobby->imagelist_connection.value(row.opened ? 0 : 1).cacheKey());
+
+        auto game = startGame();
+        serverSends({"SEND|carl|JOIN|+"});
+        const QByteArray address = row.address.isEmpty() ? lobby->localip : row.address;
+        EXPECT_EQ(sent("SEND|IPTJ|"), QList<QByteArray>{"SEND|IPTJ|carl|" + address});
+        // After the game, joiners of the next one hear our own address again.
+        game->disconnectFromHost();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return lobby->Sock11->Listen(); }, 5000));
+        EXPECT_TRUE(lobby->m_routerAddress.isEmpty());
+        EXPECT_EQ(lobby->image_connection->pixmap().cacheKey(),
+                  lobby->imagelist_connection.value(1).cacheKey());
+        server.clearLines();
+    }
+}

@@ -11,6 +11,9 @@ int main(int argc, char **argv)
     // may take the real game port.
     if (qEnvironmentVariableIsEmpty("OSTREL_GAME_PORT"))
         qputenv("OSTREL_GAME_PORT", "0");
+    // Nor may they ask the routers of the network they run in to open ports.
+    if (qEnvironmentVariableIsEmpty("OSTREL_ASK_ROUTER"))
+        qputenv("OSTREL_ASK_ROUTER", "0");
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
