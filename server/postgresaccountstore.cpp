@@ -49,7 +49,9 @@ struct Statement
 };
 
 // Numbers come back as text (cast in the query) so that every column of every result can
-// be taken in binary form, which for bytea is the bytes themselves.
+// be taken in binary form, which for bytea is the bytes themselves. A cast column keeps its
+// name, and a bare ORDER BY name means the output column: order by the table's column,
+// or "10" sorts before "9".
 #define OSTREL_ACCOUNT_COLUMNS                                                                     \
     "name, password_hash, first_name, last_name, city, country, email, home_page, comments, "      \
     "first_login::text, aux_date::text, login_count::text, icq, aux_number::text, "                \
@@ -101,11 +103,12 @@ const Statement kStatements[] = {
      true},
     {"messages",
      "SELECT id::text, sender, text, stored_at::text FROM stored_messages"
-     " WHERE recipient_key = $1::bytea AND stored_at >= $2::bigint ORDER BY id",
+     " WHERE recipient_key = $1::bytea AND stored_at >= $2::bigint"
+     " ORDER BY stored_messages.id",
      true},
     {"allmessages",
      "SELECT id::text, sender, text, stored_at::text, recipient FROM stored_messages"
-     " ORDER BY id",
+     " ORDER BY stored_messages.id",
      true},
     {"deletemessages",
      "DELETE FROM stored_messages WHERE recipient_key = $1::bytea AND id <= $2::bigint", false},

@@ -190,6 +190,29 @@ TEST_P(AccountStoreTest, WaitingMessagesAreCountedKeptInOrderAndDeleted)
     EXPECT_EQ(m_store->storedMessageCounts("frank", "bob").forRecipient, 1);
 }
 
+// Ids past nine are where a text order ("10" before "9") and a numeric one part.
+TEST_P(AccountStoreTest, MoreThanTenWaitingMessagesComeOldestFirstAndGoOnce)
+{
+    for (int i = 0; i < 12; ++i)
+        m_store->storeMessage("kim", "lee", "N" + std::to_string(i), 1000 + i);
+    auto waiting = m_store->storedMessages("kim", 0);
+    ASSERT_EQ(waiting.size(), 12u);
+    for (int i = 0; i < 12; ++i)
+        EXPECT_EQ(waiting[i].text, "N" + std::to_string(i)) << i;
+    std::vector<std::string> visited;
+    m_store->forEachStoredMessage(
+        [&](const std::string &, const StoredMessage &m) { visited.push_back(m.text); });
+    ASSERT_EQ(visited.size(), 12u);
+    EXPECT_EQ(visited[11], "N11");
+
+    // Delivered up to the tenth: the last two stay, the first ten do not come again.
+    m_store->deleteStoredMessages("kim", waiting[9].id);
+    waiting = m_store->storedMessages("kim", 0);
+    ASSERT_EQ(waiting.size(), 2u);
+    EXPECT_EQ(waiting[0].text, "N10");
+    EXPECT_EQ(waiting[1].text, "N11");
+}
+
 TEST_P(AccountStoreTest, EveryAccountIsVisitedOnce)
 {
     for (int i = 0; i < 50; ++i)
