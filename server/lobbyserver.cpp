@@ -123,7 +123,7 @@ void LobbyServer::start()
         std::string certificate = m_options.tlsCertificate;
         std::string key = m_options.tlsKey;
         if (certificate.empty()) {
-            std::filesystem::create_directories(m_options.dataDir);
+            m_options.createDataDir();
             certificate = m_options.dataDir + "/tls-cert.pem";
             key = m_options.dataDir + "/tls-key.pem";
             if (SelfSignedCertificate::ensure(certificate, key, m_options.tlsHost))

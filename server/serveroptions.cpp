@@ -1,8 +1,12 @@
 #include "serveroptions.h"
 
+#include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <stdexcept>
+#include <sys/stat.h>
+#include <system_error>
 
 namespace {
 
@@ -101,6 +105,19 @@ const char *ServerOptions::usage()
 std::string ServerOptions::accountsLocation() const
 {
     return accounts.empty() ? dataDir + "/accounts.sqlite" : accounts;
+}
+
+void ServerOptions::createDataDir() const
+{
+    auto dir = std::filesystem::path(dataDir).lexically_normal();
+    if (!dir.has_filename())
+        dir = dir.parent_path(); // "data/"
+    // The folders above are ordinary ones (~/.local/share); only the last is private.
+    if (dir.has_parent_path())
+        std::filesystem::create_directories(dir.parent_path());
+    if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST)
+        throw std::filesystem::filesystem_error("cannot create the data folder", dir,
+                                                std::error_code(errno, std::generic_category()));
 }
 
 std::string ServerOptions::defaultDataDir()

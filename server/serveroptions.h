@@ -63,4 +63,8 @@ struct ServerOptions
     static std::string defaultDataDir();
     // The store the server opens: `accounts`, else the data folder's SQLite file.
     std::string accountsLocation() const;
+    // Creates the data folder, when missing, readable by its owner alone: it holds
+    // password hashes, kept private messages and the TLS key. Throws
+    // std::filesystem::filesystem_error.
+    void createDataDir() const;
 };

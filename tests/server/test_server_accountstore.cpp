@@ -14,6 +14,8 @@
 #include <csignal>
 #include <map>
 #include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -313,6 +315,42 @@ TEST_F(PostgresServerTest, AnSQLiteAccountFileMovesIntoPostgres)
                                       output),
               0);
     EXPECT_NE(output.find("0 accounts copied, 2 kept"), std::string::npos) << output;
+}
+
+mode_t modeOf(const std::string &path)
+{
+    struct stat st = {};
+    EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+    return st.st_mode & 07777;
+}
+
+// Password hashes and private messages are for the server's user alone, whatever umask
+// the operator runs it under, and also in a file an older version left open to others.
+TEST(AccountFiles, TheDataFolderAndTheAccountFilesAreTheOwnersAlone)
+{
+    const mode_t umaskBefore = ::umask(022);
+    TempDir dir;
+    const std::string data = dir.path() + "/lobby";
+    {
+        ServerProcess server(dir.path(), {"--data", data, "--tls-listen", "127.0.0.1:0"});
+        createAccount(server.port(), "ann").close();
+        auto bob = createAccount(server.port(), "bob");
+        bob.send("SEND|PMES|ann|t+secret");
+        ASSERT_TRUE(bob.waitFor("ERROR|ann is offline"));
+        EXPECT_EQ(modeOf(data), 0700u);
+        for (const char *file : {"accounts.sqlite", "accounts.sqlite-wal", "accounts.sqlite-shm",
+                                 "tls-key.pem"})
+            EXPECT_EQ(modeOf(data + "/" + file), 0600u) << file;
+        ASSERT_EQ(server.terminate(), 0);
+    }
+    ASSERT_EQ(::chmod((data + "/accounts.sqlite").c_str(), 0644), 0);
+    {
+        ServerProcess server(dir.path(), {"--data", data});
+        logIn(server.port(), "ann").close();
+        EXPECT_EQ(modeOf(data + "/accounts.sqlite"), 0600u);
+        EXPECT_EQ(modeOf(data + "/accounts.sqlite-wal"), 0600u);
+    }
+    ::umask(umaskBefore);
 }
 
 TEST(AccountStoreOptions, ImportNeedsATargetAndAnSQLiteFile)
