@@ -338,8 +338,8 @@ TEST(AccountFiles, TheDataFolderAndTheAccountFilesAreTheOwnersAlone)
         bob.send("SEND|PMES|ann|t+secret");
         ASSERT_TRUE(bob.waitFor("ERROR|ann is offline"));
         EXPECT_EQ(modeOf(data), 0700u);
-        for (const char *file : {"accounts.sqlite", "accounts.sqlite-wal", "accounts.sqlite-shm",
-                                 "tls-key.pem"})
+        for (const char *file :
+             {"accounts.sqlite", "accounts.sqlite-wal", "accounts.sqlite-shm", "tls-key.pem"})
             EXPECT_EQ(modeOf(data + "/" + file), 0600u) << file;
         ASSERT_EQ(server.terminate(), 0);
     }
