@@ -648,8 +648,14 @@ void LobbyServer::deliverStoredMessages(Session &session)
     log("delivered " + std::to_string(messages.size()) + " kept messages to " + p.name);
 }
 
+// Runs from the periodic tick, where nobody waits for an answer: a database that is away
+// or busy is logged, and the next tick tries again.
 void LobbyServer::purgeStoredMessages()
 {
-    if (const auto purged = m_store->purgeStoredMessages(secondsNow() - kStoredMessageSeconds))
-        log("dropped " + std::to_string(purged) + " kept messages older than 30 days");
+    try {
+        if (const auto purged = m_store->purgeStoredMessages(secondsNow() - kStoredMessageSeconds))
+            log("dropped " + std::to_string(purged) + " kept messages older than 30 days");
+    } catch (const std::exception &e) {
+        log(std::string("dropping old kept messages failed, to be tried again: ") + e.what());
+    }
 }

@@ -681,7 +681,11 @@ void LobbyServer::handleLine(Session &session, const std::string &line)
         // A failed database write or similar: the client hears of it, the server goes on.
         log("#" + std::to_string(session.id()) + " " + std::string(keyword.substr(0, 40)) + ": " +
             e.what());
-        session.sendText("ERROR|The server could not complete that request.");
+        // A login window waits for its LOGIN answer, not for an error box.
+        if ((keyword == "LOGIN" || keyword == "LOGINNEW") && !session.player.loggedIn)
+            loginFailed(session, "The server could not log you in. Please try again later.");
+        else
+            session.sendText("ERROR|The server could not complete that request.");
     }
 }
 
