@@ -4,6 +4,7 @@
 #include "orvexutils.h"
 
 #include <ctime>
+#include <utility>
 
 namespace {
 
@@ -636,16 +637,47 @@ void LobbyServer::storeForOffline(Session &session, std::string_view target, std
                          " next login.");
 }
 
+// The senders were told their messages were kept: they stay stored until the client has
+// them. A connection that drops, or a server that stops, before the client answered the
+// PING behind them leaves them for the next login (where the client may see one again,
+// rather than never).
 void LobbyServer::deliverStoredMessages(Session &session)
 {
-    const auto &p = session.player;
-    const auto messages = m_store->storedMessages(p.name, secondsNow() - kStoredMessageSeconds);
+    auto &p = session.player;
+    std::vector<StoredMessage> messages;
+    try {
+        messages = m_store->storedMessages(p.name, secondsNow() - kStoredMessageSeconds);
+    } catch (const std::exception &e) {
+        // The login itself went through; the messages wait for a later one.
+        log("kept messages for " + p.name + " not read: " + e.what());
+        return;
+    }
     if (messages.empty())
         return;
     for (const auto &message : messages)
         session.sendOwed("SEND|" + message.sender + "|PMES|" + keptMessageText(message));
-    m_store->deleteStoredMessages(p.name, messages.back().id);
-    log("delivered " + std::to_string(messages.size()) + " kept messages to " + p.name);
+    session.sendOwed("PING|");
+    ++session.pingsSent;
+    p.keptUpToId = messages.back().id;
+    p.keptPingAnswer = session.pingsSent;
+    log("sent " + std::to_string(messages.size()) + " kept messages to " + p.name);
+}
+
+void LobbyServer::pingAnswered(Session &session)
+{
+    // An answer nobody asked for confirms nothing.
+    if (session.pingsAnswered < session.pingsSent)
+        ++session.pingsAnswered;
+    auto &p = session.player;
+    if (!p.loggedIn || p.keptUpToId == 0 || session.pingsAnswered < p.keptPingAnswer)
+        return;
+    const auto upTo = std::exchange(p.keptUpToId, 0);
+    try {
+        m_store->deleteStoredMessages(p.name, upTo);
+        log("delivered the kept messages of " + p.name);
+    } catch (const std::exception &e) {
+        log("kept messages of " + p.name + " stay for the next login: " + e.what());
+    }
 }
 
 // Runs from the periodic tick, where nobody waits for an answer: a database that is away

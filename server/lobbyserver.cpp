@@ -323,6 +323,7 @@ void LobbyServer::tick()
                                      " ping intervals");
         } else {
             session->send(ping);
+            ++session->pingsSent;
         }
     }
     m_throttle.prune(now);
@@ -640,8 +641,10 @@ void LobbyServer::handleLine(Session &session, const std::string &line)
     std::string_view rest = line;
     const auto keyword = ostrel::ExtractToken(rest, '|');
     try {
-        if (keyword == "PING")
+        if (keyword == "PING") {
+            pingAnswered(session);
             return;
+        }
         if (keyword == "LOGIN") {
             onLogin(session, rest);
             return;

@@ -130,6 +130,8 @@ private:
     // A private message to an account that is offline: kept for its next login.
     void storeForOffline(Session &session, std::string_view target, std::string_view text);
     void deliverStoredMessages(Session &session);
+    // Deletes the kept messages the client's answer to a PING confirms.
+    void pingAnswered(Session &session);
     void purgeStoredMessages();
     bool ownName(const Session &session, std::string_view name) const;
     bool refuseWhenSilenced(Session &session);
