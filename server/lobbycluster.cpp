@@ -277,11 +277,15 @@ void LobbyServer::onClusterMessage(const std::string &payload)
             remoteArrived(message->field(1), std::move(player));
         } else if (kind == "G") {
             const std::string &key = message->field(1);
-            if (auto *local = findPlayer(key)) {
-                // A newer login at another node is taking this player over: the others
-                // hear of it from there; this node's own players hear it now.
-                localBroadcast("GREMOVEGUEST|" + local->player.name, local, true);
-            } else if (const auto gone = m_remote.erase(key, node)) {
+            const std::string &where = message->fields.size() >= 4 ? message->field(3) : node;
+            if (where == m_nodeId) {
+                // A newer login at another node is taking over this node's session: the
+                // others hear of it from there; this node's own players hear it now.
+                if (auto *local = findPlayer(key))
+                    localBroadcast("GREMOVEGUEST|" + local->player.name, local, true);
+            } else if (const auto gone = m_remote.erase(key, where)) {
+                // Only the session at `where` left: one of the same name here, or listed
+                // at another node since, is still online.
                 remoteLeft(*gone);
             }
         } else if (kind == "L" && message->fields.size() >= 4) {

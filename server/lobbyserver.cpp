@@ -629,7 +629,7 @@ void LobbyServer::logoff(Session &session, const std::string &why, bool announce
     if (announce) {
         localBroadcast("GREMOVEGUEST|" + p.name, &session, true);
         if (m_cluster)
-            publishAll({"G", {m_nodeId, p.key, p.name}});
+            publishAll({"G", {m_nodeId, p.key, p.name, m_nodeId}});
     }
     log("logout " + p.name + " #" + std::to_string(session.id()) + ": " + why);
     p = ClientSession::Player{};
@@ -934,7 +934,7 @@ void LobbyServer::completeLogin(Session &session, const std::string &name,
         if (older.room != Catalogue::kLobby)
             sendToRoom(older.room, "REMOVEGUEST|" + older.name, nullptr, true);
         localBroadcast("GREMOVEGUEST|" + older.name, nullptr, true);
-        publishAll({"G", {older.node, key, older.name}});
+        publishAll({"G", {m_nodeId, key, older.name, older.node}});
         publishTo(older.node, {"K", {m_nodeId, key}});
         m_remote.erase(key, older.node);
     }

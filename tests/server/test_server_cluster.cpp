@@ -152,6 +152,36 @@ TEST_F(ClusterTest, ASecondLoginAtTheOtherNodeEndsTheFirst)
     EXPECT_TRUE(alice.waitFor("SEND|bob|PMES|1:00 PM+still here"));
 }
 
+// What bystanders at both nodes last hear of a player, up to a chat line that went
+// through Redis after everything the second login published.
+std::string lastPresenceOf(WireClient &client, const std::string &name,
+                           const std::string &marker)
+{
+    std::string last;
+    for (const auto &line : linesBefore(client, marker))
+        if (line == "GREMOVEGUEST|" + name || line.rfind("ADDGUEST|" + name + "+", 0) == 0)
+            last = line;
+    return last;
+}
+
+TEST_F(ClusterTest, ASecondLoginAtTheOtherNodeLeavesThePlayerListedForBystanders)
+{
+    WireClient alice = logInSeeing(m_a->port(), "alice", {});
+    WireClient carol = logInSeeing(m_b->port(), "carol", {"alice"});
+    WireClient first = logInSeeing(m_b->port(), "bob", {"alice", "carol"});
+    ASSERT_TRUE(alice.waitFor("ADDGUEST|bob+"));
+    ASSERT_TRUE(carol.waitFor("ADDGUEST|bob+"));
+    WireClient second = logInSeeing(m_a->port(), "bob", {"alice", "carol"});
+    EXPECT_TRUE(first.waitClosed(5s));
+    // carol sees bob arrive from node A: A published its departure notice before that.
+    ASSERT_TRUE(carol.waitFor("ADDGUEST|bob+"));
+    carol.send("SEND|GHAT|after|clBlack");
+    EXPECT_EQ(lastPresenceOf(alice, "bob", "SEND|carol|GHAT|after").rfind("ADDGUEST|bob+", 0), 0u);
+    // carol read up to bob's arrival from A: nothing may take him away after it.
+    EXPECT_EQ(lastPresenceOf(carol, "bob", "SEND|carol|GHAT|after").rfind("GREMOVEGUEST", 0),
+              std::string::npos);
+}
+
 TEST_F(ClusterTest, ModerationReachesAPlayerAtTheOtherNode)
 {
     WireClient mod = logInSeeing(m_a->port(), "mod", {});
