@@ -233,7 +233,15 @@ PostgresAccountStore::~PostgresAccountStore()
 void PostgresAccountStore::connect()
 {
     PQfinish(m_conn);
-    m_conn = PQconnectdb(m_address.c_str());
+    // Bounds of our own for a database host that does not answer: a connection attempt
+    // gives up after a few seconds, and a connection whose peer went silent is found
+    // dead by TCP within about half a minute instead of hours. Settings in the address
+    // itself come later in the list and win.
+    const char *const keywords[] = {
+        "connect_timeout",  "keepalives",       "keepalives_idle", "keepalives_interval",
+        "keepalives_count", "tcp_user_timeout", "dbname",          nullptr};
+    const char *const values[] = {"5", "1", "10", "5", "3", "20000", m_address.c_str(), nullptr};
+    m_conn = PQconnectdbParams(keywords, values, 1);
     if (!m_conn || PQstatus(m_conn) != CONNECTION_OK) {
         const std::string message = m_conn ? PQerrorMessage(m_conn) : "out of memory";
         PQfinish(m_conn);
