@@ -9,9 +9,11 @@
 //   SNAP node (key name room entry since flags)...   all players of a node, replacing the
 //                                 old view; flags: "h" hosting, "a" relayed ("assisted")
 //   P   node key name room entry since flags   a player's arrival or new entry
-//   G   node key name             a player left (node: where the player was)
+//   G   node key name where       a player left; where: the node the player was at (a
+//                                 newer login at `node` ends a session at `where`)
 //   L   node scope presence line  a line for every player ("*") or a room's players
-//   T   node key line             a line for one player
+//   T   node key line [fromkey undelivered]   a line for one player; when the player is
+//                                 not there, fromkey (at node) gets the line undelivered
 //   K   node key                  a newer login elsewhere ends this session, silently
 //   M   node key order until text moderation of a player: SILENCE, UNSILENCE, BOOT
 //   J   node hostkey joinerkey joinername text hostname   a request to join a game
@@ -130,13 +132,17 @@ void LobbyServer::forwardLine(const std::string &scope, const Session *, bool pr
         publishAll({"L", {m_nodeId, scope, presence ? "1" : "0", std::string(plain)}});
 }
 
-bool LobbyServer::sendToRemote(std::string_view name, const std::string &plain)
+bool LobbyServer::sendToRemote(std::string_view name, const std::string &plain, const Session *from,
+                               const std::string &undelivered)
 {
     const std::string key = lobbyrules::key(name);
     const auto *remote = m_remote.find(key);
     if (!remote)
         return false;
-    publishTo(remote->node, {"T", {m_nodeId, key, plain}});
+    if (from && !undelivered.empty())
+        publishTo(remote->node, {"T", {m_nodeId, key, plain, from->player.key, undelivered}});
+    else
+        publishTo(remote->node, {"T", {m_nodeId, key, plain}});
     return true;
 }
 
@@ -257,8 +263,13 @@ void LobbyServer::onClusterMessage(const std::string &payload)
     const std::string &node = message->field(0);
     if (node == m_nodeId)
         return; // what this node published comes back to it as well
-    m_remote.heard(node, Clock::now());
     const std::string &kind = message->kind;
+    // A node heard again after it was taken for gone (it stalled, or its link to Redis
+    // did) has lost its players here: its snapshot lists them again.
+    if (m_remote.heard(node, Clock::now()) && kind != "HELLO" && kind != "SNAP" && kind != "BYE") {
+        log("node " + node + " is heard again; asking for its players");
+        publishTo(node, {"HELLO", {m_nodeId}});
+    }
     try {
         if (kind == "HB") {
             return;
@@ -297,6 +308,10 @@ void LobbyServer::onClusterMessage(const std::string &payload)
         } else if (kind == "T") {
             if (auto *local = findPlayer(message->field(1)))
                 local->sendText(message->field(2));
+            else if (message->fields.size() >= 5 && !message->field(4).empty())
+                // Listed here no more (gone since, or a node that stopped without a
+                // word): the sender hears it was not delivered rather than nothing.
+                publishTo(node, {"T", {m_nodeId, message->field(3), message->field(4)}});
         } else if (kind == "K") {
             if (auto *local = findPlayer(message->field(1))) {
                 local->sendText(

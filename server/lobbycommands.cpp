@@ -243,7 +243,9 @@ void LobbyServer::onSend(Session &session, std::string_view rest)
         const std::string line = "SEND|" + p.name + "|PMES|" + lobbyrules::relayedText(rest);
         if (auto *to = findPlayer(target))
             to->sendText(line);
-        else if (!sendToRemote(target, line))
+        else if (!sendToRemote(target, line, &session,
+                               "ERROR|" + shown(target) +
+                                   " is not online; your message was not delivered."))
             storeForOffline(session, target, rest);
     } else if (type == "JOIN") {
         onJoin(session, target, rest);
@@ -269,9 +271,10 @@ void LobbyServer::onInvite(Session &session, std::string_view rest)
         to->sendText(line);
         return;
     }
-    if (!sendToRemote(target, line))
-        session.sendText("ERROR|" + shown(target) +
-                         " is not online; your invitation was not delivered.");
+    const std::string undelivered =
+        "ERROR|" + shown(target) + " is not online; your invitation was not delivered.";
+    if (!sendToRemote(target, line, &session, undelivered))
+        session.sendText(undelivered);
 }
 
 void LobbyServer::onJoin(Session &session, std::string_view hostName, std::string_view payload)
@@ -542,7 +545,8 @@ void LobbyServer::onAdmin(Session &session, std::string_view rest)
     }
     if (order == "REBOOT") {
         log(p.name + " restarts the server");
-        broadcast("SHOUT|rebootnow");
+        // Only this node restarts: the other nodes' players stay where they are.
+        localBroadcast("SHOUT|rebootnow", nullptr, false);
         restartListener();
         return;
     }

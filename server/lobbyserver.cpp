@@ -362,7 +362,8 @@ void LobbyServer::shutdown(const std::string &why)
     m_tick.cancel();
     m_heapTrimmer.stop();
     m_signals.cancel();
-    broadcast("SHOUT|rebootnow");
+    // Only this node stops: the other nodes' players stay where they are.
+    localBroadcast("SHOUT|rebootnow", nullptr, false);
     if (m_cluster) {
         // The other nodes drop this node's players at once instead of waiting for its
         // heartbeat to stop.
@@ -387,6 +388,10 @@ void LobbyServer::restartListener()
     m_tlsAcceptor.close(ignored);
     m_acceptRetry.cancel();
     dropEveryone("server restart");
+    // The other nodes drop this node's players, who were all let go, as for a node that
+    // stops (games with them end there too); its next heartbeat has it known again.
+    if (m_cluster)
+        publishAll({"BYE", {m_nodeId}});
     // Give the old acceptors' aborted accepts a turn before the new ones start.
     asio::post(m_io, [this, plain, tls]() {
         if (m_stopping)

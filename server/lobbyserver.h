@@ -153,7 +153,9 @@ private:
     void remoteNodeGone(const std::string &node, const std::string &why);
     void clusterTick();
     // Sends a line to a player at another node; false when nobody of that name is there.
-    bool sendToRemote(std::string_view name, const std::string &plain);
+    // When that node finds the player gone, `from` gets `undelivered` (an ERROR line).
+    bool sendToRemote(std::string_view name, const std::string &plain,
+                      const Session *from = nullptr, const std::string &undelivered = {});
     std::size_t onlineCount() const { return m_players.size() + m_remote.size(); }
 
     asio::io_context &m_io;

@@ -40,11 +40,13 @@ protected:
         AccountStore::open(m_accounts)->setAccountClass("mod", "T");
     }
 
-    std::unique_ptr<ServerProcess> startNode(TempDir &dir)
+    // A ping interval of 0.6 s makes heartbeats of 200 ms: a node silent for 800 ms is
+    // taken for gone.
+    std::unique_ptr<ServerProcess> startNode(TempDir &dir, const std::string &ping = "0.6")
     {
         auto node = std::make_unique<ServerProcess>(
             dir.path(), std::vector<std::string>{"--cluster", m_redis.address(), "--accounts",
-                                                 m_accounts, "--ping-interval", "0.6"});
+                                                 m_accounts, "--ping-interval", ping});
         const auto until = std::chrono::steady_clock::now() + 10s;
         while (node->log().find("cluster link up") == std::string::npos &&
                std::chrono::steady_clock::now() < until)
@@ -154,8 +156,7 @@ TEST_F(ClusterTest, ASecondLoginAtTheOtherNodeEndsTheFirst)
 
 // What bystanders at both nodes last hear of a player, up to a chat line that went
 // through Redis after everything the second login published.
-std::string lastPresenceOf(WireClient &client, const std::string &name,
-                           const std::string &marker)
+std::string lastPresenceOf(WireClient &client, const std::string &name, const std::string &marker)
 {
     std::string last;
     for (const auto &line : linesBefore(client, marker))
@@ -261,6 +262,58 @@ TEST_F(ClusterTest, WhenTheHostsNodeDiesTheGameEndsForItsPlayers)
     EXPECT_TRUE(ann.waitFor("DELETEGAME|bob - Plumbrix"));
     EXPECT_TRUE(ann.waitFor("DATASEND|bob|CLOSE"));
     EXPECT_TRUE(ann.waitFor("GREMOVEGUEST|bob"));
+}
+
+// A restart or a stop of one node is that node's news: its players leave the others'
+// lists at once, and the notice that the server is going down reaches only its own.
+TEST_F(ClusterTest, ARestartOrStopOfOneNodeTellsOnlyItsPlayersAndLeavesNoGhosts)
+{
+    WireClient alice = logInSeeing(m_a->port(), "alice", {});
+    WireClient mod = logInSeeing(m_b->port(), "mod", {"alice"});
+    WireClient bob = logInSeeing(m_b->port(), "bob", {"alice", "mod"});
+    ASSERT_TRUE(alice.waitFor("ADDGUEST|bob+"));
+
+    mod.send("HADMIN|7KAZ|mod|REBOOT|");
+    EXPECT_TRUE(bob.waitFor("SHOUT|rebootnow"));
+    std::vector<std::string> seen;
+    ASSERT_TRUE(alice.waitFor("GREMOVEGUEST|bob", 5s, &seen));
+    EXPECT_FALSE(contains(seen, "SHOUT|rebootnow"));
+    // bob is offline now, and a message for him is kept, not lost.
+    alice.send("SEND|PMES|bob|1:00 PM+after the restart");
+    const auto told = alice.waitFor("ERROR|", 5s, &seen);
+    ASSERT_TRUE(told);
+    EXPECT_EQ(told->rfind("ERROR|bob is offline; your message was kept", 0), 0u) << *told;
+    EXPECT_FALSE(contains(seen, "SHOUT|rebootnow"));
+
+    // The restarted node is known again; then it stops for good.
+    WireClient carol = logInSeeing(m_b->port(), "carol", {"alice"});
+    ASSERT_TRUE(alice.waitFor("ADDGUEST|carol+", 5s));
+    m_b->signal(SIGTERM);
+    EXPECT_TRUE(carol.waitFor("SHOUT|rebootnow"));
+    ASSERT_TRUE(alice.waitFor("GREMOVEGUEST|carol", 5s, &seen));
+    EXPECT_FALSE(contains(seen, "SHOUT|rebootnow"));
+}
+
+// A node that stalls (here: SIGSTOP) long enough to be taken for gone is listed again with
+// its players once its heartbeats resume, and private messages reach them again.
+TEST_F(ClusterTest, ANodeTakenForGoneIsListedAgainWhenItIsHeardAgain)
+{
+    // Node B pings its clients every 3 s, so that bob, silent while B is stopped, is not
+    // dropped by B itself when it resumes; node A takes B for gone after 800 ms.
+    m_b.reset();
+    m_b = startNode(m_dirB, "3");
+    WireClient alice = logInSeeing(m_a->port(), "alice", {});
+    WireClient bob = logInSeeing(m_b->port(), "bob", {"alice"});
+    ASSERT_TRUE(alice.waitFor("ADDGUEST|bob+"));
+
+    m_b->signal(SIGSTOP);
+    const bool gone = alice.waitFor("GREMOVEGUEST|bob", 5s).has_value();
+    m_b->signal(SIGCONT);
+    ASSERT_TRUE(gone);
+    EXPECT_TRUE(alice.waitFor("ADDGUEST|bob+", 5s));
+    alice.send("SEND|PMES|bob|1:00 PM+are you there");
+    EXPECT_TRUE(bob.waitFor("SEND|alice|PMES|1:00 PM+are you there"));
+    WireClient carol = logInSeeing(m_a->port(), "carol", {"alice", "bob"});
 }
 
 TEST_F(ClusterTest, ANodeThatDiesIsNoticedAndItsPlayersAreGone)
