@@ -67,6 +67,7 @@ void LobbyServer::startCluster()
     m_heartbeatPeriod = std::clamp(m_options.pingInterval / 3, std::chrono::milliseconds(100),
                                    std::chrono::milliseconds(2000));
     m_cluster = std::make_unique<ClusterLink>(m_io, *address);
+    m_cluster->probe = ClusterMessage{"HB", {m_nodeId}}.encode();
     m_cluster->subscribe(kAllChannel);
     m_cluster->subscribe(nodeChannel(m_nodeId));
     m_cluster->onMessage = [this](const std::string &, const std::string &payload) {
@@ -93,10 +94,11 @@ void LobbyServer::publishAll(const ClusterMessage &message)
         m_cluster->publish(kAllChannel, message.encode());
 }
 
-void LobbyServer::publishTo(const std::string &node, const ClusterMessage &message)
+void LobbyServer::publishTo(const std::string &node, const ClusterMessage &message,
+                            ClusterLink::Delivered delivered)
 {
     if (m_cluster)
-        m_cluster->publish(nodeChannel(node), message.encode());
+        m_cluster->publish(nodeChannel(node), message.encode(), std::move(delivered));
 }
 
 ClusterMessage LobbyServer::presenceOf(const Session &session) const
@@ -139,9 +141,21 @@ bool LobbyServer::sendToRemote(std::string_view name, const std::string &plain, 
     const auto *remote = m_remote.find(key);
     if (!remote)
         return false;
-    if (from && !undelivered.empty())
-        publishTo(remote->node, {"T", {m_nodeId, key, plain, from->player.key, undelivered}});
-    else
+    if (from && !undelivered.empty()) {
+        // Nobody subscribed to that node's channel (it is away from Redis), or the link
+        // broke before Redis took the line: the sender hears of it.
+        const auto sender = from->id();
+        const std::string senderKey = from->player.key;
+        publishTo(remote->node, {"T", {m_nodeId, key, plain, senderKey, undelivered}},
+                  [this, sender, senderKey, undelivered](long long receivers) {
+                      if (receivers > 0)
+                          return;
+                      const auto it = m_sessions.find(sender);
+                      if (it != m_sessions.end() && !it->second->closing() &&
+                          it->second->player.loggedIn && it->second->player.key == senderKey)
+                          it->second->sendText(undelivered);
+                  });
+    } else
         publishTo(remote->node, {"T", {m_nodeId, key, plain}});
     return true;
 }

@@ -141,7 +141,8 @@ private:
     // Cluster (lobbycluster.cpp): the other nodes of one lobby, met through Redis.
     void startCluster();
     void publishAll(const ClusterMessage &message);
-    void publishTo(const std::string &node, const ClusterMessage &message);
+    void publishTo(const std::string &node, const ClusterMessage &message,
+                   ClusterLink::Delivered delivered = {});
     void onClusterMessage(const std::string &payload);
     ClusterMessage snapshot() const;
     ClusterMessage presenceOf(const Session &session) const;

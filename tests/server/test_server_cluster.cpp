@@ -316,6 +316,47 @@ TEST_F(ClusterTest, ANodeTakenForGoneIsListedAgainWhenItIsHeardAgain)
     WireClient carol = logInSeeing(m_a->port(), "carol", {"alice", "bob"});
 }
 
+// Redis restarts while node B has lines and a private message to publish, and node A
+// subscribes again later than B is back (here: A is stopped meanwhile). B's publications
+// wait until A hears again, and arrive whole and in order.
+TEST_F(ClusterTest, PublicationsAfterARedisRestartWaitForTheOtherNodes)
+{
+    // Pings every 3 s: the clients, silent while their node or Redis is away, stay.
+    m_a.reset();
+    m_b.reset();
+    m_a = startNode(m_dirA, "3");
+    m_b = startNode(m_dirB, "3");
+    WireClient alice = logInSeeing(m_a->port(), "alice", {});
+    WireClient bob = logInSeeing(m_b->port(), "bob", {"alice"});
+    ASSERT_TRUE(alice.waitFor("ADDGUEST|bob+"));
+
+    ASSERT_TRUE(m_redis.kill(false));
+    std::vector<std::string> expected;
+    for (int i = 0; i < 30; ++i) {
+        bob.send("SEND|GHAT|line " + std::to_string(i) + "|clBlack");
+        expected.push_back("SEND|bob|GHAT|line " + std::to_string(i) + "|clBlack");
+    }
+    bob.send("SEND|PMES|alice|1:00 PM+during the outage");
+    expected.push_back("SEND|bob|PMES|1:00 PM+during the outage");
+    bob.send("SEND|GHAT|last|clBlack");
+    ASSERT_TRUE(bob.waitFor("SEND|bob|GHAT|last"));
+    m_a->signal(SIGSTOP);
+    const auto logged = m_b->log().size();
+    ASSERT_TRUE(m_redis.kill(true)) << m_redis.why();
+    const auto until = std::chrono::steady_clock::now() + 10s;
+    while (m_b->log().find("cluster link up", logged) == std::string::npos &&
+           std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(20ms);
+    m_a->signal(SIGCONT);
+    ASSERT_NE(m_b->log().find("cluster link up", logged), std::string::npos) << m_b->log();
+
+    std::vector<std::string> got;
+    for (const auto &line : linesBefore(alice, "SEND|bob|GHAT|last"))
+        if (line.rfind("SEND|bob|", 0) == 0)
+            got.push_back(line);
+    EXPECT_EQ(got, expected);
+}
+
 TEST_F(ClusterTest, ANodeThatDiesIsNoticedAndItsPlayersAreGone)
 {
     WireClient alice = logInSeeing(m_a->port(), "alice", {});
