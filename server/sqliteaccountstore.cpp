@@ -54,6 +54,9 @@ constexpr const char *kColumns =
 // SQLite gives its journal and WAL files the mode of the database file.
 void keepPrivate(const std::string &path)
 {
+    // ":memory:" and "" name databases that live in memory, not files.
+    if (path.empty() || path.front() == ':')
+        return;
     const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0)
         return; // sqlite3_open_v2 says why, in its words
