@@ -83,6 +83,10 @@ public:
         // store full): once per recipient and login is enough.
         std::unordered_set<std::string> toldStored;
         std::unordered_set<std::string> toldFull;
+        // Kept messages up to this id were sent at login and stay stored until the client
+        // answers the PING that followed them: then they have reached it. 0: none wait.
+        std::int64_t keptUpToId = 0;
+        std::uint64_t keptPingAnswer = 0; // the count of answered PINGs that confirms them
     };
 
     // tls: the server's TLS context for a connection to the TLS listener; the session
@@ -125,6 +129,10 @@ public:
     Player player;
     // Not logged in since it connected; counted among its address's newcomers.
     bool newcomer = true;
+    // PINGs sent to the client and answered by it. The client answers each one as it
+    // reads it, in order, so an answer confirms every line sent before its PING.
+    std::uint64_t pingsSent = 0;
+    std::uint64_t pingsAnswered = 0;
 
     void armLoginDeadline(Clock::duration after);
     void cancelLoginDeadline();

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdlib>
+#include <utility>
 
 namespace {
 
@@ -93,6 +94,7 @@ public:
         ++m_generation;
         m_writing = false;
         m_inFlight.clear();
+        failAwaiting();
         m_timer.cancel();
         asio::error_code ignored;
         m_socket.close(ignored);
@@ -107,17 +109,26 @@ public:
         return m_up && (m_role == Role::Publisher || m_subscribed >= m_link.m_channels.size());
     }
 
-    void send(std::string bytes)
+    void send(std::string bytes, Delivered delivered = {})
     {
         m_waitingBytes += bytes.size();
-        m_waiting.push_back(std::move(bytes));
+        m_waiting.push_back({std::move(bytes), std::move(delivered)});
         while (m_waitingBytes > kMaxWaitingBytes && m_waiting.size() > 1 && !m_writing) {
-            m_waitingBytes -= m_waiting.front().size();
+            m_waitingBytes -= m_waiting.front().bytes.size();
+            if (m_waiting.front().delivered)
+                m_waiting.front().delivered(-1);
             m_waiting.pop_front();
             ++m_link.m_dropped;
         }
         if (m_up)
             flush();
+    }
+
+    // What waits unsent, taken away (to be held while the other nodes come back).
+    std::deque<Pending> takeWaiting()
+    {
+        m_waitingBytes = 0;
+        return std::exchange(m_waiting, {});
     }
 
 private:
@@ -142,12 +153,14 @@ private:
             m_waiting.clear();
             m_waitingBytes = 0;
             for (const auto &channel : m_link.m_channels)
-                m_waiting.push_back(command({"SUBSCRIBE", channel}));
+                m_waiting.push_back({command({"SUBSCRIBE", channel}), {}});
         }
         if (!m_link.m_address.password.empty())
-            m_waiting.push_front(command({"AUTH", m_link.m_address.password}));
+            m_waiting.push_front({command({"AUTH", m_link.m_address.password}), {}});
         read();
         flush();
+        if (m_role == Role::Publisher)
+            m_link.publisherUp();
         m_link.connectionChanged();
     }
 
@@ -162,8 +175,11 @@ private:
         m_subscribed = 0;
         m_writing = false;
         m_inFlight.clear();
+        failAwaiting();
         asio::error_code ignored;
         m_socket.close(ignored);
+        if (wasUp && m_role == Role::Publisher)
+            m_link.publisherLost();
         if (wasUp)
             m_link.connectionChanged();
         auto alive = m_alive;
@@ -185,8 +201,12 @@ private:
         // One write for everything that waits, up to a sensible size.
         std::size_t taken = 0;
         while (!m_waiting.empty() && (m_inFlight.empty() || taken < 256 * 1024)) {
-            taken += m_waiting.front().size();
-            m_inFlight.push_back(std::move(m_waiting.front()));
+            auto &next = m_waiting.front();
+            taken += next.bytes.size();
+            m_inFlight.push_back(std::move(next.bytes));
+            // The publisher's replies come in the order of its commands.
+            if (m_role == Role::Publisher)
+                m_awaiting.push_back(std::move(next.delivered));
             m_waiting.pop_front();
         }
         m_waitingBytes -= std::min(m_waitingBytes, taken);
@@ -255,7 +275,17 @@ private:
             retryLater();
             return;
         }
-        if (m_role != Role::Subscriber || reply->type != REDIS_REPLY_ARRAY || reply->elements < 3)
+        if (m_role == Role::Publisher) {
+            // PUBLISH answers with the number of subscribers that received the message.
+            if (m_awaiting.empty())
+                return;
+            auto delivered = std::move(m_awaiting.front());
+            m_awaiting.pop_front();
+            if (delivered)
+                delivered(reply->type == REDIS_REPLY_INTEGER ? reply->integer : 0);
+            return;
+        }
+        if (reply->type != REDIS_REPLY_ARRAY || reply->elements < 3)
             return;
         const std::string kind = text(reply->element[0]);
         if (kind == "message") {
@@ -267,6 +297,20 @@ private:
         }
     }
 
+    // Commands written whose reply has not come: the connection broke, so whether they
+    // arrived is not known.
+    void failAwaiting()
+    {
+        if (!*m_alive) {
+            m_awaiting.clear(); // the link is going away, and its owner with it
+            return;
+        }
+        auto awaiting = std::exchange(m_awaiting, {});
+        for (auto &delivered : awaiting)
+            if (delivered)
+                delivered(-1);
+    }
+
     ClusterLink &m_link;
     Role m_role;
     asio::ip::tcp::socket m_socket;
@@ -274,9 +318,10 @@ private:
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
     redisReader *m_reader = nullptr;
     std::array<char, 64 * 1024> m_buffer{};
-    std::deque<std::string> m_waiting;
+    std::deque<Pending> m_waiting;
     std::size_t m_waitingBytes = 0;
     std::vector<std::string> m_inFlight;
+    std::deque<Delivered> m_awaiting;
     std::chrono::milliseconds m_backoff{100};
     std::size_t m_subscribed = 0;
     std::uint64_t m_generation = 0;
@@ -337,12 +382,14 @@ std::optional<ClusterLink::Address> ClusterLink::parseAddress(std::string_view u
 ClusterLink::ClusterLink(asio::io_context &io, Address address)
     : m_io(io), m_address(std::move(address)),
       m_publisher(std::make_unique<Connection>(*this, Connection::Role::Publisher)),
-      m_subscriber(std::make_unique<Connection>(*this, Connection::Role::Subscriber))
+      m_subscriber(std::make_unique<Connection>(*this, Connection::Role::Subscriber)),
+      m_gateTimer(std::make_unique<asio::steady_timer>(io))
 {
 }
 
 ClusterLink::~ClusterLink()
 {
+    *m_alive = false;
     m_publisher->invalidate();
     m_subscriber->invalidate();
     m_publisher->close();
@@ -357,9 +404,81 @@ void ClusterLink::subscribe(const std::string &channel)
     m_subscriber->send(command({"SUBSCRIBE", channel}));
 }
 
-void ClusterLink::publish(std::string_view channel, std::string_view payload)
+void ClusterLink::publish(std::string_view channel, std::string_view payload, Delivered delivered)
 {
-    m_publisher->send(command({"PUBLISH", channel, payload}));
+    // Every node hears the first channel: how many did is what a reconnection waits for.
+    if (!m_channels.empty() && channel == m_channels.front()) {
+        delivered = [this, alive = m_alive, then = std::move(delivered)](long long receivers) {
+            if (*alive && receivers >= 0 && !m_gated)
+                m_lastReceivers = receivers;
+            if (then)
+                then(receivers);
+        };
+    }
+    Pending pending{command({"PUBLISH", channel, payload}), std::move(delivered)};
+    if (m_gated)
+        hold(std::move(pending));
+    else
+        m_publisher->send(std::move(pending.bytes), std::move(pending.delivered));
+}
+
+void ClusterLink::publisherLost()
+{
+    if (probe.empty() || m_channels.empty() || (!m_gated && m_lastReceivers < 2))
+        return; // nobody else was hearing this node
+    m_gated = true;
+    m_gateTimer->cancel();
+    for (auto &pending : m_publisher->takeWaiting())
+        hold(std::move(pending));
+}
+
+void ClusterLink::publisherUp()
+{
+    if (!m_gated)
+        return;
+    m_gateUntil = std::chrono::steady_clock::now() + kRejoinWait;
+    probeOnce();
+}
+
+void ClusterLink::probeOnce()
+{
+    m_publisher->send(command({"PUBLISH", m_channels.front(), probe}), [this, alive = m_alive](
+                                                                           long long receivers) {
+        // -1: the connection broke again, and its return probes afresh.
+        if (!*alive || !m_gated || receivers < 0)
+            return;
+        if (receivers >= m_lastReceivers || std::chrono::steady_clock::now() >= m_gateUntil) {
+            releaseHeld();
+            return;
+        }
+        m_gateTimer->expires_after(std::chrono::milliseconds(100));
+        m_gateTimer->async_wait([this, alive](const asio::error_code &error) {
+            if (!error && *alive && m_gated && m_publisher->up())
+                probeOnce();
+        });
+    });
+}
+
+void ClusterLink::hold(Pending pending)
+{
+    m_heldBytes += pending.bytes.size();
+    m_held.push_back(std::move(pending));
+    while (m_heldBytes > kMaxWaitingBytes && m_held.size() > 1) {
+        m_heldBytes -= m_held.front().bytes.size();
+        if (m_held.front().delivered)
+            m_held.front().delivered(-1);
+        m_held.pop_front();
+        ++m_dropped;
+    }
+}
+
+void ClusterLink::releaseHeld()
+{
+    m_gated = false;
+    m_heldBytes = 0;
+    auto held = std::exchange(m_held, {});
+    for (auto &pending : held)
+        m_publisher->send(std::move(pending.bytes), std::move(pending.delivered));
 }
 
 void ClusterLink::start()

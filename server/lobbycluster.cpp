@@ -9,9 +9,11 @@
 //   SNAP node (key name room entry since flags)...   all players of a node, replacing the
 //                                 old view; flags: "h" hosting, "a" relayed ("assisted")
 //   P   node key name room entry since flags   a player's arrival or new entry
-//   G   node key name             a player left (node: where the player was)
+//   G   node key name where       a player left; where: the node the player was at (a
+//                                 newer login at `node` ends a session at `where`)
 //   L   node scope presence line  a line for every player ("*") or a room's players
-//   T   node key line             a line for one player
+//   T   node key line [fromkey undelivered]   a line for one player; when the player is
+//                                 not there, fromkey (at node) gets the line undelivered
 //   K   node key                  a newer login elsewhere ends this session, silently
 //   M   node key order until text moderation of a player: SILENCE, UNSILENCE, BOOT
 //   J   node hostkey joinerkey joinername text hostname   a request to join a game
@@ -66,6 +68,7 @@ void LobbyServer::startCluster()
     m_heartbeatPeriod = std::clamp(m_options.pingInterval / 3, std::chrono::milliseconds(100),
                                    std::chrono::milliseconds(2000));
     m_cluster = std::make_unique<ClusterLink>(m_io, *address);
+    m_cluster->probe = ClusterMessage{"HB", {m_nodeId}}.encode();
     m_cluster->subscribe(kAllChannel);
     m_cluster->subscribe(nodeChannel(m_nodeId));
     m_cluster->onMessage = [this](const std::string &, const std::string &payload) {
@@ -97,10 +100,11 @@ void LobbyServer::publishAll(const ClusterMessage &message)
         m_cluster->publish(kAllChannel, message.encode());
 }
 
-void LobbyServer::publishTo(const std::string &node, const ClusterMessage &message)
+void LobbyServer::publishTo(const std::string &node, const ClusterMessage &message,
+                            ClusterLink::Delivered delivered)
 {
     if (m_cluster)
-        m_cluster->publish(nodeChannel(node), message.encode());
+        m_cluster->publish(nodeChannel(node), message.encode(), std::move(delivered));
 }
 
 ClusterMessage LobbyServer::presenceOf(const Session &session) const
@@ -136,13 +140,29 @@ void LobbyServer::forwardLine(const std::string &scope, const Session *, bool pr
         publishAll({"L", {m_nodeId, scope, presence ? "1" : "0", std::string(plain)}});
 }
 
-bool LobbyServer::sendToRemote(std::string_view name, const std::string &plain)
+bool LobbyServer::sendToRemote(std::string_view name, const std::string &plain, const Session *from,
+                               const std::string &undelivered)
 {
     const std::string key = lobbyrules::key(name);
     const auto *remote = m_remote.find(key);
     if (!remote)
         return false;
-    publishTo(remote->node, {"T", {m_nodeId, key, plain}});
+    if (from && !undelivered.empty()) {
+        // Nobody subscribed to that node's channel (it is away from Redis), or the link
+        // broke before Redis took the line: the sender hears of it.
+        const auto sender = from->id();
+        const std::string senderKey = from->player.key;
+        publishTo(remote->node, {"T", {m_nodeId, key, plain, senderKey, undelivered}},
+                  [this, sender, senderKey, undelivered](long long receivers) {
+                      if (receivers > 0)
+                          return;
+                      const auto it = m_sessions.find(sender);
+                      if (it != m_sessions.end() && !it->second->closing() &&
+                          it->second->player.loggedIn && it->second->player.key == senderKey)
+                          it->second->sendText(undelivered);
+                  });
+    } else
+        publishTo(remote->node, {"T", {m_nodeId, key, plain}});
     return true;
 }
 
@@ -263,8 +283,13 @@ void LobbyServer::onClusterMessage(const std::string &payload)
     const std::string &node = message->field(0);
     if (node == m_nodeId)
         return; // what this node published comes back to it as well
-    m_remote.heard(node, Clock::now());
     const std::string &kind = message->kind;
+    // A node heard again after it was taken for gone (it stalled, or its link to Redis
+    // did) has lost its players here: its snapshot lists them again.
+    if (m_remote.heard(node, Clock::now()) && kind != "HELLO" && kind != "SNAP" && kind != "BYE") {
+        log("node " + node + " is heard again; asking for its players");
+        publishTo(node, {"HELLO", {m_nodeId}});
+    }
     try {
         if (kind == "HB") {
             return;
@@ -283,11 +308,15 @@ void LobbyServer::onClusterMessage(const std::string &payload)
             remoteArrived(message->field(1), std::move(player));
         } else if (kind == "G") {
             const std::string &key = message->field(1);
-            if (auto *local = findPlayer(key)) {
-                // A newer login at another node is taking this player over: the others
-                // hear of it from there; this node's own players hear it now.
-                localBroadcast("GREMOVEGUEST|" + local->player.name, local, true);
-            } else if (const auto gone = m_remote.erase(key, node)) {
+            const std::string &where = message->fields.size() >= 4 ? message->field(3) : node;
+            if (where == m_nodeId) {
+                // A newer login at another node is taking over this node's session: the
+                // others hear of it from there; this node's own players hear it now.
+                if (auto *local = findPlayer(key))
+                    localBroadcast("GREMOVEGUEST|" + local->player.name, local, true);
+            } else if (const auto gone = m_remote.erase(key, where)) {
+                // Only the session at `where` left: one of the same name here, or listed
+                // at another node since, is still online.
                 remoteLeft(*gone);
             }
         } else if (kind == "L" && message->fields.size() >= 4) {
@@ -299,6 +328,10 @@ void LobbyServer::onClusterMessage(const std::string &payload)
         } else if (kind == "T") {
             if (auto *local = findPlayer(message->field(1)))
                 local->sendText(message->field(2));
+            else if (message->fields.size() >= 5 && !message->field(4).empty())
+                // Listed here no more (gone since, or a node that stopped without a
+                // word): the sender hears it was not delivered rather than nothing.
+                publishTo(node, {"T", {m_nodeId, message->field(3), message->field(4)}});
         } else if (kind == "K") {
             if (auto *local = findPlayer(message->field(1))) {
                 local->sendText(

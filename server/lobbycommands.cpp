@@ -4,6 +4,7 @@
 #include "orvexutils.h"
 
 #include <ctime>
+#include <utility>
 
 namespace {
 
@@ -242,7 +243,9 @@ void LobbyServer::onSend(Session &session, std::string_view rest)
         const std::string line = "SEND|" + p.name + "|PMES|" + lobbyrules::relayedText(rest);
         if (auto *to = findPlayer(target))
             to->sendText(line);
-        else if (!sendToRemote(target, line))
+        else if (!sendToRemote(target, line, &session,
+                               "ERROR|" + shown(target) +
+                                   " is not online; your message was not delivered."))
             storeForOffline(session, target, rest);
     } else if (type == "JOIN") {
         onJoin(session, target, rest);
@@ -268,9 +271,10 @@ void LobbyServer::onInvite(Session &session, std::string_view rest)
         to->sendText(line);
         return;
     }
-    if (!sendToRemote(target, line))
-        session.sendText("ERROR|" + shown(target) +
-                         " is not online; your invitation was not delivered.");
+    const std::string undelivered =
+        "ERROR|" + shown(target) + " is not online; your invitation was not delivered.";
+    if (!sendToRemote(target, line, &session, undelivered))
+        session.sendText(undelivered);
 }
 
 void LobbyServer::onJoin(Session &session, std::string_view hostName, std::string_view payload)
@@ -541,7 +545,8 @@ void LobbyServer::onAdmin(Session &session, std::string_view rest)
     }
     if (order == "REBOOT") {
         log(p.name + " restarts the server");
-        broadcast("SHOUT|rebootnow");
+        // Only this node restarts: the other nodes' players stay where they are.
+        localBroadcast("SHOUT|rebootnow", nullptr, false);
         restartListener();
         return;
     }
@@ -657,20 +662,57 @@ void LobbyServer::storeForOffline(Session &session, std::string_view target, std
                          " next login.");
 }
 
+// The senders were told their messages were kept: they stay stored until the client has
+// them. A connection that drops, or a server that stops, before the client answered the
+// PING behind them leaves them for the next login (where the client may see one again,
+// rather than never).
 void LobbyServer::deliverStoredMessages(Session &session)
 {
-    const auto &p = session.player;
-    const auto messages = m_store->storedMessages(p.name, secondsNow() - kStoredMessageSeconds);
+    auto &p = session.player;
+    std::vector<StoredMessage> messages;
+    try {
+        messages = m_store->storedMessages(p.name, secondsNow() - kStoredMessageSeconds);
+    } catch (const std::exception &e) {
+        // The login itself went through; the messages wait for a later one.
+        log("kept messages for " + p.name + " not read: " + e.what());
+        return;
+    }
     if (messages.empty())
         return;
     for (const auto &message : messages)
         session.sendOwed("SEND|" + message.sender + "|PMES|" + keptMessageText(message));
-    m_store->deleteStoredMessages(p.name, messages.back().id);
-    log("delivered " + std::to_string(messages.size()) + " kept messages to " + p.name);
+    session.sendOwed("PING|");
+    ++session.pingsSent;
+    p.keptUpToId = messages.back().id;
+    p.keptPingAnswer = session.pingsSent;
+    log("sent " + std::to_string(messages.size()) + " kept messages to " + p.name);
 }
 
+void LobbyServer::pingAnswered(Session &session)
+{
+    // An answer nobody asked for confirms nothing.
+    if (session.pingsAnswered < session.pingsSent)
+        ++session.pingsAnswered;
+    auto &p = session.player;
+    if (!p.loggedIn || p.keptUpToId == 0 || session.pingsAnswered < p.keptPingAnswer)
+        return;
+    const auto upTo = std::exchange(p.keptUpToId, 0);
+    try {
+        m_store->deleteStoredMessages(p.name, upTo);
+        log("delivered the kept messages of " + p.name);
+    } catch (const std::exception &e) {
+        log("kept messages of " + p.name + " stay for the next login: " + e.what());
+    }
+}
+
+// Runs from the periodic tick, where nobody waits for an answer: a database that is away
+// or busy is logged, and the next tick tries again.
 void LobbyServer::purgeStoredMessages()
 {
-    if (const auto purged = m_store->purgeStoredMessages(secondsNow() - kStoredMessageSeconds))
-        log("dropped " + std::to_string(purged) + " kept messages older than 30 days");
+    try {
+        if (const auto purged = m_store->purgeStoredMessages(secondsNow() - kStoredMessageSeconds))
+            log("dropped " + std::to_string(purged) + " kept messages older than 30 days");
+    } catch (const std::exception &e) {
+        log(std::string("dropping old kept messages failed, to be tried again: ") + e.what());
+    }
 }

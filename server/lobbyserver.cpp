@@ -135,7 +135,7 @@ void LobbyServer::start()
         std::string certificate = m_options.tlsCertificate;
         std::string key = m_options.tlsKey;
         if (certificate.empty()) {
-            std::filesystem::create_directories(m_options.dataDir);
+            m_options.createDataDir();
             certificate = m_options.dataDir + "/tls-cert.pem";
             key = m_options.dataDir + "/tls-key.pem";
             if (SelfSignedCertificate::ensure(certificate, key, m_options.tlsHost))
@@ -351,6 +351,7 @@ void LobbyServer::tick()
                                      " ping intervals");
         } else {
             session->send(ping);
+            ++session->pingsSent;
         }
     }
     m_throttle.prune(now);
@@ -391,7 +392,8 @@ void LobbyServer::shutdown(const std::string &why)
     m_tick.cancel();
     m_heapTrimmer.stop();
     m_signals.cancel();
-    broadcast("SHOUT|rebootnow");
+    // Only this node stops: the other nodes' players stay where they are.
+    localBroadcast("SHOUT|rebootnow", nullptr, false);
     if (m_cluster) {
         // The other nodes drop this node's players at once instead of waiting for its
         // heartbeat to stop.
@@ -416,6 +418,10 @@ void LobbyServer::restartListener()
     m_tlsAcceptor.close(ignored);
     m_acceptRetry.cancel();
     dropEveryone("server restart");
+    // The other nodes drop this node's players, who were all let go, as for a node that
+    // stops (games with them end there too); its next heartbeat has it known again.
+    if (m_cluster)
+        publishAll({"BYE", {m_nodeId}});
     // Give the old acceptors' aborted accepts a turn before the new ones start.
     asio::post(m_io, [this, plain, tls]() {
         if (m_stopping)
@@ -661,7 +667,7 @@ void LobbyServer::logoff(Session &session, const std::string &why, bool announce
     if (announce) {
         localBroadcast("GREMOVEGUEST|" + p.name, &session, true);
         if (m_cluster)
-            publishAll({"G", {m_nodeId, p.key, p.name}});
+            publishAll({"G", {m_nodeId, p.key, p.name, m_nodeId}});
     }
     logEvent(ServerLog::Level::Info, "logout",
              {{"name", p.name}, {"session", std::to_string(session.id())}, {"reason", why}});
@@ -677,8 +683,10 @@ void LobbyServer::handleLine(Session &session, const std::string &line)
     if (keyword == "SEND" && rest.substr(0, 9) == "DATASEND|")
         m_metrics.relayBytes.add(line.size());
     try {
-        if (keyword == "PING")
+        if (keyword == "PING") {
+            pingAnswered(session);
             return;
+        }
         if (keyword == "LOGIN") {
             onLogin(session, rest);
             return;
@@ -720,7 +728,11 @@ void LobbyServer::handleLine(Session &session, const std::string &line)
                  {{"session", std::to_string(session.id())},
                   {"keyword", std::string(keyword.substr(0, 40))},
                   {"error", e.what()}});
-        session.sendText("ERROR|The server could not complete that request.");
+        // A login window waits for its LOGIN answer, not for an error box.
+        if ((keyword == "LOGIN" || keyword == "LOGINNEW") && !session.player.loggedIn)
+            loginFailed(session, "The server could not log you in. Please try again later.");
+        else
+            session.sendText("ERROR|The server could not complete that request.");
     }
 }
 
@@ -976,7 +988,7 @@ void LobbyServer::completeLogin(Session &session, const std::string &name,
         if (older.room != Catalogue::kLobby)
             sendToRoom(older.room, "REMOVEGUEST|" + older.name, nullptr, true);
         localBroadcast("GREMOVEGUEST|" + older.name, nullptr, true);
-        publishAll({"G", {older.node, key, older.name}});
+        publishAll({"G", {m_nodeId, key, older.name, older.node}});
         publishTo(older.node, {"K", {m_nodeId, key}});
         m_remote.erase(key, older.node);
     }

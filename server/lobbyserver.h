@@ -142,6 +142,8 @@ private:
     // A private message to an account that is offline: kept for its next login.
     void storeForOffline(Session &session, std::string_view target, std::string_view text);
     void deliverStoredMessages(Session &session);
+    // Deletes the kept messages the client's answer to a PING confirms.
+    void pingAnswered(Session &session);
     void purgeStoredMessages();
     bool ownName(const Session &session, std::string_view name) const;
     bool refuseWhenSilenced(Session &session);
@@ -151,7 +153,8 @@ private:
     // Cluster (lobbycluster.cpp): the other nodes of one lobby, met through Redis.
     void startCluster();
     void publishAll(const ClusterMessage &message);
-    void publishTo(const std::string &node, const ClusterMessage &message);
+    void publishTo(const std::string &node, const ClusterMessage &message,
+                   ClusterLink::Delivered delivered = {});
     void onClusterMessage(const std::string &payload);
     ClusterMessage snapshot() const;
     ClusterMessage presenceOf(const Session &session) const;
@@ -163,7 +166,9 @@ private:
     void remoteNodeGone(const std::string &node, const std::string &why);
     void clusterTick();
     // Sends a line to a player at another node; false when nobody of that name is there.
-    bool sendToRemote(std::string_view name, const std::string &plain);
+    // When that node finds the player gone, `from` gets `undelivered` (an ERROR line).
+    bool sendToRemote(std::string_view name, const std::string &plain,
+                      const Session *from = nullptr, const std::string &undelivered = {});
     std::size_t onlineCount() const { return m_players.size() + m_remote.size(); }
 
     // For the people who run the lobby (lobbyoperations.cpp): metrics and health on their

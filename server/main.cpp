@@ -18,7 +18,7 @@ namespace {
 std::unique_ptr<AccountStore> openStore(const ServerOptions &options)
 {
     if (options.accounts.empty())
-        std::filesystem::create_directories(options.dataDir);
+        options.createDataDir();
     return AccountStore::open(options.accountsLocation());
 }
 

@@ -79,9 +79,9 @@ void RemotePlayers::forEachInRoom(const std::string &room,
             visit(*player);
 }
 
-void RemotePlayers::heard(const std::string &node, Clock::time_point when)
+bool RemotePlayers::heard(const std::string &node, Clock::time_point when)
 {
-    m_heard[node] = when;
+    return m_heard.insert_or_assign(node, when).second;
 }
 
 std::vector<std::string> RemotePlayers::silentSince(Clock::time_point deadline) const

@@ -44,7 +44,8 @@ public:
     void forEachInRoom(const std::string &room,
                        const std::function<void(const Player &)> &visit) const;
 
-    void heard(const std::string &node, Clock::time_point when);
+    // True when the node was not known (new, or taken for gone before).
+    bool heard(const std::string &node, Clock::time_point when);
     // Nodes last heard from before `deadline`.
     std::vector<std::string> silentSince(Clock::time_point deadline) const;
 

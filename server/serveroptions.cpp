@@ -2,9 +2,13 @@
 
 #include "serverlog.h"
 
+#include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <stdexcept>
+#include <sys/stat.h>
+#include <system_error>
 
 namespace {
 
@@ -128,6 +132,19 @@ std::string ServerOptions::accountsLocation() const
 std::string ServerOptions::adminSocketPath() const
 {
     return dataDir + "/admin.sock";
+}
+
+void ServerOptions::createDataDir() const
+{
+    auto dir = std::filesystem::path(dataDir).lexically_normal();
+    if (!dir.has_filename())
+        dir = dir.parent_path(); // "data/"
+    // The folders above are ordinary ones (~/.local/share); only the last is private.
+    if (dir.has_parent_path())
+        std::filesystem::create_directories(dir.parent_path());
+    if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST)
+        throw std::filesystem::filesystem_error("cannot create the data folder", dir,
+                                                std::error_code(errno, std::generic_category()));
 }
 
 std::string ServerOptions::defaultDataDir()

@@ -74,4 +74,8 @@ struct ServerOptions
     std::string accountsLocation() const;
     // The admin console's socket in the data folder.
     std::string adminSocketPath() const;
+    // Creates the data folder, when missing, readable by its owner alone: it holds
+    // password hashes, kept private messages and the TLS key. Throws
+    // std::filesystem::filesystem_error.
+    void createDataDir() const;
 };

@@ -4,7 +4,10 @@
 
 #include <sqlite3.h>
 
+#include <fcntl.h>
 #include <stdexcept>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -46,10 +49,28 @@ constexpr const char *kColumns =
     "first_login, aux_date, login_count, icq, aux_number, member_since, account_class, "
     "minutes_played, silence_until, hat, aux_text, aux_date2, gender";
 
+// The file holds password hashes and private messages: it is created readable by its
+// owner alone, and a file an older version left readable to others is closed to them.
+// SQLite gives its journal and WAL files the mode of the database file.
+void keepPrivate(const std::string &path)
+{
+    // ":memory:" and "" name databases that live in memory, not files.
+    if (path.empty() || path.front() == ':')
+        return;
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0)
+        return; // sqlite3_open_v2 says why, in its words
+    struct stat st = {};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 077) != 0)
+        ::fchmod(fd, st.st_mode & 0700);
+    ::close(fd);
+}
+
 } // namespace
 
 SqliteAccountStore::SqliteAccountStore(const std::string &path)
 {
+    keepPrivate(path);
     if (sqlite3_open_v2(path.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
         SQLITE_OK) {
         const std::string message = m_db ? sqlite3_errmsg(m_db) : "out of memory";

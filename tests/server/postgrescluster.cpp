@@ -107,7 +107,17 @@ bool PostgresCluster::start()
 
 bool PostgresCluster::restart()
 {
+    stop();
+    return startAgain();
+}
+
+void PostgresCluster::stop()
+{
     run("pg_ctl", "-D " + m_dir + "/data -m immediate -w -t 20 stop", nullptr);
+}
+
+bool PostgresCluster::startAgain()
+{
     m_started = start();
     return m_started;
 }

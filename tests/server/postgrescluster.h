@@ -25,6 +25,9 @@ public:
     static void execute(const std::string &address, const std::string &sql);
     // Stops the server at once (as a crash would) and starts it again on the same data.
     bool restart();
+    // The two halves of restart(), for a test to act while the database is away.
+    void stop();
+    bool startAgain();
 
 private:
     bool run(const std::string &program, const std::string &arguments, std::string *output);

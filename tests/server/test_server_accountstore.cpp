@@ -14,6 +14,8 @@
 #include <csignal>
 #include <map>
 #include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -190,6 +192,29 @@ TEST_P(AccountStoreTest, WaitingMessagesAreCountedKeptInOrderAndDeleted)
     EXPECT_EQ(m_store->storedMessageCounts("frank", "bob").forRecipient, 1);
 }
 
+// Ids past nine are where a text order ("10" before "9") and a numeric one part.
+TEST_P(AccountStoreTest, MoreThanTenWaitingMessagesComeOldestFirstAndGoOnce)
+{
+    for (int i = 0; i < 12; ++i)
+        m_store->storeMessage("kim", "lee", "N" + std::to_string(i), 1000 + i);
+    auto waiting = m_store->storedMessages("kim", 0);
+    ASSERT_EQ(waiting.size(), 12u);
+    for (int i = 0; i < 12; ++i)
+        EXPECT_EQ(waiting[i].text, "N" + std::to_string(i)) << i;
+    std::vector<std::string> visited;
+    m_store->forEachStoredMessage(
+        [&](const std::string &, const StoredMessage &m) { visited.push_back(m.text); });
+    ASSERT_EQ(visited.size(), 12u);
+    EXPECT_EQ(visited[11], "N11");
+
+    // Delivered up to the tenth: the last two stay, the first ten do not come again.
+    m_store->deleteStoredMessages("kim", waiting[9].id);
+    waiting = m_store->storedMessages("kim", 0);
+    ASSERT_EQ(waiting.size(), 2u);
+    EXPECT_EQ(waiting[0].text, "N10");
+    EXPECT_EQ(waiting[1].text, "N11");
+}
+
 TEST_P(AccountStoreTest, EveryAccountIsVisitedOnce)
 {
     for (int i = 0; i < 50; ++i)
@@ -290,6 +315,42 @@ TEST_F(PostgresServerTest, AnSQLiteAccountFileMovesIntoPostgres)
                                       output),
               0);
     EXPECT_NE(output.find("0 accounts copied, 2 kept"), std::string::npos) << output;
+}
+
+mode_t modeOf(const std::string &path)
+{
+    struct stat st = {};
+    EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+    return st.st_mode & 07777;
+}
+
+// Password hashes and private messages are for the server's user alone, whatever umask
+// the operator runs it under, and also in a file an older version left open to others.
+TEST(AccountFiles, TheDataFolderAndTheAccountFilesAreTheOwnersAlone)
+{
+    const mode_t umaskBefore = ::umask(022);
+    TempDir dir;
+    const std::string data = dir.path() + "/lobby";
+    {
+        ServerProcess server(dir.path(), {"--data", data, "--tls-listen", "127.0.0.1:0"});
+        createAccount(server.port(), "ann").close();
+        auto bob = createAccount(server.port(), "bob");
+        bob.send("SEND|PMES|ann|t+secret");
+        ASSERT_TRUE(bob.waitFor("ERROR|ann is offline"));
+        EXPECT_EQ(modeOf(data), 0700u);
+        for (const char *file :
+             {"accounts.sqlite", "accounts.sqlite-wal", "accounts.sqlite-shm", "tls-key.pem"})
+            EXPECT_EQ(modeOf(data + "/" + file), 0600u) << file;
+        ASSERT_EQ(server.terminate(), 0);
+    }
+    ASSERT_EQ(::chmod((data + "/accounts.sqlite").c_str(), 0644), 0);
+    {
+        ServerProcess server(dir.path(), {"--data", data});
+        logIn(server.port(), "ann").close();
+        EXPECT_EQ(modeOf(data + "/accounts.sqlite"), 0600u);
+        EXPECT_EQ(modeOf(data + "/accounts.sqlite-wal"), 0600u);
+    }
+    ::umask(umaskBefore);
 }
 
 TEST(AccountStoreOptions, ImportNeedsATargetAndAnSQLiteFile)

@@ -40,11 +40,13 @@ protected:
         AccountStore::open(m_accounts)->setAccountClass("mod", "T");
     }
 
-    std::unique_ptr<ServerProcess> startNode(TempDir &dir)
+    // A ping interval of 0.6 s makes heartbeats of 200 ms: a node silent for 800 ms is
+    // taken for gone.
+    std::unique_ptr<ServerProcess> startNode(TempDir &dir, const std::string &ping = "0.6")
     {
         auto node = std::make_unique<ServerProcess>(
             dir.path(), std::vector<std::string>{"--cluster", m_redis.address(), "--accounts",
-                                                 m_accounts, "--ping-interval", "0.6"});
+                                                 m_accounts, "--ping-interval", ping});
         const auto until = std::chrono::steady_clock::now() + 10s;
         while (node->log().find("cluster link up") == std::string::npos &&
                std::chrono::steady_clock::now() < until)
@@ -152,6 +154,35 @@ TEST_F(ClusterTest, ASecondLoginAtTheOtherNodeEndsTheFirst)
     EXPECT_TRUE(alice.waitFor("SEND|bob|PMES|1:00 PM+still here"));
 }
 
+// What bystanders at both nodes last hear of a player, up to a chat line that went
+// through Redis after everything the second login published.
+std::string lastPresenceOf(WireClient &client, const std::string &name, const std::string &marker)
+{
+    std::string last;
+    for (const auto &line : linesBefore(client, marker))
+        if (line == "GREMOVEGUEST|" + name || line.rfind("ADDGUEST|" + name + "+", 0) == 0)
+            last = line;
+    return last;
+}
+
+TEST_F(ClusterTest, ASecondLoginAtTheOtherNodeLeavesThePlayerListedForBystanders)
+{
+    WireClient alice = logInSeeing(m_a->port(), "alice", {});
+    WireClient carol = logInSeeing(m_b->port(), "carol", {"alice"});
+    WireClient first = logInSeeing(m_b->port(), "bob", {"alice", "carol"});
+    ASSERT_TRUE(alice.waitFor("ADDGUEST|bob+"));
+    ASSERT_TRUE(carol.waitFor("ADDGUEST|bob+"));
+    WireClient second = logInSeeing(m_a->port(), "bob", {"alice", "carol"});
+    EXPECT_TRUE(first.waitClosed(5s));
+    // carol sees bob arrive from node A: A published its departure notice before that.
+    ASSERT_TRUE(carol.waitFor("ADDGUEST|bob+"));
+    carol.send("SEND|GHAT|after|clBlack");
+    EXPECT_EQ(lastPresenceOf(alice, "bob", "SEND|carol|GHAT|after").rfind("ADDGUEST|bob+", 0), 0u);
+    // carol read up to bob's arrival from A: nothing may take him away after it.
+    EXPECT_EQ(lastPresenceOf(carol, "bob", "SEND|carol|GHAT|after").rfind("GREMOVEGUEST", 0),
+              std::string::npos);
+}
+
 TEST_F(ClusterTest, ModerationReachesAPlayerAtTheOtherNode)
 {
     WireClient mod = logInSeeing(m_a->port(), "mod", {});
@@ -231,6 +262,99 @@ TEST_F(ClusterTest, WhenTheHostsNodeDiesTheGameEndsForItsPlayers)
     EXPECT_TRUE(ann.waitFor("DELETEGAME|bob - Plumbrix"));
     EXPECT_TRUE(ann.waitFor("DATASEND|bob|CLOSE"));
     EXPECT_TRUE(ann.waitFor("GREMOVEGUEST|bob"));
+}
+
+// A restart or a stop of one node is that node's news: its players leave the others'
+// lists at once, and the notice that the server is going down reaches only its own.
+TEST_F(ClusterTest, ARestartOrStopOfOneNodeTellsOnlyItsPlayersAndLeavesNoGhosts)
+{
+    WireClient alice = logInSeeing(m_a->port(), "alice", {});
+    WireClient mod = logInSeeing(m_b->port(), "mod", {"alice"});
+    WireClient bob = logInSeeing(m_b->port(), "bob", {"alice", "mod"});
+    ASSERT_TRUE(alice.waitFor("ADDGUEST|bob+"));
+
+    mod.send("HADMIN|7KAZ|mod|REBOOT|");
+    EXPECT_TRUE(bob.waitFor("SHOUT|rebootnow"));
+    std::vector<std::string> seen;
+    ASSERT_TRUE(alice.waitFor("GREMOVEGUEST|bob", 5s, &seen));
+    EXPECT_FALSE(contains(seen, "SHOUT|rebootnow"));
+    // bob is offline now, and a message for him is kept, not lost.
+    alice.send("SEND|PMES|bob|1:00 PM+after the restart");
+    const auto told = alice.waitFor("ERROR|", 5s, &seen);
+    ASSERT_TRUE(told);
+    EXPECT_EQ(told->rfind("ERROR|bob is offline; your message was kept", 0), 0u) << *told;
+    EXPECT_FALSE(contains(seen, "SHOUT|rebootnow"));
+
+    // The restarted node is known again; then it stops for good.
+    WireClient carol = logInSeeing(m_b->port(), "carol", {"alice"});
+    ASSERT_TRUE(alice.waitFor("ADDGUEST|carol+", 5s));
+    m_b->signal(SIGTERM);
+    EXPECT_TRUE(carol.waitFor("SHOUT|rebootnow"));
+    ASSERT_TRUE(alice.waitFor("GREMOVEGUEST|carol", 5s, &seen));
+    EXPECT_FALSE(contains(seen, "SHOUT|rebootnow"));
+}
+
+// A node that stalls (here: SIGSTOP) long enough to be taken for gone is listed again with
+// its players once its heartbeats resume, and private messages reach them again.
+TEST_F(ClusterTest, ANodeTakenForGoneIsListedAgainWhenItIsHeardAgain)
+{
+    // Node B pings its clients every 3 s, so that bob, silent while B is stopped, is not
+    // dropped by B itself when it resumes; node A takes B for gone after 800 ms.
+    m_b.reset();
+    m_b = startNode(m_dirB, "3");
+    WireClient alice = logInSeeing(m_a->port(), "alice", {});
+    WireClient bob = logInSeeing(m_b->port(), "bob", {"alice"});
+    ASSERT_TRUE(alice.waitFor("ADDGUEST|bob+"));
+
+    m_b->signal(SIGSTOP);
+    const bool gone = alice.waitFor("GREMOVEGUEST|bob", 5s).has_value();
+    m_b->signal(SIGCONT);
+    ASSERT_TRUE(gone);
+    EXPECT_TRUE(alice.waitFor("ADDGUEST|bob+", 5s));
+    alice.send("SEND|PMES|bob|1:00 PM+are you there");
+    EXPECT_TRUE(bob.waitFor("SEND|alice|PMES|1:00 PM+are you there"));
+    WireClient carol = logInSeeing(m_a->port(), "carol", {"alice", "bob"});
+}
+
+// Redis restarts while node B has lines and a private message to publish, and node A
+// subscribes again later than B is back (here: A is stopped meanwhile). B's publications
+// wait until A hears again, and arrive whole and in order.
+TEST_F(ClusterTest, PublicationsAfterARedisRestartWaitForTheOtherNodes)
+{
+    // Pings every 3 s: the clients, silent while their node or Redis is away, stay.
+    m_a.reset();
+    m_b.reset();
+    m_a = startNode(m_dirA, "3");
+    m_b = startNode(m_dirB, "3");
+    WireClient alice = logInSeeing(m_a->port(), "alice", {});
+    WireClient bob = logInSeeing(m_b->port(), "bob", {"alice"});
+    ASSERT_TRUE(alice.waitFor("ADDGUEST|bob+"));
+
+    ASSERT_TRUE(m_redis.kill(false));
+    std::vector<std::string> expected;
+    for (int i = 0; i < 30; ++i) {
+        bob.send("SEND|GHAT|line " + std::to_string(i) + "|clBlack");
+        expected.push_back("SEND|bob|GHAT|line " + std::to_string(i) + "|clBlack");
+    }
+    bob.send("SEND|PMES|alice|1:00 PM+during the outage");
+    expected.push_back("SEND|bob|PMES|1:00 PM+during the outage");
+    bob.send("SEND|GHAT|last|clBlack");
+    ASSERT_TRUE(bob.waitFor("SEND|bob|GHAT|last"));
+    m_a->signal(SIGSTOP);
+    const auto logged = m_b->log().size();
+    ASSERT_TRUE(m_redis.kill(true)) << m_redis.why();
+    const auto until = std::chrono::steady_clock::now() + 10s;
+    while (m_b->log().find("cluster link up", logged) == std::string::npos &&
+           std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(20ms);
+    m_a->signal(SIGCONT);
+    ASSERT_NE(m_b->log().find("cluster link up", logged), std::string::npos) << m_b->log();
+
+    std::vector<std::string> got;
+    for (const auto &line : linesBefore(alice, "SEND|bob|GHAT|last"))
+        if (line.rfind("SEND|bob|", 0) == 0)
+            got.push_back(line);
+    EXPECT_EQ(got, expected);
 }
 
 TEST_F(ClusterTest, ANodeThatDiesIsNoticedAndItsPlayersAreGone)

@@ -179,6 +179,38 @@ TEST_F(ClusterLinkTest, PublicationsWaitForTheConnectionAndGoOutInOrder)
     EXPECT_EQ(b->dropped(), 0u);
 }
 
+// Each publication learns how many subscribers got it. After Redis restarts, a node that
+// was heard by another holds its publications for that one to come back, but not for
+// ever: one that never does is given up on after kRejoinWait.
+TEST_F(ClusterLinkTest, PublicationsLearnTheirReceiversAndDoNotWaitForEverForAGoneNode)
+{
+    auto a = link();
+    auto b = link();
+    a->subscribe("all");
+    b->subscribe("all");
+    b->probe = "probe";
+    a->start();
+    b->start();
+    ASSERT_TRUE(runUntil([&] { return a->ready() && b->ready(); }));
+    std::vector<long long> counts;
+    const auto count = [&](long long receivers) { counts.push_back(receivers); };
+    b->publish("all", "to both", count);
+    b->publish("nobody", "to none", count);
+    ASSERT_TRUE(runUntil([&] { return counts.size() == 2; }));
+    EXPECT_EQ(counts, (std::vector<long long>{2, 0}));
+
+    a.reset(); // that node goes for good, and Redis restarts
+    ASSERT_TRUE(m_redis.kill(false));
+    ASSERT_TRUE(runUntil([&] { return !b->ready(); }));
+    counts.clear();
+    b->publish("all", "after", count);
+    ASSERT_TRUE(m_redis.kill(true));
+    const auto held = std::chrono::steady_clock::now();
+    ASSERT_TRUE(runUntil([&] { return !counts.empty(); }, ClusterLink::kRejoinWait + 5s));
+    EXPECT_EQ(counts, (std::vector<long long>{1}));
+    EXPECT_GE(std::chrono::steady_clock::now() - held, ClusterLink::kRejoinWait - 1s);
+}
+
 TEST_F(ClusterLinkTest, NoServerMeansNotReadyAndNoCrash)
 {
     ClusterLink::Address nowhere;

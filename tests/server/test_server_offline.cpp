@@ -27,8 +27,10 @@ std::size_t countPrefix(const std::vector<std::string> &lines, const std::string
     return n;
 }
 
-// Reads ann's lines after her login up to her own marker.
-std::vector<std::string> annsKeptMessages(WireClient &ann)
+// Reads ann's lines after her login up to her own marker. confirm: answer the PING that
+// follows the kept messages, as the lobby client answers every PING, and wait until the
+// server has read the answer.
+std::vector<std::string> annsKeptMessages(WireClient &ann, bool confirm = true)
 {
     ann.send("SEND|GHAT|annmarker|clBlack");
     const auto lines = linesBefore(ann, "SEND|ann|GHAT|annmarker|clBlack");
@@ -36,6 +38,12 @@ std::vector<std::string> annsKeptMessages(WireClient &ann)
     for (const auto &line : lines)
         if (line.rfind("SEND|", 0) == 0 && line.find("|PMES|") != std::string::npos)
             pmes.push_back(line);
+    if (confirm && !pmes.empty()) {
+        EXPECT_TRUE(contains(lines, "PING|"));
+        ann.send("PING|");
+        ann.send("SEND|GHAT|confirmed|clBlack");
+        EXPECT_TRUE(ann.waitFor("SEND|ann|GHAT|confirmed"));
+    }
     return pmes;
 }
 
@@ -75,6 +83,35 @@ TEST(OfflineMessages, AreKeptAcrossARestartAndDeliveredOnceAtTheNextLogin)
     ann.close();
     auto again = logIn(server->port(), "ann");
     EXPECT_TRUE(annsKeptMessages(again).empty());
+}
+
+// Kept until the client has them: a recipient whose connection drops right after the
+// login, before the client answered the PING behind them, finds them again next time.
+TEST(OfflineMessages, StayKeptUntilTheClientConfirmedThem)
+{
+    TempDir dir;
+    auto server = std::make_unique<ServerProcess>(dir.path());
+    createAccount(server->port(), "ann").close();
+    auto bob = createAccount(server->port(), "bob");
+    for (int i = 1; i <= 3; ++i)
+        bob.send("SEND|PMES|ann|t+message " + std::to_string(i));
+    ASSERT_TRUE(bob.waitFor("ERROR|ann is offline"));
+    bob.send("SEND|GHAT|bobmarker|clBlack");
+    ASSERT_TRUE(bob.waitFor("SEND|bob|GHAT|bobmarker"));
+
+    // Gone before answering: the messages reached the socket, maybe not the player.
+    auto first = logIn(server->port(), "ann");
+    EXPECT_EQ(annsKeptMessages(first, false).size(), 3u);
+    first.close();
+    // Nor does a server stopped meanwhile lose them.
+    ASSERT_EQ(server->terminate(), 0);
+    server = std::make_unique<ServerProcess>(dir.path());
+
+    auto second = logIn(server->port(), "ann");
+    EXPECT_EQ(annsKeptMessages(second).size(), 3u);
+    second.close();
+    auto third = logIn(server->port(), "ann");
+    EXPECT_TRUE(annsKeptMessages(third).empty());
 }
 
 TEST(OfflineMessages, TheStoreIsBoundedPerSenderAndTheSenderIsToldOnce)
