@@ -15,6 +15,7 @@
 #include "userpaths.h"
 
 #include "platform.h"
+#include "registry.h"
 
 #include <QAction>
 #include <QCoreApplication>
@@ -181,6 +182,9 @@ bool Tlobby::downloadpopup(QAction *item)
     m_download->label_gamename->setText(game);
     m_download->label_gamename2->setText(game);
     m_download->HttpCli1->setURL(siteUrl(item->toolTip()));
+    m_download->setVersions(
+        item->property("catalogueVersion").toByteArray(),
+        platform::Registry().version(item->property("registryName").toByteArray()));
     m_download->infolabel->clear();
     m_download->infolabel3->setText(QStringLiteral(" "));
     m_download->show();

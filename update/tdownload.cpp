@@ -275,10 +275,32 @@ bool Tdownload::signatureValid(const QString &path, const QString &file)
     m_signatureCli->RcvdStream = nullptr;
     if (m_infolabelTag == 2)
         return false;
-    if (!installersignature::verifyFile(QFile::encodeName(path).toStdString(), sitePath,
-                                        signature.data().toStdString(), m_siteKey)) {
+    std::string bytes;
+    std::string version;
+    if (!installersignature::readSignatureFile(signature.data().toStdString(), bytes, version)) {
+        refuse(QStringLiteral("Not installed: the site has no valid signature for ") + file + '.');
+        return false;
+    }
+    if (!installersignature::verifyFile(QFile::encodeName(path).toStdString(), sitePath, version,
+                                        bytes, m_siteKey)) {
         refuse(QStringLiteral("Not installed: ") + file +
                QStringLiteral(" failed the signature check (damaged or not from the site)."));
+        return false;
+    }
+    // The signed version: never older than what is installed, and the one the catalogue
+    // names (an installer signed long ago for this path is not the current one).
+    const QString signedVersion = QString::fromStdString(version);
+    const std::optional<int> order =
+        installersignature::compareVersions(version, m_installedVersion.toStdString());
+    if (!m_installedVersion.isEmpty() && order && *order < 0) {
+        refuse(QStringLiteral("Not installed: %1 is version %2, older than the installed "
+                              "version %3.")
+                   .arg(file, signedVersion, QString::fromUtf8(m_installedVersion)));
+        return false;
+    }
+    if (!m_catalogueVersion.isEmpty() && version != m_catalogueVersion.toStdString()) {
+        refuse(QStringLiteral("Not installed: %1 is version %2, not the current version %3.")
+                   .arg(file, signedVersion, QString::fromUtf8(m_catalogueVersion)));
         return false;
     }
     return true;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QDialog>
 #include <QString>
 
@@ -22,6 +23,13 @@ public:
 
     // No installer is larger than this (the catalogue gives no sizes).
     static constexpr qint64 kMaxInstallerBytes = qint64(1) << 30;
+    // The version the next download must be signed as (the catalogue's; empty: any), and
+    // the version installed now (empty: none), which it must not be older than.
+    void setVersions(const QByteArray &catalogue, const QByteArray &installed)
+    {
+        m_catalogueVersion = catalogue;
+        m_installedVersion = installed;
+    }
     // The bound of one download's body; kMaxInstallerBytes unless replaced.
     void setMaxBytes(qint64 bytes) { m_maxBytes = bytes; }
     // A download stops rather than leave less than this free on the disk.
@@ -84,6 +92,8 @@ private:
     int m_infolabelTag = 1;
     bool m_busy = false;
     qint64 m_maxBytes = kMaxInstallerBytes;
+    QByteArray m_catalogueVersion;
+    QByteArray m_installedVersion;
     QString m_folder;
     qint64 m_checkedAt = 0;
     // Why the transfer was stopped from here, shown instead of the plain abort.

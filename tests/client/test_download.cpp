@@ -78,15 +78,19 @@ protected:
     Tdownload *download() const { return windows->download(); }
 
     // The signature the site publishes for body at sitePath, made with secretKey.
+    // The catalogue's version of Plumbrix unless another is given.
     static QByteArray signatureOf(const QByteArray &body, const QByteArray &sitePath,
-                                  const std::string &secretKey)
+                                  const std::string &secretKey,
+                                  const std::string &version = "1.6.7")
     {
         QTemporaryFile file;
         EXPECT_TRUE(file.open());
         file.write(body);
         file.flush();
-        return QByteArray::fromStdString(installersignature::signFile(
-            QFile::encodeName(file.fileName()).toStdString(), sitePath.toStdString(), secretKey));
+        return QByteArray::fromStdString(installersignature::signatureFile(
+            installersignature::signFile(QFile::encodeName(file.fileName()).toStdString(),
+                                         sitePath.toStdString(), version, secretKey),
+            version));
     }
     // Publishes body at path (with a leading slash) with the site's signature beside it.
     void publish(const QByteArray &path, const QByteArray &body,
@@ -98,6 +102,19 @@ protected:
             r.headers = {"Content-Type: application/octet-stream"};
         http.set(path, r);
         http.setBody(path + ".sig", signatureOf(body, path.mid(1), keys.secretKey));
+    }
+    void publishAs(const QByteArray &path, const QByteArray &body, const std::string &version)
+    {
+        http.setBody(path, body);
+        http.setBody(path + ".sig", signatureOf(body, path.mid(1), keys.secretKey, version));
+    }
+    // Plumbrix installed at version.
+    void installed(const QByteArray &version)
+    {
+        QFile registry(registryPath);
+        ASSERT_TRUE(registry.open(QIODevice::WriteOnly));
+        registry.write("[Plumbrix]\nInstallPath=" + QFile::encodeName(dataDir.path()) +
+                       "/plumbrix\nVersion=" + version + "\n");
     }
     void choose(const QString &game)
     {
@@ -300,6 +317,30 @@ TEST_F(DownloadTest, BrokenOrUnsignedDownloadsAreNeverRun)
              http.setBody(path + ".sig", signatureOf(body, path.mid(1), keys.secretKey));
          },
          "Not installed: setup.exe failed the signature check (damaged or not from the site)."},
+        {"a signature without its version",
+         [&] {
+             http.setBody(path, body);
+             http.setBody(path + ".sig", signatureOf(body, path.mid(1), keys.secretKey)
+                                             .left(installersignature::kSignatureBytes));
+         },
+         "Not installed: the site has no valid signature for setup.exe."},
+        {"another version's signature",
+         [&] {
+             http.setBody(path, body);
+             QByteArray sig = signatureOf(body, path.mid(1), keys.secretKey, "1.6.6");
+             sig.replace("1.6.6", "1.6.7");
+             http.setBody(path + ".sig", sig);
+         },
+         "Not installed: setup.exe failed the signature check (damaged or not from the site)."},
+        {"an installer signed for an earlier version (replayed)",
+         [&] { publishAs(path, body, "1.6.6"); },
+         "Not installed: setup.exe is version 1.6.6, not the current version 1.6.7."},
+        {"older than the installed version",
+         [&] {
+             publish(path, body);
+             installed("1.7.0");
+         },
+         "Not installed: setup.exe is version 1.6.7, older than the installed version 1.7.0."},
         {"signed for another game's path",
          [&] {
              http.setBody(path, body);
@@ -333,6 +374,7 @@ TEST_F(DownloadTest, BrokenOrUnsignedDownloadsAreNeverRun)
         ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
         EXPECT_EQ(saved.readAll(), genuine);
         EXPECT_EQ(savedFiles(), QStringList{QStringLiteral("setup.exe")}) << "no part left";
+        QFile::remove(registryPath);
     }
 }
 

@@ -249,7 +249,8 @@ protected:
     // A lobby build that answers --version and records any other start.
     QByteArray script(const QByteArray &build) const
     {
-        return "#!/bin/sh\nif [ \"$1\" = --version ]; then echo \"Halvane " + build +
+        const QByteArray version = build == "old" ? "1.0.1" : build == "older" ? "1.0.0" : "1.0.2";
+        return "#!/bin/sh\nif [ \"$1\" = --version ]; then echo \"Halvane " + version +
                "\"; exit 0; fi\necho \"" + build + " $*\" > '" + QFile::encodeName(marker) + "'\n";
     }
     void writeProgram(const QString &path, const QByteArray &build) const
@@ -260,15 +261,18 @@ protected:
         file.close();
         file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
-    QByteArray signatureOf(const QByteArray &body) const
+    // Signed as the version the new build says it is unless another is given.
+    QByteArray signatureOf(const QByteArray &body, const std::string &version = "1.0.2") const
     {
         const QString path = dir.filePath(QStringLiteral("to-sign"));
         QFile file(path);
         EXPECT_TRUE(file.open(QIODevice::WriteOnly));
         file.write(body);
         file.close();
-        return QByteArray::fromStdString(installersignature::signFile(
-            QFile::encodeName(path).toStdString(), TUpdater::kSitePath, secretKey));
+        return QByteArray::fromStdString(installersignature::signatureFile(
+            installersignature::signFile(QFile::encodeName(path).toStdString(), TUpdater::kSitePath,
+                                         version, secretKey),
+            version));
     }
     TUpdater updater(const QString &lock = QString())
     {
@@ -330,6 +334,11 @@ TEST_F(UpdaterTest, AnythingButAWholeSignedBuildKeepsTheInstalledLobby)
              http.set("/lobby/ostrel-lobby", r);
              http.setBody("/lobby/ostrel-lobby.sig", signatureOf(fresh));
          }},
+        {"an older build, genuinely signed",
+         [&] {
+             http.setBody("/lobby/ostrel-lobby", script("older"));
+             http.setBody("/lobby/ostrel-lobby.sig", signatureOf(script("older"), "1.0.0"));
+         }},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -348,14 +357,23 @@ TEST_F(UpdaterTest, AnythingButAWholeSignedBuildKeepsTheInstalledLobby)
 // is taken out again: the build before it is back and started.
 TEST_F(UpdaterTest, ABuildThatDoesNotStartIsReplacedByThePreviousOne)
 {
-    for (const QByteArray &fresh :
-         {QByteArray("\x7f"
-                     "ELF not really a program"),
-          QByteArray("#!/bin/sh\nexit 3\n"), QByteArray("#!/bin/sh\nkill -9 $$\n")}) {
+    struct Case
+    {
+        QByteArray fresh;
+        std::string version;
+    };
+    for (const Case &c : {Case{QByteArray("\x7f"
+                                          "ELF not really a program"),
+                               "1.0.2"},
+                          Case{QByteArray("#!/bin/sh\nexit 3\n"), "1.0.2"},
+                          Case{QByteArray("#!/bin/sh\nkill -9 $$\n"), "1.0.2"},
+                          // Says it is another version than it was signed as.
+                          Case{script("new"), "1.0.3"}}) {
+        const QByteArray &fresh = c.fresh;
         SCOPED_TRACE(fresh.toStdString());
         QFile::remove(marker);
         http.setBody("/lobby/ostrel-lobby", fresh);
-        http.setBody("/lobby/ostrel-lobby.sig", signatureOf(fresh));
+        http.setBody("/lobby/ostrel-lobby.sig", signatureOf(fresh, c.version));
         TUpdater u = updater();
         EXPECT_FALSE(u.run());
         EXPECT_EQ(readAll(program), script("old"));

@@ -181,11 +181,26 @@ bool TUpdater::replaceProgram()
         return false;
     const std::string key(reinterpret_cast<const char *>(sitekey::kPublicKey),
                           sizeof sitekey::kPublicKey);
-    if (!installersignature::verifyFile(freshName, kSitePath, signature.data().toStdString(),
-                                        key)) {
+    std::string bytes;
+    std::string version;
+    if (!installersignature::readSignatureFile(signature.data().toStdString(), bytes, version) ||
+        !installersignature::verifyFile(freshName, kSitePath, version, bytes, key)) {
         note(QStringLiteral("The lobby build on the site failed the signature check; the "
                             "installed lobby stays."));
         return false;
+    }
+    // A build signed long ago is still signed: the version it was signed as must not be
+    // older than the installed one's.
+    const QString signedVersion = QString::fromStdString(version);
+    if (const std::optional<QString> installedVersion = versionOf(m_job.program)) {
+        const std::optional<int> order =
+            installersignature::compareVersions(version, installedVersion->toStdString());
+        if (order && *order < 0) {
+            note(QStringLiteral("The lobby build on the site is version %1, older than the "
+                                "installed version %2; the installed lobby stays.")
+                     .arg(signedVersion, *installedVersion));
+            return false;
+        }
     }
     // Closed before it runs: a program still open for writing cannot be started.
     fresh.close();
@@ -212,7 +227,7 @@ bool TUpdater::replaceProgram()
         return false;
     }
     removeFresh.dismiss();
-    if (!answersVersion(target.absoluteFilePath())) {
+    if (versionOf(target.absoluteFilePath()) != signedVersion) {
         if (std::rename(previous.constData(), installed.constData()) == 0)
             note(QStringLiteral("The new lobby build did not start; the previous one is back."));
         else
@@ -226,13 +241,12 @@ bool TUpdater::replaceProgram()
     return true;
 }
 
-bool TUpdater::answersVersion(const QString &program)
+std::optional<QString> TUpdater::versionOf(const QString &program)
 {
     QProcess run;
-    run.setProcessChannelMode(QProcess::MergedChannels);
     run.start(program, {QStringLiteral("--version")});
-    bool answered = run.waitForStarted(versionWaitMs) && run.waitForFinished(versionWaitMs) &&
-                    run.exitStatus() == QProcess::NormalExit && run.exitCode() == 0;
+    const bool answered = run.waitForStarted(versionWaitMs) && run.waitForFinished(versionWaitMs) &&
+                          run.exitStatus() == QProcess::NormalExit && run.exitCode() == 0;
     if (!answered) {
         note(QStringLiteral("%1 --version: %2 (exit %3)")
                  .arg(program, run.errorString())
@@ -241,8 +255,12 @@ bool TUpdater::answersVersion(const QString &program)
             run.kill();
             run.waitForFinished(1000);
         }
+        return std::nullopt;
     }
-    return answered;
+    // "Halvane 1.2.3": the version is the last word.
+    const QStringList words = QString::fromUtf8(run.readAllStandardOutput().left(256))
+                                  .split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    return words.isEmpty() ? QString() : words.last().trimmed();
 }
 
 void TUpdater::restart()

@@ -9,7 +9,8 @@ class QIODevice;
 
 // What the lobby's updater does once the lobby has handed over and closed: waits until
 // the lobby has ended, fetches the current lobby build from the site, checks the site's
-// signature of it, puts it in place of the installed program, checks that it starts, and
+// signature of it (and that it is not older than the installed build), puts it in place of
+// the installed program, checks that it starts and is the version it was signed as, and
 // starts the lobby again (the old one when anything failed, so the player is never left
 // without a lobby). A lobby that does not end is left alone.
 class TUpdater
@@ -55,8 +56,9 @@ private:
     bool waitForLobbyToEnd();
     bool fetch(const QString &url, QIODevice *into, qint64 limit);
     bool replaceProgram();
-    // True when program ends by itself with success when asked for its version.
-    bool answersVersion(const QString &program);
+    // The version program says it is (--version, ending by itself with success), or
+    // nothing.
+    std::optional<QString> versionOf(const QString &program);
     void restart();
     void note(const QString &text) { m_log << text; }
 
