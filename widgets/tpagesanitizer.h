@@ -22,7 +22,7 @@ public:
     static constexpr int kMaxTableCells = 800;
     static constexpr int kMaxPictures = 40;
     static constexpr std::size_t kMaxWordBytes = 64;
-    static constexpr std::size_t kMaxTextBytes = 256 * 1024;
+    static constexpr std::size_t kMaxTextBytes = 128 * 1024;
     static constexpr std::size_t kMaxAttributeBytes = 2048;
     static constexpr int kMaxPictureSide = 2000;
 
