@@ -16,6 +16,7 @@
 #include <QStorageInfo>
 #include <QTemporaryFile>
 #include <QTextBlock>
+#include <QThread>
 
 #include <functional>
 
@@ -475,6 +476,35 @@ TEST_F(DownloadTest, AnInstallationFinishedSinceTheCatalogueClearsTheUpdateMark)
                    "\nVersion=1.6.7\n");
     registry.close();
     EXPECT_EQ(lobby->updateMark("Plumbrix"), 0);
+}
+
+// A link faster than the receiver: what waits for the receiver in the reply stays within
+// its read buffer, instead of growing with the body.
+TEST(HttpClient, AReceiverSlowerThanTheLinkKeepsLittleWaiting)
+{
+    TestHttpServer http;
+    TestHttpServer::Response endless;
+    endless.endless = true;
+    endless.body = pattern(256 * 1024);
+    http.set("/endless", endless);
+    THttpCli client;
+    client.MaxBodyBytes = qint64(48) << 20;
+    client.setURL(http.root() + QStringLiteral("endless"));
+    qint64 before = 0;
+    qint64 largest = 0;
+    client.OnDocData = [&](QObject *) {
+        largest = std::max(largest, client.RcvdCount() - before);
+        before = client.RcvdCount();
+        // A window busy painting between two chunks.
+        QThread::msleep(20);
+    };
+    try {
+        client.Get();
+        ADD_FAILURE() << "an endless body ended";
+    } catch (const EHttpException &e) {
+        EXPECT_EQ(e.ErrorCode(), EHttpException::TooLarge);
+    }
+    EXPECT_LE(largest, 2 * client.ReadBufferBytes);
 }
 
 TEST(HttpClient, FollowsRedirectsWithinALimitAndSpeaksHttps)
