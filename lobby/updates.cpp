@@ -3,8 +3,8 @@
 // own update.
 #include "lobby.h"
 
-#include "inifile.h"
 #include "lobbysite.h"
+#include "ownfile.h"
 #include "tdownload.h"
 #include "textcodec.h"
 #include "tflatbutton.h"
@@ -15,6 +15,7 @@
 #include "userpaths.h"
 
 #include "platform.h"
+#include "registry.h"
 
 #include <QAction>
 #include <QCoreApplication>
@@ -181,6 +182,9 @@ bool Tlobby::downloadpopup(QAction *item)
     m_download->label_gamename->setText(game);
     m_download->label_gamename2->setText(game);
     m_download->HttpCli1->setURL(siteUrl(item->toolTip()));
+    m_download->setVersions(
+        item->property("catalogueVersion").toByteArray(),
+        platform::Registry().version(item->property("registryName").toByteArray()));
     m_download->infolabel->clear();
     m_download->infolabel3->setText(QStringLiteral(" "));
     m_download->show();
@@ -234,29 +238,34 @@ void Tlobby::autoupdatelobby()
                 QFile::encodeName(folder).toStdString() +
                 " is not writable. Update it the way it was installed (for example with the "
                 "system's package manager).");
+        // Another user able to write there could take the hand-over over.
+        std::string why;
+        if (QFileInfo(folder).exists() &&
+            !ownfile::folderIsPrivate(QFile::encodeName(folder).toStdString(), &why))
+            throw std::runtime_error("Halvane cannot update itself safely: " + why + ".");
         if (QFile::exists(path) && !QFile::remove(path))
             throw std::runtime_error("Cannot delete " + QFile::encodeName(path).toStdString() +
                                      ".");
         ExtractRes(QStringLiteral("EXEFILE"), QStringLiteral("UPDATEFILE"), path);
         QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 
-        // The updater starts without arguments: what it is to do waits beside it.
+        // The updater starts without arguments: what it is to do waits beside it, in a new
+        // file of the user's own.
         const QString jobPath = folder + QStringLiteral("/updater.ini");
-        QFile::remove(jobPath);
-        IniFile job(jobPath);
-        bool written =
-            job.WriteString("Update", "Site", m_siteRoot.toUtf8()) &&
-            job.WriteString("Update", "Program", QFile::encodeName(program)) &&
-            job.WriteString("Update", "Lock",
-                            QFile::encodeName(UserPaths::runtimeFolder() +
-                                              QStringLiteral("/ostrel-lobby.lock"))) &&
-            job.WriteString("Update", "Arguments", QByteArray::number(m_programArguments.size()));
-        for (qsizetype i = 0; i < m_programArguments.size() && written; ++i)
-            written = job.WriteString("Update", "Argument" + QByteArray::number(i + 1),
-                                      m_programArguments.at(i).toUtf8());
-        if (!written)
-            throw std::runtime_error("Cannot write " + QFile::encodeName(jobPath).toStdString() +
-                                     ".");
+        // One value per line: a line break in a value would make a key of its own.
+        const auto value = [](QByteArray text) {
+            return text.replace('\n', ' ').replace('\r', ' ');
+        };
+        QByteArray text = "[Update]\nSite=" + value(m_siteRoot.toUtf8()) +
+                          "\nProgram=" + value(QFile::encodeName(program)) + "\nLock=" +
+                          value(QFile::encodeName(UserPaths::runtimeFolder() +
+                                                  QStringLiteral("/ostrel-lobby.lock"))) +
+                          "\nArguments=" + QByteArray::number(m_programArguments.size()) + '\n';
+        for (qsizetype i = 0; i < m_programArguments.size(); ++i)
+            text += "Argument" + QByteArray::number(i + 1) + '=' +
+                    value(m_programArguments.at(i).toUtf8()) + '\n';
+        if (!ownfile::writeNew(QFile::encodeName(jobPath).toStdString(), text.toStdString(), &why))
+            throw std::runtime_error(why + ".");
         platform::Platform::instance().startProgram(path, {});
         close();
     } catch (const std::exception &e) {

@@ -5,6 +5,8 @@ packages=(
   build-essential cmake ninja-build pkg-config clang
   qt6-base-dev qt6-multimedia-dev libgl-dev
   libasio-dev libsqlite3-dev libsodium-dev libjpeg-dev libpq-dev libssl-dev
+  # The HTML parser that description pages from the site go through before they are shown.
+  libgumbo-dev
   libhiredis-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth fonts-dejavu-core iproute2

@@ -1,6 +1,7 @@
 #include "tdownload.h"
 
 #include "installersignature.h"
+#include "ownfile.h"
 #include "platform.h"
 #include "sitekey.h"
 #include "tflatbutton.h"
@@ -15,7 +16,10 @@
 #include <QLabel>
 #include <QRegularExpression>
 #include <QScopeGuard>
+#include <QStorageInfo>
 #include <QVBoxLayout>
+
+#include <cstdio>
 
 namespace {
 
@@ -125,7 +129,19 @@ QString Tdownload::fileNameOf(const QString &url)
         if (c == QLatin1Char('\\') || c.unicode() < 0x20 || c.unicode() == 0x7f)
             return QString();
     }
+    // Files the lobby keeps in its data folder (or beside its program): never a download's
+    // name, wherever downloads are saved.
+    for (const char *own : {"ostrellobby.ini", "registry.ini", "updater", "updater.ini",
+                            "updater.log", "ostrel-lobby"}) {
+        if (name.compare(QLatin1String(own), Qt::CaseInsensitive) == 0)
+            return QString();
+    }
     return name;
+}
+
+QString Tdownload::downloadFolder()
+{
+    return UserPaths::dataFolder() + QStringLiteral("/downloads");
 }
 
 void Tdownload::getbuttonClick()
@@ -145,7 +161,7 @@ void Tdownload::getbuttonClick()
         refuse(QStringLiteral("Not downloaded: the address names no file to save."));
         return;
     }
-    const QString folder = UserPaths::dataFolder();
+    const QString folder = downloadFolder();
     if (!QDir().mkpath(folder)) {
         platform::Platform::instance().showError(QStringLiteral("Cannot create the folder ") +
                                                  QDir::toNativeSeparators(folder) + '.');
@@ -154,37 +170,74 @@ void Tdownload::getbuttonClick()
     const QString path = folder + QLatin1Char('/') + file;
     platform::Platform::instance().messageBox(QDir::toNativeSeparators(path));
 
-    QFile out(path);
-    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+    // A new file of its own (never one that exists, never through a link), which takes
+    // the name only once checked: a refused download leaves the previous file as it was,
+    // and nothing that is not checked is ever executable.
+    std::string partName;
+    const int fd =
+        ownfile::createUnique(QFile::encodeName(folder).toStdString(), ".download-", partName);
+    QFile out;
+    if (fd < 0 || !out.open(fd, QIODevice::ReadWrite, QFileDevice::AutoCloseHandle)) {
         platform::Platform::instance().showError(QStringLiteral("Cannot create ") +
-                                                 QDir::toNativeSeparators(path) +
-                                                 QStringLiteral(": ") + out.errorString());
+                                                 QDir::toNativeSeparators(path) + '.');
         return;
     }
+    const QString part = QFile::decodeName(QByteArray::fromStdString(partName));
+    auto removePart = qScopeGuard([&out, &part] {
+        out.close();
+        QFile::remove(part);
+    });
+    m_folder = folder;
+    m_checkedAt = 0;
+    m_stopReason.clear();
     HttpCli1->RcvdStream = &out;
+    HttpCli1->MaxBodyBytes = m_maxBytes;
     getbutton->setEnabled(false);
     abortbutton->setEnabled(true);
     infolabel->setText(QStringLiteral("Loading"));
     {
-        const auto finish = qScopeGuard([this, &out] {
+        const auto finish = qScopeGuard([this] {
             getbutton->setEnabled(true);
             abortbutton->setEnabled(false);
             HttpCli1->RcvdStream = nullptr;
-            out.close();
         });
         try {
             HttpCli1->Get();
             out.flush();
             infolabel->setText(QStringLiteral("Received ") + QString::number(out.size()) +
                                QStringLiteral(" bytes"));
-        } catch (const EHttpException &) {
+        } catch (const EHttpException &e) {
             infolabel->setText(QStringLiteral("Download Aborted"));
-            infolabel3->setText(QStringLiteral("Download Aborted"));
+            if (!m_stopReason.isEmpty())
+                infolabel3->setText(m_stopReason);
+            else if (e.ErrorCode() == EHttpException::TooLarge)
+                infolabel3->setText(QStringLiteral("Not downloaded: the file is larger than "
+                                                   "any game's installer."));
+            else
+                infolabel3->setText(QStringLiteral("Download Aborted"));
             m_infolabelTag = 2;
         }
     }
-    if (m_infolabelTag != 2)
-        install(path, file);
+    if (m_infolabelTag == 2 || !signatureValid(part, file))
+        return;
+    // Only now may it run (closed, or it could not be started); the rename puts it in place
+    // in one step.
+    out.close();
+    QFile::setPermissions(part, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    if (std::rename(partName.c_str(), QFile::encodeName(path).constData()) != 0) {
+        platform::Platform::instance().showError(QStringLiteral("Cannot create ") +
+                                                 QDir::toNativeSeparators(path) + '.');
+        return;
+    }
+    removePart.dismiss();
+    install(path, file);
+}
+
+void Tdownload::stopForDisk(const QString &status)
+{
+    m_stopReason = status;
+    m_infolabelTag = 2;
+    HttpCli1->Abort();
 }
 
 void Tdownload::refuse(const QString &status)
@@ -195,6 +248,7 @@ void Tdownload::refuse(const QString &status)
 
 bool Tdownload::signatureValid(const QString &path, const QString &file)
 {
+    infolabel3->setText(QStringLiteral("Checking: ") + file);
     const std::string sitePath =
         installersignature::sitePathOf(HttpCli1->URL().toStdString(), m_siteRoot.toStdString());
     if (sitePath.empty()) {
@@ -221,22 +275,39 @@ bool Tdownload::signatureValid(const QString &path, const QString &file)
     m_signatureCli->RcvdStream = nullptr;
     if (m_infolabelTag == 2)
         return false;
-    if (!installersignature::verifyFile(QFile::encodeName(path).toStdString(), sitePath,
-                                        signature.data().toStdString(), m_siteKey)) {
+    std::string bytes;
+    std::string version;
+    if (!installersignature::readSignatureFile(signature.data().toStdString(), bytes, version)) {
+        refuse(QStringLiteral("Not installed: the site has no valid signature for ") + file + '.');
+        return false;
+    }
+    if (!installersignature::verifyFile(QFile::encodeName(path).toStdString(), sitePath, version,
+                                        bytes, m_siteKey)) {
         refuse(QStringLiteral("Not installed: ") + file +
                QStringLiteral(" failed the signature check (damaged or not from the site)."));
+        return false;
+    }
+    // The signed version: never older than what is installed, and the one the catalogue
+    // names (an installer signed long ago for this path is not the current one).
+    const QString signedVersion = QString::fromStdString(version);
+    const std::optional<int> order =
+        installersignature::compareVersions(version, m_installedVersion.toStdString());
+    if (!m_installedVersion.isEmpty() && order && *order < 0) {
+        refuse(QStringLiteral("Not installed: %1 is version %2, older than the installed "
+                              "version %3.")
+                   .arg(file, signedVersion, QString::fromUtf8(m_installedVersion)));
+        return false;
+    }
+    if (!m_catalogueVersion.isEmpty() && version != m_catalogueVersion.toStdString()) {
+        refuse(QStringLiteral("Not installed: %1 is version %2, not the current version %3.")
+                   .arg(file, signedVersion, QString::fromUtf8(m_catalogueVersion)));
         return false;
     }
     return true;
 }
 
-void Tdownload::install(const QString &path, const QString &file)
+void Tdownload::install(const QString &path, const QString &)
 {
-    infolabel3->setText(QStringLiteral("Checking: ") + file);
-    if (!signatureValid(path, file))
-        return;
-    // Saved files are not programs until checked: only now may it run.
-    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     infolabel3->setText(QStringLiteral("Installing"));
     if (!platform::Platform::instance().startProgram(
             path,
@@ -269,12 +340,38 @@ void Tdownload::HttpCli1HeaderData()
     infolabel->setText(infolabel->text() + QLatin1Char('.'));
 }
 
+namespace {
+
+qint64 announcedLength(const QList<QByteArray> &header)
+{
+    for (const QByteArray &line : header) {
+        if (line.toLower().startsWith("content-length:"))
+            return line.mid(15).trimmed().toLongLong();
+    }
+    return -1;
+}
+
+} // namespace
+
 void Tdownload::HttpCli1DocBegin()
 {
     infolabel3->setText(QStringLiteral("Downloading: ") + infolabel2->text());
+    const qint64 announced = announcedLength(HttpCli1->RcvdHeader());
+    QStorageInfo disk(m_folder);
+    if (announced > 0 && disk.isValid() && disk.bytesAvailable() - announced < kFreeSpaceReserve)
+        stopForDisk(QStringLiteral("Not downloaded: not enough free space for ") +
+                    infolabel2->text() + '.');
 }
 
 void Tdownload::HttpCli1DocData()
 {
     infolabel->setText(QString::number(HttpCli1->RcvdCount()) + QStringLiteral(" bytes"));
+    // The disk is looked at every few megabytes: a body of unknown length stops before it
+    // fills it.
+    if (HttpCli1->RcvdCount() - m_checkedAt < (qint64(4) << 20))
+        return;
+    m_checkedAt = HttpCli1->RcvdCount();
+    QStorageInfo disk(m_folder);
+    if (disk.isValid() && disk.bytesAvailable() < kFreeSpaceReserve)
+        stopForDisk(QStringLiteral("Not downloaded: the disk is full."));
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QDialog>
 #include <QString>
 
@@ -20,6 +21,24 @@ class Tdownload : public QDialog
 public:
     explicit Tdownload(QWidget *parent = nullptr);
 
+    // No installer is larger than this (the catalogue gives no sizes).
+    static constexpr qint64 kMaxInstallerBytes = qint64(1) << 30;
+    // The version the next download must be signed as (the catalogue's; empty: any), and
+    // the version installed now (empty: none), which it must not be older than.
+    void setVersions(const QByteArray &catalogue, const QByteArray &installed)
+    {
+        m_catalogueVersion = catalogue;
+        m_installedVersion = installed;
+    }
+    // The bound of one download's body; kMaxInstallerBytes unless replaced.
+    void setMaxBytes(qint64 bytes) { m_maxBytes = bytes; }
+    // A download stops rather than leave less than this free on the disk.
+    static constexpr qint64 kFreeSpaceReserve = qint64(64) << 20;
+
+    // The folder installers are saved in: one of their own in the data folder, so that
+    // no download can stand in for the lobby's settings or other files.
+    static QString downloadFolder();
+
     // The site the installers come from (e.g. "http://host/"): an installer is signed
     // for its path below this root.
     void setSiteRoot(const QString &root) { m_siteRoot = root; }
@@ -36,7 +55,8 @@ public:
 
     // The file name a download address stands for: its last "/"-separated segment
     // (without query or fragment); empty when that cannot name a file of the download
-    // folder ("", ".", "..", a backslash or a control character).
+    // folder ("", ".", "..", a backslash or a control character, or the name of one of the
+    // lobby's own files).
     static QString fileNameOf(const QString &url);
 
     QLabel *label_gamename;
@@ -63,10 +83,19 @@ private:
     void install(const QString &path, const QString &file);
     bool signatureValid(const QString &path, const QString &file);
     void refuse(const QString &status);
+    // Stops the running transfer because of the disk: status says why.
+    void stopForDisk(const QString &status);
 
     THttpCli *m_signatureCli;
     QString m_siteRoot;
     std::string m_siteKey;
     int m_infolabelTag = 1;
     bool m_busy = false;
+    qint64 m_maxBytes = kMaxInstallerBytes;
+    QByteArray m_catalogueVersion;
+    QByteArray m_installedVersion;
+    QString m_folder;
+    qint64 m_checkedAt = 0;
+    // Why the transfer was stopped from here, shown instead of the plain abort.
+    QString m_stopReason;
 };

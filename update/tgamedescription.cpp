@@ -12,7 +12,10 @@
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QUrl>
+#include <QUrlQuery>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 Tgamedescription::Tgamedescription(QWidget *parent)
     : QDialog(parent), gethtml(new THttpCli(this)), URL1(new TURL(this))
@@ -117,6 +120,7 @@ void Tgamedescription::showPage(QIODevice *stream)
     // The pictures of the page shown before are of no use any more.
     m_pending.clear();
     ++m_page;
+    m_pictureBytes = 0;
     displayhtml->LoadFromStream(stream);
 }
 
@@ -168,11 +172,26 @@ void Tgamedescription::getpicture()
     }
     const QString src = m_pending.takeFirst();
     const quint64 page = m_page;
+    const qint64 allowed =
+        std::min<qint64>(ThtmlLite::kMaxPictureBytes, kMaxPagePictureBytes - m_pictureBytes);
+    if (allowed <= 0) {
+        // The page's pictures have taken what they may: the rest stay missing.
+        m_pending.clear();
+        return;
+    }
+    const QString url = absoluteUrl(src, displayhtml->ServerRoot);
     try {
-        QIODevice *stream =
-            GetStream(absoluteUrl(src, displayhtml->ServerRoot), ThtmlLite::kMaxPictureBytes);
-        if (page == m_page)
-            displayhtml->InsertImage(src, stream);
+        QIODevice *stream = GetStream(url, allowed);
+        const QByteArray data = stream->readAll();
+        if (page == m_page) {
+            m_pictureBytes += data.size();
+            displayhtml->InsertImage(src, data);
+            // Other sources of the page that name the same address are not fetched again.
+            for (qsizetype i = m_pending.size() - 1; i >= 0; --i) {
+                if (absoluteUrl(m_pending[i], displayhtml->ServerRoot) == url)
+                    displayhtml->InsertImage(m_pending.takeAt(i), data);
+            }
+        }
     } catch (const EHttpException &) {
         // The picture stays missing; the page and the pictures after it are unaffected.
     }
@@ -204,6 +223,29 @@ QString Tgamedescription::absoluteUrl(const QString &src, const QString &serverR
     return url;
 }
 
+namespace {
+
+// A mail link keeps its address and subject only: other fields (attachments, copies, a
+// prepared body) are the page's, not the user's, to choose.
+QString mailAddress(const QString &src)
+{
+    const QUrl link(src);
+    const QString address = link.path(QUrl::FullyEncoded);
+    if (!link.isValid() || address.isEmpty())
+        return QString();
+    QString out = QStringLiteral("mailto:") + address;
+    const QUrlQuery query(link);
+    for (const auto &item : query.queryItems(QUrl::FullyEncoded)) {
+        if (item.first.compare(QLatin1String("subject"), Qt::CaseInsensitive) == 0) {
+            out += QStringLiteral("?subject=") + item.second;
+            break;
+        }
+    }
+    return out;
+}
+
+} // namespace
+
 QString Tgamedescription::linkAddress(const QString &src, const QString &serverRoot)
 {
     // Only web pages and mail addresses are handed to the desktop: a page from the
@@ -212,8 +254,8 @@ QString Tgamedescription::linkAddress(const QString &src, const QString &serverR
     const QRegularExpressionMatch match = scheme.match(src);
     if (match.hasMatch()) {
         const QString name = match.captured(1).toLower();
-        if (name == QLatin1String("mailto") && src.size() > 7)
-            return src;
+        if (name == QLatin1String("mailto"))
+            return mailAddress(src);
         if (name != QLatin1String("http") && name != QLatin1String("https"))
             return QString();
     }

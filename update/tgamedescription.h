@@ -20,6 +20,8 @@ class Tgamedescription : public QDialog
     Q_OBJECT
 public:
     static constexpr qint64 kMaxPageBytes = 2 * 1024 * 1024;
+    // What the pictures of one page may take to fetch, together.
+    static constexpr qint64 kMaxPagePictureBytes = 24 * 1024 * 1024;
 
     explicit Tgamedescription(QWidget *parent = nullptr);
 
@@ -47,7 +49,7 @@ public:
     // unless it has one, then the server root in front unless it holds "HTTP".
     static QString absoluteUrl(const QString &src, const QString &serverRoot);
     // The address a link opens, or empty when it is not one to open (only web and mail
-    // addresses leave the window).
+    // addresses leave the window; of a mail address only the address and a subject).
     static QString linkAddress(const QString &src, const QString &serverRoot);
 
     void FlatButton1Click();
@@ -72,6 +74,7 @@ private:
     QBuffer m_stream;
     // Counts the pages loaded, so a picture fetched for an earlier page is dropped.
     quint64 m_page = 0;
+    qint64 m_pictureBytes = 0;
     // A picture call found a transfer running: it is posted again when that ends.
     bool m_pictureDeferred = false;
 };

@@ -2,6 +2,7 @@
 
 #include "textcodec.h"
 #include "tjpegdecoder.h"
+#include "tpagesanitizer.h"
 
 #include <QBuffer>
 #include <QImageReader>
@@ -10,6 +11,8 @@
 #include <QTextDocumentFragment>
 #include <QTextFragment>
 #include <QTextImageFormat>
+
+#include <algorithm>
 
 namespace {
 
@@ -53,7 +56,11 @@ void ThtmlLite::LoadFromBytes(const QByteArray &html)
     for (const Requested &r : std::as_const(m_requested))
         document()->addResource(QTextDocument::ImageResource, r.name, QVariant());
     m_requested.clear();
-    setHtml(decodeWireText(html));
+    m_decodedPixels = 0;
+    m_keptPixels = 0;
+    const TPageSanitizer::Result page =
+        TPageSanitizer::sanitize(decodeWireText(html).toStdString());
+    setHtml(QString::fromStdString(page.html));
     requestAllImages();
 }
 
@@ -65,8 +72,18 @@ void ThtmlLite::requestAllImages()
     for (QTextBlock block = doc->begin(); block.isValid(); block = block.next()) {
         for (auto it = block.begin(); !it.atEnd(); ++it) {
             const QTextCharFormat format = it.fragment().charFormat();
-            if (format.isImageFormat())
-                doc->resource(QTextDocument::ImageResource, QUrl(format.toImageFormat().name()));
+            if (!format.isImageFormat())
+                continue;
+            const QTextImageFormat picture = format.toImageFormat();
+            doc->resource(QTextDocument::ImageResource, QUrl(picture.name()));
+            // The largest size the page shows this picture at (the same source may
+            // appear more than once).
+            auto requested = m_requested.find(picture.name());
+            if (requested != m_requested.end()) {
+                QSize &shown = requested->shown;
+                shown.setWidth(std::max(shown.width(), int(std::max(0.0, picture.width()))));
+                shown.setHeight(std::max(shown.height(), int(std::max(0.0, picture.height()))));
+            }
         }
     }
 }
@@ -81,13 +98,13 @@ QVariant ThtmlLite::loadResource(int type, const QUrl &name)
     const QString src = name.toString();
     if (m_requested.contains(src))
         return placeholder();
-    m_requested.insert(src, Requested{name, false});
+    m_requested.insert(src, Requested{name, false, QSize()});
     QIODevice *stream = nullptr;
     if (OnImageRequest)
         OnImageRequest(this, src, stream);
     if (!stream || stream == WaitStream())
         return placeholder();
-    const QImage image = decodePicture(stream->read(kMaxPictureBytes + 1));
+    const QImage image = pictureFor(src, stream->read(kMaxPictureBytes + 1));
     if (image.isNull())
         return placeholder();
     m_requested[src].supplied = true;
@@ -102,9 +119,9 @@ bool ThtmlLite::InsertImage(const QString &src, QIODevice *stream)
 bool ThtmlLite::InsertImage(const QString &src, const QByteArray &data)
 {
     auto it = m_requested.find(src);
-    if (it == m_requested.end())
+    if (it == m_requested.end() || it->supplied)
         return false;
-    const QImage image = decodePicture(data);
+    const QImage image = pictureFor(src, data);
     if (image.isNull())
         return false;
     document()->addResource(QTextDocument::ImageResource, it->name, image);
@@ -133,6 +150,63 @@ void ThtmlLite::SelectAll()
 QString ThtmlLite::SelectedText() const
 {
     return textCursor().selection().toPlainText();
+}
+
+QSize ThtmlLite::pictureSize(const QByteArray &data)
+{
+    if (data.isEmpty() || data.size() > kMaxPictureBytes)
+        return QSize();
+    if (TJpegDecoder::looksLikeJpeg(data))
+        return TJpegDecoder::headerSize(data);
+    QBuffer buffer;
+    buffer.setData(data);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
+    const QByteArray format = reader.format();
+    if (format != "gif" && format != "png")
+        return QSize();
+    return reader.size();
+}
+
+QImage ThtmlLite::pictureFor(const QString &src, const QByteArray &data)
+{
+    const QSize natural = pictureSize(data);
+    if (!natural.isValid() || natural.isEmpty() || natural.width() > kMaxPictureSide ||
+        natural.height() > kMaxPictureSide)
+        return QImage();
+    const qint64 decoded = qint64(natural.width()) * natural.height();
+    if (decoded > kMaxPicturePixels || m_decodedPixels + decoded > kMaxPageDecodedPixels)
+        return QImage();
+
+    // The size it is shown at: the page's, a side it leaves open following the picture's
+    // proportions; without one, its own size within kMaxShownSide.
+    const QSize given = m_requested.value(src).shown;
+    QSize shown = natural;
+    if (given.width() > 0 && given.height() > 0)
+        shown = given;
+    else if (given.width() > 0)
+        shown = QSize(given.width(), std::max<qint64>(1, qint64(natural.height()) * given.width() /
+                                                             natural.width()));
+    else if (given.height() > 0)
+        shown =
+            QSize(std::max<qint64>(1, qint64(natural.width()) * given.height() / natural.height()),
+                  given.height());
+    else if (natural.width() > kMaxShownSide || natural.height() > kMaxShownSide)
+        shown = natural.scaled(kMaxShownSide, kMaxShownSide, Qt::KeepAspectRatio);
+    // Never larger than the picture itself: a larger spot is drawn scaled by the viewer.
+    shown = shown.boundedTo(natural).expandedTo(QSize(1, 1));
+    const qint64 kept = qint64(shown.width()) * shown.height();
+    if (m_keptPixels + kept > kMaxPageKeptPixels)
+        return QImage();
+
+    m_decodedPixels += decoded;
+    QImage image = decodePicture(data);
+    if (image.isNull())
+        return QImage();
+    if (image.size() != shown)
+        image = image.scaled(shown, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    m_keptPixels += kept;
+    return image;
 }
 
 QImage ThtmlLite::decodePicture(const QByteArray &data)

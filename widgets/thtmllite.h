@@ -28,6 +28,13 @@ public:
     static constexpr int kMaxPictureSide = 16384;
     static constexpr qint64 kMaxPicturePixels = 40'000'000;
     static constexpr qsizetype kMaxPictureBytes = 32 * 1024 * 1024;
+    // What all pictures of one page may take together: pixels decoded (time) and pixels
+    // kept once scaled to the size they are shown at (memory). A picture beyond either
+    // stays missing.
+    static constexpr qint64 kMaxPageDecodedPixels = 64'000'000;
+    static constexpr qint64 kMaxPageKeptPixels = 6'000'000;
+    // A picture without a size of its own in the page is shown at most this large.
+    static constexpr int kMaxShownSide = 1200;
 
     explicit ThtmlLite(QWidget *parent = nullptr);
 
@@ -41,7 +48,8 @@ public:
     static QIODevice *WaitStream();
 
     // Shows the document read from stream (its whole remaining content) or from bytes:
-    // UTF-8 when valid, otherwise Windows-1252.
+    // UTF-8 when valid, otherwise Windows-1252. The page is cut down to what the viewer
+    // lays out quickly first (TPageSanitizer).
     void LoadFromStream(QIODevice *stream);
     void LoadFromBytes(const QByteArray &html);
     // Puts in the picture the page asked for under src (the text OnImageRequest got).
@@ -51,6 +59,9 @@ public:
     bool InsertImage(const QString &src, const QByteArray &data);
     // Sources of pictures the page asked for that have not been supplied yet.
     QStringList waitingImages() const;
+    // Pixels of the current page's pictures as decoded and as kept.
+    qint64 decodedPixels() const { return m_decodedPixels; }
+    qint64 keptPixels() const { return m_keptPixels; }
 
     void SelectAll();
     QString SelectedText() const;
@@ -58,19 +69,29 @@ public:
     // The picture in data, or a null image: GIF and PNG through Qt, JPEG through our own
     // decoder; anything else or beyond the limits gives nothing.
     static QImage decodePicture(const QByteArray &data);
+    // The size of the picture in data from its header, without decoding it; invalid
+    // when it cannot be read.
+    static QSize pictureSize(const QByteArray &data);
 
 protected:
     QVariant loadResource(int type, const QUrl &name) override;
 
 private:
     void requestAllImages();
+    // The picture in data as the page shows it, within what is left of the page's
+    // budget; a null image when it cannot be shown.
+    QImage pictureFor(const QString &src, const QByteArray &data);
 
     // Sources the current page asked for, with the exact name the document looks them
-    // up by; true once the picture is in.
+    // up by; true once the picture is in. shown: the largest size the page gives it
+    // (0 for a side it leaves open).
     struct Requested
     {
         QUrl name;
         bool supplied = false;
+        QSize shown;
     };
     QHash<QString, Requested> m_requested;
+    qint64 m_decodedPixels = 0;
+    qint64 m_keptPixels = 0;
 };

@@ -49,6 +49,7 @@ void THttpCli::Get()
     m_failure.clear();
 
     QNetworkReply *reply = m_nam->get(request);
+    reply->setReadBufferSize(ReadBufferBytes);
     m_reply = reply;
     QEventLoop loop;
     connect(reply, &QNetworkReply::metaDataChanged, this, &THttpCli::headersArrived);
@@ -131,6 +132,13 @@ void THttpCli::headersArrived()
         return;
     m_headersSeen = true;
     m_statusCode = status;
+    const QVariant announced = m_reply->header(QNetworkRequest::ContentLengthHeader);
+    if (MaxBodyBytes > 0 && status >= 200 && status <= 299 && announced.isValid() &&
+        announced.toLongLong() > MaxBodyBytes) {
+        fail(QStringLiteral("The document is larger than %1 bytes.").arg(MaxBodyBytes),
+             EHttpException::TooLarge);
+        return;
+    }
     m_header.clear();
     m_header
         << "HTTP/1.1 " + QByteArray::number(status) + ' ' +

@@ -39,8 +39,12 @@ public:
     int MaxRedirects = 5;
     // A transfer with no progress for this long fails.
     int TimeoutMs = 60000;
-    // A body longer than this fails the transfer (0: no limit).
+    // A body longer than this fails the transfer (0: no limit), as soon as its announced
+    // length says so or once that many bytes have come.
     qint64 MaxBodyBytes = 0;
+    // What the reply may hold before the event loop hands it on: a link faster than the
+    // receiver then waits instead of filling memory.
+    qint64 ReadBufferBytes = 1024 * 1024;
 
     // Body bytes received in the current (or last) transfer.
     qint64 RcvdCount() const { return m_rcvdCount; }

@@ -1,5 +1,6 @@
 #include "tjpegdecoder.h"
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstdio>
 #include <vector>
@@ -96,6 +97,26 @@ bool TJpegDecoder::looksLikeJpeg(const QByteArray &data)
 {
     return data.size() >= 3 && static_cast<uchar>(data[0]) == 0xFF &&
            static_cast<uchar>(data[1]) == 0xD8 && static_cast<uchar>(data[2]) == 0xFF;
+}
+
+QSize TJpegDecoder::headerSize(const QByteArray &data)
+{
+    if (!looksLikeJpeg(data) || data.size() > kMaxInputBytes)
+        return QSize();
+    jpeg_decompress_struct cinfo{};
+    ErrorManager err{};
+    cinfo.err = jpeg_std_error(&err.pub);
+    err.pub.error_exit = errorExit;
+    err.pub.emit_message = emitMessage;
+    err.pub.output_message = outputMessage;
+    jpeg_create_decompress(&cinfo);
+    const bool read = readHeader(&cinfo, reinterpret_cast<const unsigned char *>(data.constData()),
+                                 static_cast<unsigned long>(data.size()));
+    const QSize size = read ? QSize(int(std::min<JDIMENSION>(cinfo.image_width, kMaxSide + 1)),
+                                    int(std::min<JDIMENSION>(cinfo.image_height, kMaxSide + 1)))
+                            : QSize();
+    jpeg_destroy_decompress(&cinfo);
+    return size;
 }
 
 QImage TJpegDecoder::decode(const QByteArray &data)

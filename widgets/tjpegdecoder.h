@@ -16,6 +16,8 @@ public:
 
     // True when data starts like a JPEG file (the start-of-image marker).
     static bool looksLikeJpeg(const QByteArray &data);
+    // The picture's size from its header, or an invalid size when there is none.
+    static QSize headerSize(const QByteArray &data);
     // The picture, or a null image for anything that is not a whole, sane JPEG.
     static QImage decode(const QByteArray &data);
 };

@@ -13,8 +13,10 @@
 #include <QFile>
 #include <QLabel>
 #include <QMenu>
+#include <QStorageInfo>
 #include <QTemporaryFile>
 #include <QTextBlock>
+#include <QThread>
 
 #include <functional>
 
@@ -66,7 +68,7 @@ protected:
         lobby->setSiteRoot(http.root());
         keys = installersignature::generate();
         download()->setSiteKey(keys.publicKey);
-        downloadFolder = dataDir.path() + QStringLiteral("/Ostrel");
+        downloadFolder = dataDir.path() + QStringLiteral("/Ostrel/downloads");
     }
     void TearDown() override
     {
@@ -77,15 +79,19 @@ protected:
     Tdownload *download() const { return windows->download(); }
 
     // The signature the site publishes for body at sitePath, made with secretKey.
+    // The catalogue's version of Plumbrix unless another is given.
     static QByteArray signatureOf(const QByteArray &body, const QByteArray &sitePath,
-                                  const std::string &secretKey)
+                                  const std::string &secretKey,
+                                  const std::string &version = "1.6.7")
     {
         QTemporaryFile file;
         EXPECT_TRUE(file.open());
         file.write(body);
         file.flush();
-        return QByteArray::fromStdString(installersignature::signFile(
-            QFile::encodeName(file.fileName()).toStdString(), sitePath.toStdString(), secretKey));
+        return QByteArray::fromStdString(installersignature::signatureFile(
+            installersignature::signFile(QFile::encodeName(file.fileName()).toStdString(),
+                                         sitePath.toStdString(), version, secretKey),
+            version));
     }
     // Publishes body at path (with a leading slash) with the site's signature beside it.
     void publish(const QByteArray &path, const QByteArray &body,
@@ -98,6 +104,19 @@ protected:
         http.set(path, r);
         http.setBody(path + ".sig", signatureOf(body, path.mid(1), keys.secretKey));
     }
+    void publishAs(const QByteArray &path, const QByteArray &body, const std::string &version)
+    {
+        http.setBody(path, body);
+        http.setBody(path + ".sig", signatureOf(body, path.mid(1), keys.secretKey, version));
+    }
+    // Plumbrix installed at version.
+    void installed(const QByteArray &version)
+    {
+        QFile registry(registryPath);
+        ASSERT_TRUE(registry.open(QIODevice::WriteOnly));
+        registry.write("[Plumbrix]\nInstallPath=" + QFile::encodeName(dataDir.path()) +
+                       "/plumbrix\nVersion=" + version + "\n");
+    }
     void choose(const QString &game)
     {
         QAction *item = lobby->downloadItem(game.toLatin1());
@@ -105,6 +124,11 @@ protected:
         item->trigger();
     }
     QString savedPath() const { return downloadFolder + QStringLiteral("/setup.exe"); }
+    // Every file in the download folder, hidden ones too.
+    QStringList savedFiles() const
+    {
+        return QDir(downloadFolder).entryList(QDir::Files | QDir::Hidden | QDir::System);
+    }
 
     TestHttpServer http;
     installersignature::KeyPair keys;
@@ -197,7 +221,7 @@ TEST_F(DownloadTest, DownloadShowsProgressChecksTheSignatureAndStartsTheInstalle
               (QList<QByteArray>{"/games/plumbrix/setup.exe", "/games/plumbrix/setup.exe.sig"}));
 }
 
-TEST_F(DownloadTest, StopDuringTheTransferKeepsTheFileInstallsNothingAndAllowsAnotherTry)
+TEST_F(DownloadTest, StopDuringTheTransferLeavesNothingInstallsNothingAndAllowsAnotherTry)
 {
     const QByteArray body = pattern(52000);
     TestHttpServer::Response shape;
@@ -218,7 +242,7 @@ TEST_F(DownloadTest, StopDuringTheTransferKeepsTheFileInstallsNothingAndAllowsAn
     EXPECT_TRUE(download()->getbutton->isEnabled());
     EXPECT_FALSE(download()->abortbutton->isEnabled());
     EXPECT_FALSE(download()->busy());
-    EXPECT_EQ(QFileInfo(savedPath()).size(), 10000) << "the part that arrived stays on disk";
+    EXPECT_TRUE(savedFiles().isEmpty()) << "the part that arrived is removed";
 
     http.resume();
     publish("/games/plumbrix/setup.exe", body);
@@ -294,6 +318,30 @@ TEST_F(DownloadTest, BrokenOrUnsignedDownloadsAreNeverRun)
              http.setBody(path + ".sig", signatureOf(body, path.mid(1), keys.secretKey));
          },
          "Not installed: setup.exe failed the signature check (damaged or not from the site)."},
+        {"a signature without its version",
+         [&] {
+             http.setBody(path, body);
+             http.setBody(path + ".sig", signatureOf(body, path.mid(1), keys.secretKey)
+                                             .left(installersignature::kSignatureBytes));
+         },
+         "Not installed: the site has no valid signature for setup.exe."},
+        {"another version's signature",
+         [&] {
+             http.setBody(path, body);
+             QByteArray sig = signatureOf(body, path.mid(1), keys.secretKey, "1.6.6");
+             sig.replace("1.6.6", "1.6.7");
+             http.setBody(path + ".sig", sig);
+         },
+         "Not installed: setup.exe failed the signature check (damaged or not from the site)."},
+        {"an installer signed for an earlier version (replayed)",
+         [&] { publishAs(path, body, "1.6.6"); },
+         "Not installed: setup.exe is version 1.6.6, not the current version 1.6.7."},
+        {"older than the installed version",
+         [&] {
+             publish(path, body);
+             installed("1.7.0");
+         },
+         "Not installed: setup.exe is version 1.6.7, older than the installed version 1.7.0."},
         {"signed for another game's path",
          [&] {
              http.setBody(path, body);
@@ -302,8 +350,17 @@ TEST_F(DownloadTest, BrokenOrUnsignedDownloadsAreNeverRun)
          },
          "Not installed: setup.exe failed the signature check (damaged or not from the site)."},
     };
+    // Each case follows a genuine download of the same file, which it must leave as it was:
+    // the refused bytes are never written over it, nor made executable.
+    const QByteArray genuine = pattern(4000);
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
+        publish(path, genuine);
+        choose(QStringLiteral("Plumbrix"));
+        download()->getbuttonClick();
+        ASSERT_EQ(seam.programs.size(), 1u);
+        seam.programs.clear();
+
         http.remove(path);
         http.remove(path + ".sig");
         c.serve();
@@ -314,14 +371,65 @@ TEST_F(DownloadTest, BrokenOrUnsignedDownloadsAreNeverRun)
         EXPECT_TRUE(download()->isVisible());
         EXPECT_TRUE(download()->getbutton->isEnabled());
         EXPECT_FALSE(download()->busy());
-        EXPECT_FALSE(QFileInfo(savedPath()).permissions() & QFile::ExeOwner);
+        QFile saved(savedPath());
+        ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+        EXPECT_EQ(saved.readAll(), genuine);
+        EXPECT_EQ(savedFiles(), QStringList{QStringLiteral("setup.exe")}) << "no part left";
+        QFile::remove(registryPath);
+    }
+}
+
+// A body without an end, with or without an announced length, stops at the bound or at
+// the disk's free space, and nothing of it stays.
+TEST_F(DownloadTest, EndlessOrOversizedBodiesStopAndLeaveNothing)
+{
+    const QByteArray path = "/games/plumbrix/setup.exe";
+    const qint64 free = QStorageInfo(dataDir.path()).bytesAvailable();
+    ASSERT_GT(free, 0);
+    struct Case
+    {
+        const char *name;
+        qint64 bound;
+        QList<QByteArray> headers;
+        QString status;
+    };
+    const QString tooLarge =
+        QStringLiteral("Not downloaded: the file is larger than any game's installer.");
+    const Case cases[] = {
+        {"endless without a length", 3 << 20, {}, tooLarge},
+        {"a length beyond the bound", 3 << 20, {"Content-Length: 4000000"}, tooLarge},
+        {"a length beyond the free disk",
+         std::numeric_limits<qint64>::max(),
+         {"Content-Length: " + QByteArray::number(free + 1)},
+         "Not downloaded: not enough free space for setup.exe."},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        TestHttpServer::Response endless;
+        endless.endless = true;
+        endless.body = pattern(64 * 1024);
+        endless.headers = c.headers;
+        http.set(path, endless);
+        http.setBody(path + ".sig", "x");
+        download()->setMaxBytes(c.bound);
+        choose(QStringLiteral("Plumbrix"));
+        download()->getbuttonClick();
+        EXPECT_EQ(download()->infolabel3->text(), c.status);
+        EXPECT_EQ(download()->infolabelTag(), 2);
+        EXPECT_LE(download()->HttpCli1->RcvdCount(), c.bound);
+        EXPECT_TRUE(seam.programs.empty());
+        EXPECT_FALSE(download()->busy());
+        EXPECT_TRUE(savedFiles().isEmpty());
+        EXPECT_FALSE(http.requests.contains(path + ".sig"));
     }
 }
 
 TEST_F(DownloadTest, FileNamesFromTheAddressNeverWriteOutsideTheDownloadFolder)
 {
-    for (const char *tail : {"games/", "games/..", "games/.", "games/x%5C..%5Cy\\..\\evil",
-                             "games/a?name=../../evil", "games/tab\tname"}) {
+    const QByteArray settings = setting("Username");
+    for (const char *tail :
+         {"games/", "games/..", "games/.", "games/x%5C..%5Cy\\..\\evil", "games/a?name=../../evil",
+          "games/tab\tname", "games/ostrellobby.ini", "games/Registry.INI", "games/updater"}) {
         SCOPED_TRACE(tail);
         download()->HttpCli1->setURL(http.root() + QLatin1String(tail));
         download()->getbuttonClick();
@@ -336,6 +444,7 @@ TEST_F(DownloadTest, FileNamesFromTheAddressNeverWriteOutsideTheDownloadFolder)
     EXPECT_FALSE(QFileInfo::exists(downloadFolder + QStringLiteral("/..")) &&
                  QFileInfo(downloadFolder + QStringLiteral("/..")).isFile());
     EXPECT_EQ(http.requests, QList<QByteArray>{"/games/a?name=../../evil"});
+    EXPECT_EQ(setting("Username"), settings);
 }
 
 TEST_F(DownloadTest, AutomaticUpdateTellsTheRoomAndDownloadsAtOnce)
@@ -367,6 +476,35 @@ TEST_F(DownloadTest, AnInstallationFinishedSinceTheCatalogueClearsTheUpdateMark)
                    "\nVersion=1.6.7\n");
     registry.close();
     EXPECT_EQ(lobby->updateMark("Plumbrix"), 0);
+}
+
+// A link faster than the receiver: what waits for the receiver in the reply stays within
+// its read buffer, instead of growing with the body.
+TEST(HttpClient, AReceiverSlowerThanTheLinkKeepsLittleWaiting)
+{
+    TestHttpServer http;
+    TestHttpServer::Response endless;
+    endless.endless = true;
+    endless.body = pattern(256 * 1024);
+    http.set("/endless", endless);
+    THttpCli client;
+    client.MaxBodyBytes = qint64(48) << 20;
+    client.setURL(http.root() + QStringLiteral("endless"));
+    qint64 before = 0;
+    qint64 largest = 0;
+    client.OnDocData = [&](QObject *) {
+        largest = std::max(largest, client.RcvdCount() - before);
+        before = client.RcvdCount();
+        // A window busy painting between two chunks.
+        QThread::msleep(20);
+    };
+    try {
+        client.Get();
+        ADD_FAILURE() << "an endless body ended";
+    } catch (const EHttpException &e) {
+        EXPECT_EQ(e.ErrorCode(), EHttpException::TooLarge);
+    }
+    EXPECT_LE(largest, 2 * client.ReadBufferBytes);
 }
 
 TEST(HttpClient, FollowsRedirectsWithinALimitAndSpeaksHttps)

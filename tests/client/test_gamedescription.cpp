@@ -4,8 +4,12 @@
 #include "thtmllite.h"
 #include "thttpcli.h"
 #include "tjpegdecoder.h"
+#include "tpagesanitizer.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QScrollBar>
 
 #include <QBuffer>
 #include <QLabel>
@@ -19,12 +23,12 @@ void PrintTo(const QString &text, std::ostream *os)
 
 namespace {
 
-QByteArray encoded(const QImage &image, const char *format)
+QByteArray encoded(const QImage &image, const char *format, int quality = 90)
 {
     QByteArray out;
     QBuffer buffer(&out);
     buffer.open(QIODevice::WriteOnly);
-    EXPECT_TRUE(image.save(&buffer, format, 90)) << format;
+    EXPECT_TRUE(image.save(&buffer, format, quality)) << format;
     return out;
 }
 
@@ -195,6 +199,11 @@ TEST_F(GameDescriptionTest, PictureAndLinkSourcesBecomeAddresses)
                   "https://other.example/a.gif"},
              Case{"mailto:team@ostrel.example", root + "/mailto:team@ostrel.example",
                   "mailto:team@ostrel.example"},
+             Case{"mailto:team@ostrel.example?attach=/home/user/.ssh/id_rsa&Subject=Hi&cc=x@y",
+                  root +
+                      "/mailto:team@ostrel.example?attach=/home/user/.ssh/id_rsa&Subject=Hi&cc=x@y",
+                  "mailto:team@ostrel.example?subject=Hi"},
+             Case{"mailto:?attach=/etc/passwd", root + "/mailto:?attach=/etc/passwd", ""},
              Case{"file:///etc/passwd", root + "/file:///etc/passwd", ""},
              Case{"javascript:alert(1)", root + "/javascript:alert(1)", ""},
              Case{"ftp://other.example/x", root + "/ftp://other.example/x", ""},
@@ -372,12 +381,132 @@ TEST_F(GameDescriptionTest, AnotherPageWhilePicturesAreQueuedOrRunning)
     EXPECT_EQ(pictureSize("b.gif"), QSize(4, 4));
 }
 
+// The highest memory the process has used so far, in bytes (0 where it cannot be read).
+qint64 peakMemory()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong() * 1024;
+    }
+    return 0;
+}
+
+// Pages that took the viewer's layout minutes (or its stack) each show within a second,
+// laid out to their end, and the lobby answers the server meanwhile.
+TEST_F(GameDescriptionTest, HostilePageShapesShowWithinASecond)
+{
+    const QString tooComplex = QString::fromLatin1(TPageSanitizer::kTooComplex);
+    struct Case
+    {
+        const char *name;
+        QByteArray page;
+        QString shows;
+    };
+    const Case cases[] = {
+        {"5000 nested tables", QByteArray("<table><tr><td>").repeated(5000) + "deep", tooComplex},
+        {"22 nested tables", QByteArray("<table><tr><td>x").repeated(22) + "deep", "deep"},
+        {"1300 nested tables", QByteArray("<table><tr><td>").repeated(1300) + "deep", "deep"},
+        {"20000 pictures in one paragraph",
+         "<p>" + QByteArray("<img src=\"a.gif\" width=\"9\" height=\"9\">").repeated(20000),
+         tooComplex},
+        {"3900 pictures in one paragraph",
+         "<p>" + QByteArray("<img src=\"a.gif\" width=\"9\" height=\"9\">").repeated(3900) + "end",
+         "end"},
+        {"50000 nested lists", QByteArray("<ul><li>").repeated(50000) + "deep", tooComplex},
+        {"1900 nested lists", QByteArray("<ul><li>x").repeated(1900) + "deep", "deep"},
+        {"100000 nested divs", QByteArray("<div>").repeated(100000) + "deep", tooComplex},
+        {"3900 nested divs", QByteArray("<div>x").repeated(3900) + "deep", "deep"},
+        {"a 1.9 MB word", "<p>" + QByteArray(1'900'000, 'x'), QString(60, QLatin1Char('x'))},
+        {"3000 columns", "<table><tr>" + QByteArray("<td>c").repeated(3000) + "</table>end", "end"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_LE(c.page.size(), Tgamedescription::kMaxPageBytes);
+        page("/plumbrix/plumbrix.htm", c.page);
+        window()->hide();
+        const int linesBefore = server.lines().size();
+        QElapsedTimer clock;
+        clock.start();
+        server.send("PING|shape");
+        view(QStringLiteral("Plumbrix"));
+        // Laid out and painted to the page's end, as a user scrolling down sees it.
+        viewer()->document()->size();
+        viewer()->verticalScrollBar()->setValue(viewer()->verticalScrollBar()->maximum());
+        viewer()->viewport()->grab();
+        EXPECT_GE(server.waitForLine("PING|", 1000, linesBefore), 0) << "the lobby answered";
+        EXPECT_LT(clock.elapsed(), 1000);
+        EXPECT_TRUE(window()->isVisible());
+        EXPECT_TRUE(viewer()->toPlainText().contains(c.shows));
+        EXPECT_TRUE(seam.errors.isEmpty());
+        window()->stop();
+    }
+}
+
+// One small picture that decodes to 4000 x 4000, named two hundred times under different
+// addresses, once kept about 16 million pixels per copy.
+TEST_F(GameDescriptionTest, APictureFloodStaysWithinThePagesBudget)
+{
+    QImage plain(4000, 4000, QImage::Format_Mono);
+    plain.fill(0);
+    const QByteArray big = encoded(plain, "PNG", 0);
+    ASSERT_LT(big.size(), 64 * 1024);
+    // One address under two sources of the page is fetched once.
+    QByteArray body = "<p>flood</p><img src=\"small.gif\"><img src=\"/small.gif\">"
+                      "<img src=\"small.gif\">";
+    http.setBody("/plumbrix/small.gif", gifOf(6, 6), {"Content-Type: image/gif"});
+    QStringList sources;
+    for (int i = 0; i < 200; ++i) {
+        const QByteArray src = "big.png?" + QByteArray::number(i);
+        sources << QString::fromLatin1(src);
+        body += "<img src=\"" + src + "\">";
+        http.setBody("/plumbrix/" + src, big, {"Content-Type: image/png"});
+    }
+    page("/plumbrix/plumbrix.htm", body);
+
+    const qint64 peakBefore = peakMemory();
+    view(QStringLiteral("Plumbrix"));
+    fetchAllPictures();
+    qint64 pixels = 0;
+    int shown = 0;
+    for (const QString &src : sources + QStringList{"small.gif", "/small.gif"}) {
+        const QSize size = pictureSize(src);
+        if (size.width() > 1) {
+            ++shown;
+            pixels += qint64(size.width()) * size.height();
+            EXPECT_LE(size.width(), ThtmlLite::kMaxShownSide) << "scaled to its shown size";
+        }
+    }
+    EXPECT_GT(shown, 2) << "pictures within the budget still show";
+    EXPECT_LE(pixels, ThtmlLite::kMaxPageKeptPixels);
+    EXPECT_EQ(pictureSize("small.gif"), QSize(6, 6));
+    EXPECT_EQ(pictureSize("/small.gif"), QSize(6, 6));
+    EXPECT_EQ(http.requests.count("/plumbrix/small.gif"), 1);
+    EXPECT_LE(http.requests.size(), 1 + TPageSanitizer::kMaxPictures);
+    if (peakBefore > 0) {
+        EXPECT_LT(peakMemory() - peakBefore, qint64(400) << 20);
+    }
+    EXPECT_TRUE(window()->isVisible());
+    EXPECT_TRUE(seam.errors.isEmpty());
+
+    // A page given a size shows the picture at that size.
+    http.requests.clear();
+    page("/plumbrix/plumbrix.htm", "<img src=\"big.png?1\" width=\"40\">");
+    view(QStringLiteral("Plumbrix"));
+    fetchAllPictures();
+    EXPECT_EQ(pictureSize("big.png?1"), QSize(40, 40));
+}
+
 TEST_F(GameDescriptionTest, LinksOpenOnlyWebAndMailAddresses)
 {
     page("/plumbrix/plumbrix.htm", "<p><a href=\"rules.htm\">RulesLink</a></p>"
                                    "<p><a href=\"/index.html\">IndexLink</a></p>"
                                    "<p><a href=\"http://other.example/x?y=1\">OtherLink</a></p>"
                                    "<p><a href=\"mailto:team@ostrel.example\">MailLink</a></p>"
+                                   "<p><a href=\"mailto:team@ostrel.example?subject=Hi%20there&amp;"
+                                   "attach=/home/user/.ssh/id_rsa&amp;body=x\">AttachLink</a></p>"
                                    "<p><a href=\"file:///etc/passwd\">FileLink</a></p>"
                                    "<p><a href=\"javascript:alert(1)\">ScriptLink</a></p>");
     view(QStringLiteral("Plumbrix"));
@@ -389,8 +518,9 @@ TEST_F(GameDescriptionTest, LinksOpenOnlyWebAndMailAddresses)
     for (const Case &c : {Case{"RulesLink", http.root() + "plumbrix/rules.htm"},
                           Case{"IndexLink", http.root() + "plumbrix/index.html"},
                           Case{"OtherLink", "http://other.example/x?y=1"},
-                          Case{"MailLink", "mailto:team@ostrel.example"}, Case{"FileLink", ""},
-                          Case{"ScriptLink", ""}}) {
+                          Case{"MailLink", "mailto:team@ostrel.example"},
+                          Case{"AttachLink", "mailto:team@ostrel.example?subject=Hi%20there"},
+                          Case{"FileLink", ""}, Case{"ScriptLink", ""}}) {
         SCOPED_TRACE(c.text.toStdString());
         seam.urls.clear();
         const QTextCursor found = viewer()->document()->find(c.text);

@@ -101,7 +101,7 @@ bool SiteWebServer::startOnce(const QString &siteDir, int port)
 
 void SiteWebServer::stop()
 {
-    // serve.sh becomes lighttpd, which runs as one process here: ending it leaves nothing.
+    // serve.sh ends lighttpd and removes its configuration when it is ended.
     if (m_process.state() != QProcess::NotRunning) {
         m_process.terminate();
         if (!m_process.waitForFinished(5000)) {

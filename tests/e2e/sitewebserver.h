@@ -27,6 +27,8 @@ public:
     QString rootUrl() const;
     // What went wrong when start() failed: the script's output and the server's log.
     QString failure() const { return m_failure; }
+    // The temporary folder serve.sh runs in (its TMPDIR).
+    QString runFolder() const { return m_dir.path(); }
 
 private:
     bool startOnce(const QString &siteDir, int port);

@@ -54,7 +54,7 @@ TEST(SelfUpdateE2E, AnOlderLobbyUpdatesItselfFromTheSiteAndComesBackAsTheNewBuil
     ASSERT_TRUE(copyExecutable(QStringLiteral(OSTREL_NEXT_BINARY), published));
     ASSERT_EQ(QProcess::execute(QStringLiteral(OSTREL_SITETOOL),
                                 {QStringLiteral("sign"), QStringLiteral(OSTREL_SITE_KEY_DIR),
-                                 siteDir, published}),
+                                 siteDir, QStringLiteral(OSTREL_NEXT_VERSION), published}),
               0);
     SiteWebServer site;
     ASSERT_TRUE(site.start(siteDir)) << site.failure().toStdString();

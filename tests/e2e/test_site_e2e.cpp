@@ -88,11 +88,20 @@ protected:
         return local;
     }
 
-    bool verified(const QString &local, const QString &url, const QByteArray &signature)
+    // True when signature (a signature file's content) is valid for the file at url; the
+    // version it was signed as goes to version.
+    bool verified(const QString &local, const QString &url, const QByteArray &signature,
+                  std::string *version = nullptr)
     {
         const std::string path =
             installersignature::sitePathOf(url.toStdString(), s_server->rootUrl().toStdString());
-        return installersignature::verifyFile(local.toStdString(), path, signature.toStdString(),
+        std::string bytes;
+        std::string signedVersion;
+        if (!installersignature::readSignatureFile(signature.toStdString(), bytes, signedVersion))
+            return false;
+        if (version)
+            *version = signedVersion;
+        return installersignature::verifyFile(local.toStdString(), path, signedVersion, bytes,
                                               kPublicKey);
     }
 
@@ -137,7 +146,7 @@ protected:
     int m_downloads = 0;
 };
 
-TEST_F(SiteE2E, EveryCataloguedGameHasAnInstallerSignedForItsPath)
+TEST_F(SiteE2E, EveryCataloguedGameHasAnInstallerSignedForItsPathAndVersion)
 {
     const Fetched index = fetch(QString());
     ASSERT_EQ(index.status, 200);
@@ -148,7 +157,12 @@ TEST_F(SiteE2E, EveryCataloguedGameHasAnInstallerSignedForItsPath)
         EXPECT_TRUE(index.body.contains(path.toUtf8()));
         QByteArray signature;
         const QString local = download(path, signature);
-        EXPECT_TRUE(verified(local, s_server->rootUrl() + path, signature));
+        std::string version;
+        EXPECT_TRUE(verified(local, s_server->rootUrl() + path, signature, &version));
+        // Signed as the catalogue's version, which the index shows beside it.
+        EXPECT_TRUE(index.body.contains(path.toUtf8() + "\">installer " +
+                                        QByteArray::fromStdString(version) + "<"))
+            << version;
     }
 }
 
@@ -241,6 +255,22 @@ TEST_F(SiteE2E, DamagedInstallerFailsAndKeepsTheInstalledGame)
     EXPECT_EQ(QDir(QFileInfo(program).path())
                   .entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot),
               QStringList{QStringLiteral("tilerun")});
+}
+
+// The server's configuration folder goes when the server is stopped, not only with a
+// temporary folder of the caller's own.
+TEST(SiteServer, StoppingItRemovesItsConfiguration)
+{
+    if (!SiteWebServer::lighttpdInstalled())
+        GTEST_SKIP() << "lighttpd is not installed (bash scripts/deps.sh installs it)";
+    SiteWebServer site;
+    ASSERT_TRUE(site.start(QStringLiteral(OSTREL_SITE_DIR))) << site.failure().toStdString();
+    const auto configurations = [&] {
+        return QDir(site.runFolder()).entryList({QStringLiteral("ostrel-site.*")}, QDir::Dirs);
+    };
+    EXPECT_EQ(configurations().size(), 1);
+    site.stop();
+    EXPECT_TRUE(configurations().isEmpty());
 }
 
 } // namespace

@@ -96,6 +96,10 @@ void TestHttpServer::pump(Transfer &t)
     if (!t.socket)
         return;
     const Response &r = t.response;
+    if (r.endless) {
+        pumpEndless(t);
+        return;
+    }
     if (t.sent < 0) {
         QByteArray head = "HTTP/1.0 " + QByteArray::number(r.status) + ' ' + r.reason + "\r\n";
         if (r.announceLength)
@@ -129,6 +133,33 @@ void TestHttpServer::pump(Transfer &t)
     }
     t.socket->flush();
     t.socket->disconnectFromHost();
+}
+
+void TestHttpServer::pumpEndless(Transfer &t)
+{
+    if (t.response.body.isEmpty())
+        t.response.body = "x";
+    if (t.sent < 0) {
+        QByteArray head =
+            "HTTP/1.0 " + QByteArray::number(t.response.status) + ' ' + t.response.reason + "\r\n";
+        for (const QByteArray &h : t.response.headers)
+            head += h + "\r\n";
+        t.socket->write(head + "\r\n");
+        t.sent = 0;
+        QTcpSocket *socket = t.socket;
+        connect(socket, &QTcpSocket::bytesWritten, this, [this, socket] {
+            for (Transfer *each : m_transfers) {
+                if (each->socket == socket)
+                    pumpEndless(*each);
+            }
+        });
+    }
+    // A little ahead of what the client has taken, so that the server's memory stays small.
+    while (t.socket && t.socket->bytesToWrite() < 4 * t.response.body.size() &&
+           t.socket->state() == QAbstractSocket::ConnectedState) {
+        t.socket->write(t.response.body);
+        t.sent += t.response.body.size();
+    }
 }
 
 void TestHttpServer::resume()

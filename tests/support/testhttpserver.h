@@ -31,6 +31,9 @@ public:
         qsizetype cutAt = -1;
         // Without Content-Length the body ends where the connection closes.
         bool announceLength = true;
+        // The body is sent over and over, without Content-Length, as fast as the client
+        // takes it, until the client closes the connection.
+        bool endless = false;
     };
 
     // tls: speaks https with the test certificate of 127.0.0.1 (tests/support/data), which
@@ -67,6 +70,7 @@ private:
 
     void onReadyRead(QTcpSocket *socket);
     void pump(Transfer &t);
+    void pumpEndless(Transfer &t);
 
     std::unique_ptr<QTcpServer> m_server;
     bool m_tls;

@@ -25,7 +25,8 @@ if ! { command -v objcopy >/dev/null && objcopy --strip-debug "$lobby" "$fresh" 
 fi
 chmod 755 "$fresh"
 mv -f "$fresh" "$target"
-"$sitetool" sign "$keydir" "$site" "$target"
+# Signed as this build's version: a lobby refuses a build older than itself.
+"$sitetool" sign "$keydir" "$site" "$version" "$target"
 
 cat >"$site/lobby/index.html" <<HTML
 <!DOCTYPE html>

@@ -54,7 +54,6 @@ fi
 payload_bytes=$(wc -c <"$payload")
 base64 -w 76 "$payload" >"$work/payload.b64"
 
-signed=()
 rows=""
 names=()
 categories=()
@@ -72,12 +71,12 @@ for line in "${games[@]}"; do
   } >"$work/$lower.exe"
   chmod 0755 "$work/$lower.exe"
   mv -f "$work/$lower.exe" "$installer"
-  signed+=("$installer")
+  # Signed as the catalogue's version: the lobby checks that it gets that version.
+  "$sitetool" sign "$keydir" "$site" "$version" "$installer"
   rows+="<li><a href=\"$lower/$lower.htm\">$name</a>: <a href=\"$relative\">installer $version</a> (<a href=\"$relative.sig\">signature</a>)</li>"$'\n'
   names+=("$name")
   categories+=("$category")
 done
-"$sitetool" sign "$keydir" "$site" "${signed[@]}"
 
 # Description pages. The lobby reads a page's sources below the game's folder: a relative
 # source and one starting with "/" both name a file of <name>/, and links leave the

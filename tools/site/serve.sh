@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
 # Serves the generated site on loopback with lighttpd, in the foreground, until it is
-# stopped (the process becomes lighttpd itself, so its id is the server's).
+# stopped (SIGTERM or SIGINT to this script ends the server too).
 #
 #   serve.sh SITEDIR PORT [LOGDIR]
 #
-# The configuration goes into a fresh folder under TMPDIR (/tmp by default); the logs go
-# into LOGDIR, or beside the configuration without it. Nothing of the system's own
-# lighttpd set-up is used.
+# The configuration goes into a fresh folder under TMPDIR (/tmp by default), removed again
+# when the server ends; the logs go into LOGDIR, or beside the configuration (and with it)
+# without it. Nothing of the system's own lighttpd set-up is used.
 set -euo pipefail
 
 if [ $# -lt 2 ] || [ $# -gt 3 ]; then
@@ -31,6 +31,17 @@ fi
 site=$(cd "$1" && pwd)
 port=$2
 conf_dir=$(mktemp -d "${TMPDIR:-/tmp}/ostrel-site.XXXXXX")
+server=""
+finish() {
+  if [ -n "$server" ]; then
+    kill "$server" 2>/dev/null || true
+    wait "$server" 2>/dev/null || true
+  fi
+  rm -rf -- "$conf_dir"
+}
+trap finish EXIT
+trap 'exit 143' TERM
+trap 'exit 130' INT
 logs=${3:-$conf_dir}
 mkdir -p "$logs"
 logs=$(cd "$logs" && pwd)
@@ -63,4 +74,10 @@ mimetype.assign = (
 )
 CONF
 
-exec "$lighttpd" -D -f "$conf_dir/lighttpd.conf"
+# In the background and waited for, so that a signal to this script is handled at once.
+"$lighttpd" -D -f "$conf_dir/lighttpd.conf" &
+server=$!
+status=0
+wait "$server" || status=$?
+server=""
+exit "$status"

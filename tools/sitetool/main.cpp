@@ -26,7 +26,7 @@ namespace sig = installersignature;
 namespace {
 
 constexpr const char *kUsage = "usage: ostrel-sitetool keygen KEYDIR HEADER\n"
-                               "       ostrel-sitetool sign KEYDIR SITEROOT FILE...\n"
+                               "       ostrel-sitetool sign KEYDIR SITEROOT VERSION FILE...\n"
                                "       ostrel-sitetool verify PUBFILE SITEROOT FILE\n";
 
 constexpr const char *kHelp =
@@ -35,12 +35,15 @@ constexpr const char *kHelp =
     "  keygen KEYDIR HEADER      create KEYDIR/site.key (secret, mode 0600) and\n"
     "                            KEYDIR/site.pub unless they exist, then write the public\n"
     "                            key as the C++ header HEADER (left alone when unchanged)\n"
-    "  sign KEYDIR SITEROOT FILE...\n"
+    "  sign KEYDIR SITEROOT VERSION FILE...\n"
     "                            write FILE.sig for each FILE below SITEROOT, signing the\n"
-    "                            file's bytes and its path relative to SITEROOT\n"
+    "                            file's bytes, its path relative to SITEROOT and VERSION (the\n"
+    "                            version the file is: the lobby refuses one older than what\n"
+    "                            it has, and a game installer whose version is not the\n"
+    "                            catalogue's)\n"
     "  verify PUBFILE SITEROOT FILE\n"
-    "                            exit 0 when FILE.sig is a valid signature of FILE by the\n"
-    "                            public key in PUBFILE, 1 otherwise\n"
+    "                            exit 0 and print the version when FILE.sig is a valid\n"
+    "                            signature of FILE by the public key in PUBFILE, 1 otherwise\n"
     "\n"
     "Errors exit 1, wrong usage exits 2.\n";
 
@@ -228,14 +231,17 @@ std::string sitePath(const fs::path &siteRoot, const fs::path &file)
     return text;
 }
 
-int sign(const fs::path &keyDir, const fs::path &siteRoot, const std::vector<fs::path> &files)
+int sign(const fs::path &keyDir, const fs::path &siteRoot, const std::string &version,
+         const std::vector<fs::path> &files)
 {
     const std::string secretKey =
         readExactly(keyDir / "site.key", sig::kSecretKeyBytes, "a site key");
+    if (!sig::validVersion(version))
+        throw UsageError("not a version: " + version);
     for (const fs::path &file : files) {
         const std::string signature =
-            sig::signFile(file.string(), sitePath(siteRoot, file), secretKey);
-        writeAtomically(file.string() + ".sig", signature);
+            sig::signFile(file.string(), sitePath(siteRoot, file), version, secretKey);
+        writeAtomically(file.string() + ".sig", sig::signatureFile(signature, version));
     }
     return 0;
 }
@@ -244,13 +250,17 @@ int verify(const fs::path &pubFile, const fs::path &siteRoot, const fs::path &fi
 {
     const std::string publicKey = readExactly(pubFile, sig::kPublicKeyBytes, "a public key");
     const std::string path = sitePath(siteRoot, file);
-    std::string signature;
-    if (!readFile(file.string() + ".sig", signature))
+    std::string content;
+    if (!readFile(file.string() + ".sig", content))
         throw std::runtime_error(file.string() + ".sig does not exist");
-    if (!sig::verifyFile(file.string(), path, signature, publicKey)) {
+    std::string signature;
+    std::string version;
+    if (!sig::readSignatureFile(content, signature, version) ||
+        !sig::verifyFile(file.string(), path, version, signature, publicKey)) {
         std::cerr << "ostrel-sitetool: the signature of " << path << " is not valid\n";
         return 1;
     }
+    std::cout << version << "\n";
     return 0;
 }
 
@@ -265,8 +275,8 @@ int run(const std::vector<std::string> &args)
     }
     if (command == "keygen" && args.size() == 3)
         return keygen(args[1], args[2]);
-    if (command == "sign" && args.size() >= 4)
-        return sign(args[1], args[2], std::vector<fs::path>(args.begin() + 3, args.end()));
+    if (command == "sign" && args.size() >= 5)
+        return sign(args[1], args[2], args[3], std::vector<fs::path>(args.begin() + 4, args.end()));
     if (command == "verify" && args.size() == 4)
         return verify(args[1], args[2], args[3]);
     throw UsageError("wrong command or arguments");

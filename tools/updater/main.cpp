@@ -1,5 +1,6 @@
 // The lobby's updater: started by the lobby without arguments, it finds what to do in
 // "updater.ini" beside itself, and keeps a log of what it did in "updater.log" there.
+#include "ownfile.h"
 #include "tupdater.h"
 
 #include <QCoreApplication>
@@ -12,17 +13,23 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     const QString folder = QCoreApplication::applicationDirPath();
-    TUpdater updater(TUpdater::readJob(folder + QStringLiteral("/updater.ini")));
-    const bool updated = updater.run();
-
-    QFile log(folder + QStringLiteral("/updater.log"));
-    const bool logged = log.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text);
-    for (const QString &line : updater.log()) {
-        const QByteArray stamped =
-            (QDateTime::currentDateTime().toString(Qt::ISODate) + QLatin1Char(' ') + line).toUtf8();
-        if (logged)
-            log.write(stamped + '\n');
-        std::fprintf(stderr, "%s\n", stamped.constData());
+    QStringList lines;
+    bool updated = false;
+    QString why;
+    const std::optional<TUpdater::Job> job = TUpdater::readJob(folder, &why);
+    if (job) {
+        TUpdater updater(*job);
+        updated = updater.run();
+        lines = updater.log();
+    } else {
+        lines << why;
     }
+    for (QString &line : lines)
+        line = QDateTime::currentDateTime().toString(Qt::ISODate) + QLatin1Char(' ') + line;
+    for (const QString &line : lines)
+        std::fprintf(stderr, "%s\n", line.toUtf8().constData());
+    // A folder others may write to gets no log either.
+    if (ownfile::folderIsPrivate(QFile::encodeName(folder).toStdString()))
+        TUpdater::writeLog(folder + QStringLiteral("/updater.log"), lines);
     return updated ? 0 : 1;
 }
