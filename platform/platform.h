@@ -35,6 +35,10 @@ public:
     // clicks the notification.
     virtual void notify(const QString &summary, const QString &body,
                         const std::function<void()> &onClick) = 0;
+    // Marks the main window as waiting for the user (the desktop's urgency hint: a task-bar
+    // entry that lights up) until it is activated. It is the sign that remains on a desktop
+    // without a tray or a notification service. Nothing happens where there is no window.
+    virtual void requestAttention() {}
 
     // The installed implementation; a quiet fallback that writes to standard error
     // when none was installed (tools and early start-up).

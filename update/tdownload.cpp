@@ -13,9 +13,12 @@
 #include <QFile>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QProgressBar>
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QVBoxLayout>
+
+#include <limits>
 
 namespace {
 
@@ -61,6 +64,12 @@ Tdownload::Tdownload(QWidget *parent)
     infolabel = makeLabel(this, "infolabel");
     infolabel2 = makeLabel(this, "infolabel2");
     infolabel2->hide();
+    // How far the transfer is: the share of the announced length, or a moving bar while
+    // the server gave none.
+    progressbar = new QProgressBar(this);
+    progressbar->setObjectName(QStringLiteral("progressbar"));
+    progressbar->setTextVisible(true);
+    progressbar->hide();
 
     getbutton = new TFlatButton(QStringLiteral("&Download And Install Now"), this);
     getbutton->setObjectName(QStringLiteral("getbutton"));
@@ -97,6 +106,7 @@ Tdownload::Tdownload(QWidget *parent)
     layout->addWidget(infolabel3);
     layout->addWidget(infolabel);
     layout->addWidget(infolabel2);
+    layout->addWidget(progressbar);
     layout->addSpacing(8);
     layout->addLayout(buttons);
     setMinimumWidth(340);
@@ -152,7 +162,10 @@ void Tdownload::getbuttonClick()
         return;
     }
     const QString path = folder + QLatin1Char('/') + file;
-    platform::Platform::instance().messageBox(QDir::toNativeSeparators(path));
+    platform::Platform::instance().messageBox(label_gamename->text() +
+                                              QStringLiteral(" will be saved to ") +
+                                              QDir::toNativeSeparators(path) +
+                                              QStringLiteral(" and installed."));
 
     QFile out(path);
     if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
@@ -177,6 +190,8 @@ void Tdownload::getbuttonClick()
             out.flush();
             infolabel->setText(QStringLiteral("Received ") + QString::number(out.size()) +
                                QStringLiteral(" bytes"));
+            progressbar->setRange(0, 1);
+            progressbar->setValue(1);
         } catch (const EHttpException &) {
             infolabel->setText(QStringLiteral("Download Aborted"));
             infolabel3->setText(QStringLiteral("Download Aborted"));
@@ -244,6 +259,8 @@ void Tdownload::install(const QString &path, const QString &file)
         platform::Platform::instance().messageBox(QStringLiteral("An Error has Occurred."));
         return;
     }
+    if (onInstallerStarted)
+        onInstallerStarted(label_gamename->text());
     hide();
 }
 
@@ -272,9 +289,28 @@ void Tdownload::HttpCli1HeaderData()
 void Tdownload::HttpCli1DocBegin()
 {
     infolabel3->setText(QStringLiteral("Downloading: ") + infolabel2->text());
+    qint64 length = -1;
+    for (const QByteArray &line : HttpCli1->RcvdHeader()) {
+        if (line.toLower().startsWith("content-length:")) {
+            bool ok = false;
+            length = line.mid(15).trimmed().toLongLong(&ok);
+            if (!ok || length <= 0)
+                length = -1;
+        }
+    }
+    m_expectedBytes = length;
+    // The bar counts in KiB: its range is an int.
+    progressbar->setRange(0, length > 0 ? static_cast<int>(qMin<qint64>(length / 1024 + 1,
+                                                                          std::numeric_limits<int>::max()))
+                                        : 0);
+    progressbar->setValue(0);
+    progressbar->show();
 }
 
 void Tdownload::HttpCli1DocData()
 {
     infolabel->setText(QString::number(HttpCli1->RcvdCount()) + QStringLiteral(" bytes"));
+    if (m_expectedBytes > 0)
+        progressbar->setValue(static_cast<int>(
+            qMin<qint64>(HttpCli1->RcvdCount() / 1024, progressbar->maximum())));
 }

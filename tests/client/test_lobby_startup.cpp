@@ -424,7 +424,12 @@ TEST_F(LobbyTest, RefusedLoginShowsReasonAndTheDialogAgain)
             server.send("LOGIN|FAILED|Wrong password");
     };
     create();
-    showWithLogin(confirm);
+    showWithLogin([](TfrmConnectionInfo *d) {
+        // The name is remembered: the password is what is left to type.
+        EXPECT_EQ(d->focusWidget(), d->edtPassword);
+        d->edtPassword->setText(QStringLiteral("wrong"));
+        confirm(d);
+    });
     bool dialogAgain = false;
     onModal<TfrmConnectionInfo>([&](TfrmConnectionInfo *d) {
         dialogAgain = true;
@@ -436,6 +441,12 @@ TEST_F(LobbyTest, RefusedLoginShowsReasonAndTheDialogAgain)
     EXPECT_TRUE(seam.messages.contains(QStringLiteral("Wrong password")));
     EXPECT_FALSE(lobby->orvex->Active());
     EXPECT_FALSE(lobby->Timer1->isActive());
+    // Not connected: the buttons and menu items say so, and Connect starts over.
+    EXPECT_TRUE(lobby->button_connect->isEnabled());
+    EXPECT_TRUE(lobby->Connect1->isEnabled());
+    EXPECT_FALSE(lobby->button_disconnect->isEnabled());
+    EXPECT_FALSE(lobby->Disconnect1->isEnabled());
+    EXPECT_FALSE(lobby->button_download->isEnabled());
 }
 
 TEST_F(LobbyTest, DisconnectionResetsTheWindow)

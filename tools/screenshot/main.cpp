@@ -258,7 +258,21 @@ int main(int argc, char **argv)
     save(lobby, QStringLiteral("lobby-welcome"));
     lobby->panel_beginning->hide();
 
+    // The first login: the general lobby, its chat open on the left, the welcome card over
+    // the right side.
     fillLobby(lobby);
+    lobby->panel_gameroom->hide();
+    lobby->showTopPanel(lobby->panel_alerts);
+    lobby->listbox_alerts->addline(QStringLiteral("bob: hello everyone!"), QColor(0x80, 0, 0));
+    lobby->listbox_alerts->addline(QStringLiteral("carol: welcome, ann! Plumbrix, anyone?"),
+                                   QColor(0, 0x80, 0));
+    lobby->showWelcome();
+    save(lobby, QStringLiteral("lobby-first-login"));
+    lobby->panel_beginning->hide();
+    lobby->listbox_alerts->clear();
+    lobby->showTopPanel(lobby->panel_gameslist);
+    lobby->panel_gameroom->show();
+
     lobby->panel_news->show();
     lobby->memo_news->addline(QStringLiteral("Spring tournament starts Saturday at 8 pm."),
                               Qt::black, false);
