@@ -11,9 +11,9 @@
 #include <QElapsedTimer>
 #include <QHash>
 #include <QIcon>
-#include <QPair>
 #include <QList>
 #include <QMainWindow>
+#include <QPair>
 #include <QPixmap>
 #include <QPointer>
 #include <QString>

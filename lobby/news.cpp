@@ -10,6 +10,7 @@
 #include "toptions.h"
 
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QTextBlock>

@@ -117,9 +117,8 @@ void Tlobby::showTrayState()
         systrayicon->setIcon(icon);
         m_trayShown = state;
     }
-    const QString tip = waiting > 0
-                            ? m_trayHint + QLatin1Char('\n') + nt::waitingText(waiting)
-                            : m_trayHint;
+    const QString tip =
+        waiting > 0 ? m_trayHint + QLatin1Char('\n') + nt::waitingText(waiting) : m_trayHint;
     if (systrayicon->toolTip() != tip)
         systrayicon->setToolTip(tip);
 }

@@ -8,6 +8,7 @@
 #include "tdownload.h"
 #include "textcodec.h"
 #include "tflatbutton.h"
+#include "tflatpanel.h"
 #include "tgamedescription.h"
 #include "thttpcli.h"
 #include "tpressfilter.h"
@@ -19,8 +20,8 @@
 
 #include <QAction>
 #include <QCoreApplication>
-#include <QFile>
 #include <QDateTime>
+#include <QFile>
 #include <QFileInfo>
 #include <QLabel>
 #include <QMenu>
@@ -92,8 +93,7 @@ QString installState(const platform::Registry &registry, const QByteArray &game)
 {
     return QFile::decodeName(registry.installPath(game)) + QLatin1Char('\n') +
            QString::fromLatin1(registry.version(game)) + QLatin1Char('\n') +
-           QString::number(
-               QFileInfo(registry.path()).lastModified().toMSecsSinceEpoch());
+           QString::number(QFileInfo(registry.path()).lastModified().toMSecsSinceEpoch());
 }
 
 constexpr int kInstallPollMs = 250;
@@ -115,8 +115,8 @@ void Tlobby::watchInstallation(const QString &game)
     // writes: the game is installed once the record has changed and names a program that
     // is there.
     const QByteArray key = encodeWireText(game);
-    m_installWatches.insert(key, {installState(platform::Registry(), key),
-                                  QDeadlineTimer(kInstallPatienceMs)});
+    m_installWatches.insert(
+        key, {installState(platform::Registry(), key), QDeadlineTimer(kInstallPatienceMs)});
     tellInstallation(game + QStringLiteral(" is being installed..."), QColor(0, 0, 255));
     if (!m_installTimer) {
         m_installTimer = new QTimer(this);

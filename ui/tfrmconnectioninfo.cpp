@@ -3,8 +3,8 @@
 
 #include "lobbysite.h"
 #include "textcodec.h"
-#include "tlimithint.h"
 #include "tflatbutton.h"
+#include "tlimithint.h"
 #include "torvexuserinfodialog.h"
 #include "ttypinglimit.h"
 
@@ -65,9 +65,9 @@ TfrmConnectionInfo::TfrmConnectionInfo(QWidget *parent) : QDialog(parent)
         layout->addSpacing(6);
     };
     // The server keeps passwords of up to 9 characters: the limit is said before it bites.
-    label_passwordhint = new TLimitHint(QStringLiteral("1 to 9 characters"),
-                                        QStringLiteral("Passwords have at most 9 characters."),
-                                        this);
+    label_passwordhint =
+        new TLimitHint(QStringLiteral("1 to 9 characters"),
+                       QStringLiteral("Passwords have at most 9 characters."), this);
     label_passwordhint->setObjectName(QStringLiteral("label_passwordhint"));
     field(QStringLiteral("&Username:"), edtUserId, "edtUserId", 15, nullptr);
     field(QStringLiteral("&Password:"), edtPassword, "edtPassword", 9, label_passwordhint);

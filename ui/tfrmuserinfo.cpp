@@ -1,6 +1,6 @@
 #include "tfrmuserinfo.h"
-#include "tlimithint.h"
 #include "accessibility.h"
+#include "tlimithint.h"
 
 #include "ttypinglimit.h"
 
@@ -212,9 +212,9 @@ TfrmUserInfo::TfrmUserInfo(QWidget *parent) : QDialog(parent)
     labelPassword1->setBuddy(edtPassword1);
     labelPassword2->setBuddy(edtPassword2);
     // The server keeps passwords of up to 9 characters: the limit is said before it bites.
-    label_passwordhint = new TLimitHint(QStringLiteral("1 to 9 characters"),
-                                        QStringLiteral("Passwords have at most 9 characters."),
-                                        details);
+    label_passwordhint =
+        new TLimitHint(QStringLiteral("1 to 9 characters"),
+                       QStringLiteral("Passwords have at most 9 characters."), details);
     label_passwordhint->setObjectName(QStringLiteral("label_passwordhint"));
     label_passwordhint->watch(edtPassword1);
     label_passwordhint->watch(edtPassword2);

@@ -18,8 +18,6 @@
 #include <QScopeGuard>
 #include <QVBoxLayout>
 
-#include <limits>
-
 namespace {
 
 QLabel *makeLabel(QWidget *parent, const char *name, const QString &text = QString())
@@ -148,6 +146,7 @@ void Tdownload::getbuttonClick()
     const auto idle = qScopeGuard([this] { m_busy = false; });
 
     m_infolabelTag = 1;
+    progressbar->hide();
     const QString url = HttpCli1->URL();
     const QString file = fileNameOf(url);
     infolabel2->setText(file);
@@ -162,10 +161,9 @@ void Tdownload::getbuttonClick()
         return;
     }
     const QString path = folder + QLatin1Char('/') + file;
-    platform::Platform::instance().messageBox(label_gamename->text() +
-                                              QStringLiteral(" will be saved to ") +
-                                              QDir::toNativeSeparators(path) +
-                                              QStringLiteral(" and installed."));
+    platform::Platform::instance().messageBox(
+        label_gamename->text() + QStringLiteral(" will be saved to ") +
+        QDir::toNativeSeparators(path) + QStringLiteral(" and installed."));
 
     QFile out(path);
     if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
@@ -299,10 +297,8 @@ void Tdownload::HttpCli1DocBegin()
         }
     }
     m_expectedBytes = length;
-    // The bar counts in KiB: its range is an int.
-    progressbar->setRange(0, length > 0 ? static_cast<int>(qMin<qint64>(length / 1024 + 1,
-                                                                          std::numeric_limits<int>::max()))
-                                        : 0);
+    // Counted in thousandths of the whole, so that any length fits the bar's int range.
+    progressbar->setRange(0, length > 0 ? 1000 : 0);
     progressbar->setValue(0);
     progressbar->show();
 }
@@ -311,6 +307,6 @@ void Tdownload::HttpCli1DocData()
 {
     infolabel->setText(QString::number(HttpCli1->RcvdCount()) + QStringLiteral(" bytes"));
     if (m_expectedBytes > 0)
-        progressbar->setValue(static_cast<int>(
-            qMin<qint64>(HttpCli1->RcvdCount() / 1024, progressbar->maximum())));
+        progressbar->setValue(
+            static_cast<int>(qMin<qint64>(HttpCli1->RcvdCount() * 1000 / m_expectedBytes, 1000)));
 }

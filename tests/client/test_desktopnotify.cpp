@@ -58,7 +58,8 @@ public slots:
             sendErrorReply(QDBusError::Failed, QStringLiteral("not now"));
             return 0;
         }
-        calls.push_back({appName, replacesId, appIcon, summary, body, actions, hints, expireTimeout});
+        calls.push_back(
+            {appName, replacesId, appIcon, summary, body, actions, hints, expireTimeout});
         return static_cast<uint>(calls.size());
     }
 

@@ -231,8 +231,7 @@ TEST_F(DownloadTest, TheRoomIsToldWhenTheInstallerHasRecordedTheGame)
     ASSERT_TRUE(made.open(QIODevice::WriteOnly));
     made.close();
     ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return chat->lastBlock().text() == QStringLiteral("Plumbrix is installed."); },
-        5000))
+        [&] { return chat->lastBlock().text() == QStringLiteral("Plumbrix is installed."); }, 5000))
         << chat->toPlainText().toStdString();
 }
 

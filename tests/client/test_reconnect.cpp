@@ -302,8 +302,8 @@ TEST_F(ReconnectTest, AnnouncedRestartIsToldInTheChatAndTheRoomKeepsItsConversat
     EXPECT_TRUE(lobby->label_status->text().contains(QStringLiteral("reconnects by itself")))
         << lobby->label_status->text().toStdString();
     server.closeClient();
-    ASSERT_TRUE(QTest::qWaitFor(
-        [this] { return backIn() && lobby->currentroom == "alpha"; }, 5000));
+    ASSERT_TRUE(
+        QTest::qWaitFor([this] { return backIn() && lobby->currentroom == "alpha"; }, 5000));
 
     EXPECT_TRUE(seam.messages.isEmpty()) << seam.messages.join('|').toStdString();
     const QString general = lobby->listbox_alerts->toPlainText();

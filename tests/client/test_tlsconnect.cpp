@@ -250,8 +250,8 @@ TEST_F(TlsConnectTest, TrustThatCannotBeStoredIsToldOnceAndHoldsForTheSession)
     const QString folder = QFileInfo(iniPath).absolutePath();
     // Readable and passable for everyone, writable only by its owner, the superuser; the
     // test acts as an ordinary user, as a user's lobby does.
-    const auto readOnly = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
-                          QFile::ReadOther | QFile::ExeOther;
+    const auto readOnly =
+        QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther;
     QFile::setPermissions(dataDir.path(), readOnly);
     QFile::setPermissions(folder, readOnly);
     QFile::setPermissions(iniPath, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);

@@ -5,7 +5,8 @@
 
 namespace {
 
-struct Run {
+struct Run
+{
     int exitCode = -1;
     QProcess::ExitStatus status = QProcess::CrashExit;
     QString out;
@@ -33,7 +34,8 @@ Run runWithoutDisplay(const QString &program, const QStringList &arguments)
     return run;
 }
 
-struct Case {
+struct Case
+{
     const char *program;
     const char *argument;
     const char *expected;
@@ -51,8 +53,8 @@ TEST(CommandLine, HelpAndVersionAnswerWithoutADisplay)
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(std::string(c.program) + " " + c.argument);
-        const Run run = runWithoutDisplay(QString::fromUtf8(c.program),
-                                          {QString::fromUtf8(c.argument)});
+        const Run run =
+            runWithoutDisplay(QString::fromUtf8(c.program), {QString::fromUtf8(c.argument)});
         EXPECT_EQ(run.status, QProcess::NormalExit);
         EXPECT_EQ(run.exitCode, 0);
         EXPECT_TRUE(run.out.contains(QString::fromUtf8(c.expected))) << run.out.toStdString();
