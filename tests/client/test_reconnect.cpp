@@ -302,6 +302,7 @@ TEST_F(ReconnectTest, AnnouncedRestartIsToldInTheChatAndTheRoomKeepsItsConversat
     EXPECT_TRUE(lobby->label_status->text().contains(QStringLiteral("reconnects by itself")))
         << lobby->label_status->text().toStdString();
     server.closeClient();
+    ASSERT_TRUE(QTest::qWaitFor([this] { return lobby->reconnecting(); }, 5000));
     ASSERT_TRUE(
         QTest::qWaitFor([this] { return backIn() && lobby->currentroom == "alpha"; }, 5000));
 

@@ -250,32 +250,36 @@ TEST_F(TlsConnectTest, TrustThatCannotBeStoredIsToldOnceAndHoldsForTheSession)
     const QString folder = QFileInfo(iniPath).absolutePath();
     // Readable and passable for everyone, writable only by its owner, the superuser; the
     // test acts as an ordinary user, as a user's lobby does.
-    const auto readOnly =
-        QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther;
+    // (seteuid keeps the superuser's group, so the group's bits count as well).
+    const auto readOnly = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                          QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther;
     QFile::setPermissions(dataDir.path(), readOnly);
     QFile::setPermissions(folder, readOnly);
-    QFile::setPermissions(iniPath, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
+    QFile::setPermissions(iniPath, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup |
+                                       QFile::ReadOther);
     struct Identity
     {
         bool root = ::geteuid() == 0;
         Identity()
         {
-            if (root)
+            if (root) {
                 EXPECT_EQ(::seteuid(65534), 0);
+            }
         }
         ~Identity()
         {
-            if (root)
+            if (root) {
                 EXPECT_EQ(::seteuid(0), 0);
+            }
         }
     } identity;
-    ASSERT_FALSE(QFileInfo(folder).isWritable());
+    ASSERT_FALSE(QFile(folder + QStringLiteral("/probe")).open(QIODevice::WriteOnly));
 
     seam.defaultAnswer = true;
     loginTo(tlsAddress());
     ASSERT_TRUE(loggedIn()) << seam.questions.join('|').toStdString();
     EXPECT_EQ(seam.questions.size(), 1);
-    ASSERT_EQ(seam.errors.size(), 1);
+    ASSERT_EQ(seam.errors.size(), 1) << seam.errors.join('|').toStdString();
     EXPECT_TRUE(seam.errors.first().contains(QStringLiteral("cannot be written")))
         << seam.errors.first().toStdString();
     EXPECT_TRUE(pin().isEmpty());
