@@ -5,7 +5,7 @@
 
 namespace {
 
-struct Run
+struct Outcome
 {
     int exitCode = -1;
     QProcess::ExitStatus status = QProcess::CrashExit;
@@ -14,7 +14,7 @@ struct Run
 
 // As from a plain terminal: no display of any kind and no platform plugin chosen, so that a
 // program that needs a display to read its arguments aborts here.
-Run runWithoutDisplay(const QString &program, const QStringList &arguments)
+Outcome runWithoutDisplay(const QString &program, const QStringList &arguments)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
@@ -22,7 +22,7 @@ Run runWithoutDisplay(const QString &program, const QStringList &arguments)
     QProcess process;
     process.setProcessEnvironment(env);
     process.start(program, arguments);
-    Run run;
+    Outcome run;
     if (!process.waitForFinished(20000)) {
         process.kill();
         process.waitForFinished(5000);
@@ -53,7 +53,7 @@ TEST(CommandLine, HelpAndVersionAnswerWithoutADisplay)
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(std::string(c.program) + " " + c.argument);
-        const Run run =
+        const Outcome run =
             runWithoutDisplay(QString::fromUtf8(c.program), {QString::fromUtf8(c.argument)});
         EXPECT_EQ(run.status, QProcess::NormalExit);
         EXPECT_EQ(run.exitCode, 0);
