@@ -4,6 +4,7 @@
 #include "assets.h"
 #include "e2esupport.h"
 #include "recordingplatform.h"
+#include "tchatpane.h"
 
 #include <QLabel>
 #include <QPlainTextEdit>
