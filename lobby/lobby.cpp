@@ -295,7 +295,12 @@ void Tlobby::buildLeftColumn()
     // The chat with the whole lobby, with its notices: named for what a newcomer looks for.
     button_alerts = named(new TFlatButton(QStringLiteral("Lobby Ch&at")), "button_alerts");
     button_tourney = named(new TFlatButton(QStringLiteral("&Tourneys")), "button_tourney");
-    topLayout->addWidget(tabRow(panel_top, {button_gameslist, button_alerts, button_tourney}));
+    QWidget *topTabs = tabRow(panel_top, {button_gameslist, button_alerts, button_tourney});
+    topLayout->addWidget(topTabs);
+    // The column is never narrower than its tab captions: a clipped "Lobby Chat" would hide
+    // the very place a newcomer looks for.
+    panel_leftside1->setMinimumWidth(qMax(panel_leftside1->minimumWidth(),
+                                          topTabs->sizeHint().width() + 12));
     button_gameslist->setChecked(true);
     auto *topStack = m_topStack = new QStackedLayout;
     topLayout->addLayout(topStack, 1);
@@ -322,7 +327,7 @@ void Tlobby::buildLeftColumn()
     listbox_alerts = pane("listbox_alerts");
     al->addWidget(listbox_alerts, 1);
     mychat = named(new QLineEdit, "mychat");
-    mychat->setPlaceholderText(QStringLiteral("Type here to chat with the whole lobby"));
+    mychat->setPlaceholderText(QStringLiteral("Type here to talk to everyone"));
     al->addWidget(mychat);
     topStack->addWidget(panel_alerts);
 
@@ -513,7 +518,7 @@ void Tlobby::buildFloatingPanels()
         return panel;
     };
 
-    panel_beginning = floating("panel_beginning", {440, 330});
+    panel_beginning = floating("panel_beginning", {460, 360});
     {
         auto *layout = column(panel_beginning, 0, 0);
         layout->addWidget(titleBar(QStringLiteral("Welcome to Halvane!")));

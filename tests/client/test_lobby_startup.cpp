@@ -89,7 +89,7 @@ TEST_F(LobbyTest, FirstStartShowsWelcomeEmptyDialogAndDefaults)
     // The chat with everybody is found by its name, and the welcome card points at it.
     EXPECT_EQ(lobby->button_alerts->text().remove(QLatin1Char('&')), QStringLiteral("Lobby Chat"));
     EXPECT_EQ(lobby->mychat->placeholderText(),
-              QStringLiteral("Type here to chat with the whole lobby"));
+              QStringLiteral("Type here to talk to everyone"));
     bool checked = false;
     showWithLogin([&](TfrmConnectionInfo *d) {
         checked = true;

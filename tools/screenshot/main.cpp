@@ -298,6 +298,10 @@ int main(int argc, char **argv)
     login.edtPassword->setText(QStringLiteral("secret"));
     login.checkbox_savepass->setChecked(true);
     save(&login, QStringLiteral("login"));
+    // A tenth password character, refused: the hint beside the field speaks up.
+    login.edtPassword->clear();
+    QTest::keyClicks(login.edtPassword, QStringLiteral("abcdefghij"));
+    save(&login, QStringLiteral("login-password-limit"));
 
     save(windows.options(), QStringLiteral("options"));
 
