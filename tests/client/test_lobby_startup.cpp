@@ -254,7 +254,7 @@ TEST_F(LobbyTest, SavedLayoutIsRestored)
     writeSetting("Left", "0");
     writeSetting("Top", "1");
     writeSetting("panel_top", "300");
-    writeSetting("panel_leftside1", "260");
+    writeSetting("panel_leftside1", "320");
     writeSetting("panel_newsleft", "50");
     writeSetting("panel_newstop", "60");
     create();
@@ -262,7 +262,7 @@ TEST_F(LobbyTest, SavedLayoutIsRestored)
     EXPECT_EQ(lobby->pos(), QPoint(0, 1));
     EXPECT_TRUE(QTest::qWaitFor([this] { return lobby->panel_top->height() == 300; }, 2000))
         << lobby->panel_top->height();
-    EXPECT_EQ(lobby->panel_leftside1->width(), 260);
+    EXPECT_EQ(lobby->panel_leftside1->width(), 320);
     EXPECT_EQ(lobby->panel_news->pos(), QPoint(50, 60));
 }
 
