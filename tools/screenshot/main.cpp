@@ -35,6 +35,7 @@
 #include <QListWidget>
 #include <QPainter>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -357,6 +358,10 @@ int main(int argc, char **argv)
     download->label_gamename2->setText(QStringLiteral("Plumbrix"));
     download->infolabel3->setText(QStringLiteral("Downloading: setup.exe"));
     download->infolabel->setText(QStringLiteral("26000 bytes"));
+    // Halfway through a transfer whose length the server announced.
+    download->progressbar->setRange(0, 1000);
+    download->progressbar->setValue(500);
+    download->progressbar->show();
     save(download, QStringLiteral("download"));
     download->hide();
 
