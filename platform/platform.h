@@ -10,8 +10,9 @@ namespace platform {
 
 // The one seam between the program and the outside world that a test must observe or
 // answer: message boxes, confirmations, the general error display, opening URLs,
-// starting programs, sounds, desktop notifications and the game-running probe. The program installs
-// the real implementation at start; tests install a recording one.
+// starting programs, sounds, desktop notifications, the window's urgency hint and the
+// game-running probe. The program installs the real implementation at start; tests
+// install a recording one.
 class Platform
 {
 public:
