@@ -103,6 +103,8 @@ constexpr qint64 kInstallPatienceMs = 10 * 60 * 1000;
 
 void Tlobby::tellInstallation(const QString &line, const QColor &color)
 {
+    // The status line too: outside a room the general chat may sit behind the Rooms tab.
+    label_status->setText(line);
     if (panel_gameroom->isVisible())
         addlinetochat(line, color);
     else

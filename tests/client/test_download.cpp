@@ -234,6 +234,7 @@ TEST_F(DownloadTest, TheRoomIsToldWhenTheInstallerHasRecordedTheGame)
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return chat->lastBlock().text() == QStringLiteral("Plumbrix is installed."); }, 5000))
         << chat->toPlainText().toStdString();
+    EXPECT_EQ(lobby->label_status->text(), QStringLiteral("Plumbrix is installed."));
 }
 
 TEST_F(DownloadTest, StopDuringTheTransferKeepsTheFileInstallsNothingAndAllowsAnotherTry)
