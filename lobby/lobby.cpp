@@ -299,8 +299,8 @@ void Tlobby::buildLeftColumn()
     topLayout->addWidget(topTabs);
     // The column is never narrower than its tab captions: a clipped "Lobby Chat" would hide
     // the very place a newcomer looks for.
-    panel_leftside1->setMinimumWidth(qMax(panel_leftside1->minimumWidth(),
-                                          topTabs->sizeHint().width() + 12));
+    panel_leftside1->setMinimumWidth(
+        qMax(panel_leftside1->minimumWidth(), topTabs->sizeHint().width() + 12));
     button_gameslist->setChecked(true);
     auto *topStack = m_topStack = new QStackedLayout;
     topLayout->addLayout(topStack, 1);

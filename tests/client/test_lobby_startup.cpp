@@ -88,8 +88,7 @@ TEST_F(LobbyTest, FirstStartShowsWelcomeEmptyDialogAndDefaults)
     EXPECT_EQ(lobby->label_status->text(), QStringLiteral("Not Connected"));
     // The chat with everybody is found by its name, and the welcome card points at it.
     EXPECT_EQ(lobby->button_alerts->text().remove(QLatin1Char('&')), QStringLiteral("Lobby Chat"));
-    EXPECT_EQ(lobby->mychat->placeholderText(),
-              QStringLiteral("Type here to talk to everyone"));
+    EXPECT_EQ(lobby->mychat->placeholderText(), QStringLiteral("Type here to talk to everyone"));
     bool checked = false;
     showWithLogin([&](TfrmConnectionInfo *d) {
         checked = true;
