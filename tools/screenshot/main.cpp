@@ -97,11 +97,12 @@ void saveBox(const QString &name, const std::function<void()> &open)
 void fillLobby(Tlobby *lobby)
 {
     lobby->label_status->setText(QStringLiteral("Welcome to Halvane!"));
-    auto *lobbyChat = new QTreeWidgetItem(lobby->lbsubjects, {QStringLiteral("[Lobby Chat]")});
-    lobbyChat->setIcon(0, QIcon(lobby->image_lobby));
+    // As the catalogue fills it: categories with their game rooms. The general lobby has no
+    // node here; its chat is the Lobby Chat tab.
     const std::pair<const char *, QStringList> categories[] = {
-        {"Card Games", {QStringLiteral("Gin"), QStringLiteral("Hearts"), QStringLiteral("Spades")}},
-        {"Dice Games", {QStringLiteral("Plumbrix"), QStringLiteral("Yatzo")}},
+        {"Card Games",
+         {QStringLiteral("Gin"), QStringLiteral("Hearts"), QStringLiteral("Plumbrix")}},
+        {"Dice Games", {QStringLiteral("Yatzo")}},
         {"Word Games", {QStringLiteral("Wordsmith"), QStringLiteral("Anagrams")}},
     };
     int picture = 5;
@@ -144,8 +145,6 @@ void fillLobby(Tlobby *lobby)
     lobby->mainchat_gameroom->addline(QStringLiteral("carol: sure, join mine in a minute"),
                                       QColor(0, 0x80, 0));
     lobby->mainchat_gameroom->addline(QStringLiteral("ann: count me in"), Qt::black);
-    lobby->mychat_gameroom->clear();
-    lobby->mychat_gameroom->setPlaceholderText(QStringLiteral("Say something to the room"));
     lobby->panel_gameroom->show();
     lobby->button_connect->setEnabled(false);
     lobby->button_disconnect->setEnabled(true);
@@ -279,7 +278,7 @@ int main(int argc, char **argv)
                               Qt::black, false);
     lobby->memo_news->addline(QStringLiteral("Two new word games are in the catalogue."), Qt::black,
                               false);
-    lobby->panel_news->move(260,
+    lobby->panel_news->move(40,
                             lobby->panel_rightside->height() - lobby->panel_news->height() - 70);
     lobby->panel_news->raise();
     save(lobby, QStringLiteral("lobby-room"));
