@@ -13,14 +13,8 @@
 
 int main(int argc, char **argv)
 {
-    QApplication app(argc, argv);
-    InitAssets();
-    QApplication::setApplicationName(QStringLiteral("Ostrel Software Lobby"));
-    QApplication::setApplicationVersion(QStringLiteral(OSTREL_VERSION));
-    // Desktops match the windows to the installed halvane.desktop (its name and icon) by this.
-    QApplication::setDesktopFileName(QStringLiteral("halvane"));
-    QApplication::setWindowIcon(assets::appIcon());
-    LobbyStyle::apply(app);
+    QCoreApplication::setApplicationName(QStringLiteral("Ostrel Software Lobby"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(OSTREL_VERSION));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Halvane, the game lobby client"));
@@ -38,6 +32,26 @@ int main(int argc, char **argv)
                        "built-in one (an http or https address, e.g. http://127.0.0.1:8470/)."),
         QStringLiteral("URL"));
     parser.addOption(site);
+
+    // --help and --version answer on a plain terminal: a QApplication would need a display
+    // before it could even read them. A core application reads and answers them (and ends
+    // the program); Qt's own options such as -platform are unknown here and left for later.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    parser.parse(arguments);
+    if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("version"))) {
+        QCoreApplication core(argc, argv);
+        parser.process(core);
+        return 0;
+    }
+
+    QApplication app(argc, argv);
+    InitAssets();
+    // Desktops match the windows to the installed halvane.desktop (its name and icon) by this.
+    QApplication::setDesktopFileName(QStringLiteral("halvane"));
+    QApplication::setWindowIcon(assets::appIcon());
+    LobbyStyle::apply(app);
     parser.process(app);
     const QString siteRoot = parser.value(site);
     if (!siteRoot.isEmpty()) {

@@ -283,13 +283,18 @@ QByteArray announcementText(const QByteArray &tourneyName, const QByteArray &gam
     return text;
 }
 
+bool isShutdownShout(QByteArrayView text)
+{
+    return text.toByteArray().toLower().contains("rebootnow");
+}
+
 QByteArray shoutMessage(QByteArrayView text)
 {
     const QByteArray lower = text.toByteArray().toLower();
-    if (lower.contains("rebootnow"))
-        return "The Server is going down for Maintaince. You can log back in in a few minutes!";
+    if (isShutdownShout(text))
+        return "The Server is going down for Maintenance. You can log back in in a few minutes!";
     if (lower.contains("rebootsoon"))
-        return "The Server will be going DOWN for Maintaince in a few minutes.";
+        return "The Server will be going DOWN for Maintenance in a few minutes.";
     return "RV88-Announcement: " + text.toByteArray();
 }
 

@@ -62,6 +62,8 @@ QByteArray announcementText(const QByteArray &tourneyName, const QByteArray &gam
 
 // The message box text of a server announcement.
 QByteArray shoutMessage(QByteArrayView text);
+// Whether the announcement says that the server is going down right now.
+bool isShutdownShout(QByteArrayView text);
 
 struct News
 {

@@ -135,7 +135,7 @@ Tlobby::Tlobby(const QString &serverAddress, const QString &programFolder, QWidg
                                        {"lbnames", "Players online"},
                                        {"listbox_friends", "Friends"},
                                        {"listbox_ignored", "Ignored players"},
-                                       {"listbox_alerts", "Alerts"},
+                                       {"listbox_alerts", "Lobby chat"},
                                        {"tourneychat", "Tournament announcements"},
                                        {"memo_news", "News"},
                                        {"combo_hour", "Tournament hour"},
@@ -292,9 +292,15 @@ void Tlobby::buildLeftColumn()
     panel_top->setMinimumHeight(77);
     auto *topLayout = column(panel_top, 1, 0);
     button_gameslist = named(new TFlatButton(QStringLiteral("&Rooms")), "button_gameslist");
-    button_alerts = named(new TFlatButton(QStringLiteral("&Alerts")), "button_alerts");
+    // The chat with the whole lobby, with its notices: named for what a newcomer looks for.
+    button_alerts = named(new TFlatButton(QStringLiteral("Lobby Ch&at")), "button_alerts");
     button_tourney = named(new TFlatButton(QStringLiteral("&Tourneys")), "button_tourney");
-    topLayout->addWidget(tabRow(panel_top, {button_gameslist, button_alerts, button_tourney}));
+    QWidget *topTabs = tabRow(panel_top, {button_gameslist, button_alerts, button_tourney});
+    topLayout->addWidget(topTabs);
+    // The column is never narrower than its tab captions: a clipped "Lobby Chat" would hide
+    // the very place a newcomer looks for.
+    panel_leftside1->setMinimumWidth(
+        qMax(panel_leftside1->minimumWidth(), topTabs->sizeHint().width() + 12));
     button_gameslist->setChecked(true);
     auto *topStack = m_topStack = new QStackedLayout;
     topLayout->addLayout(topStack, 1);
@@ -321,7 +327,7 @@ void Tlobby::buildLeftColumn()
     listbox_alerts = pane("listbox_alerts");
     al->addWidget(listbox_alerts, 1);
     mychat = named(new QLineEdit, "mychat");
-    mychat->setPlaceholderText(QStringLiteral("Chat with the whole lobby"));
+    mychat->setPlaceholderText(QStringLiteral("Type here to talk to everyone"));
     al->addWidget(mychat);
     topStack->addWidget(panel_alerts);
 
@@ -453,6 +459,9 @@ void Tlobby::buildRightSide()
     TreeView_gamelist = named(new QTreeWidget, "TreeView_gamelist");
     TreeView_gamelist->setHeaderHidden(true);
     TreeView_gamelist->setRootIsDecorated(false);
+    // A double click joins the game; folding its players away as well would hide them from
+    // the player who has just joined, and with no branch marks nothing would unfold it.
+    TreeView_gamelist->setExpandsOnDoubleClick(false);
     TreeView_gamelist->setContextMenuPolicy(Qt::CustomContextMenu);
     side->addWidget(TreeView_gamelist, 2);
     memo_empty = named(new QLabel(QStringLiteral("There are currently no hosted games.\n"
@@ -509,7 +518,7 @@ void Tlobby::buildFloatingPanels()
         return panel;
     };
 
-    panel_beginning = floating("panel_beginning", {440, 330});
+    panel_beginning = floating("panel_beginning", {460, 360});
     {
         auto *layout = column(panel_beginning, 0, 0);
         layout->addWidget(titleBar(QStringLiteral("Welcome to Halvane!")));
@@ -519,6 +528,8 @@ void Tlobby::buildFloatingPanels()
             QStringLiteral(
                 "<p>Good to have you here! Halvane is where players meet for word, dice, card, "
                 "board and puzzle games.</p>"
+                "<p><b>Say hello:</b> the <b>Lobby Chat</b> tab at the top left is the chat "
+                "with everybody online. Type into the line under it and press Enter.</p>"
                 "<p><b>1.</b> Get your games first: press the <b>Download Games</b> button at "
                 "the top and pick the games you like.</p>"
                 "<p><b>2.</b> Double-click a game's name in the rooms list on the left to join "
@@ -858,8 +869,7 @@ void Tlobby::wireConnection()
     };
     // Trying again would only meet the same certificate.
     orvex->OnCertificateRefused = [this](QObject *) {
-        if (m_reconnecting)
-            label_status->setText(QStringLiteral("You are Disconnected."));
+        label_status->setText(QStringLiteral("You are Disconnected."));
         stopReconnecting();
     };
     orvex->OnShout = [this](QObject *, const QByteArray &t) { orvexShout(t); };

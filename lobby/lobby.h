@@ -10,8 +10,10 @@
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QHash>
+#include <QIcon>
 #include <QList>
 #include <QMainWindow>
+#include <QPair>
 #include <QPixmap>
 #include <QPointer>
 #include <QString>
@@ -278,7 +280,9 @@ public:
     void FormActivate();
     void showloginbox();
     void SetEnabledButtons();
-    void disconnected();
+    // Empties what belonged to the session; keepRoomChat leaves the room's conversation
+    // for a reconnection to continue.
+    void disconnected(bool keepRoomChat = false);
     void Timer1Timer();
     void systrayiconClick();
     void FormClose();
@@ -317,6 +321,8 @@ public:
     bool reconnecting() const { return m_reconnecting; }
     // Whether the options ask for automatic reconnection.
     bool reconnectWanted() const;
+    // Whether a login succeeded that a lost connection can be tried again with.
+    bool reconnectsWithLastLogin() const { return !m_retryName.isEmpty(); }
     void stopReconnecting();
     // Starts the try that is waiting at once.
     void tryReconnectNow();
@@ -485,6 +491,8 @@ public:
     // click on it brings this window to the front and then runs `then`, if given.
     void notifyAway(const QString &summary, const QString &body,
                     const std::function<void()> &then = {});
+    // The urgency hint on this window, unless the user is looking at it.
+    void askAttentionAway();
     void notifyPrivateMessage(const QString &sender, const QString &messageText);
     void notifyFriendOnline(const QString &name);
     void notifyInvitation(const QString &inviter, const QString &game);
@@ -546,6 +554,18 @@ public:
     // The address of a path on the site (a leading slash or not).
     QString siteUrl(const QString &path) const;
     void attachDownload(class Tdownload *download);
+    // Follows an installer the download window started until its install record says the
+    // game is there, and tells the room (or the general chat) the outcome.
+    void watchInstallation(const QString &game);
+    void checkInstallations();
+    void tellInstallation(const QString &line, const QColor &color);
+    struct InstallWatch
+    {
+        QString before; // the record as it was when the installer started
+        QDeadlineTimer patience;
+    };
+    QHash<QByteArray, InstallWatch> m_installWatches;
+    QTimer *m_installTimer = nullptr;
     void attachGameDescription(class Tgamedescription *description);
     // Shows the description page of the game a room stands for.
     void showGameDescription(const QString &room);
@@ -660,6 +680,12 @@ private:
     QStackedLayout *m_playersStack = nullptr;
     int m_trayblink = 0;
     QString m_trayHint;
+    // The tray picture changes every this many ticks of Timer1 while messages wait.
+    static constexpr int kTrayBlinkTicks = 3;
+    int m_trayBlinkTicks = 0;
+    // The tray pictures drawn so far, by blink state and waiting count, and the one shown.
+    QHash<QPair<int, int>, QIcon> m_trayIcons;
+    QPair<int, int> m_trayShown{-1, -1};
 
     void scheduleReconnect();
     void showReconnectCountdown();
@@ -674,6 +700,11 @@ private:
     QByteArray m_retryName;
     QByteArray m_retryPassword;
     QByteArray m_rejoinRoom;
+    // The room whose chat was kept through a loss, until the lobby is back in it (or not).
+    QByteArray m_keptChatRoom;
+    // Certificates the user trusted that the settings file could not take: kept for the
+    // life of the program, by "host:port".
+    QHash<QString, QByteArray> m_sessionPins;
     bool m_lastLineWasError = false;
     QElapsedTimer m_lastLineClock;
 };

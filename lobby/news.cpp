@@ -10,6 +10,7 @@
 #include "toptions.h"
 
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QTextBlock>
@@ -39,7 +40,21 @@ QByteArray ownName(const TOrvexConnection *orvex)
 
 void Tlobby::orvexShout(const QByteArray &text)
 {
-    platform::Platform::instance().messageBox(decodeWireText(chattext::shoutMessage(text)));
+    const QString message = decodeWireText(chattext::shoutMessage(text));
+    // When the lobby will log in again by itself, a box would only wait on screen, stale,
+    // after it is back: the status line and the chat say it instead.
+    const bool backBySelf = reconnectWanted() && orvex->LoggedIn() && reconnectsWithLastLogin();
+    if (!chattext::isShutdownShout(text) || !backBySelf) {
+        platform::Platform::instance().messageBox(message);
+        return;
+    }
+    const QColor red(255, 0, 0);
+    label_status->setText(
+        QStringLiteral("The server is going down for maintenance. The lobby reconnects by "
+                       "itself."));
+    addlinetoalerts(message, red);
+    if (!currentroom.isEmpty() && currentroom != "Lobby Chat")
+        addlinetochat(message, red);
 }
 
 void Tlobby::orvexNews(const QByteArray &text)

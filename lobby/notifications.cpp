@@ -44,8 +44,17 @@ void Tlobby::notifyAway(const QString &summary, const QString &body,
     });
 }
 
+void Tlobby::askAttentionAway()
+{
+    if (!userIsHere())
+        platform::Platform::instance().requestAttention();
+}
+
 void Tlobby::notifyPrivateMessage(const QString &sender, const QString &messageText)
 {
+    // A message waits for an answer: the window says so too, even where no notification
+    // or tray can show.
+    askAttentionAway();
     // The click opens that sender's oldest waiting message, unless it was read meanwhile.
     notifyAway(QStringLiteral("Private message from ") + sender, nt::messagePreview(messageText),
                [this, sender] {
@@ -66,6 +75,7 @@ void Tlobby::notifyFriendOnline(const QString &name)
 
 void Tlobby::notifyInvitation(const QString &inviter, const QString &game)
 {
+    askAttentionAway();
     notifyAway(QStringLiteral("Invitation from ") + inviter,
                inviter + QStringLiteral(" invited you to join ") + game + QLatin1Char('.'), [this] {
                    if (m_invited && m_invited->isVisible()) {
@@ -95,7 +105,20 @@ void Tlobby::notifyHostedGame(const QString &host, const QString &entry)
 void Tlobby::showTrayState()
 {
     const int waiting = listbox_messagefrom ? listbox_messagefrom->count() : 0;
-    systrayicon->setIcon(traybadge::badged(assets::trayIcon(m_trayblink), waiting));
-    systrayicon->setToolTip(waiting > 0 ? m_trayHint + QLatin1Char('\n') + nt::waitingText(waiting)
-                                        : m_trayHint);
+    // Every new picture or tooltip is a message to the desktop's tray (over the session bus
+    // on most desktops): only a change is handed on, and each picture is drawn once.
+    const QPair<int, int> state(m_trayblink, waiting);
+    if (state != m_trayShown) {
+        if (m_trayIcons.size() > 16)
+            m_trayIcons.clear();
+        QIcon &icon = m_trayIcons[state];
+        if (icon.isNull())
+            icon = traybadge::badged(assets::trayIcon(m_trayblink), waiting);
+        systrayicon->setIcon(icon);
+        m_trayShown = state;
+    }
+    const QString tip =
+        waiting > 0 ? m_trayHint + QLatin1Char('\n') + nt::waitingText(waiting) : m_trayHint;
+    if (systrayicon->toolTip() != tip)
+        systrayicon->setToolTip(tip);
 }

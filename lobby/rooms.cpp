@@ -355,7 +355,17 @@ void Tlobby::orvexJoinSubject(const QByteArray &text)
         label_gamename->setText(room);
         // The players of the current room are drawn in their own colour.
         lbnames->viewport()->update();
-        mainchat_gameroom->clear();
+        // Back in the room after a lost connection, its conversation goes on; the general
+        // lobby the server puts every login into first is only a step on the way there.
+        const bool backInRoom = !m_keptChatRoom.isEmpty() && text == m_keptChatRoom;
+        const bool onTheWayBack =
+            !m_keptChatRoom.isEmpty() && room == kLobbyChat && !m_rejoinRoom.isEmpty();
+        if (backInRoom)
+            addlinetochat(QStringLiteral("--- Reconnected ---"), kBlue);
+        else if (!onTheWayBack)
+            mainchat_gameroom->clear();
+        if (!onTheWayBack)
+            m_keptChatRoom.clear();
         listbox_gameroom->clear();
         TreeView_gamelist->clear();
 

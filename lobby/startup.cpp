@@ -302,6 +302,8 @@ void Tlobby::showloginbox()
                                                    settings.read("Password"))));
     if (dialog->edtUserId->text().isEmpty())
         showWelcome();
+    else
+        dialog->edtPassword->setFocus(); // the name is known: only the password may be missing
     dialog->checkbox_savepass->setChecked(settings.read("Save") == "true");
     assistsetting = settings.read("Assist");
 
@@ -415,13 +417,17 @@ void Tlobby::orvexLoginSuccess(ostrel::TOrvexUser *)
     m_retryPassword = login_isnew && login_newuser
                           ? QByteArray::fromStdString(login_newuser->Password)
                           : login_password;
+    const bool backAgain = m_reconnecting;
     m_reconnecting = false;
     m_attemptRunning = false;
     m_retryTimer->stop();
     m_countdownTimer->stop();
     reconnectPolicy.reset();
     SetEnabledButtons();
-    label_status->setText(QStringLiteral("Welcome to Halvane!"));
+    label_status->setText(backAgain ? QStringLiteral("Reconnected.")
+                                    : QStringLiteral("Welcome to Halvane!"));
+    if (backAgain)
+        addlinetoalerts(QStringLiteral("Reconnected."), QColor(0, 0, 255));
     showTopPanel(panel_gameslist);
     showPlayersPanel(panel_lobbylist);
     image_select->show();
@@ -434,6 +440,8 @@ void Tlobby::orvexLoginFailed(const QByteArray &text)
     // A refused login stays refused: trying it again would only count against us.
     stopReconnecting();
     orvex->setActive(false);
+    // Closing the connection ourselves raises no disconnect event to do this.
+    SetEnabledButtons();
     label_status->setText(QStringLiteral("Log in Failed"));
     platform::Platform::instance().messageBox(decodeWireText(text));
     // The dialog runs its own event loop: start it once the connection has finished
@@ -447,13 +455,20 @@ void Tlobby::orvexDisconnected()
     const bool retry = reconnectWanted() && !m_retryName.isEmpty() &&
                        (orvex->LoggedIn() || m_reconnecting) && !serverGaveReason();
     const QByteArray room = currentroom;
-    disconnected();
+    const bool inRoom = !room.isEmpty() && room != kLobbyRoom;
+    // The room's conversation survives a loss the lobby recovers from by itself.
+    disconnected(retry && inRoom);
     if (!retry) {
         stopReconnecting();
         return;
     }
-    if (!room.isEmpty() && room != kLobbyRoom)
+    addlinetoalerts(QStringLiteral("Connection lost. The lobby reconnects by itself."),
+                    QColor(255, 0, 0));
+    if (inRoom) {
         m_rejoinRoom = room;
+        m_keptChatRoom = room;
+        addlinetochat(QStringLiteral("--- Connection lost ---"), QColor(255, 0, 0));
+    }
     scheduleReconnect();
 }
 
@@ -515,6 +530,7 @@ void Tlobby::stopReconnecting()
     m_retryTimer->stop();
     m_countdownTimer->stop();
     m_rejoinRoom.clear();
+    m_keptChatRoom.clear();
     reconnectPolicy.reset();
     const bool wasTrying = m_attemptRunning;
     m_reconnecting = false;
@@ -542,16 +558,26 @@ bool Tlobby::orvexSocketError(int code)
 
 QByteArray Tlobby::orvexReadPin(const QString &server) const
 {
-    return LobbySettings(settingspath)
-        .ini()
-        .ReadString(LobbySettings::kTrustedServers, server.toUtf8());
+    const QByteArray stored = LobbySettings(settingspath)
+                                  .ini()
+                                  .ReadString(LobbySettings::kTrustedServers, server.toUtf8());
+    return stored.isEmpty() ? m_sessionPins.value(server) : stored;
 }
 
 void Tlobby::orvexStorePin(const QString &server, const QByteArray &pin)
 {
-    LobbySettings(settingspath)
-        .ini()
-        .WriteString(LobbySettings::kTrustedServers, server.toUtf8(), pin);
+    if (LobbySettings(settingspath)
+            .ini()
+            .WriteString(LobbySettings::kTrustedServers, server.toUtf8(), pin))
+        return;
+    // Unkept, the trust would be asked for again at every connect, each "Yes" leading
+    // straight back to the same question. It holds until the lobby closes instead.
+    m_sessionPins.insert(server, pin);
+    platform::Platform::instance().showError(
+        QStringLiteral("The settings file %1 cannot be written, so the lobby cannot remember "
+                       "that you trust the certificate of %2. It trusts it until you close "
+                       "the lobby and will ask again after that.")
+            .arg(QDir::toNativeSeparators(settingspath), server));
 }
 
 void Tlobby::rejoinAfterReconnect()
@@ -580,13 +606,14 @@ void Tlobby::SetEnabledButtons()
     button_download->setEnabled(active);
 }
 
-void Tlobby::disconnected()
+void Tlobby::disconnected(bool keepRoomChat)
 {
     label_status->setText(QStringLiteral("You are Disconnected."));
     SetEnabledButtons();
     lbsubjects->clear();
     lbnames->clear();
-    mainchat_gameroom->clear();
+    if (!keepRoomChat)
+        mainchat_gameroom->clear();
     listbox_gameroom->clear();
     TreeView_gamelist->clear();
     tourneychat->clear();
@@ -681,13 +708,19 @@ void Tlobby::Timer1Timer()
     const bool alert = m_options && m_options->image_pmalert1->isOn();
     if (listbox_messagefrom->count() > 0 && alert) {
         m_trayHint = listbox_messagefrom->item(0)->text();
-        m_trayblink = m_trayblink == 1 ? 2 : 1;
+        // The tray blinks at a calm pace, slower than this timer: each change of its
+        // picture is a message to the desktop.
+        if (m_trayblink == 0 || ++m_trayBlinkTicks >= kTrayBlinkTicks) {
+            m_trayBlinkTicks = 0;
+            m_trayblink = m_trayblink == 1 ? 2 : 1;
+        }
         button_mail->show();
         button_mail->setAnimate(true);
         showTrayState();
     } else if (m_trayblink != 0) {
         m_trayHint = kTrayHint;
         m_trayblink = 0;
+        m_trayBlinkTicks = 0;
         button_mail->hide();
         button_mail->setAnimate(false);
         showTrayState();

@@ -8,6 +8,7 @@
 #include "tdownload.h"
 #include "textcodec.h"
 #include "tflatbutton.h"
+#include "tflatpanel.h"
 #include "tgamedescription.h"
 #include "thttpcli.h"
 #include "tpressfilter.h"
@@ -19,6 +20,7 @@
 
 #include <QAction>
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
@@ -78,8 +80,75 @@ void Tlobby::openSitePage(const QString &path)
 void Tlobby::attachDownload(Tdownload *download)
 {
     m_download = download;
-    if (m_download)
+    if (m_download) {
         m_download->setSiteRoot(m_siteRoot);
+        m_download->onInstallerStarted = [this](const QString &game) { watchInstallation(game); };
+    }
+}
+
+namespace {
+
+// What the install records say about a game, and when they were last written.
+QString installState(const platform::Registry &registry, const QByteArray &game)
+{
+    return QFile::decodeName(registry.installPath(game)) + QLatin1Char('\n') +
+           QString::fromLatin1(registry.version(game)) + QLatin1Char('\n') +
+           QString::number(QFileInfo(registry.path()).lastModified().toMSecsSinceEpoch());
+}
+
+constexpr int kInstallPollMs = 250;
+constexpr qint64 kInstallPatienceMs = 10 * 60 * 1000;
+
+} // namespace
+
+void Tlobby::tellInstallation(const QString &line, const QColor &color)
+{
+    // The status line too: outside a room the general chat may sit behind the Rooms tab.
+    label_status->setText(line);
+    if (panel_gameroom->isVisible())
+        addlinetochat(line, color);
+    else
+        addlinetoalerts(line, color);
+}
+
+void Tlobby::watchInstallation(const QString &game)
+{
+    // The installer runs on its own and reports nothing back but the install record it
+    // writes: the game is installed once the record has changed and names a program that
+    // is there.
+    const QByteArray key = encodeWireText(game);
+    m_installWatches.insert(
+        key, {installState(platform::Registry(), key), QDeadlineTimer(kInstallPatienceMs)});
+    tellInstallation(game + QStringLiteral(" is being installed..."), QColor(0, 0, 255));
+    if (!m_installTimer) {
+        m_installTimer = new QTimer(this);
+        m_installTimer->setInterval(kInstallPollMs);
+        connect(m_installTimer, &QTimer::timeout, this, &Tlobby::checkInstallations);
+    }
+    m_installTimer->start();
+}
+
+void Tlobby::checkInstallations()
+{
+    const platform::Registry registry;
+    for (auto it = m_installWatches.begin(); it != m_installWatches.end();) {
+        const QString game = decodeWireText(it.key());
+        const QString program = QFile::decodeName(registry.installPath(it.key()));
+        if (installState(registry, it.key()) != it->before && !program.isEmpty() &&
+            QFileInfo(program).isFile()) {
+            tellInstallation(game + QStringLiteral(" is installed."), QColor(0, 128, 0));
+            it = m_installWatches.erase(it);
+        } else if (it->patience.hasExpired()) {
+            tellInstallation(game + QStringLiteral(" was not installed: its installer has not "
+                                                   "recorded it after 10 minutes."),
+                             QColor(255, 0, 0));
+            it = m_installWatches.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    if (m_installWatches.isEmpty())
+        m_installTimer->stop();
 }
 
 void Tlobby::attachGameDescription(Tgamedescription *description)

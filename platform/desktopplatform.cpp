@@ -30,6 +30,9 @@ QString captionOr(const QString &caption)
 const QString kNotifyService = QStringLiteral("org.freedesktop.Notifications");
 const QString kNotifyPath = QStringLiteral("/org/freedesktop/Notifications");
 const QString kNotifyAppName = QStringLiteral("Halvane");
+// The installed desktop entry (halvane.desktop) and the program's icon in the icon theme
+// share this name: the service shows the icon and groups the notifications under the entry.
+const QString kDesktopEntry = QStringLiteral("halvane");
 // A service that is registered but hangs must not keep a notification waiting for the
 // bus's own (much longer) default.
 constexpr int kNotifyReplyMs = 5000;
@@ -213,8 +216,9 @@ void DesktopPlatform::sendNotification(const QString &summary, const QString &bo
     const QStringList actions =
         onClick ? QStringList{QStringLiteral("default"), QStringLiteral("Open")} : QStringList();
     QDBusMessage call = notifyCall(QStringLiteral("Notify"));
-    call << kNotifyAppName << 0u << QString() << summary
-         << bodyFor(body, m_serverReadsMarkup.value_or(true)) << actions << QVariantMap() << -1;
+    const QVariantMap hints{{QStringLiteral("desktop-entry"), kDesktopEntry}};
+    call << kNotifyAppName << 0u << kDesktopEntry << summary
+         << bodyFor(body, m_serverReadsMarkup.value_or(true)) << actions << hints << -1;
     auto *watcher =
         new QDBusPendingCallWatcher(m_bus->asyncCall(call, kNotifyReplyMs), m_replies.get());
     QObject::connect(watcher, &QDBusPendingCallWatcher::finished, m_replies.get(),
@@ -274,6 +278,13 @@ void DesktopPlatform::notified(NotifyRoute route)
 {
     if (onNotified)
         onNotified(route);
+}
+
+void DesktopPlatform::requestAttention()
+{
+    // 0: until the user activates the window, not for a fixed moment.
+    if (m_mainWindow)
+        QApplication::alert(m_mainWindow, 0);
 }
 
 QString DesktopPlatform::gameLockPath()

@@ -47,6 +47,8 @@ public:
     // runs onClick.
     void notify(const QString &summary, const QString &body,
                 const std::function<void()> &onClick) override;
+    // Alerts the main window (set with setMainWindow).
+    void requestAttention() override;
 
     // Where a running game holds its lock: the per-user runtime folder.
     static QString gameLockPath();

@@ -10,8 +10,9 @@ namespace platform {
 
 // The one seam between the program and the outside world that a test must observe or
 // answer: message boxes, confirmations, the general error display, opening URLs,
-// starting programs, sounds, desktop notifications and the game-running probe. The program installs
-// the real implementation at start; tests install a recording one.
+// starting programs, sounds, desktop notifications, the window's urgency hint and the
+// game-running probe. The program installs the real implementation at start; tests
+// install a recording one.
 class Platform
 {
 public:
@@ -35,6 +36,10 @@ public:
     // clicks the notification.
     virtual void notify(const QString &summary, const QString &body,
                         const std::function<void()> &onClick) = 0;
+    // Marks the main window as waiting for the user (the desktop's urgency hint: a task-bar
+    // entry that lights up) until it is activated. It is the sign that remains on a desktop
+    // without a tray or a notification service. Nothing happens where there is no window.
+    virtual void requestAttention() {}
 
     // The installed implementation; a quiet fallback that writes to standard error
     // when none was installed (tools and early start-up).

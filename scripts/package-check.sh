@@ -76,13 +76,15 @@ grep -q '^usage: ostrel-lobby-server' <<<"$out" || {
   echo "$out"
   exit 1
 }
-# No display at all: the client must answer --version on the offscreen platform.
-out=$(env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=offscreen /usr/bin/ostrel-lobby --version)
-grep -qF " $version" <<<"$out" || {
-  echo "ostrel-lobby --version printed \"$out\", not version $version"
-  exit 1
-}
-echo "installed programs answer: $out"
+# No display at all, as on a plain terminal: both programs answer --version.
+for program in ostrel-lobby ostrel-lobby-server; do
+  out=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "/usr/bin/$program" --version)
+  grep -qF " $version" <<<"$out" || {
+    echo "$program --version printed \"$out\", not version $version"
+    exit 1
+  }
+  echo "installed $program answers: $out"
+done
 
 getent passwd ostrel >/dev/null || { echo "the package did not create the user ostrel"; exit 1; }
 desktop-file-validate /usr/share/applications/halvane.desktop

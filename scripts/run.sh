@@ -135,7 +135,8 @@ fi
 echo "$site_port" >"$site_port_file"
 echo "Site http://127.0.0.1:$site_port/ (logs: $demo/site-logs)"
 
-log="$(mktemp -t ostrel-lobby-server.XXXXXX.log)"
+# The server's log of this run, replaced by the next run's.
+log="$demo/server.log"
 # Clients connect inside TLS (port 9021, a self-signed certificate the lobby asks the player
 # to trust once); the plain port 9020 stays open for peers that cannot speak TLS.
 build/server/ostrel-lobby-server --tls-listen 127.0.0.1:9021 >"$log" 2>&1 &

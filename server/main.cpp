@@ -107,6 +107,10 @@ int serve(const ServerOptions &options)
 int main(int argc, char **argv)
 {
     std::vector<std::string> arguments(argv + 1, argv + argc);
+    if (arguments.size() == 1 && arguments[0] == "--version") {
+        std::cout << "ostrel-lobby-server " << OSTREL_VERSION << "\n";
+        return 0;
+    }
     ServerOptions options;
     try {
         options = ServerOptions::parse(arguments);

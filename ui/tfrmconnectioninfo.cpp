@@ -4,6 +4,7 @@
 #include "lobbysite.h"
 #include "textcodec.h"
 #include "tflatbutton.h"
+#include "tlimithint.h"
 #include "torvexuserinfodialog.h"
 #include "ttypinglimit.h"
 
@@ -43,10 +44,16 @@ TfrmConnectionInfo::TfrmConnectionInfo(QWidget *parent) : QDialog(parent)
     layout->addLayout(head);
     layout->addSpacing(14);
 
-    auto field = [&](const QString &caption, QLineEdit *&edit, const char *name, int limit) {
+    auto field = [&](const QString &caption, QLineEdit *&edit, const char *name, int limit,
+                     QWidget *hint) {
         auto *l = new QLabel(caption, this);
         l->setProperty("role", QStringLiteral("heading"));
-        layout->addWidget(l);
+        auto *captionRow = new QHBoxLayout;
+        captionRow->addWidget(l);
+        captionRow->addStretch();
+        if (hint)
+            captionRow->addWidget(hint);
+        layout->addLayout(captionRow);
         edit = new QLineEdit(this);
         edit->setObjectName(QString::fromLatin1(name));
         // The limit holds for typing only: a longer stored value is shown whole. Name and
@@ -57,9 +64,15 @@ TfrmConnectionInfo::TfrmConnectionInfo(QWidget *parent) : QDialog(parent)
         layout->addWidget(edit);
         layout->addSpacing(6);
     };
-    field(QStringLiteral("&Username:"), edtUserId, "edtUserId", 15);
-    field(QStringLiteral("&Password:"), edtPassword, "edtPassword", 9);
+    // The server keeps passwords of up to 9 characters: the limit is said before it bites.
+    label_passwordhint =
+        new TLimitHint(QStringLiteral("1 to 9 characters"),
+                       QStringLiteral("Passwords have at most 9 characters."), this);
+    label_passwordhint->setObjectName(QStringLiteral("label_passwordhint"));
+    field(QStringLiteral("&Username:"), edtUserId, "edtUserId", 15, nullptr);
+    field(QStringLiteral("&Password:"), edtPassword, "edtPassword", 9, label_passwordhint);
     edtPassword->setEchoMode(QLineEdit::Password);
+    label_passwordhint->watch(edtPassword);
 
     checkbox_savepass = new QCheckBox(QStringLiteral("&Save Password"), this);
     checkbox_savepass->setObjectName(QStringLiteral("checkbox_savepass"));

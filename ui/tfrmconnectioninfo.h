@@ -26,6 +26,8 @@ public:
 
     QLineEdit *edtUserId;
     QLineEdit *edtPassword;
+    // "1 to 9 characters" beside the password, flashing when a key is refused.
+    class TLimitHint *label_passwordhint;
     QCheckBox *checkbox_savepass;
     QLabel *label_firsttime;
     QLabel *label_createhint;

@@ -1,5 +1,6 @@
 #include "tfrmuserinfo.h"
 #include "accessibility.h"
+#include "tlimithint.h"
 
 #include "ttypinglimit.h"
 
@@ -210,7 +211,17 @@ TfrmUserInfo::TfrmUserInfo(QWidget *parent) : QDialog(parent)
     labelPassword2 = new QLabel(QStringLiteral("&Re-Type:"), details);
     labelPassword1->setBuddy(edtPassword1);
     labelPassword2->setBuddy(edtPassword2);
-    detailsForm->addRow(labelPassword1, edtPassword1);
+    // The server keeps passwords of up to 9 characters: the limit is said before it bites.
+    label_passwordhint =
+        new TLimitHint(QStringLiteral("1 to 9 characters"),
+                       QStringLiteral("Passwords have at most 9 characters."), details);
+    label_passwordhint->setObjectName(QStringLiteral("label_passwordhint"));
+    label_passwordhint->watch(edtPassword1);
+    label_passwordhint->watch(edtPassword2);
+    auto *passwordRow = new QHBoxLayout;
+    passwordRow->addWidget(edtPassword1, 1);
+    passwordRow->addWidget(label_passwordhint);
+    detailsForm->addRow(labelPassword1, passwordRow);
     detailsForm->addRow(labelPassword2, edtPassword2);
     detailsForm->addRow(QStringLiteral("&First Name:"), edtFirstName);
     detailsForm->addRow(QStringLiteral("C&ity/State:"), edtCity);
@@ -372,7 +383,8 @@ void TfrmUserInfo::SetEditable(bool E)
     memoComments->setReadOnly(!E);
     for (QWidget *w :
          {static_cast<QWidget *>(edtPassword1), static_cast<QWidget *>(edtPassword2),
-          static_cast<QWidget *>(labelPassword1), static_cast<QWidget *>(labelPassword2)})
+          static_cast<QWidget *>(labelPassword1), static_cast<QWidget *>(labelPassword2),
+          static_cast<QWidget *>(label_passwordhint)})
         w->setVisible(E);
     combo_gender->setEnabled(E);
     combo_hats->setEnabled(E);

@@ -74,6 +74,8 @@ private:
     QLineEdit *edtPassword2 = nullptr;
     QLabel *labelPassword1 = nullptr;
     QLabel *labelPassword2 = nullptr;
+    // "1 to 9 characters" beside the password, flashing when a key is refused.
+    class TLimitHint *label_passwordhint = nullptr;
     QLineEdit *edtFirstName = nullptr;
     QLineEdit *edtCity = nullptr;
     QLineEdit *edtCountry = nullptr;

@@ -26,26 +26,30 @@ struct PageText
 const PageText kPages[] = {
     {"Getting Started", R"(
 <h2>Getting started</h2>
+<p><b>To talk with everybody online, open the Lobby Chat tab at the top left (beside
+Rooms), type into the line under it and press Enter.</b></p>
 <p>Welcome to Halvane, the meeting place for our word, dice, card, domino, board and
 puzzle games. Here you chat with other players, find opponents and start games together.</p>
 <h3>Logging in</h3>
 <ul>
 <li>When the lobby starts it opens the <b>Login</b> window. Enter your user ID and password
-and press <b>Connect</b>.</li>
-<li>No account yet? Choose <b>New User</b>, fill in your profile and pick a password of up
-to 9 characters. User IDs may use letters, digits, <code>_</code> and <code>~</code>, up to
+and press <b>Log In</b>.</li>
+<li>No account yet? Choose <b>Create a New Username</b>, fill in your profile and pick a
+password of 1 to 9 characters. User IDs may use letters, digits, <code>_</code> and <code>~</code>, up to
 15 characters, without spaces.</li>
 <li>Tick <b>Save Password</b> only on a computer nobody else uses.</li>
 </ul>
 <h3>The lobby window</h3>
 <ul>
-<li>On the left you find the list of game rooms, your alerts and the tournament
-announcements; below them the players online, your friends and the players you
+<li>On the left you find three tabs: <b>Rooms</b> (the game rooms), <b>Lobby Chat</b>
+(the chat with the whole lobby and its notices) and <b>Tourneys</b> (tournament
+announcements); below them the players online, your friends and the players you
 ignore.</li>
 <li>On the right is the room you are in: its chat, the players in it and the games being
 hosted there.</li>
-<li>Everybody starts in <b>Lobby Chat</b>, the general room. Double-click a game's name in
-the rooms list to enter that game's room.</li>
+<li>Everybody starts in the general lobby, whose chat is the <b>Lobby Chat</b> tab.
+Double-click a game's name in the rooms list to enter that game's room, with a chat of its
+own on the right.</li>
 <li>Use <b>Download Games</b> to install games you do not have yet. The lobby tells you
 when a newer version of a game is available.</li>
 </ul>
@@ -57,7 +61,7 @@ pages of this help. It keeps the lobby a friendly place.</p>
 <h3>Rooms</h3>
 <p>Every game has its own room, and ladder games have their own ladder rooms. The rooms
 list groups them by kind of game and shows who is in each room. Double-click a room to
-enter it; <b>Leave Game Room</b> takes you back to Lobby Chat. Right-click a room to add it
+enter it; <b>Leave Game Room</b> takes you back to the general lobby. Right-click a room to add it
 to your favourites.</p>
 <h3>Room chat</h3>
 <ul>
@@ -68,9 +72,9 @@ shows as <i>YourName waves</i> in your action colour.</li>
 <li>Links in the chat can be clicked to open them in your web browser.</li>
 </ul>
 <h3>Lobby-wide chat</h3>
-<p>The alerts pane also carries the lobby-wide chat, which everybody can follow from any
-room, together with notices such as players connecting and leaving. Type into the line
-under the alerts pane to talk to the whole lobby.</p>
+<p>The <b>Lobby Chat</b> tab at the top left carries the lobby-wide chat, which everybody
+can follow from any room, together with notices such as players connecting and leaving.
+Type into the line under it to talk to the whole lobby.</p>
 <h3>Good to know</h3>
 <ul>
 <li>Sending many lines in a short time switches on spam prevention for a moment.</li>

@@ -27,7 +27,7 @@ const QColor kHeaderColor(0x5b, 0x66, 0x78);
 Tprivatemessagefrom::Tprivatemessagefrom()
 {
     setObjectName(QStringLiteral("privatemessagefrom"));
-    setWindowTitle(QStringLiteral("Private Message "));
+    setWindowTitle(QStringLiteral("Private Message"));
 
     label_namelabel = new QLabel(QStringLiteral("From:"), this);
     label_namelabel->setObjectName(QStringLiteral("label_namelabel"));
@@ -101,6 +101,8 @@ void Tprivatemessagefrom::loadmessage(const QByteArray &sender, const QByteArray
     m_sender = sender;
     const QString name = decodeWireText(sender);
     label_toname->setText(name);
+    // Its sender tells this window apart from the others in the task bar.
+    setWindowTitle(QStringLiteral("Private Message from ") + name);
 
     const pm::Parts parts = pm::splitMessageText(decodeWireText(text));
     const QString header = pm::readerHeader(parts.time, name);

@@ -14,6 +14,7 @@
 #include <QFile>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QProgressBar>
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QStorageInfo>
@@ -65,6 +66,12 @@ Tdownload::Tdownload(QWidget *parent)
     infolabel = makeLabel(this, "infolabel");
     infolabel2 = makeLabel(this, "infolabel2");
     infolabel2->hide();
+    // How far the transfer is: the share of the announced length, or a moving bar while
+    // the server gave none.
+    progressbar = new QProgressBar(this);
+    progressbar->setObjectName(QStringLiteral("progressbar"));
+    progressbar->setTextVisible(true);
+    progressbar->hide();
 
     getbutton = new TFlatButton(QStringLiteral("&Download And Install Now"), this);
     getbutton->setObjectName(QStringLiteral("getbutton"));
@@ -101,6 +108,7 @@ Tdownload::Tdownload(QWidget *parent)
     layout->addWidget(infolabel3);
     layout->addWidget(infolabel);
     layout->addWidget(infolabel2);
+    layout->addWidget(progressbar);
     layout->addSpacing(8);
     layout->addLayout(buttons);
     setMinimumWidth(340);
@@ -154,6 +162,7 @@ void Tdownload::getbuttonClick()
     const auto idle = qScopeGuard([this] { m_busy = false; });
 
     m_infolabelTag = 1;
+    progressbar->hide();
     const QString url = HttpCli1->URL();
     const QString file = fileNameOf(url);
     infolabel2->setText(file);
@@ -168,7 +177,9 @@ void Tdownload::getbuttonClick()
         return;
     }
     const QString path = folder + QLatin1Char('/') + file;
-    platform::Platform::instance().messageBox(QDir::toNativeSeparators(path));
+    platform::Platform::instance().messageBox(
+        label_gamename->text() + QStringLiteral(" will be saved to ") +
+        QDir::toNativeSeparators(path) + QStringLiteral(" and installed."));
 
     // A new file of its own (never one that exists, never through a link), which takes
     // the name only once checked: a refused download leaves the previous file as it was,
@@ -206,6 +217,8 @@ void Tdownload::getbuttonClick()
             out.flush();
             infolabel->setText(QStringLiteral("Received ") + QString::number(out.size()) +
                                QStringLiteral(" bytes"));
+            progressbar->setRange(0, 1);
+            progressbar->setValue(1);
         } catch (const EHttpException &e) {
             infolabel->setText(QStringLiteral("Download Aborted"));
             if (!m_stopReason.isEmpty())
@@ -315,6 +328,8 @@ void Tdownload::install(const QString &path, const QString &)
         platform::Platform::instance().messageBox(QStringLiteral("An Error has Occurred."));
         return;
     }
+    if (onInstallerStarted)
+        onInstallerStarted(label_gamename->text());
     hide();
 }
 
@@ -361,11 +376,19 @@ void Tdownload::HttpCli1DocBegin()
     if (announced > 0 && disk.isValid() && disk.bytesAvailable() - announced < kFreeSpaceReserve)
         stopForDisk(QStringLiteral("Not downloaded: not enough free space for ") +
                     infolabel2->text() + '.');
+    m_expectedBytes = announced > 0 ? announced : -1;
+    // Counted in thousandths of the whole, so that any length fits the bar's int range.
+    progressbar->setRange(0, m_expectedBytes > 0 ? 1000 : 0);
+    progressbar->setValue(0);
+    progressbar->show();
 }
 
 void Tdownload::HttpCli1DocData()
 {
     infolabel->setText(QString::number(HttpCli1->RcvdCount()) + QStringLiteral(" bytes"));
+    if (m_expectedBytes > 0)
+        progressbar->setValue(
+            static_cast<int>(qMin<qint64>(HttpCli1->RcvdCount() * 1000 / m_expectedBytes, 1000)));
     // The disk is looked at every few megabytes: a body of unknown length stops before it
     // fills it.
     if (HttpCli1->RcvdCount() - m_checkedAt < (qint64(4) << 20))

@@ -4,6 +4,7 @@
 #include <QDialog>
 #include <QString>
 
+#include <functional>
 #include <string>
 
 class QLabel;
@@ -69,7 +70,11 @@ public:
     TFlatButton *abortbutton;
     QLabel *infolabel;
     QLabel *infolabel2;
+    class QProgressBar *progressbar;
     THttpCli *HttpCli1;
+
+    // Told the game's name once its checked installer has been started.
+    std::function<void(const QString &game)> onInstallerStarted;
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -90,6 +95,8 @@ private:
     QString m_siteRoot;
     std::string m_siteKey;
     int m_infolabelTag = 1;
+    // The length the server announced for the transfer under way; -1 when it gave none.
+    qint64 m_expectedBytes = -1;
     bool m_busy = false;
     qint64 m_maxBytes = kMaxInstallerBytes;
     QByteArray m_catalogueVersion;

@@ -29,9 +29,11 @@ public:
     {
         QString appName;
         uint replacesId = 0;
+        QString appIcon;
         QString summary;
         QString body;
         QStringList actions;
+        QVariantMap hints;
         int expireTimeout = 0;
     };
 
@@ -48,15 +50,16 @@ public slots:
         specVersion = QStringLiteral("1.2");
         return QStringLiteral("recorder");
     }
-    uint Notify(const QString &appName, uint replacesId, const QString &, const QString &summary,
-                const QString &body, const QStringList &actions, const QVariantMap &,
-                int expireTimeout)
+    uint Notify(const QString &appName, uint replacesId, const QString &appIcon,
+                const QString &summary, const QString &body, const QStringList &actions,
+                const QVariantMap &hints, int expireTimeout)
     {
         if (refuse) {
             sendErrorReply(QDBusError::Failed, QStringLiteral("not now"));
             return 0;
         }
-        calls.push_back({appName, replacesId, summary, body, actions, expireTimeout});
+        calls.push_back(
+            {appName, replacesId, appIcon, summary, body, actions, hints, expireTimeout});
         return static_cast<uint>(calls.size());
     }
 
@@ -184,6 +187,10 @@ TEST_F(DesktopNotifyTest, TheServiceGetsTheNotificationWithTheBodyEscapedOnlyFor
         const auto &call = service.calls[0];
         EXPECT_EQ(call.appName, QStringLiteral("Halvane"));
         EXPECT_EQ(call.replacesId, 0u);
+        // The program's icon from the icon theme, and the desktop entry it belongs to.
+        EXPECT_EQ(call.appIcon, QStringLiteral("halvane"));
+        EXPECT_EQ(call.hints.value(QStringLiteral("desktop-entry")).toString(),
+                  QStringLiteral("halvane"));
         EXPECT_EQ(call.summary, QStringLiteral("Private message from ann"));
         EXPECT_EQ(call.body, c.expectedBody);
         EXPECT_TRUE(call.actions.isEmpty());

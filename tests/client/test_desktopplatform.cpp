@@ -1,5 +1,7 @@
 #include "desktopplatform.h"
 #include "lobbyfixture.h"
+#include "toptions.h"
+#include "tswitch.h"
 
 #include <QLabel>
 #include <QMessageBox>
@@ -54,13 +56,16 @@ protected:
 TEST_F(DesktopBoxTest, BoxesFromTheNetworkAreVisiblePlainTextOverTheLobby)
 {
     loginAs("alice");
+    // The restart announcement is a box only when the lobby will not reconnect by itself.
+    windows->options()->image_reconnect->click();
+    ASSERT_FALSE(windows->options()->image_reconnect->isOn());
     const QByteArray link = "<a href=\"file:///etc/passwd\">click</a>";
     const QList<QPair<QByteArray, QString>> cases = {
         {"SHOUT|" + link, QStringLiteral("RV88-Announcement: ") + QString::fromLatin1(link)},
         {"SEND|mallory|GHAT|/ignored+" + link,
          QString::fromLatin1(link) +
              QStringLiteral(" is ignoring you, you are not allowed to join the game.")},
-        {"SHOUT|rebootnow", QStringLiteral("The Server is going down for Maintaince. You can "
+        {"SHOUT|rebootnow", QStringLiteral("The Server is going down for Maintenance. You can "
                                            "log back in in a few minutes!")},
     };
     for (const auto &[line, text] : cases) {

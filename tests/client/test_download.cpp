@@ -13,6 +13,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QMenu>
+#include <QProgressBar>
 #include <QStorageInfo>
 #include <QTemporaryFile>
 #include <QTextBlock>
@@ -187,6 +188,7 @@ TEST_F(DownloadTest, DownloadShowsProgressChecksTheSignatureAndStartsTheInstalle
                  // Header only: one dot per header line (status, length, type).
                  QTest::qWait(50);
                  seen << download()->infolabel->text() << download()->infolabel3->text();
+                 EXPECT_FALSE(download()->progressbar->isVisible());
                  EXPECT_FALSE(download()->getbutton->isEnabled());
                  EXPECT_TRUE(download()->abortbutton->isEnabled());
                  http.resume();
@@ -197,6 +199,11 @@ TEST_F(DownloadTest, DownloadShowsProgressChecksTheSignatureAndStartsTheInstalle
                      },
                      [&] {
                          seen << download()->infolabel3->text();
+                         // Half of the announced length, as the bar shows it.
+                         EXPECT_TRUE(download()->progressbar->isVisible());
+                         EXPECT_NEAR(download()->progressbar->value() * 100 /
+                                         download()->progressbar->maximum(),
+                                     50, 2);
                          http.resume();
                      });
              });
@@ -204,7 +211,10 @@ TEST_F(DownloadTest, DownloadShowsProgressChecksTheSignatureAndStartsTheInstalle
 
     EXPECT_EQ(seen, (QStringList{"Loading...", " ", "Downloading: setup.exe"}));
     EXPECT_EQ(download()->infolabel->text(), QStringLiteral("Received 52000 bytes"));
-    EXPECT_EQ(seam.messages, QStringList{QDir::toNativeSeparators(savedPath())});
+    // The box before the transfer says what will happen, not just where.
+    EXPECT_EQ(seam.messages, QStringList{QStringLiteral("Plumbrix will be saved to ") +
+                                         QDir::toNativeSeparators(savedPath()) +
+                                         QStringLiteral(" and installed.")});
     ASSERT_EQ(seam.programs.size(), 1u);
     EXPECT_EQ(seam.programs[0].program, savedPath());
     EXPECT_EQ(seam.programs[0].arguments,
@@ -219,6 +229,36 @@ TEST_F(DownloadTest, DownloadShowsProgressChecksTheSignatureAndStartsTheInstalle
     EXPECT_FALSE(saved.permissions() & (QFile::WriteOther | QFile::WriteGroup));
     EXPECT_EQ(http.requests,
               (QList<QByteArray>{"/games/plumbrix/setup.exe", "/games/plumbrix/setup.exe.sig"}));
+}
+
+// The window closes once the installer runs; the room hears when the installer has
+// recorded the game (here the test writes the record, as the game's installer does).
+TEST_F(DownloadTest, TheRoomIsToldWhenTheInstallerHasRecordedTheGame)
+{
+    serverSends({"JOINSUBJECT|Plumbrix|"});
+    publish("/games/plumbrix/setup.exe", pattern(1000));
+    choose(QStringLiteral("Plumbrix"));
+    download()->getbuttonClick();
+    ASSERT_EQ(seam.programs.size(), 1u);
+    EXPECT_FALSE(download()->isVisible());
+    const QTextDocument *chat = lobby->mainchat_gameroom->document();
+    EXPECT_EQ(chat->lastBlock().text(), QStringLiteral("Plumbrix is being installed..."));
+
+    // A record without its program is not an installation yet.
+    const QString program = dataDir.path() + QStringLiteral("/plumbrix");
+    QFile registry(registryPath);
+    ASSERT_TRUE(registry.open(QIODevice::WriteOnly));
+    registry.write("[Plumbrix]\nInstallPath=" + QFile::encodeName(program) + "\nVersion=1.6.7\n");
+    registry.close();
+    EXPECT_FALSE(QTest::qWaitFor(
+        [&] { return chat->toPlainText().contains(QStringLiteral("is installed")); }, 600));
+    QFile made(program);
+    ASSERT_TRUE(made.open(QIODevice::WriteOnly));
+    made.close();
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return chat->lastBlock().text() == QStringLiteral("Plumbrix is installed."); }, 5000))
+        << chat->toPlainText().toStdString();
+    EXPECT_EQ(lobby->label_status->text(), QStringLiteral("Plumbrix is installed."));
 }
 
 TEST_F(DownloadTest, StopDuringTheTransferLeavesNothingInstallsNothingAndAllowsAnotherTry)

@@ -1,5 +1,7 @@
 #include "assets.h"
 #include "tabout.h"
+#include "tflatbutton.h"
+#include "tfrmconnectioninfo.h"
 #include "thelp.h"
 
 #include <QLabel>
@@ -70,6 +72,28 @@ TEST_F(HelpAboutTest, ConductAgreementPageOpensFromCodeAndFromTheList)
     EXPECT_TRUE(shown->toPlainText().startsWith(QStringLiteral("Conduct agreement")));
     help.findChild<QListWidget *>(QStringLiteral("listbox_pages"))->setCurrentRow(0);
     EXPECT_EQ(help.currentPage(), Thelp::GettingStarted);
+}
+
+// The first page speaks of the buttons by the words they carry, and its first line says
+// where to talk with everybody.
+TEST_F(HelpAboutTest, GettingStartedNamesTheButtonsAsTheyReadAndTheGeneralChatFirst)
+{
+    Thelp help;
+    help.showPage(Thelp::GettingStarted);
+    auto *stack = help.findChild<QStackedWidget *>(QStringLiteral("pages"));
+    ASSERT_NE(stack, nullptr);
+    auto *shown = qobject_cast<QTextBrowser *>(stack->currentWidget());
+    ASSERT_NE(shown, nullptr);
+    const QString text = shown->toPlainText();
+    TfrmConnectionInfo login;
+    for (const QAbstractButton *button :
+         {static_cast<QAbstractButton *>(login.BitBtn2),
+          static_cast<QAbstractButton *>(login.button_createaccount)}) {
+        const QString caption = button->text().remove(QLatin1Char('&'));
+        EXPECT_TRUE(text.contains(caption)) << caption.toStdString();
+    }
+    const QString firstLine = text.section(QLatin1Char('\n'), 1, 1);
+    EXPECT_TRUE(firstLine.contains(QStringLiteral("Lobby Chat"))) << firstLine.toStdString();
 }
 
 } // namespace

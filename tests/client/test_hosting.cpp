@@ -480,6 +480,9 @@ TEST_F(HostingTest, PressingAGameChoosesItAndADoubleClickJoinsIt)
     QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, onRoot);
     QTest::mouseDClick(tree->viewport(), Qt::LeftButton, {}, onRoot);
     EXPECT_EQ(sent("SEND|JOIN|"), QList<QByteArray>{"SEND|JOIN|bob|+"});
+    // The joined game still shows who plays in it.
+    ASSERT_EQ(tree->topLevelItem(0), root);
+    EXPECT_TRUE(root->isExpanded());
     EXPECT_FALSE(lobby->button_host->isVisibleTo(lobby));
 }
 

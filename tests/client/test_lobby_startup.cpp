@@ -86,6 +86,9 @@ TEST_F(LobbyTest, FirstStartShowsWelcomeEmptyDialogAndDefaults)
     create();
     EXPECT_EQ(lobby->windowTitle(), QStringLiteral("Halvane"));
     EXPECT_EQ(lobby->label_status->text(), QStringLiteral("Not Connected"));
+    // The chat with everybody is found by its name, and the welcome card points at it.
+    EXPECT_EQ(lobby->button_alerts->text().remove(QLatin1Char('&')), QStringLiteral("Lobby Chat"));
+    EXPECT_EQ(lobby->mychat->placeholderText(), QStringLiteral("Type here to talk to everyone"));
     bool checked = false;
     showWithLogin([&](TfrmConnectionInfo *d) {
         checked = true;
@@ -250,7 +253,7 @@ TEST_F(LobbyTest, SavedLayoutIsRestored)
     writeSetting("Left", "0");
     writeSetting("Top", "1");
     writeSetting("panel_top", "300");
-    writeSetting("panel_leftside1", "260");
+    writeSetting("panel_leftside1", "320");
     writeSetting("panel_newsleft", "50");
     writeSetting("panel_newstop", "60");
     create();
@@ -258,7 +261,7 @@ TEST_F(LobbyTest, SavedLayoutIsRestored)
     EXPECT_EQ(lobby->pos(), QPoint(0, 1));
     EXPECT_TRUE(QTest::qWaitFor([this] { return lobby->panel_top->height() == 300; }, 2000))
         << lobby->panel_top->height();
-    EXPECT_EQ(lobby->panel_leftside1->width(), 260);
+    EXPECT_EQ(lobby->panel_leftside1->width(), 320);
     EXPECT_EQ(lobby->panel_news->pos(), QPoint(50, 60));
 }
 
@@ -424,7 +427,12 @@ TEST_F(LobbyTest, RefusedLoginShowsReasonAndTheDialogAgain)
             server.send("LOGIN|FAILED|Wrong password");
     };
     create();
-    showWithLogin(confirm);
+    showWithLogin([](TfrmConnectionInfo *d) {
+        // The name is remembered: the password is what is left to type.
+        EXPECT_EQ(d->focusWidget(), d->edtPassword);
+        d->edtPassword->setText(QStringLiteral("wrong"));
+        confirm(d);
+    });
     bool dialogAgain = false;
     onModal<TfrmConnectionInfo>([&](TfrmConnectionInfo *d) {
         dialogAgain = true;
@@ -436,6 +444,12 @@ TEST_F(LobbyTest, RefusedLoginShowsReasonAndTheDialogAgain)
     EXPECT_TRUE(seam.messages.contains(QStringLiteral("Wrong password")));
     EXPECT_FALSE(lobby->orvex->Active());
     EXPECT_FALSE(lobby->Timer1->isActive());
+    // Not connected: the buttons and menu items say so, and Connect starts over.
+    EXPECT_TRUE(lobby->button_connect->isEnabled());
+    EXPECT_TRUE(lobby->Connect1->isEnabled());
+    EXPECT_FALSE(lobby->button_disconnect->isEnabled());
+    EXPECT_FALSE(lobby->Disconnect1->isEnabled());
+    EXPECT_FALSE(lobby->button_download->isEnabled());
 }
 
 TEST_F(LobbyTest, DisconnectionResetsTheWindow)
@@ -657,6 +671,10 @@ TEST_F(LobbyTest, TimerBlinksTheTrayWhilePrivateMessagesWaitAndDecaysTheFloodCou
     EXPECT_EQ(lobby->systrayicon->toolTip(), QStringLiteral("bob\n1 private message waiting"));
     EXPECT_FALSE(lobby->button_mail->isHidden());
     EXPECT_FALSE(lobby->quietjoin);
+    // The picture changes at a calmer pace than the timer ticks.
+    lobby->Timer1Timer();
+    lobby->Timer1Timer();
+    EXPECT_EQ(lobby->trayblink(), 1);
     lobby->Timer1Timer();
     EXPECT_EQ(lobby->trayblink(), 2);
 
@@ -667,7 +685,7 @@ TEST_F(LobbyTest, TimerBlinksTheTrayWhilePrivateMessagesWaitAndDecaysTheFloodCou
     EXPECT_TRUE(lobby->button_mail->isHidden());
 
     // 21 ticks take 10 off the flood count, never below 0.
-    for (int i = 0; i < 18; ++i)
+    for (int i = 0; i < 16; ++i)
         lobby->Timer1Timer();
     EXPECT_EQ(lobby->spamcount, 15);
     for (int i = 0; i < 42; ++i)

@@ -51,7 +51,7 @@ TEST_F(NewsTest, ServerAnnouncementsShowAsMessages)
     login();
     serverSends({"SHOUT|RebootSoon at midnight", "SHOUT|Welcome all|ignored field"});
     EXPECT_EQ(seam.messages,
-              (QStringList{"The Server will be going DOWN for Maintaince in a few minutes.",
+              (QStringList{"The Server will be going DOWN for Maintenance in a few minutes.",
                            "RV88-Announcement: Welcome all"}));
 }
 

@@ -5,6 +5,7 @@
 #include "tswitch.h"
 
 #include <QListWidget>
+#include <QSet>
 #include <QSystemTrayIcon>
 
 void PrintTo(const QString &text, std::ostream *os)
@@ -87,6 +88,8 @@ struct Event
     std::function<QByteArray(int)> line;
     std::function<QString(int)> summary;
     std::function<QString(int)> body;
+    // Whether it waits for the user, so that the window asks for attention as well.
+    bool urgent;
 };
 
 TEST_F(NotificationsTest, EachEventNotifiesOnlyWhileTheUserIsAwayAndItsOptionAllows)
@@ -103,15 +106,15 @@ TEST_F(NotificationsTest, EachEventNotifiesOnlyWhileTheUserIsAwayAndItsOptionAll
              return "SEND|bob|PMES|1:00:00 PM+Look at <b>this</b> & that/r/second line";
          },
          [](int) { return QStringLiteral("Private message from bob"); },
-         [](int) { return QStringLiteral("Look at <b>this</b> & that second line"); }},
+         [](int) { return QStringLiteral("Look at <b>this</b> & that second line"); }, true},
         {"friend online", toggle(&TOptions::image_flashfriends1),
          [](int n) { return "ADDGUEST|friend" + QByteArray::number(n) + "+1+Lobby Chat+"; },
          [](int n) { return QStringLiteral("friend%1 is online").arg(n); },
-         [](int n) { return QStringLiteral("Your friend friend%1 has connected.").arg(n); }},
+         [](int n) { return QStringLiteral("Your friend friend%1 has connected.").arg(n); }, false},
         {"invitation", toggle(&TOptions::image_acceptinvites1),
          [](int) -> QByteArray { return "SEND|ann|INVITE|Plumbrix"; },
          [](int) { return QStringLiteral("Invitation from ann"); },
-         [](int) { return QStringLiteral("ann invited you to join Plumbrix."); }},
+         [](int) { return QStringLiteral("ann invited you to join Plumbrix."); }, true},
         // Games have no switch of their own: the join/leave notices decide ("Show None"
         // against "Show All" for a host who is no friend).
         {"hosted game", [](TOptions *o, bool on) { o->radiogroup_show->setItemIndex(on ? 0 : 2); },
@@ -120,7 +123,7 @@ TEST_F(NotificationsTest, EachEventNotifiesOnlyWhileTheUserIsAwayAndItsOptionAll
              return "ADDGUEST|" + host + "+1+Plumbrix+" + host + " - Plumbrix";
          },
          [](int n) { return QStringLiteral("host%1 is hosting a game").arg(n); },
-         [](int n) { return QStringLiteral("host%1 - Plumbrix").arg(n); }},
+         [](int n) { return QStringLiteral("host%1 - Plumbrix").arg(n); }, false},
     };
 
     int n = 0;
@@ -135,8 +138,11 @@ TEST_F(NotificationsTest, EachEventNotifiesOnlyWhileTheUserIsAwayAndItsOptionAll
                 event.setSwitch(options(), on);
                 be(presence);
                 seam.notifications.clear();
+                seam.attentionRequests = 0;
 
                 serverSends({event.line(n)});
+                EXPECT_EQ(seam.attentionRequests,
+                          on && event.urgent && presence != Presence::Here ? 1 : 0);
 
                 if (on && presence != Presence::Here) {
                     ASSERT_EQ(seam.notifications.size(), 1u);
@@ -207,6 +213,30 @@ TEST_F(NotificationsTest, ClickingAMessageNotificationBringsTheLobbyBackAndOpens
     seam.notifications[0].onClick();
     EXPECT_FALSE(lobby->isMinimized());
     EXPECT_EQ(lobby->pmcount, 2);
+}
+
+// While a message waits the tray blinks, but calmly: its picture changes every few ticks,
+// each picture drawn once and handed on only when it changes, since every change is a
+// message over the session bus to the desktop's tray.
+TEST_F(NotificationsTest, TrayBlinksCalmlyWithPicturesDrawnOnce)
+{
+    serverSends({"SEND|bob|PMES|1:00:00 PM+one"});
+    QList<qint64> shown;
+    QStringList tips;
+    for (int tick = 0; tick < 12; ++tick) { // six seconds of the half-second timer
+        lobby->Timer1Timer();
+        const qint64 key = lobby->systrayicon->icon().cacheKey();
+        if (shown.isEmpty() || shown.last() != key)
+            shown << key;
+        const QString tip = lobby->systrayicon->toolTip();
+        if (tips.isEmpty() || tips.last() != tip)
+            tips << tip;
+    }
+    EXPECT_GE(shown.size(), 3) << "it still blinks";
+    EXPECT_LE(shown.size(), 5) << "at most a change every 1.5 s";
+    // Two pictures, alternating: the same two icons each time.
+    EXPECT_EQ(QSet<qint64>(shown.begin(), shown.end()).size(), 2);
+    EXPECT_EQ(tips, QStringList{"bob\n1 private message waiting"});
 }
 
 TEST_F(NotificationsTest, TrayIconCountsTheWaitingMessages)

@@ -150,7 +150,7 @@ TEST_F(PmWindowsTest, ThreeLineMessageTravelsAndReadsBack)
 
     logged.clear();
     QPointer<Tprivatemessagefrom> r = reader("ann", text.toUtf8());
-    EXPECT_EQ(r->windowTitle(), "Private Message ");
+    EXPECT_EQ(r->windowTitle(), "Private Message from ann");
     EXPECT_EQ(child<QLabel>(r, "label_namelabel")->text(), "From:");
     EXPECT_EQ(child<QLabel>(r, "label_toname")->text(), "ann");
     const QString header = "At " + time + " ann wrote: ";

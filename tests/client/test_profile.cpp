@@ -1,6 +1,8 @@
 #include "assets.h"
 #include "recordingplatform.h"
+#include "tfrmconnectioninfo.h"
 #include "tfrmuserinfo.h"
+#include "tlimithint.h"
 #include "torvexuser.h"
 #include "torvexuserinfodialog.h"
 
@@ -13,6 +15,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
+#include <QToolTip>
 
 #include <gtest/gtest.h>
 
@@ -106,6 +109,7 @@ TEST_F(ProfileTest, ViewingAnotherPlayerShowsEverythingReadOnly)
         EXPECT_TRUE(child<QPlainTextEdit>(f, "memoComments")->isReadOnly());
         EXPECT_FALSE(child<QLineEdit>(f, "edtPassword1")->isVisible());
         EXPECT_FALSE(child<QLineEdit>(f, "edtPassword2")->isVisible());
+        EXPECT_FALSE(child<QLabel>(f, "label_passwordhint")->isVisible());
         EXPECT_FALSE(child<QPushButton>(f, "btnCancel")->isVisible());
         EXPECT_FALSE(child<QPushButton>(f, "btnEdit")->isVisible());
         EXPECT_FALSE(child<QToolButton>(f, "image_away")->isVisible());
@@ -157,6 +161,47 @@ TEST_F(ProfileTest, EditModeAndNewAccountMode)
         });
         EXPECT_FALSE(dlg.Execute(&u, c.allowEdit));
         EXPECT_EQ(u.UserName, c.name);
+    }
+}
+
+// The server keeps 9 characters of a password. Both windows that take one say so beside
+// the field, and a tenth key, which the field refuses, makes the hint speak up instead of
+// vanishing unseen behind the dots.
+void expectPasswordLimitShown(QLineEdit *password, TLimitHint *hint)
+{
+    ASSERT_NE(hint, nullptr);
+    EXPECT_TRUE(hint->isVisible());
+    EXPECT_EQ(hint->text(), QStringLiteral("1 to 9 characters"));
+    EXPECT_FALSE(hint->flashing());
+    password->clear();
+    QTest::keyClicks(password, QStringLiteral("abcdefghi"));
+    EXPECT_FALSE(hint->flashing()) << "nine characters are allowed";
+    QTest::keyClicks(password, QStringLiteral("j"));
+    EXPECT_EQ(password->text(), QStringLiteral("abcdefghi"));
+    EXPECT_TRUE(hint->flashing());
+    EXPECT_EQ(QToolTip::text(), QStringLiteral("Passwords have at most 9 characters."));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !hint->flashing(); }, TLimitHint::kFlashMs * 3));
+}
+
+TEST_F(ProfileTest, PasswordLimitIsShownAndARefusedKeySaysWhy)
+{
+    {
+        SCOPED_TRACE("login dialog");
+        TfrmConnectionInfo login;
+        login.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&login));
+        expectPasswordLimitShown(login.edtPassword, login.label_passwordhint);
+    }
+    for (const char *field : {"edtPassword1", "edtPassword2"}) {
+        SCOPED_TRACE(field);
+        ostrel::TOrvexUser u = player("ann");
+        TOrvexUserInfoDialog dlg;
+        whenShown([&](TfrmUserInfo *f) {
+            expectPasswordLimitShown(child<QLineEdit>(f, field),
+                                     f->findChild<TLimitHint *>("label_passwordhint"));
+            click(f, "btnCancel");
+        });
+        EXPECT_FALSE(dlg.Execute(&u, true));
     }
 }
 

@@ -1,5 +1,6 @@
 #include "lobby.h"
 #include "lobbyfixture.h"
+#include "tchatpane.h"
 #include "tflatbutton.h"
 #include "tfrmconnectioninfo.h"
 #include "toptions.h"
@@ -283,6 +284,49 @@ TEST_F(ReconnectTest, NoTriesAfterAnExplainedCloseOrWithTheOptionOff)
             EXPECT_TRUE(seam.messages.contains(QString::fromLatin1(c.reason.mid(6))));
         }
     }
+}
+
+// A server that announces its restart: with the lobby about to log in again by itself no
+// box waits on screen for a reconnection that makes it stale; the chat tells the story, and
+// the room's conversation carries on.
+TEST_F(ReconnectTest, AnnouncedRestartIsToldInTheChatAndTheRoomKeepsItsConversation)
+{
+    login();
+    enterAlpha();
+    lobby->reconnectPolicy.setScale(0.05);
+    serverSends({"SEND|bob|CHAT|before the restart|clRed"});
+    const QString shutdown = QStringLiteral(
+        "The Server is going down for Maintenance. You can log back in in a few minutes!");
+
+    serverSends({"SHOUT|rebootnow"});
+    EXPECT_TRUE(lobby->label_status->text().contains(QStringLiteral("reconnects by itself")))
+        << lobby->label_status->text().toStdString();
+    server.closeClient();
+    ASSERT_TRUE(QTest::qWaitFor([this] { return lobby->reconnecting(); }, 5000));
+    ASSERT_TRUE(
+        QTest::qWaitFor([this] { return backIn() && lobby->currentroom == "alpha"; }, 5000));
+
+    EXPECT_TRUE(seam.messages.isEmpty()) << seam.messages.join('|').toStdString();
+    const QString general = lobby->listbox_alerts->toPlainText();
+    const qsizetype told = general.indexOf(shutdown);
+    const qsizetype lost = general.indexOf(QStringLiteral("Connection lost."));
+    const qsizetype back = general.indexOf(QStringLiteral("Reconnected."));
+    EXPECT_GE(told, 0) << general.toStdString();
+    EXPECT_LT(told, lost);
+    EXPECT_LT(lost, back);
+    const QString room = lobby->mainchat_gameroom->toPlainText();
+    const qsizetype before = room.indexOf(QStringLiteral("before the restart"));
+    const qsizetype marker = room.indexOf(QStringLiteral("--- Connection lost ---"));
+    const qsizetype again = room.indexOf(QStringLiteral("--- Reconnected ---"));
+    EXPECT_GE(before, 0) << room.toStdString();
+    EXPECT_LT(before, marker);
+    EXPECT_LT(marker, again);
+
+    // Without automatic reconnection nothing will follow, so the announcement is a box.
+    windows->options()->image_reconnect->click();
+    ASSERT_FALSE(windows->options()->image_reconnect->isOn());
+    serverSends({"SHOUT|rebootnow"});
+    EXPECT_EQ(seam.messages, QStringList{shutdown});
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include "tfrmconnectioninfo.h"
 
 #include <QCryptographicHash>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QSslCertificate>
@@ -12,6 +13,8 @@
 #include <QTest>
 
 #include <gtest/gtest.h>
+
+#include <unistd.h>
 
 namespace {
 
@@ -121,6 +124,10 @@ TEST_F(TlsConnectTest, NoLeavesTheLobbyUnconnectedAndPinsNothing)
         QStringLiteral("Not connected: the certificate of %1 was not trusted.").arg(serverKey()));
     EXPECT_TRUE(pin().isEmpty());
     EXPECT_FALSE(lobby->orvex->Active());
+    // The status line no longer claims a connection under way, and Connect starts over.
+    EXPECT_EQ(lobby->label_status->text(), QStringLiteral("You are Disconnected."));
+    EXPECT_TRUE(lobby->button_connect->isEnabled());
+    EXPECT_FALSE(lobby->button_disconnect->isEnabled());
     // Nothing was sent: the handshake never completed.
     QTest::qWait(200);
     EXPECT_TRUE(tlsServer->lines().isEmpty());
@@ -233,6 +240,59 @@ TEST_F(TlsConnectTest, PlainServerOnATlsAddressFailsWithAClearMessage)
     EXPECT_FALSE(lobby->orvex->Active());
     for (const QByteArray &line : server.lines())
         EXPECT_FALSE(line.startsWith("LOGIN")) << line.toStdString();
+}
+
+// A settings file the lobby may read but not write: the trust cannot be kept, which the user
+// hears once; it holds for this session instead of leading to the same question again.
+TEST_F(TlsConnectTest, TrustThatCannotBeStoredIsToldOnceAndHoldsForTheSession)
+{
+    writeSetting("Save", "false"); // the file and its folder exist, as after any login
+    const QString folder = QFileInfo(iniPath).absolutePath();
+    // Readable and passable for everyone, writable only by its owner, the superuser; the
+    // test acts as an ordinary user, as a user's lobby does.
+    // (seteuid keeps the superuser's group, so the group's bits count as well).
+    const auto readOnly = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                          QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther;
+    QFile::setPermissions(dataDir.path(), readOnly);
+    QFile::setPermissions(folder, readOnly);
+    QFile::setPermissions(iniPath, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup |
+                                       QFile::ReadOther);
+    struct Identity
+    {
+        bool root = ::geteuid() == 0;
+        Identity()
+        {
+            if (root) {
+                EXPECT_EQ(::seteuid(65534), 0);
+            }
+        }
+        ~Identity()
+        {
+            if (root) {
+                EXPECT_EQ(::seteuid(0), 0);
+            }
+        }
+    } identity;
+    ASSERT_FALSE(QFile(folder + QStringLiteral("/probe")).open(QIODevice::WriteOnly));
+
+    seam.defaultAnswer = true;
+    loginTo(tlsAddress());
+    ASSERT_TRUE(loggedIn()) << seam.questions.join('|').toStdString();
+    EXPECT_EQ(seam.questions.size(), 1);
+    ASSERT_EQ(seam.errors.size(), 1) << seam.errors.join('|').toStdString();
+    EXPECT_TRUE(seam.errors.first().contains(QStringLiteral("cannot be written")))
+        << seam.errors.first().toStdString();
+    EXPECT_TRUE(pin().isEmpty());
+
+    // Until the lobby closes, the certificate is the trusted one: no question, no error.
+    lobby->button_disconnect->click();
+    ASSERT_TRUE(QTest::qWaitFor([this] { return !lobby->orvex->Active(); }, 5000));
+    tlsServer->clearLines();
+    loginTo(tlsAddress());
+    ASSERT_TRUE(loggedIn());
+    EXPECT_EQ(seam.questions.size(), 1);
+    EXPECT_EQ(seam.errors.size(), 1);
+    EXPECT_GE(tlsServer->waitForLine(isLogin), 0);
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 // lobby then finding the game and starting it when hosting.
 #include "e2esupport.h"
 #include "recordingplatform.h"
+#include "tchatpane.h"
 #include "tdownload.h"
 #include "tflatbutton.h"
 #include "thttpcli.h"
@@ -68,6 +69,14 @@ TEST(DownloadE2E, AGameDownloadedThroughTheWindowIsInstalledAndHosted)
     EXPECT_TRUE(program.startsWith(alice.data.path()));
     EXPECT_TRUE(QFileInfo(program).isExecutable());
     EXPECT_EQ(lobby->updateMark("Plumbrix"), 0) << "installed at the catalogue's version";
+    // The lobby saw the installer's record and says so in the general chat.
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            return lobby->listbox_alerts->toPlainText().contains(
+                QStringLiteral("Plumbrix is installed."));
+        },
+        5000))
+        << lobby->listbox_alerts->toPlainText().toStdString();
 
     // Hosting it now starts the installed game, without offering another download.
     lobby->label_gamename->setText(QStringLiteral("Plumbrix"));

@@ -4,8 +4,10 @@
 #include "assets.h"
 #include "e2esupport.h"
 #include "recordingplatform.h"
+#include "tchatpane.h"
 
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <QTest>
 #include <QTreeWidget>
 
@@ -56,11 +58,23 @@ TEST(ReconnectE2E, AServerRestartBringsThePlayerBackIntoTheRoom)
         << lobby->label_status->text().toStdString();
     EXPECT_TRUE(QTest::qWaitFor(
         [&] { return lobby->label_gamename->text() == QLatin1String("Plumbrix"); }, 10000));
-    // The server's own announcement of its stop is the only box: no "connection lost" box
-    // and none per try.
-    EXPECT_EQ(seam.messages,
-              QStringList{QStringLiteral("The Server is going down for Maintaince. You can log "
-                                         "back in in a few minutes!")});
+    // No box at all: the server's announcement of its stop, the loss and the return are
+    // lines in the chat, so nothing is left waiting on screen after the lobby is back.
+    EXPECT_TRUE(seam.messages.isEmpty()) << seam.messages.join('|').toStdString();
+    const QString general = lobby->listbox_alerts->toPlainText();
+    EXPECT_TRUE(general.contains(QStringLiteral(
+        "The Server is going down for Maintenance. You can log back in in a few minutes!")))
+        << general.toStdString();
+    EXPECT_TRUE(general.contains(QStringLiteral("Connection lost.")));
+    EXPECT_TRUE(general.contains(QStringLiteral("Reconnected.")));
+    // The room's conversation from before the loss is still there, the return marked in it.
+    const QString roomChat = lobby->mainchat_gameroom->toPlainText();
+    EXPECT_TRUE(roomChat.contains(QStringLiteral("--- Connection lost ---")))
+        << roomChat.toStdString();
+    EXPECT_LT(roomChat.indexOf(QStringLiteral("You joined the Plumbrix")),
+              roomChat.indexOf(QStringLiteral("--- Connection lost ---")));
+    EXPECT_LT(roomChat.indexOf(QStringLiteral("--- Connection lost ---")),
+              roomChat.indexOf(QStringLiteral("--- Reconnected ---")));
 
     // Another player, logging in after the restart, finds alice in that room.
     E2EPlayer bob;

@@ -74,6 +74,7 @@ public:
     {
         notifications.push_back({summary, body, onClick});
     }
+    void requestAttention() override { ++attentionRequests; }
 
     QStringList messages;
     QStringList questions;
@@ -82,6 +83,7 @@ public:
     std::vector<Program> programs;
     QStringList sounds;
     std::vector<Notification> notifications;
+    int attentionRequests = 0;
     std::deque<bool> answers;
     bool defaultAnswer = false;
     bool startResult = true;

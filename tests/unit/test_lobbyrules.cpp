@@ -155,9 +155,9 @@ TEST(Announcements, ComposerShoutAndNews)
 
     const QList<QPair<QByteArray, QByteArray>> shouts = {
         {"RebootSoon at midnight",
-         "The Server will be going DOWN for Maintaince in a few minutes."},
+         "The Server will be going DOWN for Maintenance in a few minutes."},
         {"rebootsoon then REBOOTNOW",
-         "The Server is going down for Maintaince. You can log back in in a few minutes!"},
+         "The Server is going down for Maintenance. You can log back in in a few minutes!"},
         {"Welcome all", "RV88-Announcement: Welcome all"},
     };
     for (const auto &[text, message] : shouts)

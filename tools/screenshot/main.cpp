@@ -35,6 +35,7 @@
 #include <QListWidget>
 #include <QPainter>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -96,11 +97,12 @@ void saveBox(const QString &name, const std::function<void()> &open)
 void fillLobby(Tlobby *lobby)
 {
     lobby->label_status->setText(QStringLiteral("Welcome to Halvane!"));
-    auto *lobbyChat = new QTreeWidgetItem(lobby->lbsubjects, {QStringLiteral("[Lobby Chat]")});
-    lobbyChat->setIcon(0, QIcon(lobby->image_lobby));
+    // As the catalogue fills it: categories with their game rooms. The general lobby has no
+    // node here; its chat is the Lobby Chat tab.
     const std::pair<const char *, QStringList> categories[] = {
-        {"Card Games", {QStringLiteral("Gin"), QStringLiteral("Hearts"), QStringLiteral("Spades")}},
-        {"Dice Games", {QStringLiteral("Plumbrix"), QStringLiteral("Yatzo")}},
+        {"Card Games",
+         {QStringLiteral("Gin"), QStringLiteral("Hearts"), QStringLiteral("Plumbrix")}},
+        {"Dice Games", {QStringLiteral("Yatzo")}},
         {"Word Games", {QStringLiteral("Wordsmith"), QStringLiteral("Anagrams")}},
     };
     int picture = 5;
@@ -143,8 +145,6 @@ void fillLobby(Tlobby *lobby)
     lobby->mainchat_gameroom->addline(QStringLiteral("carol: sure, join mine in a minute"),
                                       QColor(0, 0x80, 0));
     lobby->mainchat_gameroom->addline(QStringLiteral("ann: count me in"), Qt::black);
-    lobby->mychat_gameroom->clear();
-    lobby->mychat_gameroom->setPlaceholderText(QStringLiteral("Say something to the room"));
     lobby->panel_gameroom->show();
     lobby->button_connect->setEnabled(false);
     lobby->button_disconnect->setEnabled(true);
@@ -258,13 +258,27 @@ int main(int argc, char **argv)
     save(lobby, QStringLiteral("lobby-welcome"));
     lobby->panel_beginning->hide();
 
+    // The first login: the general lobby, its chat open on the left, the welcome card over
+    // the right side.
     fillLobby(lobby);
+    lobby->panel_gameroom->hide();
+    lobby->showTopPanel(lobby->panel_alerts);
+    lobby->listbox_alerts->addline(QStringLiteral("bob: hello everyone!"), QColor(0x80, 0, 0));
+    lobby->listbox_alerts->addline(QStringLiteral("carol: welcome, ann! Plumbrix, anyone?"),
+                                   QColor(0, 0x80, 0));
+    lobby->showWelcome();
+    save(lobby, QStringLiteral("lobby-first-login"));
+    lobby->panel_beginning->hide();
+    lobby->listbox_alerts->clear();
+    lobby->showTopPanel(lobby->panel_gameslist);
+    lobby->panel_gameroom->show();
+
     lobby->panel_news->show();
     lobby->memo_news->addline(QStringLiteral("Spring tournament starts Saturday at 8 pm."),
                               Qt::black, false);
     lobby->memo_news->addline(QStringLiteral("Two new word games are in the catalogue."), Qt::black,
                               false);
-    lobby->panel_news->move(260,
+    lobby->panel_news->move(40,
                             lobby->panel_rightside->height() - lobby->panel_news->height() - 70);
     lobby->panel_news->raise();
     save(lobby, QStringLiteral("lobby-room"));
@@ -284,6 +298,10 @@ int main(int argc, char **argv)
     login.edtPassword->setText(QStringLiteral("secret"));
     login.checkbox_savepass->setChecked(true);
     save(&login, QStringLiteral("login"));
+    // A tenth password character, refused: the hint beside the field speaks up.
+    login.edtPassword->clear();
+    QTest::keyClicks(login.edtPassword, QStringLiteral("abcdefghij"));
+    save(&login, QStringLiteral("login-password-limit"));
 
     save(windows.options(), QStringLiteral("options"));
 
@@ -339,6 +357,10 @@ int main(int argc, char **argv)
     download->label_gamename2->setText(QStringLiteral("Plumbrix"));
     download->infolabel3->setText(QStringLiteral("Downloading: setup.exe"));
     download->infolabel->setText(QStringLiteral("26000 bytes"));
+    // Halfway through a transfer whose length the server announced.
+    download->progressbar->setRange(0, 1000);
+    download->progressbar->setValue(500);
+    download->progressbar->show();
     save(download, QStringLiteral("download"));
     download->hide();
 
