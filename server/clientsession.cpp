@@ -156,23 +156,39 @@ void ClientSession::enqueue(const Line &line, bool owed, bool presence)
     if (!presence)
         ++m_urgent;
     if (presence) {
-        if (!m_writing && !m_flushPosted && !m_presenceWaiting) {
+        if (!m_writing && !m_flushPosted && !m_presenceWaiting && !m_windowWaiting) {
             m_presenceWaiting = true;
             m_server.flushPresenceSoon(*this);
         }
         return;
     }
+    if (!m_writing && !m_flushPosted && !m_windowWaiting)
+        scheduleWrite();
+}
+
+void ClientSession::scheduleWrite()
+{
+    if (Clock::now() - m_lastWriteAt < kWriteWindow) {
+        m_windowWaiting = true;
+        m_server.writeSoon(*this);
+        return;
+    }
     // The write starts after the handlers already waiting have run, so that the lines
     // they queue for this client too leave in one system call (the login sequence, or a
     // busy room's chat) instead of one call per line.
-    if (!m_writing && !m_flushPosted) {
-        m_flushPosted = true;
-        asio::post(m_socket.get_executor(), [self = shared_from_this()]() {
-            self->m_flushPosted = false;
-            if (!self->m_writing && self->m_state != State::Closed)
-                self->writeMore();
-        });
-    }
+    m_flushPosted = true;
+    asio::post(m_socket.get_executor(), [self = shared_from_this()]() {
+        self->m_flushPosted = false;
+        if (!self->m_writing && self->m_state != State::Closed)
+            self->writeMore();
+    });
+}
+
+void ClientSession::flushWindow()
+{
+    m_windowWaiting = false;
+    if (!m_writing && !m_flushPosted && m_state != State::Closed)
+        writeMore();
 }
 
 // The backlog that has not reached a write yet is dropped and replaced by the reason,
@@ -453,6 +469,7 @@ void ClientSession::writeMore()
         return;
     }
     m_writing = true;
+    m_lastWriteAt = Clock::now();
     m_inFlight = std::min(available, kMaxBatch);
     m_buffers.clear();
     for (std::size_t i = 0; i < m_inFlight; ++i) {
@@ -512,6 +529,14 @@ void ClientSession::onWritten(const std::error_code &error)
             m_presenceWaiting = true;
             m_server.flushPresenceSoon(*this);
         }
+        return;
+    }
+    // A write that completed at once (the socket took it) leaves what queued meanwhile
+    // for the window's end; one the client made wait goes on straight away.
+    if (m_head < m_queue.size() && m_state == State::Open) {
+        m_writing = false;
+        if (!m_windowWaiting)
+            scheduleWrite();
         return;
     }
     writeMore();
