@@ -231,6 +231,9 @@ void TOrvexConnection::socketConnected()
     m_connectTimer.stop();
     m_active = true;
     m_framer.clear();
+    // The pacer already gathers lines per tick; relayed game lines leave one by one and
+    // must not wait for the server to acknowledge the one before.
+    m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     if (m_sendThread)
         m_sendThread->Terminate();
     m_sendThread = new TSocketThread(m_socket, this);
