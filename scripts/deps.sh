@@ -24,6 +24,8 @@ packages=(
   # The IRC server the server load generator compares against (--compare); it runs its own
   # instance on loopback. Like lighttpd, the package's system service may start or not.
   ngircd
+  # The load generator counts each server's write calls with perf stat (skipped without it).
+  linux-perf
 )
 missing=()
 for p in "${packages[@]}"; do
