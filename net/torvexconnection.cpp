@@ -231,6 +231,9 @@ void TOrvexConnection::socketConnected()
     m_connectTimer.stop();
     m_active = true;
     m_framer.clear();
+    // The pacer already gathers lines per tick; relayed game lines leave one by one and
+    // must not wait for the server to acknowledge the one before.
+    m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     if (m_sendThread)
         m_sendThread->Terminate();
     m_sendThread = new TSocketThread(m_socket, this);
@@ -663,6 +666,11 @@ void TOrvexConnection::ProcessCommand(const QByteArray &Rest, const QByteArray &
 
 void TOrvexConnection::SendLine(const QByteArray &line)
 {
+    queueLine(line, false);
+}
+
+void TOrvexConnection::queueLine(const QByteArray &line, bool now)
+{
     if (!m_active || !m_sendThread)
         return;
     try {
@@ -670,7 +678,10 @@ void TOrvexConnection::SendLine(const QByteArray &line)
         if (OnEncryptString)
             OnEncryptString(this, copy);
         copy.append('\n');
-        m_sendThread->Enqueue(copy);
+        if (now)
+            m_sendThread->SendNow(copy);
+        else
+            m_sendThread->Enqueue(copy);
     } catch (...) {
         // A line that cannot be queued is lost, as one queued when the connection drops.
     }
@@ -718,7 +729,9 @@ void TOrvexConnection::SendPmes(const QByteArray &payload)
 }
 void TOrvexConnection::SendDatasend(const QByteArray &payload)
 {
-    SendLine("SEND|DATASEND|" + payload);
+    // Relayed game bytes leave as soon as the game hands them over: the pacer's tick
+    // would add its delay at both lobbies, and the server already bounds their rate.
+    queueLine("SEND|DATASEND|" + payload, true);
 }
 void TOrvexConnection::SendIPTJ(const QByteArray &payload)
 {

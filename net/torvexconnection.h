@@ -207,6 +207,9 @@ private:
     void connectTimedOut();
     void reportError(int code, const QString &detail);
     void handleLine(QByteArray line);
+    // Scrambles a line and hands it to the pacer, to wait for its tick or, with now, to
+    // leave at once when nothing waits ahead of it.
+    void queueLine(const QByteArray &line, bool now);
     void raise(const TStringEvent &event, const QByteArray &text);
 
     QTcpSocket *m_socket = nullptr;

@@ -15,11 +15,21 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
+
+// Game traffic through the lobby is small messages that a player waits for: none of them
+// may sit in the socket until the peer acknowledges the one before.
+void sendAtOnce(int handle)
+{
+    const int one = 1;
+    ::setsockopt(handle, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+}
 
 // Host names resolved once stay resolved for the life of the process. Sockets of
 // TSockThread handlers may look up names too, hence the lock.
@@ -351,6 +361,7 @@ bool TSock::Open()
     }
 
     attachHandle(handle);
+    sendAtOnce(handle);
     if (m_blocking) {
         setNonBlocking(false);
         int rc = ::connect(handle, address, sizeof m_target);
@@ -613,6 +624,7 @@ QByteArray TSock::ReceiveDatagram(QString &Host)
 TSock *TSock::createAccepted(int handle, const sockaddr_in &peer)
 {
     m_remote = peer;
+    sendAtOnce(handle);
     return new TSock(this, handle, peer);
 }
 

@@ -19,6 +19,16 @@ void TSocketThread::Enqueue(const QByteArray &line)
         m_timer.start();
 }
 
+void TSocketThread::SendNow(const QByteArray &line)
+{
+    if (m_terminated)
+        return;
+    if (m_queue.empty() && m_socket && m_socket->state() == QAbstractSocket::ConnectedState &&
+        m_socket->bytesToWrite() <= kSocketHighWater && m_socket->write(line) >= 0)
+        return;
+    Enqueue(line);
+}
+
 void TSocketThread::SendQueued()
 {
     if (m_terminated)

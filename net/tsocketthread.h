@@ -25,6 +25,11 @@ public:
     explicit TSocketThread(QTcpSocket *socket, QObject *parent = nullptr);
 
     void Enqueue(const QByteArray &line);
+    // Writes the line at once when nothing waits ahead of it and the socket takes it;
+    // otherwise queues it behind the waiting lines, so the order stays that of the calls.
+    // For relayed game traffic, whose rate the server bounds and whose latency the game
+    // feels; everything else keeps the pacer's rhythm.
+    void SendNow(const QByteArray &line);
     // Writes queued lines until one would block or the queue is empty.
     void SendQueued();
     // Asks the pacer to end: nothing more is sent, queued lines are dropped, and the

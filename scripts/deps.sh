@@ -36,6 +36,8 @@ packages=(
   # holds only the program, no system service; the test starts its own instance with its
   # own configuration.
   libminiupnpc-dev miniupnpd-nftables nftables
+  # The load generator counts each server's write calls with perf stat (skipped without it).
+  linux-perf
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -7,11 +7,18 @@
 #include <asio/write.hpp>
 
 #include <algorithm>
+#include <array>
+#include <cerrno>
+#include <sys/socket.h>
+#include <sys/uio.h>
 
 namespace {
 
 // Lines handed to one gather write; more would only grow the buffer list.
 constexpr std::size_t kMaxBatch = 64;
+// Lines a long queue hands the system in one call of its own (the system's limit of
+// pieces per call); Asio hands over at most 64 per call.
+constexpr std::size_t kMaxPieces = 1024;
 // How long a closing client gets to take its last lines and hang up.
 constexpr std::chrono::milliseconds kDrainTime{2000};
 
@@ -159,23 +166,39 @@ void ClientSession::enqueue(const Line &line, bool owed, bool presence)
     if (!presence)
         ++m_urgent;
     if (presence) {
-        if (!m_writing && !m_flushPosted && !m_presenceWaiting) {
+        if (!m_writing && !m_flushPosted && !m_presenceWaiting && !m_windowWaiting) {
             m_presenceWaiting = true;
             m_server.flushPresenceSoon(*this);
         }
         return;
     }
+    if (!m_writing && !m_flushPosted && !m_windowWaiting)
+        scheduleWrite();
+}
+
+void ClientSession::scheduleWrite()
+{
+    if (Clock::now() - m_lastWriteAt < kWriteWindow) {
+        m_windowWaiting = true;
+        m_server.writeSoon(*this);
+        return;
+    }
     // The write starts after the handlers already waiting have run, so that the lines
     // they queue for this client too leave in one system call (the login sequence, or a
     // busy room's chat) instead of one call per line.
-    if (!m_writing && !m_flushPosted) {
-        m_flushPosted = true;
-        asio::post(m_socket.get_executor(), [self = shared_from_this()]() {
-            self->m_flushPosted = false;
-            if (!self->m_writing && self->m_state != State::Closed)
-                self->writeMore();
-        });
-    }
+    m_flushPosted = true;
+    asio::post(m_socket.get_executor(), [self = shared_from_this()]() {
+        self->m_flushPosted = false;
+        if (!self->m_writing && self->m_state != State::Closed)
+            self->writeMore();
+    });
+}
+
+void ClientSession::flushWindow()
+{
+    m_windowWaiting = false;
+    if (!m_writing && !m_flushPosted && m_state != State::Closed)
+        writeMore();
 }
 
 // The backlog that has not reached a write yet is dropped and replaced by the reason,
@@ -462,13 +485,45 @@ void ClientSession::writeMore()
         return;
     }
     m_writing = true;
-    m_inFlight = std::min(available, kMaxBatch);
+    m_lastWriteAt = Clock::now();
+    // A long queue (a crowd's presence news) goes to the system in one call of up to
+    // kMaxPieces lines, without waiting; what it does not take follows as usual.
+    std::size_t taken = 0;   // lines the call took whole
+    std::size_t partial = 0; // bytes it took of the line after them
+    if (!m_tls && available > kMaxBatch) {
+        std::array<iovec, kMaxPieces> pieces;
+        const std::size_t count = std::min(available, kMaxPieces);
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::string &line = *m_queue[m_head + i].line;
+            pieces[i] = {const_cast<char *>(line.data()), line.size()};
+        }
+        msghdr message{};
+        message.msg_iov = pieces.data();
+        message.msg_iovlen = count;
+        ssize_t sent;
+        do {
+            sent = ::sendmsg(m_socket.native_handle(), &message, MSG_DONTWAIT | MSG_NOSIGNAL);
+        } while (sent < 0 && errno == EINTR);
+        // A failure other than "would block" meets the write below again, which reports it.
+        auto left = sent > 0 ? static_cast<std::size_t>(sent) : 0;
+        while (taken < count && m_queue[m_head + taken].line->size() <= left)
+            left -= m_queue[m_head + taken++].line->size();
+        partial = left;
+    }
+    m_inFlight = taken + std::min(available - taken, kMaxBatch);
     m_buffers.clear();
     for (std::size_t i = 0; i < m_inFlight; ++i) {
         const auto &queued = m_queue[m_head + i];
-        m_buffers.push_back(asio::buffer(*queued.line));
+        if (i >= taken)
+            m_buffers.push_back(asio::buffer(*queued.line) + (i == taken ? partial : 0));
         if (!queued.presence)
             --m_urgent;
+    }
+    if (m_buffers.empty()) {
+        // All of it went: finish as a write that completed.
+        asio::post(m_socket.get_executor(),
+                   [self = shared_from_this()]() { self->onWritten(std::error_code()); });
+        return;
     }
     if (m_tls) {
         m_tlsOut.clear();
@@ -522,6 +577,14 @@ void ClientSession::onWritten(const std::error_code &error)
             m_presenceWaiting = true;
             m_server.flushPresenceSoon(*this);
         }
+        return;
+    }
+    // A write that completed at once (the socket took it) leaves what queued meanwhile
+    // for the window's end; one the client made wait goes on straight away.
+    if (m_head < m_queue.size() && m_state == State::Open) {
+        m_writing = false;
+        if (!m_windowWaiting)
+            scheduleWrite();
         return;
     }
     writeMore();

@@ -36,6 +36,11 @@ public:
     // receiver that reads is never cut loose by a sender's burst either.
     static constexpr double kRelayBytesPerSecond = 2 * 1024 * 1024;
 
+    // A client written to less than this long ago waits until then for its next write, so
+    // that lines reaching it from several senders in quick succession leave in one call. A
+    // reader pays per segment it takes, and a busy desktop client reads in small steps.
+    static constexpr std::chrono::microseconds kWriteWindow{1500};
+
     struct Limits
     {
         std::size_t maxLine = 64 * 1024;
@@ -106,6 +111,8 @@ public:
     void sendPresence(const Line &line);
     // Called by the server's presence flush.
     void flushPresence();
+    // Called by the server's write window: lines that waited for it leave now.
+    void flushWindow();
     // Output the client asked for and must get whole (the login sequence, a member list):
     // it does not count towards the cap on unsent output, only towards a larger bound.
     void sendOwed(std::string_view plain);
@@ -156,6 +163,9 @@ private:
     void resumeRelay();
     void drainInput();
     void writeMore();
+    // Starts a write with the next loop turn, or at the end of the write window when
+    // this client was written to within it.
+    void scheduleWrite();
     void onWritten(const std::error_code &error);
     void startDeadline(std::chrono::milliseconds after);
     void finishDrain();
@@ -205,5 +215,7 @@ private:
     bool m_writing = false;
     bool m_flushPosted = false;
     bool m_presenceWaiting = false; // registered with the server's presence flush
+    bool m_windowWaiting = false;   // registered with the server's write window
+    Clock::time_point m_lastWriteAt{};
     bool m_sentShutdown = false;
 };

@@ -77,7 +77,7 @@ LobbyServer::LobbyServer(asio::io_context &io, const ServerOptions &options, Cat
                                                   m_metrics.storeErrors)),
       m_hasher(io), m_accountQuota(options.accountsPerHour), m_acceptor(io), m_tlsAcceptor(io),
       m_tick(io), m_acceptRetry(io), m_stopTimer(io), m_presenceTimer(io),
-      m_heapTrimmer(io, kHeapTrimInterval, kHeapTrimMinFree),
+      m_heapTrimmer(io, kHeapTrimInterval, kHeapTrimMinFree), m_writeTimer(io),
       m_signals(io, SIGTERM, SIGINT, SIGHUP), m_clusterTimer(io), m_startedAt(Clock::now()),
       m_systemd(io), m_drainTimer(io)
 {
@@ -569,6 +569,25 @@ void LobbyServer::flushPresenceSoon(ClientSession &session)
         m_presenceTimerArmed = false;
         if (!error)
             flushPresence();
+    });
+}
+
+void LobbyServer::writeSoon(ClientSession &session)
+{
+    m_writeWaiting.push_back(session.id());
+    if (m_writeTimerArmed)
+        return;
+    m_writeTimerArmed = true;
+    m_writeTimer.expires_after(ClientSession::kWriteWindow);
+    m_writeTimer.async_wait([this](const std::error_code &error) {
+        m_writeTimerArmed = false;
+        if (error)
+            return;
+        auto waiting = std::move(m_writeWaiting);
+        m_writeWaiting.clear();
+        for (const auto id : waiting)
+            if (const auto it = m_sessions.find(id); it != m_sessions.end())
+                it->second->flushWindow();
     });
 }
 

@@ -58,6 +58,8 @@ public:
     const ClientSession::Limits &limits() const { return m_limits; }
     // The session holds only presence news: write it with the next presence flush.
     void flushPresenceSoon(ClientSession &session);
+    // The session was written to moments ago: its next write waits for the write window.
+    void writeSoon(ClientSession &session);
     std::array<char, 64 * 1024> &readBuffer() { return m_readBuffer; }
     ServerMetrics &metrics() { return m_metrics; }
 
@@ -212,6 +214,9 @@ private:
     bool m_presenceTimerArmed = false;
     HeapTrimmer m_heapTrimmer;
     std::vector<std::uint64_t> m_presenceWaiting; // session ids
+    asio::steady_timer m_writeTimer;
+    bool m_writeTimerArmed = false;
+    std::vector<std::uint64_t> m_writeWaiting; // session ids
     asio::signal_set m_signals;
     std::array<char, 64 * 1024> m_readBuffer{};
 

@@ -219,5 +219,9 @@ int main(int argc, char **argv)
                 "ratio %.2f\n",
                 updates, burst, small, a.updateUsPerEntry, large, b.updateUsPerEntry,
                 b.updateUsPerEntry / a.updateUsPerEntry);
+    // What one presence update costs in entries of the login burst.
+    std::printf("update/entry: %d players %.1f, %d players %.1f\n", small,
+                a.updateUsPerEntry / a.joinUsPerEntry, large,
+                b.updateUsPerEntry / b.joinUsPerEntry);
     return 0;
 }

@@ -123,7 +123,10 @@ void LoadClient::waitReadable()
         }
         for (;;) {
             std::error_code readError;
-            const std::size_t n = m_socket.read_some(asio::buffer(g_readBuffer), readError);
+            const std::size_t room =
+                m_readChunk ? std::min(m_readChunk, g_readBuffer.size()) : g_readBuffer.size();
+            const std::size_t n =
+                m_socket.read_some(asio::buffer(g_readBuffer.data(), room), readError);
             if (readError == asio::error::would_block || readError == asio::error::try_again)
                 break;
             if (readError) {
@@ -136,7 +139,7 @@ void LoadClient::waitReadable()
                 handleLine(view);
             if (m_phase == Phase::Failed)
                 return;
-            if (n < g_readBuffer.size())
+            if (m_readChunk || n < g_readBuffer.size())
                 break;
         }
         waitReadable();

@@ -41,6 +41,9 @@ public:
 
     // Speaks TLS to the server (before start): the same lines inside it.
     void useTls(asio::ssl::context &context);
+    // Reads at most this many bytes each time the socket is readable, then waits for the
+    // next turn of the loop, as a busy desktop client does (before start; plain only).
+    void readSlowly(std::size_t chunk) { m_readChunk = chunk; }
     void start(const asio::ip::tcp::endpoint &server);
 
     virtual void roomChat(std::string_view text) = 0;
@@ -87,5 +90,6 @@ private:
     std::string m_pending;
     std::string m_inWrite;
     bool m_writing = false;
+    std::size_t m_readChunk = 0; // 0: read all there is at once
     Phase m_phase = Phase::Connecting;
 };

@@ -12,6 +12,7 @@
 #include "lobbyloadclient.h"
 #include "postgrescluster.h"
 #include "redisserver.h"
+#include "syscallcounter.h"
 
 #include <asio/io_context.hpp>
 #include <asio/steady_timer.hpp>
@@ -50,6 +51,8 @@ struct Settings
     int nodes = 0; // --nodes: one node against this many, clients spread over them
     bool irc = false;
     bool idle = false;
+    // Receivers read this many bytes per turn of their loop (0: all there is).
+    std::size_t slowRead = 0;
     double idleSeconds = 20;
     int pingInterval = 5; // seconds, for --idle
     std::string server = OSTREL_SERVER_BINARY;
@@ -63,7 +66,7 @@ struct Settings
                 "         [--rooms K] [--window DELIVERIES] [--no-saturation]\n"
                 "         [--compare | --tls-compare | --nodes N | --irc |\n"
                 "          --idle [--idle-seconds S] [--ping-interval S]]\n"
-                "         [--server BINARY] [--irc-server BINARY]\n");
+                "         [--slow-readers [BYTES]] [--server BINARY] [--irc-server BINARY]\n");
     std::exit(2);
 }
 
@@ -101,6 +104,10 @@ Settings parseArguments(int argc, char **argv)
             s.irc = true;
         else if (arg == "--idle")
             s.idle = true;
+        else if (arg == "--slow-readers")
+            s.slowRead = i + 1 < argc && std::atoi(argv[i + 1]) > 0
+                             ? static_cast<std::size_t>(std::atoi(argv[++i]))
+                             : 512;
         else if (arg == "--idle-seconds")
             s.idleSeconds = std::max(1.0, std::atof(value().c_str()));
         else if (arg == "--ping-interval")
@@ -158,6 +165,8 @@ struct Result
     Stage fixed;
     Stage saturated;
     double p50[2] = {}, p99[2] = {};
+    // Write-like system calls of the server per delivered line (negative: not counted).
+    double writesPerDelivery[2] = {-1, -1};
     double kibPerConnection = 0; // after the logins
     double kibPerConnectionAfter = 0;
     int failures = 0;
@@ -198,6 +207,8 @@ public:
                     std::make_unique<LobbyLoadClient>(m_io, i, name, room, m_callbacks));
             if (m_tlsContext)
                 m_clients.back()->useTls(*m_tlsContext);
+            else if (settings.slowRead)
+                m_clients.back()->readSlowly(settings.slowRead);
             ++m_roomSize[room];
         }
         m_result.server = server.kind() == Kind::Irc ? "ngircd" : "ostrel-lobby-server";
@@ -295,6 +306,7 @@ private:
         m_budget = 0;
         m_serverCpuAtStage = cpuSeconds();
         m_ownCpuAtStage = ownCpuSeconds();
+        m_writeCalls.start(m_server.pid());
         scheduleTick();
     }
 
@@ -407,6 +419,9 @@ private:
         m_result.p50[i] = percentile(s.latencies, 0.50);
         m_result.p99[i] = percentile(s.latencies, 0.99);
         const double max = percentile(s.latencies, 1.0);
+        const double writes = m_writeCalls.stop();
+        if (writes >= 0 && s.delivered > 0)
+            m_result.writesPerDelivery[i] = writes / static_cast<double>(s.delivered);
         std::vector<std::uint32_t>().swap(s.latencies);
         std::printf("%s, %s: offered %.0f messages/s for %.1f s (%llu messages; mix: 60%% room "
                     "chat, 30%% private, 10%% lobby-wide)\n",
@@ -421,6 +436,9 @@ private:
         std::printf("  CPU: server %.2f s, generator %.2f s (of %.1f s)\n",
                     cpuSeconds() - m_serverCpuAtStage, ownCpuSeconds() - m_ownCpuAtStage,
                     s.deliverySeconds());
+        if (m_result.writesPerDelivery[i] >= 0)
+            std::printf("  server write calls per delivered line: %.3f\n",
+                        m_result.writesPerDelivery[i]);
         std::fflush(stdout);
     }
 
@@ -546,6 +564,7 @@ private:
     long m_loggedInKiB = 0;
     long m_settledKiB = 0;
     double m_serverCpuAtStage = 0;
+    SyscallCounter m_writeCalls;
     double m_ownCpuAtStage = 0;
     Result m_result;
 };
@@ -651,6 +670,12 @@ void printComparison(const Settings &settings, const Result &ours, const Result 
         row("saturated: p50 latency (ms)", "%.2f", ours.p50[1], theirs.p50[1]);
         row("saturated: p99 latency (ms)", "%.2f", ours.p99[1], theirs.p99[1]);
     }
+    if (ours.writesPerDelivery[0] >= 0 && theirs.writesPerDelivery[0] >= 0)
+        row("fixed rate: server write calls per delivery", "%.3f", ours.writesPerDelivery[0],
+            theirs.writesPerDelivery[0]);
+    if (settings.saturation && ours.writesPerDelivery[1] >= 0 && theirs.writesPerDelivery[1] >= 0)
+        row("saturated: server write calls per delivery", "%.3f", ours.writesPerDelivery[1],
+            theirs.writesPerDelivery[1]);
     row("RSS per connection, logged in (KiB)", "%.1f", ours.kibPerConnection,
         theirs.kibPerConnection);
     row("RSS per connection, after the load (KiB)", "%.1f", ours.kibPerConnectionAfter,

@@ -342,6 +342,36 @@ TEST_F(ConnectionTest, PacerSendsWithinAboutTwentyMilliseconds)
     EXPECT_LT(clock.elapsed(), 1000);
 }
 
+// Relay lines go to the socket at once instead of waiting for the pacer's tick, but never
+// overtake lines the pacer still holds.
+TEST(SocketPacer, SendNowWritesAtOnceOnlyWhenNothingWaitsAhead)
+{
+    QTcpServer listener;
+    ASSERT_TRUE(listener.listen(QHostAddress::LocalHost));
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, listener.serverPort());
+    ASSERT_TRUE(socket.waitForConnected(5000));
+    ASSERT_TRUE(listener.waitForNewConnection(5000));
+    std::unique_ptr<QTcpSocket> peer(listener.nextPendingConnection());
+
+    auto *pacer = new TSocketThread(&socket, &socket);
+    pacer->SendNow("A\n");
+    EXPECT_TRUE(pacer->Queue().empty());
+    pacer->Enqueue("B\n");
+    pacer->SendNow("C\n");
+    ASSERT_EQ(pacer->Queue().size(), 2u);
+    EXPECT_EQ(pacer->Queue().back(), "C\n");
+
+    QByteArray received;
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&]() {
+            received += peer->readAll();
+            return received.size() >= 6;
+        },
+        5000));
+    EXPECT_EQ(received, "A\nB\nC\n");
+}
+
 TEST_F(ConnectionTest, JoinSubjectSkipsOnlyTheConfirmedRoom)
 {
     open();

@@ -3,6 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <linux/tcp.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <chrono>
+#include <thread>
+
 namespace {
 
 const std::string kMarker = "SEND|bob|GHAT|marker|clBlack";
@@ -218,6 +225,54 @@ TEST_F(RoutingTest, ADirectGameRelaysNothing)
     m_ann->send("SEND|DATASEND|bob|OPEN");
     m_ann->send("SEND|GHAT|ann marker|clBlack");
     EXPECT_FALSE(contains(linesBefore(*m_bob, "SEND|ann|GHAT|ann marker"), "DATASEND|ann|OPEN"));
+}
+
+// Data segments that arrived on a client's connection: on loopback with the server's
+// Nagle off, one per write the server made to it.
+unsigned dataSegmentsIn(const WireClient &client)
+{
+    tcp_info info{};
+    socklen_t size = sizeof info;
+    if (getsockopt(client.fd(), IPPROTO_TCP, TCP_INFO, &info, &size) != 0)
+        return 0;
+    return info.tcpi_data_segs_in;
+}
+
+// Lines from several senders that reach one client in quick succession share writes: the
+// client gets at most one write per write window, plus the one that opens each window,
+// instead of one per line.
+TEST(WriteWindow, LinesArrivingInQuickSuccessionShareWrites)
+{
+    TempDir dir;
+    ServerProcess server{dir.path()};
+    WireClient reader = createAccount(server.port(), "rea");
+    std::vector<WireClient> senders;
+    for (const char *name : {"sa", "sb", "sc", "sd"})
+        senders.push_back(createAccount(server.port(), name));
+    ASSERT_TRUE(reader.waitFor("ADDGUEST|sd+"));
+    for (auto &s : senders)
+        s.send("SEND|GHAT|ready|clBlack");
+    for (const char *name : {"sa", "sb", "sc"})
+        ASSERT_TRUE(reader.waitFor(std::string("SEND|") + name + "|GHAT|ready"));
+    ASSERT_TRUE(reader.waitFor("SEND|sd|GHAT|ready"));
+
+    constexpr int kLines = 96;
+    const unsigned before = dataSegmentsIn(reader);
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < kLines; ++i) {
+        senders[i % senders.size()].send("SEND|CHAT|line " + std::to_string(i) + "|clBlack");
+        // Paced so that each line reaches the server on its own (a burst read in one go
+        // shares a write anyway), yet faster than the window.
+        std::this_thread::sleep_for(std::chrono::microseconds(100));
+    }
+    ASSERT_TRUE(reader.waitFor("SEND|sd|CHAT|line " + std::to_string(kLines - 1) + "|"));
+    const double elapsed =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    const unsigned writes = dataSegmentsIn(reader) - before;
+    // At most one write opens each window of 1.5 ms and one more may end it.
+    const double bound = 2 * elapsed / 1.5 + 2;
+    EXPECT_LE(writes, bound) << writes << " writes for " << kLines << " lines in " << elapsed
+                             << " ms";
 }
 
 } // namespace
