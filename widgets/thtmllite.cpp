@@ -25,6 +25,17 @@ QImage placeholder()
     return image;
 }
 
+// Points the reader at the bytes; true when they are one of the two other formats pages
+// may use (JPEG goes through libjpeg).
+bool openGifOrPng(const QByteArray &data, QBuffer &buffer, QImageReader &reader)
+{
+    buffer.setData(data);
+    buffer.open(QIODevice::ReadOnly);
+    reader.setDevice(&buffer);
+    const QByteArray format = reader.format();
+    return format == "gif" || format == "png";
+}
+
 } // namespace
 
 ThtmlLite::ThtmlLite(QWidget *parent) : QTextBrowser(parent)
@@ -159,11 +170,8 @@ QSize ThtmlLite::pictureSize(const QByteArray &data)
     if (TJpegDecoder::looksLikeJpeg(data))
         return TJpegDecoder::headerSize(data);
     QBuffer buffer;
-    buffer.setData(data);
-    buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer);
-    const QByteArray format = reader.format();
-    if (format != "gif" && format != "png")
+    QImageReader reader;
+    if (!openGifOrPng(data, buffer, reader))
         return QSize();
     return reader.size();
 }
@@ -217,11 +225,8 @@ QImage ThtmlLite::decodePicture(const QByteArray &data)
         return TJpegDecoder::decode(data);
 
     QBuffer buffer;
-    buffer.setData(data);
-    buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer);
-    const QByteArray format = reader.format();
-    if (format != "gif" && format != "png")
+    QImageReader reader;
+    if (!openGifOrPng(data, buffer, reader))
         return QImage();
     // The size from the header, before anything is allocated for the pixels.
     const QSize size = reader.size();
