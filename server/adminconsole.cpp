@@ -104,17 +104,28 @@ private:
             close();
             return;
         }
-        Answer answer;
+        // The answer may wait for the account database.
+        m_timer.expires_after(kAnswerTime);
+        m_timer.async_wait([self = shared_from_this()](const std::error_code &error) {
+            if (!error)
+                self->close();
+        });
         try {
-            answer = (*owner)->m_handler(m_peer, words);
+            (*owner)->m_handler(m_peer, words,
+                                [weak = weak_from_this()](const Answer &answer) {
+                                    if (const auto self = weak.lock())
+                                        self->reply(answer);
+                                });
         } catch (const std::exception &e) {
-            answer = {false, e.what()};
+            reply({false, e.what()});
         }
-        reply(answer);
     }
 
     void reply(const Answer &answer)
     {
+        if (m_replied)
+            return;
+        m_replied = true;
         m_reply = (answer.ok ? "OK\n" : "ERROR\n") + answer.text;
         if (!m_reply.empty() && m_reply.back() != '\n')
             m_reply += '\n';
@@ -136,6 +147,7 @@ private:
     Peer m_peer;
     std::string m_request;
     std::string m_reply;
+    bool m_replied = false;
 };
 
 AdminConsole::AdminConsole(asio::io_context &io, Handler handler)

@@ -32,11 +32,18 @@ public:
         bool ok = true;
         std::string text;
     };
-    using Handler = std::function<Answer(const Peer &peer, const std::vector<std::string> &words)>;
+    // The handler answers through reply, at once or later, on the io_context's thread;
+    // only the first answer counts. reply holds the connection weakly: it may be kept or
+    // dropped anywhere.
+    using Reply = std::function<void(const Answer &answer)>;
+    using Handler =
+        std::function<void(const Peer &peer, const std::vector<std::string> &words, Reply reply)>;
 
     static constexpr std::size_t kMaxRequestBytes = 4096;
     static constexpr std::size_t kMaxConnections = 8;
     static constexpr std::chrono::seconds kRequestTime{5};
+    // From the request to the answer: longer than the account store takes to give up.
+    static constexpr std::chrono::seconds kAnswerTime{15};
     static constexpr const char *kSocketName = "admin.sock";
 
     AdminConsole(asio::io_context &io, Handler handler);

@@ -65,6 +65,7 @@ void ClientSession::start()
 
 void ClientSession::readTls()
 {
+    m_reading = true;
     m_tls->async_read_some(
         asio::buffer(*m_tlsIn),
         [self = shared_from_this()](const std::error_code &error, std::size_t n) {
@@ -74,6 +75,7 @@ void ClientSession::readTls()
 
 void ClientSession::onTlsRead(const std::error_code &error, std::size_t n)
 {
+    m_reading = false;
     if (m_state == State::Closed)
         return;
     if (error) {
@@ -86,8 +88,7 @@ void ClientSession::onTlsRead(const std::error_code &error, std::size_t n)
     m_server.metrics().bytesIn.add(n);
     if (m_state == State::Open)
         takeInput(std::string_view(m_tlsIn->data(), n));
-    if (m_state != State::Closed && !m_relayHeld)
-        readTls();
+    readOn();
 }
 
 bool ClientSession::takeInput(std::string_view data)
@@ -237,6 +238,7 @@ void ClientSession::waitReadable()
         readTls();
         return;
     }
+    m_reading = true;
     m_socket.async_wait(
         asio::ip::tcp::socket::wait_read,
         [self = shared_from_this()](const std::error_code &error) { self->onReadable(error); });
@@ -244,6 +246,7 @@ void ClientSession::waitReadable()
 
 void ClientSession::onReadable(const std::error_code &error)
 {
+    m_reading = false;
     if (m_state == State::Closed)
         return;
     if (error) {
@@ -280,8 +283,7 @@ void ClientSession::onReadable(const std::error_code &error)
     }
     // A draining session keeps reading so that it sees the client hang up; one whose
     // relay line waits for its allowance reads on once the line is handled.
-    if (m_state != State::Closed && !m_relayHeld)
-        waitReadable();
+    readOn();
 }
 
 double ClientSession::takeRelay(Clock::time_point now, double bytes)
@@ -327,14 +329,31 @@ void ClientSession::resumeRelay()
     m_heldRelay.clear();
     m_server.handleLine(*this, line);
     processLines();
-    if (m_state != State::Closed && !m_relayHeld)
+    readOn();
+}
+
+void ClientSession::readOn()
+{
+    if (m_state != State::Closed && !m_relayHeld && m_holds == 0 && !m_reading)
         waitReadable();
+}
+
+void ClientSession::resumeInput()
+{
+    if (m_holds == 0 || --m_holds > 0)
+        return;
+    // A relay line held for its allowance resumes the reading itself.
+    if (m_relayHeld)
+        return;
+    if (m_state == State::Open)
+        processLines();
+    readOn();
 }
 
 bool ClientSession::processLines()
 {
     std::string_view view;
-    while (!closing() && m_framer.nextLine(view)) {
+    while (!closing() && m_holds == 0 && m_framer.nextLine(view)) {
         const auto now = Clock::now();
         if (view.size() > m_server.limits().maxLine) {
             m_server.metrics().drop(ServerMetrics::Drop::LineTooLong);
@@ -368,7 +387,7 @@ bool ClientSession::processLines()
         m_lastHeard = now;
         m_server.handleLine(*this, line);
     }
-    return !closing();
+    return !closing() && m_holds == 0;
 }
 
 void ClientSession::closeAfterFlush(std::string reason)

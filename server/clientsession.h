@@ -141,6 +141,13 @@ public:
     std::uint64_t pingsSent = 0;
     std::uint64_t pingsAnswered = 0;
 
+    // A request of this client's waits for the account database: the client's later
+    // lines wait behind it, unread in the socket, until resumeInput() has been called as
+    // often as holdInput(). Other clients are served meanwhile.
+    void holdInput() { ++m_holds; }
+    void resumeInput();
+    bool inputHeld() const { return m_holds > 0; }
+
     void armLoginDeadline(Clock::duration after);
     void cancelLoginDeadline();
 
@@ -162,6 +169,8 @@ private:
     void holdRelay(std::string line, double seconds);
     void resumeRelay();
     void drainInput();
+    // Waits for more input unless something holds it back or a wait is armed already.
+    void readOn();
     void writeMore();
     // Starts a write with the next loop turn, or at the end of the write window when
     // this client was written to within it.
@@ -197,6 +206,8 @@ private:
     TokenBucket m_relayBytes;
     std::string m_heldRelay;
     bool m_relayHeld = false;
+    int m_holds = 0;
+    bool m_reading = false; // a wait for input is armed
     std::unique_ptr<asio::steady_timer> m_relayTimer;
     std::vector<Queued> m_queue;
     std::size_t m_head = 0;     // first line not yet fully written

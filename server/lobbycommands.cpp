@@ -119,13 +119,19 @@ void LobbyServer::onJoinSubject(Session &session, std::string_view rest)
 
 void LobbyServer::onUserInfo(Session &session, std::string_view rest)
 {
-    const auto name = ostrel::ExtractToken(rest, '|');
-    const auto account = lobbyrules::validName(name) ? m_store->find(name) : std::nullopt;
-    if (!account) {
+    const std::string name(ostrel::ExtractToken(rest, '|'));
+    if (!lobbyrules::validName(name)) {
         session.sendText("ERROR|There is no user named " + shown(name) + ".");
         return;
     }
-    session.sendText("USERINFO|" + recordFor(*account, &session).SaveToString());
+    askStore(session, "USERINFO", [this, name](AccountStore &store) -> SessionThen {
+        return [this, name, account = store.find(name)](Session &s) {
+            if (!account)
+                s.sendText("ERROR|There is no user named " + shown(name) + ".");
+            else
+                s.sendText("USERINFO|" + recordFor(*account, &s).SaveToString());
+        };
+    });
 }
 
 void LobbyServer::onUserUpdate(Session &session, std::string_view rest)
@@ -152,29 +158,39 @@ void LobbyServer::onUserUpdate(Session &session, std::string_view rest)
             return;
         }
     }
-    auto account = m_store->find(p.name);
-    if (!account)
-        throw std::runtime_error("account " + p.name + " is missing");
     // Only the profile fields, the hat and the password are the player's to change.
-    std::string hat = account->user.Hat;
-    if (record.Hat != hat) {
-        if (lobbyrules::hatAllowed(record.Hat, account->user.AccountClass))
-            hat = record.Hat;
-        else
-            session.sendText("ERROR|Your account may not wear hat " + shown(record.Hat) + ".");
-    }
-    record.Hat = hat;
-    m_store->updateProfile(p.name, record);
+    askStore(session, "USERUPDATE",
+             [this, name = p.name, record](AccountStore &store) mutable -> SessionThen {
+                 const auto account = store.find(name);
+                 if (!account)
+                     throw std::runtime_error("account " + name + " is missing");
+                 const std::string wanted = record.Hat;
+                 if (wanted != account->user.Hat &&
+                     !lobbyrules::hatAllowed(wanted, account->user.AccountClass))
+                     record.Hat = account->user.Hat;
+                 store.updateProfile(name, record);
+                 return [this, record, wanted, updated = store.find(name)](Session &s) {
+                     profileUpdated(s, record, wanted, updated);
+                 };
+             });
+}
 
-    const bool hatChanged = hat != p.hat;
-    p.hat = hat;
+void LobbyServer::profileUpdated(Session &session, const ostrel::TOrvexUser &record,
+                                 const std::string &wantedHat,
+                                 const std::optional<AccountRecord> &updated)
+{
+    auto &p = session.player;
+    if (record.Hat != wantedHat)
+        session.sendText("ERROR|Your account may not wear hat " + shown(wantedHat) + ".");
+    const bool hatChanged = record.Hat != p.hat;
+    p.hat = record.Hat;
     if (hatChanged)
         announceEntry(session);
 
     if (record.Password == p.password || !lobbyrules::validPassword(record.Password)) {
         if (record.Password != p.password)
             session.sendText("ERROR|A password has 1 to 9 characters; yours was not changed.");
-        if (auto updated = m_store->find(p.name))
+        if (updated)
             session.sendText("USERINFO|" + recordFor(*updated, &session).SaveToString());
         return;
     }
@@ -202,22 +218,38 @@ void LobbyServer::onUserUpdate(Session &session, std::string_view rest)
             // Skipped: the session has gone, and its change with it.
             if (!hash)
                 return;
-            if (s)
-                s->player.passwordChanging = false;
-            try {
-                if (hash->empty())
-                    throw std::runtime_error("hashing failed");
-                m_store->updatePasswordHash(name, *hash);
-                if (!s || s->closing() || !s->player.loggedIn || s->player.name != name)
-                    return;
-                s->player.password = password;
-                if (auto updated = m_store->find(name))
-                    s->sendText("USERINFO|" + recordFor(*updated, s.get()).SaveToString());
-            } catch (const std::exception &e) {
-                log(std::string("password change: ") + e.what());
-                if (s)
+            if (hash->empty()) {
+                log("password change: hashing failed");
+                if (s) {
+                    s->player.passwordChanging = false;
                     s->sendText("ERROR|Your password could not be changed.");
+                }
+                return;
             }
+            // The change is made whether the session stays to hear of it or not.
+            m_store.run(
+                [this, weak, name, password,
+                 hash = std::move(*hash)](AccountStore &store) -> AccountStoreWorker::Then {
+                    store.updatePasswordHash(name, hash);
+                    return [this, weak, name, password, updated = store.find(name)]() {
+                        const auto s = weak.lock();
+                        if (!s)
+                            return;
+                        s->player.passwordChanging = false;
+                        if (s->closing() || !s->player.loggedIn || s->player.name != name)
+                            return;
+                        s->player.password = password;
+                        if (updated)
+                            s->sendText("USERINFO|" + recordFor(*updated, s.get()).SaveToString());
+                    };
+                },
+                [this, weak](const std::string &error) {
+                    log("password change: " + error);
+                    if (const auto s = weak.lock()) {
+                        s->player.passwordChanging = false;
+                        s->sendText("ERROR|Your password could not be changed.");
+                    }
+                });
         });
 }
 
@@ -536,9 +568,26 @@ void LobbyServer::onAdmin(Session &session, std::string_view rest)
     const auto order = ostrel::ExtractToken(rest, '|');
     const auto target = ostrel::ExtractToken(rest, '|');
     const auto minutesText = ostrel::ExtractToken(rest, '|');
-    auto &p = session.player;
     // The class is read afresh so that set-class takes effect without a new login.
-    const auto myClass = m_store->accountClass(p.name).value_or("");
+    askStore(session, "HADMIN",
+             [this, me = session.player.name, name = std::string(name), order = std::string(order),
+              target = std::string(target),
+              minutesText = std::string(minutesText)](AccountStore &store) -> SessionThen {
+                 auto myClass = store.accountClass(me).value_or("");
+                 auto account = lobbyrules::validName(target) ? store.find(target) : std::nullopt;
+                 return [this, name, order, target, minutesText, myClass = std::move(myClass),
+                         account = std::move(account)](Session &s) {
+                     onAdminChecked(s, name, order, target, minutesText, myClass, account);
+                 };
+             });
+}
+
+void LobbyServer::onAdminChecked(Session &session, std::string_view name, std::string_view order,
+                                 std::string_view target, std::string_view minutesText,
+                                 const std::string &myClass,
+                                 const std::optional<AccountRecord> &account)
+{
+    auto &p = session.player;
     if (!ownName(session, name) || !lobbyrules::isModerator(myClass)) {
         session.sendText("ERROR|Only moderators can do that.");
         return;
@@ -554,7 +603,6 @@ void LobbyServer::onAdmin(Session &session, std::string_view rest)
         session.sendText("ERROR|Unknown moderation order \"" + shown(order) + "\".");
         return;
     }
-    const auto account = lobbyrules::validName(target) ? m_store->find(target) : std::nullopt;
     if (!account) {
         session.sendText("ERROR|There is no user named " + shown(target) + ".");
         return;
@@ -572,8 +620,38 @@ void LobbyServer::onAdmin(Session &session, std::string_view rest)
         }
         minutes = *parsed;
     }
-    if (const auto error = moderate(p.name, order, account->user.UserName, minutes); !error.empty())
-        session.sendText("ERROR|" + error);
+    std::weak_ptr<Session> weak = session.shared_from_this();
+    moderateStored(p.name, std::string(order), account->user.UserName, minutes,
+                   [weak](const std::string &error) {
+                       const auto s = weak.lock();
+                       if (s && !error.empty())
+                           s->sendText("ERROR|" + error);
+                   });
+}
+
+void LobbyServer::moderateStored(const std::string &by, const std::string &order,
+                                 const std::string &targetName, std::int32_t minutes,
+                                 std::function<void(const std::string &error)> done)
+{
+    if (order != "SILENCE" && order != "UNSILENCE") {
+        done(moderate(by, order, targetName, minutes));
+        return;
+    }
+    // A silence is stored first: a moderator who is told it holds must find it still
+    // holding after the player's next login.
+    const auto until = order == "SILENCE" ? lobbyrules::unixNow() + std::int64_t{minutes} * 60 : 0;
+    m_store.run(
+        [this, by, order, targetName, minutes, until,
+         done](AccountStore &store) -> AccountStoreWorker::Then {
+            store.setSilenceUntil(targetName, until);
+            return [this, by, order, targetName, minutes, done]() {
+                done(moderate(by, order, targetName, minutes));
+            };
+        },
+        [this, targetName, done](const std::string &error) {
+            log("moderation of " + targetName + " not stored: " + error);
+            done("The account database could not store that; nothing was changed.");
+        });
 }
 
 std::string LobbyServer::moderate(const std::string &by, std::string_view order,
@@ -581,8 +659,8 @@ std::string LobbyServer::moderate(const std::string &by, std::string_view order,
 {
     auto *online = findPlayer(targetName);
     if (order == "SILENCE") {
+        // Stored by moderateStored() before.
         const auto until = lobbyrules::unixNow() + std::int64_t{minutes} * 60;
-        m_store->setSilenceUntil(targetName, until);
         logEvent(ServerLog::Level::Info, "moderation",
                  {{"by", by},
                   {"order", "silence"},
@@ -598,7 +676,6 @@ std::string LobbyServer::moderate(const std::string &by, std::string_view order,
                                       std::to_string(until), std::to_string(minutes)}});
         }
     } else if (order == "UNSILENCE") {
-        m_store->setSilenceUntil(targetName, 0);
         logEvent(ServerLog::Level::Info, "moderation",
                  {{"by", by}, {"order", "unsilence"}, {"target", targetName}});
         if (online) {
@@ -633,59 +710,90 @@ std::string LobbyServer::moderate(const std::string &by, std::string_view order,
 
 void LobbyServer::storeForOffline(Session &session, std::string_view target, std::string_view text)
 {
-    const auto account = lobbyrules::validName(target) ? m_store->find(target) : std::nullopt;
-    if (!account) {
+    if (!lobbyrules::validName(target)) {
         session.sendText("ERROR|" + shown(target) +
                          " is not online; your message was not delivered.");
         return;
     }
-    auto &p = session.player;
-    const std::string &name = account->user.UserName;
-    const std::string key = lobbyrules::key(name);
-    const auto counts = m_store->storedMessageCounts(name, p.name);
-    // The client shows every ERROR in a box: the sender hears of each recipient once per
-    // login, not once per message.
-    if (counts.forRecipient >= kMaxStoredPerRecipient ||
-        counts.fromSenderToRecipient >= kMaxStoredPerSenderAndRecipient ||
-        counts.fromSender >= kMaxStoredPerSender) {
-        if (p.toldFull.insert(key).second)
-            session.sendText("ERROR|" + name +
-                             " is offline and no more of your messages can be kept for them"
-                             " now; yours was not delivered.");
-        return;
-    }
-    m_store->storeMessage(name, p.name, lobbyrules::relayedText(text), secondsNow());
-    m_metrics.keptMessages.add();
-    if (p.toldStored.insert(key).second)
-        session.sendText("ERROR|" + name +
-                         " is offline; your message was kept and will be delivered at their"
-                         " next login.");
+    enum class Kept { NoSuchAccount, Full, Stored };
+    askStore(
+        session, "PMES",
+        [this, target = std::string(target), sender = session.player.name,
+         text = lobbyrules::relayedText(text)](AccountStore &store) -> SessionThen {
+            const auto account = store.find(target);
+            Kept kept = Kept::NoSuchAccount;
+            std::string name = target;
+            if (account) {
+                name = account->user.UserName;
+                const auto counts = store.storedMessageCounts(name, sender);
+                if (counts.forRecipient >= kMaxStoredPerRecipient ||
+                    counts.fromSenderToRecipient >= kMaxStoredPerSenderAndRecipient ||
+                    counts.fromSender >= kMaxStoredPerSender) {
+                    kept = Kept::Full;
+                } else {
+                    store.storeMessage(name, sender, text, secondsNow());
+                    kept = Kept::Stored;
+                }
+            }
+            return [this, kept, name](Session &s) {
+                auto &p = s.player;
+                const std::string key = lobbyrules::key(name);
+                // The client shows every ERROR in a box: the sender hears of each
+                // recipient once per login, not once per message.
+                switch (kept) {
+                case Kept::NoSuchAccount:
+                    s.sendText("ERROR|" + shown(name) +
+                               " is not online; your message was not delivered.");
+                    break;
+                case Kept::Full:
+                    if (p.toldFull.insert(key).second)
+                        s.sendText("ERROR|" + name +
+                                   " is offline and no more of your messages can be kept for"
+                                   " them now; yours was not delivered.");
+                    break;
+                case Kept::Stored:
+                    m_metrics.keptMessages.add();
+                    if (p.toldStored.insert(key).second)
+                        s.sendText("ERROR|" + name +
+                                   " is offline; your message was kept and will be delivered"
+                                   " at their next login.");
+                    break;
+                }
+            };
+        });
 }
 
 // The senders were told their messages were kept: they stay stored until the client has
 // them. A connection that drops, or a server that stops, before the client answered the
 // PING behind them leaves them for the next login (where the client may see one again,
-// rather than never).
+// rather than never). They are read once the player is listed as online, so that a
+// message kept meanwhile is among them: a store request made after it comes after it.
 void LobbyServer::deliverStoredMessages(Session &session)
 {
-    auto &p = session.player;
-    std::vector<StoredMessage> messages;
-    try {
-        messages = m_store->storedMessages(p.name, secondsNow() - kStoredMessageSeconds);
-    } catch (const std::exception &e) {
-        // The login itself went through; the messages wait for a later one.
-        log("kept messages for " + p.name + " not read: " + e.what());
-        return;
-    }
-    if (messages.empty())
-        return;
-    for (const auto &message : messages)
-        session.sendOwed("SEND|" + message.sender + "|PMES|" + keptMessageText(message));
-    session.sendOwed("PING|");
-    ++session.pingsSent;
-    p.keptUpToId = messages.back().id;
-    p.keptPingAnswer = session.pingsSent;
-    log("sent " + std::to_string(messages.size()) + " kept messages to " + p.name);
+    std::weak_ptr<Session> weak = session.shared_from_this();
+    const std::string name = session.player.name;
+    m_store.run(
+        [this, weak, name](AccountStore &store) -> AccountStoreWorker::Then {
+            return [this, weak, name,
+                    messages = store.storedMessages(name, secondsNow() - kStoredMessageSeconds)]() {
+                const auto s = weak.lock();
+                if (!s || s->closing() || !s->player.loggedIn || s->player.name != name ||
+                    messages.empty())
+                    return;
+                auto &p = s->player;
+                for (const auto &message : messages)
+                    s->sendOwed("SEND|" + message.sender + "|PMES|" + keptMessageText(message));
+                s->sendOwed("PING|");
+                ++s->pingsSent;
+                p.keptUpToId = messages.back().id;
+                p.keptPingAnswer = s->pingsSent;
+                log("sent " + std::to_string(messages.size()) + " kept messages to " + p.name);
+            };
+        },
+        [this, name](const std::string &error) {
+            // The login itself went through; the messages wait for a later one.
+            log("kept messages for " + name + " not read: " + error);
+        });
 }
 
 void LobbyServer::pingAnswered(Session &session)
@@ -697,22 +805,34 @@ void LobbyServer::pingAnswered(Session &session)
     if (!p.loggedIn || p.keptUpToId == 0 || session.pingsAnswered < p.keptPingAnswer)
         return;
     const auto upTo = std::exchange(p.keptUpToId, 0);
-    try {
-        m_store->deleteStoredMessages(p.name, upTo);
-        log("delivered the kept messages of " + p.name);
-    } catch (const std::exception &e) {
-        log("kept messages of " + p.name + " stay for the next login: " + e.what());
-    }
+    m_store.run(
+        [this, name = p.name, upTo](AccountStore &store) -> AccountStoreWorker::Then {
+            store.deleteStoredMessages(name, upTo);
+            return [this, name]() { log("delivered the kept messages of " + name); };
+        },
+        [this, name = p.name](const std::string &error) {
+            log("kept messages of " + name + " stay for the next login: " + error);
+        });
 }
 
 // Runs from the periodic tick, where nobody waits for an answer: a database that is away
-// or busy is logged, and the next tick tries again.
+// or busy is logged, and a later tick tries again. One at a time: a slow database must
+// not find a queue of them.
 void LobbyServer::purgeStoredMessages()
 {
-    try {
-        if (const auto purged = m_store->purgeStoredMessages(secondsNow() - kStoredMessageSeconds))
-            log("dropped " + std::to_string(purged) + " kept messages older than 30 days");
-    } catch (const std::exception &e) {
-        log(std::string("dropping old kept messages failed, to be tried again: ") + e.what());
-    }
+    if (m_purging)
+        return;
+    m_purging = true;
+    m_store.run(
+        [this](AccountStore &store) -> AccountStoreWorker::Then {
+            return [this, purged = store.purgeStoredMessages(secondsNow() - kStoredMessageSeconds)]() {
+                m_purging = false;
+                if (purged)
+                    log("dropped " + std::to_string(purged) + " kept messages older than 30 days");
+            };
+        },
+        [this](const std::string &error) {
+            m_purging = false;
+            log(std::string("dropping old kept messages failed, to be tried again: ") + error);
+        });
 }

@@ -64,9 +64,8 @@ void LobbyServer::startOperations()
     try {
         std::filesystem::create_directories(m_options.dataDir);
         m_adminConsole = std::make_unique<AdminConsole>(
-            m_io, [this](const AdminConsole::Peer &peer, const std::vector<std::string> &words) {
-                return adminCommand(peer, words);
-            });
+            m_io, [this](const AdminConsole::Peer &peer, const std::vector<std::string> &words,
+                         AdminConsole::Reply reply) { adminCommand(peer, words, std::move(reply)); });
         m_adminConsole->start(m_options.adminSocketPath());
     } catch (const std::exception &e) {
         m_adminConsole.reset();
@@ -121,6 +120,13 @@ void LobbyServer::registerGauges()
     r.gauge("ostrel_hashing_queue", "Password hashes waiting or running.", [this] {
         return Samples{{{}, static_cast<double>(m_hasher.pending())}};
     });
+    r.gauge("ostrel_account_store_waiting", "Account-store requests queued or running.", [this] {
+        return Samples{{{}, static_cast<double>(m_store.waiting())}};
+    });
+    r.gauge("ostrel_account_store_timeouts",
+            "Account-store requests answered with an error because their time ran out.", [this] {
+                return Samples{{{}, static_cast<double>(m_store.timedOut())}};
+            });
     r.gauge("ostrel_accounts", "Accounts known to this node (created here or at start).", [this] {
         return Samples{{{}, static_cast<double>(m_accountCount)}};
     });
@@ -169,11 +175,10 @@ std::string LobbyServer::notReadyBecause()
         return "draining";
     if (m_cluster && !m_cluster->ready())
         return "cluster link down";
-    try {
-        m_store->count();
-    } catch (const std::exception &e) {
-        return std::string("account store unreachable: ") + e.what();
-    }
+    // As the latest request found it: the database is not asked from here, where the
+    // answer would hold the network thread.
+    if (!m_store.trouble().empty())
+        return "account store unreachable: " + m_store.trouble();
     return {};
 }
 
@@ -193,12 +198,13 @@ HttpEndpoint::Response LobbyServer::operatorPage(std::string_view path)
     return {404, "text/plain; charset=utf-8", "not found\n"};
 }
 
-AdminConsole::Answer LobbyServer::adminCommand(const AdminConsole::Peer &peer,
-                                               const std::vector<std::string> &words)
+void LobbyServer::adminCommand(const AdminConsole::Peer &peer, const std::vector<std::string> &words,
+                               AdminConsole::Reply reply)
 {
     m_metrics.adminActions.add();
     const std::string by = "console:" + peer.user;
-    auto logged = [&](bool ok, const std::string &text) {
+    // Copied into what waits for the account store: values and the weak reply only.
+    const auto logged = [this, peer, words, reply](bool ok, const std::string &text) {
         std::string command;
         for (const auto &w : words)
             command += (command.empty() ? "" : " ") + w;
@@ -210,7 +216,7 @@ AdminConsole::Answer LobbyServer::adminCommand(const AdminConsole::Peer &peer,
                   {"pid", std::to_string(peer.pid)},
                   {"command", command.substr(0, 200)},
                   {"result", ok ? "ok" : text}});
-        return AdminConsole::Answer{ok, text};
+        reply(AdminConsole::Answer{ok, text});
     };
     const std::string &verb = words[0];
     const std::size_t n = words.size();
@@ -234,22 +240,34 @@ AdminConsole::Answer LobbyServer::adminCommand(const AdminConsole::Peer &peer,
                 return logged(false, "a silence lasts from 1 to 10080 minutes");
             minutes = *parsed;
         }
-        const auto account =
-            lobbyrules::validName(words[1]) ? m_store->find(words[1]) : std::nullopt;
-        if (!account)
+        if (!lobbyrules::validName(words[1]))
             return logged(false, "there is no account named " + words[1].substr(0, 40));
-        const std::string order = verb == "kick"      ? "BOOT"
-                                  : verb == "silence" ? "SILENCE"
-                                                      : "UNSILENCE";
-        const auto &name = account->user.UserName;
-        if (const auto error = moderate(by, order, name, static_cast<std::int32_t>(minutes));
-            !error.empty())
-            return logged(false, error);
-        if (verb == "kick")
-            return logged(true, name + " removed from the lobby");
-        if (verb == "silence")
-            return logged(true, name + " silenced for " + std::to_string(minutes) + " minutes");
-        return logged(true, "the silence of " + name + " is lifted");
+        m_store.run(
+            [this, by, verb, minutes, target = words[1],
+             logged](AccountStore &store) -> AccountStoreWorker::Then {
+                return [this, by, verb, minutes, target, logged, account = store.find(target)]() {
+                    if (!account)
+                        return logged(false, "there is no account named " + target.substr(0, 40));
+                    const std::string order = verb == "kick"      ? "BOOT"
+                                              : verb == "silence" ? "SILENCE"
+                                                                  : "UNSILENCE";
+                    const auto &name = account->user.UserName;
+                    moderateStored(by, order, name, static_cast<std::int32_t>(minutes),
+                                   [verb, name, minutes, logged](const std::string &error) {
+                                       if (!error.empty())
+                                           return logged(false, error);
+                                       if (verb == "kick")
+                                           return logged(true, name + " removed from the lobby");
+                                       if (verb == "silence")
+                                           return logged(true, name + " silenced for " +
+                                                                   std::to_string(minutes) +
+                                                                   " minutes");
+                                       logged(true, "the silence of " + name + " is lifted");
+                                   });
+                };
+            },
+            [logged](const std::string &error) { logged(false, "account store: " + error); });
+        return;
     }
     if (verb == "shout" && n >= 2) {
         std::string text;
@@ -275,10 +293,22 @@ AdminConsole::Answer LobbyServer::adminCommand(const AdminConsole::Peer &peer,
         const auto &c = words[3];
         if (c.size() != 1 || !((c[0] >= 'A' && c[0] <= 'Z') || (c[0] >= 'a' && c[0] <= 'z')))
             return logged(false, "CLASS is one letter, e.g. H, T, S or N");
-        if (!lobbyrules::validName(words[2]) || !m_store->setAccountClass(words[2], c))
+        if (!lobbyrules::validName(words[2]))
             return logged(false, "there is no account named " + words[2].substr(0, 40));
-        const auto account = m_store->find(words[2]);
-        return logged(true, (account ? account->user.UserName : words[2]) + " now has class " + c);
+        m_store.run(
+            [target = words[2], c, logged](AccountStore &store) -> AccountStoreWorker::Then {
+                if (!store.setAccountClass(target, c))
+                    return [target, logged]() {
+                        logged(false, "there is no account named " + target.substr(0, 40));
+                    };
+                const auto account = store.find(target);
+                return [logged, c,
+                        shown = account ? account->user.UserName : target]() {
+                    logged(true, shown + " now has class " + c);
+                };
+            },
+            [logged](const std::string &error) { logged(false, "account store: " + error); });
+        return;
     }
     if (verb == "drain" && (n == 1 || n == 2)) {
         long minutes = kDefaultDrain.count();

@@ -73,7 +73,8 @@ LobbyServer::LobbyServer(asio::io_context &io, const ServerOptions &options, Cat
                          std::unique_ptr<AccountStore> store)
     : m_io(io), m_options(options), m_catalogue(std::move(catalogue)),
       m_log(ServerLog::parseLevel(options.logLevel).value_or(ServerLog::Level::Info)),
-      m_store(std::make_unique<TimedAccountStore>(std::move(store), m_metrics.storeSeconds,
+      m_store(io,
+              std::make_unique<TimedAccountStore>(std::move(store), m_metrics.storeSeconds,
                                                   m_metrics.storeErrors)),
       m_hasher(io), m_accountQuota(options.accountsPerHour), m_acceptor(io), m_tlsAcceptor(io),
       m_tick(io), m_acceptRetry(io), m_stopTimer(io), m_presenceTimer(io),
@@ -82,7 +83,12 @@ LobbyServer::LobbyServer(asio::io_context &io, const ServerOptions &options, Cat
       m_systemd(io), m_drainTimer(io)
 {
     m_limits.maxQueuedBytes = m_options.maxUnsentBytes;
-    m_accountCount = m_store->count();
+    // Answered before any account can be made: requests run in the order they came.
+    m_store.run(
+        [this](AccountStore &store) -> AccountStoreWorker::Then {
+            return [this, count = store.count()]() { m_accountCount += count; };
+        },
+        [this](const std::string &error) { log("accounts not counted: " + error); });
     for (const auto &room : m_catalogue.rooms())
         m_rooms[room];
     reloadNews(false);
@@ -344,7 +350,9 @@ void LobbyServer::tick()
     for (auto &[id, session] : m_sessions) {
         if (session->closing())
             continue;
-        if (now - session->lastHeard() > silentLimit) {
+        // A client whose input waits for the database behind its own request is not
+        // silent: we are not reading it.
+        if (now - session->lastHeard() > silentLimit && !session->inputHeld()) {
             m_metrics.drop(ServerMetrics::Drop::Silent);
             session->sendText("ERROR|No answer from your lobby for too long: disconnected.");
             session->closeAfterFlush("silent for " + std::to_string(kSilentIntervals) +
@@ -453,12 +461,10 @@ void LobbyServer::dropEveryone(const std::string &why)
             const auto minutes =
                 std::chrono::duration_cast<std::chrono::minutes>(Clock::now() - p.loginTime)
                     .count();
-            try {
-                if (minutes > 0)
-                    m_store->addMinutesPlayed(p.name, static_cast<std::int32_t>(minutes));
-            } catch (const std::exception &e) {
-                log(e.what());
-            }
+            if (minutes > 0)
+                tellStore("minutes played", [name = p.name, minutes](AccountStore &store) {
+                    store.addMinutesPlayed(name, static_cast<std::int32_t>(minutes));
+                });
             log("logout " + p.name + " #" + std::to_string(id) + ": " + why);
         }
         session->player = ClientSession::Player{};
@@ -677,12 +683,10 @@ void LobbyServer::logoff(Session &session, const std::string &why, bool announce
     m_players.erase(p.key);
     const auto minutes =
         std::chrono::duration_cast<std::chrono::minutes>(Clock::now() - p.loginTime).count();
-    try {
-        if (minutes > 0)
-            m_store->addMinutesPlayed(p.name, static_cast<std::int32_t>(minutes));
-    } catch (const std::exception &e) {
-        log(e.what());
-    }
+    if (minutes > 0)
+        tellStore("minutes played", [name = p.name, minutes](AccountStore &store) {
+            store.addMinutesPlayed(name, static_cast<std::int32_t>(minutes));
+        });
     if (announce) {
         localBroadcast("GREMOVEGUEST|" + p.name, &session, true);
         if (m_cluster)
@@ -803,6 +807,68 @@ std::function<bool()> LobbyServer::stillWanted(Session &session)
     };
 }
 
+void LobbyServer::askStore(Session &session, std::string what, SessionWork work,
+                           SessionFailed failed)
+{
+    session.holdInput();
+    std::weak_ptr<Session> weak = session.shared_from_this();
+    m_store.run(
+        [this, weak, what, work = std::move(work)](AccountStore &store) -> AccountStoreWorker::Then {
+            return [this, weak, what, then = work(store)]() {
+                const auto s = weak.lock();
+                if (!s)
+                    return;
+                if (!s->closing() && !m_stopping && then) {
+                    try {
+                        then(*s);
+                    } catch (const std::exception &e) {
+                        storeRequestFailed(*s, what, e.what());
+                    }
+                }
+                s->resumeInput();
+            };
+        },
+        [this, weak, what, failed = std::move(failed)](const std::string &error) {
+            const auto s = weak.lock();
+            if (!s)
+                return;
+            if (!s->closing() && !m_stopping) {
+                if (failed) {
+                    logEvent(ServerLog::Level::Error, "request_failed",
+                             {{"session", std::to_string(s->id())},
+                              {"keyword", what},
+                              {"error", error}});
+                    failed(*s, error);
+                } else {
+                    storeRequestFailed(*s, what, error);
+                }
+            }
+            s->resumeInput();
+        });
+}
+
+void LobbyServer::storeRequestFailed(Session &session, std::string_view what,
+                                     const std::string &error)
+{
+    logEvent(ServerLog::Level::Error, "request_failed",
+             {{"session", std::to_string(session.id())},
+              {"keyword", std::string(what)},
+              {"error", error}});
+    session.sendText("ERROR|The server could not complete that request.");
+}
+
+void LobbyServer::tellStore(std::string what, std::function<void(AccountStore &)> work)
+{
+    m_store.run(
+        [work = std::move(work)](AccountStore &store) -> AccountStoreWorker::Then {
+            work(store);
+            return {};
+        },
+        [this, what = std::move(what)](const std::string &error) {
+            log(what + " not stored: " + error);
+        });
+}
+
 void LobbyServer::onLogin(Session &session, std::string_view rest)
 {
     if (!mayStartLogin(session))
@@ -817,11 +883,31 @@ void LobbyServer::onLogin(Session &session, std::string_view rest)
         loginFailed(session, badLogin);
         return;
     }
-    const auto account = m_store->find(name);
+    p.loginPending = true;
+    askStore(
+        session, "LOGIN",
+        [this, name, password](AccountStore &store) -> SessionThen {
+            return [this, account = store.find(name), password](Session &s) {
+                checkPassword(s, account, password);
+            };
+        },
+        [this](Session &s, const std::string &) {
+            s.player.loginPending = false;
+            loginFailed(s, "The server could not log you in. Please try again later.");
+        });
+}
+
+void LobbyServer::checkPassword(Session &session, const std::optional<AccountRecord> &account,
+                                const std::string &password)
+{
+    auto &p = session.player;
+    const std::string badLogin = "Unknown user ID or wrong password.";
+    p.loginPending = false;
     if (!account) {
         loginFailed(session, badLogin);
         return;
     }
+    const std::string &name = account->user.UserName;
     const std::string key = lobbyrules::key(name);
     const std::string address = session.address();
     const auto now = Clock::now();
@@ -856,16 +942,11 @@ void LobbyServer::onLogin(Session &session, std::string_view rest)
                         if (!ok || !s || s->closing() || m_stopping)
                             return;
                         s->player.loginPending = false;
-                        try {
-                            if (*ok) {
-                                m_throttle.recordSuccess(address, key);
-                                completeLogin(*s, name, password);
-                            } else {
-                                loginFailed(*s, badLogin);
-                            }
-                        } catch (const std::exception &e) {
-                            log(std::string("login: ") + e.what());
-                            loginFailed(*s, "The server could not log you in.");
+                        if (*ok) {
+                            m_throttle.recordSuccess(address, key);
+                            completeLogin(*s, name, password);
+                        } else {
+                            loginFailed(*s, badLogin);
                         }
                     });
 }
@@ -901,19 +982,6 @@ void LobbyServer::onLoginNew(Session &session, std::string_view rest)
             return;
         }
     }
-    if (m_store->find(name)) {
-        loginFailed(session, "The user ID " + name + " is taken. Please choose another.");
-        return;
-    }
-    const std::string address = session.address();
-    const bool exempt = isExempt(address);
-    const auto now = Clock::now();
-    if (!exempt && !m_accountQuota.allows(address, now)) {
-        loginFailed(session, "Too many new accounts from your address. Please try again later.");
-        return;
-    }
-    if (hashingHeldBack(session))
-        return;
     AccountRecord account;
     auto &u = account.user;
     u.UserName = name;
@@ -929,45 +997,108 @@ void LobbyServer::onLoginNew(Session &session, std::string_view rest)
     u.AccountClass = ostrel::TOrvexUser::kDefaultAccountClass;
     u.Hat = lobbyrules::hatAllowed(record.Hat, u.AccountClass) ? record.Hat : "1";
     u.MemberSince = lobbyrules::recordDateNow();
+    p.loginPending = true;
+    askStore(
+        session, "LOGINNEW",
+        [this, name, account = std::move(account),
+         password = record.Password](AccountStore &store) -> SessionThen {
+            const bool taken = store.find(name).has_value();
+            return [this, taken, account, password](Session &s) {
+                s.player.loginPending = false;
+                if (taken)
+                    loginFailed(s, "The user ID " + account.user.UserName +
+                                       " is taken. Please choose another.");
+                else
+                    createAccount(s, account, password);
+            };
+        },
+        [this](Session &s, const std::string &) {
+            s.player.loginPending = false;
+            loginFailed(s, "The server could not create the account.");
+        });
+}
+
+void LobbyServer::createAccount(Session &session, AccountRecord account,
+                                const std::string &password)
+{
+    const std::string address = session.address();
+    const bool exempt = isExempt(address);
+    const auto now = Clock::now();
+    if (!exempt && !m_accountQuota.allows(address, now)) {
+        loginFailed(session, "Too many new accounts from your address. Please try again later.");
+        return;
+    }
+    if (hashingHeldBack(session))
+        return;
     if (!exempt)
         m_accountQuota.record(address, now);
-    p.loginPending = true;
+    session.player.loginPending = true;
     std::weak_ptr<Session> weak = session.shared_from_this();
-    const std::string password = record.Password;
-    m_hasher.hash(address, stillWanted(session), password,
-                  [this, weak, address, exempt, account = std::move(account),
-                   password](std::optional<std::string> hash) mutable {
-                      bool created = false;
-                      auto s = weak.lock();
-                      try {
-                          if (hash && !hash->empty() && s && !s->closing() && !m_stopping) {
-                              s->player.loginPending = false;
-                              account.passwordHash = std::move(*hash);
-                              if (!m_store->insert(account)) {
-                                  loginFailed(*s, "The user ID " + account.user.UserName +
-                                                      " is taken. Please choose another.");
-                              } else {
-                                  created = true;
-                                  ++m_accountCount;
-                                  m_metrics.accountsCreated.add();
-                                  logEvent(ServerLog::Level::Info, "account_created",
-                                           {{"name", account.user.UserName}, {"address", address}});
-                                  s->sendText("NEWSUCCESS|Account " + account.user.UserName +
-                                              " created.");
-                                  completeLogin(*s, account.user.UserName, password);
-                              }
-                          } else if (hash && s && !s->closing() && !m_stopping) {
-                              s->player.loginPending = false;
-                              loginFailed(*s, "The server could not create the account.");
-                          }
-                      } catch (const std::exception &e) {
-                          log(std::string("account creation: ") + e.what());
-                          if (s)
-                              loginFailed(*s, "The server could not create the account.");
-                      }
-                      if (!created && !exempt)
-                          m_accountQuota.refund(address);
-                  });
+    m_hasher.hash(
+        address, stillWanted(session), password,
+        [this, weak, address, exempt, account = std::move(account),
+         password](std::optional<std::string> hash) mutable {
+            auto s = weak.lock();
+            const bool wanted = s && !s->closing() && !m_stopping;
+            if (!hash || hash->empty() || !wanted) {
+                if (hash && wanted) {
+                    s->player.loginPending = false;
+                    loginFailed(*s, "The server could not create the account.");
+                }
+                if (!exempt)
+                    m_accountQuota.refund(address);
+                return;
+            }
+            account.passwordHash = std::move(*hash);
+            // Whether the session is still there when the answer comes or not, the
+            // account exists or it does not, and the address's quota is told so.
+            s->holdInput();
+            m_store.run(
+                [this, weak, address, exempt, account,
+                 password](AccountStore &store) -> AccountStoreWorker::Then {
+                    const bool created = store.insert(account);
+                    return [this, weak, address, exempt, created, name = account.user.UserName,
+                            password]() {
+                        if (created) {
+                            ++m_accountCount;
+                            m_metrics.accountsCreated.add();
+                            logEvent(ServerLog::Level::Info, "account_created",
+                                     {{"name", name}, {"address", address}});
+                        } else if (!exempt) {
+                            m_accountQuota.refund(address);
+                        }
+                        const auto s = weak.lock();
+                        if (!s)
+                            return;
+                        if (!s->closing() && !m_stopping) {
+                            s->player.loginPending = false;
+                            if (!created) {
+                                loginFailed(*s, "The user ID " + name +
+                                                    " is taken. Please choose another.");
+                            } else {
+                                s->sendText("NEWSUCCESS|Account " + name + " created.");
+                                completeLogin(*s, name, password);
+                            }
+                        }
+                        s->resumeInput();
+                    };
+                },
+                [this, weak, address, exempt](const std::string &error) {
+                    // Timed out, the account may have been made after all; the quota
+                    // errs on the client's side.
+                    if (!exempt)
+                        m_accountQuota.refund(address);
+                    log("account creation: " + error);
+                    const auto s = weak.lock();
+                    if (!s)
+                        return;
+                    if (!s->closing() && !m_stopping) {
+                        s->player.loginPending = false;
+                        loginFailed(*s, "The server could not create the account.");
+                    }
+                    s->resumeInput();
+                });
+        });
 }
 
 ostrel::TOrvexUser LobbyServer::recordFor(const AccountRecord &account, const Session *viewer) const
@@ -987,11 +1118,28 @@ ostrel::TOrvexUser LobbyServer::recordFor(const AccountRecord &account, const Se
 void LobbyServer::completeLogin(Session &session, const std::string &name,
                                 const std::string &password)
 {
-    const double now = lobbyrules::recordDateNow();
-    m_store->recordLogin(name, now);
-    const auto account = m_store->find(name);
-    if (!account)
-        throw std::runtime_error("account " + name + " vanished during login");
+    session.player.loginPending = true;
+    askStore(
+        session, "LOGIN",
+        [this, name, password, now = lobbyrules::recordDateNow()](AccountStore &store) -> SessionThen {
+            store.recordLogin(name, now);
+            auto account = store.find(name);
+            if (!account)
+                throw std::runtime_error("account " + name + " vanished during login");
+            return [this, account = std::move(*account), password](Session &s) {
+                enterLobby(s, account, password);
+            };
+        },
+        [this](Session &s, const std::string &) {
+            s.player.loginPending = false;
+            loginFailed(s, "The server could not log you in. Please try again later.");
+        });
+}
+
+void LobbyServer::enterLobby(Session &session, const AccountRecord &account,
+                             const std::string &password)
+{
+    const std::string &name = account.user.UserName;
     const std::string key = lobbyrules::key(name);
 
     // A second login ends the older session of the same account.
@@ -1021,14 +1169,14 @@ void LobbyServer::completeLogin(Session &session, const std::string &name,
     auto &p = session.player;
     p = ClientSession::Player{};
     p.loggedIn = true;
-    p.name = account->user.UserName;
+    p.name = account.user.UserName;
     p.key = key;
     p.password = password;
-    p.hat = lobbyrules::hatAllowed(account->user.Hat, account->user.AccountClass)
-                ? account->user.Hat
+    p.hat = lobbyrules::hatAllowed(account.user.Hat, account.user.AccountClass)
+                ? account.user.Hat
                 : "1";
     p.room = Catalogue::kLobby;
-    p.silenceUntil = account->silenceUntil;
+    p.silenceUntil = account.silenceUntil;
     p.loginTime = Clock::now();
     m_players[key] = &session;
     m_rooms[p.room].insert(&session);
@@ -1042,7 +1190,7 @@ void LobbyServer::completeLogin(Session &session, const std::string &name,
 
     // The whole sequence is owed to the client: a long news text or member list must not
     // get it dropped as a client that stopped reading.
-    ostrel::TOrvexUser record = recordFor(*account, &session);
+    ostrel::TOrvexUser record = recordFor(account, &session);
     session.sendOwed("LOGIN|SUCCESS|" + record.SaveToString());
     std::string subjects = "SUBJECTS";
     for (const auto &room : m_catalogue.rooms())

@@ -2,6 +2,7 @@
 
 #include "accountquota.h"
 #include "accountstore.h"
+#include "accountstoreworker.h"
 #include "adminconsole.h"
 #include "catalogue.h"
 #include "clientsession.h"
@@ -36,8 +37,8 @@
 
 // The lobby: accepts clients, logs them in against the account store, keeps who is where
 // (rooms, hosted and joined games), routes their messages and enforces the rules of who
-// may send what. One io_context on one thread runs all of it; only password hashing runs
-// elsewhere (PasswordHasher).
+// may send what. One io_context on one thread runs all of it; only password hashing
+// (PasswordHasher) and the account store (AccountStoreWorker) run elsewhere.
 class LobbyServer
 {
 public:
@@ -116,23 +117,44 @@ private:
     // True when the hashing queue, or the address's share of it, is full; the client has
     // then been told.
     bool hashingHeldBack(Session &session);
+    // The account of a LOGIN was looked up: check its password.
+    void checkPassword(Session &session, const std::optional<AccountRecord> &account,
+                       const std::string &password);
+    // The name of a LOGINNEW was found free: hash the password and make the account.
+    void createAccount(Session &session, AccountRecord account, const std::string &password);
     // Asked by the hasher before a job of this session starts.
     std::function<bool()> stillWanted(Session &session);
+    // Records the login in the store, then lets the player in.
     void completeLogin(Session &session, const std::string &name, const std::string &password);
+    void enterLobby(Session &session, const AccountRecord &account, const std::string &password);
     ostrel::TOrvexUser recordFor(const AccountRecord &account, const Session *viewer) const;
 
     // Commands (lobbycommands.cpp)
     void onJoinSubject(Session &session, std::string_view rest);
     void onUserInfo(Session &session, std::string_view rest);
     void onUserUpdate(Session &session, std::string_view rest);
+    // The profile is stored (its hat as allowed, wantedHat as asked): tell the player and
+    // go on with a password change.
+    void profileUpdated(Session &session, const ostrel::TOrvexUser &record,
+                        const std::string &wantedHat, const std::optional<AccountRecord> &updated);
     void onSend(Session &session, std::string_view rest);
     void onInvite(Session &session, std::string_view rest);
     void onAddGame(Session &session, std::string_view rest, bool assisted);
     void onDeleteGame(Session &session, std::string_view rest);
     void onPrivate(Session &session, std::string_view rest);
     void onAdmin(Session &session, std::string_view rest);
+    void onAdminChecked(Session &session, std::string_view name, std::string_view order,
+                        std::string_view target, std::string_view minutesText,
+                        const std::string &myClass, const std::optional<AccountRecord> &account);
+    // moderate() once a SILENCE or UNSILENCE is in the account store; done gets what went
+    // wrong, or nothing. done may be destroyed on the store's thread: it holds no more
+    // than values and weak pointers.
+    void moderateStored(const std::string &by, const std::string &order,
+                        const std::string &targetName, std::int32_t minutes,
+                        std::function<void(const std::string &error)> done);
     // SILENCE (for minutes), UNSILENCE or BOOT of an account, wherever in the lobby its
-    // player is; by: who asked. Returns what went wrong, or nothing.
+    // player is, after a silence is stored; by: who asked. Returns what went wrong, or
+    // nothing.
     std::string moderate(const std::string &by, std::string_view order,
                          const std::string &targetName, std::int32_t minutes);
     void onJoin(Session &session, std::string_view host, std::string_view payload);
@@ -151,6 +173,23 @@ private:
     bool refuseWhenSilenced(Session &session);
     // True (after an ERROR to the sender) when text meant for other players is too long.
     bool refuseOverlong(Session &session, std::string_view text);
+
+    // The account store, whose calls run on a thread of their own (lobbyserver.cpp). work
+    // runs there and sees only the store and what it captured by value; the function it
+    // returns runs back on the network thread.
+    using SessionThen = std::function<void(Session &)>;
+    using SessionWork = std::function<SessionThen(AccountStore &)>;
+    using SessionFailed = std::function<void(Session &, const std::string &error)>;
+    // A request of a client's: its later lines wait until the answer is in, other clients
+    // are served meanwhile. The answer runs only while the client is still connected.
+    // When the request fails or times out the client gets failed, by default an ERROR
+    // line; what: the request's name for the log.
+    void askStore(Session &session, std::string what, SessionWork work,
+                  SessionFailed failed = {});
+    // A write nobody waits for (minutes played, delivered kept messages): a failure is
+    // logged.
+    void tellStore(std::string what, std::function<void(AccountStore &)> work);
+    void storeRequestFailed(Session &session, std::string_view what, const std::string &error);
 
     // Cluster (lobbycluster.cpp): the other nodes of one lobby, met through Redis.
     void startCluster();
@@ -181,8 +220,8 @@ private:
     HttpEndpoint::Response operatorPage(std::string_view path);
     // Empty when ready; otherwise why not.
     std::string notReadyBecause();
-    AdminConsole::Answer adminCommand(const AdminConsole::Peer &peer,
-                                      const std::vector<std::string> &words);
+    void adminCommand(const AdminConsole::Peer &peer, const std::vector<std::string> &words,
+                      AdminConsole::Reply reply);
     void onOperatorMessage(const ClusterMessage &message);
     void drain(std::chrono::minutes timeout);
     void drainCheck();
@@ -193,7 +232,8 @@ private:
     // Before the store, which reports to it.
     ServerLog m_log;
     ServerMetrics m_metrics;
-    std::unique_ptr<AccountStore> m_store;
+    AccountStoreWorker m_store;
+    bool m_purging = false; // a purge of old kept messages is under way
     PasswordHasher m_hasher;
     LoginThrottle m_throttle;
     AccountQuota m_accountQuota;

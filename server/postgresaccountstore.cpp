@@ -4,8 +4,10 @@
 
 #include <libpq-fe.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <poll.h>
 #include <stdexcept>
 #include <vector>
 
@@ -248,7 +250,12 @@ void PostgresAccountStore::connect()
         m_conn = nullptr;
         throw std::runtime_error("account database: cannot connect: " + message);
     }
-    // A database that stops answering must not hold the lobby's only thread for long.
+    // Every exchange below waits for its answer on our own clock (await), which needs
+    // the connection's socket not to block.
+    if (PQsetnonblocking(m_conn, 1) != 0)
+        fail("connect", nullptr);
+    // A slow statement ends at the database with an error, well within the time await
+    // gives an answer: a statement that gets no answer at all means a dead link.
     command("SET statement_timeout = '5s'");
     // "Already exists, skipping" and the like are no news for the server's log.
     command("SET client_min_messages = warning");
@@ -262,7 +269,7 @@ void PostgresAccountStore::createSchema()
 void PostgresAccountStore::prepareStatements()
 {
     for (const Statement &s : kStatements) {
-        Result result(PQprepare(m_conn, s.name, s.sql, 0, nullptr));
+        Result result = await(PQsendPrepare(m_conn, s.name, s.sql, 0, nullptr), "prepare");
         if (PQresultStatus(result.get()) != PGRES_COMMAND_OK)
             fail("prepare", result.get());
     }
@@ -270,10 +277,69 @@ void PostgresAccountStore::prepareStatements()
 
 void PostgresAccountStore::command(const char *sql)
 {
-    Result result(PQexec(m_conn, sql));
+    Result result = await(PQsendQuery(m_conn, sql), "command");
     const auto status = PQresultStatus(result.get());
     if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK)
         fail("command", result.get());
+}
+
+void PostgresAccountStore::waitForSocket(short events, Clock::time_point deadline,
+                                         const char *what)
+{
+    for (;;) {
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0)
+            break;
+        pollfd wait{PQsocket(m_conn), events, 0};
+        const int ready = ::poll(&wait, 1, static_cast<int>(left));
+        if (ready > 0)
+            return;
+        if (ready < 0 && errno != EINTR)
+            fail(what, nullptr);
+    }
+    // Given up: whatever the database still does with the statement, its answer would
+    // come on a connection we no longer read in step. The next call connects afresh.
+    PQfinish(m_conn);
+    m_conn = nullptr;
+    throw std::runtime_error(std::string("account database: ") + what + ": no answer within " +
+                             std::to_string(kAnswerTime.count()) + " s; connection dropped");
+}
+
+PostgresAccountStore::Result PostgresAccountStore::await(int sent, const char *what)
+{
+    // A connection that broke gives no result; the caller finds out from its status.
+    if (!sent)
+        return {};
+    const auto deadline = Clock::now() + kAnswerTime;
+    for (;;) {
+        const int flushed = PQflush(m_conn);
+        if (flushed == 0)
+            break;
+        if (flushed < 0)
+            return {};
+        // The database may be sending while we are: read what it sent, or it may stop
+        // reading us.
+        waitForSocket(POLLIN | POLLOUT, deadline, what);
+        if (!PQconsumeInput(m_conn))
+            return {};
+    }
+    Result answer;
+    for (;;) {
+        while (PQisBusy(m_conn)) {
+            waitForSocket(POLLIN, deadline, what);
+            if (!PQconsumeInput(m_conn))
+                return {};
+        }
+        Result next(PQgetResult(m_conn));
+        if (!next)
+            break;
+        // Of several statements in one command, the first failure or else the last result.
+        const auto status = answer ? PQresultStatus(answer.get()) : PGRES_COMMAND_OK;
+        if (!answer || status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK)
+            answer = std::move(next);
+    }
+    return answer;
 }
 
 void PostgresAccountStore::fail(const char *what, const pg_result *result)
@@ -304,8 +370,10 @@ PostgresAccountStore::Result PostgresAccountStore::execute(const char *name,
             connect();
             prepareStatements();
         }
-        Result result(PQexecPrepared(m_conn, statement.name, static_cast<int>(values.size()),
-                                     values.data(), lengths.data(), formats.data(), 1));
+        Result result = await(PQsendQueryPrepared(m_conn, statement.name,
+                                                  static_cast<int>(values.size()), values.data(),
+                                                  lengths.data(), formats.data(), 1),
+                              statement.name);
         const auto status = PQresultStatus(result.get());
         if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK)
             return result;
@@ -402,8 +470,13 @@ bool PostgresAccountStore::setAccountClass(std::string_view name, std::string_vi
         command("COMMIT");
         return found;
     } catch (...) {
-        if (m_conn && PQstatus(m_conn) == CONNECTION_OK)
-            PQclear(PQexec(m_conn, "ROLLBACK"));
+        if (m_conn && PQstatus(m_conn) == CONNECTION_OK) {
+            try {
+                command("ROLLBACK");
+            } catch (const std::exception &) {
+                // The connection is gone or dropped; the transaction went with it.
+            }
+        }
         throw;
     }
 }

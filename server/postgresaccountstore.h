@@ -2,6 +2,7 @@
 
 #include "accountstore.h"
 
+#include <chrono>
 #include <initializer_list>
 
 struct pg_conn;
@@ -13,7 +14,11 @@ struct pg_result;
 // and names compare without regard to ASCII letter case through a folded key column, as
 // the SQLite store compares them. Each call is one statement (or one short transaction)
 // on one connection; a connection found broken is opened again before the next call, and
-// a read that failed because the connection broke is tried once more.
+// a read that failed because the connection broke is tried once more. No exchange waits
+// for the database longer than kAnswerTime (and connecting, no longer than 5 s): past
+// that the link counts as dead, the call fails and the connection is dropped, so a
+// database host that went silent costs a caller seconds, not the minutes TCP would take
+// to notice.
 class PostgresAccountStore : public AccountStore
 {
 public:
@@ -52,7 +57,12 @@ public:
         bool bytes = true;
     };
 
+    // Longer than the statement timeout the store sets (5 s), after which a database that
+    // is alive answers with an error.
+    static constexpr std::chrono::seconds kAnswerTime{8};
+
 private:
+    using Clock = std::chrono::steady_clock;
     struct ResultDeleter
     {
         void operator()(pg_result *result) const;
@@ -63,6 +73,10 @@ private:
     void createSchema();
     void prepareStatements();
     Result execute(const char *statement, std::initializer_list<Param> params);
+    // The answer to what was just sent (sent: what PQsend... returned), waited for at
+    // most kAnswerTime.
+    Result await(int sent, const char *what);
+    void waitForSocket(short events, Clock::time_point deadline, const char *what);
     void command(const char *sql);
     [[noreturn]] void fail(const char *what, const pg_result *result);
 
