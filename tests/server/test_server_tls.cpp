@@ -1,6 +1,7 @@
 // The TLS listener: its certificate, a TLS-only server, a plain client at the TLS port,
 // and what a listener on the path sees of a login.
 #include "serverprocess.h"
+#include "tcpproxy.h"
 #include "wireclient.h"
 
 #include "encryptit.h"
@@ -9,18 +10,11 @@
 #include <openssl/pem.h>
 #include <openssl/x509.h>
 
-#include <arpa/inet.h>
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <mutex>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <thread>
-#include <unistd.h>
 
 namespace {
 
@@ -39,102 +33,6 @@ std::string fingerprintOf(const std::string &pemPath)
     X509_free(certificate);
     return std::string(reinterpret_cast<char *>(digest), length);
 }
-
-int listenOnLoopback(int &port)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 ||
-        ::listen(fd, 4) != 0 ||
-        ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) != 0)
-        throw std::runtime_error("cannot listen");
-    port = ntohs(address.sin_port);
-    return fd;
-}
-
-int connectTo(int port)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0)
-        throw std::runtime_error("cannot connect");
-    return fd;
-}
-
-// A listener on the path: forwards one connection to the server and keeps a copy of
-// everything that crossed it, both ways.
-class RecordingProxy
-{
-public:
-    explicit RecordingProxy(int serverPort) : m_serverPort(serverPort)
-    {
-        m_listener = listenOnLoopback(m_port);
-        m_thread = std::thread([this] { run(); });
-    }
-    ~RecordingProxy()
-    {
-        m_stop = true;
-        m_thread.join();
-        ::close(m_listener);
-    }
-    int port() const { return m_port; }
-    std::string recorded()
-    {
-        std::lock_guard lock(m_mutex);
-        return m_recorded;
-    }
-
-private:
-    void run()
-    {
-        pollfd wait{m_listener, POLLIN, 0};
-        while (!m_stop && ::poll(&wait, 1, 50) == 0) {
-        }
-        if (m_stop)
-            return;
-        const int client = ::accept(m_listener, nullptr, nullptr);
-        const int server = connectTo(m_serverPort);
-        pollfd both[2] = {{client, POLLIN, 0}, {server, POLLIN, 0}};
-        while (!m_stop) {
-            if (::poll(both, 2, 50) <= 0)
-                continue;
-            bool closed = false;
-            for (int i = 0; i < 2; ++i) {
-                if (!(both[i].revents & (POLLIN | POLLHUP)))
-                    continue;
-                char chunk[16384];
-                const ssize_t n = ::recv(both[i].fd, chunk, sizeof chunk, 0);
-                if (n <= 0) {
-                    closed = true;
-                    break;
-                }
-                {
-                    std::lock_guard lock(m_mutex);
-                    m_recorded.append(chunk, static_cast<std::size_t>(n));
-                }
-                ::send(both[1 - i].fd, chunk, static_cast<std::size_t>(n), MSG_NOSIGNAL);
-            }
-            if (closed)
-                break;
-        }
-        ::close(client);
-        ::close(server);
-    }
-
-    int m_serverPort;
-    int m_port = 0;
-    int m_listener = -1;
-    std::atomic<bool> m_stop{false};
-    std::mutex m_mutex;
-    std::string m_recorded;
-    std::thread m_thread;
-};
 
 TEST(TlsListener, ASelfSignedCertificateIsMadeOnceAndKept)
 {
@@ -230,7 +128,7 @@ TEST(TlsListener, ALoginInsideTlsShowsNoPasswordOnTheWire)
     };
     for (const bool tls : {true, false}) {
         SCOPED_TRACE(tls ? "TLS" : "plain");
-        RecordingProxy proxy(tls ? server.tlsPort() : server.plainPort());
+        TcpProxy proxy(tls ? server.tlsPort() : server.plainPort());
         {
             WireClient client(proxy.port(), tls);
             client.send("LOGIN|eve|0121|Sekr3t9");
