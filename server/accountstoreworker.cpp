@@ -18,6 +18,7 @@ AccountStoreWorker::~AccountStoreWorker()
     {
         std::lock_guard lock(m_mutex);
         m_quit = true;
+        m_quitBy = Clock::now() + kStopGrace;
     }
     m_wake.notify_one();
     m_thread.join();
@@ -56,6 +57,7 @@ void AccountStoreWorker::loop()
     const std::weak_ptr<AccountStoreWorker *> self = m_self;
     for (;;) {
         Job job;
+        Clock::time_point quitBy;
         {
             std::unique_lock lock(m_mutex);
             m_wake.wait(lock, [this] { return m_quit || !m_jobs.empty(); });
@@ -63,11 +65,13 @@ void AccountStoreWorker::loop()
                 return;
             job = std::move(m_jobs.front());
             m_jobs.pop_front();
+            quitBy = m_quitBy;
         }
         Then then;
         std::string error;
         // A request whose client has been told it failed is not started any more.
-        const bool ran = !job.abandoned->load() && Clock::now() < job.deadline;
+        const auto now = Clock::now();
+        const bool ran = !job.abandoned->load() && now < job.deadline && now < quitBy;
         if (ran) {
             try {
                 then = job.work(*m_store);

@@ -31,9 +31,11 @@
 // for it.
 //
 // Nothing of the network thread's is touched on the store's thread: work sees only the
-// store and what it captured by value. Destroying the worker lets the requests already
-// queued run, those whose time is up are skipped, and their answers are dropped: the
-// server is gone by then, but writes such as the minutes played at shutdown still land.
+// store and what it captured by value, and what it captured is destroyed there, so it
+// holds values, `this` and weak pointers only. Destroying the worker lets the requests
+// already queued run for a little while longer (kStopGrace), so that writes such as the
+// minutes played at shutdown still land, skips the rest, waits for the call under way
+// (bounded by the store) and drops every answer: the server is gone by then.
 class AccountStoreWorker
 {
 public:
@@ -44,6 +46,8 @@ public:
     // Requests waiting at most; more are refused at once. Each client has at most one
     // waiting (its input waits behind it), so this is about a burst of logins.
     static constexpr std::size_t kMaxWaiting = 1024;
+    // How long queued requests still run once the worker is being destroyed.
+    static constexpr std::chrono::seconds kStopGrace{2};
 
     // What runs on the network thread with the result; empty when nothing is to be done.
     using Then = std::function<void()>;
@@ -97,6 +101,7 @@ private:
     std::condition_variable m_wake;
     std::deque<Job> m_jobs;
     bool m_quit = false;
+    Clock::time_point m_quitBy = Clock::time_point::max();
 
     std::unordered_map<std::uint64_t, Waiting> m_waiting;
     std::uint64_t m_nextId = 1;

@@ -145,6 +145,8 @@ TEST(DatabaseFaults, ASilentPostgresLinkHoldsOnlyTheRequestsThatNeedIt)
     proxy.stall();
     WireClient bob(server.port());
     bob.send("LOGIN|bob|0121|pw");
+    // One who hangs up while its login waits: it is let go once the answer is in.
+    WireClient(server.port()).send("LOGIN|dan|0121|pw");
     ann.send("USERINFO|dan");
     ann.send("SEND|GHAT|behind|clBlack");
     std::optional<std::string> bobAnswer;
@@ -190,6 +192,18 @@ TEST(DatabaseFaults, ASilentPostgresLinkHoldsOnlyTheRequestsThatNeedIt)
     ASSERT_TRUE(completed) << server.log();
     EXPECT_EQ(completed->rfind("LOGIN|SUCCESS|", 0), 0u) << *completed;
     EXPECT_TRUE(server.running());
+
+    // Stopped while the periodic clean-up and a client's request wait for a silent
+    // database: the clients go, their answers find nobody, and the server ends by itself
+    // in bounded time with a clean exit.
+    proxy.stall();
+    const auto silentAgain = std::chrono::steady_clock::now();
+    chatUntil(
+        cat, "cat", [&] { return std::chrono::steady_clock::now() - silentAgain > 2s; }, 5s);
+    cat.send("USERINFO|bob");
+    const auto stopping = std::chrono::steady_clock::now();
+    EXPECT_EQ(server.terminate(), 0) << server.log();
+    EXPECT_LT(std::chrono::steady_clock::now() - stopping, 10s);
 }
 
 TEST(DatabaseFaults, ALockedSqliteFileFailsWritesNotTheServer)
