@@ -770,27 +770,28 @@ void LobbyServer::storeForOffline(Session &session, std::string_view target, std
 // message kept meanwhile is among them: a store request made after it comes after it.
 void LobbyServer::deliverStoredMessages(Session &session)
 {
-    std::weak_ptr<Session> weak = session.shared_from_this();
+    // The client's next lines wait behind the read, so that the kept messages arrive as
+    // part of the login, before the answers to whatever the client asks next.
     const std::string name = session.player.name;
-    m_store.run(
-        [this, weak, name](AccountStore &store) -> AccountStoreWorker::Then {
-            return [this, weak, name,
-                    messages = store.storedMessages(name, secondsNow() - kStoredMessageSeconds)]() {
-                const auto s = weak.lock();
-                if (!s || s->closing() || !s->player.loggedIn || s->player.name != name ||
-                    messages.empty())
+    askStore(
+        session, "kept messages",
+        [this, name](AccountStore &store) -> SessionThen {
+            return [this, name,
+                    messages = store.storedMessages(name, secondsNow() - kStoredMessageSeconds)](
+                       Session &s) {
+                auto &p = s.player;
+                if (!p.loggedIn || p.name != name || messages.empty())
                     return;
-                auto &p = s->player;
                 for (const auto &message : messages)
-                    s->sendOwed("SEND|" + message.sender + "|PMES|" + keptMessageText(message));
-                s->sendOwed("PING|");
-                ++s->pingsSent;
+                    s.sendOwed("SEND|" + message.sender + "|PMES|" + keptMessageText(message));
+                s.sendOwed("PING|");
+                ++s.pingsSent;
                 p.keptUpToId = messages.back().id;
-                p.keptPingAnswer = s->pingsSent;
+                p.keptPingAnswer = s.pingsSent;
                 log("sent " + std::to_string(messages.size()) + " kept messages to " + p.name);
             };
         },
-        [this, name](const std::string &error) {
+        [this, name](Session &, const std::string &error) {
             // The login itself went through; the messages wait for a later one.
             log("kept messages for " + name + " not read: " + error);
         });
