@@ -31,8 +31,9 @@ struct StoredMessage
 // Where the server keeps its accounts and the private messages waiting for offline
 // accounts. Names are unique without regard to letter case (ASCII letters, as the
 // protocol's names are compared everywhere else); look-ups ignore case too and the stored
-// spelling is the account's name. Every call finishes its write before it returns, so the
-// single network thread may call it directly. Failures throw std::runtime_error.
+// spelling is the account's name. Every call finishes its write before it returns and may
+// block (for a bounded time): the server calls it only from AccountStoreWorker's thread,
+// one call at a time. Failures throw std::runtime_error.
 class AccountStore
 {
 public:
