@@ -47,7 +47,8 @@ void AccountStoreWorker::run(Work work, Failed failed)
     m_waiting.emplace(id, Waiting{std::move(failed), abandoned, std::move(timer)});
     {
         std::lock_guard lock(m_mutex);
-        m_jobs.push_back(Job{id, Clock::now() + m_requestTime, std::move(abandoned), std::move(work)});
+        m_jobs.push_back(
+            Job{id, Clock::now() + m_requestTime, std::move(abandoned), std::move(work)});
     }
     m_wake.notify_one();
 }

@@ -111,11 +111,10 @@ private:
                 self->close();
         });
         try {
-            (*owner)->m_handler(m_peer, words,
-                                [weak = weak_from_this()](const Answer &answer) {
-                                    if (const auto self = weak.lock())
-                                        self->reply(answer);
-                                });
+            (*owner)->m_handler(m_peer, words, [weak = weak_from_this()](const Answer &answer) {
+                if (const auto self = weak.lock())
+                    self->reply(answer);
+            });
         } catch (const std::exception &e) {
             reply({false, e.what()});
         }

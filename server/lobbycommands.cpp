@@ -716,51 +716,50 @@ void LobbyServer::storeForOffline(Session &session, std::string_view target, std
         return;
     }
     enum class Kept { NoSuchAccount, Full, Stored };
-    askStore(
-        session, "PMES",
-        [this, target = std::string(target), sender = session.player.name,
-         text = lobbyrules::relayedText(text)](AccountStore &store) -> SessionThen {
-            const auto account = store.find(target);
-            Kept kept = Kept::NoSuchAccount;
-            std::string name = target;
-            if (account) {
-                name = account->user.UserName;
-                const auto counts = store.storedMessageCounts(name, sender);
-                if (counts.forRecipient >= kMaxStoredPerRecipient ||
-                    counts.fromSenderToRecipient >= kMaxStoredPerSenderAndRecipient ||
-                    counts.fromSender >= kMaxStoredPerSender) {
-                    kept = Kept::Full;
-                } else {
-                    store.storeMessage(name, sender, text, secondsNow());
-                    kept = Kept::Stored;
-                }
-            }
-            return [this, kept, name](Session &s) {
-                auto &p = s.player;
-                const std::string key = lobbyrules::key(name);
-                // The client shows every ERROR in a box: the sender hears of each
-                // recipient once per login, not once per message.
-                switch (kept) {
-                case Kept::NoSuchAccount:
-                    s.sendText("ERROR|" + shown(name) +
-                               " is not online; your message was not delivered.");
-                    break;
-                case Kept::Full:
-                    if (p.toldFull.insert(key).second)
-                        s.sendText("ERROR|" + name +
-                                   " is offline and no more of your messages can be kept for"
-                                   " them now; yours was not delivered.");
-                    break;
-                case Kept::Stored:
-                    m_metrics.keptMessages.add();
-                    if (p.toldStored.insert(key).second)
-                        s.sendText("ERROR|" + name +
-                                   " is offline; your message was kept and will be delivered"
-                                   " at their next login.");
-                    break;
-                }
-            };
-        });
+    askStore(session, "PMES",
+             [this, target = std::string(target), sender = session.player.name,
+              text = lobbyrules::relayedText(text)](AccountStore &store) -> SessionThen {
+                 const auto account = store.find(target);
+                 Kept kept = Kept::NoSuchAccount;
+                 std::string name = target;
+                 if (account) {
+                     name = account->user.UserName;
+                     const auto counts = store.storedMessageCounts(name, sender);
+                     if (counts.forRecipient >= kMaxStoredPerRecipient ||
+                         counts.fromSenderToRecipient >= kMaxStoredPerSenderAndRecipient ||
+                         counts.fromSender >= kMaxStoredPerSender) {
+                         kept = Kept::Full;
+                     } else {
+                         store.storeMessage(name, sender, text, secondsNow());
+                         kept = Kept::Stored;
+                     }
+                 }
+                 return [this, kept, name](Session &s) {
+                     auto &p = s.player;
+                     const std::string key = lobbyrules::key(name);
+                     // The client shows every ERROR in a box: the sender hears of each
+                     // recipient once per login, not once per message.
+                     switch (kept) {
+                     case Kept::NoSuchAccount:
+                         s.sendText("ERROR|" + shown(name) +
+                                    " is not online; your message was not delivered.");
+                         break;
+                     case Kept::Full:
+                         if (p.toldFull.insert(key).second)
+                             s.sendText("ERROR|" + name +
+                                        " is offline and no more of your messages can be kept for"
+                                        " them now; yours was not delivered.");
+                         break;
+                     case Kept::Stored:
+                         m_metrics.keptMessages.add();
+                         if (p.toldStored.insert(key).second)
+                             s.sendText("ERROR|" + name +
+                                        " is offline; your message was kept and will be delivered"
+                                        " at their next login.");
+                         break;
+                     }
+                 };
+             });
 }
 
 // The senders were told their messages were kept: they stay stored until the client has
@@ -826,7 +825,8 @@ void LobbyServer::purgeStoredMessages()
     m_purging = true;
     m_store.run(
         [this](AccountStore &store) -> AccountStoreWorker::Then {
-            return [this, purged = store.purgeStoredMessages(secondsNow() - kStoredMessageSeconds)]() {
+            return [this,
+                    purged = store.purgeStoredMessages(secondsNow() - kStoredMessageSeconds)]() {
                 m_purging = false;
                 if (purged)
                     log("dropped " + std::to_string(purged) + " kept messages older than 30 days");

@@ -64,8 +64,9 @@ void LobbyServer::startOperations()
     try {
         std::filesystem::create_directories(m_options.dataDir);
         m_adminConsole = std::make_unique<AdminConsole>(
-            m_io, [this](const AdminConsole::Peer &peer, const std::vector<std::string> &words,
-                         AdminConsole::Reply reply) { adminCommand(peer, words, std::move(reply)); });
+            m_io,
+            [this](const AdminConsole::Peer &peer, const std::vector<std::string> &words,
+                   AdminConsole::Reply reply) { adminCommand(peer, words, std::move(reply)); });
         m_adminConsole->start(m_options.adminSocketPath());
     } catch (const std::exception &e) {
         m_adminConsole.reset();
@@ -198,8 +199,8 @@ HttpEndpoint::Response LobbyServer::operatorPage(std::string_view path)
     return {404, "text/plain; charset=utf-8", "not found\n"};
 }
 
-void LobbyServer::adminCommand(const AdminConsole::Peer &peer, const std::vector<std::string> &words,
-                               AdminConsole::Reply reply)
+void LobbyServer::adminCommand(const AdminConsole::Peer &peer,
+                               const std::vector<std::string> &words, AdminConsole::Reply reply)
 {
     m_metrics.adminActions.add();
     const std::string by = "console:" + peer.user;
@@ -302,8 +303,7 @@ void LobbyServer::adminCommand(const AdminConsole::Peer &peer, const std::vector
                         logged(false, "there is no account named " + target.substr(0, 40));
                     };
                 const auto account = store.find(target);
-                return [logged, c,
-                        shown = account ? account->user.UserName : target]() {
+                return [logged, c, shown = account ? account->user.UserName : target]() {
                     logged(true, shown + " now has class " + c);
                 };
             },

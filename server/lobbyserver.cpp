@@ -73,9 +73,8 @@ LobbyServer::LobbyServer(asio::io_context &io, const ServerOptions &options, Cat
                          std::unique_ptr<AccountStore> store)
     : m_io(io), m_options(options), m_catalogue(std::move(catalogue)),
       m_log(ServerLog::parseLevel(options.logLevel).value_or(ServerLog::Level::Info)),
-      m_store(io,
-              std::make_unique<TimedAccountStore>(std::move(store), m_metrics.storeSeconds,
-                                                  m_metrics.storeErrors)),
+      m_store(io, std::make_unique<TimedAccountStore>(std::move(store), m_metrics.storeSeconds,
+                                                      m_metrics.storeErrors)),
       m_hasher(io), m_accountQuota(options.accountsPerHour), m_acceptor(io), m_tlsAcceptor(io),
       m_tick(io), m_acceptRetry(io), m_stopTimer(io), m_presenceTimer(io),
       m_heapTrimmer(io, kHeapTrimInterval, kHeapTrimMinFree), m_writeTimer(io),
@@ -813,7 +812,8 @@ void LobbyServer::askStore(Session &session, std::string what, SessionWork work,
     session.holdInput();
     std::weak_ptr<Session> weak = session.shared_from_this();
     m_store.run(
-        [this, weak, what, work = std::move(work)](AccountStore &store) -> AccountStoreWorker::Then {
+        [this, weak, what,
+         work = std::move(work)](AccountStore &store) -> AccountStoreWorker::Then {
             return [this, weak, what, then = work(store)]() {
                 const auto s = weak.lock();
                 if (!s)
@@ -1034,71 +1034,70 @@ void LobbyServer::createAccount(Session &session, AccountRecord account,
         m_accountQuota.record(address, now);
     session.player.loginPending = true;
     std::weak_ptr<Session> weak = session.shared_from_this();
-    m_hasher.hash(
-        address, stillWanted(session), password,
-        [this, weak, address, exempt, account = std::move(account),
-         password](std::optional<std::string> hash) mutable {
-            auto s = weak.lock();
-            const bool wanted = s && !s->closing() && !m_stopping;
-            if (!hash || hash->empty() || !wanted) {
-                if (hash && wanted) {
-                    s->player.loginPending = false;
-                    loginFailed(*s, "The server could not create the account.");
-                }
-                if (!exempt)
-                    m_accountQuota.refund(address);
-                return;
-            }
-            account.passwordHash = std::move(*hash);
-            // Whether the session is still there when the answer comes or not, the
-            // account exists or it does not, and the address's quota is told so.
-            s->holdInput();
-            m_store.run(
-                [this, weak, address, exempt, account,
-                 password](AccountStore &store) -> AccountStoreWorker::Then {
-                    const bool created = store.insert(account);
-                    return [this, weak, address, exempt, created, name = account.user.UserName,
-                            password]() {
-                        if (created) {
-                            ++m_accountCount;
-                            m_metrics.accountsCreated.add();
-                            logEvent(ServerLog::Level::Info, "account_created",
-                                     {{"name", name}, {"address", address}});
-                        } else if (!exempt) {
-                            m_accountQuota.refund(address);
-                        }
-                        const auto s = weak.lock();
-                        if (!s)
-                            return;
-                        if (!s->closing() && !m_stopping) {
-                            s->player.loginPending = false;
-                            if (!created) {
-                                loginFailed(*s, "The user ID " + name +
-                                                    " is taken. Please choose another.");
-                            } else {
-                                s->sendText("NEWSUCCESS|Account " + name + " created.");
-                                completeLogin(*s, name, password);
-                            }
-                        }
-                        s->resumeInput();
-                    };
-                },
-                [this, weak, address, exempt](const std::string &error) {
-                    // Timed out, the account may have been made after all; the quota
-                    // errs on the client's side.
-                    if (!exempt)
-                        m_accountQuota.refund(address);
-                    log("account creation: " + error);
-                    const auto s = weak.lock();
-                    if (!s)
-                        return;
-                    if (!s->closing() && !m_stopping) {
-                        s->player.loginPending = false;
-                        loginFailed(*s, "The server could not create the account.");
-                    }
-                    s->resumeInput();
-                });
-        });
+    m_hasher.hash(address, stillWanted(session), password,
+                  [this, weak, address, exempt, account = std::move(account),
+                   password](std::optional<std::string> hash) mutable {
+                      auto s = weak.lock();
+                      const bool wanted = s && !s->closing() && !m_stopping;
+                      if (!hash || hash->empty() || !wanted) {
+                          if (hash && wanted) {
+                              s->player.loginPending = false;
+                              loginFailed(*s, "The server could not create the account.");
+                          }
+                          if (!exempt)
+                              m_accountQuota.refund(address);
+                          return;
+                      }
+                      account.passwordHash = std::move(*hash);
+                      // Whether the session is still there when the answer comes or not, the
+                      // account exists or it does not, and the address's quota is told so.
+                      s->holdInput();
+                      m_store.run(
+                          [this, weak, address, exempt, account,
+                           password](AccountStore &store) -> AccountStoreWorker::Then {
+                              const bool created = store.insert(account);
+                              return [this, weak, address, exempt, created,
+                                      name = account.user.UserName, password]() {
+                                  if (created) {
+                                      ++m_accountCount;
+                                      m_metrics.accountsCreated.add();
+                                      logEvent(ServerLog::Level::Info, "account_created",
+                                               {{"name", name}, {"address", address}});
+                                  } else if (!exempt) {
+                                      m_accountQuota.refund(address);
+                                  }
+                                  const auto s = weak.lock();
+                                  if (!s)
+                                      return;
+                                  if (!s->closing() && !m_stopping) {
+                                      s->player.loginPending = false;
+                                      if (!created) {
+                                          loginFailed(*s, "The user ID " + name +
+                                                              " is taken. Please choose another.");
+                                      } else {
+                                          s->sendText("NEWSUCCESS|Account " + name + " created.");
+                                          completeLogin(*s, name, password);
+                                      }
+                                  }
+                                  s->resumeInput();
+                              };
+                          },
+                          [this, weak, address, exempt](const std::string &error) {
+                              // Timed out, the account may have been made after all; the quota
+                              // errs on the client's side.
+                              if (!exempt)
+                                  m_accountQuota.refund(address);
+                              log("account creation: " + error);
+                              const auto s = weak.lock();
+                              if (!s)
+                                  return;
+                              if (!s->closing() && !m_stopping) {
+                                  s->player.loginPending = false;
+                                  loginFailed(*s, "The server could not create the account.");
+                              }
+                              s->resumeInput();
+                          });
+                  });
 }
 
 ostrel::TOrvexUser LobbyServer::recordFor(const AccountRecord &account, const Session *viewer) const
@@ -1121,7 +1120,8 @@ void LobbyServer::completeLogin(Session &session, const std::string &name,
     session.player.loginPending = true;
     askStore(
         session, "LOGIN",
-        [this, name, password, now = lobbyrules::recordDateNow()](AccountStore &store) -> SessionThen {
+        [this, name, password,
+         now = lobbyrules::recordDateNow()](AccountStore &store) -> SessionThen {
             store.recordLogin(name, now);
             auto account = store.find(name);
             if (!account)
@@ -1172,9 +1172,8 @@ void LobbyServer::enterLobby(Session &session, const AccountRecord &account,
     p.name = account.user.UserName;
     p.key = key;
     p.password = password;
-    p.hat = lobbyrules::hatAllowed(account.user.Hat, account.user.AccountClass)
-                ? account.user.Hat
-                : "1";
+    p.hat = lobbyrules::hatAllowed(account.user.Hat, account.user.AccountClass) ? account.user.Hat
+                                                                                : "1";
     p.room = Catalogue::kLobby;
     p.silenceUntil = account.silenceUntil;
     p.loginTime = Clock::now();

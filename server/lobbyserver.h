@@ -184,8 +184,7 @@ private:
     // are served meanwhile. The answer runs only while the client is still connected.
     // When the request fails or times out the client gets failed, by default an ERROR
     // line; what: the request's name for the log.
-    void askStore(Session &session, std::string what, SessionWork work,
-                  SessionFailed failed = {});
+    void askStore(Session &session, std::string what, SessionWork work, SessionFailed failed = {});
     // A write nobody waits for (minutes played, delivered kept messages): a failure is
     // logged.
     void tellStore(std::string what, std::function<void(AccountStore &)> work);

@@ -283,8 +283,7 @@ void PostgresAccountStore::command(const char *sql)
         fail("command", result.get());
 }
 
-void PostgresAccountStore::waitForSocket(short events, Clock::time_point deadline,
-                                         const char *what)
+void PostgresAccountStore::waitForSocket(short events, Clock::time_point deadline, const char *what)
 {
     for (;;) {
         const auto left =
@@ -370,10 +369,10 @@ PostgresAccountStore::Result PostgresAccountStore::execute(const char *name,
             connect();
             prepareStatements();
         }
-        Result result = await(PQsendQueryPrepared(m_conn, statement.name,
-                                                  static_cast<int>(values.size()), values.data(),
-                                                  lengths.data(), formats.data(), 1),
-                              statement.name);
+        Result result =
+            await(PQsendQueryPrepared(m_conn, statement.name, static_cast<int>(values.size()),
+                                      values.data(), lengths.data(), formats.data(), 1),
+                  statement.name);
         const auto status = PQresultStatus(result.get());
         if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK)
             return result;

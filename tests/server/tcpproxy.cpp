@@ -66,7 +66,8 @@ bool TcpProxy::forward(int from, int to)
         m_recorded.append(chunk, static_cast<std::size_t>(n));
     }
     for (ssize_t sent = 0; sent < n;) {
-        const ssize_t m = ::send(to, chunk + sent, static_cast<std::size_t>(n - sent), MSG_NOSIGNAL);
+        const ssize_t m =
+            ::send(to, chunk + sent, static_cast<std::size_t>(n - sent), MSG_NOSIGNAL);
         if (m <= 0)
             return false;
         sent += m;
@@ -115,9 +116,8 @@ void TcpProxy::run()
                 continue;
             const int target = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
             const sockaddr_in address = loopback(m_targetPort);
-            if (target < 0 ||
-                ::connect(target, reinterpret_cast<const sockaddr *>(&address), sizeof address) !=
-                    0) {
+            if (target < 0 || ::connect(target, reinterpret_cast<const sockaddr *>(&address),
+                                        sizeof address) != 0) {
                 ::close(client);
                 if (target >= 0)
                     ::close(target);

@@ -160,8 +160,7 @@ TEST(DatabaseFaults, ASilentPostgresLinkHoldsOnlyTheRequestsThatNeedIt)
             return std::chrono::steady_clock::now() - stalled > 15s;
         },
         25s);
-    EXPECT_LT(slowest, 1000ms) << "a client that needs no database waited for it\n"
-                               << server.log();
+    EXPECT_LT(slowest, 1000ms) << "a client that needs no database waited for it\n" << server.log();
     // The stall outlasted the time a request gets: the login failed, in bounded time.
     ASSERT_TRUE(bobAnswer) << server.log();
     EXPECT_EQ(bobAnswer->rfind("LOGIN|FAILED|", 0), 0u) << *bobAnswer;
