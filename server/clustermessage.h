@@ -33,11 +33,11 @@ namespace cluster {
 // A player as the other nodes list it.
 struct PlayerState
 {
-    std::string key;
-    std::string name;
-    std::string room;
-    std::string entry; // "name+hat+room+game", as the lists show it
-    double since = 0;  // login time, seconds since the epoch
+    std::string key{};
+    std::string name{};
+    std::string room{};
+    std::string entry{}; // "name+hat+room+game", as the lists show it
+    double since = 0;    // login time, seconds since the epoch
     bool hosting = false;
     bool assisted = false; // the game is relayed through the servers
     bool operator==(const PlayerState &) const = default;
@@ -47,7 +47,7 @@ struct PlayerState
 struct Heartbeat
 {
     static constexpr std::string_view kKind = "HB";
-    std::string node;
+    std::string node{};
     bool operator==(const Heartbeat &) const = default;
 };
 
@@ -55,7 +55,7 @@ struct Heartbeat
 struct Hello
 {
     static constexpr std::string_view kKind = "HELLO";
-    std::string node;
+    std::string node{};
     bool operator==(const Hello &) const = default;
 };
 
@@ -64,8 +64,8 @@ struct Hello
 struct Snapshot
 {
     static constexpr std::string_view kKind = "SNAP";
-    std::string node;
-    std::vector<PlayerState> players;
+    std::string node{};
+    std::vector<PlayerState> players{};
     bool operator==(const Snapshot &) const = default;
 };
 
@@ -73,8 +73,8 @@ struct Snapshot
 struct Presence
 {
     static constexpr std::string_view kKind = "P";
-    std::string node;
-    PlayerState player;
+    std::string node{};
+    PlayerState player{};
     bool operator==(const Presence &) const = default;
 };
 
@@ -84,10 +84,10 @@ struct Presence
 struct Departure
 {
     static constexpr std::string_view kKind = "G";
-    std::string node;
-    std::string key;
-    std::string name;
-    std::string where;
+    std::string node{};
+    std::string key{};
+    std::string name{};
+    std::string where{};
     bool operator==(const Departure &) const = default;
 };
 
@@ -96,10 +96,10 @@ struct Departure
 struct Broadcast
 {
     static constexpr std::string_view kKind = "L";
-    std::string node;
-    std::string scope;
+    std::string node{};
+    std::string scope{};
     bool presence = false;
-    std::string line;
+    std::string line{};
     bool operator==(const Broadcast &) const = default;
 };
 
@@ -109,11 +109,11 @@ struct Broadcast
 struct ToPlayer
 {
     static constexpr std::string_view kKind = "T";
-    std::string node;
-    std::string key;
-    std::string line;
-    std::string fromKey;
-    std::string undelivered;
+    std::string node{};
+    std::string key{};
+    std::string line{};
+    std::string fromKey{};
+    std::string undelivered{};
     bool operator==(const ToPlayer &) const = default;
 };
 
@@ -122,8 +122,8 @@ struct ToPlayer
 struct Kick
 {
     static constexpr std::string_view kKind = "K";
-    std::string node;
-    std::string key;
+    std::string node{};
+    std::string key{};
     bool operator==(const Kick &) const = default;
 };
 
@@ -133,12 +133,12 @@ struct Moderation
 {
     static constexpr std::string_view kKind = "M";
     enum class Order { Silence, Unsilence, Boot };
-    std::string node;
-    std::string key;
+    std::string node{};
+    std::string key{};
     Order order = Order::Silence;
     std::int64_t until = 0;
     std::int32_t minutes = 0;
-    std::string by;
+    std::string by{};
     bool operator==(const Moderation &) const = default;
 };
 
@@ -146,12 +146,12 @@ struct Moderation
 struct JoinRequest
 {
     static constexpr std::string_view kKind = "J";
-    std::string node;
-    std::string hostKey;
-    std::string joinerKey;
-    std::string joinerName;
-    std::string text;
-    std::string hostName; // as the joiner wrote it, for the refusal
+    std::string node{};
+    std::string hostKey{};
+    std::string joinerKey{};
+    std::string joinerName{};
+    std::string text{};
+    std::string hostName{}; // as the joiner wrote it, for the refusal
     bool operator==(const JoinRequest &) const = default;
 };
 
@@ -159,13 +159,13 @@ struct JoinRequest
 struct JoinAnswer
 {
     static constexpr std::string_view kKind = "JA";
-    std::string node;
-    std::string joinerKey;
-    std::string hostKey;
-    std::string hostName;
-    std::string game;
+    std::string node{};
+    std::string joinerKey{};
+    std::string hostKey{};
+    std::string hostName{};
+    std::string game{};
     bool accepted = false;
-    std::string address;
+    std::string address{};
     bool operator==(const JoinAnswer &) const = default;
 };
 
@@ -175,12 +175,12 @@ struct JoinAnswer
 struct Relay
 {
     static constexpr std::string_view kKind = "D";
-    std::string node;
-    std::string peerKey;
-    std::string senderKey;
-    std::string senderName;
+    std::string node{};
+    std::string peerKey{};
+    std::string senderKey{};
+    std::string senderName{};
     bool toHost = false;
-    std::string payload;
+    std::string payload{};
     bool operator==(const Relay &) const = default;
 };
 
@@ -188,10 +188,10 @@ struct Relay
 struct GameEnded
 {
     static constexpr std::string_view kKind = "EG";
-    std::string node;
-    std::string joinerKey;
-    std::string hostKey;
-    std::string hostName;
+    std::string node{};
+    std::string joinerKey{};
+    std::string hostKey{};
+    std::string hostName{};
     bool assisted = false;
     bool operator==(const GameEnded &) const = default;
 };
@@ -200,10 +200,10 @@ struct GameEnded
 struct LeftGame
 {
     static constexpr std::string_view kKind = "LJ";
-    std::string node;
-    std::string hostKey;
-    std::string joinerKey;
-    std::string joinerName;
+    std::string node{};
+    std::string hostKey{};
+    std::string joinerKey{};
+    std::string joinerName{};
     bool operator==(const LeftGame &) const = default;
 };
 
@@ -211,10 +211,10 @@ struct LeftGame
 struct GamePrivate
 {
     static constexpr std::string_view kKind = "PG";
-    std::string node;
-    std::string joinerKey;
-    std::string hostKey;
-    std::string game;
+    std::string node{};
+    std::string joinerKey{};
+    std::string hostKey{};
+    std::string game{};
     bool operator==(const GamePrivate &) const = default;
 };
 
@@ -222,7 +222,7 @@ struct GamePrivate
 struct Bye
 {
     static constexpr std::string_view kKind = "BYE";
-    std::string node;
+    std::string node{};
     bool operator==(const Bye &) const = default;
 };
 
@@ -231,9 +231,9 @@ struct Bye
 struct Operator
 {
     static constexpr std::string_view kKind = "OP";
-    std::string node;
-    std::string order;
-    std::string argument;
+    std::string node{};
+    std::string order{};
+    std::string argument{};
     bool operator==(const Operator &) const = default;
 };
 

@@ -79,17 +79,22 @@ void LobbyServer::startCluster()
     clusterTick();
 }
 
-void LobbyServer::publishAll(const cluster::Message &message)
+// Everything a node publishes names it as its publisher.
+void LobbyServer::publishAll(cluster::Message message)
 {
-    if (m_cluster)
-        m_cluster->publish(kAllChannel, cluster::encode(message));
+    if (!m_cluster)
+        return;
+    std::visit([this](auto &m) { m.node = m_nodeId; }, message);
+    m_cluster->publish(kAllChannel, cluster::encode(message));
 }
 
-void LobbyServer::publishTo(const std::string &node, const cluster::Message &message,
+void LobbyServer::publishTo(const std::string &node, cluster::Message message,
                             ClusterLink::Delivered delivered)
 {
-    if (m_cluster)
-        m_cluster->publish(nodeChannel(node), cluster::encode(message), std::move(delivered));
+    if (!m_cluster)
+        return;
+    std::visit([this](auto &m) { m.node = m_nodeId; }, message);
+    m_cluster->publish(nodeChannel(node), cluster::encode(message), std::move(delivered));
 }
 
 cluster::PlayerState LobbyServer::stateOf(const Session &session) const
@@ -127,6 +132,7 @@ void LobbyServer::forwardLine(const std::string &scope, const Session *, bool pr
 
 void LobbyServer::deliver(const PlayerDirectory::Recipient &to, cluster::Message message)
 {
+    std::visit([this](auto &m) { m.node = m_nodeId; }, message);
     if (auto *session = to.session()) {
         receive(*session, message);
         return;

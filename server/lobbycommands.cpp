@@ -242,9 +242,12 @@ void LobbyServer::onSend(Session &session, std::string_view rest)
             return;
         const std::string line = "SEND|" + p.name + "|PMES|" + lobbyrules::relayedText(rest);
         if (const auto to = m_directory.find(target))
-            deliver(*to, cluster::ToPlayer{m_nodeId, to->key(), line, p.key,
-                                           "ERROR|" + shown(target) +
-                                               " is not online; your message was not delivered."});
+            deliver(*to, cluster::ToPlayer{.key = to->key(),
+                                           .line = line,
+                                           .fromKey = p.key,
+                                           .undelivered = "ERROR|" + shown(target) +
+                                                          " is not online; your message was not "
+                                                          "delivered."});
         else
             storeForOffline(session, target, rest);
     } else if (type == "JOIN") {
@@ -270,7 +273,10 @@ void LobbyServer::onInvite(Session &session, std::string_view rest)
     const std::string undelivered =
         "ERROR|" + shown(target) + " is not online; your invitation was not delivered.";
     if (const auto to = m_directory.find(target))
-        deliver(*to, cluster::ToPlayer{m_nodeId, to->key(), line, session.player.key, undelivered});
+        deliver(*to, cluster::ToPlayer{.key = to->key(),
+                                       .line = line,
+                                       .fromKey = session.player.key,
+                                       .undelivered = undelivered});
     else
         session.sendText(undelivered);
 }
@@ -289,8 +295,11 @@ void LobbyServer::onJoin(Session &session, std::string_view hostName, std::strin
     // request carries no words of theirs. Whether the host hosts is for its node to say.
     const std::string text =
         silencedMinutes(session) > 0 ? std::string("+") : lobbyrules::relayedText(payload);
-    deliver(*host, cluster::JoinRequest{m_nodeId, host->key(), session.player.key,
-                                        session.player.name, text, std::string(hostName)});
+    deliver(*host, cluster::JoinRequest{.hostKey = host->key(),
+                                        .joinerKey = session.player.key,
+                                        .joinerName = session.player.name,
+                                        .text = text,
+                                        .hostName = std::string(hostName)});
 }
 
 // IPTJ and IGNO: only the answer of a host to a JOIN it received and has not answered.
@@ -318,8 +327,12 @@ void LobbyServer::onJoinAnswer(Session &session, std::string_view requester,
         else if (address != "ASSISTED" && !lobbyrules::dottedIPv4(address))
             address = session.address();
     }
-    deliver(*joiner, cluster::JoinAnswer{m_nodeId, requesterKey, host.key, host.name, host.game,
-                                         accepted, address});
+    deliver(*joiner, cluster::JoinAnswer{.joinerKey = requesterKey,
+                                         .hostKey = host.key,
+                                         .hostName = host.name,
+                                         .game = host.game,
+                                         .accepted = accepted,
+                                         .address = address});
     // After the answer: a joiner here that leaves a game it was in takes itself off that
     // host's list first.
     if (accepted)
@@ -341,8 +354,11 @@ void LobbyServer::onDatasend(Session &session, std::string_view peerName, std::s
         toHost = true;
     else if (!(me.hosting && me.assisted && me.joiners.count(peer->key())))
         return;
-    deliver(*peer,
-            cluster::Relay{m_nodeId, peer->key(), me.key, me.name, toHost, std::string(payload)});
+    deliver(*peer, cluster::Relay{.peerKey = peer->key(),
+                                  .senderKey = me.key,
+                                  .senderName = me.name,
+                                  .toHost = toHost,
+                                  .payload = std::string(payload)});
 }
 
 void LobbyServer::onAddGame(Session &session, std::string_view rest, bool assisted)
@@ -403,7 +419,8 @@ void LobbyServer::onPrivate(Session &session, std::string_view rest)
     // keep the game listed.
     for (const auto &key : p.joiners)
         if (const auto joiner = m_directory.find(key))
-            deliver(*joiner, cluster::GamePrivate{m_nodeId, key, p.key, p.game});
+            deliver(*joiner,
+                    cluster::GamePrivate{.joinerKey = key, .hostKey = p.key, .game = p.game});
 }
 
 // The host's game is over: everyone learns which entry ended, its players are out of it,
@@ -417,11 +434,14 @@ void LobbyServer::endGame(Session &host, bool announceHost)
     broadcast("DELETEGAME|" + entry);
     for (const auto &key : p.joiners)
         if (const auto joiner = m_directory.find(key))
-            deliver(*joiner, cluster::GameEnded{m_nodeId, key, p.key, p.name, p.assisted});
+            deliver(*joiner, cluster::GameEnded{.joinerKey = key,
+                                                .hostKey = p.key,
+                                                .hostName = p.name,
+                                                .assisted = p.assisted});
     const std::string ended = "ERROR|The game of " + p.name + " has ended, you cannot join them.";
     for (const auto &key : p.pendingJoins)
         if (const auto joiner = m_directory.find(key))
-            deliver(*joiner, cluster::ToPlayer{m_nodeId, key, ended, {}, {}});
+            deliver(*joiner, cluster::ToPlayer{.key = key, .line = ended});
     p.joiners.clear();
     p.pendingJoins.clear();
     p.hosting = false;
@@ -439,7 +459,8 @@ void LobbyServer::leaveJoinedGame(Session &joiner, bool announce)
 {
     auto &j = joiner.player;
     if (const auto host = m_directory.find(j.joinedHost))
-        deliver(*host, cluster::LeftGame{m_nodeId, j.joinedHost, j.key, j.name});
+        deliver(*host, cluster::LeftGame{
+                           .hostKey = j.joinedHost, .joinerKey = j.key, .joinerName = j.name});
     j.joinedHost.clear();
     j.game.clear();
     if (announce)
@@ -509,13 +530,14 @@ std::string LobbyServer::moderate(const std::string &by, std::string_view order,
                   {"minutes", std::to_string(minutes)}});
         if (target)
             deliver(*target,
-                    cluster::Moderation{m_nodeId, key, Order::Silence, until, minutes, {}});
+                    cluster::Moderation{
+                        .key = key, .order = Order::Silence, .until = until, .minutes = minutes});
     } else if (order == "UNSILENCE") {
         m_store->setSilenceUntil(targetName, 0);
         logEvent(ServerLog::Level::Info, "moderation",
                  {{"by", by}, {"order", "unsilence"}, {"target", targetName}});
         if (target)
-            deliver(*target, cluster::Moderation{m_nodeId, key, Order::Unsilence, 0, 0, {}});
+            deliver(*target, cluster::Moderation{.key = key, .order = Order::Unsilence});
     } else {
         if (!target)
             return targetName + " is not online.";
@@ -523,7 +545,7 @@ std::string LobbyServer::moderate(const std::string &by, std::string_view order,
         if (!target->node().empty())
             fields.push_back({"node", target->node()});
         logEvent(ServerLog::Level::Info, "moderation", fields);
-        deliver(*target, cluster::Moderation{m_nodeId, key, Order::Boot, 0, 0, by});
+        deliver(*target, cluster::Moderation{.key = key, .order = Order::Boot, .by = by});
     }
     return {};
 }

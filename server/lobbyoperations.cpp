@@ -268,7 +268,7 @@ AdminConsole::Answer LobbyServer::adminCommand(const AdminConsole::Peer &peer,
         if (!m_options.newsFile)
             return logged(false, "this server has no --news file");
         reloadNews(true);
-        publishAll(cluster::Operator{m_nodeId, "NEWS", ""});
+        publishAll(cluster::Operator{.order = "NEWS"});
         return logged(true, m_newsText.empty() ? "no news" : "news " + m_newsId + " sent");
     }
     if (verb == "accounts" && n == 4 && words[1] == "set-class") {
@@ -288,7 +288,7 @@ AdminConsole::Answer LobbyServer::adminCommand(const AdminConsole::Peer &peer,
                 return logged(false, "drain wants minutes from 1 to 1440");
             minutes = *parsed;
         }
-        publishAll(cluster::Operator{m_nodeId, "DRAIN", std::to_string(minutes)});
+        publishAll(cluster::Operator{.order = "DRAIN", .argument = std::to_string(minutes)});
         const auto players = onlineCount();
         drain(std::chrono::minutes(minutes));
         return logged(true, "draining: no new logins; " + std::to_string(players) +

@@ -397,7 +397,7 @@ void LobbyServer::shutdown(const std::string &why)
     if (m_cluster) {
         // The other nodes drop this node's players at once instead of waiting for its
         // heartbeat to stop.
-        publishAll(cluster::Bye{m_nodeId});
+        publishAll(cluster::Bye{});
     }
     dropEveryone("server shutting down");
     if (m_sessions.empty()) {
@@ -421,7 +421,7 @@ void LobbyServer::restartListener()
     // The other nodes drop this node's players, who were all let go, as for a node that
     // stops (games with them end there too); its next heartbeat has it known again.
     if (m_cluster)
-        publishAll(cluster::Bye{m_nodeId});
+        publishAll(cluster::Bye{});
     // Give the old acceptors' aborted accepts a turn before the new ones start.
     asio::post(m_io, [this, plain, tls]() {
         if (m_stopping)
@@ -686,7 +686,7 @@ void LobbyServer::logoff(Session &session, const std::string &why, bool announce
     if (announce) {
         localBroadcast("GREMOVEGUEST|" + p.name, &session, true);
         if (m_cluster)
-            publishAll(cluster::Departure{m_nodeId, p.key, p.name, m_nodeId});
+            publishAll(cluster::Departure{.key = p.key, .name = p.name, .where = m_nodeId});
     }
     logEvent(ServerLog::Level::Info, "logout",
              {{"name", p.name}, {"session", std::to_string(session.id())}, {"reason", why}});

@@ -155,8 +155,9 @@ private:
 
     // Cluster (lobbycluster.cpp): the other nodes of one lobby, met through Redis.
     void startCluster();
-    void publishAll(const cluster::Message &message);
-    void publishTo(const std::string &node, const cluster::Message &message,
+    // Both stamp this node as the publisher.
+    void publishAll(cluster::Message message);
+    void publishTo(const std::string &node, cluster::Message message,
                    ClusterLink::Delivered delivered = {});
     void onClusterMessage(const std::string &payload);
     cluster::PlayerState stateOf(const Session &session) const;
@@ -166,6 +167,7 @@ private:
                      std::string_view plain);
     // Hands a message for one player to where the player is: its session here, or its
     // node. A line with an `undelivered` text that no node takes goes back to its sender.
+    // The message's publisher is filled in.
     void deliver(const PlayerDirectory::Recipient &to, cluster::Message message);
     // What a message for one player does to its session here.
     void receive(Session &session, const cluster::Message &message);
