@@ -285,7 +285,7 @@ std::optional<Message> readToPlayer(const Fields &f)
     if (f.size() < 3 || f[1].empty())
         return std::nullopt;
     ToPlayer m{f[0], f[1], f[2], {}, {}};
-    if (f.size() >= 5) {
+    if (f.size() >= 5 && !f[4].empty()) {
         m.fromKey = f[3];
         m.undelivered = f[4];
     }
