@@ -127,7 +127,8 @@ void LobbyServer::forwardLine(const std::string &scope, const Session *, bool pr
                               std::string_view plain)
 {
     if (m_cluster)
-        publishAll(cluster::Broadcast{m_nodeId, scope, presence, std::string(plain)});
+        publishAll(
+            cluster::Broadcast{.scope = scope, .presence = presence, .line = std::string(plain)});
 }
 
 void LobbyServer::deliver(const PlayerDirectory::Recipient &to, cluster::Message message)
@@ -161,7 +162,7 @@ void LobbyServer::deliver(const PlayerDirectory::Recipient &to, cluster::Message
 void LobbyServer::replyTo(const std::string &node, const std::string &key, std::string line)
 {
     if (const auto to = m_directory.at(node, key))
-        deliver(*to, cluster::ToPlayer{m_nodeId, key, std::move(line), {}, {}});
+        deliver(*to, cluster::ToPlayer{.key = key, .line = std::move(line)});
 }
 
 // A login here ends the account's older session, wherever it is. One at another node:
@@ -178,9 +179,9 @@ void LobbyServer::endOlderSession(const Session &newer, const std::string &key)
             if (gone->room != Catalogue::kLobby)
                 sendToRoom(gone->room, "REMOVEGUEST|" + gone->name, nullptr, true);
             localBroadcast("GREMOVEGUEST|" + gone->name, nullptr, true);
-            publishAll(cluster::Departure{m_nodeId, key, gone->name, gone->node});
+            publishAll(cluster::Departure{.key = key, .name = gone->name, .where = gone->node});
         }
-        deliver(*older, cluster::Kick{m_nodeId, key});
+        deliver(*older, cluster::Kick{.key = key});
     }
 }
 
