@@ -12,6 +12,7 @@
 #include "tpressfilter.h"
 #include "tradiogroup.h"
 #include "troomstreeindex.h"
+#include "ttreetextindex.h"
 #include "tswitch.h"
 
 #include <QAction>
@@ -92,6 +93,7 @@ void Tlobby::wireRoomsAndPlayers()
     lbsubjects->setUniformRowHeights(true);
     m_treeIndex = new TRoomsTreeIndex(lbsubjects);
     m_treeIndex->setPlacer([this] { placePlayerNodes(); });
+    m_gamesIndex = new TTreeTextIndex(TreeView_gamelist);
     listbox_friends->setSortingEnabled(false);
     listbox_ignored->setSortingEnabled(false);
     m_friendsIndex = new TListIndex(listbox_friends->model(), this);
