@@ -3,6 +3,7 @@
 #include "catalogue.h"
 #include "lobbysettings.h"
 #include "platform.h"
+#include "tchatpane.h"
 #include "playerentry.h"
 #include "textcodec.h"
 #include "tflatbutton.h"
@@ -183,10 +184,10 @@ void Tlobby::announce(const QString &name, const QString &what, bool toAlerts)
     if (notice == Notice::None)
         return;
     const QColor colour = notice == Notice::Blue ? kBlue : kNavy;
-    if (toAlerts)
-        addlinetoalerts(name + what, colour);
-    else
-        addlinetochat(name + what, colour);
+    // Presence notices come in bursts: each pane takes a burst's lines in one go.
+    TChatPane *pane = toAlerts ? listbox_alerts : mainchat_gameroom;
+    pane->setScrollOff(chatscrolloff1->isChecked());
+    pane->queueLine(name + what, colour);
 }
 
 void Tlobby::updatePlayerHeadings()
