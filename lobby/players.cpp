@@ -3,8 +3,8 @@
 #include "catalogue.h"
 #include "lobbysettings.h"
 #include "platform.h"
-#include "tchatpane.h"
 #include "playerentry.h"
+#include "tchatpane.h"
 #include "textcodec.h"
 #include "tflatbutton.h"
 #include "tlistindex.h"
@@ -13,8 +13,8 @@
 #include "tpressfilter.h"
 #include "tradiogroup.h"
 #include "troomstreeindex.h"
-#include "ttreetextindex.h"
 #include "tswitch.h"
+#include "ttreetextindex.h"
 
 #include <QAction>
 #include <QLabel>
