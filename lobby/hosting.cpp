@@ -31,6 +31,23 @@
 namespace {
 
 const QColor kBlue(0, 0, 255);
+
+// Inserts a node of the games tree behind the siblings whose text sorts before or equals
+// its own (texts compared with case, as the tree's sorting compared them).
+void insertInOrder(QTreeWidgetItem *parent, QTreeWidgetItem *node)
+{
+    const QString text = node->text(0);
+    int low = 0;
+    int high = parent->childCount();
+    while (low < high) {
+        const int mid = (low + high) / 2;
+        if (text < parent->child(mid)->text(0))
+            high = mid;
+        else
+            low = mid + 1;
+    }
+    parent->insertChild(low, node);
+}
 // A game only holds its presence connection open; a program that writes more than this
 // to it is no game of ours.
 constexpr qint64 kMostAGameWrites = 64 * 1024;
@@ -84,8 +101,9 @@ void Tlobby::wireHosting()
         if (total > kMostAGameWrites)
             sock->Close();
     };
-    TreeView_gamelist->setSortingEnabled(true);
-    TreeView_gamelist->sortByColumn(0, Qt::AscendingOrder);
+    // Kept in text order by inserting each node at its place: the tree's own sorting
+    // sorts the whole tree again after every change.
+    TreeView_gamelist->setSortingEnabled(false);
     TreeView_gamelist->setEditTriggers(QAbstractItemView::NoEditTriggers);
     // The note over the list shows exactly while the list is empty, whoever changed it.
     // It hears only from the model, which also resets while the tree is being destroyed.
@@ -445,11 +463,11 @@ void Tlobby::updatethegamestreeview(const QString &name, const QString &, const 
     if (!root) {
         root = new QTreeWidgetItem(QStringList{game});
         setbold(root, true);
-        TreeView_gamelist->addTopLevelItem(root);
+        insertInOrder(TreeView_gamelist->invisibleRootItem(), root);
         root->setExpanded(true);
         notifyHostedGame(name, game);
     }
-    root->addChild(new QTreeWidgetItem(QStringList{name}));
+    insertInOrder(root, new QTreeWidgetItem(QStringList{name}));
 }
 
 void Tlobby::orvexAddGame(const QByteArray &) {}

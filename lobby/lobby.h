@@ -49,6 +49,7 @@ class TAbout;
 class TListIndex;
 class TURL;
 class TRoomsTreeIndex;
+class TTreeTextIndex;
 class QTreeWidgetItem;
 class QPainter;
 class QStyleOptionViewItem;
@@ -377,6 +378,8 @@ public:
     // The room name the room popup's commands act on (the tree's hint).
     QString m_roomHint;
     TRoomsTreeIndex *m_treeIndex = nullptr;
+    // The games tree's nodes by text.
+    TTreeTextIndex *m_gamesIndex = nullptr;
     QHash<QByteArray, QAction *> m_downloadItems;
 
     // ---- Players, friends and ignore list (players.cpp)

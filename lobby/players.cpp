@@ -4,6 +4,7 @@
 #include "lobbysettings.h"
 #include "platform.h"
 #include "playerentry.h"
+#include "tchatpane.h"
 #include "textcodec.h"
 #include "tflatbutton.h"
 #include "tlistindex.h"
@@ -13,6 +14,7 @@
 #include "tradiogroup.h"
 #include "troomstreeindex.h"
 #include "tswitch.h"
+#include "ttreetextindex.h"
 
 #include <QAction>
 #include <QLabel>
@@ -92,6 +94,7 @@ void Tlobby::wireRoomsAndPlayers()
     lbsubjects->setUniformRowHeights(true);
     m_treeIndex = new TRoomsTreeIndex(lbsubjects);
     m_treeIndex->setPlacer([this] { placePlayerNodes(); });
+    m_gamesIndex = new TTreeTextIndex(TreeView_gamelist);
     listbox_friends->setSortingEnabled(false);
     listbox_ignored->setSortingEnabled(false);
     m_friendsIndex = new TListIndex(listbox_friends->model(), this);
@@ -181,10 +184,10 @@ void Tlobby::announce(const QString &name, const QString &what, bool toAlerts)
     if (notice == Notice::None)
         return;
     const QColor colour = notice == Notice::Blue ? kBlue : kNavy;
-    if (toAlerts)
-        addlinetoalerts(name + what, colour);
-    else
-        addlinetochat(name + what, colour);
+    // Presence notices come in bursts: each pane takes a burst's lines in one go.
+    TChatPane *pane = toAlerts ? listbox_alerts : mainchat_gameroom;
+    pane->setScrollOff(chatscrolloff1->isChecked());
+    pane->queueLine(name + what, colour);
 }
 
 void Tlobby::updatePlayerHeadings()

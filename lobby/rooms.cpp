@@ -14,6 +14,7 @@
 #include "toptions.h"
 #include "troomstreeindex.h"
 #include "tswitch.h"
+#include "ttreetextindex.h"
 
 #include <QAction>
 #include <QLabel>
@@ -281,9 +282,7 @@ QTreeWidgetItem *Tlobby::FindRootNode(const QString &text)
 
 QTreeWidgetItem *Tlobby::FindGameSubjectTreeNode(const QString &text) const
 {
-    const QList<QTreeWidgetItem *> found = TreeView_gamelist->findItems(
-        text, Qt::MatchExactly | Qt::MatchCaseSensitive | Qt::MatchRecursive);
-    return found.value(0);
+    return m_gamesIndex->first(text);
 }
 
 QTreeWidgetItem *Tlobby::FindGameRootNode(const QString &text) const

@@ -4,26 +4,10 @@
 // only its players receive. A node publishes through one connection, so everything of one
 // node, and so of each sender, arrives everywhere in the order it happened.
 //
-//   HB  node                      heartbeat
-//   HELLO node                    a node (re)joined: the others answer with SNAP
-//   SNAP node (key name room entry since flags)...   all players of a node, replacing the
-//                                 old view; flags: "h" hosting, "a" relayed ("assisted")
-//   P   node key name room entry since flags   a player's arrival or new entry
-//   G   node key name where       a player left; where: the node the player was at (a
-//                                 newer login at `node` ends a session at `where`)
-//   L   node scope presence line  a line for every player ("*") or a room's players
-//   T   node key line [fromkey undelivered]   a line for one player; when the player is
-//                                 not there, fromkey (at node) gets the line undelivered
-//   K   node key                  a newer login elsewhere ends this session, silently
-//   M   node key order until text moderation of a player: SILENCE, UNSILENCE, BOOT
-//   J   node hostkey joinerkey joinername text hostname   a request to join a game
-//   JA  node joinerkey hostkey hostname game accepted address   the host's answer
-//   D   node peerkey senderkey sendername direction payload     relayed game bytes
-//   EG  node joinerkey hostkey hostname assisted   the host's game ended
-//   LJ  node hostkey joinerkey joinername          a player left the host's game
-//   PG  node joinerkey hostkey game                the host made the game private
-//   BYE node                      a node is shutting down
-//   OP  node order argument       an operator's action for every node (lobbyoperations.cpp)
+// The messages, one struct each, are in clustermessage.h. A message for one player goes
+// to that player's node, found in the player directory; the handlers hand it over
+// through deliver() without asking where the player is, and a player at this node gets
+// the same treatment (receive()) as one whose message came from elsewhere.
 #include "lobbyserver.h"
 
 #include "lobbyrules.h"
@@ -64,11 +48,12 @@ void LobbyServer::startCluster()
     if (!address)
         throw std::runtime_error("not a Redis address: " + m_options.cluster);
     m_nodeId = newNodeId();
+    m_directory.setNode(m_nodeId);
     // A few heartbeats per ping interval; a node silent for four of them is gone.
     m_heartbeatPeriod = std::clamp(m_options.pingInterval / 3, std::chrono::milliseconds(100),
                                    std::chrono::milliseconds(2000));
     m_cluster = std::make_unique<ClusterLink>(m_io, *address);
-    m_cluster->probe = ClusterMessage{"HB", {m_nodeId}}.encode();
+    m_cluster->probe = cluster::encode(cluster::Heartbeat{m_nodeId});
     m_cluster->subscribe(kAllChannel);
     m_cluster->subscribe(nodeChannel(m_nodeId));
     m_cluster->onMessage = [this](const std::string &, const std::string &payload) {
@@ -88,48 +73,53 @@ void LobbyServer::startCluster()
         // Whatever the others missed of this node while the link was down, the snapshot
         // puts right; theirs come back in answer to HELLO.
         publishAll(snapshot());
-        publishAll({"HELLO", {m_nodeId}});
+        publishAll(cluster::Hello{m_nodeId});
     };
     m_cluster->start();
     clusterTick();
 }
 
-void LobbyServer::publishAll(const ClusterMessage &message)
+// Everything a node publishes names it as its publisher.
+void LobbyServer::publishAll(cluster::Message message)
 {
-    if (m_cluster)
-        m_cluster->publish(kAllChannel, message.encode());
+    if (!m_cluster)
+        return;
+    std::visit([this](auto &m) { m.node = m_nodeId; }, message);
+    m_cluster->publish(kAllChannel, cluster::encode(message));
 }
 
-void LobbyServer::publishTo(const std::string &node, const ClusterMessage &message,
+void LobbyServer::publishTo(const std::string &node, cluster::Message message,
                             ClusterLink::Delivered delivered)
 {
-    if (m_cluster)
-        m_cluster->publish(nodeChannel(node), message.encode(), std::move(delivered));
+    if (!m_cluster)
+        return;
+    std::visit([this](auto &m) { m.node = m_nodeId; }, message);
+    m_cluster->publish(nodeChannel(node), cluster::encode(message), std::move(delivered));
 }
 
-ClusterMessage LobbyServer::presenceOf(const Session &session) const
+cluster::PlayerState LobbyServer::stateOf(const Session &session) const
 {
     const auto &p = session.player;
-    std::string flags;
-    if (p.hosting)
-        flags += 'h';
-    if (p.assisted)
-        flags += 'a';
-    return {"P",
-            {m_nodeId, p.key, p.name, p.room, entryOf(session),
-             std::to_string(secondsSinceEpoch() -
-                            std::chrono::duration<double>(Clock::now() - p.loginTime).count()),
-             flags}};
+    return {p.key,
+            p.name,
+            p.room,
+            entryOf(session),
+            secondsSinceEpoch() - std::chrono::duration<double>(Clock::now() - p.loginTime).count(),
+            p.hosting,
+            p.assisted};
 }
 
-ClusterMessage LobbyServer::snapshot() const
+cluster::Presence LobbyServer::presenceOf(const Session &session) const
 {
-    ClusterMessage message{"SNAP", {m_nodeId}};
-    for (const auto &[key, session] : m_players) {
-        const auto p = presenceOf(*session);
-        for (std::size_t i = 1; i < p.fields.size(); ++i)
-            message.fields.push_back(p.fields[i]);
-    }
+    return {m_nodeId, stateOf(session)};
+}
+
+cluster::Snapshot LobbyServer::snapshot() const
+{
+    cluster::Snapshot message{m_nodeId, {}};
+    message.players.reserve(m_players.size());
+    for (const auto &[key, session] : m_players)
+        message.players.push_back(stateOf(*session));
     return message;
 }
 
@@ -137,52 +127,77 @@ void LobbyServer::forwardLine(const std::string &scope, const Session *, bool pr
                               std::string_view plain)
 {
     if (m_cluster)
-        publishAll({"L", {m_nodeId, scope, presence ? "1" : "0", std::string(plain)}});
+        publishAll(
+            cluster::Broadcast{.scope = scope, .presence = presence, .line = std::string(plain)});
 }
 
-bool LobbyServer::sendToRemote(std::string_view name, const std::string &plain, const Session *from,
-                               const std::string &undelivered)
+void LobbyServer::deliver(const PlayerDirectory::Recipient &to, cluster::Message message)
 {
-    const std::string key = lobbyrules::key(name);
-    const auto *remote = m_remote.find(key);
-    if (!remote)
-        return false;
-    if (from && !undelivered.empty()) {
+    std::visit([this](auto &m) { m.node = m_nodeId; }, message);
+    if (auto *session = to.session()) {
+        receive(*session, message);
+        return;
+    }
+    ClusterLink::Delivered delivered;
+    if (const auto *line = std::get_if<cluster::ToPlayer>(&message);
+        line && !line->undelivered.empty()) {
         // Nobody subscribed to that node's channel (it is away from Redis), or the link
         // broke before Redis took the line: the sender hears of it.
-        const auto sender = from->id();
-        const std::string senderKey = from->player.key;
-        publishTo(remote->node, {"T", {m_nodeId, key, plain, senderKey, undelivered}},
-                  [this, sender, senderKey, undelivered](long long receivers) {
-                      if (receivers > 0)
-                          return;
-                      const auto it = m_sessions.find(sender);
-                      if (it != m_sessions.end() && !it->second->closing() &&
-                          it->second->player.loggedIn && it->second->player.key == senderKey)
-                          it->second->sendText(undelivered);
-                  });
-    } else
-        publishTo(remote->node, {"T", {m_nodeId, key, plain}});
-    return true;
+        std::uint64_t sender = 0;
+        if (const auto *from = m_directory.localSession(line->fromKey))
+            sender = from->id();
+        delivered = [this, sender, senderKey = line->fromKey,
+                     undelivered = line->undelivered](long long receivers) {
+            if (receivers > 0)
+                return;
+            const auto it = m_sessions.find(sender);
+            if (it != m_sessions.end() && !it->second->closing() && it->second->player.loggedIn &&
+                it->second->player.key == senderKey)
+                it->second->sendText(undelivered);
+        };
+    }
+    publishTo(to.node(), message, std::move(delivered));
 }
 
-void LobbyServer::remoteArrived(const std::string &key, RemotePlayers::Player player)
+void LobbyServer::replyTo(const std::string &node, const std::string &key, std::string line)
+{
+    if (const auto to = m_directory.at(node, key))
+        deliver(*to, cluster::ToPlayer{.key = key, .line = std::move(line)});
+}
+
+// A login here ends the account's older session, wherever it is. One at another node:
+// everyone hears of its departure from here, in order with the arrival, and that node
+// ends the session without a word of its own.
+void LobbyServer::endOlderSession(const Session &newer, const std::string &key)
+{
+    // Each round ends one session (a local one, then one listed elsewhere, should both
+    // be known for a moment), so the loop ends.
+    for (auto older = m_directory.find(key); older && older->session() != &newer;
+         older = m_directory.find(key)) {
+        if (!older->session()) {
+            const auto gone = m_directory.takeOver(key);
+            if (gone->room != Catalogue::kLobby)
+                sendToRoom(gone->room, "REMOVEGUEST|" + gone->name, nullptr, true);
+            localBroadcast("GREMOVEGUEST|" + gone->name, nullptr, true);
+            publishAll(cluster::Departure{.key = key, .name = gone->name, .where = gone->node});
+        }
+        deliver(*older, cluster::Kick{.key = key});
+    }
+}
+
+void LobbyServer::remoteArrived(const std::string &node, const cluster::PlayerState &player)
 {
     // The same account logged in here and there at the same moment: the later login
     // stays, as on one node.
-    if (auto *local = findPlayer(key)) {
-        const double localSince =
-            secondsSinceEpoch() -
-            std::chrono::duration<double>(Clock::now() - local->player.loginTime).count();
-        if (localSince > player.since || (localSince == player.since && m_nodeId > player.node))
+    if (auto *local = m_directory.localSession(player.key)) {
+        if (PlayerDirectory::laterLogin(stateOf(*local).since, m_nodeId, player.since, node))
             return;
         local->sendText("ERROR|You have been logged off: your account logged in elsewhere.");
         logoff(*local, "logged in elsewhere", true);
         local->closeAfterFlush("replaced by a newer login");
     }
-    const std::string entry = player.entry;
-    m_remote.upsert(key, std::move(player));
-    localBroadcast("ADDGUEST|" + entry, nullptr, true);
+    m_directory.list(node, player);
+    localBroadcast("ADDGUEST|" + player.entry, nullptr, true);
     m_peakOnline = std::max(m_peakOnline, onlineCount());
 }
 
@@ -193,7 +208,7 @@ void LobbyServer::remoteLeft(const RemotePlayers::Player &player)
 
 void LobbyServer::remoteNodeGone(const std::string &node, const std::string &why)
 {
-    const auto gone = m_remote.eraseNode(node);
+    const auto gone = m_directory.forgetNode(node);
     if (gone.empty())
         return;
     logEvent(ServerLog::Level::Warning, "cluster_node_gone",
@@ -243,188 +258,207 @@ void LobbyServer::remoteNodeGone(const std::string &node, const std::string &why
     }
 }
 
-void LobbyServer::applySnapshot(const ClusterMessage &message)
+void LobbyServer::applySnapshot(const cluster::Snapshot &message)
 {
-    const std::string &node = message.field(0);
-    std::unordered_set<std::string> listed;
-    for (std::size_t i = 1; i + 6 <= message.fields.size(); i += 6) {
-        RemotePlayers::Player player;
-        player.node = node;
-        player.name = message.fields[i + 1];
-        player.room = message.fields[i + 2];
-        player.entry = message.fields[i + 3];
-        player.since = std::strtod(message.fields[i + 4].c_str(), nullptr);
-        player.hosting = message.fields[i + 5].find('h') != std::string::npos;
-        player.assisted = message.fields[i + 5].find('a') != std::string::npos;
-        const std::string &key = message.fields[i];
-        listed.insert(key);
-        const auto *known = m_remote.find(key);
-        if (known && known->node == node && known->entry == player.entry &&
-            known->room == player.room)
-            continue;
-        remoteArrived(key, std::move(player));
+    auto change = m_directory.compare(message);
+    for (const auto &player : change.arrived)
+        remoteArrived(message.node, player);
+    for (const auto &gone : change.left) {
+        if (gone.room != Catalogue::kLobby)
+            localToRoom(gone.room, "REMOVEGUEST|" + gone.name, nullptr, true);
+        remoteLeft(gone);
     }
-    for (const auto &key : m_remote.keysOf(node)) {
-        if (listed.count(key))
-            continue;
-        if (const auto gone = m_remote.erase(key, node)) {
-            if (gone->room != Catalogue::kLobby)
-                localToRoom(gone->room, "REMOVEGUEST|" + gone->name, nullptr, true);
-            remoteLeft(*gone);
-        }
+}
+
+namespace {
+
+template <class... Handlers> struct Overloaded : Handlers...
+{
+    using Handlers::operator()...;
+};
+template <class... Handlers> Overloaded(Handlers...) -> Overloaded<Handlers...>;
+
+// The player a message is for, when it is for one player.
+const std::string *recipientKey(const cluster::Message &message)
+{
+    return std::visit(
+        Overloaded{
+            [](const cluster::ToPlayer &m) -> const std::string * { return &m.key; },
+            [](const cluster::Kick &m) -> const std::string * { return &m.key; },
+            [](const cluster::Moderation &m) -> const std::string * { return &m.key; },
+            [](const cluster::JoinRequest &m) -> const std::string * { return &m.hostKey; },
+            [](const cluster::JoinAnswer &m) -> const std::string * { return &m.joinerKey; },
+            [](const cluster::Relay &m) -> const std::string * { return &m.peerKey; },
+            [](const cluster::GameEnded &m) -> const std::string * { return &m.joinerKey; },
+            [](const cluster::LeftGame &m) -> const std::string * { return &m.hostKey; },
+            [](const cluster::GamePrivate &m) -> const std::string * { return &m.joinerKey; },
+            [](const auto &) -> const std::string * { return nullptr; }},
+        message);
+}
+
+} // namespace
+
+// What a message for one player does to that player's session here, whether it came from
+// a handler of this node or from another node.
+void LobbyServer::receive(Session &session, const cluster::Message &message)
+{
+    auto &p = session.player;
+    std::visit(
+        Overloaded{[&](const cluster::ToPlayer &m) { session.sendText(m.line); },
+                   [&](const cluster::Kick &m) {
+                       const bool fromHere = m.node == m_nodeId;
+                       session.sendText(
+                           "ERROR|You have been logged off: your account logged in elsewhere.");
+                       // A newer login at another node has told everyone already.
+                       logoff(session,
+                              fromHere ? "logged in elsewhere" : "logged in at another node",
+                              fromHere);
+                       session.closeAfterFlush("replaced by a newer login");
+                   },
+                   [&](const cluster::Moderation &m) {
+                       switch (m.order) {
+                       case cluster::Moderation::Order::Silence:
+                           p.silenceUntil = m.until;
+                           session.sendText("ERROR|A moderator has silenced you for " +
+                                            std::to_string(m.minutes) + " minutes.");
+                           break;
+                       case cluster::Moderation::Order::Unsilence:
+                           p.silenceUntil = 0;
+                           session.sendText("ERROR|A moderator has lifted your silence.");
+                           break;
+                       case cluster::Moderation::Order::Boot:
+                           if (m.node != m_nodeId)
+                               log(m.by + " boots " + p.name + " from another node");
+                           session.sendText("ERROR|A moderator has removed you from the server.");
+                           logoff(session, "booted by " + m.by);
+                           session.closeAfterFlush("booted by " + m.by);
+                           break;
+                       }
+                   },
+                   [&](const cluster::JoinRequest &m) {
+                       if (!p.hosting) {
+                           replyTo(m.node, m.joinerKey,
+                                   "ERROR|" + m.hostName.substr(0, 40) +
+                                       " is not hosting a game, you cannot join them.");
+                           return;
+                       }
+                       p.pendingJoins.insert(m.joinerKey);
+                       session.sendText("SEND|" + m.joinerName + "|JOIN|" + m.text);
+                   },
+                   [&](const cluster::JoinAnswer &m) {
+                       if (!m.accepted) {
+                           session.sendText("SEND|" + p.name + "|IGNO|" + m.hostName);
+                           return;
+                       }
+                       session.sendText("SEND|" + m.hostName + "|IPTJ|" + m.address);
+                       if (p.hosting)
+                           endGame(session, false);
+                       if (!p.joinedHost.empty())
+                           leaveJoinedGame(session, false);
+                       p.joinedHost = m.hostKey;
+                       p.game = m.game;
+                       announceEntry(session);
+                   },
+                   [&](const cluster::Relay &m) {
+                       // The sender's node checked its half of the game; this is the peer's.
+                       const bool ok = m.toHost
+                                           ? p.hosting && p.assisted && p.joiners.count(m.senderKey)
+                                           : p.joinedHost == m.senderKey;
+                       if (!ok)
+                           return;
+                       std::string line = "DATASEND|";
+                       line.reserve(line.size() + m.senderName.size() + 1 + m.payload.size());
+                       line.append(m.senderName).append("|").append(m.payload);
+                       session.sendText(line);
+                   },
+                   [&](const cluster::GameEnded &m) {
+                       if (p.joinedHost != m.hostKey)
+                           return;
+                       p.joinedHost.clear();
+                       p.game.clear();
+                       if (m.assisted)
+                           session.sendText("DATASEND|" + m.hostName + "|CLOSE");
+                       announceEntry(session);
+                   },
+                   [&](const cluster::LeftGame &m) {
+                       p.joiners.erase(m.joinerKey);
+                       // The host's relay connection for this player would otherwise wait forever.
+                       if (p.assisted)
+                           session.sendText("DATASEND|" + m.joinerName + "|CLOSE");
+                   },
+                   [&](const cluster::GamePrivate &m) {
+                       if (p.joinedHost != m.hostKey)
+                           return;
+                       p.game = m.game;
+                       announceEntry(session);
+                   },
+                   [](const auto &) {}},
+        message);
+}
+
+// A message for one player arrived at this node, and the player is not here (gone since,
+// or listed here no more by a node that took it for elsewhere). Whoever waits for an
+// answer hears that it was not delivered; the rest is moot with the player gone.
+void LobbyServer::notHere(const cluster::Message &message)
+{
+    if (const auto *line = std::get_if<cluster::ToPlayer>(&message)) {
+        if (!line->undelivered.empty())
+            replyTo(line->node, line->fromKey, line->undelivered);
+    } else if (const auto *join = std::get_if<cluster::JoinRequest>(&message)) {
+        replyTo(join->node, join->joinerKey,
+                "ERROR|" + join->hostName.substr(0, 40) +
+                    " is not hosting a game, you cannot join them.");
     }
 }
 
 void LobbyServer::onClusterMessage(const std::string &payload)
 {
-    const auto message = ClusterMessage::decode(payload);
-    if (!message || message->fields.empty())
+    const auto message = cluster::decode(payload);
+    if (!message)
         return;
-    const std::string &node = message->field(0);
+    const std::string &node = cluster::nodeOf(*message);
     if (node == m_nodeId)
         return; // what this node published comes back to it as well
-    const std::string &kind = message->kind;
-    // A node heard again after it was taken for gone (it stalled, or its link to Redis
-    // did) has lost its players here: its snapshot lists them again.
-    if (m_remote.heard(node, Clock::now()) && kind != "HELLO" && kind != "SNAP" && kind != "BYE") {
+    if (m_directory.heard(*message, Clock::now())) {
         log("node " + node + " is heard again; asking for its players");
-        publishTo(node, {"HELLO", {m_nodeId}});
+        publishTo(node, cluster::Hello{m_nodeId});
     }
     try {
-        if (kind == "HB") {
-            return;
-        } else if (kind == "HELLO") {
-            publishTo(node, snapshot());
-        } else if (kind == "SNAP") {
-            applySnapshot(*message);
-        } else if (kind == "P" && message->fields.size() >= 7) {
-            RemotePlayers::Player player{node,
-                                         message->field(2),
-                                         message->field(3),
-                                         message->field(4),
-                                         std::strtod(message->field(5).c_str(), nullptr),
-                                         message->field(6).find('h') != std::string::npos,
-                                         message->field(6).find('a') != std::string::npos};
-            remoteArrived(message->field(1), std::move(player));
-        } else if (kind == "G") {
-            const std::string &key = message->field(1);
-            const std::string &where = message->fields.size() >= 4 ? message->field(3) : node;
-            if (where == m_nodeId) {
-                // A newer login at another node is taking over this node's session: the
-                // others hear of it from there; this node's own players hear it now.
-                if (auto *local = findPlayer(key))
-                    localBroadcast("GREMOVEGUEST|" + local->player.name, local, true);
-            } else if (const auto gone = m_remote.erase(key, where)) {
-                // Only the session at `where` left: one of the same name here, or listed
-                // at another node since, is still online.
-                remoteLeft(*gone);
-            }
-        } else if (kind == "L" && message->fields.size() >= 4) {
-            const bool presence = message->field(2) == "1";
-            if (message->field(1) == "*")
-                localBroadcast(message->field(3), nullptr, presence);
+        if (const auto *key = recipientKey(*message)) {
+            if (auto *session = m_directory.localSession(*key))
+                receive(*session, *message);
             else
-                localToRoom(message->field(1), message->field(3), nullptr, presence);
-        } else if (kind == "T") {
-            if (auto *local = findPlayer(message->field(1)))
-                local->sendText(message->field(2));
-            else if (message->fields.size() >= 5 && !message->field(4).empty())
-                // Listed here no more (gone since, or a node that stopped without a
-                // word): the sender hears it was not delivered rather than nothing.
-                publishTo(node, {"T", {m_nodeId, message->field(3), message->field(4)}});
-        } else if (kind == "K") {
-            if (auto *local = findPlayer(message->field(1))) {
-                local->sendText(
-                    "ERROR|You have been logged off: your account logged in elsewhere.");
-                logoff(*local, "logged in at another node", false);
-                local->closeAfterFlush("replaced by a newer login");
-            }
-        } else if (kind == "M") {
-            auto *local = findPlayer(message->field(1));
-            if (!local)
-                return;
-            const std::string &order = message->field(2);
-            if (order == "SILENCE") {
-                local->player.silenceUntil = std::strtoll(message->field(3).c_str(), nullptr, 10);
-                local->sendText("ERROR|A moderator has silenced you for " + message->field(4) +
-                                " minutes.");
-            } else if (order == "UNSILENCE") {
-                local->player.silenceUntil = 0;
-                local->sendText("ERROR|A moderator has lifted your silence.");
-            } else if (order == "BOOT") {
-                log(message->field(4) + " boots " + local->player.name + " from another node");
-                local->sendText("ERROR|A moderator has removed you from the server.");
-                logoff(*local, "booted by " + message->field(4));
-                local->closeAfterFlush("booted by " + message->field(4));
-            }
-        } else if (kind == "J") {
-            auto *host = findPlayer(message->field(1));
-            if (!host || !host->player.hosting) {
-                publishTo(node, {"T",
-                                 {m_nodeId, message->field(2),
-                                  "ERROR|" + message->field(5).substr(0, 40) +
-                                      " is not hosting a game, you cannot join them."}});
-                return;
-            }
-            host->player.pendingJoins.insert(message->field(2));
-            host->sendText("SEND|" + message->field(3) + "|JOIN|" + message->field(4));
-        } else if (kind == "JA") {
-            auto *joiner = findPlayer(message->field(1));
-            if (!joiner)
-                return;
-            auto &j = joiner->player;
-            if (message->field(5) != "1") {
-                joiner->sendText("SEND|" + j.name + "|IGNO|" + message->field(3));
-                return;
-            }
-            joiner->sendText("SEND|" + message->field(3) + "|IPTJ|" + message->field(6));
-            if (j.hosting)
-                endGame(*joiner, false);
-            if (!j.joinedHost.empty())
-                leaveJoinedGame(*joiner, false);
-            j.joinedHost = message->field(2);
-            j.game = message->field(4);
-            announceEntry(*joiner);
-        } else if (kind == "D") {
-            auto *peer = findPlayer(message->field(1));
-            if (!peer)
-                return;
-            const auto &other = peer->player;
-            const std::string &sender = message->field(2);
-            const bool ok = message->field(4) == "tohost"
-                                ? other.hosting && other.assisted && other.joiners.count(sender)
-                                : other.joinedHost == sender;
-            if (ok)
-                peer->sendText("DATASEND|" + message->field(3) + "|" + message->field(5));
-        } else if (kind == "EG") {
-            auto *joiner = findPlayer(message->field(1));
-            if (!joiner || joiner->player.joinedHost != message->field(2))
-                return;
-            joiner->player.joinedHost.clear();
-            joiner->player.game.clear();
-            if (message->field(4) == "1")
-                joiner->sendText("DATASEND|" + message->field(3) + "|CLOSE");
-            announceEntry(*joiner);
-        } else if (kind == "LJ") {
-            auto *host = findPlayer(message->field(1));
-            if (!host)
-                return;
-            host->player.joiners.erase(message->field(2));
-            if (host->player.assisted)
-                host->sendText("DATASEND|" + message->field(3) + "|CLOSE");
-        } else if (kind == "PG") {
-            auto *joiner = findPlayer(message->field(1));
-            if (!joiner || joiner->player.joinedHost != message->field(2))
-                return;
-            joiner->player.game = message->field(3);
-            announceEntry(*joiner);
-        } else if (kind == "BYE") {
-            remoteNodeGone(node, "shut down");
-        } else if (kind == "OP") {
-            onOperatorMessage(*message);
+                notHere(*message);
+            return;
         }
+        std::visit(Overloaded{[&](const cluster::Hello &) { publishTo(node, snapshot()); },
+                              [&](const cluster::Snapshot &m) { applySnapshot(m); },
+                              [&](const cluster::Presence &m) { remoteArrived(node, m.player); },
+                              [&](const cluster::Departure &m) {
+                                  const auto departed = m_directory.depart(m);
+                                  // A newer login at another node is taking over this
+                                  // node's session: the others hear of it from there; this
+                                  // node's own players hear it now.
+                                  if (departed.takenOverHere) {
+                                      auto *local = m_directory.localSession(m.key);
+                                      localBroadcast("GREMOVEGUEST|" + local->player.name, local,
+                                                     true);
+                                  } else if (departed.forgotten) {
+                                      remoteLeft(*departed.forgotten);
+                                  }
+                              },
+                              [&](const cluster::Broadcast &m) {
+                                  if (m.scope == "*")
+                                      localBroadcast(m.line, nullptr, m.presence);
+                                  else
+                                      localToRoom(m.scope, m.line, nullptr, m.presence);
+                              },
+                              [&](const cluster::Bye &) { remoteNodeGone(node, "shut down"); },
+                              [&](const cluster::Operator &m) { onOperatorMessage(m); },
+                              [](const auto &) {}},
+                   *message);
     } catch (const std::exception &e) {
-        log("cluster message " + kind + ": " + e.what());
+        log("cluster message " + cluster::toFrame(*message).kind + ": " + e.what());
     }
 }
 
@@ -432,8 +466,8 @@ void LobbyServer::clusterTick()
 {
     if (!m_cluster || m_stopping)
         return;
-    publishAll({"HB", {m_nodeId}});
-    for (const auto &node : m_remote.silentSince(Clock::now() - 4 * m_heartbeatPeriod))
+    publishAll(cluster::Heartbeat{m_nodeId});
+    for (const auto &node : m_directory.silentSince(Clock::now() - 4 * m_heartbeatPeriod))
         remoteNodeGone(node, "stopped answering");
     m_clusterTimer.expires_after(m_heartbeatPeriod);
     m_clusterTimer.async_wait([this](const std::error_code &error) {

@@ -104,13 +104,13 @@ void LobbyServer::onJoinSubject(Session &session, std::string_view rest)
     if (room == Catalogue::kLobby) {
         for (const auto &[k, player] : m_players)
             reply.append("|").append(entryOf(*player));
-        m_remote.forEach([&](const std::string &, const RemotePlayers::Player &remote) {
+        m_directory.remote().forEach([&](const std::string &, const RemotePlayers::Player &remote) {
             reply.append("|").append(remote.entry);
         });
     } else {
         for (const auto *member : m_rooms[room])
             reply.append("|").append(entryOf(*member));
-        m_remote.forEachInRoom(room, [&](const RemotePlayers::Player &remote) {
+        m_directory.remote().forEachInRoom(room, [&](const RemotePlayers::Player &remote) {
             reply.append("|").append(remote.entry);
         });
     }
@@ -273,11 +273,14 @@ void LobbyServer::onSend(Session &session, std::string_view rest)
         if (refuseWhenSilenced(session) || refuseOverlong(session, rest))
             return;
         const std::string line = "SEND|" + p.name + "|PMES|" + lobbyrules::relayedText(rest);
-        if (auto *to = findPlayer(target))
-            to->sendText(line);
-        else if (!sendToRemote(target, line, &session,
-                               "ERROR|" + shown(target) +
-                                   " is not online; your message was not delivered."))
+        if (const auto to = m_directory.find(target))
+            deliver(*to, cluster::ToPlayer{.key = to->key(),
+                                           .line = line,
+                                           .fromKey = p.key,
+                                           .undelivered = "ERROR|" + shown(target) +
+                                                          " is not online; your message was not "
+                                                          "delivered."});
+        else
             storeForOffline(session, target, rest);
     } else if (type == "JOIN") {
         onJoin(session, target, rest);
@@ -299,43 +302,36 @@ void LobbyServer::onInvite(Session &session, std::string_view rest)
         return;
     const std::string line =
         "SEND|" + session.player.name + "|INVITE|" + lobbyrules::relayedText(rest);
-    if (auto *to = findPlayer(target)) {
-        to->sendText(line);
-        return;
-    }
     const std::string undelivered =
         "ERROR|" + shown(target) + " is not online; your invitation was not delivered.";
-    if (!sendToRemote(target, line, &session, undelivered))
+    if (const auto to = m_directory.find(target))
+        deliver(*to, cluster::ToPlayer{.key = to->key(),
+                                       .line = line,
+                                       .fromKey = session.player.key,
+                                       .undelivered = undelivered});
+    else
         session.sendText(undelivered);
 }
 
 void LobbyServer::onJoin(Session &session, std::string_view hostName, std::string_view payload)
 {
-    auto *host = findPlayer(hostName);
-    if (!host && m_remote.find(lobbyrules::key(hostName))) {
-        if (refuseOverlong(session, payload))
-            return;
-        const std::string text =
-            silencedMinutes(session) > 0 ? std::string("+") : lobbyrules::relayedText(payload);
-        publishTo(m_remote.find(lobbyrules::key(hostName))->node,
-                  {"J",
-                   {m_nodeId, lobbyrules::key(hostName), session.player.key, session.player.name,
-                    text, std::string(hostName)}});
-        return;
-    }
-    if (!host || host == &session || !host->player.hosting) {
+    const auto host = m_directory.find(hostName);
+    if (!host || host->session() == &session) {
         session.sendText("ERROR|" + shown(hostName) +
                          " is not hosting a game, you cannot join them.");
         return;
     }
     if (refuseOverlong(session, payload))
         return;
-    host->player.pendingJoins.insert(session.player.key);
     // Clients send "+" and hosts ignore it; a silenced player still may join, but the
-    // request carries no words of theirs.
+    // request carries no words of theirs. Whether the host hosts is for its node to say.
     const std::string text =
         silencedMinutes(session) > 0 ? std::string("+") : lobbyrules::relayedText(payload);
-    host->sendText("SEND|" + session.player.name + "|JOIN|" + text);
+    deliver(*host, cluster::JoinRequest{.hostKey = host->key(),
+                                        .joinerKey = session.player.key,
+                                        .joinerName = session.player.name,
+                                        .text = text,
+                                        .hostName = std::string(hostName)});
 }
 
 // IPTJ and IGNO: only the answer of a host to a JOIN it received and has not answered.
@@ -348,48 +344,31 @@ void LobbyServer::onJoinAnswer(Session &session, std::string_view requester,
         session.sendText("ERROR|" + shown(requester) + " has not asked to join your game.");
         return;
     }
-    auto *joiner = findPlayer(requester);
+    const auto joiner = m_directory.find(requester);
     if (!joiner) {
-        const auto *remote = m_remote.find(requesterKey);
-        if (!remote) {
-            session.sendText("ERROR|" + shown(requester) + " is no longer online.");
-            return;
-        }
-        std::string address;
-        if (accepted) {
-            address = std::string(ostrel::ExtractToken(payload, '|'));
-            if (host.assisted)
-                address = "ASSISTED";
-            else if (address != "ASSISTED" && !lobbyrules::dottedIPv4(address))
-                address = session.address();
-            host.joiners.insert(requesterKey);
-        }
-        publishTo(remote->node, {"JA",
-                                 {m_nodeId, requesterKey, host.key, host.name, host.game,
-                                  accepted ? "1" : "0", address}});
-        return;
-    }
-    if (!accepted) {
-        joiner->sendText("SEND|" + joiner->player.name + "|IGNO|" + host.name);
+        session.sendText("ERROR|" + shown(requester) + " is no longer online.");
         return;
     }
     // The joiner's game connects to whatever address this names, so it must be one: a
     // host that sends anything else is taken to be where the server sees it.
-    std::string address(ostrel::ExtractToken(payload, '|'));
-    if (host.assisted)
-        address = "ASSISTED";
-    else if (address != "ASSISTED" && !lobbyrules::dottedIPv4(address))
-        address = session.address();
-    joiner->sendText("SEND|" + host.name + "|IPTJ|" + address);
-    auto &j = joiner->player;
-    if (j.hosting)
-        endGame(*joiner, false);
-    if (!j.joinedHost.empty())
-        leaveJoinedGame(*joiner, false);
-    j.joinedHost = host.key;
-    j.game = host.game;
-    host.joiners.insert(j.key);
-    announceEntry(*joiner);
+    std::string address;
+    if (accepted) {
+        address = std::string(ostrel::ExtractToken(payload, '|'));
+        if (host.assisted)
+            address = "ASSISTED";
+        else if (address != "ASSISTED" && !lobbyrules::dottedIPv4(address))
+            address = session.address();
+    }
+    deliver(*joiner, cluster::JoinAnswer{.joinerKey = requesterKey,
+                                         .hostKey = host.key,
+                                         .hostName = host.name,
+                                         .game = host.game,
+                                         .accepted = accepted,
+                                         .address = address});
+    // After the answer: a joiner here that leaves a game it was in takes itself off that
+    // host's list first.
+    if (accepted)
+        host.joiners.insert(requesterKey);
 }
 
 // Relay bytes pass only between the host of an assisted game and a player in it. Late
@@ -397,37 +376,21 @@ void LobbyServer::onJoinAnswer(Session &session, std::string_view requester,
 // chunk would bury the user in message boxes.
 void LobbyServer::onDatasend(Session &session, std::string_view peerName, std::string_view payload)
 {
-    auto *peer = findPlayer(peerName);
-    if (!peer) {
-        // This node checks the sender's half, the peer's node the peer's half.
-        const auto peerKey = lobbyrules::key(peerName);
-        const auto *remote = m_remote.find(peerKey);
-        if (!remote)
-            return;
-        const auto &me = session.player;
-        const char *direction = nullptr;
-        if (me.joinedHost == peerKey)
-            direction = "tohost";
-        else if (me.hosting && me.assisted && me.joiners.count(peerKey))
-            direction = "tojoiner";
-        if (!direction)
-            return;
-        publishTo(remote->node,
-                  {"D", {m_nodeId, peerKey, me.key, me.name, direction, std::string(payload)}});
+    // This end checks the sender's half of the game, the peer's end the peer's half.
+    const auto peer = m_directory.find(peerName);
+    if (!peer)
         return;
-    }
     const auto &me = session.player;
-    const auto &other = peer->player;
-    const bool joinerToHost = me.joinedHost == other.key && other.hosting && other.assisted &&
-                              other.joiners.count(me.key);
-    const bool hostToJoiner =
-        me.hosting && me.assisted && me.joiners.count(other.key) && other.joinedHost == me.key;
-    if (!joinerToHost && !hostToJoiner)
+    bool toHost = false;
+    if (me.joinedHost == peer->key())
+        toHost = true;
+    else if (!(me.hosting && me.assisted && me.joiners.count(peer->key())))
         return;
-    std::string line = "DATASEND|";
-    line.reserve(line.size() + me.name.size() + 1 + payload.size());
-    line.append(me.name).append("|").append(payload);
-    peer->sendText(line);
+    deliver(*peer, cluster::Relay{.peerKey = peer->key(),
+                                  .senderKey = me.key,
+                                  .senderName = me.name,
+                                  .toHost = toHost,
+                                  .payload = std::string(payload)});
 }
 
 void LobbyServer::onAddGame(Session &session, std::string_view rest, bool assisted)
@@ -486,14 +449,10 @@ void LobbyServer::onPrivate(Session &session, std::string_view rest)
     announceEntry(session);
     // The players in it carry the host's entry; hide theirs too, or their entries would
     // keep the game listed.
-    for (const auto &key : p.joiners) {
-        if (auto it = m_players.find(key); it != m_players.end()) {
-            it->second->player.game = p.game;
-            announceEntry(*it->second);
-        } else if (const auto *remote = m_remote.find(key)) {
-            publishTo(remote->node, {"PG", {m_nodeId, key, p.key, p.game}});
-        }
-    }
+    for (const auto &key : p.joiners)
+        if (const auto joiner = m_directory.find(key))
+            deliver(*joiner,
+                    cluster::GamePrivate{.joinerKey = key, .hostKey = p.key, .game = p.game});
 }
 
 // The host's game is over: everyone learns which entry ended, its players are out of it,
@@ -505,31 +464,16 @@ void LobbyServer::endGame(Session &host, bool announceHost)
         return;
     const std::string entry = p.name + " - " + p.gameLabel;
     broadcast("DELETEGAME|" + entry);
-    for (const auto &key : p.joiners) {
-        auto it = m_players.find(key);
-        if (it == m_players.end()) {
-            if (const auto *remote = m_remote.find(key))
-                publishTo(remote->node,
-                          {"EG", {m_nodeId, key, p.key, p.name, p.assisted ? "1" : "0"}});
-            continue;
-        }
-        auto &j = it->second->player;
-        if (j.joinedHost != p.key)
-            continue;
-        j.joinedHost.clear();
-        j.game.clear();
-        if (p.assisted)
-            it->second->sendText("DATASEND|" + p.name + "|CLOSE");
-        announceEntry(*it->second);
-    }
-    for (const auto &key : p.pendingJoins) {
-        const std::string ended =
-            "ERROR|The game of " + p.name + " has ended, you cannot join them.";
-        if (auto it = m_players.find(key); it != m_players.end())
-            it->second->sendText(ended);
-        else if (const auto *remote = m_remote.find(key))
-            publishTo(remote->node, {"T", {m_nodeId, key, ended}});
-    }
+    for (const auto &key : p.joiners)
+        if (const auto joiner = m_directory.find(key))
+            deliver(*joiner, cluster::GameEnded{.joinerKey = key,
+                                                .hostKey = p.key,
+                                                .hostName = p.name,
+                                                .assisted = p.assisted});
+    const std::string ended = "ERROR|The game of " + p.name + " has ended, you cannot join them.";
+    for (const auto &key : p.pendingJoins)
+        if (const auto joiner = m_directory.find(key))
+            deliver(*joiner, cluster::ToPlayer{.key = key, .line = ended});
     p.joiners.clear();
     p.pendingJoins.clear();
     p.hosting = false;
@@ -546,15 +490,9 @@ void LobbyServer::endGame(Session &host, bool announceHost)
 void LobbyServer::leaveJoinedGame(Session &joiner, bool announce)
 {
     auto &j = joiner.player;
-    if (auto it = m_players.find(j.joinedHost); it != m_players.end()) {
-        auto &h = it->second->player;
-        h.joiners.erase(j.key);
-        // The host's relay connection for this player would otherwise wait forever.
-        if (h.assisted)
-            it->second->sendText("DATASEND|" + j.name + "|CLOSE");
-    } else if (const auto *remote = m_remote.find(j.joinedHost)) {
-        publishTo(remote->node, {"LJ", {m_nodeId, j.joinedHost, j.key, j.name}});
-    }
+    if (const auto host = m_directory.find(j.joinedHost))
+        deliver(*host, cluster::LeftGame{
+                           .hostKey = j.joinedHost, .joinerKey = j.key, .joinerName = j.name});
     j.joinedHost.clear();
     j.game.clear();
     if (announce)
@@ -657,7 +595,9 @@ void LobbyServer::moderateStored(const std::string &by, const std::string &order
 std::string LobbyServer::moderate(const std::string &by, std::string_view order,
                                   const std::string &targetName, std::int32_t minutes)
 {
-    auto *online = findPlayer(targetName);
+    using Order = cluster::Moderation::Order;
+    const auto target = m_directory.find(targetName);
+    const std::string key = lobbyrules::key(targetName);
     if (order == "SILENCE") {
         // Stored by moderateStored() before.
         const auto until = lobbyrules::unixNow() + std::int64_t{minutes} * 60;
@@ -666,44 +606,23 @@ std::string LobbyServer::moderate(const std::string &by, std::string_view order,
                   {"order", "silence"},
                   {"target", targetName},
                   {"minutes", std::to_string(minutes)}});
-        if (online) {
-            online->player.silenceUntil = until;
-            online->sendText("ERROR|A moderator has silenced you for " + std::to_string(minutes) +
-                             " minutes.");
-        } else if (const auto *remote = m_remote.find(lobbyrules::key(targetName))) {
-            publishTo(remote->node, {"M",
-                                     {m_nodeId, lobbyrules::key(targetName), "SILENCE",
-                                      std::to_string(until), std::to_string(minutes)}});
-        }
+        if (target)
+            deliver(*target,
+                    cluster::Moderation{
+                        .key = key, .order = Order::Silence, .until = until, .minutes = minutes});
     } else if (order == "UNSILENCE") {
         logEvent(ServerLog::Level::Info, "moderation",
                  {{"by", by}, {"order", "unsilence"}, {"target", targetName}});
-        if (online) {
-            online->player.silenceUntil = 0;
-            online->sendText("ERROR|A moderator has lifted your silence.");
-        } else if (const auto *remote = m_remote.find(lobbyrules::key(targetName))) {
-            publishTo(remote->node,
-                      {"M", {m_nodeId, lobbyrules::key(targetName), "UNSILENCE", "0", "0"}});
-        }
+        if (target)
+            deliver(*target, cluster::Moderation{.key = key, .order = Order::Unsilence});
     } else {
-        if (!online) {
-            if (const auto *remote = m_remote.find(lobbyrules::key(targetName))) {
-                logEvent(ServerLog::Level::Info, "moderation",
-                         {{"by", by},
-                          {"order", "boot"},
-                          {"target", targetName},
-                          {"node", remote->node}});
-                publishTo(remote->node,
-                          {"M", {m_nodeId, lobbyrules::key(targetName), "BOOT", "0", by}});
-                return {};
-            }
+        if (!target)
             return targetName + " is not online.";
-        }
-        logEvent(ServerLog::Level::Info, "moderation",
-                 {{"by", by}, {"order", "boot"}, {"target", targetName}});
-        online->sendText("ERROR|A moderator has removed you from the server.");
-        logoff(*online, "booted by " + by);
-        online->closeAfterFlush("booted by " + by);
+        ServerLog::Fields fields{{"by", by}, {"order", "boot"}, {"target", targetName}};
+        if (!target->node().empty())
+            fields.push_back({"node", target->node()});
+        logEvent(ServerLog::Level::Info, "moderation", fields);
+        deliver(*target, cluster::Moderation{.key = key, .order = Order::Boot, .by = by});
     }
     return {};
 }

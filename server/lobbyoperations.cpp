@@ -158,7 +158,7 @@ void LobbyServer::registerGauges()
         });
     r.gauge("ostrel_cluster_remote_players", "Players at the other nodes, by node.", [this] {
         std::unordered_map<std::string, double> byNode;
-        m_remote.forEach([&](const std::string &, const RemotePlayers::Player &player) {
+        m_directory.remote().forEach([&](const std::string &, const RemotePlayers::Player &player) {
             ++byNode[player.node];
         });
         Samples out;
@@ -227,7 +227,7 @@ void LobbyServer::adminCommand(const AdminConsole::Peer &peer,
         for (const auto &[key, session] : m_players)
             text += session->player.name + "\t" + session->player.room + "\t" + session->address() +
                     "\t" + here + "\n";
-        m_remote.forEach([&](const std::string &, const RemotePlayers::Player &player) {
+        m_directory.remote().forEach([&](const std::string &, const RemotePlayers::Player &player) {
             text += player.name + "\t" + player.room + "\t-\t" + player.node + "\n";
         });
         return logged(true, text);
@@ -287,7 +287,7 @@ void LobbyServer::adminCommand(const AdminConsole::Peer &peer,
         if (!m_options.newsFile)
             return logged(false, "this server has no --news file");
         reloadNews(true);
-        publishAll({"OP", {m_nodeId, "NEWS", ""}});
+        publishAll(cluster::Operator{.order = "NEWS"});
         return logged(true, m_newsText.empty() ? "no news" : "news " + m_newsId + " sent");
     }
     if (verb == "accounts" && n == 4 && words[1] == "set-class") {
@@ -318,7 +318,7 @@ void LobbyServer::adminCommand(const AdminConsole::Peer &peer,
                 return logged(false, "drain wants minutes from 1 to 1440");
             minutes = *parsed;
         }
-        publishAll({"OP", {m_nodeId, "DRAIN", std::to_string(minutes)}});
+        publishAll(cluster::Operator{.order = "DRAIN", .argument = std::to_string(minutes)});
         const auto players = onlineCount();
         drain(std::chrono::minutes(minutes));
         return logged(true, "draining: no new logins; " + std::to_string(players) +
@@ -328,19 +328,18 @@ void LobbyServer::adminCommand(const AdminConsole::Peer &peer,
     return logged(false, "unknown command or wrong arguments; see --help");
 }
 
-void LobbyServer::onOperatorMessage(const ClusterMessage &message)
+void LobbyServer::onOperatorMessage(const cluster::Operator &message)
 {
-    const std::string &order = message.field(1);
-    if (order == "NEWS") {
+    if (message.order == "NEWS") {
         // The node that was asked sends the news to everyone; the others only reread
         // their file, for the logins still to come.
         logEvent(ServerLog::Level::Info, "admin_remote",
-                 {{"node", message.field(0)}, {"order", "news reload"}});
+                 {{"node", message.node}, {"order", "news reload"}});
         reloadNews(false);
-    } else if (order == "DRAIN") {
-        const auto minutes = minutesArgument(message.field(2), 1, 24 * 60);
+    } else if (message.order == "DRAIN") {
+        const auto minutes = minutesArgument(message.argument, 1, 24 * 60);
         logEvent(ServerLog::Level::Info, "admin_remote",
-                 {{"node", message.field(0)}, {"order", "drain"}});
+                 {{"node", message.node}, {"order", "drain"}});
         drain(std::chrono::minutes(minutes.value_or(kDefaultDrain.count())));
     }
 }

@@ -404,7 +404,7 @@ void LobbyServer::shutdown(const std::string &why)
     if (m_cluster) {
         // The other nodes drop this node's players at once instead of waiting for its
         // heartbeat to stop.
-        publishAll({"BYE", {m_nodeId}});
+        publishAll(cluster::Bye{});
     }
     dropEveryone("server shutting down");
     if (m_sessions.empty()) {
@@ -428,7 +428,7 @@ void LobbyServer::restartListener()
     // The other nodes drop this node's players, who were all let go, as for a node that
     // stops (games with them end there too); its next heartbeat has it known again.
     if (m_cluster)
-        publishAll({"BYE", {m_nodeId}});
+        publishAll(cluster::Bye{});
     // Give the old acceptors' aborted accepts a turn before the new ones start.
     asio::post(m_io, [this, plain, tls]() {
         if (m_stopping)
@@ -632,7 +632,7 @@ std::string LobbyServer::serverStats() const
     // hours up, lines handled per second.
     return "SERVERSTATS|" + std::to_string(onlineCount()) + "`" +
            std::to_string(m_catalogue.rooms().size()) + "`" +
-           std::to_string(m_hostedGames + m_remote.hostingCount()) + "`" +
+           std::to_string(m_hostedGames + m_directory.remote().hostingCount()) + "`" +
            std::to_string(m_accountCount) + "`" + std::to_string(m_loginsSinceStart) + "`" +
            std::to_string(m_peakOnline) + "`" + reals;
 }
@@ -689,7 +689,7 @@ void LobbyServer::logoff(Session &session, const std::string &why, bool announce
     if (announce) {
         localBroadcast("GREMOVEGUEST|" + p.name, &session, true);
         if (m_cluster)
-            publishAll({"G", {m_nodeId, p.key, p.name, m_nodeId}});
+            publishAll(cluster::Departure{.key = p.key, .name = p.name, .where = m_nodeId});
     }
     logEvent(ServerLog::Level::Info, "logout",
              {{"name", p.name}, {"session", std::to_string(session.id())}, {"reason", why}});
@@ -1142,23 +1142,8 @@ void LobbyServer::enterLobby(Session &session, const AccountRecord &account,
     const std::string &name = account.user.UserName;
     const std::string key = lobbyrules::key(name);
 
-    // A second login ends the older session of the same account.
-    if (auto *older = findPlayer(name); older && older != &session) {
-        older->sendText("ERROR|You have been logged off: your account logged in elsewhere.");
-        logoff(*older, "logged in elsewhere");
-        older->closeAfterFlush("replaced by a newer login");
-    }
-    // Also at another node: everyone hears of the departure from here, in order with the
-    // arrival, and that node ends the session without a word of its own.
-    if (const auto *remote = m_remote.find(key)) {
-        const auto older = *remote;
-        if (older.room != Catalogue::kLobby)
-            sendToRoom(older.room, "REMOVEGUEST|" + older.name, nullptr, true);
-        localBroadcast("GREMOVEGUEST|" + older.name, nullptr, true);
-        publishAll({"G", {m_nodeId, key, older.name, older.node}});
-        publishTo(older.node, {"K", {m_nodeId, key}});
-        m_remote.erase(key, older.node);
-    }
+    // A second login ends the older session of the same account, here or at another node.
+    endOlderSession(session, key);
 
     if (session.newcomer) {
         session.newcomer = false;
@@ -1203,7 +1188,7 @@ void LobbyServer::enterLobby(Session &session, const AccountRecord &account,
     everyone.append(Catalogue::kLobby);
     for (const auto &[k, player] : m_players)
         everyone.append("|").append(entryOf(*player));
-    m_remote.forEach([&](const std::string &, const RemotePlayers::Player &remote) {
+    m_directory.remote().forEach([&](const std::string &, const RemotePlayers::Player &remote) {
         everyone.append("|").append(remote.entry);
     });
     session.sendOwed(everyone);

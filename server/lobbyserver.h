@@ -12,6 +12,7 @@
 #include "httpendpoint.h"
 #include "loginthrottle.h"
 #include "passwordhasher.h"
+#include "playerdirectory.h"
 #include "remoteplayers.h"
 #include "serverlog.h"
 #include "servermetrics.h"
@@ -192,24 +193,34 @@ private:
 
     // Cluster (lobbycluster.cpp): the other nodes of one lobby, met through Redis.
     void startCluster();
-    void publishAll(const ClusterMessage &message);
-    void publishTo(const std::string &node, const ClusterMessage &message,
+    // Both stamp this node as the publisher.
+    void publishAll(cluster::Message message);
+    void publishTo(const std::string &node, cluster::Message message,
                    ClusterLink::Delivered delivered = {});
     void onClusterMessage(const std::string &payload);
-    ClusterMessage snapshot() const;
-    ClusterMessage presenceOf(const Session &session) const;
+    cluster::PlayerState stateOf(const Session &session) const;
+    cluster::Snapshot snapshot() const;
+    cluster::Presence presenceOf(const Session &session) const;
     void forwardLine(const std::string &scope, const Session *except, bool presence,
                      std::string_view plain);
-    void remoteArrived(const std::string &key, RemotePlayers::Player player);
+    // Hands a message for one player to where the player is: its session here, or its
+    // node. A line with an `undelivered` text that no node takes goes back to its sender.
+    // The message's publisher is filled in.
+    void deliver(const PlayerDirectory::Recipient &to, cluster::Message message);
+    // What a message for one player does to its session here.
+    void receive(Session &session, const cluster::Message &message);
+    // A message for one player who is not here.
+    void notHere(const cluster::Message &message);
+    // A line for the player `key` at `node` (an answer to something from there).
+    void replyTo(const std::string &node, const std::string &key, std::string line);
+    // A login of `key` at `newer` ends the account's other session, here or elsewhere.
+    void endOlderSession(const Session &newer, const std::string &key);
+    void remoteArrived(const std::string &node, const cluster::PlayerState &player);
     void remoteLeft(const RemotePlayers::Player &player);
-    void applySnapshot(const ClusterMessage &message);
+    void applySnapshot(const cluster::Snapshot &message);
     void remoteNodeGone(const std::string &node, const std::string &why);
     void clusterTick();
-    // Sends a line to a player at another node; false when nobody of that name is there.
-    // When that node finds the player gone, `from` gets `undelivered` (an ERROR line).
-    bool sendToRemote(std::string_view name, const std::string &plain,
-                      const Session *from = nullptr, const std::string &undelivered = {});
-    std::size_t onlineCount() const { return m_players.size() + m_remote.size(); }
+    std::size_t onlineCount() const { return m_directory.size(); }
 
     // For the people who run the lobby (lobbyoperations.cpp): metrics and health on their
     // own address, the admin console, systemd's notifications, draining.
@@ -221,7 +232,7 @@ private:
     std::string notReadyBecause();
     void adminCommand(const AdminConsole::Peer &peer, const std::vector<std::string> &words,
                       AdminConsole::Reply reply);
-    void onOperatorMessage(const ClusterMessage &message);
+    void onOperatorMessage(const cluster::Operator &message);
     void drain(std::chrono::minutes timeout);
     void drainCheck();
 
@@ -278,7 +289,8 @@ private:
 
     std::unique_ptr<ClusterLink> m_cluster;
     std::string m_nodeId;
-    RemotePlayers m_remote;
+    // Where each player is, for the handlers; over m_players and the other nodes' players.
+    PlayerDirectory m_directory{m_players};
     asio::steady_timer m_clusterTimer;
     std::chrono::milliseconds m_heartbeatPeriod{1000};
 

@@ -8,6 +8,8 @@
 #include <QTextBlock>
 #include <QTextCursor>
 
+#include <utility>
+
 TChatPane::TChatPane(QWidget *parent) : QPlainTextEdit(parent)
 {
     setReadOnly(true);
@@ -17,14 +19,46 @@ TChatPane::TChatPane(QWidget *parent) : QPlainTextEdit(parent)
     viewport()->setMouseTracking(true);
     setLineWrapMode(QPlainTextEdit::WidgetWidth);
     // An empty first line leaves the document empty, so "is there a line yet" is kept
-    // apart from the text; emptying the pane (clear()) starts over.
+    // apart from the text; emptying the pane (clear()) starts over, and lines queued
+    // before it was emptied are gone with the rest.
     connect(document(), &QTextDocument::contentsChange, this, [this](int, int removed, int) {
-        if (removed > 0 && document()->isEmpty())
+        if (removed > 0 && document()->isEmpty()) {
             m_hasLines = false;
+            m_queued.clear();
+        }
     });
 }
 
 void TChatPane::addline(const QString &text, const QColor &color, bool boldToColon)
+{
+    flushLines();
+    write({{text, color, boldToColon}});
+}
+
+void TChatPane::queueLine(const QString &text, const QColor &color, bool boldToColon)
+{
+    m_queued.append({text, color, boldToColon});
+    if (!m_flushQueued) {
+        m_flushQueued = true;
+        QMetaObject::invokeMethod(this, &TChatPane::flushLines, Qt::QueuedConnection);
+    }
+}
+
+void TChatPane::flushLines()
+{
+    m_flushQueued = false;
+    if (!m_queued.isEmpty())
+        write(std::exchange(m_queued, {}));
+}
+
+void TChatPane::clear()
+{
+    m_queued.clear();
+    m_hasLines = false;
+    QPlainTextEdit::clear();
+}
+
+void TChatPane::write(const QList<Line> &lines)
 {
     QScrollBar *bar = verticalScrollBar();
     const int keptScroll = bar->value();
@@ -32,20 +66,25 @@ void TChatPane::addline(const QString &text, const QColor &color, bool boldToCol
 
     QTextCursor cursor(document());
     cursor.movePosition(QTextCursor::End);
-    QTextCharFormat format;
-    format.setForeground(color);
-    if (m_hasLines)
-        cursor.insertBlock(QTextBlockFormat(), format);
-    m_hasLines = true;
-    const qsizetype colon = boldToColon ? text.indexOf(u':') : -1;
-    if (colon >= 0) {
-        QTextCharFormat bold = format;
-        bold.setFontWeight(QFont::Bold);
-        cursor.insertText(text.left(colon + 1), bold);
-        cursor.insertText(text.mid(colon + 1), format);
-    } else {
-        cursor.insertText(text, format);
+    // One edit block: the layout and the views hear of all the lines at once.
+    cursor.beginEditBlock();
+    for (const Line &line : lines) {
+        QTextCharFormat format;
+        format.setForeground(line.color);
+        if (m_hasLines)
+            cursor.insertBlock(QTextBlockFormat(), format);
+        m_hasLines = true;
+        const qsizetype colon = line.boldToColon ? line.text.indexOf(u':') : -1;
+        if (colon >= 0) {
+            QTextCharFormat bold = format;
+            bold.setFontWeight(QFont::Bold);
+            cursor.insertText(line.text.left(colon + 1), bold);
+            cursor.insertText(line.text.mid(colon + 1), format);
+        } else {
+            cursor.insertText(line.text, format);
+        }
     }
+    cursor.endEditBlock();
 
     if (followEnd)
         bar->setValue(bar->maximum());

@@ -15,6 +15,14 @@ public:
 
     // One line; with boldToColon the text up to and including its first ":" is bold.
     void addline(const QString &text, const QColor &color, bool boldToColon = true);
+    // The same line, written once control returns to the event loop together with every
+    // other line queued until then (and before any line added at once meanwhile): a
+    // burst of notices then costs one change of the document and one scroll.
+    void queueLine(const QString &text, const QColor &color, bool boldToColon = true);
+    // Writes the queued lines now.
+    void flushLines();
+    // Empties the pane, lines still queued included (hides QPlainTextEdit::clear).
+    void clear();
 
     // While set, appending keeps the view where the reader left it.
     bool scrollOff() const { return m_scrollOff; }
@@ -36,7 +44,16 @@ private:
         int position = -1; // document position of the link's first character
         QString url;
     };
+    struct Line
+    {
+        QString text;
+        QColor color;
+        bool boldToColon = true;
+    };
     Hit hitAt(const QPoint &viewportPos) const;
+    void write(const QList<Line> &lines);
     bool m_scrollOff = false;
     bool m_hasLines = false;
+    QList<Line> m_queued;
+    bool m_flushQueued = false;
 };

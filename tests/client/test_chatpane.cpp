@@ -83,6 +83,38 @@ TEST_F(ChatPaneTest, FollowsTheEndUnlessScrollIsOff)
     EXPECT_GT(bar->maximum(), 10);
 }
 
+TEST_F(ChatPaneTest, QueuedLinesKeepTheirPlaceAmongLinesWrittenAtOnce)
+{
+    pane.queueLine("ann has connected.", Qt::blue);
+    pane.queueLine("bob: hi", Qt::red);
+    pane.addline("carl: now", Qt::black); // the queued lines go first
+    EXPECT_EQ(pane.toPlainText(), "ann has connected.\nbob: hi\ncarl: now");
+    QTextCursor bold(pane.document()->findBlockByNumber(1));
+    bold.movePosition(QTextCursor::NextCharacter, QTextCursor::MoveAnchor, 2);
+    EXPECT_EQ(bold.charFormat().fontWeight(), QFont::Bold);
+    EXPECT_EQ(bold.charFormat().foreground().color(), QColor(Qt::red));
+
+    for (int i = 0; i < 200; ++i)
+        pane.queueLine(QString("p%1 has connected.").arg(i), Qt::blue);
+    EXPECT_EQ(pane.document()->blockCount(), 3); // written when the loop turns
+    QScrollBar *bar = pane.verticalScrollBar();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return pane.document()->blockCount() == 203; }, 5000));
+    EXPECT_EQ(pane.document()->lastBlock().text(), "p199 has connected.");
+    EXPECT_EQ(bar->value(), bar->maximum());
+    EXPECT_GT(bar->maximum(), 0);
+
+    // Emptying the pane takes the lines queued before it with it, not those after it.
+    pane.queueLine("gone", Qt::black);
+    pane.clear();
+    pane.queueLine("kept", Qt::black);
+    pane.flushLines();
+    EXPECT_EQ(pane.toPlainText(), "kept");
+    pane.queueLine("gone too", Qt::black);
+    static_cast<QPlainTextEdit &>(pane).clear();
+    pane.addline("after", Qt::black);
+    EXPECT_EQ(pane.toPlainText(), "after");
+}
+
 TEST_F(ChatPaneTest, LinksShowAndOpenOnlyWhenSafe)
 {
     pane.addline("ann: see http://example.org/page. now", Qt::black);

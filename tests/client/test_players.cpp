@@ -417,3 +417,57 @@ TEST_F(PlayersTest, HeadingsCountNothingAfterADisconnection)
     EXPECT_EQ(lobby->label_playerslist->text(), "Players Online(0)");
     EXPECT_EQ(lobby->label_gamelist->text(), "Players in Lobby(0)");
 }
+
+// Presence news comes in bursts that the window takes in one go: the lists, the games and
+// the chat lines must come out as if each line had been handled on its own.
+TEST_F(PlayersTest, ABurstOfPresenceNewsKeepsTheOrderOfRowsGamesAndLines)
+{
+    loginAs("ann");
+    serverSends({"JOINSUBJECT|alpha|zed+1+alpha+|Max+1+alpha+"});
+    lobby->quietjoin = false;
+    const int chatBefore = lobby->mainchat_gameroom->document()->blockCount();
+    const int alertsBefore = lobby->listbox_alerts->document()->blockCount();
+    serverSends({
+        "ADDGUEST|bob+1+alpha+",
+        "ADDGUEST|Amy+2+alpha+Amy - alpha",
+        "SEND|zed|CHAT|hello",
+        "ADDGUEST|carl+1+alpha+Amy - alpha",
+        "ADDGUEST|bob+3+alpha+bob - alpha",
+        "REMOVEGUEST|zed",
+        "ADDGUEST|zed+1+beta+",
+        "ADDGUEST|dora+1+alpha+",
+        "REMOVEGUEST|dora",
+        "GREMOVEGUEST|dora",
+        "ADDGUEST|Bea+1+alpha+bob - alpha",
+        "ADDGUEST|carl+1+alpha+",
+    });
+    EXPECT_EQ(texts(lobby->listbox_gameroom),
+              (QStringList{"Amy:2:alpha:[Amy - alpha]", "Bea:1:alpha:[bob - alpha]",
+                           "bob:3:alpha:[bob - alpha]", "carl:1:alpha:[]", "Max:1:alpha:[]"}));
+    EXPECT_EQ(texts(lobby->lbnames), (QStringList{"Amy:2:alpha:", "Bea:1:alpha:", "bob:3:alpha:",
+                                                  "carl:1:alpha:", "Max:1:alpha:", "zed:1:beta:"}));
+    QStringList games;
+    for (int i = 0; i < lobby->TreeView_gamelist->topLevelItemCount(); ++i) {
+        const QTreeWidgetItem *game = lobby->TreeView_gamelist->topLevelItem(i);
+        QStringList players;
+        for (int j = 0; j < game->childCount(); ++j)
+            players << game->child(j)->text(0);
+        games << game->text(0) + ": " + players.join(',');
+    }
+    EXPECT_EQ(games, (QStringList{"Amy - alpha: Amy", "bob - alpha: Bea,bob"}));
+
+    auto linesFrom = [](const TChatPane *pane, int block) {
+        QStringList lines;
+        for (QTextBlock b = pane->document()->findBlockByNumber(block); b.isValid(); b = b.next())
+            lines << b.text();
+        return lines;
+    };
+    EXPECT_EQ(linesFrom(lobby->mainchat_gameroom, chatBefore),
+              (QStringList{"bob has joined the room.", "Amy has joined the room.", "zed: hello",
+                           "carl has joined the room.", "zed has left the room.",
+                           "dora has joined the room.", "dora has left the room.",
+                           "Bea has joined the room."}));
+    EXPECT_EQ(linesFrom(lobby->listbox_alerts, alertsBefore),
+              (QStringList{"bob has connected.", "Amy has connected.", "carl has connected.",
+                           "dora has connected.", "dora has disconnected.", "Bea has connected."}));
+}
