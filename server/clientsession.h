@@ -203,7 +203,7 @@ private:
     bool m_relayHeld = false;
     std::unique_ptr<asio::steady_timer> m_relayTimer;
     // This connection's own lines (replies, private messages), end to end.
-    OutputLog m_own{1024};
+    OutputLog m_own{128, 1024};
     std::vector<Queued> m_queue;
     std::size_t m_head = 0;     // first line not yet fully written
     std::size_t m_inFlight = 0; // lines handed to the current write

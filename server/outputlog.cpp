@@ -33,8 +33,8 @@ OutputLog::Line OutputLog::append(std::string_view plain)
     if (m_block && m_block.use_count() == 1)
         m_block->size = 0;
     if (!m_block || m_block->capacity - m_block->size < need) {
-        const std::uint32_t grown = m_block ? std::min(m_maxBlock, m_block->capacity * 2)
-                                            : std::min(m_maxBlock, kFirstBlock);
+        const std::uint32_t grown =
+            m_block ? std::min(m_maxBlock, m_block->capacity * 2) : m_firstBlock;
         m_block = newBlock(std::max(grown, need));
     }
     const std::uint32_t begin = m_block->size;

@@ -39,13 +39,17 @@ public:
         bool joins(const Line &next) const { return block == next.block && end == next.begin; }
     };
 
-    // Blocks start small and double while they fill, up to maxBlock; a longer line gets
-    // a block of its own size. A log of one connection's lines keeps its blocks small: a
-    // block lives as long as any of its lines is unwritten.
+    // Blocks start at firstBlock bytes and double while they fill, up to maxBlock; a
+    // longer line gets a block of its own size. A log of one connection's lines keeps its
+    // blocks small: a block lives as long as any of its lines is unwritten, and a client
+    // that is behind holds one for its next private line.
     static constexpr std::uint32_t kFirstBlock = 512;
     static constexpr std::uint32_t kMaxBlock = 16 * 1024;
 
-    explicit OutputLog(std::uint32_t maxBlock = kMaxBlock) : m_maxBlock(maxBlock) {}
+    explicit OutputLog(std::uint32_t firstBlock = kFirstBlock, std::uint32_t maxBlock = kMaxBlock)
+        : m_firstBlock(firstBlock), m_maxBlock(maxBlock)
+    {
+    }
 
     // Scrambles plain, adds the line end and appends it.
     Line append(std::string_view plain);
@@ -62,6 +66,7 @@ public:
     static Line single(std::string_view plain);
 
 private:
+    std::uint32_t m_firstBlock;
     std::uint32_t m_maxBlock;
     std::shared_ptr<Block> m_block;
 };
