@@ -307,7 +307,7 @@ TEST(SlowReaders, ACrowdsNewsTakesAFewQueueEntriesPerConnectionAndArrivesWhole)
     ServerProcess server(dir.path(), {"--exempt", "127.0.0.1", "--metrics-listen",
                                       "127.0.0.1:" + std::to_string(metricsPort)});
     constexpr int kCrowd = 100;
-    constexpr int kRounds = 20;
+    constexpr int kRounds = 30;
     std::vector<WireClient> crowd;
     for (int i = 0; i < kCrowd; ++i) {
         // A small window from the start, so that what the client does not take waits in
@@ -344,11 +344,11 @@ TEST(SlowReaders, ACrowdsNewsTakesAFewQueueEntriesPerConnectionAndArrivesWhole)
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    // Deep queues: tens of kilobytes of news per connection wait in the server...
-    ASSERT_GT(bytes, kCrowd * 20.0 * 1024) << "the news never waited in the server";
+    // Deep queues: kilobytes of news per connection wait in the server...
+    ASSERT_GT(bytes, kCrowd * 8.0 * 1024) << "the news never waited in the server";
     // ...in a few entries each, where an entry per line would average under 100 bytes.
     EXPECT_LT(entries, kCrowd * 60.0) << bytes << " bytes";
-    EXPECT_GT(bytes / entries, 1000.0) << entries << " entries for " << bytes << " bytes";
+    EXPECT_GT(bytes / entries, 400.0) << entries << " entries for " << bytes << " bytes";
 
     // One of them reads it all: every step of every other, in order.
     crowd.front().send("SEND|GHAT|the end|clBlack");
