@@ -14,9 +14,9 @@
 
 namespace {
 
-// Lines handed to one gather write; more would only grow the buffer list.
+// Queue entries handed to one gather write; more would only grow the buffer list.
 constexpr std::size_t kMaxBatch = 64;
-// Lines a long queue hands the system in one call of its own (the system's limit of
+// Entries a long queue hands the system in one call of its own (the system's limit of
 // pieces per call); Asio hands over at most 64 per call.
 constexpr std::size_t kMaxPieces = 1024;
 // How long a closing client gets to take its last lines and hang up.
@@ -489,8 +489,9 @@ void ClientSession::writeMore()
     }
     m_writing = true;
     m_lastWriteAt = Clock::now();
-    // A long queue (a crowd's presence news) goes to the system in one call of up to
-    // kMaxPieces lines, without waiting; what it does not take follows as usual.
+    // A long queue (lines from several blocks, each entry one piece) goes to the system
+    // in one call of up to kMaxPieces entries, without waiting; what it does not take
+    // follows as usual.
     std::size_t taken = 0;   // lines the call took whole
     std::size_t partial = 0; // bytes it took of the line after them
     if (!m_tls && available > kMaxBatch) {
