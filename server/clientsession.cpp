@@ -14,9 +14,9 @@
 
 namespace {
 
-// Lines handed to one gather write; more would only grow the buffer list.
+// Queue entries handed to one gather write; more would only grow the buffer list.
 constexpr std::size_t kMaxBatch = 64;
-// Lines a long queue hands the system in one call of its own (the system's limit of
+// Entries a long queue hands the system in one call of its own (the system's limit of
 // pieces per call); Asio hands over at most 64 per call.
 constexpr std::size_t kMaxPieces = 1024;
 // How long a closing client gets to take its last lines and hang up.
@@ -105,31 +105,25 @@ bool ClientSession::takeInput(std::string_view data)
 
 ClientSession::Line ClientSession::makeLine(std::string_view plain)
 {
-    auto line = std::make_shared<std::string>();
-    line->reserve(plain.size() + 1);
-    line->append(plain);
-    ostrel::ScrambleInPlace(line->data(), line->size(), ostrel::kWireKey);
-    line->push_back('\n');
-    return line;
+    return OutputLog::single(plain);
 }
 
 void ClientSession::sendText(std::string_view plain)
 {
     if (!closing())
-        send(makeLine(plain));
+        send(m_own.append(plain));
 }
 
 void ClientSession::sendOwed(std::string_view plain)
 {
     if (closing())
         return;
-    const auto line = makeLine(plain);
-    if (m_owedBytes + line->size() > m_server.limits().maxOwedBytes) {
+    if (m_owedBytes + plain.size() + 1 > m_server.limits().maxOwedBytes) {
         dropForBacklog("unsent replies beyond " + std::to_string(m_server.limits().maxOwedBytes) +
                        " bytes");
         return;
     }
-    enqueue(line, true);
+    enqueue(m_own.append(plain), true);
 }
 
 void ClientSession::send(const Line &line)
@@ -149,7 +143,7 @@ void ClientSession::sendLimited(const Line &line, bool presence)
     // One line larger than the cap still goes out when nothing else waits; otherwise a
     // client that does not read is cut loose rather than letting its backlog grow.
     const std::size_t unsent = m_queuedBytes - m_owedBytes;
-    if (unsent > 0 && unsent + line->size() > m_server.limits().maxQueuedBytes) {
+    if (unsent > 0 && unsent + line.size() > m_server.limits().maxQueuedBytes) {
         dropForBacklog("unsent output beyond " + std::to_string(m_server.limits().maxQueuedBytes) +
                        " bytes");
         return;
@@ -159,13 +153,21 @@ void ClientSession::sendLimited(const Line &line, bool presence)
 
 void ClientSession::enqueue(const Line &line, bool owed, bool presence)
 {
-    m_server.metrics().lineOut(*line);
-    m_queue.push_back({line, owed, presence});
-    m_queuedBytes += line->size();
+    m_server.metrics().lineOut(line.view());
+    m_queuedBytes += line.size();
     if (owed)
-        m_owedBytes += line->size();
-    if (!presence)
-        ++m_urgent;
+        m_owedBytes += line.size();
+    // A line that follows the last one queued in its block (the next of a crowd's news, or
+    // of a reply's lines) extends its entry, unless a write has that entry already.
+    const bool merged = m_queue.size() > m_head + m_inFlight && m_queue.back().owed == owed &&
+                        m_queue.back().presence == presence && m_queue.back().line.joins(line);
+    if (merged) {
+        m_queue.back().line.end = line.end;
+    } else {
+        m_queue.push_back({line, owed, presence});
+        if (!presence)
+            ++m_urgent;
+    }
     if (presence) {
         if (!m_writing && !m_flushPosted && !m_presenceWaiting && !m_windowWaiting) {
             m_presenceWaiting = true;
@@ -213,9 +215,9 @@ void ClientSession::dropForBacklog(const std::string &reason)
     for (std::size_t i = keep; i < m_queue.size(); ++i) {
         if (!m_queue[i].presence)
             --m_urgent;
-        m_queuedBytes -= m_queue[i].line->size();
+        m_queuedBytes -= m_queue[i].line.size();
         if (m_queue[i].owed)
-            m_owedBytes -= m_queue[i].line->size();
+            m_owedBytes -= m_queue[i].line.size();
     }
     m_queue.resize(keep);
     m_flushUpTo = std::min(m_flushUpTo, keep);
@@ -497,6 +499,7 @@ void ClientSession::writeMore()
             m_queue.clear();
         if (m_tlsOut.capacity() > 4096)
             std::string().swap(m_tlsOut);
+        m_own.releaseIfUnused();
         m_head = 0;
         m_flushUpTo = 0;
         if (m_state == State::Draining)
@@ -505,15 +508,16 @@ void ClientSession::writeMore()
     }
     m_writing = true;
     m_lastWriteAt = Clock::now();
-    // A long queue (a crowd's presence news) goes to the system in one call of up to
-    // kMaxPieces lines, without waiting; what it does not take follows as usual.
+    // A long queue (lines from several blocks, each entry one piece) goes to the system
+    // in one call of up to kMaxPieces entries, without waiting; what it does not take
+    // follows as usual.
     std::size_t taken = 0;   // lines the call took whole
     std::size_t partial = 0; // bytes it took of the line after them
     if (!m_tls && available > kMaxBatch) {
         std::array<iovec, kMaxPieces> pieces;
         const std::size_t count = std::min(available, kMaxPieces);
         for (std::size_t i = 0; i < count; ++i) {
-            const std::string &line = *m_queue[m_head + i].line;
+            const Line &line = m_queue[m_head + i].line;
             pieces[i] = {const_cast<char *>(line.data()), line.size()};
         }
         msghdr message{};
@@ -525,8 +529,8 @@ void ClientSession::writeMore()
         } while (sent < 0 && errno == EINTR);
         // A failure other than "would block" meets the write below again, which reports it.
         auto left = sent > 0 ? static_cast<std::size_t>(sent) : 0;
-        while (taken < count && m_queue[m_head + taken].line->size() <= left)
-            left -= m_queue[m_head + taken++].line->size();
+        while (taken < count && m_queue[m_head + taken].line.size() <= left)
+            left -= m_queue[m_head + taken++].line.size();
         partial = left;
     }
     m_inFlight = taken + std::min(available - taken, kMaxBatch);
@@ -534,7 +538,8 @@ void ClientSession::writeMore()
     for (std::size_t i = 0; i < m_inFlight; ++i) {
         const auto &queued = m_queue[m_head + i];
         if (i >= taken)
-            m_buffers.push_back(asio::buffer(*queued.line) + (i == taken ? partial : 0));
+            m_buffers.push_back(asio::buffer(queued.line.data(), queued.line.size()) +
+                                (i == taken ? partial : 0));
         if (!queued.presence)
             --m_urgent;
     }
@@ -573,14 +578,15 @@ void ClientSession::onWritten(const std::error_code &error)
     }
     for (std::size_t i = 0; i < m_inFlight; ++i) {
         auto &done = m_queue[m_head + i];
-        m_server.metrics().bytesOut.add(done.line->size());
-        m_queuedBytes -= done.line->size();
+        m_server.metrics().bytesOut.add(done.line.size());
+        m_queuedBytes -= done.line.size();
         if (done.owed)
-            m_owedBytes -= done.line->size();
-        done.line.reset();
+            m_owedBytes -= done.line.size();
+        done.line = {};
     }
     m_head += m_inFlight;
     m_inFlight = 0;
+    m_own.releaseIfUnused();
     // Compact now and then so the queue does not creep forward forever.
     if (m_head > 64 && m_head * 2 > m_queue.size()) {
         m_queue.erase(m_queue.begin(), m_queue.begin() + static_cast<std::ptrdiff_t>(m_head));

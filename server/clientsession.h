@@ -1,6 +1,7 @@
 #pragma once
 
 #include "lineframer.h"
+#include "outputlog.h"
 #include "tokenbucket.h"
 
 #include <asio/ip/tcp.hpp>
@@ -20,14 +21,15 @@
 class LobbyServer;
 
 // One client connection: reads and frames scrambled lines, enforces the line length and
-// flood limits, and writes queued lines in order. Lines are shared, already scrambled
-// buffers, so one broadcast costs one allocation however many clients receive it.
+// flood limits, and writes queued lines in order. Lines are spans of shared, already
+// scrambled blocks (see OutputLog): a broadcast is written once however many clients
+// receive it, and lines that follow each other in a block share one queue entry.
 // Everything runs on the server's single network thread.
 class ClientSession : public std::enable_shared_from_this<ClientSession>
 {
 public:
     using Clock = std::chrono::steady_clock;
-    using Line = std::shared_ptr<const std::string>;
+    using Line = OutputLog::Line;
 
     // Relayed game bytes a client may send per second, sustained; a quarter second's
     // worth may come at once. A game stream runs at up to about 200 KB/s in bursts; a
@@ -131,6 +133,8 @@ public:
     Clock::time_point connectedAt() const { return m_connectedAt; }
     Clock::time_point lastHeard() const { return m_lastHeard; }
     std::size_t queuedBytes() const { return m_queuedBytes; }
+    // Entries of the output queue not yet written (each one line or several in a row).
+    std::size_t queuedEntries() const { return m_queue.size() - m_head; }
     bool tls() const { return m_tls != nullptr; }
 
     Player player;
@@ -209,6 +213,8 @@ private:
     int m_holds = 0;
     bool m_reading = false; // a wait for input is armed
     std::unique_ptr<asio::steady_timer> m_relayTimer;
+    // This connection's own lines (replies, private messages), end to end.
+    OutputLog m_own{128, 1024};
     std::vector<Queued> m_queue;
     std::size_t m_head = 0;     // first line not yet fully written
     std::size_t m_inFlight = 0; // lines handed to the current write

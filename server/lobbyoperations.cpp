@@ -115,6 +115,21 @@ void LobbyServer::registerGauges()
                                counts[tls][in]});
         return out;
     });
+    r.gauge("ostrel_output_queued_bytes", "Bytes queued for clients and not yet written.", [this] {
+        double bytes = 0;
+        for (const auto &[id, session] : m_sessions)
+            bytes += static_cast<double>(session->queuedBytes());
+        return Samples{{{}, bytes}};
+    });
+    r.gauge("ostrel_output_queue_entries",
+            "Entries of the clients' output queues not yet written; lines that follow each "
+            "other in a shared block share one.",
+            [this] {
+                double entries = 0;
+                for (const auto &[id, session] : m_sessions)
+                    entries += static_cast<double>(session->queuedEntries());
+                return Samples{{{}, entries}};
+            });
     r.gauge("ostrel_hosted_games", "Games hosted by this node's players.", [this] {
         return Samples{{{}, static_cast<double>(m_hostedGames)}};
     });

@@ -282,7 +282,7 @@ void LobbyServer::refuse(int descriptor, std::string_view reason, bool tls)
     if (!tls) {
         const auto line = ClientSession::makeLine(reason);
         [[maybe_unused]] const auto sent =
-            ::send(descriptor, line->data(), line->size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+            ::send(descriptor, line.data(), line.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
     }
     ::shutdown(descriptor, SHUT_WR);
 }
@@ -530,7 +530,7 @@ void LobbyServer::localBroadcast(std::string_view plain, const Session *except, 
 {
     if (m_players.empty())
         return;
-    const auto line = ClientSession::makeLine(plain);
+    const auto line = m_lobbyLog.append(plain);
     for (auto &[key, player] : m_players)
         if (player != except)
             presence ? player->sendPresence(line) : player->send(line);
@@ -542,7 +542,7 @@ void LobbyServer::localToRoom(const std::string &room, std::string_view plain,
     const auto it = m_rooms.find(room);
     if (it == m_rooms.end() || it->second.empty())
         return;
-    const auto line = ClientSession::makeLine(plain);
+    const auto line = m_roomLogs[room].append(plain);
     for (auto *member : it->second)
         if (member != except)
             presence ? member->sendPresence(line) : member->send(line);

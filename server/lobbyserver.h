@@ -267,6 +267,9 @@ private:
     asio::steady_timer m_writeTimer;
     bool m_writeTimerArmed = false;
     std::vector<std::uint64_t> m_writeWaiting; // session ids
+    // Lines for the whole lobby and for each room's members, written once for all of them.
+    OutputLog m_lobbyLog;
+    std::unordered_map<std::string, OutputLog> m_roomLogs;
     asio::signal_set m_signals;
     std::array<char, 64 * 1024> m_readBuffer{};
 

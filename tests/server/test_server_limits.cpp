@@ -1,3 +1,5 @@
+#include "httpclient.h"
+#include "loopbackport.h"
 #include "serverprocess.h"
 #include "wireclient.h"
 
@@ -5,6 +7,8 @@
 
 #include <sys/socket.h>
 
+#include <cstdlib>
+#include <sstream>
 #include <thread>
 
 namespace {
@@ -277,3 +281,88 @@ TEST(Liveness, ASilentClientIsDroppedAndAnAnsweringOneStays)
 }
 
 } // namespace
+
+namespace {
+
+// The value of one series in a metrics page, or -1.
+double metricOf(const std::string &page, const std::string &series)
+{
+    std::istringstream lines(page);
+    std::string line;
+    while (std::getline(lines, line))
+        if (line.rfind(series + " ", 0) == 0)
+            return std::stod(line.substr(series.size() + 1));
+    return -1;
+}
+
+} // namespace
+
+// A crowd's comings and goings while nobody reads: every connection owes the news of all
+// the others, yet its queue holds a few entries for it (the news lies once in a block
+// shared by everyone), not an entry per line. What is owed still arrives whole, in order.
+TEST(SlowReaders, ACrowdsNewsTakesAFewQueueEntriesPerConnectionAndArrivesWhole)
+{
+    TempDir dir;
+    const int metricsPort = freeLoopbackPort();
+    ServerProcess server(dir.path(), {"--exempt", "127.0.0.1", "--metrics-listen",
+                                      "127.0.0.1:" + std::to_string(metricsPort)});
+    constexpr int kCrowd = 100;
+    constexpr int kRounds = 30;
+    std::vector<WireClient> crowd;
+    for (int i = 0; i < kCrowd; ++i) {
+        // A small window from the start, so that what the client does not take waits in
+        // the server rather than in the system's buffers.
+        const std::string name = "crowd" + std::to_string(i);
+        crowd.emplace_back(server.port(), testOverTls(), nullptr, 4096);
+        crowd.back().send("LOGINNEW|" + name + "|0121|" + newRecord(name, "pw"));
+        ASSERT_TRUE(crowd.back().waitFor("JOINSUBJECT|"));
+    }
+    // The one that reads at the end has read the arrivals.
+    crowd.front().send("SEND|GHAT|all here|clBlack");
+    ASSERT_TRUE(crowd.front().waitFor("SEND|crowd0|GHAT|all here"));
+    // Everyone steps into a game room and back, one after the other: each step is news
+    // to all the others (both lines in one segment, so that nobody else moves between).
+    const std::string step =
+        scrambled("JOINSUBJECT|Plumbrix") + scrambled("JOINSUBJECT|Lobby Chat");
+    for (int round = 0; round < kRounds; ++round)
+        for (auto &client : crowd)
+            client.sendRaw(step);
+
+    // The fullest the queues get while the server works through the steps and hands the
+    // news over (the system's buffers take most of it in the end).
+    double bytes = 0, entries = 0;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (std::chrono::steady_clock::now() < until) {
+        const auto reply = httpGet(metricsPort, "/metrics");
+        ASSERT_TRUE(reply && reply->status == 200);
+        const double b = metricOf(reply->body, "ostrel_output_queued_bytes");
+        if (b > bytes) {
+            bytes = b;
+            entries = metricOf(reply->body, "ostrel_output_queue_entries");
+        } else if (b == 0 && bytes > 0) {
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    // Deep queues: kilobytes of news per connection wait in the server...
+    ASSERT_GT(bytes, kCrowd * 8.0 * 1024) << "the news never waited in the server";
+    // ...in a few entries each, where an entry per line would average under 100 bytes.
+    EXPECT_LT(entries, kCrowd * 60.0) << bytes << " bytes";
+    EXPECT_GT(bytes / entries, 400.0) << entries << " entries for " << bytes << " bytes";
+
+    // One of them reads it all: every step of every other, in order.
+    crowd.front().send("SEND|GHAT|the end|clBlack");
+    const auto lines = linesBefore(crowd.front(), "SEND|crowd0|GHAT|the end");
+    std::vector<int> steps(kCrowd, 0);
+    for (const auto &line : lines) {
+        if (line.rfind("ADDGUEST|crowd", 0) != 0)
+            continue;
+        const int who = std::atoi(line.c_str() + 14);
+        const bool inRoom = line.find("+Plumbrix+") != std::string::npos;
+        // Into the room on even steps, back to the lobby on odd ones.
+        EXPECT_EQ(inRoom, steps[who] % 2 == 0) << line;
+        ++steps[who];
+    }
+    for (int i = 1; i < kCrowd; ++i)
+        EXPECT_EQ(steps[i], 2 * kRounds) << "crowd" << i;
+}

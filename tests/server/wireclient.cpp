@@ -49,9 +49,11 @@ SSL_CTX *clientContext()
 
 WireClient::WireClient(int port, const char *source) : WireClient(port, testOverTls(), source) {}
 
-WireClient::WireClient(int port, bool tls, const char *source)
+WireClient::WireClient(int port, bool tls, const char *source, int receiveBuffer)
 {
     m_fd = socket(AF_INET, SOCK_STREAM, 0);
+    if (m_fd >= 0 && receiveBuffer > 0)
+        setsockopt(m_fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
     if (m_fd >= 0 && source) {
         sockaddr_in local{};
         local.sin_family = AF_INET;

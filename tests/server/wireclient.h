@@ -24,8 +24,10 @@ public:
     // source picks the local address on loopback (127.0.0.2, ...), so that one test can
     // speak from several addresses.
     explicit WireClient(int port, const char *source = nullptr);
-    // tls: speak TLS to the port whatever the tests run over.
-    WireClient(int port, bool tls, const char *source = nullptr);
+    // tls: speak TLS to the port whatever the tests run over. receiveBuffer: the socket's
+    // receive buffer in bytes, set before connecting so that the window the server sees
+    // stays that small (0: the system's default).
+    WireClient(int port, bool tls, const char *source = nullptr, int receiveBuffer = 0);
     ~WireClient();
     WireClient(WireClient &&other) noexcept;
     WireClient(const WireClient &) = delete;
