@@ -642,12 +642,11 @@ TEST(HostingEndToEndSide, DISABLED_Side)
     player.serverHost = serverHost;
     QStringList deleted;
     ASSERT_TRUE(player.login(port, name, [&](Tlobby *l) {
-        auto handler = l->orvex->OnDeletegame;
-        l->orvex->OnDeletegame = [&deleted, handler](QObject *s, const QByteArray &t) {
-            deleted << QString::fromUtf8(t);
-            report("deletegame", QString::fromUtf8(t));
-            handler(s, t);
-        };
+        QObject::connect(l->orvex, &TOrvexConnection::OnDeletegame, l,
+                         [&deleted](const QByteArray &t) {
+                             deleted << QString::fromUtf8(t);
+                             report("deletegame", QString::fromUtf8(t));
+                         });
     }));
     Tlobby *lobby = player.lobby;
     lobby->resize(1000, 720);
