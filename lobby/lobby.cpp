@@ -11,6 +11,7 @@
 #include "tflatbutton.h"
 #include "tflatpanel.h"
 #include "thelp.h"
+#include "toptions.h"
 #include "torvexuserinfodialog.h"
 #include "tpaneldragger.h"
 #include "tplayerlist.h"
@@ -161,6 +162,24 @@ void Tlobby::attachWindows(TOptions *options, Thelp *help, TAbout *about)
     m_options = options;
     m_help = help;
     m_about = about;
+    if (!options)
+        return;
+    connect(options, &TOptions::textSizeChanged, this, &Tlobby::changetextsize);
+    connect(options, &TOptions::boxTextSizeChanged, this, &Tlobby::changeboxtextsize);
+    connect(options, &TOptions::fontChanged, this, &Tlobby::changefonts);
+    connect(options, &TOptions::defaultLayoutRequested, this, &Tlobby::restoreDefaultLayout);
+    connect(options, &TOptions::pmLocationsReset, this, [this] {
+        pmfromleft = 165;
+        pmfromtop = 171;
+        pmtoleft = 232;
+        pmtotop = 239;
+    });
+    connect(options, &TOptions::profileEditRequested, this, [this] {
+        if (!orvex->User())
+            return;
+        ProfileRequested = true;
+        orvex->RequestUserInfo(QByteArray::fromStdString(orvex->User()->UserName));
+    });
 }
 
 int Tlobby::trayblink() const
