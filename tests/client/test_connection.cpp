@@ -560,6 +560,67 @@ TEST_P(TransportTest, BoxesOpenedByLinesNestOnlySoDeep)
     EXPECT_EQ(seam.messages.last(), "39");
 }
 
+// A server whose certificate neither the system nor a pin trusts: the connection asks its
+// owner and waits; an answer counts only for the attempt it was asked for.
+class CertificateTest : public ConnectionTest
+{
+protected:
+    void SetUp() override
+    {
+        if (!QSslSocket::supportsSsl())
+            GTEST_SKIP() << "no TLS backend";
+        ConnectionTest::SetUp();
+        conn.setSecure(true);
+        conn.setHost(QStringLiteral("127.0.0.1"));
+        conn.setPort(server->port());
+        QObject::connect(&conn, &TOrvexConnection::OnReadPin,
+                         [this](const QString &, QByteArray *pin) { *pin = stored; });
+        QObject::connect(&conn, &TOrvexConnection::OnStorePin,
+                         [this](const QString &, const QByteArray &pin) { stored = pin; });
+        QObject::connect(&conn, &TOrvexConnection::OnCertificateQuestion,
+                         [this](const QString &server, const QByteArray &offered, const QString &) {
+                             questions << server + QLatin1Char(' ') + QString::fromLatin1(offered);
+                         });
+    }
+
+    bool tls() const override { return true; }
+
+    QByteArray stored;
+    QStringList questions;
+    const QByteArray pin = FakeLobbyServer::testTlsConfiguration()
+                               .localCertificate()
+                               .digest(QCryptographicHash::Sha256)
+                               .toHex();
+};
+
+TEST_F(CertificateTest, AnswerAppliesOnlyToTheAttemptItWasAskedFor)
+{
+    const QString expected = QStringLiteral("127.0.0.1:%1 ").arg(server->port()) + pin;
+    conn.setActive(true);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !questions.isEmpty(); }, 5000));
+    EXPECT_EQ(questions, QStringList{expected});
+    EXPECT_FALSE(conn.Active());
+    EXPECT_TRUE(seam.messages.isEmpty()) << "the connection itself shows nothing";
+
+    // The user gave up meanwhile: a late "yes" neither pins nor connects.
+    conn.CancelConnect();
+    EXPECT_FALSE(conn.AnswerCertificate(true));
+    EXPECT_TRUE(stored.isEmpty());
+    QTest::qWait(100);
+    EXPECT_FALSE(conn.Active());
+
+    // Asked again, "yes" pins the certificate and the connection is made inside TLS.
+    questions.clear();
+    conn.setActive(true);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !questions.isEmpty(); }, 5000));
+    EXPECT_TRUE(conn.AnswerCertificate(true));
+    EXPECT_EQ(stored, pin);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return conn.Active(); }, 5000));
+    EXPECT_EQ(questions.size(), 1);
+    // A question is answered once.
+    EXPECT_FALSE(conn.AnswerCertificate(true));
+}
+
 TEST(IsIPAddress, Table)
 {
     const QList<QPair<QString, bool>> cases = {
