@@ -14,8 +14,6 @@
 #include <QRegularExpression>
 #include <QSslCertificate>
 #include <QTest>
-#include <QTextBlock>
-#include <QTextDocument>
 #include <QTimer>
 
 namespace {
@@ -125,14 +123,6 @@ bool createAccount(int port, const std::string &name, const QString &host)
     const bool ok = QTest::qWaitFor([&] { return done; }, 10000);
     connection.setActive(false);
     return ok;
-}
-
-QStringList documentLines(const QTextDocument *document)
-{
-    QStringList out;
-    for (QTextBlock b = document->begin(); b.isValid(); b = b.next())
-        out << b.text();
-    return out;
 }
 
 bool E2EPlayer::login(int port, const QString &name, const std::function<void(Tlobby *)> &prepare)
