@@ -2,15 +2,16 @@
 #include "accessibility.h"
 
 #include "assets.h"
-#include "encryptit.h"
 #include "lobbysite.h"
 #include "lobbystyle.h"
+#include "platform.h"
 #include "tabout.h"
 #include "tanimatedbutton.h"
 #include "tchatpane.h"
 #include "tflatbutton.h"
 #include "tflatpanel.h"
 #include "thelp.h"
+#include "toptions.h"
 #include "torvexuserinfodialog.h"
 #include "tpaneldragger.h"
 #include "tplayerlist.h"
@@ -152,8 +153,7 @@ Tlobby::~Tlobby()
 {
     closeMessageWindows();
     // The connection must not report a disconnect into a half-destroyed form.
-    orvex->OnDisconnected = nullptr;
-    orvex->OnSocketError = nullptr;
+    orvex->disconnect(this);
     orvex->setActive(false);
 }
 
@@ -162,6 +162,24 @@ void Tlobby::attachWindows(TOptions *options, Thelp *help, TAbout *about)
     m_options = options;
     m_help = help;
     m_about = about;
+    if (!options)
+        return;
+    connect(options, &TOptions::textSizeChanged, this, &Tlobby::changetextsize);
+    connect(options, &TOptions::boxTextSizeChanged, this, &Tlobby::changeboxtextsize);
+    connect(options, &TOptions::fontChanged, this, &Tlobby::changefonts);
+    connect(options, &TOptions::defaultLayoutRequested, this, &Tlobby::restoreDefaultLayout);
+    connect(options, &TOptions::pmLocationsReset, this, [this] {
+        pmfromleft = 165;
+        pmfromtop = 171;
+        pmtoleft = 232;
+        pmtotop = 239;
+    });
+    connect(options, &TOptions::profileEditRequested, this, [this] {
+        if (!orvex->User())
+            return;
+        ProfileRequested = true;
+        orvex->RequestUserInfo(QByteArray::fromStdString(orvex->User()->UserName));
+    });
 }
 
 int Tlobby::trayblink() const
@@ -813,67 +831,47 @@ void Tlobby::resizeEvent(QResizeEvent *event)
 
 void Tlobby::wireConnection()
 {
-    auto scramble = [](QObject *, QByteArray &line) {
-        ostrel::ScrambleInPlace(line.data(), static_cast<std::size_t>(line.size()),
-                                ostrel::kWireKey);
-    };
-    orvex->OnEncryptString = scramble;
-    orvex->OnDecryptString = scramble;
-    orvex->OnConnected = [this](QObject *) { orvexConnected(); };
-    orvex->OnLoginSuccess = [this](QObject *, ostrel::TOrvexUser *u) { orvexLoginSuccess(u); };
-    orvex->OnLoginFailed = [this](QObject *, const QByteArray &t) { orvexLoginFailed(t); };
-    orvex->OnDisconnected = [this](QObject *) { orvexDisconnected(); };
-    orvex->OnUserInfo = [this](QObject *, ostrel::TOrvexUser *u) { orvexUserInfo(u); };
-    orvex->OnGames = [this](QObject *, const QByteArray &t) { orvexGames(t); };
-    orvex->OnAddSubject = [this](QObject *, const QByteArray &t) { orvexAddSubject(t); };
-    orvex->OnRemoveSubject = [this](QObject *, const QByteArray &t) { orvexRemoveSubject(t); };
-    orvex->OnJoinSubject = [this](QObject *, const QByteArray &t) {
+    using C = TOrvexConnection;
+    connect(orvex, &C::OnConnected, this, &Tlobby::orvexConnected);
+    connect(orvex, &C::OnLoginSuccess, this, &Tlobby::orvexLoginSuccess);
+    connect(orvex, &C::OnLoginFailed, this, &Tlobby::orvexLoginFailed);
+    connect(orvex, &C::OnDisconnected, this, &Tlobby::orvexDisconnected);
+    connect(orvex, &C::OnUserInfo, this, &Tlobby::orvexUserInfo);
+    connect(orvex, &C::OnGames, this, &Tlobby::orvexGames);
+    connect(orvex, &C::OnAddSubject, this, &Tlobby::orvexAddSubject);
+    connect(orvex, &C::OnRemoveSubject, this, &Tlobby::orvexRemoveSubject);
+    connect(orvex, &C::OnJoinSubject, this, [this](const QByteArray &t) {
         orvexJoinSubject(t);
         rejoinAfterReconnect();
-    };
-    orvex->OnAddUser = [this](QObject *, const QByteArray &t) { orvexAddUser(t); };
-    orvex->OnRemoveUser = [this](QObject *, const QByteArray &t) { orvexRemoveUser(t); };
-    orvex->OnGRemoveUser = [this](QObject *, const QByteArray &t) { orvexGRemoveUser(t); };
-    orvex->OnChatReceived = [this](QObject *, const QByteArray &t, const QByteArray &id) {
-        orvexChatReceived(t, id);
-    };
-    orvex->OnGhatReceived = [this](QObject *, const QByteArray &t, const QByteArray &id) {
-        orvexGhatReceived(t, id);
-    };
-    orvex->OnPmesReceived = [this](QObject *, const QByteArray &t, const QByteArray &id) {
-        orvexPmesReceived(t, id);
-    };
-    orvex->OnJOINReceived = [this](QObject *, const QByteArray &t, const QByteArray &id) {
-        orvexJOINReceived(t, id);
-    };
-    orvex->OnIPTJReceived = [this](QObject *, const QByteArray &t, const QByteArray &id) {
-        orvexIPTJReceived(t, id);
-    };
-    orvex->OnIGNOReceived = [this](QObject *, const QByteArray &t, const QByteArray &id) {
-        orvexIGNOReceived(t, id);
-    };
-    orvex->OnInviteReceived = [this](QObject *, const QByteArray &t, const QByteArray &id) {
-        orvexInviteReceived(t, id);
-    };
-    orvex->OnDatasendReceived = [this](QObject *, const QByteArray &t, const QByteArray &id) {
-        orvexDatasendReceived(t, id);
-    };
-    orvex->OnAddGame = [this](QObject *, const QByteArray &t) { orvexAddGame(t); };
-    orvex->OnDeletegame = [this](QObject *, const QByteArray &t) { orvexDeletegame(t); };
-    orvex->OnServerError = [this](QObject *, const QByteArray &t) { orvexServerError(t); };
-    orvex->OnStringRead = [this](QObject *, const QByteArray &line) { orvexStringRead(line); };
-    orvex->OnSocketError = [this](QObject *, int code) { return orvexSocketError(code); };
-    orvex->OnReadPin = [this](QObject *, const QString &server) { return orvexReadPin(server); };
-    orvex->OnStorePin = [this](QObject *, const QString &server, const QByteArray &pin) {
-        orvexStorePin(server, pin);
-    };
-    // Trying again would only meet the same certificate.
-    orvex->OnCertificateRefused = [this](QObject *) {
-        label_status->setText(QStringLiteral("You are Disconnected."));
-        stopReconnecting();
-    };
-    orvex->OnShout = [this](QObject *, const QByteArray &t) { orvexShout(t); };
-    orvex->OnNews = [this](QObject *, const QByteArray &t) { orvexNews(t); };
+    });
+    connect(orvex, &C::OnAddUser, this, &Tlobby::orvexAddUser);
+    connect(orvex, &C::OnRemoveUser, this, &Tlobby::orvexRemoveUser);
+    connect(orvex, &C::OnGRemoveUser, this, &Tlobby::orvexGRemoveUser);
+    connect(orvex, &C::OnChatReceived, this, &Tlobby::orvexChatReceived);
+    connect(orvex, &C::OnGhatReceived, this, &Tlobby::orvexGhatReceived);
+    connect(orvex, &C::OnPmesReceived, this, &Tlobby::orvexPmesReceived);
+    connect(orvex, &C::OnJOINReceived, this, &Tlobby::orvexJOINReceived);
+    connect(orvex, &C::OnIPTJReceived, this, &Tlobby::orvexIPTJReceived);
+    connect(orvex, &C::OnIGNOReceived, this, &Tlobby::orvexIGNOReceived);
+    connect(orvex, &C::OnInviteReceived, this, &Tlobby::orvexInviteReceived);
+    connect(orvex, &C::OnDatasendReceived, this, &Tlobby::orvexDatasendReceived);
+    connect(orvex, &C::OnAddGame, this, &Tlobby::orvexAddGame);
+    connect(orvex, &C::OnDeletegame, this, &Tlobby::orvexDeletegame);
+    connect(orvex, &C::OnServerError, this, &Tlobby::orvexServerError);
+    connect(orvex, &C::OnStringRead, this, &Tlobby::orvexStringRead);
+    connect(orvex, &C::OnSocketError, this, &Tlobby::orvexSocketErrorReport);
+    connect(orvex, &C::OnLineError, this,
+            [](const QString &message) { platform::Platform::instance().showError(message); });
+    // The pin is read in the middle of the handshake: answered at once, in this thread.
+    connect(
+        orvex, &C::OnReadPin, this,
+        [this](const QString &server, QByteArray *pin) { *pin = orvexReadPin(server); },
+        Qt::DirectConnection);
+    connect(orvex, &C::OnStorePin, this, &Tlobby::orvexStorePin);
+    connect(orvex, &C::OnCertificateQuestion, this, &Tlobby::orvexCertificateQuestion);
+    connect(orvex, &C::OnCertificateChanged, this, &Tlobby::orvexCertificateChanged);
+    connect(orvex, &C::OnShout, this, &Tlobby::orvexShout);
+    connect(orvex, &C::OnNews, this, &Tlobby::orvexNews);
 
     connect(Timer1, &QTimer::timeout, this, &Tlobby::Timer1Timer);
     connect(systrayicon, &QSystemTrayIcon::activated, this,

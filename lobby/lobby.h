@@ -329,9 +329,17 @@ public:
     void tryReconnectNow();
     void orvexStringRead(const QByteArray &line);
     bool orvexSocketError(int code);
+    // Tells the user of a socket error unless orvexSocketError finds it need not hear of it.
+    void orvexSocketErrorReport(int code, const QString &message, const QString &errorText);
     // Certificate pins of "tls://" servers, kept in the settings file by "host:port".
     QByteArray orvexReadPin(const QString &server) const;
     void orvexStorePin(const QString &server, const QByteArray &pin);
+    // Asks the user whether to trust a certificate the system does not, and answers the
+    // connection; tells of a changed one. A refused server is not tried again by itself.
+    void orvexCertificateQuestion(const QString &server, const QByteArray &offered,
+                                  const QString &reasons);
+    void orvexCertificateChanged(const QString &server, const QByteArray &pinned,
+                                 const QByteArray &offered);
     // After a try logged in, the server's first room confirmation puts us back in the
     // room we were in when the connection was lost.
     void rejoinAfterReconnect();

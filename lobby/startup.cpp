@@ -556,6 +556,52 @@ bool Tlobby::orvexSocketError(int code)
            !m_retryName.isEmpty() && !serverGaveReason();
 }
 
+void Tlobby::orvexSocketErrorReport(int code, const QString &message, const QString &errorText)
+{
+    if (orvexSocketError(code))
+        return;
+    auto &seam = platform::Platform::instance();
+    seam.messageBox(message);
+    if (!errorText.isEmpty())
+        seam.showError(errorText);
+}
+
+void Tlobby::orvexCertificateQuestion(const QString &server, const QByteArray &offered,
+                                      const QString &reasons)
+{
+    const bool yes = platform::Platform::instance().confirm(
+        QStringLiteral("The server %1 identifies itself with a certificate that this computer "
+                       "does not trust (%2).\n\nOnly trust it if you know the server uses a "
+                       "certificate of its own and its fingerprint is this one:\nSHA-256 "
+                       "%3\n\nTrust this certificate and connect? The lobby will remember it "
+                       "and refuse the server if its certificate ever changes.")
+            .arg(server, reasons, TOrvexConnection::displayFingerprint(offered)),
+        QStringLiteral("Unknown server certificate"));
+    if (!orvex->AnswerCertificate(yes) || yes)
+        return;
+    platform::Platform::instance().messageBox(
+        QStringLiteral("Not connected: the certificate of %1 was not trusted.").arg(server));
+    // Trying again would only meet the same certificate.
+    label_status->setText(QStringLiteral("You are Disconnected."));
+    stopReconnecting();
+}
+
+void Tlobby::orvexCertificateChanged(const QString &server, const QByteArray &pinned,
+                                     const QByteArray &offered)
+{
+    platform::Platform::instance().messageBox(
+        QStringLiteral("The certificate of the server %1 has changed since you chose to trust "
+                       "it. The server may be an impostor, so the lobby did not connect.\n\n"
+                       "Trusted: SHA-256 %2\nOffered: SHA-256 %3\n\nIf the server's owner "
+                       "has really replaced its certificate, remove %1 from the section "
+                       "[TrustedServers] of the settings file to be asked again.")
+            .arg(server, TOrvexConnection::displayFingerprint(pinned),
+                 TOrvexConnection::displayFingerprint(offered)),
+        QStringLiteral("Server certificate changed"));
+    label_status->setText(QStringLiteral("You are Disconnected."));
+    stopReconnecting();
+}
+
 QByteArray Tlobby::orvexReadPin(const QString &server) const
 {
     const QByteArray stored = LobbySettings(settingspath)

@@ -1,7 +1,7 @@
 #include "torvexconnection.h"
 
+#include "encryptit.h"
 #include "orvexutils.h"
-#include "platform.h"
 #include "tsocketthread.h"
 
 #include <QCryptographicHash>
@@ -237,8 +237,7 @@ void TOrvexConnection::socketConnected()
     if (m_sendThread)
         m_sendThread->Terminate();
     m_sendThread = new TSocketThread(m_socket, this);
-    if (OnConnected)
-        OnConnected(this);
+    emit OnConnected();
 }
 
 void TOrvexConnection::socketDisconnected()
@@ -250,15 +249,15 @@ void TOrvexConnection::socketDisconnected()
         m_sendThread = nullptr;
     }
     m_active = false;
-    if (!m_closing && OnDisconnected)
-        OnDisconnected(this);
+    if (!m_closing)
+        emit OnDisconnected();
 }
 
 QByteArray TOrvexConnection::readPin() const
 {
-    return OnReadPin
-               ? OnReadPin(const_cast<TOrvexConnection *>(this), serverKey()).trimmed().toLower()
-               : QByteArray();
+    QByteArray pin;
+    emit const_cast<TOrvexConnection *>(this)->OnReadPin(serverKey(), &pin);
+    return pin.trimmed().toLower();
 }
 
 void TOrvexConnection::socketSslErrors(const QList<QSslError> &errors)
@@ -328,71 +327,45 @@ void TOrvexConnection::socketEncrypted()
 void TOrvexConnection::refuse(Trust trust)
 {
     m_connectTimer.stop();
-    // Told or asked from the event loop rather than from inside the socket's signal.
+    // Reported from the event loop rather than from inside the socket's signal: the owner
+    // may open a box.
     QTimer::singleShot(0, this,
                        [this, trust, offered = m_offeredPin, pinned = m_pinnedPin,
                         reasons = m_trustReasons, attempt = m_attempt] {
                            if (attempt != m_attempt || m_active)
                                return;
-                           if (trust == Trust::Changed)
-                               reportChanged(pinned, offered);
-                           else
-                               askTrust(offered, reasons, attempt);
+                           if (trust == Trust::Changed) {
+                               emit OnCertificateChanged(serverKey(), pinned, offered);
+                               return;
+                           }
+                           m_questionAttempt = attempt;
+                           m_questionPin = offered;
+                           emit OnCertificateQuestion(serverKey(), offered, reasons);
                        });
 }
 
-void TOrvexConnection::askTrust(const QByteArray &offered, const QString &reasons, int attempt)
+bool TOrvexConnection::AnswerCertificate(bool trust)
 {
-    if (attempt != m_attempt || m_active)
-        return;
-    const QString server = serverKey();
-    const bool yes = platform::Platform::instance().confirm(
-        QStringLiteral("The server %1 identifies itself with a certificate that this computer "
-                       "does not trust (%2).\n\nOnly trust it if you know the server uses a "
-                       "certificate of its own and its fingerprint is this one:\nSHA-256 "
-                       "%3\n\nTrust this certificate and connect? The lobby will remember it "
-                       "and refuse the server if its certificate ever changes.")
-            .arg(server, reasons, displayFingerprint(offered)),
-        QStringLiteral("Unknown server certificate"));
+    const int asked = std::exchange(m_questionAttempt, 0);
     // The user may have given up the login, or started another, while the box was open.
-    if (attempt != m_attempt || m_active)
-        return;
-    if (!yes) {
-        platform::Platform::instance().messageBox(
-            QStringLiteral("Not connected: the certificate of %1 was not trusted.").arg(server));
-        if (OnCertificateRefused)
-            OnCertificateRefused(this);
-        return;
+    if (asked == 0 || asked != m_attempt || m_active)
+        return false;
+    if (trust) {
+        emit OnStorePin(serverKey(), m_questionPin);
+        startConnect();
     }
-    if (OnStorePin)
-        OnStorePin(this, server, offered);
-    startConnect();
-}
-
-void TOrvexConnection::reportChanged(const QByteArray &pinned, const QByteArray &offered)
-{
-    const QString server = serverKey();
-    platform::Platform::instance().messageBox(
-        QStringLiteral("The certificate of the server %1 has changed since you chose to trust "
-                       "it. The server may be an impostor, so the lobby did not connect.\n\n"
-                       "Trusted: SHA-256 %2\nOffered: SHA-256 %3\n\nIf the server's owner "
-                       "has really replaced its certificate, remove %1 from the section "
-                       "[TrustedServers] of the settings file to be asked again.")
-            .arg(server, displayFingerprint(pinned), displayFingerprint(offered)),
-        QStringLiteral("Server certificate changed"));
-    if (OnCertificateRefused)
-        OnCertificateRefused(this);
+    return true;
 }
 
 void TOrvexConnection::reportSecureFailure(const QString &detail)
 {
-    // The owner hears of it like of any failed connect, so that a reconnect try goes on.
-    if (OnSocketError && OnSocketError(this, 10060))
-        return;
-    platform::Platform::instance().messageBox(
+    // Reported like any failed connect, so that the owner's reconnect try goes on.
+    emit OnSocketError(
+        10060,
         QStringLiteral("Unable to set up an encrypted connection to %1 (%2). The server may not "
                        "accept encrypted connections on this port.")
-            .arg(serverKey(), detail));
+            .arg(serverKey(), detail),
+        QString());
 }
 
 void TOrvexConnection::socketError(QAbstractSocket::SocketError error)
@@ -433,22 +406,20 @@ void TOrvexConnection::connectTimedOut()
 
 void TOrvexConnection::reportError(int code, const QString &detail)
 {
-    if (OnSocketError && OnSocketError(this, code))
-        return;
-    auto &seam = platform::Platform::instance();
     switch (code) {
     case 10061:
     case 10060:
-        seam.messageBox(QStringLiteral("Unable to Connect, Please try again later!"));
+        emit OnSocketError(code, QStringLiteral("Unable to Connect, Please try again later!"),
+                           QString());
         return;
     case 10054:
     case 10053:
-        seam.messageBox(QStringLiteral("Connection to Server has been lost."));
+        emit OnSocketError(code, QStringLiteral("Connection to Server has been lost."), QString());
         return;
     default:
-        seam.messageBox(QStringLiteral("Error Code ") + QString::number(code));
-        // Not cleared by the message: the socket layer reports it once more.
-        seam.showError(QStringLiteral("Socket error %1: %2").arg(code).arg(detail));
+        // The number alone for the user; what the socket layer said for the error display.
+        emit OnSocketError(code, QStringLiteral("Error Code ") + QString::number(code),
+                           QStringLiteral("Socket error %1: %2").arg(code).arg(detail));
         return;
     }
 }
@@ -525,24 +496,17 @@ void TOrvexConnection::resumeLines()
 void TOrvexConnection::handleLine(QByteArray line)
 {
     try {
-        if (OnDecryptString)
-            OnDecryptString(this, line);
-        if (OnStringRead)
-            OnStringRead(this, line);
+        ostrel::ScrambleInPlace(line.data(), static_cast<std::size_t>(line.size()),
+                                ostrel::kWireKey);
+        emit OnStringRead(line);
         std::string_view rest = view(line);
         const auto keyword = ostrel::ExtractToken(rest, '|');
         ProcessCommand(bytes(rest), bytes(keyword));
     } catch (const std::exception &e) {
-        platform::Platform::instance().showError(QString::fromUtf8(e.what()));
+        emit OnLineError(QString::fromUtf8(e.what()));
     } catch (...) {
-        platform::Platform::instance().showError(QStringLiteral("Unexpected error"));
+        emit OnLineError(QStringLiteral("Unexpected error"));
     }
-}
-
-void TOrvexConnection::raise(const TStringEvent &event, const QByteArray &text)
-{
-    if (event)
-        event(this, text);
 }
 
 void TOrvexConnection::ProcessCommand(const QByteArray &Rest, const QByteArray &Keyword)
@@ -559,39 +523,37 @@ void TOrvexConnection::ProcessCommand(const QByteArray &Rest, const QByteArray &
             m_loggedIn = true;
             m_user = std::make_unique<ostrel::TOrvexUser>();
             m_user->LoadFromString(rest);
-            if (OnLoginSuccess)
-                OnLoginSuccess(this, m_user.get());
+            emit OnLoginSuccess(m_user.get());
         } else {
-            raise(OnLoginFailed, bytes(rest));
+            emit OnLoginFailed(bytes(rest));
         }
     } else if (Keyword == "NEWSUCCESS") {
-        raise(OnNewSuccess, Rest);
+        emit OnNewSuccess(Rest);
     } else if (Keyword == "DATASEND") {
-        if (OnDatasendReceived)
-            OnDatasendReceived(this, Rest, QByteArray());
+        emit OnDatasendReceived(Rest, QByteArray());
     } else if (Keyword == "SEND") {
         const QByteArray party = bytes(ostrel::ExtractToken(rest, '|'));
         const auto type = ostrel::ExtractToken(rest, '|');
         const QByteArray payload = bytes(rest);
-        const TStringFromEvent *event = nullptr;
+        void (TOrvexConnection::*event)(const QByteArray &, const QByteArray &) = nullptr;
         if (type == "CHAT")
-            event = &OnChatReceived;
+            event = &TOrvexConnection::OnChatReceived;
         else if (type == "GHAT")
-            event = &OnGhatReceived;
+            event = &TOrvexConnection::OnGhatReceived;
         else if (type == "PMES")
-            event = &OnPmesReceived;
+            event = &TOrvexConnection::OnPmesReceived;
         else if (type == "INVITE")
-            event = &OnInviteReceived;
+            event = &TOrvexConnection::OnInviteReceived;
         else if (type == "IPTJ")
-            event = &OnIPTJReceived;
+            event = &TOrvexConnection::OnIPTJReceived;
         else if (type == "IGNO")
-            event = &OnIGNOReceived;
+            event = &TOrvexConnection::OnIGNOReceived;
         else if (type == "JOIN")
-            event = &OnJOINReceived;
+            event = &TOrvexConnection::OnJOINReceived;
         else if (type == "DATA")
-            event = &OnDataReceived;
-        if (event && *event)
-            (*event)(this, payload, party);
+            event = &TOrvexConnection::OnDataReceived;
+        if (event)
+            emit(this->*event)(payload, party);
     } else if (Keyword == "PING") {
         SendLine("PING|");
     } else if (Keyword == "SUBJECTS") {
@@ -599,68 +561,64 @@ void TOrvexConnection::ProcessCommand(const QByteArray &Rest, const QByteArray &
             const auto room = ostrel::ExtractToken(rest, '|');
             if (room.empty())
                 break;
-            raise(OnAddSubject, bytes(room));
+            emit OnAddSubject(bytes(room));
         }
     } else if (Keyword == "ADDSUBJECT") {
-        raise(OnAddSubject, firstField());
+        emit OnAddSubject(firstField());
     } else if (Keyword == "REMOVESUBJECT") {
-        raise(OnRemoveSubject, firstField());
+        emit OnRemoveSubject(firstField());
     } else if (Keyword == "JOINSUBJECT") {
         m_currentSubject = bytes(ostrel::ExtractToken(rest, '|'));
-        raise(OnJoinSubject, m_currentSubject);
+        emit OnJoinSubject(m_currentSubject);
         while (!rest.empty()) {
             const auto entry = ostrel::ExtractToken(rest, '|');
             if (entry.empty())
                 break;
-            raise(OnAddUser, bytes(entry));
+            emit OnAddUser(bytes(entry));
         }
     } else if (Keyword == "ADDGUEST") {
-        raise(OnAddUser, Rest);
+        emit OnAddUser(Rest);
     } else if (Keyword == "ADDGAME") {
-        raise(OnAddGame, firstField());
+        emit OnAddGame(firstField());
     } else if (Keyword == "DELETEGAME") {
-        raise(OnDeletegame, firstField());
+        emit OnDeletegame(firstField());
     } else if (Keyword == "REMOVEGUEST") {
-        raise(OnRemoveUser, Rest);
+        emit OnRemoveUser(Rest);
     } else if (Keyword == "GREMOVEGUEST") {
-        raise(OnGRemoveUser, Rest);
+        emit OnGRemoveUser(Rest);
     } else if (Keyword == "BEGINSUBJECT") {
-        if (OnBeginSubject)
-            OnBeginSubject(this);
+        emit OnBeginSubject();
     } else if (Keyword == "SERVERSTATS") {
         m_serverStats->LoadFromString(ostrel::ExtractToken(rest, '|'));
-        if (OnServerStatus)
-            OnServerStatus(this, m_serverStats.get());
+        emit OnServerStatus(m_serverStats.get());
     } else if (Keyword == "RENAMED") {
-        raise(OnRenamedUser, Rest);
+        emit OnRenamedUser(Rest);
     } else if (Keyword == "USERINFO") {
         auto record = std::make_unique<ostrel::TOrvexUser>();
         record->LoadFromString(ostrel::ExtractToken(rest, '|'));
         ostrel::TOrvexUser *handed = record.get();
         if (m_user && m_user->UserName == record->UserName)
             m_user = std::move(record);
-        if (OnUserInfo)
-            OnUserInfo(this, handed);
+        emit OnUserInfo(handed);
     } else if (Keyword == "SHOUT") {
-        raise(OnShout, firstField());
+        emit OnShout(firstField());
     } else if (Keyword == "NEWS") {
-        raise(OnNews, Rest);
+        emit OnNews(Rest);
     } else if (Keyword == "GAMES") {
-        raise(OnGames, Rest);
+        emit OnGames(Rest);
     } else if (Keyword == "ERROR") {
-        raise(OnServerError, Rest);
+        emit OnServerError(Rest);
     } else if (Keyword == "ALLUSERS") {
-        raise(Onallusers, Rest);
+        emit Onallusers(Rest);
     } else if (Keyword == "FINISHED") {
-        raise(Onfinished, Rest);
+        emit Onfinished(Rest);
     } else if (Keyword == "CROOM") {
-        raise(Oncroom, Rest);
+        emit Oncroom(Rest);
     } else if (Keyword == "LCROOM") {
-        raise(OnLcroom, Rest);
+        emit OnLcroom(Rest);
     } else if (Keyword == "CUSTOM") {
         const QByteArray type = bytes(ostrel::ExtractToken(rest, '|'));
-        if (OnCustomMessage)
-            OnCustomMessage(this, type, bytes(rest));
+        emit OnCustomMessage(type, bytes(rest));
     }
 }
 
@@ -675,8 +633,8 @@ void TOrvexConnection::queueLine(const QByteArray &line, bool now)
         return;
     try {
         QByteArray copy = line;
-        if (OnEncryptString)
-            OnEncryptString(this, copy);
+        ostrel::ScrambleInPlace(copy.data(), static_cast<std::size_t>(copy.size()),
+                                ostrel::kWireKey);
         copy.append('\n');
         if (now)
             m_sendThread->SendNow(copy);

@@ -14,7 +14,6 @@
 #include <QString>
 #include <QTimer>
 
-#include <functional>
 #include <memory>
 
 class QTcpSocket;
@@ -22,31 +21,13 @@ class TSocketThread;
 
 // The client's connection to the lobby server: frames and scrambles the line protocol,
 // keeps the logged-in user's record, the room the server last confirmed and the server
-// statistics, and turns every received line into one typed event. Events are plain
-// callbacks that the owner assigns; an unassigned event is skipped.
+// statistics, and turns every received line into one typed signal. It shows nothing to the
+// user: errors and the question of an untrusted certificate go to its owner as signals
+// with the facts, and the owner decides what the user sees.
 class TOrvexConnection : public QObject
 {
     Q_OBJECT
 public:
-    using TNotifyEvent = std::function<void(QObject *Sender)>;
-    using TStringEvent = std::function<void(QObject *Sender, const QByteArray &Text)>;
-    using TStringFromEvent =
-        std::function<void(QObject *Sender, const QByteArray &Text, const QByteArray &Id)>;
-    using TUserEvent = std::function<void(QObject *Sender, ostrel::TOrvexUser *AUser)>;
-    using TStatusEvent =
-        std::function<void(QObject *Sender, ostrel::TOrvexServerStats *ServerStats)>;
-    using TCustomMessageEvent = std::function<void(QObject *Sender, const QByteArray &MessageType,
-                                                   const QByteArray &MessageText)>;
-    using TEncryptEvent = std::function<void(QObject *Sender, QByteArray &sMessage)>;
-    // Answers true when the owner tells the user about the error itself, or has decided
-    // the user need not hear of it; the component's own message is then left out.
-    using TSocketErrorEvent = std::function<bool(QObject *Sender, int Code)>;
-    // The certificate pin kept for a server ("host:port"): the lower-case hex SHA-256 of
-    // the certificate the user chose to trust, or empty when there is none.
-    using TReadPinEvent = std::function<QByteArray(QObject *Sender, const QString &Server)>;
-    using TStorePinEvent =
-        std::function<void(QObject *Sender, const QString &Server, const QByteArray &Pin)>;
-
     // A connect attempt that has not completed after this long counts as timed out.
     static constexpr int kConnectTimeoutMs = 30000;
     // How many reads may nest inside the modal boxes that line handlers open. Each box
@@ -108,7 +89,7 @@ public:
     void AddAssisted(const QByteArray &payload);
     void DeleteGame(const QByteArray &payload);
     void SendAdmin(const QByteArray &payload);
-    // Queues a line (scrambled through OnEncryptString); dropped while not Active.
+    // Queues a line, scrambled; dropped while not Active.
     void SendLine(const QByteArray &line);
 
     // Handles one received line, already unscrambled and split at its first "|".
@@ -121,61 +102,79 @@ public:
     // received bytes. Public so that benchmarks can drive the receive path without a peer.
     void receiveChunk(const char *data, qsizetype size);
 
-    // Events
-    TStringEvent OnAddSubject;
-    TStringEvent OnAddUser;
-    TStringEvent OnAddGame;
-    TStringEvent OnAddAssisted;
-    TStringEvent OnDeletegame;
-    TNotifyEvent OnBeginSubject;
-    TStringFromEvent OnChatReceived;
-    TStringFromEvent OnGhatReceived;
-    TStringFromEvent OnPmesReceived;
-    TStringFromEvent OnDatasendReceived;
-    TStringFromEvent OnInviteReceived;
-    TStringFromEvent OnIPTJReceived;
-    TStringFromEvent OnIGNOReceived;
-    TStringFromEvent OnJOINReceived;
-    TNotifyEvent OnConnected;
-    TCustomMessageEvent OnCustomMessage;
-    TStringFromEvent OnDataReceived;
-    TEncryptEvent OnDecryptString;
-    TNotifyEvent OnDisconnected;
-    TEncryptEvent OnEncryptString;
-    TStringEvent OnJoinSubject;
-    TStringEvent OnLoginFailed;
-    TUserEvent OnLoginSuccess;
-    TStringEvent OnRemoveSubject;
-    TStringEvent OnGRemoveUser;
-    TStringEvent OnRenamedUser;
-    TStringEvent OnNewSuccess;
-    TStringEvent OnRemoveUser;
-    TStringEvent OnServerError;
-    TStringEvent Onallusers;
-    TStringEvent Onfinished;
-    TStringEvent Oncroom;
-    TStringEvent OnLcroom;
-    TStatusEvent OnServerStatus;
-    TStringEvent OnShout;
-    TStringEvent OnNews;
-    TStringEvent OnGames;
-    TStringEvent OnStringRead;
-    TUserEvent OnUserInfo;
-    // Raised before a socket error (the WinSock number) is shown to the user.
-    TSocketErrorEvent OnSocketError;
-    // Where pins are kept. Without OnReadPin no certificate outside the system's trust
-    // is accepted; without OnStorePin a trusted one is used for this connection only.
-    TReadPinEvent OnReadPin;
-    TStorePinEvent OnStorePin;
-    // Raised after a server's certificate was refused (changed, or not trusted by the
-    // user) and the user was told; the owner should not try that server again by itself.
-    TNotifyEvent OnCertificateRefused;
-
     // The WinSock number that picks the user's message for a socket error.
     static int winsockCode(QAbstractSocket::SocketError error, bool connecting);
 
     // The form pins are shown in: upper-case hex pairs separated by colons.
     static QString displayFingerprint(const QByteArray &pin);
+
+    // The owner's answer to OnCertificateQuestion. Trusted, the certificate is pinned
+    // (OnStorePin) and the connect starts again. Answers false when the question no longer
+    // stands (the attempt was given up, or another began while the user thought).
+    bool AnswerCertificate(bool trust);
+
+signals:
+    void OnAddSubject(const QByteArray &Text);
+    void OnAddUser(const QByteArray &Text);
+    void OnAddGame(const QByteArray &Text);
+    void OnAddAssisted(const QByteArray &Text);
+    void OnDeletegame(const QByteArray &Text);
+    void OnBeginSubject();
+    void OnChatReceived(const QByteArray &Text, const QByteArray &Id);
+    void OnGhatReceived(const QByteArray &Text, const QByteArray &Id);
+    void OnPmesReceived(const QByteArray &Text, const QByteArray &Id);
+    void OnDatasendReceived(const QByteArray &Text, const QByteArray &Id);
+    void OnInviteReceived(const QByteArray &Text, const QByteArray &Id);
+    void OnIPTJReceived(const QByteArray &Text, const QByteArray &Id);
+    void OnIGNOReceived(const QByteArray &Text, const QByteArray &Id);
+    void OnJOINReceived(const QByteArray &Text, const QByteArray &Id);
+    void OnConnected();
+    void OnCustomMessage(const QByteArray &MessageType, const QByteArray &MessageText);
+    void OnDataReceived(const QByteArray &Text, const QByteArray &Id);
+    void OnDisconnected();
+    void OnJoinSubject(const QByteArray &Text);
+    void OnLoginFailed(const QByteArray &Text);
+    void OnLoginSuccess(ostrel::TOrvexUser *AUser);
+    void OnRemoveSubject(const QByteArray &Text);
+    void OnGRemoveUser(const QByteArray &Text);
+    void OnRenamedUser(const QByteArray &Text);
+    void OnNewSuccess(const QByteArray &Text);
+    void OnRemoveUser(const QByteArray &Text);
+    void OnServerError(const QByteArray &Text);
+    void Onallusers(const QByteArray &Text);
+    void Onfinished(const QByteArray &Text);
+    void Oncroom(const QByteArray &Text);
+    void OnLcroom(const QByteArray &Text);
+    void OnServerStatus(ostrel::TOrvexServerStats *ServerStats);
+    void OnShout(const QByteArray &Text);
+    void OnNews(const QByteArray &Text);
+    void OnGames(const QByteArray &Text);
+    // Every received line, unscrambled, before it is handled.
+    void OnStringRead(const QByteArray &Line);
+    void OnUserInfo(ostrel::TOrvexUser *AUser);
+    // A socket error: the WinSock number, the message the user would be told, and a text
+    // for the general error display (empty when there is none). The owner decides whether
+    // the user hears of it: a lost connection about to be tried again need not be told.
+    void OnSocketError(int Code, const QString &Message, const QString &ErrorText);
+    // A received line could not be handled (its text); the lines after it still are.
+    void OnLineError(const QString &Message);
+    // Asks for the certificate pin kept for a server ("host:port"): a slot connected
+    // directly writes the lower-case hex SHA-256 of the certificate the user chose to
+    // trust to *Pin, or leaves it empty. Unanswered, no certificate outside the system's
+    // trust is accepted.
+    void OnReadPin(const QString &Server, QByteArray *Pin);
+    // The user trusted a certificate (AnswerCertificate): keep its pin for the server.
+    // Unkept, the next connect asks again.
+    void OnStorePin(const QString &Server, const QByteArray &Pin);
+    // The server offers a certificate that neither the system nor a pin trusts (Offered
+    // is its pin, Reasons what the system holds against it). The connect waits for
+    // AnswerCertificate; without an answer it stays given up.
+    void OnCertificateQuestion(const QString &Server, const QByteArray &Offered,
+                               const QString &Reasons);
+    // The server's certificate is not the one the user pinned for it: not connected. The
+    // owner should not try that server again by itself.
+    void OnCertificateChanged(const QString &Server, const QByteArray &Pinned,
+                              const QByteArray &Offered);
 
 private:
     enum class Trust { Undecided, Unknown, Changed };
@@ -190,11 +189,8 @@ private:
     void socketSslErrors(const QList<QSslError> &errors);
     // The handshake is done: the connection counts as made if the certificate is trusted.
     void socketEncrypted();
-    // Tells the user of a changed certificate, or asks about an unknown one.
+    // Reports a changed certificate, or asks about an unknown one.
     void refuse(Trust trust);
-    // Asks the user whether to trust the certificate the handshake was stopped at.
-    void askTrust(const QByteArray &offered, const QString &reasons, int attempt);
-    void reportChanged(const QByteArray &pinned, const QByteArray &offered);
     void reportSecureFailure(const QString &detail);
     void socketConnected();
     void socketDisconnected();
@@ -210,7 +206,6 @@ private:
     // Scrambles a line and hands it to the pacer, to wait for its tick or, with now, to
     // leave at once when nothing waits ahead of it.
     void queueLine(const QByteArray &line, bool now);
-    void raise(const TStringEvent &event, const QByteArray &text);
 
     QTcpSocket *m_socket = nullptr;
     QTimer m_connectTimer;
@@ -231,6 +226,10 @@ private:
     QString m_trustReasons;
     // Counts connect attempts, so that an answer to an old question starts nothing.
     int m_attempt = 0;
+    // The open certificate question: the attempt it belongs to (0: none) and the pin
+    // offered.
+    int m_questionAttempt = 0;
+    QByteArray m_questionPin;
     bool m_active = false;
     bool m_loggedIn = false;
     bool m_closing = false;

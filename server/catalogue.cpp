@@ -1,6 +1,7 @@
 #include "catalogue.h"
 
 #include "orvexutils.h"
+#include "wirecatalogueline.h"
 
 #include <algorithm>
 #include <cctype>
@@ -71,22 +72,20 @@ Catalogue Catalogue::fromText(std::string_view text)
             catalogue.m_gamesText += "/r/";
         catalogue.m_gamesText += line;
 
-        std::string_view rest = line;
-        const auto tag = ostrel::ExtractToken(rest, ':');
-        if (tag != "game" && tag != "myll" && tag != "rmll")
+        const auto entry = ostrel::WireCatalogueLine::parse(line);
+        if (entry.tag == entry.Unknown || entry.tag == entry.Version)
             continue;
-        ostrel::ExtractToken(rest, ':'); // category
-        const std::string id(ostrel::ExtractToken(rest, ':'));
+        const std::string &id = entry.id;
         if (id.empty())
             throw std::runtime_error("a game line without a game name" + where);
         if (id.find('+') != std::string::npos)
             throw std::runtime_error("\"+\" cannot be part of a room name" + where);
-        if (tag == "game") {
+        if (entry.tag == entry.Game) {
             catalogue.addRoom(id);
             if (lower(id) == "plumbrix")
                 catalogue.addRoom("ADULT" + id);
         } else {
-            catalogue.addRoom(id + (tag == "myll" ? "MYLADDER" : "RMLADDER"));
+            catalogue.addRoom(id + (entry.tag == entry.MyLadder ? "MYLADDER" : "RMLADDER"));
         }
     }
     return catalogue;

@@ -4,6 +4,7 @@
 #include "orvexutils.h"
 #include "selfsignedcertificate.h"
 #include "timedaccountstore.h"
+#include "wireplayerentry.h"
 
 #include <asio/ip/address.hpp>
 #include <asio/ip/tcp.hpp>
@@ -512,11 +513,7 @@ LobbyServer::Session *LobbyServer::findPlayer(std::string_view name) const
 std::string LobbyServer::entryOf(const Session &session) const
 {
     const auto &p = session.player;
-    std::string entry;
-    entry.reserve(p.name.size() + p.hat.size() + p.room.size() + p.game.size() + 3);
-    entry.append(p.name).append("+").append(p.hat).append("+").append(p.room).append("+");
-    entry.append(p.game);
-    return entry;
+    return ostrel::WirePlayerEntry::format(p.name, p.hat, p.room, p.game);
 }
 
 void LobbyServer::broadcastLine(const ClientSession::Line &line, const Session *except)

@@ -2,7 +2,6 @@
 #include "accessibility.h"
 
 #include "assets.h"
-#include "lobby.h"
 #include "lobbysettings.h"
 #include "tcolorbutton.h"
 #include "tflatbutton.h"
@@ -49,7 +48,8 @@ QComboBox *sizeBox(const char *name)
 
 } // namespace
 
-TOptions::TOptions(Tlobby *lobby, QWidget *parent) : QWidget(parent, Qt::Tool), m_lobby(lobby)
+TOptions::TOptions(const QString &settingsPath, QWidget *parent)
+    : QWidget(parent, Qt::Tool), m_settingsPath(settingsPath)
 {
     setObjectName(QStringLiteral("Options"));
     setWindowTitle(QStringLiteral("Options"));
@@ -162,11 +162,11 @@ TOptions::TOptions(Tlobby *lobby, QWidget *parent) : QWidget(parent, Qt::Tool), 
     buttons->addWidget(button_done);
     layout->addLayout(buttons);
 
-    connect(textsize, &QComboBox::currentTextChanged, m_lobby, &Tlobby::changetextsize);
-    connect(boxtextsize, &QComboBox::currentTextChanged, m_lobby, &Tlobby::changeboxtextsize);
+    connect(textsize, &QComboBox::currentTextChanged, this, &TOptions::textSizeChanged);
+    connect(boxtextsize, &QComboBox::currentTextChanged, this, &TOptions::boxTextSizeChanged);
     // Only a font chosen from the list applies; typed text waits for a choice.
     connect(combo_fonts, &QComboBox::activated, this,
-            [this](int index) { m_lobby->changefonts(combo_fonts->itemText(index)); });
+            [this](int index) { emit fontChanged(combo_fonts->itemText(index)); });
     connect(button_done, &QPushButton::clicked, this, &TOptions::button_doneClick);
     connect(button_restore, &QPushButton::clicked, this, &TOptions::button_restoreClick);
     connect(button_resetpm, &QPushButton::clicked, this, &TOptions::button_resetpmClick);
@@ -201,7 +201,7 @@ void TOptions::image_flashfriends1Click(TSwitch *sender)
 
 void TOptions::button_doneClick()
 {
-    LobbySettings settings(m_lobby->settingspath);
+    LobbySettings settings(m_settingsPath);
     settings.write("Show", QByteArray::number(qMax(0, radiogroup_show->ItemIndex())));
     for (const auto &entry : kSwitchKeys)
         settings.write(entry.key, (this->*entry.control)->isOn() ? "true" : "false");
@@ -215,20 +215,20 @@ void TOptions::button_doneClick()
 
 void TOptions::button_restoreClick()
 {
-    m_lobby->restoreDefaultLayout();
+    emit defaultLayoutRequested();
     textcolor->setColor(TColor(TColor::clBlack));
     actioncolor->setColor(TColor(TColor::clBlack));
     // Setting the texts applies the sizes through their change handlers; re-apply in
     // case a text was already "8".
     textsize->setCurrentText(QStringLiteral("8"));
     boxtextsize->setCurrentText(QStringLiteral("8"));
-    m_lobby->changeboxtextsize(boxtextsize->currentText());
-    m_lobby->changetextsize(textsize->currentText());
+    emit boxTextSizeChanged(boxtextsize->currentText());
+    emit textSizeChanged(textsize->currentText());
     // The original default font is not installed here: the name is kept for the
     // settings file, and the panes get the program's own default font back.
     combo_fonts->setCurrentIndex(combo_fonts->findText(QStringLiteral("MS Sans Serif")));
     combo_fonts->setEditText(QStringLiteral("MS Sans Serif"));
-    m_lobby->changefonts(QApplication::font().family());
+    emit fontChanged(QApplication::font().family());
     radiogroup_show->setItemIndex(0);
     image_flashfriends1->setTag(1);
     image_pmalert1->setTag(1);
@@ -243,21 +243,15 @@ void TOptions::button_restoreClick()
 
 void TOptions::button_resetpmClick()
 {
-    LobbySettings settings(m_lobby->settingspath);
+    LobbySettings settings(m_settingsPath);
     settings.write("Pmfromleft", "165");
     settings.write("Pmfromtop", "171");
     settings.write("Pmtoleft", "232");
     settings.write("Pmtotop", "239");
-    m_lobby->pmfromleft = 165;
-    m_lobby->pmfromtop = 171;
-    m_lobby->pmtoleft = 232;
-    m_lobby->pmtotop = 239;
+    emit pmLocationsReset();
 }
 
 void TOptions::button_editClick()
 {
-    if (!m_lobby->orvex->User())
-        return;
-    m_lobby->ProfileRequested = true;
-    m_lobby->orvex->RequestUserInfo(QByteArray::fromStdString(m_lobby->orvex->User()->UserName));
+    emit profileEditRequested();
 }

@@ -9,16 +9,17 @@ class TColorButton;
 class TFlatButton;
 class TRadioGroup;
 class TSwitch;
-class Tlobby;
 
 // The options window: notices, the on/off switches, chat colours, text sizes and
 // font. Its controls are the live option state that the rest of the lobby reads; sizes
-// and fonts act on the main window at once, "Done" stores everything.
+// and fonts go to the main window at once through signals, "Done" stores everything.
 class TOptions : public QWidget
 {
     Q_OBJECT
 public:
-    explicit TOptions(Tlobby *lobby, QWidget *parent = nullptr);
+    // settingsPath: the settings file that "Done" and the reset of the message windows'
+    // places write to.
+    explicit TOptions(const QString &settingsPath, QWidget *parent = nullptr);
 
     TRadioGroup *radiogroup_show;
     TSwitch *image_flashfriends1;
@@ -59,6 +60,17 @@ public:
     void button_resetpmClick();
     void button_editClick();
 
+signals:
+    void textSizeChanged(const QString &size);
+    void boxTextSizeChanged(const QString &size);
+    void fontChanged(const QString &family);
+    // "Restore Defaults": the main window's panels go back to their places.
+    void defaultLayoutRequested();
+    // The private message windows open at their first places again.
+    void pmLocationsReset();
+    // "Edit Profile": the main window asks the server for the user's own record.
+    void profileEditRequested();
+
 private:
-    Tlobby *m_lobby;
+    QString m_settingsPath;
 };

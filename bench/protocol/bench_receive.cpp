@@ -49,24 +49,17 @@ constexpr std::size_t kChunk = 4096;
 void BM_ConnectionReceive(benchmark::State &state)
 {
     TOrvexConnection conn;
-    conn.OnDecryptString = [](QObject *, QByteArray &line) {
-        ostrel::ScrambleInPlace(line.data(), static_cast<std::size_t>(line.size()),
-                                ostrel::kWireKey);
-    };
     std::size_t events = 0;
-    auto text = [&events](QObject *, const QByteArray &t) { events += t.size() > 0; };
-    auto from = [&events](QObject *, const QByteArray &t, const QByteArray &) {
-        events += t.size() > 0;
-    };
-    conn.OnAddUser = text;
-    conn.OnRemoveUser = text;
-    conn.OnGRemoveUser = text;
-    conn.OnAddGame = text;
-    conn.OnDeletegame = text;
-    conn.OnChatReceived = from;
-    conn.OnGhatReceived = from;
-    conn.OnPmesReceived = from;
-    conn.OnServerStatus = [&events](QObject *, ostrel::TOrvexServerStats *) { ++events; };
+    auto text = [&events](const QByteArray &t) { events += t.size() > 0; };
+    auto from = [&events](const QByteArray &t, const QByteArray &) { events += t.size() > 0; };
+    using C = TOrvexConnection;
+    for (auto e :
+         {&C::OnAddUser, &C::OnRemoveUser, &C::OnGRemoveUser, &C::OnAddGame, &C::OnDeletegame})
+        QObject::connect(&conn, e, text);
+    for (auto e : {&C::OnChatReceived, &C::OnGhatReceived, &C::OnPmesReceived})
+        QObject::connect(&conn, e, from);
+    QObject::connect(&conn, &C::OnServerStatus,
+                     [&events](ostrel::TOrvexServerStats *) { ++events; });
     const std::string &bytes = stream();
     for (auto _ : state) {
         for (std::size_t at = 0; at < bytes.size(); at += kChunk) {

@@ -81,17 +81,6 @@ protected:
         QTest::keyClick(edit, Qt::Key_Return);
     }
 
-    // Every line the lobby queued so far that starts with `prefix`, once they arrived.
-    QList<QByteArray> sent(const QByteArray &prefix)
-    {
-        serverSends({}); // the PING answer leaves after everything queued before it
-        QList<QByteArray> out;
-        for (const QByteArray &line : server.lines())
-            if (line.startsWith(prefix))
-                out << line;
-        return out;
-    }
-
     const QColor plain = TColor(0x123456).toQColor();
     const QColor navy{0, 0, 128};
     const QColor red{255, 0, 0};

@@ -1,4 +1,3 @@
-#include "encryptit.h"
 #include "fakelobbyserver.h"
 #include "recordingplatform.h"
 #include "torvexconnection.h"
@@ -15,8 +14,8 @@
 
 namespace {
 
-// A connection wired the way the lobby wires it (cipher hooks, every event recorded as
-// "Event:Text[:Id]") against the scripted fake server->
+// A connection against the scripted fake server, every signal recorded as
+// "Event:Text[:Id]", its error reports shown through the seam the way the lobby shows them.
 class ConnectionTest : public ::testing::Test
 {
 protected:
@@ -24,65 +23,72 @@ protected:
     {
         server = tls() ? std::make_unique<FakeLobbyServer>(FakeLobbyServer::testTlsConfiguration())
                        : std::make_unique<FakeLobbyServer>();
-        auto scramble = [](QObject *, QByteArray &line) {
-            ostrel::ScrambleInPlace(line.data(), static_cast<std::size_t>(line.size()),
-                                    ostrel::kWireKey);
+        using C = TOrvexConnection;
+        auto text = [this](void (C::*signal)(const QByteArray &), const char *name) {
+            QObject::connect(&conn, signal,
+                             [this, name](const QByteArray &t) { events << name + (":" + t); });
         };
-        conn.OnEncryptString = scramble;
-        conn.OnDecryptString = scramble;
-        auto text = [this](const char *name) {
-            return [this, name](QObject *, const QByteArray &t) {
-                events << QByteArray(name) + ":" + t;
-            };
+        auto from = [this](void (C::*signal)(const QByteArray &, const QByteArray &),
+                           const char *name) {
+            QObject::connect(&conn, signal,
+                             [this, name](const QByteArray &t, const QByteArray &id) {
+                                 events << name + (":" + t + ":" + id);
+                             });
         };
-        auto from = [this](const char *name) {
-            return [this, name](QObject *, const QByteArray &t, const QByteArray &id) {
-                events << QByteArray(name) + ":" + t + ":" + id;
-            };
-        };
-        conn.OnAddSubject = text("AddSubject");
-        conn.OnRemoveSubject = text("RemoveSubject");
-        conn.OnAddUser = text("AddUser");
-        conn.OnAddGame = text("AddGame");
-        conn.OnDeletegame = text("Deletegame");
-        conn.OnJoinSubject = text("JoinSubject");
-        conn.OnRemoveUser = text("RemoveUser");
-        conn.OnGRemoveUser = text("GRemoveUser");
-        conn.OnLoginFailed = text("LoginFailed");
-        conn.OnNewSuccess = text("NewSuccess");
-        conn.OnServerError = text("ServerError");
-        conn.OnShout = text("Shout");
-        conn.OnNews = text("News");
-        conn.OnGames = text("Games");
-        conn.OnRenamedUser = text("Renamed");
-        conn.Onallusers = text("allusers");
-        conn.Onfinished = text("finished");
-        conn.Oncroom = text("croom");
-        conn.OnLcroom = text("Lcroom");
-        conn.OnChatReceived = from("Chat");
-        conn.OnGhatReceived = from("Ghat");
-        conn.OnPmesReceived = from("Pmes");
-        conn.OnInviteReceived = from("Invite");
-        conn.OnIPTJReceived = from("IPTJ");
-        conn.OnIGNOReceived = from("IGNO");
-        conn.OnJOINReceived = from("JOIN");
-        conn.OnDataReceived = from("Data");
-        conn.OnDatasendReceived = from("Datasend");
-        conn.OnCustomMessage = [this](QObject *, const QByteArray &type, const QByteArray &t) {
-            events << "Custom:" + type + ":" + t;
-        };
-        conn.OnBeginSubject = [this](QObject *) { events << "BeginSubject"; };
-        conn.OnConnected = [this](QObject *) { events << "Connected"; };
-        conn.OnDisconnected = [this](QObject *) { events << "Disconnected"; };
-        conn.OnLoginSuccess = [this](QObject *, ostrel::TOrvexUser *u) {
+        text(&C::OnAddSubject, "AddSubject");
+        text(&C::OnRemoveSubject, "RemoveSubject");
+        text(&C::OnAddUser, "AddUser");
+        text(&C::OnAddGame, "AddGame");
+        text(&C::OnDeletegame, "Deletegame");
+        text(&C::OnJoinSubject, "JoinSubject");
+        text(&C::OnRemoveUser, "RemoveUser");
+        text(&C::OnGRemoveUser, "GRemoveUser");
+        text(&C::OnLoginFailed, "LoginFailed");
+        text(&C::OnNewSuccess, "NewSuccess");
+        text(&C::OnServerError, "ServerError");
+        text(&C::OnShout, "Shout");
+        text(&C::OnNews, "News");
+        text(&C::OnGames, "Games");
+        text(&C::OnRenamedUser, "Renamed");
+        text(&C::Onallusers, "allusers");
+        text(&C::Onfinished, "finished");
+        text(&C::Oncroom, "croom");
+        text(&C::OnLcroom, "Lcroom");
+        from(&C::OnChatReceived, "Chat");
+        from(&C::OnGhatReceived, "Ghat");
+        from(&C::OnPmesReceived, "Pmes");
+        from(&C::OnInviteReceived, "Invite");
+        from(&C::OnIPTJReceived, "IPTJ");
+        from(&C::OnIGNOReceived, "IGNO");
+        from(&C::OnJOINReceived, "JOIN");
+        from(&C::OnDataReceived, "Data");
+        from(&C::OnDatasendReceived, "Datasend");
+        QObject::connect(&conn, &C::OnCustomMessage,
+                         [this](const QByteArray &type, const QByteArray &t) {
+                             events << "Custom:" + type + ":" + t;
+                         });
+        QObject::connect(&conn, &C::OnBeginSubject, [this] { events << "BeginSubject"; });
+        QObject::connect(&conn, &C::OnConnected, [this] { events << "Connected"; });
+        QObject::connect(&conn, &C::OnDisconnected, [this] { events << "Disconnected"; });
+        QObject::connect(&conn, &C::OnLoginSuccess, [this](ostrel::TOrvexUser *u) {
             events << "LoginSuccess:" + QByteArray::fromStdString(u->UserName);
-        };
-        conn.OnUserInfo = [this](QObject *, ostrel::TOrvexUser *u) {
+        });
+        QObject::connect(&conn, &C::OnUserInfo, [this](ostrel::TOrvexUser *u) {
             events << "UserInfo:" + QByteArray::fromStdString(u->UserName);
-        };
-        conn.OnServerStatus = [this](QObject *, ostrel::TOrvexServerStats *s) {
+        });
+        QObject::connect(&conn, &C::OnServerStatus, [this](ostrel::TOrvexServerStats *s) {
             events << "ServerStatus:" + QByteArray::number(s->Int1);
-        };
+        });
+        QObject::connect(&conn, &C::OnSocketError,
+                         [this](int code, const QString &message, const QString &errorText) {
+                             socketErrors << code;
+                             platform::Platform::instance().messageBox(message);
+                             if (!errorText.isEmpty())
+                                 platform::Platform::instance().showError(errorText);
+                         });
+        QObject::connect(&conn, &C::OnLineError, [](const QString &message) {
+            platform::Platform::instance().showError(message);
+        });
     }
 
     // Whether the server and the connection speak the lines inside TLS.
@@ -93,12 +99,13 @@ protected:
         if (tls()) {
             // The test certificate is self-signed: trusted through its pin.
             conn.setSecure(true);
-            conn.OnReadPin = [](QObject *, const QString &) {
-                return FakeLobbyServer::testTlsConfiguration()
-                    .localCertificate()
-                    .digest(QCryptographicHash::Sha256)
-                    .toHex();
-            };
+            QObject::connect(&conn, &TOrvexConnection::OnReadPin,
+                             [](const QString &, QByteArray *pin) {
+                                 *pin = FakeLobbyServer::testTlsConfiguration()
+                                            .localCertificate()
+                                            .digest(QCryptographicHash::Sha256)
+                                            .toHex();
+                             });
         }
         conn.setHost(QStringLiteral("127.0.0.1"));
         conn.setPort(server->port());
@@ -130,6 +137,7 @@ protected:
     std::unique_ptr<FakeLobbyServer> server;
     TOrvexConnection conn;
     QList<QByteArray> events;
+    QList<int> socketErrors;
 };
 
 // The cases where the transport matters, run over a plain connection and inside TLS.
@@ -454,6 +462,7 @@ TEST_F(ConnectionTest, RefusedConnectionShowsTheMessageOnly)
     ASSERT_TRUE(QTest::qWaitFor([&]() { return !seam.messages.isEmpty(); }, 5000));
     QTest::qWait(50);
     EXPECT_EQ(seam.messages, QStringList{"Unable to Connect, Please try again later!"});
+    EXPECT_EQ(socketErrors, QList<int>{10061});
     EXPECT_TRUE(events.isEmpty());
     EXPECT_FALSE(conn.Active());
     EXPECT_TRUE(seam.errors.isEmpty());
@@ -493,9 +502,9 @@ TEST_P(TransportTest, LinesKeepFlowingWhileALineHandlerHasABoxOpen)
     open();
     // A real box runs its own event loop until the user closes it; this one stays open
     // until the PING behind it has been answered (or gives up after two seconds).
-    conn.OnShout = [](QObject *, const QByteArray &text) {
+    QObject::connect(&conn, &TOrvexConnection::OnShout, [](const QByteArray &text) {
         platform::Platform::instance().messageBox(QString::fromLatin1(text));
-    };
+    });
     seam.boxTimeoutMs = 2000;
     // The PING comes in the same chunk as the SHOUT, or once the box is up.
     for (const bool sameChunk : {true, false}) {
@@ -528,9 +537,9 @@ TEST_P(TransportTest, BoxesOpenedByLinesNestOnlySoDeep)
     open();
     // Every line opens a box that stays open until all of them are in: a stream of such
     // lines must not nest boxes (and stack frames) without bound.
-    conn.OnShout = [](QObject *, const QByteArray &text) {
+    QObject::connect(&conn, &TOrvexConnection::OnShout, [](const QByteArray &text) {
         platform::Platform::instance().messageBox(QString::fromLatin1(text));
-    };
+    });
     seam.boxTimeoutMs = 3000;
     // Each box stays open until the deepest nesting has lasted a moment.
     QElapsedTimer sinceDeepest;
@@ -549,6 +558,67 @@ TEST_P(TransportTest, BoxesOpenedByLinesNestOnlySoDeep)
     ASSERT_TRUE(QTest::qWaitFor([&] { return seam.messages.size() == 40; }, 10000));
     EXPECT_EQ(seam.deepestBoxes, TOrvexConnection::kMaxNestedReads);
     EXPECT_EQ(seam.messages.last(), "39");
+}
+
+// A server whose certificate neither the system nor a pin trusts: the connection asks its
+// owner and waits; an answer counts only for the attempt it was asked for.
+class CertificateTest : public ConnectionTest
+{
+protected:
+    void SetUp() override
+    {
+        if (!QSslSocket::supportsSsl())
+            GTEST_SKIP() << "no TLS backend";
+        ConnectionTest::SetUp();
+        conn.setSecure(true);
+        conn.setHost(QStringLiteral("127.0.0.1"));
+        conn.setPort(server->port());
+        QObject::connect(&conn, &TOrvexConnection::OnReadPin,
+                         [this](const QString &, QByteArray *pin) { *pin = stored; });
+        QObject::connect(&conn, &TOrvexConnection::OnStorePin,
+                         [this](const QString &, const QByteArray &pin) { stored = pin; });
+        QObject::connect(&conn, &TOrvexConnection::OnCertificateQuestion,
+                         [this](const QString &server, const QByteArray &offered, const QString &) {
+                             questions << server + QLatin1Char(' ') + QString::fromLatin1(offered);
+                         });
+    }
+
+    bool tls() const override { return true; }
+
+    QByteArray stored;
+    QStringList questions;
+    const QByteArray pin = FakeLobbyServer::testTlsConfiguration()
+                               .localCertificate()
+                               .digest(QCryptographicHash::Sha256)
+                               .toHex();
+};
+
+TEST_F(CertificateTest, AnswerAppliesOnlyToTheAttemptItWasAskedFor)
+{
+    const QString expected = QStringLiteral("127.0.0.1:%1 ").arg(server->port()) + pin;
+    conn.setActive(true);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !questions.isEmpty(); }, 5000));
+    EXPECT_EQ(questions, QStringList{expected});
+    EXPECT_FALSE(conn.Active());
+    EXPECT_TRUE(seam.messages.isEmpty()) << "the connection itself shows nothing";
+
+    // The user gave up meanwhile: a late "yes" neither pins nor connects.
+    conn.CancelConnect();
+    EXPECT_FALSE(conn.AnswerCertificate(true));
+    EXPECT_TRUE(stored.isEmpty());
+    QTest::qWait(100);
+    EXPECT_FALSE(conn.Active());
+
+    // Asked again, "yes" pins the certificate and the connection is made inside TLS.
+    questions.clear();
+    conn.setActive(true);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !questions.isEmpty(); }, 5000));
+    EXPECT_TRUE(conn.AnswerCertificate(true));
+    EXPECT_EQ(stored, pin);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return conn.Active(); }, 5000));
+    EXPECT_EQ(questions.size(), 1);
+    // A question is answered once.
+    EXPECT_FALSE(conn.AnswerCertificate(true));
 }
 
 TEST(IsIPAddress, Table)

@@ -9,6 +9,7 @@
 #include "tplayerlist.h"
 #include "tsock.h"
 #include "tswitch.h"
+#include "widgettext.h"
 
 #include <QAction>
 #include <QLabel>
@@ -16,7 +17,6 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QTcpSocket>
-#include <QTextBlock>
 #include <QTreeWidget>
 
 void PrintTo(const QString &text, std::ostream *os)
@@ -25,29 +25,6 @@ void PrintTo(const QString &text, std::ostream *os)
 }
 
 namespace {
-
-QStringList linesOf(const QTextDocument *document)
-{
-    QStringList out;
-    for (QTextBlock b = document->begin(); b.isValid(); b = b.next())
-        out << b.text();
-    return out;
-}
-
-// The games tree as "root[child,child]" texts in display order.
-QStringList treeOf(const QTreeWidget *tree)
-{
-    QStringList out;
-    for (int i = 0; i < tree->topLevelItemCount(); ++i) {
-        const QTreeWidgetItem *root = tree->topLevelItem(i);
-        QStringList children;
-        for (int j = 0; j < root->childCount(); ++j)
-            children << root->child(j)->text(0);
-        out << root->text(0) + QLatin1Char('[') + children.join(QLatin1Char(',')) +
-                   QLatin1Char(']');
-    }
-    return out;
-}
 
 class HostingTest : public LobbyFixture
 {
@@ -98,22 +75,11 @@ protected:
         server.clearLines();
     }
 
-    // Lines the lobby sent, once everything queued before has left.
-    QList<QByteArray> sent(const QByteArray &prefix)
-    {
-        serverSends({});
-        QList<QByteArray> out;
-        for (const QByteArray &line : server.lines())
-            if (line.startsWith(prefix))
-                out << line;
-        return out;
-    }
-
     QStringList lastArguments() const
     {
         return seam.programs.empty() ? QStringList() : seam.programs.back().arguments;
     }
-    QStringList alerts() const { return linesOf(lobby->listbox_alerts->document()); }
+    QStringList alerts() const { return documentLines(lobby->listbox_alerts->document()); }
 
     // A game of ours connecting to the presence listener.
     std::unique_ptr<QTcpSocket> startGame()
@@ -438,17 +404,17 @@ TEST_F(HostingTest, GamesTreeListsTheGamesOfThisRoomWithTheirPlayers)
                           "dan+1+Plumbrix+P*dan - Plumbrix|eve+1+Plumbrix+eve - Wobbleton|"
                           "fay+1+Plumbrix+");
     QTreeWidget *tree = lobby->TreeView_gamelist;
-    EXPECT_EQ(treeOf(tree), QStringList{"bob - Plumbrix[bob,carl]"});
+    EXPECT_EQ(treeLines(tree), QStringList{"bob - Plumbrix[bob,carl]"});
     EXPECT_TRUE(tree->topLevelItem(0)->font(0).bold());
     EXPECT_FALSE(lobby->memo_empty->isVisibleTo(lobby));
 
     // carl leaves the game, fay hosts one, bob's game is made private.
     serverSends({"ADDGUEST|carl+1+Plumbrix+", "ADDGUEST|fay+1+Plumbrix+fay - Plumbrix",
                  "ADDGUEST|bob+1+Plumbrix+P*bob - Plumbrix"});
-    EXPECT_EQ(treeOf(tree), QStringList{"fay - Plumbrix[fay]"});
+    EXPECT_EQ(treeLines(tree), QStringList{"fay - Plumbrix[fay]"});
 
     serverSends({"DELETEGAME|fay - Plumbrix"});
-    EXPECT_TRUE(treeOf(tree).isEmpty());
+    EXPECT_TRUE(treeLines(tree).isEmpty());
     EXPECT_TRUE(lobby->memo_empty->isVisibleTo(lobby));
     EXPECT_EQ(lobby->memo_empty->text(), "There are currently no hosted games.\n"
                                          "Press the \"Host a Game\" button in\n"
@@ -534,7 +500,8 @@ TEST_F(HostingTest, SmallerRoomActions)
     lobby->button_ladderClick();
     ASSERT_EQ(sent("SEND|CHAT|").size(), 1);
     EXPECT_TRUE(sent("SEND|CHAT|")[0].startsWith("SEND|CHAT|/me asks: Ladder Game Anyone?|"));
-    EXPECT_EQ(linesOf(lobby->mainchat_gameroom->document()).last(), "alice Ladder Game Anyone?");
+    EXPECT_EQ(documentLines(lobby->mainchat_gameroom->document()).last(),
+              "alice Ladder Game Anyone?");
 
     lobby->button_hostClick();
     lobby->button_private->click();

@@ -28,16 +28,6 @@ protected:
         seam.messages.clear();
     }
 
-    QList<QByteArray> sent(const QByteArray &prefix)
-    {
-        serverSends({}); // the PING answer leaves after everything queued before it
-        QList<QByteArray> out;
-        for (const QByteArray &line : server.lines())
-            if (line.startsWith(prefix))
-                out << line;
-        return out;
-    }
-
     QColor newsColour() const
     {
         QTextCursor c(lobby->memo_news->document());

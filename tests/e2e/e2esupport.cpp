@@ -1,6 +1,5 @@
 #include "e2esupport.h"
 
-#include "encryptit.h"
 #include "inifile.h"
 #include "tflatbutton.h"
 #include "tfrmconnectioninfo.h"
@@ -15,8 +14,6 @@
 #include <QRegularExpression>
 #include <QSslCertificate>
 #include <QTest>
-#include <QTextBlock>
-#include <QTextDocument>
 #include <QTimer>
 
 namespace {
@@ -110,36 +107,22 @@ bool ServerProcess::setClass(const QString &name, const QString &accountClass) c
 
 bool createAccount(int port, const std::string &name, const QString &host)
 {
-    auto scramble = [](QObject *, QByteArray &line) {
-        ostrel::ScrambleInPlace(line.data(), static_cast<std::size_t>(line.size()),
-                                ostrel::kWireKey);
-    };
     TOrvexConnection connection;
-    connection.OnEncryptString = scramble;
-    connection.OnDecryptString = scramble;
     connection.setHost(host);
     connection.setPort(port);
     bool done = false;
-    connection.OnConnected = [&](QObject *) {
+    QObject::connect(&connection, &TOrvexConnection::OnConnected, [&] {
         ostrel::TOrvexUser user;
         user.UserName = name;
         user.Password = "pw";
         connection.LoginNew(QByteArray::fromStdString(name),
                             QByteArray::fromStdString(user.SaveToString()));
-    };
-    connection.OnLoginSuccess = [&](QObject *, ostrel::TOrvexUser *) { done = true; };
+    });
+    QObject::connect(&connection, &TOrvexConnection::OnLoginSuccess, [&] { done = true; });
     connection.setActive(true);
     const bool ok = QTest::qWaitFor([&] { return done; }, 10000);
     connection.setActive(false);
     return ok;
-}
-
-QStringList documentLines(const QTextDocument *document)
-{
-    QStringList out;
-    for (QTextBlock b = document->begin(); b.isValid(); b = b.next())
-        out << b.text();
-    return out;
 }
 
 bool E2EPlayer::login(int port, const QString &name, const std::function<void(Tlobby *)> &prepare)

@@ -3,6 +3,7 @@
 #include "lobby.h"
 #include "lobbywindows.h"
 #include "sitewebserver.h"
+#include "widgettext.h"
 
 #include <QApplication>
 #include <QPointer>
@@ -13,8 +14,6 @@
 #include <functional>
 #include <memory>
 #include <string>
-
-class QTextDocument;
 
 // The reference server as its own process on a free loopback port, stopped with the
 // object.
@@ -54,9 +53,6 @@ private:
 // Creates an account the way a new player's first login does, over a bare connection.
 bool createAccount(int port, const std::string &name,
                    const QString &host = QStringLiteral("127.0.0.1"));
-
-// The text of each line (block) of a document.
-QStringList documentLines(const QTextDocument *document);
 
 // The visible top-level window of type T whose object name begins with prefix, if any.
 template <typename T> QPointer<T> openWindow(const QString &prefix)

@@ -39,19 +39,11 @@ struct Player : E2EPlayer
     bool login(int port, const QString &name)
     {
         return E2EPlayer::login(port, name, [this](Tlobby *l) {
-            // Listen in on what the lobby is told, and hand everything on to it.
-            auto error = l->orvex->OnServerError;
-            l->orvex->OnServerError = [this, error](QObject *s, const QByteArray &t) {
-                serverErrors << t;
-                if (error)
-                    error(s, t);
-            };
-            auto subject = l->orvex->OnAddSubject;
-            l->orvex->OnAddSubject = [this, subject](QObject *s, const QByteArray &t) {
-                rooms << t;
-                if (subject)
-                    subject(s, t);
-            };
+            // Listen in on what the lobby is told, beside the lobby.
+            QObject::connect(l->orvex, &TOrvexConnection::OnServerError, l,
+                             [this](const QByteArray &t) { serverErrors << t; });
+            QObject::connect(l->orvex, &TOrvexConnection::OnAddSubject, l,
+                             [this](const QByteArray &t) { rooms << t; });
         });
     }
 

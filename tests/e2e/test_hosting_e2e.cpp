@@ -434,16 +434,7 @@ private:
 
 QString treeText(const QTreeWidget *tree)
 {
-    QStringList out;
-    for (int i = 0; i < tree->topLevelItemCount(); ++i) {
-        const QTreeWidgetItem *root = tree->topLevelItem(i);
-        QStringList children;
-        for (int j = 0; j < root->childCount(); ++j)
-            children << root->child(j)->text(0);
-        out << root->text(0) + QLatin1Char('[') + children.join(QLatin1Char(',')) +
-                   QLatin1Char(']');
-    }
-    return out.join(QLatin1Char(';'));
+    return treeLines(tree).join(QLatin1Char(';'));
 }
 
 bool notHosting(const Tlobby *lobby)
@@ -642,12 +633,11 @@ TEST(HostingEndToEndSide, DISABLED_Side)
     player.serverHost = serverHost;
     QStringList deleted;
     ASSERT_TRUE(player.login(port, name, [&](Tlobby *l) {
-        auto handler = l->orvex->OnDeletegame;
-        l->orvex->OnDeletegame = [&deleted, handler](QObject *s, const QByteArray &t) {
-            deleted << QString::fromUtf8(t);
-            report("deletegame", QString::fromUtf8(t));
-            handler(s, t);
-        };
+        QObject::connect(l->orvex, &TOrvexConnection::OnDeletegame, l,
+                         [&deleted](const QByteArray &t) {
+                             deleted << QString::fromUtf8(t);
+                             report("deletegame", QString::fromUtf8(t));
+                         });
     }));
     Tlobby *lobby = player.lobby;
     lobby->resize(1000, 720);

@@ -40,12 +40,8 @@ struct Player : E2EPlayer
     bool login(int port, const QString &name)
     {
         return E2EPlayer::login(port, name, [this](Tlobby *l) {
-            auto handler = l->orvex->OnPmesReceived;
-            l->orvex->OnPmesReceived = [this, handler](QObject *s, const QByteArray &t,
-                                                       const QByteArray &id) {
-                received << t;
-                handler(s, t, id);
-            };
+            QObject::connect(l->orvex, &TOrvexConnection::OnPmesReceived, l,
+                             [this](const QByteArray &t) { received << t; });
         });
     }
 

@@ -2,7 +2,6 @@
 // frames, unscrambles and dispatches them to handlers like the lobby's, some of which
 // open a box that runs the event loop (as a real box does), so lines also arrive inside
 // nested loops.
-#include "encryptit.h"
 #include "platform.h"
 #include "torvexconnection.h"
 
@@ -49,40 +48,43 @@ long raised = 0;
 
 void wire(TOrvexConnection &c)
 {
-    auto scramble = [](QObject *, QByteArray &line) {
-        ostrel::ScrambleInPlace(line.data(), static_cast<std::size_t>(line.size()),
-                                ostrel::kWireKey);
-    };
-    c.OnDecryptString = scramble;
-    c.OnEncryptString = scramble;
-    auto text = [](QObject *, const QByteArray &) { ++raised; };
-    auto from = [](QObject *, const QByteArray &, const QByteArray &) { ++raised; };
+    using C = TOrvexConnection;
+    auto text = [](const QByteArray &) { ++raised; };
+    auto from = [](const QByteArray &, const QByteArray &) { ++raised; };
     // A handler that opens a box, as the announcements and server errors do.
-    auto box = [](QObject *, const QByteArray &t) {
+    auto box = [](const QByteArray &t) {
         if (seam->depth > TOrvexConnection::kMaxNestedReads + 1)
             std::abort();
         platform::Platform::instance().messageBox(QString::fromLatin1(t.left(64)));
     };
-    c.OnShout = box;
-    c.OnServerError = box;
-    for (auto *e : {&c.OnAddSubject, &c.OnAddUser, &c.OnAddGame, &c.OnDeletegame, &c.OnJoinSubject,
-                    &c.OnLoginFailed, &c.OnRemoveSubject, &c.OnGRemoveUser, &c.OnRenamedUser,
-                    &c.OnNewSuccess, &c.OnRemoveUser, &c.OnNews, &c.OnGames})
-        *e = text;
-    for (auto *e : {&c.OnChatReceived, &c.OnGhatReceived, &c.OnPmesReceived, &c.OnDatasendReceived,
-                    &c.OnInviteReceived, &c.OnIPTJReceived, &c.OnIGNOReceived, &c.OnJOINReceived})
-        *e = from;
-    c.OnLoginSuccess = [](QObject *, ostrel::TOrvexUser *user) {
+    QObject::connect(&c, &C::OnShout, box);
+    QObject::connect(&c, &C::OnServerError, box);
+    for (auto e : {&C::OnAddSubject, &C::OnAddUser, &C::OnAddGame, &C::OnDeletegame,
+                   &C::OnJoinSubject, &C::OnLoginFailed, &C::OnRemoveSubject, &C::OnGRemoveUser,
+                   &C::OnRenamedUser, &C::OnNewSuccess, &C::OnRemoveUser, &C::OnNews, &C::OnGames})
+        QObject::connect(&c, e, text);
+    for (auto e :
+         {&C::OnChatReceived, &C::OnGhatReceived, &C::OnPmesReceived, &C::OnDatasendReceived,
+          &C::OnInviteReceived, &C::OnIPTJReceived, &C::OnIGNOReceived, &C::OnJOINReceived})
+        QObject::connect(&c, e, from);
+    auto user = [](ostrel::TOrvexUser *user) {
         if (!user)
             std::abort();
         ++raised;
     };
-    c.OnUserInfo = c.OnLoginSuccess;
-    c.OnServerStatus = [](QObject *, ostrel::TOrvexServerStats *stats) {
+    QObject::connect(&c, &C::OnLoginSuccess, user);
+    QObject::connect(&c, &C::OnUserInfo, user);
+    QObject::connect(&c, &C::OnServerStatus, [](ostrel::TOrvexServerStats *stats) {
         if (!stats)
             std::abort();
         ++raised;
-    };
+    });
+    // Reports go to the error display, as the lobby sends them.
+    QObject::connect(&c, &C::OnLineError,
+                     [](const QString &m) { platform::Platform::instance().showError(m); });
+    QObject::connect(&c, &C::OnSocketError, [](int, const QString &m, const QString &) {
+        platform::Platform::instance().messageBox(m);
+    });
 }
 
 } // namespace

@@ -102,3 +102,13 @@ void LobbyFixture::serverSends(const QList<QByteArray> &lines)
     server.send(marker);
     ASSERT_GE(server.waitForLine("PING|", 5000, before), 0);
 }
+
+QList<QByteArray> LobbyFixture::sent(const QByteArray &prefix)
+{
+    serverSends({}); // the PING answer leaves after everything queued before it
+    QList<QByteArray> out;
+    for (const QByteArray &line : server.lines())
+        if (line.startsWith(prefix))
+            out << line;
+    return out;
+}

@@ -45,6 +45,9 @@ protected:
     // Sends lines from the server and lets the lobby handle them: waits until the
     // connection has dispatched every one of them.
     void serverSends(const QList<QByteArray> &lines);
+    // The lines the lobby sent that begin with `prefix`, once everything it queued before
+    // has reached the server.
+    QList<QByteArray> sent(const QByteArray &prefix);
 
     // Runs `action` on the next modal dialog of type T once it is up (bounded wait).
     template <typename T> void onModal(std::function<void(T *)> action, int timeoutMs = 5000)

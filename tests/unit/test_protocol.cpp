@@ -3,10 +3,13 @@
 #include "orvexutils.h"
 #include "torvexserverstats.h"
 #include "torvexuser.h"
+#include "wirecatalogueline.h"
+#include "wireplayerentry.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 using namespace ostrel;
@@ -273,5 +276,58 @@ TEST(ServerStats, Table)
     for (const char *bad : {"1`2`3`4`5`6.5`7`8", "1`2`3`4`5`6`7`", "1`2`3`4`5`6`x`8", ""}) {
         TOrvexServerStats s;
         EXPECT_THROW(s.LoadFromString(bad), EConvertError) << bad;
+    }
+}
+
+TEST(PlayerEntry, WhatTheServerWritesTheClientReadsBack)
+{
+    const std::vector<ostrel::WirePlayerEntry> entries = {
+        {"ann", "2", "Lobby Chat", ""},
+        {"bob", "17", "Dice", "bob - Dice"},
+        {"eve", "1", "Cards", "eve + friends - Cards"}, // the game may hold "+"
+        {"", "", "", ""},
+    };
+    for (const auto &e : entries) {
+        const std::string text = e.text();
+        const auto back = ostrel::WirePlayerEntry::parse(text);
+        EXPECT_EQ(back.name, e.name) << text;
+        EXPECT_EQ(back.level, e.level) << text;
+        EXPECT_EQ(back.room, e.room) << text;
+        EXPECT_EQ(back.game, e.game) << text;
+    }
+    EXPECT_EQ(ostrel::WirePlayerEntry::format("bob", "17", "Dice", "x"), "bob+17+Dice+x");
+    // A field is only read when its "+" follows: a cut entry leaves the rest empty.
+    const auto cut = ostrel::WirePlayerEntry::parse("bob+17");
+    EXPECT_EQ(cut.name, "bob");
+    EXPECT_EQ(cut.level, "");
+    EXPECT_EQ(cut.room, "");
+}
+
+TEST(CatalogueLine, Table)
+{
+    using L = ostrel::WireCatalogueLine;
+    struct Case
+    {
+        std::string_view line;
+        L::Tag tag;
+        std::string id;
+        std::string version;
+        std::string path;
+    };
+    const std::vector<Case> cases = {
+        {"game:Word:alpha:1.6.7:/files/a:b.exe", L::Game, "alpha", "1.6.7", "/files/a:b.exe"},
+        {"myll:Dice:beta:1:p", L::MyLadder, "beta", "1", "p"},
+        {"rmll:Dice:beta", L::RmLadder, "beta", "", ""},
+        {"vers:1.6.10:0:", L::Version, "", "1.6.10", ""},
+        {"GAME:Word:alpha:1:p", L::Unknown, "", "", ""},
+        {"game", L::Unknown, "", "", ""},
+        {"", L::Unknown, "", "", ""},
+    };
+    for (const auto &c : cases) {
+        const L l = L::parse(c.line);
+        EXPECT_EQ(l.tag, c.tag) << c.line;
+        EXPECT_EQ(l.id, c.id) << c.line;
+        EXPECT_EQ(l.version, c.version) << c.line;
+        EXPECT_EQ(l.path, c.path) << c.line;
     }
 }

@@ -1,32 +1,16 @@
 #include "playerentry.h"
 
-namespace {
-
-// The text before the next "+", only when there is one; the view moves past it.
-QByteArray field(QByteArrayView &rest)
-{
-    const auto p = rest.indexOf('+');
-    if (p < 0) {
-        rest = {};
-        return {};
-    }
-    QByteArray value = rest.first(p).toByteArray();
-    rest = rest.sliced(p + 1);
-    return value;
-}
-
-} // namespace
+#include "wireplayerentry.h"
 
 PlayerEntry PlayerEntry::parse(QByteArrayView text)
 {
+    const auto wire = ostrel::WirePlayerEntry::parse(
+        std::string_view(text.data(), static_cast<std::size_t>(text.size())));
     PlayerEntry e;
-    QByteArrayView rest = text;
-    e.name = field(rest);
-    e.level = field(rest);
-    e.room = field(rest);
-    e.game = rest.toByteArray();
-    if (e.level.isEmpty())
-        e.level = "1";
+    e.name = QByteArray::fromStdString(wire.name);
+    e.level = wire.level.empty() ? QByteArray("1") : QByteArray::fromStdString(wire.level);
+    e.room = QByteArray::fromStdString(wire.room);
+    e.game = QByteArray::fromStdString(wire.game);
     return e;
 }
 

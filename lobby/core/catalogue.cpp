@@ -1,5 +1,7 @@
 #include "catalogue.h"
 
+#include "wirecatalogueline.h"
+
 #include <QHash>
 
 #include <algorithm>
@@ -9,19 +11,6 @@
 namespace catalogue {
 
 namespace {
-
-QByteArray nextField(QByteArrayView &rest)
-{
-    const auto p = rest.indexOf(':');
-    if (p < 0) {
-        QByteArray all = rest.toByteArray();
-        rest = {};
-        return all;
-    }
-    QByteArray value = rest.first(p).toByteArray();
-    rest = rest.sliced(p + 1);
-    return value;
-}
 
 // A dotted version as its numeric parts; nothing when a part is not a number. Parts
 // are compared one by one: joining the digits would rank 1.6.10 above 1.7.0.
@@ -87,29 +76,15 @@ const QHash<QByteArray, int> &pictureIndex()
 
 Line parseLine(QByteArrayView text)
 {
+    const auto wire = ostrel::WireCatalogueLine::parse(
+        std::string_view(text.data(), static_cast<std::size_t>(text.size())));
+    static_assert(int(Line::Version) == int(ostrel::WireCatalogueLine::Version));
     Line line;
-    const auto colon = text.indexOf(':');
-    if (colon < 0)
-        return line;
-    const QByteArrayView tag = text.first(colon + 1);
-    QByteArrayView rest = text.sliced(colon + 1);
-    if (tag == "vers:") {
-        line.tag = Line::Version;
-        line.version = nextField(rest);
-        return line;
-    }
-    if (tag == "game:")
-        line.tag = Line::Game;
-    else if (tag == "myll:")
-        line.tag = Line::MyLadder;
-    else if (tag == "rmll:")
-        line.tag = Line::RmLadder;
-    else
-        return line;
-    line.category = nextField(rest);
-    line.id = nextField(rest);
-    line.version = nextField(rest);
-    line.path = rest.toByteArray();
+    line.tag = static_cast<Line::Tag>(wire.tag);
+    line.category = QByteArray::fromStdString(wire.category);
+    line.id = QByteArray::fromStdString(wire.id);
+    line.version = QByteArray::fromStdString(wire.version);
+    line.path = QByteArray::fromStdString(wire.path);
     return line;
 }
 

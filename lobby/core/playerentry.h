@@ -3,9 +3,8 @@
 #include <QByteArray>
 #include <QByteArrayView>
 
-// One player as the server announces them: name, level (the hat number), room and
-// game, separated by "+". Each of the first three fields is only read when a "+"
-// follows it; the game is everything after the third "+" and may hold "+" itself.
+// One player as the server announces them (the wire form is ostrel::WirePlayerEntry),
+// with a missing level read as 1.
 struct PlayerEntry
 {
     QByteArray name;

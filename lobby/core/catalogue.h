@@ -4,9 +4,9 @@
 #include <QByteArrayView>
 #include <QList>
 
-// The game catalogue as the server sends it: lines "game:", "myll:", "rmll:" with
-// category, identifier, version and download path, and "vers:" with the newest version
-// of the program itself.
+// The game catalogue as the server sends it (the line format is
+// ostrel::WireCatalogueLine): lines "game:", "myll:", "rmll:" with category, identifier,
+// version and download path, and "vers:" with the newest version of the program itself.
 namespace catalogue {
 
 struct Line
