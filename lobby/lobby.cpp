@@ -114,6 +114,7 @@ Tlobby::Tlobby(const QString &serverAddress, const QString &programFolder, QWidg
     dlgInfo->Title = QStringLiteral("Ostrel Lobby User Info");
     dlgInfo->ValidInfoTokens = {QStringLiteral("level"), QString()};
     URL = named(new TURL(this), "URL");
+    m_reconnector = new Reconnector(this);
     setSiteRoot(lobbysite::kSiteRoot);
     buildPictures();
     buildForm();

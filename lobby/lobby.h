@@ -1,6 +1,6 @@
 #pragma once
 
-#include "reconnectpolicy.h"
+#include "reconnector.h"
 #include "torvexconnection.h"
 #include "torvexuser.h"
 #include "tplayerlist.h"
@@ -315,14 +315,14 @@ public:
     // ---- Getting back after a lost connection (startup.cpp)
     // A connection lost without the user asking is tried again with the login that last
     // succeeded, after the waits of this policy; tests shrink them through its scale.
-    ReconnectPolicy reconnectPolicy;
+    ReconnectPolicy &reconnectPolicy() { return m_reconnector->policy(); }
     // True from a loss that is to be tried again until a try logs in or the tries stop;
     // the login dialog stays away meanwhile.
-    bool reconnecting() const { return m_reconnecting; }
+    bool reconnecting() const { return m_reconnector->reconnecting(); }
     // Whether the options ask for automatic reconnection.
     bool reconnectWanted() const;
     // Whether a login succeeded that a lost connection can be tried again with.
-    bool reconnectsWithLastLogin() const { return !m_retryName.isEmpty(); }
+    bool reconnectsWithLastLogin() const { return m_reconnector->hasLogin(); }
     void stopReconnecting();
     // Starts the try that is waiting at once.
     void tryReconnectNow();
@@ -687,24 +687,10 @@ private:
     QHash<QPair<int, int>, QIcon> m_trayIcons;
     QPair<int, int> m_trayShown{-1, -1};
 
-    void scheduleReconnect();
-    void showReconnectCountdown();
-    // The server's last line before the close was an ERROR: it said why it ends the
-    // session (a moderator's boot, a login elsewhere, flooding, a full server).
-    bool serverGaveReason() const;
-    QTimer *m_retryTimer = nullptr;
-    QTimer *m_countdownTimer = nullptr;
-    QDeadlineTimer m_retryDeadline;
-    bool m_reconnecting = false;
-    bool m_attemptRunning = false;
-    QByteArray m_retryName;
-    QByteArray m_retryPassword;
-    QByteArray m_rejoinRoom;
-    // The room whose chat was kept through a loss, until the lobby is back in it (or not).
-    QByteArray m_keptChatRoom;
+    void showReconnectCountdown(int seconds);
+    // The tries after a lost connection: timers, the login they use, the room to rejoin.
+    class Reconnector *m_reconnector;
     // Certificates the user trusted that the settings file could not take: kept for the
     // life of the program, by "host:port".
     QHash<QString, QByteArray> m_sessionPins;
-    bool m_lastLineWasError = false;
-    QElapsedTimer m_lastLineClock;
 };

@@ -357,15 +357,16 @@ void Tlobby::orvexJoinSubject(const QByteArray &text)
         lbnames->viewport()->update();
         // Back in the room after a lost connection, its conversation goes on; the general
         // lobby the server puts every login into first is only a step on the way there.
-        const bool backInRoom = !m_keptChatRoom.isEmpty() && text == m_keptChatRoom;
+        const QByteArray &kept = m_reconnector->keptChatRoom();
+        const bool backInRoom = !kept.isEmpty() && text == kept;
         const bool onTheWayBack =
-            !m_keptChatRoom.isEmpty() && room == kLobbyChat && !m_rejoinRoom.isEmpty();
+            !kept.isEmpty() && room == kLobbyChat && !m_reconnector->rejoinRoom().isEmpty();
         if (backInRoom)
             addlinetochat(QStringLiteral("--- Reconnected ---"), kBlue);
         else if (!onTheWayBack)
             mainchat_gameroom->clear();
         if (!onTheWayBack)
-            m_keptChatRoom.clear();
+            m_reconnector->clearKeptChatRoom();
         listbox_gameroom->clear();
         TreeView_gamelist->clear();
 

@@ -118,7 +118,7 @@ TEST_F(ReconnectTest, LostConnectionLogsInAgainWithTheSameLoginAndRejoinsTheRoom
 {
     login();
     enterAlpha();
-    lobby->reconnectPolicy.setScale(0.5); // about a second, so the countdown is seen
+    lobby->reconnectPolicy().setScale(0.5); // about a second, so the countdown is seen
     const int linesBefore = static_cast<int>(server.lines().size());
 
     server.closeClient();
@@ -137,7 +137,7 @@ TEST_F(ReconnectTest, LostConnectionLogsInAgainWithTheSameLoginAndRejoinsTheRoom
     ASSERT_TRUE(QTest::qWaitFor([this] { return lobby->currentroom == "alpha"; }, 5000));
     EXPECT_EQ(lobby->label_status->text(), QStringLiteral("You are in the alpha Lobby"));
     EXPECT_FALSE(lobby->reconnecting());
-    EXPECT_EQ(lobby->reconnectPolicy.attempts(), 0);
+    EXPECT_EQ(lobby->reconnectPolicy().attempts(), 0);
     EXPECT_FALSE(lossBoxShown()) << seam.messages.join(QLatin1Char('|')).toStdString();
 
     // Back in the lobby room, a second loss brings the lobby back without a room join.
@@ -154,8 +154,8 @@ TEST_F(ReconnectTest, LostConnectionLogsInAgainWithTheSameLoginAndRejoinsTheRoom
 TEST_F(ReconnectTest, TriesThatCannotConnectWaitLongerAndShowNoBox)
 {
     login();
-    lobby->reconnectPolicy.setScale(0.1);
-    lobby->reconnectPolicy.setJitter(0);
+    lobby->reconnectPolicy().setScale(0.1);
+    lobby->reconnectPolicy().setJitter(0);
     // A port that nobody listens on any more: the server is gone.
     quint16 deadPort = 0;
     {
@@ -166,7 +166,7 @@ TEST_F(ReconnectTest, TriesThatCannotConnectWaitLongerAndShowNoBox)
     server.closeClient();
     ASSERT_TRUE(waitCountdown());
     lobby->orvex->setPort(deadPort);
-    ASSERT_TRUE(QTest::qWaitFor([this] { return lobby->reconnectPolicy.attempts() >= 3; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([this] { return lobby->reconnectPolicy().attempts() >= 3; }, 5000));
     EXPECT_TRUE(lobby->reconnecting());
     EXPECT_FALSE(lossBoxShown()) << seam.messages.join(QLatin1Char('|')).toStdString();
 
@@ -179,7 +179,7 @@ TEST_F(ReconnectTest, TriesThatCannotConnectWaitLongerAndShowNoBox)
 TEST_F(ReconnectTest, NoLoginDialogWhileATryWaitsAndDisconnectStopsTheTries)
 {
     login();
-    lobby->reconnectPolicy.setJitter(0); // the real schedule: two seconds
+    lobby->reconnectPolicy().setJitter(0); // the real schedule: two seconds
     server.closeClient();
     ASSERT_TRUE(QTest::qWaitFor(
         [this] {
@@ -208,8 +208,8 @@ TEST_F(ReconnectTest, NoLoginDialogWhileATryWaitsAndDisconnectStopsTheTries)
 TEST_F(ReconnectTest, ConnectDuringTheWaitTriesAtOnce)
 {
     login();
-    lobby->reconnectPolicy.setJitter(0);
-    lobby->reconnectPolicy.setScale(10); // twenty seconds: only Connect can be that fast
+    lobby->reconnectPolicy().setJitter(0);
+    lobby->reconnectPolicy().setScale(10); // twenty seconds: only Connect can be that fast
     const int linesBefore = static_cast<int>(server.lines().size());
     server.closeClient();
     ASSERT_TRUE(waitCountdown());
@@ -221,7 +221,7 @@ TEST_F(ReconnectTest, ConnectDuringTheWaitTriesAtOnce)
 TEST_F(ReconnectTest, RefusedLoginOnATryIsNotTriedAgain)
 {
     login();
-    lobby->reconnectPolicy.setScale(0.05);
+    lobby->reconnectPolicy().setScale(0.05);
     refuseLogins();
     bool dialogAgain = false;
     onModal<TfrmConnectionInfo>([&](TfrmConnectionInfo *d) {
@@ -268,7 +268,7 @@ TEST_F(ReconnectTest, NoTriesAfterAnExplainedCloseOrWithTheOptionOff)
             showWithLogin([](TfrmConnectionInfo *d) { d->BitBtn2->click(); });
         ASSERT_TRUE(waitBackIn());
         EXPECT_EQ(windows->options()->image_reconnect->isOn(), c.optionOn);
-        lobby->reconnectPolicy.setScale(0.05);
+        lobby->reconnectPolicy().setScale(0.05);
         seam.messages.clear();
         if (!c.reason.isEmpty())
             server.send(c.reason);
@@ -293,7 +293,7 @@ TEST_F(ReconnectTest, AnnouncedRestartIsToldInTheChatAndTheRoomKeepsItsConversat
 {
     login();
     enterAlpha();
-    lobby->reconnectPolicy.setScale(0.05);
+    lobby->reconnectPolicy().setScale(0.05);
     serverSends({"SEND|bob|CHAT|before the restart|clRed"});
     const QString shutdown = QStringLiteral(
         "The Server is going down for Maintenance. You can log back in in a few minutes!");

@@ -183,8 +183,8 @@ TEST_F(TlsConnectTest, ReconnectAfterALossChecksThePinAgain)
         storePin(testCertificatePin());
         loginTo(tlsAddress());
         ASSERT_TRUE(loggedIn());
-        lobby->reconnectPolicy.setScale(0.05);
-        lobby->reconnectPolicy.setJitter(0);
+        lobby->reconnectPolicy().setScale(0.05);
+        lobby->reconnectPolicy().setJitter(0);
         if (changed)
             storePin(other);
         const int before = tlsServer->lines().size();
