@@ -1,5 +1,6 @@
 #pragma once
 
+#include "hostingsession.h"
 #include "reconnector.h"
 #include "torvexconnection.h"
 #include "torvexuser.h"
@@ -110,7 +111,6 @@ public:
     int spamtick = 0;
     QByteArray localip;
     QByteArray assistsetting; // "Assist" as read at the last login dialog
-    QByteArray gameexepath;
     bool ProfileRequested = false;
     // The eleven categories of the rooms tree, in the order of kExpandedKeys: "1"
     // expanded, "2" collapsed.
@@ -539,12 +539,9 @@ public:
     void setInviteItems(const QString &game);
     void wireHosting();
     void attachInvited(class TInvited *invited);
-    // The mode letter handed to the next game program started.
-    QByteArray gamemode = "e";
-    // The join we asked for and wait to be answered: only its host's IPTJ starts the
-    // game, in the mode chosen for it.
-    QByteArray m_joinHost;
-    QByteArray m_joinMode;
+    // What is hosted or joined, the game program and its mode, the invitation's game.
+    HostingSession &hostingSession() { return m_hosting; }
+    const HostingSession &hostingSession() const { return m_hosting; }
     class TInvited *m_invited = nullptr;
 
     // ---- Downloads and updates (updates.cpp)
@@ -619,11 +616,6 @@ public:
     void routerAnswered(bool opened, const QString &publicAddress);
     // The end of a hosted game: the router's mapping goes, the indicator shows the switch.
     void endRouterHosting();
-    // The game waiting for the router's answer, and the router's public address that
-    // joiners are sent while the port is forwarded.
-    QByteArray m_routerEntry;
-    QString m_routerLabel;
-    QByteArray m_routerAddress;
 
     // ---- News, announcements and moderation (news.cpp)
     void orvexShout(const QByteArray &text);
@@ -666,6 +658,7 @@ private:
 
     QString m_serverAddress;
     QString m_programFolder;
+    HostingSession m_hosting;
     std::unique_ptr<QLockFile> m_instanceLock;
     TOptions *m_options = nullptr;
     Thelp *m_help = nullptr;

@@ -418,7 +418,7 @@ void Tlobby::lbnamesContextPopup(TPlayerList *list, const QPoint &pos)
     Ignore1->setEnabled(other);
     ViewProfile1->setEnabled(true);
     // The hint of InviteToJoin1 (its status tip) names the game to invite to.
-    InviteToJoin1->setVisible(!InviteToJoin1->statusTip().isEmpty());
+    InviteToJoin1->setVisible(!m_hosting.inviteGame().isEmpty());
     popup_player->popup(list->viewport()->mapToGlobal(pos));
 }
 
@@ -432,7 +432,7 @@ void Tlobby::listbox_friendsContextPopup(const QPoint &pos)
     JoinSameGameLobby1->setEnabled(online);
     ViewProfile2->setEnabled(online);
     if (online) {
-        const bool canInvite = !InviteToJoin1->statusTip().isEmpty();
+        const bool canInvite = !m_hosting.inviteGame().isEmpty();
         invitetojoin2->setEnabled(canInvite);
         invitetojoin2->setVisible(canInvite);
     } else {

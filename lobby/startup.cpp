@@ -576,7 +576,7 @@ void Tlobby::disconnected(bool keepRoomChat)
     image_roomimage->clear();
     // No game is relayed or answered over a connection that is gone.
     relaytable->reset();
-    m_joinHost.clear();
+    m_hosting.reset();
     // The headings count what the lists hold: nothing now.
     updatePlayerHeadings();
 }
@@ -643,7 +643,7 @@ bool Tlobby::checkregistry(const QByteArray &game)
     // A record left behind by an uninstalled game names a program that is gone.
     if (path.isEmpty() || !QFileInfo(QFile::decodeName(path)).isFile())
         return false;
-    gameexepath = path;
+    m_hosting.setProgram(path);
     button_host->setStatusTip(QFile::decodeName(path));
     return true;
 }

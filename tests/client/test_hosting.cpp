@@ -167,7 +167,7 @@ TEST_F(HostingTest, HostingAnnouncesTheGameAndStartsItsProgram)
         EXPECT_TRUE(lobby->button_private->isVisibleTo(lobby));
         EXPECT_FALSE(lobby->button_host->isVisibleTo(lobby));
         EXPECT_EQ(lobby->InviteToJoin1->text(), "Invite to Join " + row.invite);
-        EXPECT_EQ(lobby->invitetojoin2->statusTip(), row.invite);
+        EXPECT_EQ(lobby->hostingSession().inviteGame(), row.invite);
     }
 }
 
@@ -503,7 +503,7 @@ TEST_F(HostingTest, TheEndOfTheGamesConnectionEndsHostingAndListensAgain)
     EXPECT_FALSE(lobby->button_private->isVisibleTo(lobby));
     EXPECT_TRUE(lobby->label_ingame->text().isEmpty());
     EXPECT_EQ(lobby->InviteToJoin1->text(), "Invite to Join..");
-    EXPECT_TRUE(lobby->InviteToJoin1->statusTip().isEmpty());
+    EXPECT_TRUE(lobby->hostingSession().inviteGame().isEmpty());
 }
 
 TEST_F(HostingTest, TheListenerStoppingItselfChangesNothing)
@@ -559,8 +559,7 @@ TEST_F(HostingTest, ARouterAnswerAfterLoggingOffStartsNoGame)
     enterRoom("Plumbrix");
     lobby->LobbyAssistedHosting1->setChecked(true);
     // What the host button leaves while the router is asked.
-    lobby->m_routerEntry = "alice - Plumbrix";
-    lobby->m_routerLabel = QStringLiteral("Plumbrix");
+    lobby->hostingSession().awaitRouter("alice - Plumbrix", QStringLiteral("Plumbrix"));
     ASSERT_TRUE(lobby->checkregistry("Plumbrix"));
     seam.programs.clear();
     windows->options()->image_reconnect->click();
@@ -569,7 +568,7 @@ TEST_F(HostingTest, ARouterAnswerAfterLoggingOffStartsNoGame)
 
     emit lobby->routerport->answered(true, QStringLiteral("198.51.100.7"), QString());
     EXPECT_TRUE(seam.programs.empty());
-    EXPECT_TRUE(lobby->m_routerAddress.isEmpty());
+    EXPECT_TRUE(lobby->hostingSession().routerAddress().isEmpty());
     EXPECT_FALSE(lobby->relaytable->hosting());
     EXPECT_TRUE(alerts().filter(QStringLiteral("Hosted")).isEmpty());
 }
@@ -594,8 +593,7 @@ TEST_F(HostingTest, TheRoutersAnswerDecidesHowTheGameIsOffered)
         SCOPED_TRACE(row.line.toStdString());
         enterRoom("Plumbrix");
         lobby->LobbyAssistedHosting1->setChecked(true);
-        lobby->m_routerEntry = "alice - Plumbrix";
-        lobby->m_routerLabel = QStringLiteral("Plumbrix");
+        lobby->hostingSession().awaitRouter("alice - Plumbrix", QStringLiteral("Plumbrix"));
         ASSERT_TRUE(lobby->checkregistry("Plumbrix"));
         seam.programs.clear();
         emit lobby->routerport->answered(row.opened, QString::fromLatin1(row.address), QString());
@@ -613,7 +611,7 @@ TEST_F(HostingTest, TheRoutersAnswerDecidesHowTheGameIsOffered)
         // After the game, joiners of the next one hear our own address again.
         game->disconnectFromHost();
         ASSERT_TRUE(QTest::qWaitFor([&] { return lobby->Sock11->Listen(); }, 5000));
-        EXPECT_TRUE(lobby->m_routerAddress.isEmpty());
+        EXPECT_TRUE(lobby->hostingSession().routerAddress().isEmpty());
         EXPECT_EQ(lobby->image_connection->pixmap().cacheKey(),
                   lobby->imagelist_connection.value(1).cacheKey());
         server.clearLines();

@@ -65,7 +65,7 @@ TEST(DownloadE2E, AGameDownloadedThroughTheWindowIsInstalledAndHosted)
     EXPECT_EQ(run.exitCode(), 0) << run.readAllStandardError().toStdString();
 
     ASSERT_TRUE(lobby->checkregistry("Plumbrix"));
-    const QString program = QFile::decodeName(lobby->gameexepath);
+    const QString program = QFile::decodeName(lobby->hostingSession().program());
     EXPECT_TRUE(program.startsWith(alice.data.path()));
     EXPECT_TRUE(QFileInfo(program).isExecutable());
     EXPECT_EQ(lobby->updateMark("Plumbrix"), 0) << "installed at the catalogue's version";

@@ -450,7 +450,7 @@ bool notHosting(const Tlobby *lobby)
 {
     return lobby->Sock11->Listen() && lobby->button_host->isVisibleTo(lobby) &&
            !lobby->button_private->isVisibleTo(lobby) && lobby->label_ingame->text().isEmpty() &&
-           lobby->InviteToJoin1->statusTip().isEmpty();
+           lobby->hostingSession().inviteGame().isEmpty();
 }
 
 } // namespace
