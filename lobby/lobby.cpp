@@ -114,6 +114,7 @@ Tlobby::Tlobby(const QString &serverAddress, const QString &programFolder, QWidg
     dlgInfo->Title = QStringLiteral("Ostrel Lobby User Info");
     dlgInfo->ValidInfoTokens = {QStringLiteral("level"), QString()};
     URL = named(new TURL(this), "URL");
+    m_pending = new PendingMessages(this);
     m_reconnector = new Reconnector(this);
     setSiteRoot(lobbysite::kSiteRoot);
     buildPictures();
@@ -143,8 +144,6 @@ Tlobby::Tlobby(const QString &serverAddress, const QString &programFolder, QWidg
                                        {"combo_min", "Tournament minute"},
                                        {"combo_time", "Morning or afternoon"},
                                        {"listbox_favs", "Favourite games"},
-                                       {"listbox_messagefrom", "Private messages waiting"},
-                                       {"listbox_messages", "Private messages"},
                                        {"Memo1", "Notes"},
                                        {"log", "Private message log"}});
 }
@@ -217,8 +216,6 @@ void Tlobby::buildForm()
 
     listbox_favs = named(new QListWidget(central), "listbox_favs");
     listbox_favs->hide();
-    listbox_messagefrom = named(new QListWidget(central), "listbox_messagefrom");
-    listbox_messagefrom->hide();
     Memo1 = named(new QPlainTextEdit(central), "Memo1");
     Memo1->hide();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "hostingsession.h"
+#include "pendingmessages.h"
 #include "reconnector.h"
 #include "torvexconnection.h"
 #include "torvexuser.h"
@@ -209,7 +210,6 @@ public:
 
     // ---- Form: hidden holders
     QListWidget *listbox_favs;
-    QListWidget *listbox_messagefrom;
     QPlainTextEdit *Memo1; // the catalogue buffer
 
     // ---- Main menu
@@ -425,7 +425,6 @@ public:
     TListIndex *m_friendsIndex = nullptr;
     TListIndex *m_ignoredIndex = nullptr;
     TListIndex *m_favsIndex = nullptr;
-    TListIndex *m_messagefromIndex = nullptr;
     void lbnamesContextPopup(TPlayerList *list, const QPoint &pos);
     void listbox_friendsContextPopup(const QPoint &pos);
     void listbox_ignoredContextPopup(const QPoint &pos);
@@ -471,14 +470,13 @@ public:
     void createtomessage(const QByteArray &name);
     void button_mailClick();
     void chatlogClick();
-    // Builds the hidden message queue holder and the log window, and wires the menu items.
+    // Builds the log window and wires the menu items.
     void wirePrivateMessages();
     // Deletes the open message windows without running their callbacks, which reach
     // into this window.
     void closeMessageWindows();
-    // The message texts of the pending queue, entry i belonging to entry i of
-    // listbox_messagefrom. Both hold the decoded text and, as Qt::UserRole, the bytes.
-    QListWidget *listbox_messages = nullptr;
+    // The received messages not opened yet, oldest first.
+    const PendingMessages &pendingMessages() const { return *m_pending; }
     int pmcount = 0;
     // The log window (the name "chatlog" is the menu item that shows it).
     class Tchatlog *m_chatlog = nullptr;
@@ -659,6 +657,7 @@ private:
     QString m_serverAddress;
     QString m_programFolder;
     HostingSession m_hosting;
+    PendingMessages *m_pending = nullptr;
     std::unique_ptr<QLockFile> m_instanceLock;
     TOptions *m_options = nullptr;
     Thelp *m_help = nullptr;

@@ -97,7 +97,6 @@ void Tlobby::wireRoomsAndPlayers()
     m_friendsIndex = new TListIndex(listbox_friends->model(), this);
     m_ignoredIndex = new TListIndex(listbox_ignored->model(), this);
     m_favsIndex = new TListIndex(listbox_favs->model(), this);
-    m_messagefromIndex = new TListIndex(listbox_messagefrom->model(), this);
 
     auto drawRoomEntry = [this](QPainter *p, const QStyleOptionViewItem &o, const QModelIndex &i) {
         listbox_gameroomDrawItem(p, o, i);
@@ -127,12 +126,11 @@ void Tlobby::wireRoomsAndPlayers()
             }
         };
     // So do the friends' colours in the players lists.
-    for (QAbstractItemModel *model : {listbox_messagefrom->model(), listbox_friends->model()}) {
-        connect(model, &QAbstractItemModel::rowsInserted, this, repaintLists);
-        connect(model, &QAbstractItemModel::rowsRemoved, this, repaintLists);
-    }
-    // Not the friends list's reset: it is also sent while that list is being destroyed.
-    connect(listbox_messagefrom->model(), &QAbstractItemModel::modelReset, this, repaintLists);
+    connect(m_pending, &PendingMessages::changed, this, repaintLists);
+    // So do the friends' colours in the players lists (not on the friends list's reset: it
+    // is also sent while that list is being destroyed).
+    connect(listbox_friends->model(), &QAbstractItemModel::rowsInserted, this, repaintLists);
+    connect(listbox_friends->model(), &QAbstractItemModel::rowsRemoved, this, repaintLists);
 }
 
 void Tlobby::sortLoadedLists()
@@ -159,7 +157,7 @@ bool Tlobby::ignoreListHolds(const QString &name) const
 
 bool Tlobby::hasPendingMessage(const QString &name) const
 {
-    return m_messagefromIndex->contains(name);
+    return m_pending->hasFrom(name);
 }
 
 int Tlobby::findlbname(const QString &name, const TPlayerList *list) const
@@ -449,13 +447,9 @@ void Tlobby::listbox_ignoredContextPopup(const QPoint &pos)
 void Tlobby::lbnamesDblClick()
 {
     const QString name = lbnames->toolTip();
-    if (hasPendingMessage(name)) {
-        for (int i = 0; i < listbox_messagefrom->count(); ++i) {
-            if (listbox_messagefrom->item(i)->text().compare(name, Qt::CaseInsensitive) == 0) {
-                showaprivatemessage(i);
-                return;
-            }
-        }
+    if (const int waiting = m_pending->indexOf(name, Qt::CaseInsensitive); waiting >= 0) {
+        showaprivatemessage(waiting);
+        return;
     }
     const ostrel::TOrvexUser *user = orvex->User();
     if (!name.isEmpty() &&

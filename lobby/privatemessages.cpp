@@ -25,26 +25,10 @@ namespace {
 
 const QColor kAlertColor(0, 0, 255);
 
-QByteArray bytesOf(const QListWidgetItem *item)
-{
-    return item->data(Qt::UserRole).toByteArray();
-}
-
-QListWidgetItem *queueEntry(const QByteArray &bytes)
-{
-    auto *item = new QListWidgetItem(decodeWireText(bytes));
-    item->setData(Qt::UserRole, bytes);
-    return item;
-}
-
 } // namespace
 
 void Tlobby::wirePrivateMessages()
 {
-    listbox_messages = new QListWidget(centralWidget());
-    listbox_messages->setObjectName(QStringLiteral("listbox_messages"));
-    listbox_messages->hide();
-
     m_chatlog = new Tchatlog(this);
     m_chatlog->LogEnabled = [this] { return !m_options || m_options->image_pmlog->isOn(); };
 
@@ -83,8 +67,7 @@ void Tlobby::orvexPmesReceived(const QByteArray &text, const QByteArray &id)
 
     const QString sender = decodeWireText(id);
     addlinetoalerts(sender + QStringLiteral(" sent you a PM"), kAlertColor);
-    listbox_messages->addItem(queueEntry(text));
-    listbox_messagefrom->addItem(queueEntry(id));
+    m_pending->add(id, text);
     showTrayState();
 
     // The lists keep their sorted order; the sender's entry, now with the mail icon,
@@ -104,7 +87,7 @@ void Tlobby::orvexPmesReceived(const QByteArray &text, const QByteArray &id)
 
 void Tlobby::showaprivatemessage(int index)
 {
-    if (index < 0 || index >= listbox_messagefrom->count() || index >= listbox_messages->count())
+    if (index < 0 || index >= m_pending->count())
         return;
     auto *reader = new Tprivatemessagefrom;
     m_messageWindows.removeAll(QPointer<QWidget>());
@@ -116,14 +99,13 @@ void Tlobby::showaprivatemessage(int index)
         pmfromleft = p.x();
         pmfromtop = p.y();
     };
-    reader->loadmessage(bytesOf(listbox_messagefrom->item(index)),
-                        bytesOf(listbox_messages->item(index)));
+    const PendingMessage &message = m_pending->at(index);
+    reader->loadmessage(message.sender, message.text);
     const QPoint at = Tprivatemessagefrom::placement(pmfromleft, pmfromtop);
 
-    // Taking the sender out repaints the lists, so the mail icon goes with the last
+    // Taking the message out repaints the lists, so the mail icon goes with the last
     // pending message of that player.
-    const std::unique_ptr<QListWidgetItem> message(listbox_messages->takeItem(index));
-    const std::unique_ptr<QListWidgetItem> sender(listbox_messagefrom->takeItem(index));
+    m_pending->take(index);
     showTrayState();
     reader->showAt(at);
 }

@@ -657,8 +657,8 @@ void Tlobby::Timer1Timer()
         spamtick = 0;
     }
     const bool alert = m_options && m_options->image_pmalert1->isOn();
-    if (listbox_messagefrom->count() > 0 && alert) {
-        m_trayHint = listbox_messagefrom->item(0)->text();
+    if (!m_pending->isEmpty() && alert) {
+        m_trayHint = m_pending->at(0).senderName();
         // The tray blinks at a calm pace, slower than this timer: each change of its
         // picture is a message to the desktop.
         if (m_trayblink == 0 || ++m_trayBlinkTicks >= kTrayBlinkTicks) {
@@ -681,11 +681,9 @@ void Tlobby::Timer1Timer()
 
 void Tlobby::systrayiconClick()
 {
-    for (int i = 0; i < listbox_messagefrom->count(); ++i) {
-        if (listbox_messagefrom->item(i)->text() == m_trayHint) {
-            showaprivatemessage(i);
-            return;
-        }
+    if (const int waiting = m_pending->indexOf(m_trayHint); waiting >= 0) {
+        showaprivatemessage(waiting);
+        return;
     }
     showNormal();
     raise();

@@ -665,7 +665,7 @@ TEST_F(LobbyTest, TimerBlinksTheTrayWhilePrivateMessagesWaitAndDecaysTheFloodCou
     loginAs("ann");
     lobby->spamcount = 25;
     lobby->quietjoin = true;
-    lobby->listbox_messagefrom->addItem(QStringLiteral("bob"));
+    serverSends({"SEND|bob|PMES|1:00:00 PM+hi"});
     lobby->Timer1Timer();
     EXPECT_EQ(lobby->trayblink(), 1);
     EXPECT_EQ(lobby->systrayicon->toolTip(), QStringLiteral("bob\n1 private message waiting"));
@@ -678,7 +678,8 @@ TEST_F(LobbyTest, TimerBlinksTheTrayWhilePrivateMessagesWaitAndDecaysTheFloodCou
     lobby->Timer1Timer();
     EXPECT_EQ(lobby->trayblink(), 2);
 
-    lobby->listbox_messagefrom->clear();
+    lobby->button_mail->click(); // opens the waiting message
+    ASSERT_TRUE(lobby->pendingMessages().isEmpty());
     lobby->Timer1Timer();
     EXPECT_EQ(lobby->trayblink(), 0);
     EXPECT_EQ(lobby->systrayicon->toolTip(), QStringLiteral("Ostrel Lobby"));

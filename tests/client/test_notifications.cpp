@@ -179,7 +179,7 @@ TEST_F(NotificationsTest, NothingForRefusedIgnoredOrAlreadyPresentPlayersOrTheUs
     serverSends({"ADDGUEST|amy+1+Lobby Chat+"});
 
     EXPECT_TRUE(seam.notifications.empty());
-    EXPECT_TRUE(lobby->listbox_messagefrom->count() == 0);
+    EXPECT_TRUE(lobby->pendingMessages().isEmpty());
 }
 
 TEST_F(NotificationsTest, LongMessagesAreCutToTheirFirstWords)
@@ -204,8 +204,8 @@ TEST_F(NotificationsTest, ClickingAMessageNotificationBringsTheLobbyBackAndOpens
     seam.notifications[1].onClick();
     EXPECT_FALSE(lobby->isMinimized());
     EXPECT_TRUE(lobby->isVisible());
-    ASSERT_EQ(lobby->listbox_messagefrom->count(), 1);
-    EXPECT_EQ(lobby->listbox_messagefrom->item(0)->text(), "carol");
+    ASSERT_EQ(lobby->pendingMessages().count(), 1);
+    EXPECT_EQ(lobby->pendingMessages().at(0).senderName(), "carol");
 
     // Read meanwhile: the click only brings the lobby back.
     lobby->showaprivatemessage(0);

@@ -3,6 +3,7 @@
 #include "tanimatedbutton.h"
 #include "tchatlog.h"
 #include "tchatpane.h"
+#include "textcodec.h"
 #include "tflatbutton.h"
 #include "toptions.h"
 #include "tprivatemessagefrom.h"
@@ -106,9 +107,8 @@ protected:
     QStringList queue() const
     {
         QStringList out;
-        for (int i = 0; i < lobby->listbox_messagefrom->count(); ++i)
-            out << lobby->listbox_messagefrom->item(i)->text() + QLatin1Char('|') +
-                       lobby->listbox_messages->item(i)->text();
+        for (const PendingMessage &m : lobby->pendingMessages().messages())
+            out << m.senderName() + QLatin1Char('|') + decodeWireText(m.text);
         return out;
     }
     QList<QByteArray> sentPmes()

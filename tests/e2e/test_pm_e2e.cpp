@@ -165,7 +165,7 @@ TEST(PrivateMessagesEndToEnd, TwoPlayersExchangeMessagesAndTurnedOffAnswersDoNot
     ASSERT_EQ(bob.received.size(), 2);
     EXPECT_TRUE(bob.received[0].endsWith("+there?"));
     EXPECT_TRUE(bob.received[1].endsWith("+end"));
-    EXPECT_EQ(bob.lobby->listbox_messagefrom->count(), 0);
+    EXPECT_EQ(bob.lobby->pendingMessages().count(), 0);
 
     for (Player *p : {&alice, &bob})
         p->lobby->orvex->setActive(false);
