@@ -6,15 +6,12 @@
 #include "relaytable.h"
 #include "tchatpane.h"
 #include "tcolor.h"
-#include "tcolorbutton.h"
 #include "textcodec.h"
 #include "tflatbutton.h"
 #include "tinvited.h"
-#include "toptions.h"
 #include "tplayerlist.h"
 #include "tpressfilter.h"
 #include "tsock.h"
-#include "tswitch.h"
 
 #include <QAction>
 #include <QFile>
@@ -44,11 +41,6 @@ QByteArray ownName(const TOrvexConnection *orvex)
 {
     const ostrel::TOrvexUser *user = orvex->User();
     return user ? QByteArray::fromStdString(user->UserName) : QByteArray();
-}
-
-bool switchOn(const TOptions *options, TSwitch *TOptions::*control, bool fallback)
-{
-    return options ? (options->*control)->isOn() : fallback;
 }
 
 void handlerError(const std::exception &e)
@@ -180,7 +172,7 @@ void Tlobby::button_hostClick()
         const QByteArray label = encodeWireText(label_gamename->text());
         m_hosting.setMode(hostingrules::hostMode(label));
         const QByteArray game = hostingrules::gameName(label);
-        const bool autoUpdates = switchOn(m_options, &TOptions::image_updates, true);
+        const bool autoUpdates = m_prefs.updates;
 
         if (!checkregistry(game)) {
             if (confirm(game, kNotInstalled))
@@ -253,7 +245,7 @@ bool Tlobby::joinit(const QByteArray &entry)
         }
     }
     game = hostingrules::withoutSuffix(game);
-    const bool autoUpdates = switchOn(m_options, &TOptions::image_updates, true);
+    const bool autoUpdates = m_prefs.updates;
 
     if (!checkregistry(game)) {
         if (autoUpdates) {
@@ -410,7 +402,7 @@ void Tlobby::orvexIGNOReceived(const QByteArray &text, const QByteArray &id)
 void Tlobby::orvexInviteReceived(const QByteArray &text, const QByteArray &id)
 {
     try {
-        if (!Sock11->Listen() || !switchOn(m_options, &TOptions::image_acceptinvites1, true))
+        if (!Sock11->Listen() || !m_prefs.acceptInvites)
             return;
         // Before the invitation window shows: it may take the focus from the lobby.
         notifyInvitation(decodeWireText(id), decodeWireText(text));
@@ -523,11 +515,11 @@ void Tlobby::button_ladderClick()
             platform::Platform::instance().messageBox(QStringLiteral("Not connected!"));
             return;
         }
-        if (!switchOn(m_options, &TOptions::image_lobbychat1, true)) {
+        if (!m_prefs.lobbyChat) {
             mychat_gameroom->setText(QStringLiteral("Game Lobby Chat Turned Off"));
             return;
         }
-        const TColor action = m_options ? m_options->actioncolor->color() : TColor(TColor::clBlack);
+        const TColor action = m_prefs.actionColor;
         addlinetochat(decodeWireText(ownName(orvex)) + QStringLiteral(" Ladder Game Anyone?"),
                       action.toQColor());
         orvex->SendChat("/me asks: Ladder Game Anyone?|" + action.toText());

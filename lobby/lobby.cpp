@@ -3,6 +3,7 @@
 
 #include "assets.h"
 #include "encryptit.h"
+#include "lobbysettings.h"
 #include "lobbysite.h"
 #include "lobbystyle.h"
 #include "tabout.h"
@@ -11,6 +12,7 @@
 #include "tflatbutton.h"
 #include "tflatpanel.h"
 #include "thelp.h"
+#include "toptions.h"
 #include "torvexuserinfodialog.h"
 #include "tpaneldragger.h"
 #include "tplayerlist.h"
@@ -18,6 +20,7 @@
 #include "turl.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QButtonGroup>
 #include <QComboBox>
 #include <QFormLayout>
@@ -162,6 +165,59 @@ void Tlobby::attachWindows(TOptions *options, Thelp *help, TAbout *about)
     m_options = options;
     m_help = help;
     m_about = about;
+    if (!m_options)
+        return;
+    m_options->setPreferences(m_prefs);
+    connect(m_options, &TOptions::preferencesChanged, this, &Tlobby::optionsChanged);
+    connect(m_options, &TOptions::fontChosen, this, &Tlobby::changefonts);
+    connect(m_options, &TOptions::preferencesDone, this,
+            [this](const LobbyPreferences &p) { LobbySettings(settingspath).writePreferences(p); });
+    connect(m_options, &TOptions::restoreLayoutRequested, this, [this] {
+        restoreDefaultLayout();
+        // Applied again even where a size was "8" already.
+        changeboxtextsize(m_prefs.boxTextSize);
+        changetextsize(m_prefs.textSize);
+        changefonts(QApplication::font().family());
+    });
+    connect(m_options, &TOptions::pmLocationsReset, this, &Tlobby::resetMessageWindowPlaces);
+    connect(m_options, &TOptions::editProfileRequested, this, &Tlobby::requestOwnProfile);
+}
+
+void Tlobby::changePreferences(const LobbyPreferences &preferences)
+{
+    m_prefs = preferences;
+    if (m_options)
+        m_options->setPreferences(m_prefs);
+}
+
+void Tlobby::optionsChanged(const LobbyPreferences &preferences)
+{
+    const LobbyPreferences before = std::exchange(m_prefs, preferences);
+    if (m_prefs.textSize != before.textSize)
+        changetextsize(m_prefs.textSize);
+    if (m_prefs.boxTextSize != before.boxTextSize)
+        changeboxtextsize(m_prefs.boxTextSize);
+}
+
+void Tlobby::resetMessageWindowPlaces()
+{
+    LobbySettings settings(settingspath);
+    settings.write("Pmfromleft", "165");
+    settings.write("Pmfromtop", "171");
+    settings.write("Pmtoleft", "232");
+    settings.write("Pmtotop", "239");
+    pmfromleft = 165;
+    pmfromtop = 171;
+    pmtoleft = 232;
+    pmtotop = 239;
+}
+
+void Tlobby::requestOwnProfile()
+{
+    if (!orvex->User())
+        return;
+    ProfileRequested = true;
+    orvex->RequestUserInfo(QByteArray::fromStdString(orvex->User()->UserName));
 }
 
 int Tlobby::trayblink() const

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "hostingsession.h"
+#include "lobbypreferences.h"
 #include "pendingmessages.h"
 #include "reconnector.h"
 #include "torvexconnection.h"
@@ -76,6 +77,8 @@ public:
     // The secondary windows this form opens; they are created after it.
     void attachWindows(TOptions *options, Thelp *help, TAbout *about);
     TOptions *options() const { return m_options; }
+    // The options in force (the options window edits a copy).
+    const LobbyPreferences &preferences() const { return m_prefs; }
     Thelp *help() const { return m_help; }
     TAbout *about() const { return m_about; }
 
@@ -651,12 +654,19 @@ private:
     void FormShow();
     void focusWindowChanged(QWindow *window);
     void loadSettingsIntoOptions(const class LobbySettings &settings);
+    // Takes new preferences and shows them in the options window.
+    void changePreferences(const LobbyPreferences &preferences);
+    // The options window changed something: sizes apply at once.
+    void optionsChanged(const LobbyPreferences &preferences);
+    void resetMessageWindowPlaces();
+    void requestOwnProfile();
     QList<QWidget *> textSizeTargets() const;
     QList<QWidget *> boxSizeTargets() const;
 
     QString m_serverAddress;
     QString m_programFolder;
     HostingSession m_hosting;
+    LobbyPreferences m_prefs;
     PendingMessages *m_pending = nullptr;
     std::unique_ptr<QLockFile> m_instanceLock;
     TOptions *m_options = nullptr;

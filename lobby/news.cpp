@@ -4,10 +4,8 @@
 #include "lobbysettings.h"
 #include "platform.h"
 #include "tchatpane.h"
-#include "tcolorbutton.h"
 #include "textcodec.h"
 #include "tflatpanel.h"
-#include "toptions.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -101,7 +99,7 @@ void Tlobby::button_createClick()
         wireText(edit_tourneyname), wireText(edit_gamename), wireText(edit_location),
         wireText(combo_hour), wireText(combo_min), wireText(combo_time),
         combo_checkin->currentText() == QLatin1StringView("Yes"), wireText(edit_comments));
-    const TColor colour = m_options ? m_options->actioncolor->color() : TColor(TColor::clBlack);
+    const TColor colour = m_prefs.actionColor;
     orvex->SendGhat("/tn " + fields + '|' + colour.toText());
     panel_create->hide();
 }

@@ -6,9 +6,7 @@
 #include "playerentry.h"
 #include "textcodec.h"
 #include "tinvited.h"
-#include "toptions.h"
 #include "torvexconnection.h"
-#include "tradiogroup.h"
 #include "traybadge.h"
 
 #include <QListWidget>
@@ -91,7 +89,7 @@ void Tlobby::notifyHostedGame(const QString &host, const QString &entry)
     const ostrel::TOrvexUser *user = orvex->User();
     if (user && encodeWireText(host) == QByteArray::fromStdString(user->UserName))
         return;
-    const int show = m_options ? m_options->radiogroup_show->ItemIndex() : 0;
+    const int show = m_prefs.show;
     if (noticeFor(show, friendsHold(QLatin1Char('0') + host),
                   friendsHold(QLatin1Char('1') + host)) == Notice::None)
         return;

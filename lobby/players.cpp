@@ -7,12 +7,9 @@
 #include "textcodec.h"
 #include "tflatbutton.h"
 #include "tlistindex.h"
-#include "toptions.h"
 #include "townerdrawdelegate.h"
 #include "tpressfilter.h"
-#include "tradiogroup.h"
 #include "troomstreeindex.h"
-#include "tswitch.h"
 
 #include <QAction>
 #include <QLabel>
@@ -173,7 +170,7 @@ QString Tlobby::findplayergame(const QString &name, const TPlayerList *list) con
 
 void Tlobby::announce(const QString &name, const QString &what, bool toAlerts)
 {
-    const int show = m_options ? m_options->radiogroup_show->ItemIndex() : 0;
+    const int show = m_prefs.show;
     const Notice notice =
         noticeFor(show, friendsHold(QLatin1Char('0') + name), friendsHold(QLatin1Char('1') + name));
     if (notice == Notice::None)
@@ -237,7 +234,7 @@ void Tlobby::addListEntry(TPlayerList *list, const QString &entry, const QString
     if (!list->entries()->contains(name)) {
         if (!quietjoin)
             announce(name, notice, toAlerts);
-        if (m_options && m_options->image_flashfriends1->isOn() &&
+        if (m_prefs.flashFriends &&
             (friendsHold(QLatin1Char('0') + name) || friendsHold(QLatin1Char('1') + name))) {
             playsounds(QStringLiteral("friends"));
             // Members listed on entering a room were there already: only a newcomer to

@@ -5,10 +5,8 @@
 #include "privatemessagetext.h"
 #include "tchatlog.h"
 #include "textcodec.h"
-#include "toptions.h"
 #include "tprivatemessagefrom.h"
 #include "tprivatemessageto.h"
-#include "tswitch.h"
 
 #include <QAction>
 #include <QListWidget>
@@ -30,7 +28,7 @@ const QColor kAlertColor(0, 0, 255);
 void Tlobby::wirePrivateMessages()
 {
     m_chatlog = new Tchatlog(this);
-    m_chatlog->LogEnabled = [this] { return !m_options || m_options->image_pmlog->isOn(); };
+    m_chatlog->LogEnabled = [this] { return m_prefs.pmLog; };
 
     connect(SendPrivateMessage1, &QAction::triggered, this, [this] {
         const QString name = lbnames->toolTip();
@@ -79,9 +77,9 @@ void Tlobby::orvexPmesReceived(const QByteArray &text, const QByteArray &id)
     }
     listbox_friends->viewport()->update();
 
-    if (!m_options || m_options->image_pmsound1->isOn())
+    if (m_prefs.pmSound)
         playsounds(QStringLiteral("private"));
-    if (!m_options || m_options->image_pmalert1->isOn())
+    if (m_prefs.pmAlert)
         notifyPrivateMessage(sender, decodeWireText(text));
 }
 
@@ -112,7 +110,7 @@ void Tlobby::showaprivatemessage(int index)
 
 void Tlobby::createtomessage(const QByteArray &name)
 {
-    const bool sendOnEnter = m_options && m_options->image_sentwithenter1->isOn();
+    const bool sendOnEnter = m_prefs.sentWithEnter;
     auto *writer = new Tprivatemessageto(name, sendOnEnter);
     m_messageWindows.removeAll(QPointer<QWidget>());
     m_messageWindows << writer;
@@ -132,8 +130,9 @@ void Tlobby::createtomessage(const QByteArray &name)
         pmtoleft = p.x();
         pmtotop = p.y();
         LobbySettings(settingspath).write("Sentwithenter1", enter ? "true" : "false");
-        if (m_options)
-            m_options->setimage(QStringLiteral("image_sentwithenter1"), enter ? 1 : 0);
+        LobbyPreferences chosen = m_prefs;
+        chosen.sentWithEnter = enter;
+        changePreferences(chosen);
     };
     writer->showAt(Tprivatemessageto::placement(pmtoleft, pmtotop));
 }

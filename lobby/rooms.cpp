@@ -11,9 +11,7 @@
 #include "tflatpanel.h"
 #include "thelp.h"
 #include "tlistindex.h"
-#include "toptions.h"
 #include "troomstreeindex.h"
-#include "tswitch.h"
 
 #include <QAction>
 #include <QLabel>
@@ -242,7 +240,7 @@ void Tlobby::checkLobbyVersion(const QByteArray &latest)
         panel_downloadlobby->show();
         panel_downloadlobby->raise();
     };
-    const bool automatic = !m_options || m_options->image_updates->isOn();
+    const bool automatic = m_prefs.updates;
     if (result == catalogue::SelfVersion::Unreadable || !automatic) {
         showPanel();
         return;

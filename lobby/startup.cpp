@@ -9,16 +9,13 @@
 #include "serveraddress.h"
 #include "tanimatedbutton.h"
 #include "tchatpane.h"
-#include "tcolorbutton.h"
 #include "textcodec.h"
 #include "tflatbutton.h"
 #include "tflatpanel.h"
 #include "tfrmconnectioninfo.h"
 #include "toptions.h"
 #include "torvexuserinfodialog.h"
-#include "tradiogroup.h"
 #include "troomstreeindex.h"
-#include "tswitch.h"
 #include "ttypinglimit.h"
 #include "userpaths.h"
 
@@ -205,46 +202,10 @@ void Tlobby::FormActivate()
 
 void Tlobby::loadSettingsIntoOptions(const LobbySettings &settings)
 {
-    TOptions *o = m_options;
-    if (o) {
-        const int show = settings.readInt("Show", 0);
-        o->radiogroup_show->setItemIndex(show >= 0 && show <= 2 ? show : 0);
-        // Defaults: the first three and the invitations, lobby chat, updates, log and
-        // reconnection are on; sending with Enter and tournament alerts are off.
-        static const std::array<std::pair<const char *, bool>, 10> kSwitches = {{
-            {"Flashfriends1", true},
-            {"Pmalert1", true},
-            {"Pmsound1", true},
-            {"Sentwithenter1", false},
-            {"Acceptinvites1", true},
-            {"Tourneyalert1", false},
-            {"Lobbychat1", true},
-            {"Updates", true},
-            {"Pmlog", true},
-            {"Reconnect", true},
-        }};
-        for (std::size_t i = 0; i < kSwitches.size(); ++i) {
-            const auto &[key, on] = kSwitches[i];
-            (o->*TOptions::kSwitchKeys[i].control)->setTag(settings.readOnOff(key, on) ? 1 : 0);
-        }
-        auto colour = [&](QByteArrayView key) {
-            return TColor::fromText(settings.read(key, "clblack"))
-                .value_or(TColor(TColor::clBlack));
-        };
-        o->textcolor->setColor(colour("Textcolor"));
-        o->actioncolor->setColor(colour("Actioncolor"));
-    }
-    const QString font = decodeWireText(settings.read("Textfont"));
-    const QString textSize = decodeWireText(settings.read("Textsize", "8"));
-    const QString boxSize = decodeWireText(settings.read("Boxtextsize", "8"));
-    if (o) {
-        const QSignalBlocker b1(o->textsize);
-        const QSignalBlocker b2(o->boxtextsize);
-        o->combo_fonts->setCurrentIndex(o->combo_fonts->findText(font));
-        o->combo_fonts->setEditText(font);
-        o->textsize->setCurrentText(textSize);
-        o->boxtextsize->setCurrentText(boxSize);
-    }
+    changePreferences(settings.readPreferences());
+    const QString &font = m_prefs.textFont;
+    const QString &textSize = m_prefs.textSize;
+    const QString &boxSize = m_prefs.boxTextSize;
     if (!font.isEmpty())
         changefonts(font);
     if (!textSize.isEmpty())
@@ -460,7 +421,7 @@ void Tlobby::orvexDisconnected()
 
 bool Tlobby::reconnectWanted() const
 {
-    return !m_options || m_options->image_reconnect->isOn();
+    return m_prefs.reconnect;
 }
 
 void Tlobby::orvexStringRead(const QByteArray &line)
@@ -656,7 +617,7 @@ void Tlobby::Timer1Timer()
         spamcount = qMax(0, spamcount - 10);
         spamtick = 0;
     }
-    const bool alert = m_options && m_options->image_pmalert1->isOn();
+    const bool alert = m_prefs.pmAlert;
     if (!m_pending->isEmpty() && alert) {
         m_trayHint = m_pending->at(0).senderName();
         // The tray blinks at a calm pace, slower than this timer: each change of its

@@ -102,10 +102,11 @@ TEST_F(LobbyTest, FirstStartShowsWelcomeEmptyDialogAndDefaults)
     EXPECT_TRUE(checked);
 
     TOptions *o = windows->options();
-    for (const auto &entry : TOptions::kSwitchKeys) {
-        const bool off = QByteArrayView(entry.key) == "Sentwithenter1" ||
-                         QByteArrayView(entry.key) == "Tourneyalert1";
-        EXPECT_EQ((o->*entry.control)->Tag(), off ? 0 : 1) << entry.key;
+    for (std::size_t i = 0; i < TOptions::kSwitchControls.size(); ++i) {
+        const char *key = LobbyPreferences::kSwitches[i].key;
+        const bool off =
+            QByteArrayView(key) == "Sentwithenter1" || QByteArrayView(key) == "Tourneyalert1";
+        EXPECT_EQ((o->*TOptions::kSwitchControls[i])->Tag(), off ? 0 : 1) << key;
     }
     EXPECT_EQ(o->radiogroup_show->ItemIndex(), 0);
     EXPECT_EQ(o->textsize->currentText(), QStringLiteral("8"));
