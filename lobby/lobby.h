@@ -18,6 +18,7 @@
 #include <QMainWindow>
 #include <QPair>
 #include <QPixmap>
+#include <QPoint>
 #include <QPointer>
 #include <QString>
 #include <QStringList>
@@ -82,6 +83,54 @@ public:
     Thelp *help() const { return m_help; }
     TAbout *about() const { return m_about; }
 
+    // ---- What tests and tools read; the controls they find by objectName.
+    TOrvexConnection *connection() const { return orvex; }
+    QSystemTrayIcon *trayIcon() const { return systrayicon; }
+    class RelayTable *relayTable() const { return relaytable; }
+    class RouterPort *routerPort() const { return routerport; }
+    const QString &settingsPath() const { return settingspath; }
+    const QByteArray &loginName() const { return login_userid; }
+    // The account the next connection logs in with, as the login dialog sets it.
+    void setLogin(const QByteArray &name, const QByteArray &password)
+    {
+        login_userid = name;
+        login_password = password;
+        login_isnew = false;
+    }
+    const QByteArray &currentRoom() const { return currentroom; }
+    const QByteArray &localAddress() const { return localip; }
+    // True from joining a room until the next tick: the room's entries arrive unannounced.
+    bool quietJoin() const { return quietjoin; }
+    int floodCount() const { return spamcount; }
+    // The ticks of Timer1 since the flood count last decayed.
+    int floodTick() const { return spamtick; }
+    // Starts the flood count over at `count`, its decay at the start of a period.
+    void setFloodCount(int count)
+    {
+        spamcount = count;
+        spamtick = 0;
+    }
+    bool profileRequested() const { return ProfileRequested; }
+    // Where the next reading and writing private-message windows open.
+    QPoint messageFromPlace() const { return {pmfromleft, pmfromtop}; }
+    QPoint messageToPlace() const { return {pmtoleft, pmtotop}; }
+    void setMessageToPlace(const QPoint &place)
+    {
+        pmtoleft = place.x();
+        pmtotop = place.y();
+    }
+    void setMessageFromPlace(const QPoint &place)
+    {
+        pmfromleft = place.x();
+        pmfromtop = place.y();
+    }
+    // The private-message windows opened so far (they are named after this count).
+    int messageWindowsOpened() const { return pmcount; }
+    const QList<QPixmap> &roomPictures() const { return imagelist_icons; }
+    const QList<QPixmap> &connectionPictures() const { return imagelist_connection; }
+    int trayblink() const;
+
+private:
     // ---- Connection and components
     TOrvexConnection *orvex;
     QTimer *Timer1;
@@ -118,12 +167,15 @@ public:
     bool ProfileRequested = false;
     // The eleven categories of the rooms tree, in the order of kExpandedKeys: "1"
     // expanded, "2" collapsed.
+    std::array<QByteArray, 11> expandedstate;
+
+public:
     static constexpr std::array<const char *, 11> kExpandedKeys = {
         "Favorite", "Word",   "Dice",  "Card",     "Misc",    "Domino",
         "Board",    "Puzzle", "Other", "MYLadder", "RMLadder"};
-    std::array<QByteArray, 11> expandedstate;
-    int trayblink() const;
+    const std::array<QByteArray, 11> &expandedState() const { return expandedstate; }
 
+private:
     // ---- Form: header and status
     TFlatPanel *panel_header;
     QLabel *label_status;
@@ -279,6 +331,7 @@ public:
     QMenu *popup_gameroompaste;
     QAction *MenuItem5;
 
+public:
     // ---- Start-up, settings and login (startup.cpp)
     void FormActivate();
     void showloginbox();
@@ -304,7 +357,11 @@ public:
     // The dotted IPv4 address of a host name, or an empty text, handed to done once it
     // is known (at once for a dotted address). A new request replaces one under way.
     void resolveip(const QString &host, std::function<void(const QString &address)> done);
+
+private:
     int m_resolveId = -1;
+
+public:
     // Applies the size and font settings to the panes and lists (also the options
     // window's change handlers); a value that cannot be applied changes nothing.
     void changetextsize(const QString &size);
@@ -377,11 +434,14 @@ public:
     // The room name a node stands for ("[Lobby Chat]" is "Lobby Chat").
     static QString roomNameOf(const QTreeWidgetItem *node);
     static int nodePicture(const QTreeWidgetItem *node);
+
+private:
     // The room name the room popup's commands act on (the tree's hint).
     QString m_roomHint;
     TRoomsTreeIndex *m_treeIndex = nullptr;
     QHash<QByteArray, QAction *> m_downloadItems;
 
+public:
     // ---- Players, friends and ignore list (players.cpp)
     void orvexAddUser(const QByteArray &text);
     void orvexRemoveUser(const QByteArray &text);
@@ -421,6 +481,8 @@ public:
     // Ends the player's assisted-hosting relay connections (the relay topic fills it).
     void closeRelaySlotsOf(const QString &name);
     void wireRoomsAndPlayers();
+
+private:
     // The friend (bare name) and the ignored name last pressed, or empty. Names, not rows:
     // an online mark that arrives while the menu is open moves the rows.
     QString friendsTag;
@@ -428,6 +490,8 @@ public:
     TListIndex *m_friendsIndex = nullptr;
     TListIndex *m_ignoredIndex = nullptr;
     TListIndex *m_favsIndex = nullptr;
+
+public:
     void lbnamesContextPopup(TPlayerList *list, const QPoint &pos);
     void listbox_friendsContextPopup(const QPoint &pos);
     void listbox_ignoredContextPopup(const QPoint &pos);
@@ -480,11 +544,14 @@ public:
     void closeMessageWindows();
     // The received messages not opened yet, oldest first.
     const PendingMessages &pendingMessages() const { return *m_pending; }
+
+private:
     int pmcount = 0;
     // The log window (the name "chatlog" is the menu item that shows it).
     class Tchatlog *m_chatlog = nullptr;
     QList<QPointer<QWidget>> m_messageWindows;
 
+public:
     // ---- Desktop notifications and the tray's message count (notifications.cpp)
     // True while the user is looking at this window: shown, not minimised and active.
     bool userIsHere() const;
@@ -543,8 +610,11 @@ public:
     // What is hosted or joined, the game program and its mode, the invitation's game.
     HostingSession &hostingSession() { return m_hosting; }
     const HostingSession &hostingSession() const { return m_hosting; }
+
+private:
     class TInvited *m_invited = nullptr;
 
+public:
     // ---- Downloads and updates (updates.cpp)
     // The site downloads and help pages come from ("http://host/", closing slash).
     void setSiteRoot(const QString &root);
@@ -557,6 +627,8 @@ public:
     void watchInstallation(const QString &game);
     void checkInstallations();
     void tellInstallation(const QString &line, const QColor &color);
+
+private:
     struct InstallWatch
     {
         QString before; // the record as it was when the installer started
@@ -564,6 +636,8 @@ public:
     };
     QHash<QByteArray, InstallWatch> m_installWatches;
     QTimer *m_installTimer = nullptr;
+
+public:
     void attachGameDescription(class Tgamedescription *description);
     // Shows the description page of the game a room stands for.
     void showGameDescription(const QString &room);
@@ -586,6 +660,8 @@ public:
     // The running program and its arguments: the updater starts it again with them.
     void setProgram(const QString &path, const QStringList &arguments);
     const QString &programPath() const { return m_programPath; }
+
+private:
     TURL *URL;
     QString m_siteRoot;
     QString m_programPath;
@@ -593,9 +669,13 @@ public:
     class Tdownload *m_download = nullptr;
     class Tgamedescription *m_gamedescription = nullptr;
 
+public:
     // ---- Assisted hosting relay (relay.cpp)
+private:
     // The relay's slots, listener and rules; the handlers below are thin calls into it.
     class RelayTable *relaytable = nullptr;
+
+public:
     void wireRelay();
     void image_connectionClick();
     // Stores the switch's state and shows it on the indicator.
@@ -610,7 +690,10 @@ public:
     void RestoreSockets1Click();
     // Before a game goes through the relay, the home router is asked to forward the game
     // port; the game is announced when it answers (routerAnswered), direct or assisted.
+private:
     class RouterPort *routerport = nullptr;
+
+public:
     // Whether hosting asks the router first (OSTREL_ASK_ROUTER=0 turns it off).
     static bool asksRouter();
     void askRouter(const QByteArray &entry, const QString &label);
@@ -629,6 +712,8 @@ public:
     void N5Minutes1Click(int minutes);
     void RemoveSilence1Click();
     void Kick1Click();
+
+private:
     // Once news was recognised as seen before, the news pane stays maroon.
     bool m_newsMaroon = false;
 
