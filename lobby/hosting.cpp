@@ -471,7 +471,7 @@ void Tlobby::orvexServerError(const QByteArray &text)
 void Tlobby::InviteToJoin1Click()
 {
     try {
-        const QByteArray player = encodeWireText(lbnames->toolTip());
+        const QByteArray player = encodeWireText(m_selectedPlayer);
         const QString hint = m_hosting.inviteGame();
         if (!hint.isEmpty()) {
             orvex->SendInvite(player + "|" + encodeWireText(hint));
@@ -492,7 +492,7 @@ void Tlobby::invitetojoin2Click()
     try {
         const QString hint = m_hosting.inviteGame();
         if (!hint.isEmpty())
-            orvex->SendInvite(encodeWireText(lbnames->toolTip()) + "|" + encodeWireText(hint));
+            orvex->SendInvite(encodeWireText(m_selectedPlayer) + "|" + encodeWireText(hint));
     } catch (const std::exception &e) {
         handlerError(e);
     }

@@ -146,8 +146,6 @@ Tlobby::Tlobby(const QString &serverAddress, const QString &programFolder, QWidg
                                        {"combo_hour", "Tournament hour"},
                                        {"combo_min", "Tournament minute"},
                                        {"combo_time", "Morning or afternoon"},
-                                       {"listbox_favs", "Favourite games"},
-                                       {"Memo1", "Notes"},
                                        {"log", "Private message log"}});
 }
 
@@ -269,11 +267,6 @@ void Tlobby::buildForm()
     splitter_main->setStretchFactor(0, 0);
     splitter_main->setStretchFactor(1, 1);
     buildFloatingPanels();
-
-    listbox_favs = named(new QListWidget(central), "listbox_favs");
-    listbox_favs->hide();
-    Memo1 = named(new QPlainTextEdit(central), "Memo1");
-    Memo1->hide();
 }
 
 void Tlobby::buildHeader(QWidget *parent)

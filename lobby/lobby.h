@@ -1,5 +1,6 @@
 #pragma once
 
+#include "favourites.h"
 #include "hostingsession.h"
 #include "lobbypreferences.h"
 #include "pendingmessages.h"
@@ -174,6 +175,10 @@ public:
         "Favorite", "Word",   "Dice",  "Card",     "Misc",    "Domino",
         "Board",    "Puzzle", "Other", "MYLadder", "RMLadder"};
     const std::array<QByteArray, 11> &expandedState() const { return expandedstate; }
+    const QStringList &favouriteRooms() const { return m_favourites.rooms(); }
+    const QString &selectedPlayer() const { return m_selectedPlayer; }
+    // What pressing a player's entry does: the player menus act on that name.
+    void selectPlayer(const QString &name) { m_selectedPlayer = name; }
 
 private:
     // ---- Form: header and status
@@ -262,10 +267,6 @@ private:
     TFlatPanel *panel_downloadlobby;
     TFlatButton *button_downloadlobby;
     TFlatButton *button_closedownloadlobby;
-
-    // ---- Form: hidden holders
-    QListWidget *listbox_favs;
-    QPlainTextEdit *Memo1; // the catalogue buffer
 
     // ---- Main menu
     QAction *Connect1;
@@ -489,7 +490,6 @@ private:
     QString ignoredTag;
     TListIndex *m_friendsIndex = nullptr;
     TListIndex *m_ignoredIndex = nullptr;
-    TListIndex *m_favsIndex = nullptr;
 
 public:
     void lbnamesContextPopup(TPlayerList *list, const QPoint &pos);
@@ -751,6 +751,13 @@ private:
     QString m_serverAddress;
     QString m_programFolder;
     HostingSession m_hosting;
+    // The rooms listed under "Favorite Games".
+    Favourites m_favourites;
+    // The catalogue lines received since the connection was made.
+    QStringList m_catalogueLines;
+    // The player the player menus act on: last pressed in a players list, or an online
+    // friend pressed in the friends list.
+    QString m_selectedPlayer;
     LobbyPreferences m_prefs;
     PendingMessages *m_pending = nullptr;
     std::unique_ptr<QLockFile> m_instanceLock;

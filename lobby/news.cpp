@@ -127,7 +127,7 @@ void Tlobby::FlatButton4Click()
 void Tlobby::N5Minutes1Click(int minutes)
 {
     // The selected player is the hint of the players list.
-    const QByteArray player = encodeWireText(lbnames->toolTip());
+    const QByteArray player = encodeWireText(m_selectedPlayer);
     if (player.isEmpty())
         return;
     orvex->SendAdmin(ownName(orvex) + "|SILENCE|" + player + '|' + QByteArray::number(minutes) +
@@ -136,7 +136,7 @@ void Tlobby::N5Minutes1Click(int minutes)
 
 void Tlobby::RemoveSilence1Click()
 {
-    const QByteArray player = encodeWireText(lbnames->toolTip());
+    const QByteArray player = encodeWireText(m_selectedPlayer);
     if (player.isEmpty())
         return;
     orvex->SendAdmin(ownName(orvex) + "|UNSILENCE|" + player + '|');
@@ -144,7 +144,7 @@ void Tlobby::RemoveSilence1Click()
 
 void Tlobby::Kick1Click()
 {
-    const QByteArray player = encodeWireText(lbnames->toolTip());
+    const QByteArray player = encodeWireText(m_selectedPlayer);
     if (player.isEmpty())
         return;
     orvex->SendAdmin(ownName(orvex) + "|BOOT|" + player + '|');

@@ -93,7 +93,6 @@ void Tlobby::wireRoomsAndPlayers()
     listbox_ignored->setSortingEnabled(false);
     m_friendsIndex = new TListIndex(listbox_friends->model(), this);
     m_ignoredIndex = new TListIndex(listbox_ignored->model(), this);
-    m_favsIndex = new TListIndex(listbox_favs->model(), this);
 
     auto drawRoomEntry = [this](QPainter *p, const QStyleOptionViewItem &o, const QModelIndex &i) {
         listbox_gameroomDrawItem(p, o, i);
@@ -379,8 +378,8 @@ void Tlobby::lbnamesMouseDown(TPlayerList *list, const QPoint &pos)
     // The entry drawn under the mouse: asking the model for a row number would place the
     // entries still waiting first, which may move another player onto that row.
     const QModelIndex index = list->indexAt(pos);
-    lbnames->setToolTip(index.isValid() ? TPlayerListModel::nameOf(index.data().toString())
-                                        : QString());
+    m_selectedPlayer =
+        index.isValid() ? TPlayerListModel::nameOf(index.data().toString()) : QString();
 }
 
 void Tlobby::listbox_friendsMouseDown(const QPoint &pos)
@@ -388,7 +387,7 @@ void Tlobby::listbox_friendsMouseDown(const QPoint &pos)
     QListWidgetItem *item = listbox_friends->itemAt(pos);
     friendsTag = item ? item->text().mid(1) : QString();
     const bool online = item && item->text().startsWith(QLatin1Char('0'));
-    lbnames->setToolTip(online ? item->text().mid(1) : QString());
+    m_selectedPlayer = online ? item->text().mid(1) : QString();
 }
 
 void Tlobby::listbox_ignoredMouseDown(const QPoint &pos)
@@ -399,7 +398,7 @@ void Tlobby::listbox_ignoredMouseDown(const QPoint &pos)
 
 void Tlobby::lbnamesContextPopup(TPlayerList *list, const QPoint &pos)
 {
-    const QString name = lbnames->toolTip();
+    const QString name = m_selectedPlayer;
     if (name.isEmpty())
         return;
     const ostrel::TOrvexUser *user = orvex->User();
@@ -443,7 +442,7 @@ void Tlobby::listbox_ignoredContextPopup(const QPoint &pos)
 
 void Tlobby::lbnamesDblClick()
 {
-    const QString name = lbnames->toolTip();
+    const QString name = m_selectedPlayer;
     if (const int waiting = m_pending->indexOf(name, Qt::CaseInsensitive); waiting >= 0) {
         showaprivatemessage(waiting);
         return;
@@ -462,7 +461,7 @@ void Tlobby::listbox_friendsDblClick()
 void Tlobby::ViewProfile1Click()
 {
     // The selected player is the hint of the players list.
-    const QByteArray name = encodeWireText(lbnames->toolTip());
+    const QByteArray name = encodeWireText(m_selectedPlayer);
     if (name.isEmpty())
         return;
     ProfileRequested = true;
@@ -488,7 +487,7 @@ void Tlobby::saveignored()
 
 void Tlobby::AddFriend1Click()
 {
-    const QString name = lbnames->toolTip();
+    const QString name = m_selectedPlayer;
     if (name.isEmpty())
         return;
     if (friendsHold(QLatin1Char('1') + name) || friendsHold(QLatin1Char('0') + name))
@@ -501,7 +500,7 @@ void Tlobby::AddFriend1Click()
 
 void Tlobby::Ignore1Click()
 {
-    const QString name = lbnames->toolTip().toLower();
+    const QString name = m_selectedPlayer.toLower();
     if (!name.isEmpty() && !ignoreListHolds(name))
         listbox_ignored->insertItem(sortedRow(listbox_ignored, name), name);
     saveignored();
@@ -533,7 +532,7 @@ void Tlobby::DeleteFromIgnoreList1Click()
 
 void Tlobby::JoinSameGameLobby1Click()
 {
-    const QString name = lbnames->toolTip();
+    const QString name = m_selectedPlayer;
     const ostrel::TOrvexUser *user = orvex->User();
     if (name.isEmpty() ||
         (user && encodeWireText(name) == QByteArray::fromStdString(user->UserName)))

@@ -31,12 +31,12 @@ void Tlobby::wirePrivateMessages()
     m_chatlog->LogEnabled = [this] { return m_prefs.pmLog; };
 
     connect(SendPrivateMessage1, &QAction::triggered, this, [this] {
-        const QString name = lbnames->toolTip();
+        const QString name = m_selectedPlayer;
         if (!name.isEmpty())
             createtomessage(encodeWireText(name));
     });
     connect(SendPrivateMessage2, &QAction::triggered, this, [this] {
-        const QByteArray name = encodeWireText(lbnames->toolTip());
+        const QByteArray name = encodeWireText(m_selectedPlayer);
         const ostrel::TOrvexUser *user = orvex->User();
         if (!name.isEmpty() && (!user || name != QByteArray::fromStdString(user->UserName)))
             createtomessage(name);

@@ -238,7 +238,7 @@ void Tlobby::showloginbox()
     m_loginBoxOpen = true;
     listbox_friends->clear();
     listbox_ignored->clear();
-    listbox_favs->clear();
+    m_favourites.clear();
 
     QPointer<TfrmConnectionInfo> dialog = new TfrmConnectionInfo(this);
     if (!m_serverAddress.isEmpty())
@@ -268,7 +268,7 @@ void Tlobby::showloginbox()
     for (const QByteArray &name : settings.readList("Ignored", "Ignored"))
         listbox_ignored->addItem(decodeWireText(name).toLower());
     for (const QByteArray &room : settings.readList("Favs", "Favs"))
-        listbox_favs->addItem(decodeWireText(room));
+        m_favourites.add(decodeWireText(room));
     sortLoadedLists();
     loadSettingsIntoOptions(settings);
 
@@ -351,7 +351,7 @@ void Tlobby::resolveip(const QString &host, std::function<void(const QString &)>
 
 void Tlobby::orvexConnected()
 {
-    Memo1->clear();
+    m_catalogueLines.clear();
     m_reconnector->connected();
     if (m_reconnector->reconnecting()) {
         m_reconnector->attemptConnected();

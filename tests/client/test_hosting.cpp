@@ -433,7 +433,7 @@ TEST_F(HostingTest, InvitingNamesTheHostedGame)
 {
     enterRoom("PlumbrixRMLADDER");
     lobby->button_hostClick();
-    control<TPlayerList>(lobby, "lbnames")->setToolTip(QStringLiteral("bob"));
+    lobby->selectPlayer(QStringLiteral("bob"));
     control<QAction>(lobby, "InviteToJoin1")->trigger();
     control<QAction>(lobby, "invitetojoin2")->trigger();
     EXPECT_EQ(sent("INVITE|"), (QList<QByteArray>{"INVITE|bob|Plumbrix", "INVITE|bob|Plumbrix"}));

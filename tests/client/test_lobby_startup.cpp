@@ -201,7 +201,7 @@ TEST_F(LobbyTest, ListSectionsAndOnOffRulesLoadIntoTheWindows)
               (QStringList{QStringLiteral("1Bob"), QStringLiteral("1carol")}));
     EXPECT_EQ(itemTexts(control<QListWidget>(lobby, "listbox_ignored")),
               (QStringList{QStringLiteral("spammer"), QStringLiteral("troll")}));
-    EXPECT_EQ(control<QListWidget>(lobby, "listbox_favs")->count(), 0);
+    EXPECT_EQ(lobby->favouriteRooms().size(), 0);
 
     TOptions *o = windows->options();
     EXPECT_EQ(o->image_updates->Tag(), 1);

@@ -135,7 +135,7 @@ TEST_F(NewsTest, TournamentComposerSendsTheAnnouncement)
 TEST_F(NewsTest, ModeratorCommandsActOnTheSelectedPlayer)
 {
     login("H");
-    control<TPlayerList>(lobby, "lbnames")->setToolTip(QStringLiteral("bob"));
+    lobby->selectPlayer(QStringLiteral("bob"));
     control<QAction>(lobby, "N5Minutes1")->trigger();
     control<QAction>(lobby, "N30Minutes1")->trigger();
     control<QAction>(lobby, "N60Minutes1")->trigger();
@@ -151,7 +151,7 @@ TEST_F(NewsTest, ModeratorCommandsActOnTheSelectedPlayer)
     EXPECT_EQ(seam.messages, QStringList{"You have booted bob off the server"});
 
     // With no player selected there is nobody to act on.
-    control<TPlayerList>(lobby, "lbnames")->setToolTip(QString());
+    lobby->selectPlayer(QString());
     control<QAction>(lobby, "Kick1")->trigger();
     EXPECT_EQ(sent("HADMIN|").size(), 5);
     EXPECT_EQ(seam.messages.size(), 1);

@@ -261,7 +261,7 @@ TEST_F(PlayersTest, AddFriendIgnoreAndRemoveFromTheLists)
     serverSends({"ADDGUEST|Bob+1+Lobby Chat+", "ADDGUEST|ann+1+Lobby Chat+"});
     press(control<TPlayerList>(lobby, "lbnames"),
           rowOf(control<TPlayerList>(lobby, "lbnames"), "Bob"), Qt::RightButton);
-    EXPECT_EQ(control<TPlayerList>(lobby, "lbnames")->toolTip(), "Bob");
+    EXPECT_EQ(lobby->selectedPlayer(), "Bob");
     control<QMenu>(lobby, "popup_player")->hide();
     control<QAction>(lobby, "AddFriend1")->trigger();
     control<QAction>(lobby, "AddFriend1")->trigger();
@@ -278,7 +278,7 @@ TEST_F(PlayersTest, AddFriendIgnoreAndRemoveFromTheLists)
 
     // A press beside the entries forgets the player.
     pressNowhere(control<TPlayerList>(lobby, "lbnames"));
-    EXPECT_TRUE(control<TPlayerList>(lobby, "lbnames")->toolTip().isEmpty());
+    EXPECT_TRUE(lobby->selectedPlayer().isEmpty());
 
     // Removing needs an entry pressed; without one the list is only saved again.
     control<TFlatButton>(lobby, "button_ignorelist")->click();
@@ -291,7 +291,7 @@ TEST_F(PlayersTest, AddFriendIgnoreAndRemoveFromTheLists)
 
     control<TFlatButton>(lobby, "button_Friendslist")->click();
     press(control<QListWidget>(lobby, "listbox_friends"), 0);
-    EXPECT_EQ(control<TPlayerList>(lobby, "lbnames")->toolTip(),
+    EXPECT_EQ(lobby->selectedPlayer(),
               "Bob"); // an online friend is selected
     control<QAction>(lobby, "RemoveFriend1")->trigger();
     EXPECT_TRUE(texts(control<QListWidget>(lobby, "listbox_friends")).isEmpty());
@@ -354,7 +354,7 @@ TEST_F(PlayersTest, FriendsMenuAndJoiningAFriendsRoom)
 
     const QPoint offline = list->visualItemRect(list->item(1)).center();
     press(list, 1, Qt::RightButton);
-    EXPECT_TRUE(control<TPlayerList>(lobby, "lbnames")->toolTip().isEmpty());
+    EXPECT_TRUE(lobby->selectedPlayer().isEmpty());
     lobby->listbox_friendsContextPopup(offline);
     EXPECT_TRUE(control<QMenu>(lobby, "popup_friends")->isVisible());
     EXPECT_FALSE(control<QAction>(lobby, "SendPrivateMessage2")->isEnabled());
@@ -391,7 +391,7 @@ TEST_F(PlayersTest, ANewEntryOfTheSelectedPlayerKeepsTheSelection)
     EXPECT_EQ(list->itemText(rowOf(list, "bob")), "bob:4:alpha:");
     EXPECT_EQ(list->currentIndex().row(), rowOf(list, "bob"));
     EXPECT_TRUE(list->selectionModel()->isRowSelected(rowOf(list, "bob")));
-    EXPECT_EQ(control<TPlayerList>(lobby, "lbnames")->toolTip(), "bob");
+    EXPECT_EQ(lobby->selectedPlayer(), "bob");
 }
 
 TEST_F(PlayersTest, APressWhileANewEntryWaitsTakesThePlayerUnderTheMouse)
@@ -404,7 +404,7 @@ TEST_F(PlayersTest, APressWhileANewEntryWaitsTakesThePlayerUnderTheMouse)
     // amy sorts above bob and is not placed yet when the press comes.
     list->addItem(QStringLiteral("amy:1:Lobby Chat:"));
     QTest::mousePress(list->viewport(), Qt::RightButton, {}, bobsRow.center());
-    EXPECT_EQ(control<TPlayerList>(lobby, "lbnames")->toolTip(), "bob");
+    EXPECT_EQ(lobby->selectedPlayer(), "bob");
     QTest::mouseRelease(list->viewport(), Qt::RightButton, {}, bobsRow.center());
     control<QMenu>(lobby, "popup_player")->hide();
 }

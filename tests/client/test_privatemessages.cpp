@@ -139,7 +139,7 @@ protected:
 
 TEST_F(PrivateMessagesTest, ThreeLineMessageTravelsWithItsTimeAndReadsBackLineByLine)
 {
-    control<TPlayerList>(lobby, "lbnames")->setToolTip(QStringLiteral("bob"));
+    lobby->selectPlayer(QStringLiteral("bob"));
     control<QAction>(lobby, "SendPrivateMessage1")->trigger();
     QPointer<Tprivatemessageto> writer = window<Tprivatemessageto>(QStringLiteral("pmto1"));
     ASSERT_TRUE(writer);
@@ -246,7 +246,7 @@ TEST_F(PrivateMessagesTest, TwoMessagesFromOneSenderOpenOldestFirstAndKeepTheMai
                     ->rect()
                     .contains(control<TPlayerList>(lobby, "lbnames")->visualRect(quinn)));
 
-    control<TPlayerList>(lobby, "lbnames")->setToolTip(QStringLiteral("quinn"));
+    lobby->selectPlayer(QStringLiteral("quinn"));
     lobby->lbnamesDblClick();
     QPointer<Tprivatemessagefrom> first = window<Tprivatemessagefrom>(QStringLiteral("pmfrom1"));
     ASSERT_TRUE(first);

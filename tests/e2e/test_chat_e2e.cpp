@@ -130,7 +130,7 @@ TEST(ChatEndToEnd, TwoPlayersChatAndAModeratorSilencesAndKicks)
         5000));
 
     // Silenced, bob's room chat is refused by the server and never reaches alice.
-    control<TPlayerList>(alice.lobby, "lbnames")->setToolTip(QStringLiteral("bob"));
+    alice.lobby->selectPlayer(QStringLiteral("bob"));
     control<QAction>(alice.lobby, "N5Minutes1")->trigger();
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return bob.serverErrors.contains("A moderator has silenced you for 5 minutes."); },

@@ -63,7 +63,7 @@ TEST(ClusterEndToEnd, PlayersAtTwoNodesSeeEachOtherAndExchangeAMessage)
     };
     ASSERT_TRUE(QTest::qWaitFor([&] { return lists(alice, "bob") && lists(bob, "alice"); }, 10000));
 
-    control<TPlayerList>(alice.lobby, "lbnames")->setToolTip(QStringLiteral("bob"));
+    alice.lobby->selectPlayer(QStringLiteral("bob"));
     alice.lobby->lbnamesDblClick();
     QPointer<Tprivatemessageto> toBob = openWindow<Tprivatemessageto>(QStringLiteral("pmto"));
     ASSERT_TRUE(toBob);

@@ -104,7 +104,7 @@ TEST(PrivateMessagesEndToEnd, TwoPlayersExchangeMessagesAndTurnedOffAnswersDoNot
         5000));
 
     // alice writes to bob from the players list.
-    control<TPlayerList>(alice.lobby, "lbnames")->setToolTip(QStringLiteral("bob"));
+    alice.lobby->selectPlayer(QStringLiteral("bob"));
     alice.lobby->lbnamesDblClick();
     QPointer<Tprivatemessageto> toBob = openWindow<Tprivatemessageto>(QStringLiteral("pmto"));
     ASSERT_TRUE(toBob);

@@ -99,9 +99,9 @@ TEST(RoomsEndToEnd, PlayersSeeEachOtherMoveBetweenRoomsAndKeepTheirLists)
 
     // bob follows her there through his friends list.
     ASSERT_TRUE(QTest::qWaitFor([&] { return !alice.lobby->quietJoin(); }, 5000));
-    control<TPlayerList>(bob.lobby, "lbnames")->setToolTip(QStringLiteral("alice"));
+    bob.lobby->selectPlayer(QStringLiteral("alice"));
     control<QAction>(bob.lobby, "AddFriend1")->trigger();
-    control<TPlayerList>(bob.lobby, "lbnames")->setToolTip(QStringLiteral("alice"));
+    bob.lobby->selectPlayer(QStringLiteral("alice"));
     control<QAction>(bob.lobby, "JoinSameGameLobby1")->trigger();
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return control<QLabel>(bob.lobby, "label_gamename")->text() == "Wordsmith"; }, 5000));
@@ -148,9 +148,9 @@ TEST(RoomsEndToEnd, PlayersSeeEachOtherMoveBetweenRoomsAndKeepTheirLists)
     EXPECT_FALSE(control<TFlatPanel>(alice.lobby, "panel_gameroom")->isVisible());
 
     // alice keeps bob as a friend and ignores someone; both lists survive a restart.
-    control<TPlayerList>(alice.lobby, "lbnames")->setToolTip(QStringLiteral("bob"));
+    alice.lobby->selectPlayer(QStringLiteral("bob"));
     control<QAction>(alice.lobby, "AddFriend1")->trigger();
-    control<TPlayerList>(alice.lobby, "lbnames")->setToolTip(QStringLiteral("Mallory"));
+    alice.lobby->selectPlayer(QStringLiteral("Mallory"));
     control<QAction>(alice.lobby, "Ignore1")->trigger();
     EXPECT_EQ(texts(control<QListWidget>(alice.lobby, "listbox_friends")), QStringList{"0bob"});
     alice.lobby->close();
