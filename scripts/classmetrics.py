@@ -8,6 +8,7 @@ functions. Usage: scripts/classmetrics.py [--class Tlobby] [--top 5] [folders...
 import argparse
 import collections
 import os
+import re
 import subprocess
 import sys
 
@@ -41,7 +42,8 @@ def main():
 
     entries = list(tags(args.folders))
     members = [e for e in entries if e["kind"] == "member" and e["scope"] == args.cls
-               and " static " not in " " + e["pattern"].replace("/^", " ") + " "]
+               and " static " not in " " + e["pattern"].replace("/^", " ") + " "
+               and not re.search(r"\b" + re.escape(e["name"]) + r"\s*\(", e["pattern"])]
     public = [e for e in members if e["access"] == "public"]
     with open(args.header, encoding="utf-8") as header:
         header_lines = sum(1 for _ in header)
