@@ -16,7 +16,7 @@ LobbyWindows::LobbyWindows(const QString &serverAddress, const QString &programF
         m_lobby->setSiteRoot(siteRoot);
     m_help = std::make_unique<Thelp>();
     m_about = std::make_unique<TAbout>();
-    m_options = std::make_unique<TOptions>(m_lobby->settingspath);
+    m_options = std::make_unique<TOptions>();
     m_invited = std::make_unique<TInvited>();
     m_download = std::make_unique<Tdownload>();
     m_gamedescription = std::make_unique<Tgamedescription>();

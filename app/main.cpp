@@ -70,7 +70,7 @@ int main(int argc, char **argv)
 
     LobbyWindows windows(parser.value(server), QApplication::applicationDirPath(), siteRoot);
     desktop.setMainWindow(windows.lobby());
-    desktop.setTrayIcon(windows.lobby()->systrayicon);
+    desktop.setTrayIcon(windows.lobby()->trayIcon());
     windows.lobby()->setProgram(QApplication::applicationFilePath(),
                                 QApplication::arguments().mid(1));
     QObject::connect(windows.lobby(), &Tlobby::formClosed, &app, &QApplication::quit);

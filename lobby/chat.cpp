@@ -4,11 +4,8 @@
 #include "platform.h"
 #include "tchatpane.h"
 #include "tcolor.h"
-#include "tcolorbutton.h"
 #include "textcodec.h"
 #include "tflatbutton.h"
-#include "toptions.h"
-#include "tswitch.h"
 
 #include <QAction>
 #include <QApplication>
@@ -68,16 +65,6 @@ bool isTypedKey(const QKeyEvent *event)
     return isEnter(event) || !event->text().isEmpty();
 }
 
-bool switchOn(const TOptions *options, TSwitch *TOptions::*control, bool fallback)
-{
-    return options ? (options->*control)->isOn() : fallback;
-}
-
-TColor colourOf(const TOptions *options, TColorButton *TOptions::*button)
-{
-    return options ? (options->*button)->color() : TColor(TColor::clBlack);
-}
-
 QByteArray ownName(const TOrvexConnection *orvex)
 {
     const ostrel::TOrvexUser *user = orvex->User();
@@ -118,7 +105,7 @@ bool Tlobby::isIgnored(const QByteArray &name) const
 
 void Tlobby::orvexChatReceived(const QByteArray &text, const QByteArray &id)
 {
-    if (!switchOn(m_options, &TOptions::image_lobbychat1, true))
+    if (!m_prefs.lobbyChat)
         return;
     const chattext::Display line = chattext::roomChatLine(id, text, isIgnored(id));
     if (line.kind == chattext::Display::Line || line.kind == chattext::Display::IgnoredNotice)
@@ -143,7 +130,7 @@ void Tlobby::orvexGhatReceived(const QByteArray &text, const QByteArray &id)
     const QColor colour = line.color.toQColor();
     for (const QByteArray &l : line.tourneyLines)
         addlinetotchat(decodeWireText(l), colour);
-    if (switchOn(m_options, &TOptions::image_tourneyalert1, false)) {
+    if (m_prefs.tourneyAlert) {
         // The tab shows the alert only while the announcements are out of sight.
         if (button_tourney->Tag() == 0)
             button_tourney->setBorderColor(QColor(255, 255, 0));
@@ -170,7 +157,7 @@ void Tlobby::addlinetotchat(const QString &text, const QColor &color)
 
 bool Tlobby::mychat_gameroomKeyPress(QKeyEvent *event)
 {
-    const bool chatOn = switchOn(m_options, &TOptions::image_lobbychat1, true);
+    const bool chatOn = m_prefs.lobbyChat;
     // The hint, and the notice of a switched-off chat once it is on again, give way to
     // whatever the user types.
     const QString current = mychat_gameroom->text();
@@ -202,7 +189,7 @@ bool Tlobby::mychatKeyPress(QKeyEvent *event)
 
 void Tlobby::mychat_gameroomReturn()
 {
-    if (!orvex->Active() || !switchOn(m_options, &TOptions::image_lobbychat1, true))
+    if (!orvex->Active() || !m_prefs.lobbyChat)
         return;
     // A pasted line break or control character would start a line of the readers' panes
     // (byte 0x15 even cuts the line on the wire): it goes as a blank.
@@ -221,14 +208,14 @@ void Tlobby::mychat_gameroomReturn()
         const QByteArray wire = encodeWireText(typed);
         const QString me = decodeWireText(own);
         if (wire.startsWith("/me ") || wire.startsWith("/24 ")) {
-            const TColor action = colourOf(m_options, &TOptions::actioncolor);
+            const TColor action = m_prefs.actionColor;
             const QString shown = wire.startsWith("/me ")
                                       ? me + u' ' + typed.mid(4)
                                       : QStringLiteral("[Tournament] ") + me + u' ' + typed.mid(4);
             addlinetochat(shown, action.toQColor());
             orvex->SendChat(wire + '|' + action.toText());
         } else {
-            const TColor plain = colourOf(m_options, &TOptions::textcolor);
+            const TColor plain = m_prefs.textColor;
             addlinetochat(me + QStringLiteral(": ") + typed, plain.toQColor());
             orvex->SendChat(wire + '|' + plain.toText());
         }
@@ -248,9 +235,9 @@ void Tlobby::mychatReturn()
         // Nothing is shown here: the server hands the line back to its sender too.
         const QByteArray wire = encodeWireText(typed);
         if (wire.startsWith("/me "))
-            orvex->SendGhat(wire + '|' + colourOf(m_options, &TOptions::actioncolor).toText());
+            orvex->SendGhat(wire + '|' + m_prefs.actionColor.toText());
         else if (!wire.startsWith("/24 "))
-            orvex->SendGhat(wire + '|' + colourOf(m_options, &TOptions::textcolor).toText());
+            orvex->SendGhat(wire + '|' + m_prefs.textColor.toText());
     }
     // Every Enter counts here, an empty one too.
     ++spamcount;
@@ -271,8 +258,9 @@ void Tlobby::ClearGameRoomChat1Click()
 
 void Tlobby::TurnOffGameLobbyChat1Click()
 {
-    if (m_options)
-        m_options->setimage(QStringLiteral("image_lobbychat1"), 0);
+    LobbyPreferences chatOff = m_prefs;
+    chatOff.lobbyChat = false;
+    changePreferences(chatOff);
 }
 
 void Tlobby::MenuItem2Click()

@@ -6,15 +6,12 @@
 #include "relaytable.h"
 #include "tchatpane.h"
 #include "tcolor.h"
-#include "tcolorbutton.h"
 #include "textcodec.h"
 #include "tflatbutton.h"
 #include "tinvited.h"
-#include "toptions.h"
 #include "tplayerlist.h"
 #include "tpressfilter.h"
 #include "tsock.h"
-#include "tswitch.h"
 
 #include <QAction>
 #include <QFile>
@@ -61,11 +58,6 @@ QByteArray ownName(const TOrvexConnection *orvex)
 {
     const ostrel::TOrvexUser *user = orvex->User();
     return user ? QByteArray::fromStdString(user->UserName) : QByteArray();
-}
-
-bool switchOn(const TOptions *options, TSwitch *TOptions::*control, bool fallback)
-{
-    return options ? (options->*control)->isOn() : fallback;
 }
 
 void handlerError(const std::exception &e)
@@ -170,22 +162,20 @@ void Tlobby::setInviteItems(const QString &game)
 {
     const QString caption =
         game.isEmpty() ? kInviteToJoin : QStringLiteral("Invite to Join ") + game;
-    for (QAction *item : {InviteToJoin1, invitetojoin2}) {
+    m_hosting.setInviteGame(game);
+    for (QAction *item : {InviteToJoin1, invitetojoin2})
         item->setText(caption);
-        item->setStatusTip(game);
-    }
 }
 
 void Tlobby::launchGame(const QByteArray &address, bool host)
 {
     // Without a program found in the registry there is nothing to start.
-    if (gameexepath.isEmpty())
+    if (m_hosting.program().isEmpty())
         return;
     // Each value is one argument of its own: no shell sees or splits them.
-    const QStringList arguments = {decodeWireText(ownName(orvex)), QString::fromLatin1(address),
-                                   host ? QStringLiteral("true") : QStringLiteral("false"),
-                                   QString::fromLatin1(gamemode)};
-    platform::Platform::instance().startProgram(QFile::decodeName(gameexepath), arguments);
+    platform::Platform::instance().startProgram(
+        QFile::decodeName(m_hosting.program()),
+        m_hosting.launchArguments(decodeWireText(ownName(orvex)), address, host));
 }
 
 void Tlobby::button_hostClick()
@@ -198,9 +188,9 @@ void Tlobby::button_hostClick()
             return;
         }
         const QByteArray label = encodeWireText(label_gamename->text());
-        gamemode = hostingrules::hostMode(label);
+        m_hosting.setMode(hostingrules::hostMode(label));
         const QByteArray game = hostingrules::gameName(label);
-        const bool autoUpdates = switchOn(m_options, &TOptions::image_updates, true);
+        const bool autoUpdates = m_prefs.updates;
 
         if (!checkregistry(game)) {
             if (confirm(game, kNotInstalled))
@@ -259,21 +249,21 @@ bool Tlobby::joinit(const QByteArray &entry)
     if (game.isEmpty() || host.isEmpty())
         return false;
 
-    gamemode = "e";
+    m_hosting.setMode("e");
     static const QByteArray kAdultQuestion =
         "This is an Adult Room, You must be over 18 to join. Proceed to log into the Game?";
     for (const char *adultGame : {"Plumbrix", "Wobbleton"}) {
         if (game.contains(adultGame) && game.contains("ADULT")) {
-            gamemode = "a";
+            m_hosting.setMode("a");
             game = QByteArray(adultGame).toLower();
             if (!platform::Platform::instance().confirm(QString::fromLatin1(kAdultQuestion))) {
-                gamemode = "e";
+                m_hosting.setMode("e");
                 return false;
             }
         }
     }
     game = hostingrules::withoutSuffix(game);
-    const bool autoUpdates = switchOn(m_options, &TOptions::image_updates, true);
+    const bool autoUpdates = m_prefs.updates;
 
     if (!checkregistry(game)) {
         if (autoUpdates) {
@@ -315,8 +305,7 @@ bool Tlobby::joinit(const QByteArray &entry)
     label_ingame->setText(QStringLiteral("You are in: ") + hostText);
     addlinetoalerts(QStringLiteral("Joined a ") + hostText + QStringLiteral(" Game."), kBlue);
     orvex->SendJoin(host + "|+");
-    m_joinHost = host;
-    m_joinMode = gamemode;
+    m_hosting.askedToJoin(host);
     // Only a join that was asked for takes the host button away: a refused or cancelled
     // one leaves the user free to host.
     button_host->hide();
@@ -380,7 +369,7 @@ void Tlobby::orvexJOINReceived(const QByteArray &, const QByteArray &id)
         }
         localip = getipnumber();
         // While the router forwards the game port, players reach the game at its address.
-        orvex->SendIPTJ(id + "|" + (m_routerAddress.isEmpty() ? localip : m_routerAddress));
+        orvex->SendIPTJ(id + "|" + m_hosting.addressForJoiners(localip));
     } catch (const std::exception &e) {
         handlerError(e);
     }
@@ -390,8 +379,7 @@ void Tlobby::orvexIPTJReceived(const QByteArray &text, const QByteArray &id)
 {
     try {
         // Only the host we asked answers; anyone else's word starts nothing.
-        if (m_joinHost.isEmpty() ||
-            decodeWireText(id).compare(decodeWireText(m_joinHost), Qt::CaseInsensitive) != 0)
+        if (!m_hosting.isJoinHost(id))
             return;
         // The address is another machine's word: only a plain IPv4 address (or the relay's
         // mark) reaches the game's command line.
@@ -402,8 +390,7 @@ void Tlobby::orvexIPTJReceived(const QByteArray &text, const QByteArray &id)
                             QColor(255, 0, 0));
             return;
         }
-        m_joinHost.clear();
-        gamemode = m_joinMode;
+        m_hosting.joinAnswered();
         QByteArray address = text;
         if (text == "ASSISTED") {
             address = "127.0.0.1";
@@ -421,7 +408,7 @@ void Tlobby::orvexIGNOReceived(const QByteArray &text, const QByteArray &id)
     try {
         if (id != ownName(orvex))
             return;
-        m_joinHost.clear();
+        m_hosting.joinEnded();
         platform::Platform::instance().messageBox(
             decodeWireText(text) +
             QStringLiteral(" is ignoring you, you are not allowed to join the game."));
@@ -433,7 +420,7 @@ void Tlobby::orvexIGNOReceived(const QByteArray &text, const QByteArray &id)
 void Tlobby::orvexInviteReceived(const QByteArray &text, const QByteArray &id)
 {
     try {
-        if (!Sock11->Listen() || !switchOn(m_options, &TOptions::image_acceptinvites1, true))
+        if (!Sock11->Listen() || !m_prefs.acceptInvites)
             return;
         // Before the invitation window shows: it may take the focus from the lobby.
         notifyInvitation(decodeWireText(id), decodeWireText(text));
@@ -489,7 +476,7 @@ void Tlobby::orvexServerError(const QByteArray &text)
         if (!shown.toLower().contains(QLatin1String("cannot join them")))
             return;
         // The join did not happen: the user is in no game.
-        m_joinHost.clear();
+        m_hosting.joinEnded();
         button_host->show();
         image_connection->show();
         label_ingame->clear();
@@ -502,8 +489,8 @@ void Tlobby::orvexServerError(const QByteArray &text)
 void Tlobby::InviteToJoin1Click()
 {
     try {
-        const QByteArray player = encodeWireText(lbnames->toolTip());
-        const QString hint = InviteToJoin1->statusTip();
+        const QByteArray player = encodeWireText(m_selectedPlayer);
+        const QString hint = m_hosting.inviteGame();
         if (!hint.isEmpty()) {
             orvex->SendInvite(player + "|" + encodeWireText(hint));
             return;
@@ -521,9 +508,9 @@ void Tlobby::InviteToJoin1Click()
 void Tlobby::invitetojoin2Click()
 {
     try {
-        const QString hint = invitetojoin2->statusTip();
+        const QString hint = m_hosting.inviteGame();
         if (!hint.isEmpty())
-            orvex->SendInvite(encodeWireText(lbnames->toolTip()) + "|" + encodeWireText(hint));
+            orvex->SendInvite(encodeWireText(m_selectedPlayer) + "|" + encodeWireText(hint));
     } catch (const std::exception &e) {
         handlerError(e);
     }
@@ -546,11 +533,11 @@ void Tlobby::button_ladderClick()
             platform::Platform::instance().messageBox(QStringLiteral("Not connected!"));
             return;
         }
-        if (!switchOn(m_options, &TOptions::image_lobbychat1, true)) {
+        if (!m_prefs.lobbyChat) {
             mychat_gameroom->setText(QStringLiteral("Game Lobby Chat Turned Off"));
             return;
         }
-        const TColor action = m_options ? m_options->actioncolor->color() : TColor(TColor::clBlack);
+        const TColor action = m_prefs.actionColor;
         addlinetochat(decodeWireText(ownName(orvex)) + QStringLiteral(" Ladder Game Anyone?"),
                       action.toQColor());
         orvex->SendChat("/me asks: Ladder Game Anyone?|" + action.toText());

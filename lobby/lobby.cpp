@@ -2,6 +2,7 @@
 #include "accessibility.h"
 
 #include "assets.h"
+#include "lobbysettings.h"
 #include "lobbysite.h"
 #include "lobbystyle.h"
 #include "platform.h"
@@ -19,6 +20,7 @@
 #include "turl.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QButtonGroup>
 #include <QComboBox>
 #include <QFormLayout>
@@ -115,6 +117,8 @@ Tlobby::Tlobby(const QString &serverAddress, const QString &programFolder, QWidg
     dlgInfo->Title = QStringLiteral("Ostrel Lobby User Info");
     dlgInfo->ValidInfoTokens = {QStringLiteral("level"), QString()};
     URL = named(new TURL(this), "URL");
+    m_pending = new PendingMessages(this);
+    m_reconnector = new Reconnector(this);
     setSiteRoot(lobbysite::kSiteRoot);
     buildPictures();
     buildForm();
@@ -142,10 +146,6 @@ Tlobby::Tlobby(const QString &serverAddress, const QString &programFolder, QWidg
                                        {"combo_hour", "Tournament hour"},
                                        {"combo_min", "Tournament minute"},
                                        {"combo_time", "Morning or afternoon"},
-                                       {"listbox_favs", "Favourite games"},
-                                       {"listbox_messagefrom", "Private messages waiting"},
-                                       {"listbox_messages", "Private messages"},
-                                       {"Memo1", "Notes"},
                                        {"log", "Private message log"}});
 }
 
@@ -162,24 +162,59 @@ void Tlobby::attachWindows(TOptions *options, Thelp *help, TAbout *about)
     m_options = options;
     m_help = help;
     m_about = about;
-    if (!options)
+    if (!m_options)
         return;
-    connect(options, &TOptions::textSizeChanged, this, &Tlobby::changetextsize);
-    connect(options, &TOptions::boxTextSizeChanged, this, &Tlobby::changeboxtextsize);
-    connect(options, &TOptions::fontChanged, this, &Tlobby::changefonts);
-    connect(options, &TOptions::defaultLayoutRequested, this, &Tlobby::restoreDefaultLayout);
-    connect(options, &TOptions::pmLocationsReset, this, [this] {
-        pmfromleft = 165;
-        pmfromtop = 171;
-        pmtoleft = 232;
-        pmtotop = 239;
+    m_options->setPreferences(m_prefs);
+    connect(m_options, &TOptions::preferencesChanged, this, &Tlobby::optionsChanged);
+    connect(m_options, &TOptions::fontChosen, this, &Tlobby::changefonts);
+    connect(m_options, &TOptions::preferencesDone, this,
+            [this](const LobbyPreferences &p) { LobbySettings(settingspath).writePreferences(p); });
+    connect(m_options, &TOptions::restoreLayoutRequested, this, [this] {
+        restoreDefaultLayout();
+        // Applied again even where a size was "8" already.
+        changeboxtextsize(m_prefs.boxTextSize);
+        changetextsize(m_prefs.textSize);
+        changefonts(QApplication::font().family());
     });
-    connect(options, &TOptions::profileEditRequested, this, [this] {
-        if (!orvex->User())
-            return;
-        ProfileRequested = true;
-        orvex->RequestUserInfo(QByteArray::fromStdString(orvex->User()->UserName));
-    });
+    connect(m_options, &TOptions::pmLocationsReset, this, &Tlobby::resetMessageWindowPlaces);
+    connect(m_options, &TOptions::editProfileRequested, this, &Tlobby::requestOwnProfile);
+}
+
+void Tlobby::changePreferences(const LobbyPreferences &preferences)
+{
+    m_prefs = preferences;
+    if (m_options)
+        m_options->setPreferences(m_prefs);
+}
+
+void Tlobby::optionsChanged(const LobbyPreferences &preferences)
+{
+    const LobbyPreferences before = std::exchange(m_prefs, preferences);
+    if (m_prefs.textSize != before.textSize)
+        changetextsize(m_prefs.textSize);
+    if (m_prefs.boxTextSize != before.boxTextSize)
+        changeboxtextsize(m_prefs.boxTextSize);
+}
+
+void Tlobby::resetMessageWindowPlaces()
+{
+    LobbySettings settings(settingspath);
+    settings.write("Pmfromleft", "165");
+    settings.write("Pmfromtop", "171");
+    settings.write("Pmtoleft", "232");
+    settings.write("Pmtotop", "239");
+    pmfromleft = 165;
+    pmfromtop = 171;
+    pmtoleft = 232;
+    pmtotop = 239;
+}
+
+void Tlobby::requestOwnProfile()
+{
+    if (!orvex->User())
+        return;
+    ProfileRequested = true;
+    orvex->RequestUserInfo(QByteArray::fromStdString(orvex->User()->UserName));
 }
 
 int Tlobby::trayblink() const
@@ -231,13 +266,6 @@ void Tlobby::buildForm()
     splitter_main->setStretchFactor(0, 0);
     splitter_main->setStretchFactor(1, 1);
     buildFloatingPanels();
-
-    listbox_favs = named(new QListWidget(central), "listbox_favs");
-    listbox_favs->hide();
-    listbox_messagefrom = named(new QListWidget(central), "listbox_messagefrom");
-    listbox_messagefrom->hide();
-    Memo1 = named(new QPlainTextEdit(central), "Memo1");
-    Memo1->hide();
 }
 
 void Tlobby::buildHeader(QWidget *parent)

@@ -1,6 +1,10 @@
 #pragma once
 
-#include "reconnectpolicy.h"
+#include "favourites.h"
+#include "hostingsession.h"
+#include "lobbypreferences.h"
+#include "pendingmessages.h"
+#include "reconnector.h"
 #include "torvexconnection.h"
 #include "torvexuser.h"
 #include "tplayerlist.h"
@@ -15,6 +19,7 @@
 #include <QMainWindow>
 #include <QPair>
 #include <QPixmap>
+#include <QPoint>
 #include <QPointer>
 #include <QString>
 #include <QStringList>
@@ -75,9 +80,59 @@ public:
     // The secondary windows this form opens; they are created after it.
     void attachWindows(TOptions *options, Thelp *help, TAbout *about);
     TOptions *options() const { return m_options; }
+    // The options in force (the options window edits a copy).
+    const LobbyPreferences &preferences() const { return m_prefs; }
     Thelp *help() const { return m_help; }
     TAbout *about() const { return m_about; }
 
+    // ---- What tests and tools read; the controls they find by objectName.
+    TOrvexConnection *connection() const { return orvex; }
+    QSystemTrayIcon *trayIcon() const { return systrayicon; }
+    class RelayTable *relayTable() const { return relaytable; }
+    class RouterPort *routerPort() const { return routerport; }
+    const QString &settingsPath() const { return settingspath; }
+    const QByteArray &loginName() const { return login_userid; }
+    // The account the next connection logs in with, as the login dialog sets it.
+    void setLogin(const QByteArray &name, const QByteArray &password)
+    {
+        login_userid = name;
+        login_password = password;
+        login_isnew = false;
+    }
+    const QByteArray &currentRoom() const { return currentroom; }
+    const QByteArray &localAddress() const { return localip; }
+    // True from joining a room until the next tick: the room's entries arrive unannounced.
+    bool quietJoin() const { return quietjoin; }
+    int floodCount() const { return spamcount; }
+    // The ticks of Timer1 since the flood count last decayed.
+    int floodTick() const { return spamtick; }
+    // Starts the flood count over at `count`, its decay at the start of a period.
+    void setFloodCount(int count)
+    {
+        spamcount = count;
+        spamtick = 0;
+    }
+    bool profileRequested() const { return ProfileRequested; }
+    // Where the next reading and writing private-message windows open.
+    QPoint messageFromPlace() const { return {pmfromleft, pmfromtop}; }
+    QPoint messageToPlace() const { return {pmtoleft, pmtotop}; }
+    void setMessageToPlace(const QPoint &place)
+    {
+        pmtoleft = place.x();
+        pmtotop = place.y();
+    }
+    void setMessageFromPlace(const QPoint &place)
+    {
+        pmfromleft = place.x();
+        pmfromtop = place.y();
+    }
+    // The private-message windows opened so far (they are named after this count).
+    int messageWindowsOpened() const { return pmcount; }
+    const QList<QPixmap> &roomPictures() const { return imagelist_icons; }
+    const QList<QPixmap> &connectionPictures() const { return imagelist_connection; }
+    int trayblink() const;
+
+private:
     // ---- Connection and components
     TOrvexConnection *orvex;
     QTimer *Timer1;
@@ -111,16 +166,22 @@ public:
     int spamtick = 0;
     QByteArray localip;
     QByteArray assistsetting; // "Assist" as read at the last login dialog
-    QByteArray gameexepath;
     bool ProfileRequested = false;
     // The eleven categories of the rooms tree, in the order of kExpandedKeys: "1"
     // expanded, "2" collapsed.
+    std::array<QByteArray, 11> expandedstate;
+
+public:
     static constexpr std::array<const char *, 11> kExpandedKeys = {
         "Favorite", "Word",   "Dice",  "Card",     "Misc",    "Domino",
         "Board",    "Puzzle", "Other", "MYLadder", "RMLadder"};
-    std::array<QByteArray, 11> expandedstate;
-    int trayblink() const;
+    const std::array<QByteArray, 11> &expandedState() const { return expandedstate; }
+    const QStringList &favouriteRooms() const { return m_favourites.rooms(); }
+    const QString &selectedPlayer() const { return m_selectedPlayer; }
+    // What pressing a player's entry does: the player menus act on that name.
+    void selectPlayer(const QString &name) { m_selectedPlayer = name; }
 
+private:
     // ---- Form: header and status
     TFlatPanel *panel_header;
     QLabel *label_status;
@@ -208,11 +269,6 @@ public:
     TFlatButton *button_downloadlobby;
     TFlatButton *button_closedownloadlobby;
 
-    // ---- Form: hidden holders
-    QListWidget *listbox_favs;
-    QListWidget *listbox_messagefrom;
-    QPlainTextEdit *Memo1; // the catalogue buffer
-
     // ---- Main menu
     QAction *Connect1;
     QAction *Disconnect1;
@@ -277,6 +333,7 @@ public:
     QMenu *popup_gameroompaste;
     QAction *MenuItem5;
 
+public:
     // ---- Start-up, settings and login (startup.cpp)
     void FormActivate();
     void showloginbox();
@@ -302,7 +359,11 @@ public:
     // The dotted IPv4 address of a host name, or an empty text, handed to done once it
     // is known (at once for a dotted address). A new request replaces one under way.
     void resolveip(const QString &host, std::function<void(const QString &address)> done);
+
+private:
     int m_resolveId = -1;
+
+public:
     // Applies the size and font settings to the panes and lists (also the options
     // window's change handlers); a value that cannot be applied changes nothing.
     void changetextsize(const QString &size);
@@ -316,14 +377,14 @@ public:
     // ---- Getting back after a lost connection (startup.cpp)
     // A connection lost without the user asking is tried again with the login that last
     // succeeded, after the waits of this policy; tests shrink them through its scale.
-    ReconnectPolicy reconnectPolicy;
+    ReconnectPolicy &reconnectPolicy() { return m_reconnector->policy(); }
     // True from a loss that is to be tried again until a try logs in or the tries stop;
     // the login dialog stays away meanwhile.
-    bool reconnecting() const { return m_reconnecting; }
+    bool reconnecting() const { return m_reconnector->reconnecting(); }
     // Whether the options ask for automatic reconnection.
     bool reconnectWanted() const;
     // Whether a login succeeded that a lost connection can be tried again with.
-    bool reconnectsWithLastLogin() const { return !m_retryName.isEmpty(); }
+    bool reconnectsWithLastLogin() const { return m_reconnector->hasLogin(); }
     void stopReconnecting();
     // Starts the try that is waiting at once.
     void tryReconnectNow();
@@ -383,6 +444,8 @@ public:
     // The room name a node stands for ("[Lobby Chat]" is "Lobby Chat").
     static QString roomNameOf(const QTreeWidgetItem *node);
     static int nodePicture(const QTreeWidgetItem *node);
+
+private:
     // The room name the room popup's commands act on (the tree's hint).
     QString m_roomHint;
     TRoomsTreeIndex *m_treeIndex = nullptr;
@@ -390,6 +453,7 @@ public:
     TTreeTextIndex *m_gamesIndex = nullptr;
     QHash<QByteArray, QAction *> m_downloadItems;
 
+public:
     // ---- Players, friends and ignore list (players.cpp)
     void orvexAddUser(const QByteArray &text);
     void orvexRemoveUser(const QByteArray &text);
@@ -429,14 +493,16 @@ public:
     // Ends the player's assisted-hosting relay connections (the relay topic fills it).
     void closeRelaySlotsOf(const QString &name);
     void wireRoomsAndPlayers();
+
+private:
     // The friend (bare name) and the ignored name last pressed, or empty. Names, not rows:
     // an online mark that arrives while the menu is open moves the rows.
     QString friendsTag;
     QString ignoredTag;
     TListIndex *m_friendsIndex = nullptr;
     TListIndex *m_ignoredIndex = nullptr;
-    TListIndex *m_favsIndex = nullptr;
-    TListIndex *m_messagefromIndex = nullptr;
+
+public:
     void lbnamesContextPopup(TPlayerList *list, const QPoint &pos);
     void listbox_friendsContextPopup(const QPoint &pos);
     void listbox_ignoredContextPopup(const QPoint &pos);
@@ -482,19 +548,21 @@ public:
     void createtomessage(const QByteArray &name);
     void button_mailClick();
     void chatlogClick();
-    // Builds the hidden message queue holder and the log window, and wires the menu items.
+    // Builds the log window and wires the menu items.
     void wirePrivateMessages();
     // Deletes the open message windows without running their callbacks, which reach
     // into this window.
     void closeMessageWindows();
-    // The message texts of the pending queue, entry i belonging to entry i of
-    // listbox_messagefrom. Both hold the decoded text and, as Qt::UserRole, the bytes.
-    QListWidget *listbox_messages = nullptr;
+    // The received messages not opened yet, oldest first.
+    const PendingMessages &pendingMessages() const { return *m_pending; }
+
+private:
     int pmcount = 0;
     // The log window (the name "chatlog" is the menu item that shows it).
     class Tchatlog *m_chatlog = nullptr;
     QList<QPointer<QWidget>> m_messageWindows;
 
+public:
     // ---- Desktop notifications and the tray's message count (notifications.cpp)
     // True while the user is looking at this window: shown, not minimised and active.
     bool userIsHere() const;
@@ -550,14 +618,14 @@ public:
     void setInviteItems(const QString &game);
     void wireHosting();
     void attachInvited(class TInvited *invited);
-    // The mode letter handed to the next game program started.
-    QByteArray gamemode = "e";
-    // The join we asked for and wait to be answered: only its host's IPTJ starts the
-    // game, in the mode chosen for it.
-    QByteArray m_joinHost;
-    QByteArray m_joinMode;
+    // What is hosted or joined, the game program and its mode, the invitation's game.
+    HostingSession &hostingSession() { return m_hosting; }
+    const HostingSession &hostingSession() const { return m_hosting; }
+
+private:
     class TInvited *m_invited = nullptr;
 
+public:
     // ---- Downloads and updates (updates.cpp)
     // The site downloads and help pages come from ("http://host/", closing slash).
     void setSiteRoot(const QString &root);
@@ -570,6 +638,8 @@ public:
     void watchInstallation(const QString &game);
     void checkInstallations();
     void tellInstallation(const QString &line, const QColor &color);
+
+private:
     struct InstallWatch
     {
         QString before; // the record as it was when the installer started
@@ -577,6 +647,8 @@ public:
     };
     QHash<QByteArray, InstallWatch> m_installWatches;
     QTimer *m_installTimer = nullptr;
+
+public:
     void attachGameDescription(class Tgamedescription *description);
     // Shows the description page of the game a room stands for.
     void showGameDescription(const QString &room);
@@ -599,6 +671,8 @@ public:
     // The running program and its arguments: the updater starts it again with them.
     void setProgram(const QString &path, const QStringList &arguments);
     const QString &programPath() const { return m_programPath; }
+
+private:
     TURL *URL;
     QString m_siteRoot;
     QString m_programPath;
@@ -606,9 +680,13 @@ public:
     class Tdownload *m_download = nullptr;
     class Tgamedescription *m_gamedescription = nullptr;
 
+public:
     // ---- Assisted hosting relay (relay.cpp)
+private:
     // The relay's slots, listener and rules; the handlers below are thin calls into it.
     class RelayTable *relaytable = nullptr;
+
+public:
     void wireRelay();
     void image_connectionClick();
     // Stores the switch's state and shows it on the indicator.
@@ -623,18 +701,16 @@ public:
     void RestoreSockets1Click();
     // Before a game goes through the relay, the home router is asked to forward the game
     // port; the game is announced when it answers (routerAnswered), direct or assisted.
+private:
     class RouterPort *routerport = nullptr;
+
+public:
     // Whether hosting asks the router first (OSTREL_ASK_ROUTER=0 turns it off).
     static bool asksRouter();
     void askRouter(const QByteArray &entry, const QString &label);
     void routerAnswered(bool opened, const QString &publicAddress);
     // The end of a hosted game: the router's mapping goes, the indicator shows the switch.
     void endRouterHosting();
-    // The game waiting for the router's answer, and the router's public address that
-    // joiners are sent while the port is forwarded.
-    QByteArray m_routerEntry;
-    QString m_routerLabel;
-    QByteArray m_routerAddress;
 
     // ---- News, announcements and moderation (news.cpp)
     void orvexShout(const QByteArray &text);
@@ -647,6 +723,8 @@ public:
     void N5Minutes1Click(int minutes);
     void RemoveSilence1Click();
     void Kick1Click();
+
+private:
     // Once news was recognised as seen before, the news pane stays maroon.
     bool m_newsMaroon = false;
 
@@ -672,11 +750,27 @@ private:
     void FormShow();
     void focusWindowChanged(QWindow *window);
     void loadSettingsIntoOptions(const class LobbySettings &settings);
+    // Takes new preferences and shows them in the options window.
+    void changePreferences(const LobbyPreferences &preferences);
+    // The options window changed something: sizes apply at once.
+    void optionsChanged(const LobbyPreferences &preferences);
+    void resetMessageWindowPlaces();
+    void requestOwnProfile();
     QList<QWidget *> textSizeTargets() const;
     QList<QWidget *> boxSizeTargets() const;
 
     QString m_serverAddress;
     QString m_programFolder;
+    HostingSession m_hosting;
+    // The rooms listed under "Favorite Games".
+    Favourites m_favourites;
+    // The catalogue lines received since the connection was made.
+    QStringList m_catalogueLines;
+    // The player the player menus act on: last pressed in a players list, or an online
+    // friend pressed in the friends list.
+    QString m_selectedPlayer;
+    LobbyPreferences m_prefs;
+    PendingMessages *m_pending = nullptr;
     std::unique_ptr<QLockFile> m_instanceLock;
     TOptions *m_options = nullptr;
     Thelp *m_help = nullptr;
@@ -698,24 +792,10 @@ private:
     QHash<QPair<int, int>, QIcon> m_trayIcons;
     QPair<int, int> m_trayShown{-1, -1};
 
-    void scheduleReconnect();
-    void showReconnectCountdown();
-    // The server's last line before the close was an ERROR: it said why it ends the
-    // session (a moderator's boot, a login elsewhere, flooding, a full server).
-    bool serverGaveReason() const;
-    QTimer *m_retryTimer = nullptr;
-    QTimer *m_countdownTimer = nullptr;
-    QDeadlineTimer m_retryDeadline;
-    bool m_reconnecting = false;
-    bool m_attemptRunning = false;
-    QByteArray m_retryName;
-    QByteArray m_retryPassword;
-    QByteArray m_rejoinRoom;
-    // The room whose chat was kept through a loss, until the lobby is back in it (or not).
-    QByteArray m_keptChatRoom;
+    void showReconnectCountdown(int seconds);
+    // The tries after a lost connection: timers, the login they use, the room to rejoin.
+    class Reconnector *m_reconnector;
     // Certificates the user trusted that the settings file could not take: kept for the
     // life of the program, by "host:port".
     QHash<QString, QByteArray> m_sessionPins;
-    bool m_lastLineWasError = false;
-    QElapsedTimer m_lastLineClock;
 };

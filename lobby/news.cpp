@@ -4,10 +4,8 @@
 #include "lobbysettings.h"
 #include "platform.h"
 #include "tchatpane.h"
-#include "tcolorbutton.h"
 #include "textcodec.h"
 #include "tflatpanel.h"
-#include "toptions.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -101,7 +99,7 @@ void Tlobby::button_createClick()
         wireText(edit_tourneyname), wireText(edit_gamename), wireText(edit_location),
         wireText(combo_hour), wireText(combo_min), wireText(combo_time),
         combo_checkin->currentText() == QLatin1StringView("Yes"), wireText(edit_comments));
-    const TColor colour = m_options ? m_options->actioncolor->color() : TColor(TColor::clBlack);
+    const TColor colour = m_prefs.actionColor;
     orvex->SendGhat("/tn " + fields + '|' + colour.toText());
     panel_create->hide();
 }
@@ -129,7 +127,7 @@ void Tlobby::FlatButton4Click()
 void Tlobby::N5Minutes1Click(int minutes)
 {
     // The selected player is the hint of the players list.
-    const QByteArray player = encodeWireText(lbnames->toolTip());
+    const QByteArray player = encodeWireText(m_selectedPlayer);
     if (player.isEmpty())
         return;
     orvex->SendAdmin(ownName(orvex) + "|SILENCE|" + player + '|' + QByteArray::number(minutes) +
@@ -138,7 +136,7 @@ void Tlobby::N5Minutes1Click(int minutes)
 
 void Tlobby::RemoveSilence1Click()
 {
-    const QByteArray player = encodeWireText(lbnames->toolTip());
+    const QByteArray player = encodeWireText(m_selectedPlayer);
     if (player.isEmpty())
         return;
     orvex->SendAdmin(ownName(orvex) + "|UNSILENCE|" + player + '|');
@@ -146,7 +144,7 @@ void Tlobby::RemoveSilence1Click()
 
 void Tlobby::Kick1Click()
 {
-    const QByteArray player = encodeWireText(lbnames->toolTip());
+    const QByteArray player = encodeWireText(m_selectedPlayer);
     if (player.isEmpty())
         return;
     orvex->SendAdmin(ownName(orvex) + "|BOOT|" + player + '|');

@@ -6,9 +6,7 @@
 #include "playerentry.h"
 #include "textcodec.h"
 #include "tinvited.h"
-#include "toptions.h"
 #include "torvexconnection.h"
-#include "tradiogroup.h"
 #include "traybadge.h"
 
 #include <QListWidget>
@@ -58,12 +56,8 @@ void Tlobby::notifyPrivateMessage(const QString &sender, const QString &messageT
     // The click opens that sender's oldest waiting message, unless it was read meanwhile.
     notifyAway(QStringLiteral("Private message from ") + sender, nt::messagePreview(messageText),
                [this, sender] {
-                   for (int i = 0; i < listbox_messagefrom->count(); ++i) {
-                       if (listbox_messagefrom->item(i)->text() == sender) {
-                           showaprivatemessage(i);
-                           return;
-                       }
-                   }
+                   if (const int waiting = m_pending->indexOf(sender); waiting >= 0)
+                       showaprivatemessage(waiting);
                });
 }
 
@@ -95,7 +89,7 @@ void Tlobby::notifyHostedGame(const QString &host, const QString &entry)
     const ostrel::TOrvexUser *user = orvex->User();
     if (user && encodeWireText(host) == QByteArray::fromStdString(user->UserName))
         return;
-    const int show = m_options ? m_options->radiogroup_show->ItemIndex() : 0;
+    const int show = m_prefs.show;
     if (noticeFor(show, friendsHold(QLatin1Char('0') + host),
                   friendsHold(QLatin1Char('1') + host)) == Notice::None)
         return;
@@ -104,7 +98,7 @@ void Tlobby::notifyHostedGame(const QString &host, const QString &entry)
 
 void Tlobby::showTrayState()
 {
-    const int waiting = listbox_messagefrom ? listbox_messagefrom->count() : 0;
+    const int waiting = m_pending ? m_pending->count() : 0;
     // Every new picture or tooltip is a message to the desktop's tray (over the session bus
     // on most desktops): only a change is handed on, and each picture is drawn once.
     const QPair<int, int> state(m_trayblink, waiting);

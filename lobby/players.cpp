@@ -8,12 +8,9 @@
 #include "textcodec.h"
 #include "tflatbutton.h"
 #include "tlistindex.h"
-#include "toptions.h"
 #include "townerdrawdelegate.h"
 #include "tpressfilter.h"
-#include "tradiogroup.h"
 #include "troomstreeindex.h"
-#include "tswitch.h"
 #include "ttreetextindex.h"
 
 #include <QAction>
@@ -99,8 +96,6 @@ void Tlobby::wireRoomsAndPlayers()
     listbox_ignored->setSortingEnabled(false);
     m_friendsIndex = new TListIndex(listbox_friends->model(), this);
     m_ignoredIndex = new TListIndex(listbox_ignored->model(), this);
-    m_favsIndex = new TListIndex(listbox_favs->model(), this);
-    m_messagefromIndex = new TListIndex(listbox_messagefrom->model(), this);
 
     auto drawRoomEntry = [this](QPainter *p, const QStyleOptionViewItem &o, const QModelIndex &i) {
         listbox_gameroomDrawItem(p, o, i);
@@ -130,12 +125,11 @@ void Tlobby::wireRoomsAndPlayers()
             }
         };
     // So do the friends' colours in the players lists.
-    for (QAbstractItemModel *model : {listbox_messagefrom->model(), listbox_friends->model()}) {
-        connect(model, &QAbstractItemModel::rowsInserted, this, repaintLists);
-        connect(model, &QAbstractItemModel::rowsRemoved, this, repaintLists);
-    }
-    // Not the friends list's reset: it is also sent while that list is being destroyed.
-    connect(listbox_messagefrom->model(), &QAbstractItemModel::modelReset, this, repaintLists);
+    connect(m_pending, &PendingMessages::changed, this, repaintLists);
+    // So do the friends' colours in the players lists (not on the friends list's reset: it
+    // is also sent while that list is being destroyed).
+    connect(listbox_friends->model(), &QAbstractItemModel::rowsInserted, this, repaintLists);
+    connect(listbox_friends->model(), &QAbstractItemModel::rowsRemoved, this, repaintLists);
 }
 
 void Tlobby::sortLoadedLists()
@@ -162,7 +156,7 @@ bool Tlobby::ignoreListHolds(const QString &name) const
 
 bool Tlobby::hasPendingMessage(const QString &name) const
 {
-    return m_messagefromIndex->contains(name);
+    return m_pending->hasFrom(name);
 }
 
 int Tlobby::findlbname(const QString &name, const TPlayerList *list) const
@@ -178,7 +172,7 @@ QString Tlobby::findplayergame(const QString &name, const TPlayerList *list) con
 
 void Tlobby::announce(const QString &name, const QString &what, bool toAlerts)
 {
-    const int show = m_options ? m_options->radiogroup_show->ItemIndex() : 0;
+    const int show = m_prefs.show;
     const Notice notice =
         noticeFor(show, friendsHold(QLatin1Char('0') + name), friendsHold(QLatin1Char('1') + name));
     if (notice == Notice::None)
@@ -242,7 +236,7 @@ void Tlobby::addListEntry(TPlayerList *list, const QString &entry, const QString
     if (!list->entries()->contains(name)) {
         if (!quietjoin)
             announce(name, notice, toAlerts);
-        if (m_options && m_options->image_flashfriends1->isOn() &&
+        if (m_prefs.flashFriends &&
             (friendsHold(QLatin1Char('0') + name) || friendsHold(QLatin1Char('1') + name))) {
             playsounds(QStringLiteral("friends"));
             // Members listed on entering a room were there already: only a newcomer to
@@ -387,8 +381,8 @@ void Tlobby::lbnamesMouseDown(TPlayerList *list, const QPoint &pos)
     // The entry drawn under the mouse: asking the model for a row number would place the
     // entries still waiting first, which may move another player onto that row.
     const QModelIndex index = list->indexAt(pos);
-    lbnames->setToolTip(index.isValid() ? TPlayerListModel::nameOf(index.data().toString())
-                                        : QString());
+    m_selectedPlayer =
+        index.isValid() ? TPlayerListModel::nameOf(index.data().toString()) : QString();
 }
 
 void Tlobby::listbox_friendsMouseDown(const QPoint &pos)
@@ -396,7 +390,7 @@ void Tlobby::listbox_friendsMouseDown(const QPoint &pos)
     QListWidgetItem *item = listbox_friends->itemAt(pos);
     friendsTag = item ? item->text().mid(1) : QString();
     const bool online = item && item->text().startsWith(QLatin1Char('0'));
-    lbnames->setToolTip(online ? item->text().mid(1) : QString());
+    m_selectedPlayer = online ? item->text().mid(1) : QString();
 }
 
 void Tlobby::listbox_ignoredMouseDown(const QPoint &pos)
@@ -407,7 +401,7 @@ void Tlobby::listbox_ignoredMouseDown(const QPoint &pos)
 
 void Tlobby::lbnamesContextPopup(TPlayerList *list, const QPoint &pos)
 {
-    const QString name = lbnames->toolTip();
+    const QString name = m_selectedPlayer;
     if (name.isEmpty())
         return;
     const ostrel::TOrvexUser *user = orvex->User();
@@ -421,7 +415,7 @@ void Tlobby::lbnamesContextPopup(TPlayerList *list, const QPoint &pos)
     Ignore1->setEnabled(other);
     ViewProfile1->setEnabled(true);
     // The hint of InviteToJoin1 (its status tip) names the game to invite to.
-    InviteToJoin1->setVisible(!InviteToJoin1->statusTip().isEmpty());
+    InviteToJoin1->setVisible(!m_hosting.inviteGame().isEmpty());
     popup_player->popup(list->viewport()->mapToGlobal(pos));
 }
 
@@ -435,7 +429,7 @@ void Tlobby::listbox_friendsContextPopup(const QPoint &pos)
     JoinSameGameLobby1->setEnabled(online);
     ViewProfile2->setEnabled(online);
     if (online) {
-        const bool canInvite = !InviteToJoin1->statusTip().isEmpty();
+        const bool canInvite = !m_hosting.inviteGame().isEmpty();
         invitetojoin2->setEnabled(canInvite);
         invitetojoin2->setVisible(canInvite);
     } else {
@@ -451,14 +445,10 @@ void Tlobby::listbox_ignoredContextPopup(const QPoint &pos)
 
 void Tlobby::lbnamesDblClick()
 {
-    const QString name = lbnames->toolTip();
-    if (hasPendingMessage(name)) {
-        for (int i = 0; i < listbox_messagefrom->count(); ++i) {
-            if (listbox_messagefrom->item(i)->text().compare(name, Qt::CaseInsensitive) == 0) {
-                showaprivatemessage(i);
-                return;
-            }
-        }
+    const QString name = m_selectedPlayer;
+    if (const int waiting = m_pending->indexOf(name, Qt::CaseInsensitive); waiting >= 0) {
+        showaprivatemessage(waiting);
+        return;
     }
     const ostrel::TOrvexUser *user = orvex->User();
     if (!name.isEmpty() &&
@@ -474,7 +464,7 @@ void Tlobby::listbox_friendsDblClick()
 void Tlobby::ViewProfile1Click()
 {
     // The selected player is the hint of the players list.
-    const QByteArray name = encodeWireText(lbnames->toolTip());
+    const QByteArray name = encodeWireText(m_selectedPlayer);
     if (name.isEmpty())
         return;
     ProfileRequested = true;
@@ -500,7 +490,7 @@ void Tlobby::saveignored()
 
 void Tlobby::AddFriend1Click()
 {
-    const QString name = lbnames->toolTip();
+    const QString name = m_selectedPlayer;
     if (name.isEmpty())
         return;
     if (friendsHold(QLatin1Char('1') + name) || friendsHold(QLatin1Char('0') + name))
@@ -513,7 +503,7 @@ void Tlobby::AddFriend1Click()
 
 void Tlobby::Ignore1Click()
 {
-    const QString name = lbnames->toolTip().toLower();
+    const QString name = m_selectedPlayer.toLower();
     if (!name.isEmpty() && !ignoreListHolds(name))
         listbox_ignored->insertItem(sortedRow(listbox_ignored, name), name);
     saveignored();
@@ -545,7 +535,7 @@ void Tlobby::DeleteFromIgnoreList1Click()
 
 void Tlobby::JoinSameGameLobby1Click()
 {
-    const QString name = lbnames->toolTip();
+    const QString name = m_selectedPlayer;
     const ostrel::TOrvexUser *user = orvex->User();
     if (name.isEmpty() ||
         (user && encodeWireText(name) == QByteArray::fromStdString(user->UserName)))

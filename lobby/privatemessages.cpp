@@ -5,10 +5,8 @@
 #include "privatemessagetext.h"
 #include "tchatlog.h"
 #include "textcodec.h"
-#include "toptions.h"
 #include "tprivatemessagefrom.h"
 #include "tprivatemessageto.h"
-#include "tswitch.h"
 
 #include <QAction>
 #include <QListWidget>
@@ -25,36 +23,20 @@ namespace {
 
 const QColor kAlertColor(0, 0, 255);
 
-QByteArray bytesOf(const QListWidgetItem *item)
-{
-    return item->data(Qt::UserRole).toByteArray();
-}
-
-QListWidgetItem *queueEntry(const QByteArray &bytes)
-{
-    auto *item = new QListWidgetItem(decodeWireText(bytes));
-    item->setData(Qt::UserRole, bytes);
-    return item;
-}
-
 } // namespace
 
 void Tlobby::wirePrivateMessages()
 {
-    listbox_messages = new QListWidget(centralWidget());
-    listbox_messages->setObjectName(QStringLiteral("listbox_messages"));
-    listbox_messages->hide();
-
     m_chatlog = new Tchatlog(this);
-    m_chatlog->LogEnabled = [this] { return !m_options || m_options->image_pmlog->isOn(); };
+    m_chatlog->LogEnabled = [this] { return m_prefs.pmLog; };
 
     connect(SendPrivateMessage1, &QAction::triggered, this, [this] {
-        const QString name = lbnames->toolTip();
+        const QString name = m_selectedPlayer;
         if (!name.isEmpty())
             createtomessage(encodeWireText(name));
     });
     connect(SendPrivateMessage2, &QAction::triggered, this, [this] {
-        const QByteArray name = encodeWireText(lbnames->toolTip());
+        const QByteArray name = encodeWireText(m_selectedPlayer);
         const ostrel::TOrvexUser *user = orvex->User();
         if (!name.isEmpty() && (!user || name != QByteArray::fromStdString(user->UserName)))
             createtomessage(name);
@@ -83,8 +65,7 @@ void Tlobby::orvexPmesReceived(const QByteArray &text, const QByteArray &id)
 
     const QString sender = decodeWireText(id);
     addlinetoalerts(sender + QStringLiteral(" sent you a PM"), kAlertColor);
-    listbox_messages->addItem(queueEntry(text));
-    listbox_messagefrom->addItem(queueEntry(id));
+    m_pending->add(id, text);
     showTrayState();
 
     // The lists keep their sorted order; the sender's entry, now with the mail icon,
@@ -96,15 +77,15 @@ void Tlobby::orvexPmesReceived(const QByteArray &text, const QByteArray &id)
     }
     listbox_friends->viewport()->update();
 
-    if (!m_options || m_options->image_pmsound1->isOn())
+    if (m_prefs.pmSound)
         playsounds(QStringLiteral("private"));
-    if (!m_options || m_options->image_pmalert1->isOn())
+    if (m_prefs.pmAlert)
         notifyPrivateMessage(sender, decodeWireText(text));
 }
 
 void Tlobby::showaprivatemessage(int index)
 {
-    if (index < 0 || index >= listbox_messagefrom->count() || index >= listbox_messages->count())
+    if (index < 0 || index >= m_pending->count())
         return;
     auto *reader = new Tprivatemessagefrom;
     m_messageWindows.removeAll(QPointer<QWidget>());
@@ -116,21 +97,20 @@ void Tlobby::showaprivatemessage(int index)
         pmfromleft = p.x();
         pmfromtop = p.y();
     };
-    reader->loadmessage(bytesOf(listbox_messagefrom->item(index)),
-                        bytesOf(listbox_messages->item(index)));
+    const PendingMessage &message = m_pending->at(index);
+    reader->loadmessage(message.sender, message.text);
     const QPoint at = Tprivatemessagefrom::placement(pmfromleft, pmfromtop);
 
-    // Taking the sender out repaints the lists, so the mail icon goes with the last
+    // Taking the message out repaints the lists, so the mail icon goes with the last
     // pending message of that player.
-    const std::unique_ptr<QListWidgetItem> message(listbox_messages->takeItem(index));
-    const std::unique_ptr<QListWidgetItem> sender(listbox_messagefrom->takeItem(index));
+    m_pending->take(index);
     showTrayState();
     reader->showAt(at);
 }
 
 void Tlobby::createtomessage(const QByteArray &name)
 {
-    const bool sendOnEnter = m_options && m_options->image_sentwithenter1->isOn();
+    const bool sendOnEnter = m_prefs.sentWithEnter;
     auto *writer = new Tprivatemessageto(name, sendOnEnter);
     m_messageWindows.removeAll(QPointer<QWidget>());
     m_messageWindows << writer;
@@ -150,8 +130,9 @@ void Tlobby::createtomessage(const QByteArray &name)
         pmtoleft = p.x();
         pmtotop = p.y();
         LobbySettings(settingspath).write("Sentwithenter1", enter ? "true" : "false");
-        if (m_options)
-            m_options->setimage(QStringLiteral("image_sentwithenter1"), enter ? 1 : 0);
+        LobbyPreferences chosen = m_prefs;
+        chosen.sentWithEnter = enter;
+        changePreferences(chosen);
     };
     writer->showAt(Tprivatemessageto::placement(pmtoleft, pmtotop));
 }

@@ -42,14 +42,13 @@ bool Tlobby::asksRouter()
 
 void Tlobby::askRouter(const QByteArray &entry, const QString &label)
 {
-    m_routerEntry = entry;
-    m_routerLabel = label;
+    m_hosting.awaitRouter(entry, label);
     routerport->open(gamePort().toUShort());
 }
 
 void Tlobby::routerAnswered(bool opened, const QString &publicAddress)
 {
-    const QByteArray entry = std::exchange(m_routerEntry, QByteArray());
+    const QByteArray entry = m_hosting.takeRouterEntry();
     if (entry.isEmpty()) {
         // Nobody waits for the port any more.
         routerport->close();
@@ -62,7 +61,7 @@ void Tlobby::routerAnswered(bool opened, const QString &publicAddress)
         return;
     }
     if (opened) {
-        m_routerAddress = publicAddress.toLatin1();
+        m_hosting.setRouterAddress(publicAddress.toLatin1());
         addlinetoalerts(QStringLiteral("Port %1 opened on your router").arg(gamePort()),
                         QColor(0, 128, 0));
     } else {
@@ -72,7 +71,7 @@ void Tlobby::routerAnswered(bool opened, const QString &publicAddress)
     }
     image_connection->setPixmap(imagelist_connection.value(opened ? 0 : 1));
     try {
-        announceHosting(entry, !opened, m_routerLabel);
+        announceHosting(entry, !opened, m_hosting.routerLabel());
     } catch (const std::exception &e) {
         platform::Platform::instance().showError(QString::fromLocal8Bit(e.what()));
     }
@@ -80,8 +79,7 @@ void Tlobby::routerAnswered(bool opened, const QString &publicAddress)
 
 void Tlobby::endRouterHosting()
 {
-    m_routerEntry.clear();
-    m_routerAddress.clear();
+    m_hosting.endRouter();
     routerport->close();
     image_connection->setPixmap(imagelist_connection.value(LobbyAssistedHosting1->isChecked()));
 }

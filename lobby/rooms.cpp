@@ -11,9 +11,7 @@
 #include "tflatpanel.h"
 #include "thelp.h"
 #include "tlistindex.h"
-#include "toptions.h"
 #include "troomstreeindex.h"
-#include "tswitch.h"
 #include "ttreetextindex.h"
 
 #include <QAction>
@@ -105,8 +103,8 @@ void Tlobby::orvexGames(const QByteArray &text)
 {
     try {
         for (const QByteArray &line : catalogue::splitLines(text))
-            Memo1->appendPlainText(decodeWireText(line));
-        addgame(Memo1->toPlainText());
+            m_catalogueLines << decodeWireText(line);
+        addgame(m_catalogueLines.join(QLatin1Char('\n')));
         lbsubjects->scrollToTop();
     } catch (const std::exception &e) {
         platform::Platform::instance().showError(QString::fromLocal8Bit(e.what()));
@@ -181,7 +179,7 @@ void Tlobby::addtomenu(const QByteArray &category, const QByteArray &identifier,
                        const QByteArray &version, const QByteArray &path)
 {
     const QString id = decodeWireText(identifier);
-    const QString rootText = m_favsIndex->contains(id)
+    const QString rootText = m_favourites.contains(id)
                                  ? QStringLiteral("Favorite Games")
                                  : decodeWireText(category) + QStringLiteral(" Games");
     QTreeWidgetItem *root = nullptr;
@@ -243,7 +241,7 @@ void Tlobby::checkLobbyVersion(const QByteArray &latest)
         panel_downloadlobby->show();
         panel_downloadlobby->raise();
     };
-    const bool automatic = !m_options || m_options->image_updates->isOn();
+    const bool automatic = m_prefs.updates;
     if (result == catalogue::SelfVersion::Unreadable || !automatic) {
         showPanel();
         return;
@@ -356,15 +354,16 @@ void Tlobby::orvexJoinSubject(const QByteArray &text)
         lbnames->viewport()->update();
         // Back in the room after a lost connection, its conversation goes on; the general
         // lobby the server puts every login into first is only a step on the way there.
-        const bool backInRoom = !m_keptChatRoom.isEmpty() && text == m_keptChatRoom;
+        const QByteArray &kept = m_reconnector->keptChatRoom();
+        const bool backInRoom = !kept.isEmpty() && text == kept;
         const bool onTheWayBack =
-            !m_keptChatRoom.isEmpty() && room == kLobbyChat && !m_rejoinRoom.isEmpty();
+            !kept.isEmpty() && room == kLobbyChat && !m_reconnector->rejoinRoom().isEmpty();
         if (backInRoom)
             addlinetochat(QStringLiteral("--- Reconnected ---"), kBlue);
         else if (!onTheWayBack)
             mainchat_gameroom->clear();
         if (!onTheWayBack)
-            m_keptChatRoom.clear();
+            m_reconnector->clearKeptChatRoom();
         listbox_gameroom->clear();
         TreeView_gamelist->clear();
 
@@ -444,7 +443,7 @@ void Tlobby::lbsubjectsContextPopup(const QPoint &pos)
         return;
     lbsubjects->setCurrentItem(node);
     m_roomHint = roomNameOf(node);
-    menu_favs->setText(m_favsIndex->contains(m_roomHint)
+    menu_favs->setText(m_favourites.contains(m_roomHint)
                            ? QStringLiteral("Remove from Favorite Games List")
                            : QStringLiteral("Move to Favorite Games List"));
     popup_rooms->popup(lbsubjects->viewport()->mapToGlobal(pos));
@@ -455,24 +454,15 @@ void Tlobby::menu_favsClick()
     if (m_roomHint.isEmpty())
         return;
     auto &seam = platform::Platform::instance();
-    if (!m_favsIndex->contains(m_roomHint)) {
-        listbox_favs->addItem(m_roomHint);
+    if (m_favourites.add(m_roomHint)) {
         seam.messageBox(QStringLiteral("This game will be listed under the Favorite Games List "
                                        "category the next time you open up Halvane."));
     } else {
-        for (int i = 0; i < listbox_favs->count(); ++i) {
-            if (listbox_favs->item(i)->text().compare(m_roomHint, Qt::CaseInsensitive) == 0) {
-                delete listbox_favs->takeItem(i);
-                break;
-            }
-        }
+        m_favourites.remove(m_roomHint);
         seam.messageBox(QStringLiteral("This game will be removed from your Favorite Games List "
                                        "the next time you open up Halvane."));
     }
-    QList<QByteArray> entries;
-    for (int i = 0; i < listbox_favs->count(); ++i)
-        entries << encodeWireText(listbox_favs->item(i)->text());
-    LobbySettings(settingspath).writeList("Favs", "Favs", entries);
+    LobbySettings(settingspath).writeList("Favs", "Favs", m_favourites.entries());
 }
 
 void Tlobby::lbsubjectsExpanded(QTreeWidgetItem *node)

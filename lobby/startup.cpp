@@ -9,16 +9,13 @@
 #include "serveraddress.h"
 #include "tanimatedbutton.h"
 #include "tchatpane.h"
-#include "tcolorbutton.h"
 #include "textcodec.h"
 #include "tflatbutton.h"
 #include "tflatpanel.h"
 #include "tfrmconnectioninfo.h"
 #include "toptions.h"
 #include "torvexuserinfodialog.h"
-#include "tradiogroup.h"
 #include "troomstreeindex.h"
-#include "tswitch.h"
 #include "ttypinglimit.h"
 #include "userpaths.h"
 
@@ -54,8 +51,6 @@ namespace {
 
 const QString kTrayHint = QStringLiteral("Ostrel Lobby");
 const QByteArray kLobbyRoom = QByteArrayLiteral("Lobby Chat");
-// An ERROR this recent before the close is the server's reason for it.
-constexpr qint64 kReasonWindowMs = 10000;
 
 QString firstIPv4(const QHostInfo &info)
 {
@@ -93,13 +88,8 @@ void Tlobby::FormCreate()
         systrayicon->show();
 
     connect(qApp, &QGuiApplication::focusWindowChanged, this, &Tlobby::focusWindowChanged);
-    m_retryTimer = new QTimer(this);
-    m_retryTimer->setSingleShot(true);
-    connect(m_retryTimer, &QTimer::timeout, this, &Tlobby::tryReconnectNow);
-    m_countdownTimer = new QTimer(this);
-    m_countdownTimer->setInterval(1000);
-    m_countdownTimer->setTimerType(Qt::PreciseTimer);
-    connect(m_countdownTimer, &QTimer::timeout, this, &Tlobby::showReconnectCountdown);
+    connect(m_reconnector, &Reconnector::attemptDue, this, &Tlobby::tryReconnectNow);
+    connect(m_reconnector, &Reconnector::countdown, this, &Tlobby::showReconnectCountdown);
 
     SetEnabledButtons();
     spamcount = 0;
@@ -206,52 +196,16 @@ void Tlobby::FormActivate()
 {
     // While a lost connection is being tried again, a dialog on every activation would
     // only be in the way; it comes back once the tries stop.
-    if (!orvex->Active() && !m_loginBoxOpen && !m_reconnecting)
+    if (!orvex->Active() && !m_loginBoxOpen && !reconnecting())
         showloginbox();
 }
 
 void Tlobby::loadSettingsIntoOptions(const LobbySettings &settings)
 {
-    TOptions *o = m_options;
-    if (o) {
-        const int show = settings.readInt("Show", 0);
-        o->radiogroup_show->setItemIndex(show >= 0 && show <= 2 ? show : 0);
-        // Defaults: the first three and the invitations, lobby chat, updates, log and
-        // reconnection are on; sending with Enter and tournament alerts are off.
-        static const std::array<std::pair<const char *, bool>, 10> kSwitches = {{
-            {"Flashfriends1", true},
-            {"Pmalert1", true},
-            {"Pmsound1", true},
-            {"Sentwithenter1", false},
-            {"Acceptinvites1", true},
-            {"Tourneyalert1", false},
-            {"Lobbychat1", true},
-            {"Updates", true},
-            {"Pmlog", true},
-            {"Reconnect", true},
-        }};
-        for (std::size_t i = 0; i < kSwitches.size(); ++i) {
-            const auto &[key, on] = kSwitches[i];
-            (o->*TOptions::kSwitchKeys[i].control)->setTag(settings.readOnOff(key, on) ? 1 : 0);
-        }
-        auto colour = [&](QByteArrayView key) {
-            return TColor::fromText(settings.read(key, "clblack"))
-                .value_or(TColor(TColor::clBlack));
-        };
-        o->textcolor->setColor(colour("Textcolor"));
-        o->actioncolor->setColor(colour("Actioncolor"));
-    }
-    const QString font = decodeWireText(settings.read("Textfont"));
-    const QString textSize = decodeWireText(settings.read("Textsize", "8"));
-    const QString boxSize = decodeWireText(settings.read("Boxtextsize", "8"));
-    if (o) {
-        const QSignalBlocker b1(o->textsize);
-        const QSignalBlocker b2(o->boxtextsize);
-        o->combo_fonts->setCurrentIndex(o->combo_fonts->findText(font));
-        o->combo_fonts->setEditText(font);
-        o->textsize->setCurrentText(textSize);
-        o->boxtextsize->setCurrentText(boxSize);
-    }
+    changePreferences(settings.readPreferences());
+    const QString &font = m_prefs.textFont;
+    const QString &textSize = m_prefs.textSize;
+    const QString &boxSize = m_prefs.boxTextSize;
     if (!font.isEmpty())
         changefonts(font);
     if (!textSize.isEmpty())
@@ -284,7 +238,7 @@ void Tlobby::showloginbox()
     m_loginBoxOpen = true;
     listbox_friends->clear();
     listbox_ignored->clear();
-    listbox_favs->clear();
+    m_favourites.clear();
 
     QPointer<TfrmConnectionInfo> dialog = new TfrmConnectionInfo(this);
     if (!m_serverAddress.isEmpty())
@@ -314,7 +268,7 @@ void Tlobby::showloginbox()
     for (const QByteArray &name : settings.readList("Ignored", "Ignored"))
         listbox_ignored->addItem(decodeWireText(name).toLower());
     for (const QByteArray &room : settings.readList("Favs", "Favs"))
-        listbox_favs->addItem(decodeWireText(room));
+        m_favourites.add(decodeWireText(room));
     sortLoadedLists();
     loadSettingsIntoOptions(settings);
 
@@ -397,11 +351,11 @@ void Tlobby::resolveip(const QString &host, std::function<void(const QString &)>
 
 void Tlobby::orvexConnected()
 {
-    Memo1->clear();
-    m_lastLineWasError = false;
-    if (m_reconnecting) {
-        m_attemptRunning = false;
-        orvex->Login(m_retryName, m_retryPassword);
+    m_catalogueLines.clear();
+    m_reconnector->connected();
+    if (m_reconnector->reconnecting()) {
+        m_reconnector->attemptConnected();
+        orvex->Login(m_reconnector->name(), m_reconnector->password());
         return;
     }
     if (login_isnew && login_newuser)
@@ -413,16 +367,10 @@ void Tlobby::orvexConnected()
 void Tlobby::orvexLoginSuccess(ostrel::TOrvexUser *)
 {
     // What a lost connection logs in with: a new account's own password from now on.
-    m_retryName = login_userid;
-    m_retryPassword = login_isnew && login_newuser
+    const bool backAgain = m_reconnector->loggedIn(
+        login_userid, login_isnew && login_newuser
                           ? QByteArray::fromStdString(login_newuser->Password)
-                          : login_password;
-    const bool backAgain = m_reconnecting;
-    m_reconnecting = false;
-    m_attemptRunning = false;
-    m_retryTimer->stop();
-    m_countdownTimer->stop();
-    reconnectPolicy.reset();
+                          : login_password);
     SetEnabledButtons();
     label_status->setText(backAgain ? QStringLiteral("Reconnected.")
                                     : QStringLiteral("Welcome to Halvane!"));
@@ -452,8 +400,7 @@ void Tlobby::orvexLoginFailed(const QByteArray &text)
 void Tlobby::orvexDisconnected()
 {
     // LoggedIn still tells whether the session that ended had logged in.
-    const bool retry = reconnectWanted() && !m_retryName.isEmpty() &&
-                       (orvex->LoggedIn() || m_reconnecting) && !serverGaveReason();
+    const bool retry = m_reconnector->retriesAfterLoss(reconnectWanted(), orvex->LoggedIn());
     const QByteArray room = currentroom;
     const bool inRoom = !room.isEmpty() && room != kLobbyRoom;
     // The room's conversation survives a loss the lobby recovers from by itself.
@@ -465,95 +412,60 @@ void Tlobby::orvexDisconnected()
     addlinetoalerts(QStringLiteral("Connection lost. The lobby reconnects by itself."),
                     QColor(255, 0, 0));
     if (inRoom) {
-        m_rejoinRoom = room;
-        m_keptChatRoom = room;
+        m_reconnector->keepRoom(room);
         addlinetochat(QStringLiteral("--- Connection lost ---"), QColor(255, 0, 0));
     }
-    scheduleReconnect();
+    m_reconnector->schedule();
+    SetEnabledButtons();
 }
 
 bool Tlobby::reconnectWanted() const
 {
-    return !m_options || m_options->image_reconnect->isOn();
-}
-
-bool Tlobby::serverGaveReason() const
-{
-    return m_lastLineWasError && m_lastLineClock.isValid() &&
-           m_lastLineClock.elapsed() < kReasonWindowMs;
+    return m_prefs.reconnect;
 }
 
 void Tlobby::orvexStringRead(const QByteArray &line)
 {
-    m_lastLineWasError = line == "ERROR" || line.startsWith("ERROR|");
-    m_lastLineClock.start();
+    m_reconnector->lineRead(line);
 }
 
-void Tlobby::scheduleReconnect()
+void Tlobby::showReconnectCountdown(int seconds)
 {
-    m_reconnecting = true;
-    m_attemptRunning = false;
-    const std::chrono::milliseconds wait = reconnectPolicy.nextDelay();
-    m_retryDeadline.setRemainingTime(wait);
-    m_retryTimer->start(wait);
-    m_countdownTimer->start();
-    showReconnectCountdown();
-    SetEnabledButtons();
-}
-
-void Tlobby::showReconnectCountdown()
-{
-    const qint64 left = qMax<qint64>(0, m_retryDeadline.remainingTime());
-    // Rounded to the nearest second: the ticks come about a second apart, not exactly.
-    const qint64 seconds = qMax<qint64>(1, (left + 500) / 1000);
     label_status->setText(QStringLiteral("Connection lost. Trying again in %1 s...").arg(seconds));
 }
 
 void Tlobby::tryReconnectNow()
 {
-    if (!m_reconnecting || m_attemptRunning || orvex->Active())
+    if (orvex->Active() || !m_reconnector->beginAttempt())
         return;
-    m_retryTimer->stop();
-    m_countdownTimer->stop();
-    m_attemptRunning = true;
     label_status->setText(QStringLiteral("Reconnecting..."));
     // The host and port of the last login are still set on the connection.
     try {
         orvex->setActive(true);
     } catch (const std::exception &) {
-        scheduleReconnect();
+        m_reconnector->schedule();
+        SetEnabledButtons();
     }
 }
 
 void Tlobby::stopReconnecting()
 {
-    m_retryTimer->stop();
-    m_countdownTimer->stop();
-    m_rejoinRoom.clear();
-    m_keptChatRoom.clear();
-    reconnectPolicy.reset();
-    const bool wasTrying = m_attemptRunning;
-    m_reconnecting = false;
-    m_attemptRunning = false;
-    if (wasTrying)
+    if (m_reconnector->stop())
         orvex->CancelConnect();
     SetEnabledButtons();
 }
 
 bool Tlobby::orvexSocketError(int code)
 {
-    if (m_attemptRunning && !orvex->Active()) {
+    if (m_reconnector->attemptRunning() && !orvex->Active()) {
         // The try did not get through: the next one follows, without a box for each.
-        scheduleReconnect();
+        m_reconnector->schedule();
+        SetEnabledButtons();
         return true;
     }
-    if (m_reconnecting)
-        return true;
-    // A loss that is about to be tried again is told by the status line; a box would
-    // only wait there, stale, after the lobby has logged in again by itself.
-    const bool loss = code == 10054 || code == 10053;
-    return loss && orvex->Active() && orvex->LoggedIn() && reconnectWanted() &&
-           !m_retryName.isEmpty() && !serverGaveReason();
+    // Reset or aborted: an established session was lost.
+    const bool loss = (code == 10054 || code == 10053) && orvex->Active() && orvex->LoggedIn();
+    return m_reconnector->swallowsSocketError(reconnectWanted(), loss);
 }
 
 void Tlobby::orvexSocketErrorReport(int code, const QString &message, const QString &errorText)
@@ -628,9 +540,9 @@ void Tlobby::orvexStorePin(const QString &server, const QByteArray &pin)
 
 void Tlobby::rejoinAfterReconnect()
 {
-    if (m_rejoinRoom.isEmpty() || !orvex->LoggedIn())
+    if (m_reconnector->rejoinRoom().isEmpty() || !orvex->LoggedIn())
         return;
-    const QByteArray room = std::exchange(m_rejoinRoom, QByteArray());
+    const QByteArray room = m_reconnector->takeRejoinRoom();
     const QString name = decodeWireText(room);
     QTreeWidgetItem *node = m_treeIndex->room(name);
     // A room the catalogue no longer has would only be refused.
@@ -647,8 +559,8 @@ void Tlobby::SetEnabledButtons()
     button_connect->setEnabled(!active);
     Connect1->setEnabled(!active);
     // Disconnect also ends the tries after a lost connection.
-    button_disconnect->setEnabled(active || m_reconnecting);
-    Disconnect1->setEnabled(active || m_reconnecting);
+    button_disconnect->setEnabled(active || reconnecting());
+    Disconnect1->setEnabled(active || reconnecting());
     button_download->setEnabled(active);
 }
 
@@ -671,7 +583,7 @@ void Tlobby::disconnected(bool keepRoomChat)
     image_roomimage->clear();
     // No game is relayed or answered over a connection that is gone.
     relaytable->reset();
-    m_joinHost.clear();
+    m_hosting.reset();
     // The headings count what the lists hold: nothing now.
     updatePlayerHeadings();
 }
@@ -679,7 +591,7 @@ void Tlobby::disconnected(bool keepRoomChat)
 void Tlobby::button_connectClick()
 {
     // While a try waits, Connect makes it now with the same login.
-    if (m_reconnecting) {
+    if (reconnecting()) {
         tryReconnectNow();
         return;
     }
@@ -738,7 +650,7 @@ bool Tlobby::checkregistry(const QByteArray &game)
     // A record left behind by an uninstalled game names a program that is gone.
     if (path.isEmpty() || !QFileInfo(QFile::decodeName(path)).isFile())
         return false;
-    gameexepath = path;
+    m_hosting.setProgram(path);
     button_host->setStatusTip(QFile::decodeName(path));
     return true;
 }
@@ -751,9 +663,9 @@ void Tlobby::Timer1Timer()
         spamcount = qMax(0, spamcount - 10);
         spamtick = 0;
     }
-    const bool alert = m_options && m_options->image_pmalert1->isOn();
-    if (listbox_messagefrom->count() > 0 && alert) {
-        m_trayHint = listbox_messagefrom->item(0)->text();
+    const bool alert = m_prefs.pmAlert;
+    if (!m_pending->isEmpty() && alert) {
+        m_trayHint = m_pending->at(0).senderName();
         // The tray blinks at a calm pace, slower than this timer: each change of its
         // picture is a message to the desktop.
         if (m_trayblink == 0 || ++m_trayBlinkTicks >= kTrayBlinkTicks) {
@@ -776,11 +688,9 @@ void Tlobby::Timer1Timer()
 
 void Tlobby::systrayiconClick()
 {
-    for (int i = 0; i < listbox_messagefrom->count(); ++i) {
-        if (listbox_messagefrom->item(i)->text() == m_trayHint) {
-            showaprivatemessage(i);
-            return;
-        }
+    if (const int waiting = m_pending->indexOf(m_trayHint); waiting >= 0) {
+        showaprivatemessage(waiting);
+        return;
     }
     showNormal();
     raise();

@@ -2,7 +2,6 @@
 #include "accessibility.h"
 
 #include "assets.h"
-#include "lobbysettings.h"
 #include "tcolorbutton.h"
 #include "tflatbutton.h"
 #include "tradiogroup.h"
@@ -18,18 +17,15 @@
 #include <QScreen>
 #include <QVBoxLayout>
 
-const std::array<TOptions::SwitchKey, 10> TOptions::kSwitchKeys = {{
-    {"Flashfriends1", &TOptions::image_flashfriends1},
-    {"Pmalert1", &TOptions::image_pmalert1},
-    {"Pmsound1", &TOptions::image_pmsound1},
-    {"Sentwithenter1", &TOptions::image_sentwithenter1},
-    {"Acceptinvites1", &TOptions::image_acceptinvites1},
-    {"Tourneyalert1", &TOptions::image_tourneyalert1},
-    {"Lobbychat1", &TOptions::image_lobbychat1},
-    {"Updates", &TOptions::image_updates},
-    {"Pmlog", &TOptions::image_pmlog},
-    {"Reconnect", &TOptions::image_reconnect},
-}};
+#include <utility>
+
+const std::array<TSwitch * TOptions::*, 10> TOptions::kSwitchControls = {
+    &TOptions::image_flashfriends1,  &TOptions::image_pmalert1,
+    &TOptions::image_pmsound1,       &TOptions::image_sentwithenter1,
+    &TOptions::image_acceptinvites1, &TOptions::image_tourneyalert1,
+    &TOptions::image_lobbychat1,     &TOptions::image_updates,
+    &TOptions::image_pmlog,          &TOptions::image_reconnect,
+};
 
 namespace {
 
@@ -48,8 +44,7 @@ QComboBox *sizeBox(const char *name)
 
 } // namespace
 
-TOptions::TOptions(const QString &settingsPath, QWidget *parent)
-    : QWidget(parent, Qt::Tool), m_settingsPath(settingsPath)
+TOptions::TOptions(QWidget *parent) : QWidget(parent, Qt::Tool)
 {
     setObjectName(QStringLiteral("Options"));
     setWindowTitle(QStringLiteral("Options"));
@@ -111,6 +106,7 @@ TOptions::TOptions(const QString &settingsPath, QWidget *parent)
         grid->addWidget(text, row, col + 1);
         connect(control, &TSwitch::clicked, this,
                 [this, control] { image_flashfriends1Click(control); });
+        connect(control, &TSwitch::tagChanged, this, &TOptions::reportChange);
     };
     addSwitch(image_flashfriends1, "image_flashfriends1",
               QStringLiteral("Sound on Friends Arrival"), 0);
@@ -162,11 +158,14 @@ TOptions::TOptions(const QString &settingsPath, QWidget *parent)
     buttons->addWidget(button_done);
     layout->addLayout(buttons);
 
-    connect(textsize, &QComboBox::currentTextChanged, this, &TOptions::textSizeChanged);
-    connect(boxtextsize, &QComboBox::currentTextChanged, this, &TOptions::boxTextSizeChanged);
+    connect(radiogroup_show, &TRadioGroup::itemIndexChanged, this, &TOptions::reportChange);
+    connect(textcolor, &TColorButton::colorChanged, this, &TOptions::reportChange);
+    connect(actioncolor, &TColorButton::colorChanged, this, &TOptions::reportChange);
+    connect(textsize, &QComboBox::currentTextChanged, this, &TOptions::reportChange);
+    connect(boxtextsize, &QComboBox::currentTextChanged, this, &TOptions::reportChange);
     // Only a font chosen from the list applies; typed text waits for a choice.
     connect(combo_fonts, &QComboBox::activated, this,
-            [this](int index) { emit fontChanged(combo_fonts->itemText(index)); });
+            [this](int index) { emit fontChosen(combo_fonts->itemText(index)); });
     connect(button_done, &QPushButton::clicked, this, &TOptions::button_doneClick);
     connect(button_restore, &QPushButton::clicked, this, &TOptions::button_restoreClick);
     connect(button_resetpm, &QPushButton::clicked, this, &TOptions::button_resetpmClick);
@@ -178,10 +177,46 @@ TOptions::TOptions(const QString &settingsPath, QWidget *parent)
     accessibility::closeOnEscape(this);
 }
 
+void TOptions::setPreferences(const LobbyPreferences &p)
+{
+    // The lobby already holds these: showing them is no change to report.
+    const bool wasLoading = std::exchange(m_loading, true);
+    radiogroup_show->setItemIndex(p.show);
+    for (std::size_t i = 0; i < kSwitchControls.size(); ++i)
+        (this->*kSwitchControls[i])->setTag(p.*LobbyPreferences::kSwitches[i].value ? 1 : 0);
+    textcolor->setColor(p.textColor);
+    actioncolor->setColor(p.actionColor);
+    combo_fonts->setCurrentIndex(combo_fonts->findText(p.textFont));
+    combo_fonts->setEditText(p.textFont);
+    textsize->setCurrentText(p.textSize);
+    boxtextsize->setCurrentText(p.boxTextSize);
+    m_loading = wasLoading;
+}
+
+LobbyPreferences TOptions::preferences() const
+{
+    LobbyPreferences p;
+    p.show = qMax(0, radiogroup_show->ItemIndex());
+    for (std::size_t i = 0; i < kSwitchControls.size(); ++i)
+        p.*LobbyPreferences::kSwitches[i].value = (this->*kSwitchControls[i])->isOn();
+    p.textColor = textcolor->color();
+    p.actionColor = actioncolor->color();
+    p.textSize = textsize->currentText();
+    p.boxTextSize = boxtextsize->currentText();
+    p.textFont = combo_fonts->currentText();
+    return p;
+}
+
+void TOptions::reportChange()
+{
+    if (!m_loading)
+        emit preferencesChanged(preferences());
+}
+
 TSwitch *TOptions::switchNamed(const QString &name) const
 {
-    for (const auto &entry : kSwitchKeys) {
-        TSwitch *control = this->*entry.control;
+    for (TSwitch *TOptions::*entry : kSwitchControls) {
+        TSwitch *control = this->*entry;
         if (control->objectName() == name)
             return control;
     }
@@ -201,34 +236,20 @@ void TOptions::image_flashfriends1Click(TSwitch *sender)
 
 void TOptions::button_doneClick()
 {
-    LobbySettings settings(m_settingsPath);
-    settings.write("Show", QByteArray::number(qMax(0, radiogroup_show->ItemIndex())));
-    for (const auto &entry : kSwitchKeys)
-        settings.write(entry.key, (this->*entry.control)->isOn() ? "true" : "false");
-    settings.write("Textsize", textsize->currentText().toUtf8());
-    settings.write("Textfont", combo_fonts->currentText().toUtf8());
-    settings.write("Boxtextsize", boxtextsize->currentText().toUtf8());
-    settings.write("Textcolor", textcolor->color().toText());
-    settings.write("Actioncolor", actioncolor->color().toText());
+    emit preferencesDone(preferences());
     hide();
 }
 
 void TOptions::button_restoreClick()
 {
-    emit defaultLayoutRequested();
     textcolor->setColor(TColor(TColor::clBlack));
     actioncolor->setColor(TColor(TColor::clBlack));
-    // Setting the texts applies the sizes through their change handlers; re-apply in
-    // case a text was already "8".
     textsize->setCurrentText(QStringLiteral("8"));
     boxtextsize->setCurrentText(QStringLiteral("8"));
-    emit boxTextSizeChanged(boxtextsize->currentText());
-    emit textSizeChanged(textsize->currentText());
     // The original default font is not installed here: the name is kept for the
-    // settings file, and the panes get the program's own default font back.
+    // settings file, and the lobby gives the panes the program's own font back.
     combo_fonts->setCurrentIndex(combo_fonts->findText(QStringLiteral("MS Sans Serif")));
     combo_fonts->setEditText(QStringLiteral("MS Sans Serif"));
-    emit fontChanged(QApplication::font().family());
     radiogroup_show->setItemIndex(0);
     image_flashfriends1->setTag(1);
     image_pmalert1->setTag(1);
@@ -239,19 +260,16 @@ void TOptions::button_restoreClick()
     image_lobbychat1->setTag(1);
     image_updates->setTag(1);
     image_reconnect->setTag(1);
+    // Last: the layout, sizes and font of the main window, after the changes above.
+    emit restoreLayoutRequested();
 }
 
 void TOptions::button_resetpmClick()
 {
-    LobbySettings settings(m_settingsPath);
-    settings.write("Pmfromleft", "165");
-    settings.write("Pmfromtop", "171");
-    settings.write("Pmtoleft", "232");
-    settings.write("Pmtotop", "239");
     emit pmLocationsReset();
 }
 
 void TOptions::button_editClick()
 {
-    emit profileEditRequested();
+    emit editProfileRequested();
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "lobbypreferences.h"
+
 #include <QWidget>
 
 #include <array>
@@ -10,16 +12,19 @@ class TFlatButton;
 class TRadioGroup;
 class TSwitch;
 
-// The options window: notices, the on/off switches, chat colours, text sizes and
-// font. Its controls are the live option state that the rest of the lobby reads; sizes
-// and fonts go to the main window at once through signals, "Done" stores everything.
+// The options window: notices, the on/off switches, chat colours, text sizes and font.
+// It edits a copy of the preferences and reports every change at once (sizes and fonts
+// act on the main window while the user chooses); "Done" hands them on to be stored.
 class TOptions : public QWidget
 {
     Q_OBJECT
 public:
-    // settingsPath: the settings file that "Done" and the reset of the message windows'
-    // places write to.
-    explicit TOptions(const QString &settingsPath, QWidget *parent = nullptr);
+    explicit TOptions(QWidget *parent = nullptr);
+
+    // Shows these preferences in the controls, reporting no change.
+    void setPreferences(const LobbyPreferences &preferences);
+    // The preferences as the controls show them.
+    LobbyPreferences preferences() const;
 
     TRadioGroup *radiogroup_show;
     TSwitch *image_flashfriends1;
@@ -42,13 +47,8 @@ public:
     TFlatButton *button_restore;
     TFlatButton *button_resetpm;
 
-    // The switches with their settings keys, in the order "Done" writes them.
-    struct SwitchKey
-    {
-        const char *key;
-        TSwitch *TOptions::*control;
-    };
-    static const std::array<SwitchKey, 10> kSwitchKeys;
+    // The switches, in the order of LobbyPreferences::kSwitches.
+    static const std::array<TSwitch * TOptions::*, 10> kSwitchControls;
 
     // Sets the switch of that objectName to 0 or 1; unknown names change nothing.
     void setimage(const QString &name, int state);
@@ -61,16 +61,16 @@ public:
     void button_editClick();
 
 signals:
-    void textSizeChanged(const QString &size);
-    void boxTextSizeChanged(const QString &size);
-    void fontChanged(const QString &family);
-    // "Restore Defaults": the main window's panels go back to their places.
-    void defaultLayoutRequested();
-    // The private message windows open at their first places again.
+    void preferencesChanged(const LobbyPreferences &preferences);
+    // A font chosen from the list (typed text waits for a choice).
+    void fontChosen(const QString &family);
+    // "Done": the preferences are to be stored.
+    void preferencesDone(const LobbyPreferences &preferences);
+    void restoreLayoutRequested();
     void pmLocationsReset();
-    // "Edit Profile": the main window asks the server for the user's own record.
-    void profileEditRequested();
+    void editProfileRequested();
 
 private:
-    QString m_settingsPath;
+    void reportChange();
+    bool m_loading = false;
 };

@@ -19,9 +19,12 @@ TColorButton::TColorButton(QWidget *parent) : QToolButton(parent)
 
 void TColorButton::setColor(TColor color)
 {
+    if (color == m_color && !toolTip().isEmpty())
+        return;
     m_color = color;
     setToolTip(QString::fromLatin1(color.toText()));
     update();
+    emit colorChanged(color);
 }
 
 void TColorButton::paintEvent(QPaintEvent *)
@@ -81,7 +84,6 @@ void TColorButton::choose(TColor color)
     if (m_popup)
         m_popup->close();
     setColor(color);
-    emit colorChanged(color);
 }
 
 void TColorButton::chooseOther()

@@ -32,6 +32,7 @@ public:
     QFrame *popup() const { return m_popup; }
 
 signals:
+    // Whenever the colour changes, chosen or set.
     void colorChanged(TColor color);
 
 protected:

@@ -17,6 +17,7 @@ void TSwitch::setTag(int tag)
     m_tag = tag;
     setAccessibleDescription(tag == 1 ? QStringLiteral("on") : QStringLiteral("off"));
     repaint();
+    emit tagChanged(tag);
 }
 
 void TSwitch::setPictures(const QPixmap &off, const QPixmap &on)

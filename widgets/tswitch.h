@@ -21,6 +21,10 @@ public:
 
     QSize sizeHint() const override;
 
+signals:
+    // Whenever the state changes, by a click's handler or by code.
+    void tagChanged(int tag);
+
 protected:
     void paintEvent(QPaintEvent *event) override;
 

@@ -53,9 +53,10 @@ int main(int argc, char **argv)
         QApplication::processEvents(QEventLoop::WaitForMoreEvents);
     closeLogin.stop();
     lobby.resize(1000, 700);
-    lobby.panel_gameroom->show();
+    lobby.findChild<TFlatPanel *>(QStringLiteral("panel_gameroom"))->show();
     for (const char *name : {"carol", "dave", "erin", "frank"})
-        lobby.listbox_ignored->addItem(QString::fromLatin1(name));
+        lobby.findChild<QListWidget *>(QStringLiteral("listbox_ignored"))
+            ->addItem(QString::fromLatin1(name));
     QApplication::processEvents();
 
     const char *colours[] = {"clBlack", "clNavy", "$00008000", "clMaroon"};
@@ -79,7 +80,8 @@ int main(int argc, char **argv)
         else if (i >= total - 1000)
             lastNs += ns;
     }
-    const int lines = lobby.mainchat_gameroom->document()->blockCount();
+    const int lines =
+        lobby.findChild<TChatPane *>(QStringLiteral("mainchat_gameroom"))->document()->blockCount();
     const double first = firstNs / 1000.0 / 1000.0;
     const double last = lastNs / 1000.0 / 1000.0;
     std::printf("room pane lines: %d\nfirst 1000: %.1f us/line\nlast 1000: %.1f us/line\n"

@@ -135,12 +135,11 @@ Result run(int players, int updates, int burst)
     BenchServer server;
     Tlobby lobby;
     lobby.resize(1000, 700);
-    lobby.orvex->setHost(QStringLiteral("127.0.0.1"));
-    lobby.orvex->setPort(server.port());
-    lobby.login_userid = "bench";
-    lobby.login_password = "pw";
-    lobby.orvex->setActive(true);
-    if (!QTest::qWaitFor([&] { return lobby.orvex->LoggedIn(); }, 10000))
+    lobby.connection()->setHost(QStringLiteral("127.0.0.1"));
+    lobby.connection()->setPort(server.port());
+    lobby.setLogin("bench", "pw");
+    lobby.connection()->setActive(true);
+    if (!QTest::qWaitFor([&] { return lobby.connection()->LoggedIn(); }, 10000))
         qFatal("the lobby did not log in");
     lobby.show();
 
@@ -193,8 +192,9 @@ Result run(int players, int updates, int burst)
     }
     r.updateUsPerEntry = (cpuMicroseconds() - start) / updates;
     std::fprintf(stderr, "  %d players: lbnames %d, room list %d\n", players,
-                 lobby.lbnames->count(), lobby.listbox_gameroom->count());
-    lobby.orvex->setActive(false);
+                 lobby.findChild<TPlayerList *>(QStringLiteral("lbnames"))->count(),
+                 lobby.findChild<TPlayerList *>(QStringLiteral("listbox_gameroom"))->count());
+    lobby.connection()->setActive(false);
     return r;
 }
 

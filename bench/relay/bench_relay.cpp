@@ -8,6 +8,7 @@
 //
 // Usage: bench_relay [messages=500] [rate_per_s=100] [bulk_mib=4]
 #include "assets.h"
+#include "control.h"
 #include "e2esupport.h"
 #include "recordingplatform.h"
 #include "relaytable.h"
@@ -192,17 +193,19 @@ int main(int argc, char **argv)
     // The handshake of an assisted game, as the users make it: both in the game's room,
     // the host hosts through the relay, the joiner joins.
     for (Tlobby *lobby : {host.lobby, joiner.lobby}) {
-        lobby->orvex->JoinSubject("Plumbrix");
-        if (!QTest::qWaitFor([&] { return lobby->label_gamename->text() == "Plumbrix"; }, 10000)) {
+        lobby->connection()->JoinSubject("Plumbrix");
+        if (!QTest::qWaitFor(
+                [&] { return control<QLabel>(lobby, "label_gamename")->text() == "Plumbrix"; },
+                10000)) {
             std::fprintf(stderr, "the lobbies did not enter the game's room\n");
             return 1;
         }
     }
-    host.lobby->LobbyAssistedHosting1->setChecked(true);
+    control<QAction>(host.lobby, "LobbyAssistedHosting1")->setChecked(true);
     host.lobby->button_hostClick();
     QTest::qWait(200);
     joiner.lobby->joinit("host - Plumbrix");
-    if (!QTest::qWaitFor([&] { return joiner.lobby->relaytable->gamesock()->Listen(); }, 10000)) {
+    if (!QTest::qWaitFor([&] { return joiner.lobby->relayTable()->gamesock()->Listen(); }, 10000)) {
         std::fprintf(stderr, "the relayed join did not start\n");
         return 1;
     }

@@ -2,6 +2,7 @@
 
 #include "encryptit.h"
 #include "orvexutils.h"
+#include "textcodec.h"
 
 #include <QHash>
 
@@ -67,4 +68,35 @@ QByteArray LobbySettings::scramblePassword(const QByteArray &password)
         std::string_view(password.constData(), static_cast<std::size_t>(password.size())),
         ostrel::kWireKey);
     return QByteArray(out.data(), static_cast<qsizetype>(out.size()));
+}
+
+LobbyPreferences LobbySettings::readPreferences() const
+{
+    LobbyPreferences p;
+    const int show = readInt("Show", 0);
+    p.show = show >= 0 && show <= 2 ? show : 0;
+    const LobbyPreferences defaults;
+    for (const auto &[key, value] : LobbyPreferences::kSwitches)
+        p.*value = readOnOff(key, defaults.*value);
+    auto colour = [&](QByteArrayView key) {
+        return TColor::fromText(read(key, "clblack")).value_or(TColor(TColor::clBlack));
+    };
+    p.textColor = colour("Textcolor");
+    p.actionColor = colour("Actioncolor");
+    p.textFont = decodeWireText(read("Textfont"));
+    p.textSize = decodeWireText(read("Textsize", "8"));
+    p.boxTextSize = decodeWireText(read("Boxtextsize", "8"));
+    return p;
+}
+
+void LobbySettings::writePreferences(const LobbyPreferences &p)
+{
+    write("Show", QByteArray::number(qMax(0, p.show)));
+    for (const auto &[key, value] : LobbyPreferences::kSwitches)
+        write(key, p.*value ? "true" : "false");
+    write("Textsize", p.textSize.toUtf8());
+    write("Textfont", p.textFont.toUtf8());
+    write("Boxtextsize", p.boxTextSize.toUtf8());
+    write("Textcolor", p.textColor.toText());
+    write("Actioncolor", p.actionColor.toText());
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "inifile.h"
+#include "lobbypreferences.h"
 
 #include <QByteArray>
 #include <QList>
@@ -49,6 +50,10 @@ public:
     // Writes the count key, then the section with one key per entry.
     void writeList(QByteArrayView section, QByteArrayView countKey,
                    const QList<QByteArray> &entries);
+
+    // The options; a value that is missing or unreadable gives the default.
+    LobbyPreferences readPreferences() const;
+    void writePreferences(const LobbyPreferences &preferences);
 
     // The stored password form (the wire cipher, which is its own inverse).
     static QByteArray scramblePassword(const QByteArray &password);

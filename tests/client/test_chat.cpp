@@ -1,3 +1,4 @@
+#include "control.h"
 #include "lobbyfixture.h"
 #include "tchatpane.h"
 #include "tcolor.h"
@@ -63,9 +64,8 @@ protected:
         LobbyFixture::SetUp();
         loginAs("alice");
         // The decay is driven tick by tick below.
-        lobby->Timer1->stop();
-        lobby->spamcount = 0;
-        lobby->spamtick = 0;
+        control<QTimer>(lobby, "Timer1")->stop();
+        lobby->setFloodCount(0);
         options()->textcolor->setColor(TColor(0x123456));
         options()->actioncolor->setColor(TColor(TColor::clPurple));
         server.clearLines();
@@ -88,7 +88,7 @@ protected:
 
 TEST_F(ChatTest, ReceivedRoomLinesShowInTheSendersColourWithTheBoldRun)
 {
-    lobby->listbox_ignored->addItem(QStringLiteral("carol"));
+    control<QListWidget>(lobby, "listbox_ignored")->addItem(QStringLiteral("carol"));
     serverSends({
         "SEND|bob|CHAT|/me waves|clRed",
         "SEND|bob|CHAT|/24 final at 9|clBlue",
@@ -108,20 +108,20 @@ TEST_F(ChatTest, ReceivedRoomLinesShowInTheSendersColourWithTheBoldRun)
         {"bob: what the ****", navy, 4},
         {QString::fromUtf8("b\u00e9la: caf\u00e9"), QColor(0, 128, 0), 5},
     };
-    EXPECT_EQ(shown(lobby->mainchat_gameroom), expected);
+    EXPECT_EQ(shown(control<TChatPane>(lobby, "mainchat_gameroom")), expected);
 
     // With the room chat switched off nothing arrives there.
-    lobby->TurnOffGameLobbyChat1->trigger();
+    control<QAction>(lobby, "TurnOffGameLobbyChat1")->trigger();
     EXPECT_FALSE(options()->image_lobbychat1->isOn());
     serverSends({"SEND|bob|CHAT|hello|clRed"});
-    EXPECT_EQ(shown(lobby->mainchat_gameroom).size(), expected.size());
+    EXPECT_EQ(shown(control<TChatPane>(lobby, "mainchat_gameroom")).size(), expected.size());
 }
 
 TEST_F(ChatTest, LobbyLinesAnnouncementsAndTheTournamentAlert)
 {
-    lobby->listbox_ignored->addItem(QStringLiteral("carol"));
+    control<QListWidget>(lobby, "listbox_ignored")->addItem(QStringLiteral("carol"));
     options()->setimage(QStringLiteral("image_tourneyalert1"), 1);
-    lobby->button_alerts->click(); // announcements out of sight
+    control<TFlatButton>(lobby, "button_alerts")->click(); // announcements out of sight
     serverSends({
         "SEND|bob|GHAT|/me waves|clRed",
         "SEND|bob|GHAT|hi all|clTeal",
@@ -130,41 +130,42 @@ TEST_F(ChatTest, LobbyLinesAnnouncementsAndTheTournamentAlert)
         "Checkin is open / bring snacks / |clPurple",
         "SEND|bob|GHAT|/ignored+dave",
     });
-    EXPECT_EQ(shown(lobby->listbox_alerts),
+    EXPECT_EQ(shown(control<TChatPane>(lobby, "listbox_alerts")),
               (QList<Shown>{{"bob waves", QColor(255, 0, 0), 0},
                             {"bob: hi all", QColor(0, 128, 128), 4}}));
     const QColor purple(128, 0, 128);
-    EXPECT_EQ(shown(lobby->tourneychat), (QList<Shown>{{" Cup", purple, 0},
-                                                       {" Dice Tournament", purple, 0},
-                                                       {" In Lobby: Dice", purple, 0},
-                                                       {" Start Time - 8:00pm", purple, 0},
-                                                       {" Checkin is open", purple, 0},
-                                                       {" bring snacks", purple, 0},
-                                                       {" Contact BOB for information", purple, 0},
-                                                       {"   ***", purple, 0}}));
-    EXPECT_EQ(lobby->button_tourney->borderColor(), QColor(255, 255, 0));
+    EXPECT_EQ(shown(control<TChatPane>(lobby, "tourneychat")),
+              (QList<Shown>{{" Cup", purple, 0},
+                            {" Dice Tournament", purple, 0},
+                            {" In Lobby: Dice", purple, 0},
+                            {" Start Time - 8:00pm", purple, 0},
+                            {" Checkin is open", purple, 0},
+                            {" bring snacks", purple, 0},
+                            {" Contact BOB for information", purple, 0},
+                            {"   ***", purple, 0}}));
+    EXPECT_EQ(control<TFlatButton>(lobby, "button_tourney")->borderColor(), QColor(255, 255, 0));
     ASSERT_EQ(seam.sounds.size(), 1);
     EXPECT_EQ(seam.sounds[0].toLower(), "tourney");
     EXPECT_EQ(seam.messages.value(seam.messages.size() - 1),
               "dave is ignoring you, you are not allowed to join the game.");
 
     // While the announcements show, only the sound alerts; with the alert off, nothing.
-    lobby->button_tourney->click();
-    EXPECT_EQ(lobby->button_tourney->borderColor(), QColor(0, 0, 128));
+    control<TFlatButton>(lobby, "button_tourney")->click();
+    EXPECT_EQ(control<TFlatButton>(lobby, "button_tourney")->borderColor(), QColor(0, 0, 128));
     serverSends({"SEND|bob|GHAT|/tn tonight at nine|clRed"});
-    EXPECT_EQ(shown(lobby->tourneychat).last().text, "bob : tonight at nine");
-    EXPECT_EQ(lobby->button_tourney->borderColor(), QColor(0, 0, 128));
+    EXPECT_EQ(shown(control<TChatPane>(lobby, "tourneychat")).last().text, "bob : tonight at nine");
+    EXPECT_EQ(control<TFlatButton>(lobby, "button_tourney")->borderColor(), QColor(0, 0, 128));
     EXPECT_EQ(seam.sounds.size(), 2);
     options()->setimage(QStringLiteral("image_tourneyalert1"), 0);
-    lobby->button_alerts->click();
+    control<TFlatButton>(lobby, "button_alerts")->click();
     serverSends({"SEND|bob|GHAT|/tn later|clRed"});
-    EXPECT_EQ(lobby->button_tourney->borderColor(), QColor(0, 0, 128));
+    EXPECT_EQ(control<TFlatButton>(lobby, "button_tourney")->borderColor(), QColor(0, 0, 128));
     EXPECT_EQ(seam.sounds.size(), 2);
 }
 
 TEST_F(ChatTest, RoomChatShowsOwnLinesAtOnceAndSendsThemWithTheirColour)
 {
-    QLineEdit *edit = lobby->mychat_gameroom;
+    QLineEdit *edit = control<QLineEdit>(lobby, "mychat_gameroom");
     edit->setText(QStringLiteral("<Enter Chat Here>"));
     type(edit, QStringLiteral("hello | there"));
     type(edit, QStringLiteral("/me waves"));
@@ -172,7 +173,7 @@ TEST_F(ChatTest, RoomChatShowsOwnLinesAtOnceAndSendsThemWithTheirColour)
     type(edit, QStringLiteral("shit"));
     EXPECT_TRUE(edit->text().isEmpty());
     const QColor purple(128, 0, 128);
-    EXPECT_EQ(shown(lobby->mainchat_gameroom),
+    EXPECT_EQ(shown(control<TChatPane>(lobby, "mainchat_gameroom")),
               (QList<Shown>{{"alice: hello | there", plain, 6},
                             {"alice waves", purple, 0},
                             {"[Tournament] alice final at nine", purple, 0},
@@ -181,64 +182,65 @@ TEST_F(ChatTest, RoomChatShowsOwnLinesAtOnceAndSendsThemWithTheirColour)
         sent("SEND|CHAT|"),
         (QList<QByteArray>{"SEND|CHAT|hello | there|$00123456", "SEND|CHAT|/me waves|clPurple",
                            "SEND|CHAT|/24 final at nine|clPurple", "SEND|CHAT|shit|$00123456"}));
-    EXPECT_EQ(lobby->spamcount, 4);
+    EXPECT_EQ(lobby->floodCount(), 4);
 }
 
 TEST_F(ChatTest, SpamPreventionCountsEnteredLinesAndDecaysEveryTwentyFirstTick)
 {
-    QLineEdit *room = lobby->mychat_gameroom;
+    QLineEdit *room = control<QLineEdit>(lobby, "mychat_gameroom");
     // An empty Enter in the room chat counts for nothing.
     type(room, QString());
-    EXPECT_EQ(lobby->spamcount, 0);
+    EXPECT_EQ(lobby->floodCount(), 0);
     for (int i = 1; i <= 12; ++i)
         type(room, QStringLiteral("line %1").arg(i));
     EXPECT_EQ(sent("SEND|CHAT|").size(), 11);
-    EXPECT_EQ(lobby->spamcount, 12);
-    EXPECT_EQ(shown(lobby->mainchat_gameroom).last(),
+    EXPECT_EQ(lobby->floodCount(), 12);
+    EXPECT_EQ(shown(control<TChatPane>(lobby, "mainchat_gameroom")).last(),
               (Shown{"Spam prevention activated!", red, 0}));
     EXPECT_TRUE(room->text().isEmpty());
 
     for (int tick = 1; tick <= 20; ++tick)
         lobby->Timer1Timer();
-    EXPECT_EQ(lobby->spamcount, 12);
+    EXPECT_EQ(lobby->floodCount(), 12);
     lobby->Timer1Timer();
-    EXPECT_EQ(lobby->spamcount, 2);
-    EXPECT_EQ(lobby->spamtick, 0);
+    EXPECT_EQ(lobby->floodCount(), 2);
+    EXPECT_EQ(lobby->floodTick(), 0);
     for (int i = 1; i <= 10; ++i)
         type(room, QStringLiteral("more %1").arg(i));
     EXPECT_EQ(sent("SEND|CHAT|").size(), 11 + 9);
 
     // "//quarto" is neither refused nor counted.
-    const int count = lobby->spamcount;
+    const int count = lobby->floodCount();
     type(room, QStringLiteral("//quarto"));
     EXPECT_EQ(sent("HADMIN|"), QList<QByteArray>{"HADMIN|7KAZ|alice|REBOOT|"});
-    EXPECT_EQ(lobby->spamcount, count);
+    EXPECT_EQ(lobby->floodCount(), count);
     EXPECT_TRUE(room->text().isEmpty());
 
     // The decay never goes below zero.
-    lobby->spamcount = 3;
-    lobby->spamtick = 20;
-    lobby->Timer1Timer();
-    EXPECT_EQ(lobby->spamcount, 0);
+    lobby->setFloodCount(3);
+    for (int tick = 0; tick < 21; ++tick)
+        lobby->Timer1Timer();
+    EXPECT_EQ(lobby->floodCount(), 0);
 }
 
 TEST_F(ChatTest, LobbyChatSendsWithoutEchoAndCountsEveryEnter)
 {
-    QLineEdit *edit = lobby->mychat;
+    QLineEdit *edit = control<QLineEdit>(lobby, "mychat");
     type(edit, QStringLiteral("hi all"));
     type(edit, QStringLiteral("/me waves"));
     type(edit, QStringLiteral("/24 not for the lobby"));
     type(edit, QString());
     EXPECT_EQ(sent("SEND|GHAT|"),
               (QList<QByteArray>{"SEND|GHAT|hi all|$00123456", "SEND|GHAT|/me waves|clPurple"}));
-    EXPECT_TRUE(shown(lobby->listbox_alerts).isEmpty());
-    EXPECT_EQ(lobby->spamcount, 4);
+    EXPECT_TRUE(shown(control<TChatPane>(lobby, "listbox_alerts")).isEmpty());
+    EXPECT_EQ(lobby->floodCount(), 4);
 
-    lobby->spamcount = 11;
+    lobby->setFloodCount(11);
     type(edit, QStringLiteral("refused"));
     EXPECT_EQ(sent("SEND|GHAT|").size(), 2);
-    EXPECT_EQ(shown(lobby->listbox_alerts), (QList<Shown>{{"Spam prevention activated!", red, 0}}));
-    EXPECT_EQ(lobby->spamcount, 12);
+    EXPECT_EQ(shown(control<TChatPane>(lobby, "listbox_alerts")),
+              (QList<Shown>{{"Spam prevention activated!", red, 0}}));
+    EXPECT_EQ(lobby->floodCount(), 12);
     EXPECT_TRUE(edit->text().isEmpty());
 
     // Longer texts are cut to 399 characters.
@@ -248,8 +250,8 @@ TEST_F(ChatTest, LobbyChatSendsWithoutEchoAndCountsEveryEnter)
 
 TEST_F(ChatTest, EditsWhileDisconnectedOrWithTheRoomChatOff)
 {
-    lobby->TurnOffGameLobbyChat1->trigger();
-    QLineEdit *room = lobby->mychat_gameroom;
+    control<QAction>(lobby, "TurnOffGameLobbyChat1")->trigger();
+    QLineEdit *room = control<QLineEdit>(lobby, "mychat_gameroom");
     room->setText(QStringLiteral("<Enter Chat Here>"));
     type(room, QStringLiteral("hello"));
     EXPECT_EQ(room->text(), "Game Lobby Chat Turned Off");
@@ -260,47 +262,48 @@ TEST_F(ChatTest, EditsWhileDisconnectedOrWithTheRoomChatOff)
     QTest::keyClicks(room, QStringLiteral("hi"));
     EXPECT_EQ(room->text(), "hi");
 
-    lobby->button_disconnect->click();
+    control<TFlatButton>(lobby, "button_disconnect")->click();
     seam.messages.clear();
-    QTest::keyClicks(lobby->mychat, QStringLiteral("ab"));
-    QTest::keyClick(lobby->mychat, Qt::Key_Return);
-    QTest::keyClick(lobby->mychat, Qt::Key_Shift); // types nothing: no message
+    QTest::keyClicks(control<QLineEdit>(lobby, "mychat"), QStringLiteral("ab"));
+    QTest::keyClick(control<QLineEdit>(lobby, "mychat"), Qt::Key_Return);
+    QTest::keyClick(control<QLineEdit>(lobby, "mychat"),
+                    Qt::Key_Shift); // types nothing: no message
     EXPECT_EQ(seam.messages, QStringList(3, QStringLiteral("Not connected!")));
-    EXPECT_EQ(lobby->mychat->text(), "ab"); // the keys are not swallowed
+    EXPECT_EQ(control<QLineEdit>(lobby, "mychat")->text(), "ab"); // the keys are not swallowed
     QTest::keyClicks(room, QStringLiteral("c"));
     EXPECT_EQ(seam.messages.size(), 4);
-    EXPECT_EQ(lobby->spamcount, 0);
+    EXPECT_EQ(lobby->floodCount(), 0);
 }
 
 TEST_F(ChatTest, MenusCopyPasteClearAndScrollOff)
 {
     serverSends({"SEND|bob|CHAT|first|clRed", "SEND|bob|GHAT|second|clRed"});
-    lobby->mainchat_gameroom->selectAll();
-    lobby->MenuItem2->trigger();
+    control<TChatPane>(lobby, "mainchat_gameroom")->selectAll();
+    control<QAction>(lobby, "MenuItem2")->trigger();
     EXPECT_EQ(QApplication::clipboard()->text(), "bob: first");
 
     QApplication::clipboard()->setText(QStringLiteral(" pasted"));
-    QLineEdit *room = lobby->mychat_gameroom;
+    QLineEdit *room = control<QLineEdit>(lobby, "mychat_gameroom");
     room->setText(QStringLiteral("keep drop"));
     room->setSelection(4, 5);
-    lobby->MenuItem5->trigger();
+    control<QAction>(lobby, "MenuItem5")->trigger();
     EXPECT_EQ(room->text(), "keep pasted");
     EXPECT_EQ(room->cursorPosition(), room->text().size());
     room->setCursorPosition(0);
-    lobby->MenuItem5->trigger(); // nothing selected: nothing deleted
+    control<QAction>(lobby, "MenuItem5")->trigger(); // nothing selected: nothing deleted
     EXPECT_EQ(room->text(), "keep pasted pasted");
 
-    EXPECT_FALSE(lobby->mainchat_gameroom->scrollOff());
-    lobby->chatscrolloff1->trigger();
-    EXPECT_TRUE(lobby->chatscrolloff1->isChecked());
-    EXPECT_TRUE(lobby->mainchat_gameroom->scrollOff());
-    EXPECT_TRUE(lobby->listbox_alerts->scrollOff());
-    lobby->chatscrolloff1->trigger();
-    EXPECT_FALSE(lobby->mainchat_gameroom->scrollOff());
+    EXPECT_FALSE(control<TChatPane>(lobby, "mainchat_gameroom")->scrollOff());
+    control<QAction>(lobby, "chatscrolloff1")->trigger();
+    EXPECT_TRUE(control<QAction>(lobby, "chatscrolloff1")->isChecked());
+    EXPECT_TRUE(control<TChatPane>(lobby, "mainchat_gameroom")->scrollOff());
+    EXPECT_TRUE(control<TChatPane>(lobby, "listbox_alerts")->scrollOff());
+    control<QAction>(lobby, "chatscrolloff1")->trigger();
+    EXPECT_FALSE(control<TChatPane>(lobby, "mainchat_gameroom")->scrollOff());
 
-    lobby->ClearGameRoomChat1->trigger();
-    EXPECT_TRUE(lobby->mainchat_gameroom->document()->isEmpty());
-    EXPECT_TRUE(lobby->listbox_alerts->document()->isEmpty());
+    control<QAction>(lobby, "ClearGameRoomChat1")->trigger();
+    EXPECT_TRUE(control<TChatPane>(lobby, "mainchat_gameroom")->document()->isEmpty());
+    EXPECT_TRUE(control<TChatPane>(lobby, "listbox_alerts")->document()->isEmpty());
 }
 
 } // namespace

@@ -1,3 +1,4 @@
+#include "control.h"
 #include "installersignature.h"
 #include "lobbyfixture.h"
 #include "tchatpane.h"
@@ -169,9 +170,11 @@ TEST_F(DownloadTest, MenuItemsPrepareTheWindowForTheirGame)
 
     // A left press opens the menu at once; the button never takes the press as a click.
     lobby->show();
-    QTest::mousePress(lobby->button_download, Qt::LeftButton, {}, QPoint(5, 5));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return lobby->popup_download->isVisible(); }, 2000));
-    lobby->popup_download->hide();
+    QTest::mousePress(control<TFlatButton>(lobby, "button_download"), Qt::LeftButton, {},
+                      QPoint(5, 5));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return control<QMenu>(lobby, "popup_download")->isVisible(); }, 2000));
+    control<QMenu>(lobby, "popup_download")->hide();
 }
 
 TEST_F(DownloadTest, DownloadShowsProgressChecksTheSignatureAndStartsTheInstaller)
@@ -241,7 +244,7 @@ TEST_F(DownloadTest, TheRoomIsToldWhenTheInstallerHasRecordedTheGame)
     download()->getbuttonClick();
     ASSERT_EQ(seam.programs.size(), 1u);
     EXPECT_FALSE(download()->isVisible());
-    const QTextDocument *chat = lobby->mainchat_gameroom->document();
+    const QTextDocument *chat = control<TChatPane>(lobby, "mainchat_gameroom")->document();
     EXPECT_EQ(chat->lastBlock().text(), QStringLiteral("Plumbrix is being installed..."));
 
     // A record without its program is not an installation yet.
@@ -258,7 +261,8 @@ TEST_F(DownloadTest, TheRoomIsToldWhenTheInstallerHasRecordedTheGame)
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return chat->lastBlock().text() == QStringLiteral("Plumbrix is installed."); }, 5000))
         << chat->toPlainText().toStdString();
-    EXPECT_EQ(lobby->label_status->text(), QStringLiteral("Plumbrix is installed."));
+    EXPECT_EQ(control<QLabel>(lobby, "label_status")->text(),
+              QStringLiteral("Plumbrix is installed."));
 }
 
 TEST_F(DownloadTest, StopDuringTheTransferLeavesNothingInstallsNothingAndAllowsAnotherTry)
@@ -492,7 +496,7 @@ TEST_F(DownloadTest, AutomaticUpdateTellsTheRoomAndDownloadsAtOnce)
     publish("/games/plumbrix/setup.exe", pattern(1000));
     lobby->autoupdate("Plumbrix");
 
-    const QTextDocument *chat = lobby->mainchat_gameroom->document();
+    const QTextDocument *chat = control<TChatPane>(lobby, "mainchat_gameroom")->document();
     EXPECT_EQ(chat->lastBlock().text(),
               QStringLiteral(":PLUMBRIXis Automatically Updating. You will have to restart the "
                              "game after update is finished.:"));

@@ -120,11 +120,7 @@ protected:
     Tgamedescription *window() const { return windows->gamedescription(); }
     ThtmlLite *viewer() const { return window()->displayhtml; }
 
-    void view(const QString &room)
-    {
-        lobby->m_roomHint = room;
-        lobby->ViewGameDescription1->trigger();
-    }
+    void view(const QString &room) { lobby->showGameDescription(room); }
     void page(const QByteArray &path, const QByteArray &body)
     {
         http.setBody(path, body, {"Content-Type: text/html"});

@@ -1,3 +1,4 @@
+#include "control.h"
 #include "inifile.h"
 #include "lobbyfixture.h"
 #include "relaytable.h"
@@ -46,7 +47,7 @@ protected:
         // Updates are driven by each test.
         options()->image_updates->setTag(0);
         server.clearLines();
-        lobby->listbox_alerts->clear();
+        control<TChatPane>(lobby, "listbox_alerts")->clear();
     }
     void TearDown() override
     {
@@ -71,7 +72,7 @@ protected:
     void enterRoom(const QByteArray &room, const QByteArray &members = QByteArray())
     {
         serverSends({"JOINSUBJECT|" + room + "|" + members});
-        lobby->listbox_alerts->clear();
+        control<TChatPane>(lobby, "listbox_alerts")->clear();
         server.clearLines();
     }
 
@@ -79,14 +80,18 @@ protected:
     {
         return seam.programs.empty() ? QStringList() : seam.programs.back().arguments;
     }
-    QStringList alerts() const { return documentLines(lobby->listbox_alerts->document()); }
+    QStringList alerts() const
+    {
+        return documentLines(control<TChatPane>(lobby, "listbox_alerts")->document());
+    }
 
     // A game of ours connecting to the presence listener.
     std::unique_ptr<QTcpSocket> startGame()
     {
         auto game = std::make_unique<QTcpSocket>();
-        game->connectToHost(QHostAddress::LocalHost, lobby->Sock11->LocalPort());
-        EXPECT_TRUE(QTest::qWaitFor([&] { return !lobby->Sock11->Listen(); }, 5000));
+        game->connectToHost(QHostAddress::LocalHost, control<TSock>(lobby, "Sock11")->LocalPort());
+        EXPECT_TRUE(
+            QTest::qWaitFor([&] { return !control<TSock>(lobby, "Sock11")->Listen(); }, 5000));
         return game;
     }
 
@@ -115,25 +120,25 @@ TEST_F(HostingTest, HostingAnnouncesTheGameAndStartsItsProgram)
     for (const Row &row : rows) {
         SCOPED_TRACE(row.room.toStdString());
         enterRoom(row.room);
-        lobby->LobbyAssistedHosting1->setChecked(row.assisted);
+        control<QAction>(lobby, "LobbyAssistedHosting1")->setChecked(row.assisted);
         seam.programs.clear();
         lobby->button_hostClick();
 
         const QByteArray entry = "alice - " + row.room;
         EXPECT_EQ(sent(row.assisted ? "ADDASSISTED|" : "ADDGAME|"),
                   QList<QByteArray>{(row.assisted ? "ADDASSISTED|" : "ADDGAME|") + entry});
-        EXPECT_EQ(lobby->label_ingame->text(), row.ingame);
+        EXPECT_EQ(control<QLabel>(lobby, "label_ingame")->text(), row.ingame);
         EXPECT_EQ(alerts(), QStringList{"Hosted a " + QString::fromLatin1(row.room) + " Game."});
         ASSERT_EQ(seam.programs.size(), 1u);
         EXPECT_EQ(seam.programs[0].program, programDir.path() + "/" + row.invite.left(1).toUpper() +
                                                 row.invite.mid(1) + " game");
-        EXPECT_EQ(lastArguments(),
-                  (QStringList{"alice", QString::fromLatin1(lobby->localip), "true", row.mode}));
+        EXPECT_EQ(lastArguments(), (QStringList{"alice", QString::fromLatin1(lobby->localAddress()),
+                                                "true", row.mode}));
         EXPECT_EQ(setting("Hosting"), row.room);
-        EXPECT_TRUE(lobby->button_private->isVisibleTo(lobby));
-        EXPECT_FALSE(lobby->button_host->isVisibleTo(lobby));
-        EXPECT_EQ(lobby->InviteToJoin1->text(), "Invite to Join " + row.invite);
-        EXPECT_EQ(lobby->invitetojoin2->statusTip(), row.invite);
+        EXPECT_TRUE(control<TFlatButton>(lobby, "button_private")->isVisibleTo(lobby));
+        EXPECT_FALSE(control<TFlatButton>(lobby, "button_host")->isVisibleTo(lobby));
+        EXPECT_EQ(control<QAction>(lobby, "InviteToJoin1")->text(), "Invite to Join " + row.invite);
+        EXPECT_EQ(lobby->hostingSession().inviteGame(), row.invite);
     }
 }
 
@@ -250,9 +255,9 @@ TEST_F(HostingTest, JoiningSplitsTheEntryAsksForAdultRoomsAndSetsTheMode)
         seam.answers = {row.answer};
         seam.programs.clear();
         server.clearLines();
-        lobby->listbox_alerts->clear();
-        lobby->label_ingame->clear();
-        lobby->button_host->show();
+        control<TChatPane>(lobby, "listbox_alerts")->clear();
+        control<QLabel>(lobby, "label_ingame")->clear();
+        control<TFlatButton>(lobby, "button_host")->show();
 
         const bool joined = lobby->joinit(row.entry);
 
@@ -260,13 +265,15 @@ TEST_F(HostingTest, JoiningSplitsTheEntryAsksForAdultRoomsAndSetsTheMode)
         EXPECT_EQ(joined, !row.join.isEmpty());
         EXPECT_EQ(sent("SEND|JOIN|"),
                   row.join.isEmpty() ? QList<QByteArray>{} : QList<QByteArray>{row.join});
-        EXPECT_EQ(lobby->button_host->isVisibleTo(lobby), row.join.isEmpty());
+        EXPECT_EQ(control<TFlatButton>(lobby, "button_host")->isVisibleTo(lobby),
+                  row.join.isEmpty());
         if (row.join.isEmpty()) {
-            EXPECT_TRUE(lobby->label_ingame->text().isEmpty());
+            EXPECT_TRUE(control<QLabel>(lobby, "label_ingame")->text().isEmpty());
             continue;
         }
         const QByteArray host = row.join.split('|').value(2);
-        EXPECT_EQ(lobby->label_ingame->text(), "You are in: " + QString::fromLatin1(host));
+        EXPECT_EQ(control<QLabel>(lobby, "label_ingame")->text(),
+                  "You are in: " + QString::fromLatin1(host));
         EXPECT_EQ(alerts(), QStringList{"Joined a " + QString::fromLatin1(host) + " Game."});
         EXPECT_EQ(setting("Hosting"), QByteArray());
         // The host's answer starts the game with the mode the join chose.
@@ -298,7 +305,7 @@ TEST_F(HostingTest, OnlyAnIPv4AddressOrTheRelayMarkStartsTheGame)
         SCOPED_TRACE(row.payload.toStdString());
         ASSERT_TRUE(lobby->joinit("bob - Plumbrix"));
         seam.programs.clear();
-        lobby->listbox_alerts->clear();
+        control<TChatPane>(lobby, "listbox_alerts")->clear();
         serverSends({"SEND|bob|IPTJ|" + row.payload});
         if (row.address.isEmpty()) {
             EXPECT_TRUE(seam.programs.empty());
@@ -342,15 +349,15 @@ TEST_F(HostingTest, ThePresenceListenerKeepsNothingWrittenToIt)
     game->write(QByteArray(4 * 1024 * 1024, 'x'));
     EXPECT_TRUE(
         QTest::qWaitFor([&] { return game->state() == QAbstractSocket::UnconnectedState; }, 10000));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return lobby->Sock11->Listen(); }, 5000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return control<TSock>(lobby, "Sock11")->Listen(); }, 5000));
 }
 
 TEST_F(HostingTest, HostAnswersJoinRequestsAndRefusesIgnoredPlayers)
 {
-    lobby->listbox_ignored->addItem(QStringLiteral("bob"));
+    control<QListWidget>(lobby, "listbox_ignored")->addItem(QStringLiteral("bob"));
     serverSends({"SEND|Bob|JOIN|+", "SEND|carl|JOIN|+"});
     EXPECT_EQ(sent("SEND|IGNO|"), QList<QByteArray>{"SEND|IGNO|Bob|"});
-    EXPECT_EQ(sent("SEND|IPTJ|"), QList<QByteArray>{"SEND|IPTJ|carl|" + lobby->localip});
+    EXPECT_EQ(sent("SEND|IPTJ|"), QList<QByteArray>{"SEND|IPTJ|carl|" + lobby->localAddress()});
 
     serverSends({"SEND|alice|IGNO|bob", "SEND|someone|IGNO|carl"});
     EXPECT_EQ(seam.messages,
@@ -392,9 +399,9 @@ TEST_F(HostingTest, InvitingNamesTheHostedGame)
 {
     enterRoom("PlumbrixRMLADDER");
     lobby->button_hostClick();
-    lobby->lbnames->setToolTip(QStringLiteral("bob"));
-    lobby->InviteToJoin1->trigger();
-    lobby->invitetojoin2->trigger();
+    lobby->selectPlayer(QStringLiteral("bob"));
+    control<QAction>(lobby, "InviteToJoin1")->trigger();
+    control<QAction>(lobby, "invitetojoin2")->trigger();
     EXPECT_EQ(sent("INVITE|"), (QList<QByteArray>{"INVITE|bob|Plumbrix", "INVITE|bob|Plumbrix"}));
 }
 
@@ -403,10 +410,10 @@ TEST_F(HostingTest, GamesTreeListsTheGamesOfThisRoomWithTheirPlayers)
     enterRoom("Plumbrix", "bob+1+Plumbrix+bob - Plumbrix|carl+1+Plumbrix+bob - Plumbrix|"
                           "dan+1+Plumbrix+P*dan - Plumbrix|eve+1+Plumbrix+eve - Wobbleton|"
                           "fay+1+Plumbrix+");
-    QTreeWidget *tree = lobby->TreeView_gamelist;
+    QTreeWidget *tree = control<QTreeWidget>(lobby, "TreeView_gamelist");
     EXPECT_EQ(treeLines(tree), QStringList{"bob - Plumbrix[bob,carl]"});
     EXPECT_TRUE(tree->topLevelItem(0)->font(0).bold());
-    EXPECT_FALSE(lobby->memo_empty->isVisibleTo(lobby));
+    EXPECT_FALSE(control<QLabel>(lobby, "memo_empty")->isVisibleTo(lobby));
 
     // carl leaves the game, fay hosts one, bob's game is made private.
     serverSends({"ADDGUEST|carl+1+Plumbrix+", "ADDGUEST|fay+1+Plumbrix+fay - Plumbrix",
@@ -415,17 +422,17 @@ TEST_F(HostingTest, GamesTreeListsTheGamesOfThisRoomWithTheirPlayers)
 
     serverSends({"DELETEGAME|fay - Plumbrix"});
     EXPECT_TRUE(treeLines(tree).isEmpty());
-    EXPECT_TRUE(lobby->memo_empty->isVisibleTo(lobby));
-    EXPECT_EQ(lobby->memo_empty->text(), "There are currently no hosted games.\n"
-                                         "Press the \"Host a Game\" button in\n"
-                                         "order to play.");
+    EXPECT_TRUE(control<QLabel>(lobby, "memo_empty")->isVisibleTo(lobby));
+    EXPECT_EQ(control<QLabel>(lobby, "memo_empty")->text(), "There are currently no hosted games.\n"
+                                                            "Press the \"Host a Game\" button in\n"
+                                                            "order to play.");
 }
 
 TEST_F(HostingTest, PressingAGameChoosesItAndADoubleClickJoinsIt)
 {
     lobby->resize(1000, 700);
     enterRoom("Plumbrix", "bob+1+Plumbrix+bob - Plumbrix|carl+1+Plumbrix+bob - Plumbrix");
-    QTreeWidget *tree = lobby->TreeView_gamelist;
+    QTreeWidget *tree = control<QTreeWidget>(lobby, "TreeView_gamelist");
     QTreeWidgetItem *root = tree->topLevelItem(0);
     ASSERT_NE(root, nullptr);
     const QPoint onRoot = tree->visualItemRect(root).center();
@@ -434,13 +441,13 @@ TEST_F(HostingTest, PressingAGameChoosesItAndADoubleClickJoinsIt)
     QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, onChild);
     EXPECT_TRUE(tree->statusTip().isEmpty());
     lobby->TreeView_gamelistContextPopup(onChild);
-    EXPECT_FALSE(lobby->JoinGame1->isEnabled());
-    EXPECT_FALSE(lobby->popup_joingame->isVisible());
+    EXPECT_FALSE(control<QAction>(lobby, "JoinGame1")->isEnabled());
+    EXPECT_FALSE(control<QMenu>(lobby, "popup_joingame")->isVisible());
 
     lobby->TreeView_gamelistContextPopup(onRoot);
-    EXPECT_EQ(lobby->JoinGame1->text(), "Join bob - Plumbrix");
-    EXPECT_TRUE(lobby->JoinGame1->isEnabled());
-    lobby->popup_joingame->hide();
+    EXPECT_EQ(control<QAction>(lobby, "JoinGame1")->text(), "Join bob - Plumbrix");
+    EXPECT_TRUE(control<QAction>(lobby, "JoinGame1")->isEnabled());
+    control<QMenu>(lobby, "popup_joingame")->hide();
 
     // A double click is a click followed by a press that the system reports as double.
     QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, onRoot);
@@ -449,7 +456,7 @@ TEST_F(HostingTest, PressingAGameChoosesItAndADoubleClickJoinsIt)
     // The joined game still shows who plays in it.
     ASSERT_EQ(tree->topLevelItem(0), root);
     EXPECT_TRUE(root->isExpanded());
-    EXPECT_FALSE(lobby->button_host->isVisibleTo(lobby));
+    EXPECT_FALSE(control<TFlatButton>(lobby, "button_host")->isVisibleTo(lobby));
 }
 
 TEST_F(HostingTest, TheEndOfTheGamesConnectionEndsHostingAndListensAgain)
@@ -463,25 +470,25 @@ TEST_F(HostingTest, TheEndOfTheGamesConnectionEndsHostingAndListensAgain)
     EXPECT_TRUE(sent("SEND|JOIN|").isEmpty());
 
     game->disconnectFromHost();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return lobby->Sock11->Listen(); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return control<TSock>(lobby, "Sock11")->Listen(); }, 5000));
     EXPECT_EQ(sent("DELETEGAME|"), QList<QByteArray>{"DELETEGAME|alice"});
-    EXPECT_TRUE(lobby->button_host->isVisibleTo(lobby));
-    EXPECT_FALSE(lobby->button_private->isVisibleTo(lobby));
-    EXPECT_TRUE(lobby->label_ingame->text().isEmpty());
-    EXPECT_EQ(lobby->InviteToJoin1->text(), "Invite to Join..");
-    EXPECT_TRUE(lobby->InviteToJoin1->statusTip().isEmpty());
+    EXPECT_TRUE(control<TFlatButton>(lobby, "button_host")->isVisibleTo(lobby));
+    EXPECT_FALSE(control<TFlatButton>(lobby, "button_private")->isVisibleTo(lobby));
+    EXPECT_TRUE(control<QLabel>(lobby, "label_ingame")->text().isEmpty());
+    EXPECT_EQ(control<QAction>(lobby, "InviteToJoin1")->text(), "Invite to Join..");
+    EXPECT_TRUE(lobby->hostingSession().inviteGame().isEmpty());
 }
 
 TEST_F(HostingTest, TheListenerStoppingItselfChangesNothing)
 {
     enterRoom("Plumbrix");
     lobby->button_hostClick();
-    lobby->Sock11->setListen(false);
+    control<TSock>(lobby, "Sock11")->setListen(false);
     EXPECT_TRUE(sent("DELETEGAME|").isEmpty());
-    EXPECT_TRUE(lobby->button_private->isVisibleTo(lobby));
-    EXPECT_FALSE(lobby->label_ingame->text().isEmpty());
-    lobby->RestoreSockets1->trigger();
-    EXPECT_TRUE(lobby->Sock11->Listen());
+    EXPECT_TRUE(control<TFlatButton>(lobby, "button_private")->isVisibleTo(lobby));
+    EXPECT_FALSE(control<QLabel>(lobby, "label_ingame")->text().isEmpty());
+    control<QAction>(lobby, "RestoreSockets1")->trigger();
+    EXPECT_TRUE(control<TSock>(lobby, "Sock11")->Listen());
 }
 
 TEST_F(HostingTest, AFailedJoinGivesTheHostButtonBack)
@@ -490,8 +497,8 @@ TEST_F(HostingTest, AFailedJoinGivesTheHostButtonBack)
     ASSERT_TRUE(lobby->joinit("bob - Plumbrix"));
     serverSends({"ERROR|bob is not hosting a game, you cannot join them."});
     EXPECT_EQ(seam.messages, QStringList{"bob is not hosting a game, you cannot join them."});
-    EXPECT_TRUE(lobby->button_host->isVisibleTo(lobby));
-    EXPECT_TRUE(lobby->label_ingame->text().isEmpty());
+    EXPECT_TRUE(control<TFlatButton>(lobby, "button_host")->isVisibleTo(lobby));
+    EXPECT_TRUE(control<QLabel>(lobby, "label_ingame")->text().isEmpty());
 }
 
 TEST_F(HostingTest, SmallerRoomActions)
@@ -500,16 +507,16 @@ TEST_F(HostingTest, SmallerRoomActions)
     lobby->button_ladderClick();
     ASSERT_EQ(sent("SEND|CHAT|").size(), 1);
     EXPECT_TRUE(sent("SEND|CHAT|")[0].startsWith("SEND|CHAT|/me asks: Ladder Game Anyone?|"));
-    EXPECT_EQ(documentLines(lobby->mainchat_gameroom->document()).last(),
+    EXPECT_EQ(documentLines(control<TChatPane>(lobby, "mainchat_gameroom")->document()).last(),
               "alice Ladder Game Anyone?");
 
     lobby->button_hostClick();
-    lobby->button_private->click();
+    control<TFlatButton>(lobby, "button_private")->click();
     EXPECT_EQ(sent("PRIVATE|"), QList<QByteArray>{"PRIVATE|alice"});
-    EXPECT_FALSE(lobby->button_private->isVisibleTo(lobby));
+    EXPECT_FALSE(control<TFlatButton>(lobby, "button_private")->isVisibleTo(lobby));
 
-    lobby->button_cannothost->click();
-    lobby->button_whatareladders->click();
+    control<TFlatButton>(lobby, "button_cannothost")->click();
+    control<TFlatButton>(lobby, "button_whatareladders")->click();
     ASSERT_EQ(seam.urls.size(), 2);
     EXPECT_TRUE(seam.urls[0].toString().endsWith("/lobby/networksettings.shtml"));
     EXPECT_TRUE(seam.urls[1].toString().endsWith("/lobby/ladder.shtml"));
@@ -524,20 +531,19 @@ TEST_F(HostingTest, SmallerRoomActions)
 TEST_F(HostingTest, ARouterAnswerAfterLoggingOffStartsNoGame)
 {
     enterRoom("Plumbrix");
-    lobby->LobbyAssistedHosting1->setChecked(true);
+    control<QAction>(lobby, "LobbyAssistedHosting1")->setChecked(true);
     // What the host button leaves while the router is asked.
-    lobby->m_routerEntry = "alice - Plumbrix";
-    lobby->m_routerLabel = QStringLiteral("Plumbrix");
+    lobby->hostingSession().awaitRouter("alice - Plumbrix", QStringLiteral("Plumbrix"));
     ASSERT_TRUE(lobby->checkregistry("Plumbrix"));
     seam.programs.clear();
     windows->options()->image_reconnect->click();
     server.closeClient();
-    ASSERT_TRUE(QTest::qWaitFor([this] { return !lobby->orvex->Active(); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([this] { return !lobby->connection()->Active(); }, 5000));
 
-    emit lobby->routerport->answered(true, QStringLiteral("198.51.100.7"), QString());
+    emit lobby->routerPort()->answered(true, QStringLiteral("198.51.100.7"), QString());
     EXPECT_TRUE(seam.programs.empty());
-    EXPECT_TRUE(lobby->m_routerAddress.isEmpty());
-    EXPECT_FALSE(lobby->relaytable->hosting());
+    EXPECT_TRUE(lobby->hostingSession().routerAddress().isEmpty());
+    EXPECT_FALSE(lobby->relayTable()->hosting());
     EXPECT_TRUE(alerts().filter(QStringLiteral("Hosted")).isEmpty());
 }
 
@@ -560,29 +566,29 @@ TEST_F(HostingTest, TheRoutersAnswerDecidesHowTheGameIsOffered)
     for (const Row &row : rows) {
         SCOPED_TRACE(row.line.toStdString());
         enterRoom("Plumbrix");
-        lobby->LobbyAssistedHosting1->setChecked(true);
-        lobby->m_routerEntry = "alice - Plumbrix";
-        lobby->m_routerLabel = QStringLiteral("Plumbrix");
+        control<QAction>(lobby, "LobbyAssistedHosting1")->setChecked(true);
+        lobby->hostingSession().awaitRouter("alice - Plumbrix", QStringLiteral("Plumbrix"));
         ASSERT_TRUE(lobby->checkregistry("Plumbrix"));
         seam.programs.clear();
-        emit lobby->routerport->answered(row.opened, QString::fromLatin1(row.address), QString());
+        emit lobby->routerPort()->answered(row.opened, QString::fromLatin1(row.address), QString());
         EXPECT_EQ(sent(row.offer), QList<QByteArray>{row.offer + "alice - Plumbrix"});
         EXPECT_EQ(alerts(), (QStringList{row.line, "Hosted a Plumbrix Game."}));
-        EXPECT_EQ(lobby->relaytable->hosting(), !row.opened);
+        EXPECT_EQ(lobby->relayTable()->hosting(), !row.opened);
         EXPECT_EQ(seam.programs.size(), 1u);
-        EXPECT_EQ(lobby->image_connection->pixmap().cacheKey(),
-                  lobby->imagelist_connection.value(row.opened ? 0 : 1).cacheKey());
+        EXPECT_EQ(control<QLabel>(lobby, "image_connection")->pixmap().cacheKey(),
+                  lobby->connectionPictures().value(row.opened ? 0 : 1).cacheKey());
 
         auto game = startGame();
         serverSends({"SEND|carl|JOIN|+"});
-        const QByteArray address = row.address.isEmpty() ? lobby->localip : row.address;
+        const QByteArray address = row.address.isEmpty() ? lobby->localAddress() : row.address;
         EXPECT_EQ(sent("SEND|IPTJ|"), QList<QByteArray>{"SEND|IPTJ|carl|" + address});
         // After the game, joiners of the next one hear our own address again.
         game->disconnectFromHost();
-        ASSERT_TRUE(QTest::qWaitFor([&] { return lobby->Sock11->Listen(); }, 5000));
-        EXPECT_TRUE(lobby->m_routerAddress.isEmpty());
-        EXPECT_EQ(lobby->image_connection->pixmap().cacheKey(),
-                  lobby->imagelist_connection.value(1).cacheKey());
+        ASSERT_TRUE(
+            QTest::qWaitFor([&] { return control<TSock>(lobby, "Sock11")->Listen(); }, 5000));
+        EXPECT_TRUE(lobby->hostingSession().routerAddress().isEmpty());
+        EXPECT_EQ(control<QLabel>(lobby, "image_connection")->pixmap().cacheKey(),
+                  lobby->connectionPictures().value(1).cacheKey());
         server.clearLines();
     }
 }

@@ -1,3 +1,4 @@
+#include "control.h"
 #include "lobby.h"
 #include "lobbyfixture.h"
 #include "tabout.h"
@@ -235,7 +236,7 @@ TEST_F(KeyboardTest, EveryButtonAndLabelledFieldHasItsOwnMnemonic)
     }
     EXPECT_EQ(mnemonicFaults(lobby), QStringList()) << "lobby";
     serverSends({"JOINSUBJECT|Plumbrix|bob+1+Plumbrix+"});
-    ASSERT_TRUE(lobby->panel_gameroom->isVisible());
+    ASSERT_TRUE(control<TFlatPanel>(lobby, "panel_gameroom")->isVisible());
     EXPECT_EQ(mnemonicFaults(lobby), QStringList()) << "lobby in a room";
 }
 
@@ -247,14 +248,14 @@ TEST_F(KeyboardTest, EnterOnAListItemDoesWhatADoubleClickDoes)
     ASSERT_TRUE(QTest::qWaitForWindowExposed(lobby));
     serverSends({"GAMES|game:Word:alpha:1.0:/a", "ADDGUEST|bob+1+Lobby Chat+"});
 
-    QTreeWidget *rooms = lobby->lbsubjects;
+    QTreeWidget *rooms = control<QTreeWidget>(lobby, "lbsubjects");
     rooms->setCurrentItem(lobby->FindSubjectTreeNode("alpha"));
     rooms->setFocus();
     const int before = server.lines().size();
     QTest::keyClick(rooms, Qt::Key_Return);
     EXPECT_GE(server.waitForLine("JOINSUBJECT|alpha", 5000, before), 0);
 
-    TPlayerList *players = lobby->lbnames;
+    TPlayerList *players = control<TPlayerList>(lobby, "lbnames");
     const int row = lobby->findlbname(QStringLiteral("bob"), players);
     ASSERT_GE(row, 0);
     players->setCurrentIndex(players->model()->index(row, 0));

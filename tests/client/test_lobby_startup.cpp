@@ -1,4 +1,5 @@
 #include "assets.h"
+#include "control.h"
 #include "encryptit.h"
 #include "fakelobbyserver.h"
 #include "inifile.h"
@@ -76,7 +77,10 @@ protected:
     {
         LobbyFixture::loginAs(name, [](ostrel::TOrvexUser &u) { u.City = "Lyon"; });
         ASSERT_TRUE(QTest::qWaitFor(
-            [this] { return lobby->label_status->text() == QStringLiteral("Welcome to Halvane!"); },
+            [this] {
+                return control<QLabel>(lobby, "label_status")->text() ==
+                       QStringLiteral("Welcome to Halvane!");
+            },
             5000));
     }
 };
@@ -85,10 +89,12 @@ TEST_F(LobbyTest, FirstStartShowsWelcomeEmptyDialogAndDefaults)
 {
     create();
     EXPECT_EQ(lobby->windowTitle(), QStringLiteral("Halvane"));
-    EXPECT_EQ(lobby->label_status->text(), QStringLiteral("Not Connected"));
+    EXPECT_EQ(control<QLabel>(lobby, "label_status")->text(), QStringLiteral("Not Connected"));
     // The chat with everybody is found by its name, and the welcome card points at it.
-    EXPECT_EQ(lobby->button_alerts->text().remove(QLatin1Char('&')), QStringLiteral("Lobby Chat"));
-    EXPECT_EQ(lobby->mychat->placeholderText(), QStringLiteral("Type here to talk to everyone"));
+    EXPECT_EQ(control<TFlatButton>(lobby, "button_alerts")->text().remove(QLatin1Char('&')),
+              QStringLiteral("Lobby Chat"));
+    EXPECT_EQ(control<QLineEdit>(lobby, "mychat")->placeholderText(),
+              QStringLiteral("Type here to talk to everyone"));
     bool checked = false;
     showWithLogin([&](TfrmConnectionInfo *d) {
         checked = true;
@@ -96,33 +102,34 @@ TEST_F(LobbyTest, FirstStartShowsWelcomeEmptyDialogAndDefaults)
         EXPECT_TRUE(d->edtUserId->text().isEmpty());
         EXPECT_TRUE(d->edtPassword->text().isEmpty());
         EXPECT_FALSE(d->checkbox_savepass->isChecked());
-        EXPECT_TRUE(lobby->panel_beginning->isVisible());
+        EXPECT_TRUE(control<TFlatPanel>(lobby, "panel_beginning")->isVisible());
         cancel(d);
     });
     EXPECT_TRUE(checked);
 
     TOptions *o = windows->options();
-    for (const auto &entry : TOptions::kSwitchKeys) {
-        const bool off = QByteArrayView(entry.key) == "Sentwithenter1" ||
-                         QByteArrayView(entry.key) == "Tourneyalert1";
-        EXPECT_EQ((o->*entry.control)->Tag(), off ? 0 : 1) << entry.key;
+    for (std::size_t i = 0; i < TOptions::kSwitchControls.size(); ++i) {
+        const char *key = LobbyPreferences::kSwitches[i].key;
+        const bool off =
+            QByteArrayView(key) == "Sentwithenter1" || QByteArrayView(key) == "Tourneyalert1";
+        EXPECT_EQ((o->*TOptions::kSwitchControls[i])->Tag(), off ? 0 : 1) << key;
     }
     EXPECT_EQ(o->radiogroup_show->ItemIndex(), 0);
     EXPECT_EQ(o->textsize->currentText(), QStringLiteral("8"));
     EXPECT_EQ(o->boxtextsize->currentText(), QStringLiteral("8"));
     EXPECT_EQ(o->textcolor->color(), TColor(TColor::clBlack));
-    EXPECT_EQ(lobby->mainchat_gameroom->font().pointSize(), 8);
-    EXPECT_EQ(lobby->lbnames->font().pointSize(), 8);
-    EXPECT_EQ(lobby->pmfromleft, 165);
-    EXPECT_EQ(lobby->pmtotop, 239);
+    EXPECT_EQ(control<TChatPane>(lobby, "mainchat_gameroom")->font().pointSize(), 8);
+    EXPECT_EQ(control<TPlayerList>(lobby, "lbnames")->font().pointSize(), 8);
+    EXPECT_EQ(lobby->messageFromPlace().x(), 165);
+    EXPECT_EQ(lobby->messageToPlace().y(), 239);
 
     // Closing the dialog without OK leaves the program disconnected and sends nothing.
     QTest::qWait(50);
-    EXPECT_FALSE(lobby->orvex->Active());
+    EXPECT_FALSE(lobby->connection()->Active());
     EXPECT_EQ(server.clientCount(), 0);
-    EXPECT_TRUE(lobby->button_connect->isEnabled());
-    EXPECT_FALSE(lobby->button_disconnect->isEnabled());
-    EXPECT_FALSE(lobby->button_download->isEnabled());
+    EXPECT_TRUE(control<TFlatButton>(lobby, "button_connect")->isEnabled());
+    EXPECT_FALSE(control<TFlatButton>(lobby, "button_disconnect")->isEnabled());
+    EXPECT_FALSE(control<TFlatButton>(lobby, "button_download")->isEnabled());
     EXPECT_EQ(lobby->pos(), lobby->defaultBounds().topLeft());
 
     // The dialog comes back with the Connect button; the welcome panel closes with its button.
@@ -131,11 +138,11 @@ TEST_F(LobbyTest, FirstStartShowsWelcomeEmptyDialogAndDefaults)
         again = true;
         cancel(d);
     });
-    lobby->button_connect->click();
+    control<TFlatButton>(lobby, "button_connect")->click();
     ASSERT_TRUE(waitModal());
     EXPECT_TRUE(again);
-    lobby->button_beginningdone->click();
-    EXPECT_FALSE(lobby->panel_beginning->isVisible());
+    control<TFlatButton>(lobby, "button_beginningdone")->click();
+    EXPECT_FALSE(control<TFlatPanel>(lobby, "panel_beginning")->isVisible());
 }
 
 TEST_F(LobbyTest, SettingsFileInProgramFolderIsMovedToUserFolder)
@@ -146,7 +153,7 @@ TEST_F(LobbyTest, SettingsFileInProgramFolderIsMovedToUserFolder)
     legacy.close();
 
     create();
-    EXPECT_EQ(lobby->settingspath, iniPath);
+    EXPECT_EQ(lobby->settingsPath(), iniPath);
     EXPECT_FALSE(QFile::exists(legacy.fileName()));
     EXPECT_EQ(setting("Name"), "moved");
     EXPECT_EQ(setting("Password"), "a,b\\c\"d");
@@ -181,7 +188,7 @@ TEST_F(LobbyTest, ListSectionsAndOnOffRulesLoadIntoTheWindows)
     ini.WriteString("Expanded", "Dice", "");
     create();
     // "x" is no size: the lists keep the one they have.
-    const int listPoints = lobby->lbnames->font().pointSize();
+    const int listPoints = control<TPlayerList>(lobby, "lbnames")->font().pointSize();
     ASSERT_NE(listPoints, 12);
 
     showWithLogin([](TfrmConnectionInfo *d) {
@@ -189,12 +196,12 @@ TEST_F(LobbyTest, ListSectionsAndOnOffRulesLoadIntoTheWindows)
         EXPECT_FALSE(d->checkbox_savepass->isChecked());
         cancel(d);
     });
-    EXPECT_FALSE(lobby->panel_beginning->isVisible());
-    EXPECT_EQ(itemTexts(lobby->listbox_friends),
+    EXPECT_FALSE(control<TFlatPanel>(lobby, "panel_beginning")->isVisible());
+    EXPECT_EQ(itemTexts(control<QListWidget>(lobby, "listbox_friends")),
               (QStringList{QStringLiteral("1Bob"), QStringLiteral("1carol")}));
-    EXPECT_EQ(itemTexts(lobby->listbox_ignored),
+    EXPECT_EQ(itemTexts(control<QListWidget>(lobby, "listbox_ignored")),
               (QStringList{QStringLiteral("spammer"), QStringLiteral("troll")}));
-    EXPECT_EQ(lobby->listbox_favs->count(), 0);
+    EXPECT_EQ(lobby->favouriteRooms().size(), 0);
 
     TOptions *o = windows->options();
     EXPECT_EQ(o->image_updates->Tag(), 1);
@@ -204,14 +211,14 @@ TEST_F(LobbyTest, ListSectionsAndOnOffRulesLoadIntoTheWindows)
     EXPECT_EQ(o->radiogroup_show->ItemIndex(), 2);
     EXPECT_EQ(o->textcolor->color(), TColor(TColor::clRed));
     EXPECT_EQ(o->actioncolor->color(), TColor(TColor::clBlack));
-    EXPECT_EQ(lobby->mainchat_gameroom->font().pointSize(), 12);
-    EXPECT_EQ(lobby->tourneychat->font().pointSize(), 12);
-    EXPECT_EQ(lobby->lbnames->font().pointSize(), listPoints);
-    EXPECT_EQ(lobby->pmfromleft, 165);
-    EXPECT_EQ(lobby->pmtotop, 300);
-    EXPECT_EQ(lobby->expandedstate[0], "1");
-    EXPECT_EQ(lobby->expandedstate[1], "2");
-    EXPECT_EQ(lobby->expandedstate[2], "");
+    EXPECT_EQ(control<TChatPane>(lobby, "mainchat_gameroom")->font().pointSize(), 12);
+    EXPECT_EQ(control<TChatPane>(lobby, "tourneychat")->font().pointSize(), 12);
+    EXPECT_EQ(control<TPlayerList>(lobby, "lbnames")->font().pointSize(), listPoints);
+    EXPECT_EQ(lobby->messageFromPlace().x(), 165);
+    EXPECT_EQ(lobby->messageToPlace().y(), 300);
+    EXPECT_EQ(lobby->expandedState()[0], "1");
+    EXPECT_EQ(lobby->expandedState()[1], "2");
+    EXPECT_EQ(lobby->expandedState()[2], "");
 }
 
 TEST(LobbySettingsRules, OnOffReading)
@@ -242,7 +249,8 @@ TEST_F(LobbyTest, SavedWindowPositionOffTheScreenFallsBackToDefaultBounds)
 
     lobby->close();
     EXPECT_EQ(setting("Left").toInt(), lobby->defaultBounds().left());
-    EXPECT_EQ(setting("panel_leftside1"), QByteArray::number(lobby->panel_leftside1->width()));
+    EXPECT_EQ(setting("panel_leftside1"),
+              QByteArray::number(control<TFlatPanel>(lobby, "panel_leftside1")->width()));
     EXPECT_EQ(setting("Pmfromleft"), "165");
     EXPECT_EQ(IniFile(iniPath).ReadString("Expanded", "RMLadder"), "1");
 }
@@ -259,10 +267,11 @@ TEST_F(LobbyTest, SavedLayoutIsRestored)
     create();
     showWithLogin(cancel);
     EXPECT_EQ(lobby->pos(), QPoint(0, 1));
-    EXPECT_TRUE(QTest::qWaitFor([this] { return lobby->panel_top->height() == 300; }, 2000))
-        << lobby->panel_top->height();
-    EXPECT_EQ(lobby->panel_leftside1->width(), 320);
-    EXPECT_EQ(lobby->panel_news->pos(), QPoint(50, 60));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [this] { return control<TFlatPanel>(lobby, "panel_top")->height() == 300; }, 2000))
+        << control<TFlatPanel>(lobby, "panel_top")->height();
+    EXPECT_EQ(control<TFlatPanel>(lobby, "panel_leftside1")->width(), 320);
+    EXPECT_EQ(control<TFlatPanel>(lobby, "panel_news")->pos(), QPoint(50, 60));
 }
 
 TEST_F(LobbyTest, LoginSendsSavedPasswordCutTo20AndShowsWelcome)
@@ -284,16 +293,19 @@ TEST_F(LobbyTest, LoginSendsSavedPasswordCutTo20AndShowsWelcome)
     ASSERT_GE(server.waitForLine("LOGIN|ann|0121|abcdefghijklmnopqrst"), 0)
         << server.lines().join('\n').constData();
     ASSERT_TRUE(QTest::qWaitFor(
-        [this] { return lobby->label_status->text() == QStringLiteral("Welcome to Halvane!"); },
+        [this] {
+            return control<QLabel>(lobby, "label_status")->text() ==
+                   QStringLiteral("Welcome to Halvane!");
+        },
         5000));
-    EXPECT_TRUE(lobby->Timer1->isActive());
-    EXPECT_FALSE(lobby->button_connect->isEnabled());
-    EXPECT_TRUE(lobby->button_disconnect->isEnabled());
-    EXPECT_TRUE(lobby->button_download->isEnabled());
-    EXPECT_TRUE(lobby->image_select->isVisible());
+    EXPECT_TRUE(control<QTimer>(lobby, "Timer1")->isActive());
+    EXPECT_FALSE(control<TFlatButton>(lobby, "button_connect")->isEnabled());
+    EXPECT_TRUE(control<TFlatButton>(lobby, "button_disconnect")->isEnabled());
+    EXPECT_TRUE(control<TFlatButton>(lobby, "button_download")->isEnabled());
+    EXPECT_TRUE(control<QLabel>(lobby, "image_select")->isVisible());
     EXPECT_EQ(setting("Save"), "true");
     EXPECT_EQ(setting("Password"), LobbySettings::scramblePassword(longPassword));
-    EXPECT_EQ(lobby->login_userid, "ann");
+    EXPECT_EQ(lobby->loginName(), "ann");
 }
 
 TEST_F(LobbyTest, StoredValuesLongerThanTheTypingLimitsStayWholeAndTypingIsStillLimited)
@@ -336,10 +348,10 @@ TEST_F(LobbyTest, UnsavedPasswordIsWrittenEmptyAndEmptyUserIdIsRefused)
         d->checkbox_savepass->setChecked(false);
         confirm(d);
     });
-    lobby->button_connect->click();
+    control<TFlatButton>(lobby, "button_connect")->click();
     ASSERT_TRUE(waitModal());
     EXPECT_GE(server.waitForLine("LOGIN|ann|0121|pw"), 0);
-    EXPECT_EQ(lobby->label_status->text(), QStringLiteral("Connecting..."));
+    EXPECT_EQ(control<QLabel>(lobby, "label_status")->text(), QStringLiteral("Connecting..."));
     EXPECT_EQ(setting("Save"), "false");
     EXPECT_EQ(setting("Password"), "");
 }
@@ -367,7 +379,7 @@ TEST_F(LobbyTest, NameAndPasswordRefuseWhatWouldShiftTheLoginFields)
         d->edtPassword->setText(QStringLiteral("p^w"));
         confirm(d);
     });
-    lobby->button_connect->click();
+    control<TFlatButton>(lobby, "button_connect")->click();
     ASSERT_TRUE(waitModal());
     EXPECT_EQ(seam.messages.last(),
               QStringLiteral("Special Characters are not allowed in Passwords."));
@@ -409,10 +421,10 @@ TEST_F(LobbyTest, ServerNamesResolveInTheBackgroundAndTheLocalAddressIsTheConnec
                                              programDir.path());
     lobby = windows->lobby();
     loginAs("ann");
-    EXPECT_EQ(lobby->orvex->Host(), QStringLiteral("127.0.0.1"));
+    EXPECT_EQ(lobby->connection()->Host(), QStringLiteral("127.0.0.1"));
     // Other players reach us where the server does, not at what the host name gives.
-    EXPECT_EQ(lobby->localip, QByteArray("127.0.0.1"));
-    lobby->button_disconnect->click();
+    EXPECT_EQ(lobby->localAddress(), QByteArray("127.0.0.1"));
+    control<TFlatButton>(lobby, "button_disconnect")->click();
     const QByteArray offline = lobby->getipnumber();
     EXPECT_FALSE(offline.isEmpty());
     EXPECT_TRUE(offline == "127.0.0.1" || !QHostAddress(QString::fromLatin1(offline)).isLoopback())
@@ -440,69 +452,74 @@ TEST_F(LobbyTest, RefusedLoginShowsReasonAndTheDialogAgain)
     });
     ASSERT_TRUE(waitModal());
     EXPECT_TRUE(dialogAgain);
-    EXPECT_EQ(lobby->label_status->text(), QStringLiteral("Log in Failed"));
+    EXPECT_EQ(control<QLabel>(lobby, "label_status")->text(), QStringLiteral("Log in Failed"));
     EXPECT_TRUE(seam.messages.contains(QStringLiteral("Wrong password")));
-    EXPECT_FALSE(lobby->orvex->Active());
-    EXPECT_FALSE(lobby->Timer1->isActive());
+    EXPECT_FALSE(lobby->connection()->Active());
+    EXPECT_FALSE(control<QTimer>(lobby, "Timer1")->isActive());
     // Not connected: the buttons and menu items say so, and Connect starts over.
-    EXPECT_TRUE(lobby->button_connect->isEnabled());
-    EXPECT_TRUE(lobby->Connect1->isEnabled());
-    EXPECT_FALSE(lobby->button_disconnect->isEnabled());
-    EXPECT_FALSE(lobby->Disconnect1->isEnabled());
-    EXPECT_FALSE(lobby->button_download->isEnabled());
+    EXPECT_TRUE(control<TFlatButton>(lobby, "button_connect")->isEnabled());
+    EXPECT_TRUE(control<QAction>(lobby, "Connect1")->isEnabled());
+    EXPECT_FALSE(control<TFlatButton>(lobby, "button_disconnect")->isEnabled());
+    EXPECT_FALSE(control<QAction>(lobby, "Disconnect1")->isEnabled());
+    EXPECT_FALSE(control<TFlatButton>(lobby, "button_download")->isEnabled());
 }
 
 TEST_F(LobbyTest, DisconnectionResetsTheWindow)
 {
     create();
     loginAs("ann");
-    lobby->lbnames->addItem(QStringLiteral("bob:1:Lobby Chat:"));
-    lobby->listbox_gameroom->addItem(QStringLiteral("bob:1:Plumbrix:[]"));
-    new QTreeWidgetItem(lobby->lbsubjects, {QStringLiteral("Word Games")});
-    new QTreeWidgetItem(lobby->TreeView_gamelist, {QStringLiteral("bob - Plumbrix")});
-    lobby->mainchat_gameroom->addline(QStringLiteral("bob: hi"), Qt::black);
-    lobby->tourneychat->addline(QStringLiteral("cup"), Qt::black);
-    lobby->label_ingame->setText(QStringLiteral("You are in a Plumbrix Game"));
-    lobby->panel_gameroom->show();
-    lobby->panel_news->show();
-    lobby->mychat_gameroom->setText(QStringLiteral("typing"));
-    lobby->currentroom = "Plumbrix";
-    lobby->listbox_friends->addItem(QStringLiteral("0bob"));
+    control<TPlayerList>(lobby, "lbnames")->addItem(QStringLiteral("bob:1:Lobby Chat:"));
+    control<TPlayerList>(lobby, "listbox_gameroom")->addItem(QStringLiteral("bob:1:Plumbrix:[]"));
+    new QTreeWidgetItem(control<QTreeWidget>(lobby, "lbsubjects"), {QStringLiteral("Word Games")});
+    new QTreeWidgetItem(control<QTreeWidget>(lobby, "TreeView_gamelist"),
+                        {QStringLiteral("bob - Plumbrix")});
+    control<TChatPane>(lobby, "mainchat_gameroom")->addline(QStringLiteral("bob: hi"), Qt::black);
+    control<TChatPane>(lobby, "tourneychat")->addline(QStringLiteral("cup"), Qt::black);
+    control<QLabel>(lobby, "label_ingame")->setText(QStringLiteral("You are in a Plumbrix Game"));
+    control<TFlatPanel>(lobby, "panel_gameroom")->show();
+    control<TFlatPanel>(lobby, "panel_news")->show();
+    control<QLineEdit>(lobby, "mychat_gameroom")->setText(QStringLiteral("typing"));
+    serverSends({"JOINSUBJECT|Plumbrix|"});
+    ASSERT_EQ(lobby->currentRoom(), "Plumbrix");
+    control<QListWidget>(lobby, "listbox_friends")->addItem(QStringLiteral("0bob"));
     // The window stays in this state only when no try to reconnect follows.
     windows->options()->image_reconnect->click();
 
     server.closeClient();
     ASSERT_TRUE(QTest::qWaitFor(
-        [this] { return lobby->label_status->text() == QStringLiteral("You are Disconnected."); },
+        [this] {
+            return control<QLabel>(lobby, "label_status")->text() ==
+                   QStringLiteral("You are Disconnected.");
+        },
         5000));
-    EXPECT_EQ(lobby->lbnames->count(), 0);
-    EXPECT_EQ(lobby->listbox_gameroom->count(), 0);
-    EXPECT_EQ(lobby->lbsubjects->topLevelItemCount(), 0);
-    EXPECT_EQ(lobby->TreeView_gamelist->topLevelItemCount(), 0);
-    EXPECT_TRUE(lobby->mainchat_gameroom->toPlainText().isEmpty());
-    EXPECT_TRUE(lobby->tourneychat->toPlainText().isEmpty());
-    EXPECT_TRUE(lobby->label_ingame->text().isEmpty());
-    EXPECT_FALSE(lobby->panel_gameroom->isVisible());
-    EXPECT_FALSE(lobby->panel_news->isVisible());
-    EXPECT_TRUE(lobby->mychat_gameroom->text().isEmpty());
-    EXPECT_TRUE(lobby->currentroom.isEmpty());
-    EXPECT_EQ(lobby->listbox_friends->count(), 1);
-    EXPECT_TRUE(lobby->button_connect->isEnabled());
-    EXPECT_FALSE(lobby->button_disconnect->isEnabled());
+    EXPECT_EQ(control<TPlayerList>(lobby, "lbnames")->count(), 0);
+    EXPECT_EQ(control<TPlayerList>(lobby, "listbox_gameroom")->count(), 0);
+    EXPECT_EQ(control<QTreeWidget>(lobby, "lbsubjects")->topLevelItemCount(), 0);
+    EXPECT_EQ(control<QTreeWidget>(lobby, "TreeView_gamelist")->topLevelItemCount(), 0);
+    EXPECT_TRUE(control<TChatPane>(lobby, "mainchat_gameroom")->toPlainText().isEmpty());
+    EXPECT_TRUE(control<TChatPane>(lobby, "tourneychat")->toPlainText().isEmpty());
+    EXPECT_TRUE(control<QLabel>(lobby, "label_ingame")->text().isEmpty());
+    EXPECT_FALSE(control<TFlatPanel>(lobby, "panel_gameroom")->isVisible());
+    EXPECT_FALSE(control<TFlatPanel>(lobby, "panel_news")->isVisible());
+    EXPECT_TRUE(control<QLineEdit>(lobby, "mychat_gameroom")->text().isEmpty());
+    EXPECT_TRUE(lobby->currentRoom().isEmpty());
+    EXPECT_EQ(control<QListWidget>(lobby, "listbox_friends")->count(), 1);
+    EXPECT_TRUE(control<TFlatButton>(lobby, "button_connect")->isEnabled());
+    EXPECT_FALSE(control<TFlatButton>(lobby, "button_disconnect")->isEnabled());
 }
 
 TEST_F(LobbyTest, OptionsOpenOnlyWhenConnectedAndDoneWritesTheKeys)
 {
     create();
     showWithLogin(cancel);
-    lobby->OtherOptions1->trigger();
+    control<QAction>(lobby, "OtherOptions1")->trigger();
     EXPECT_TRUE(seam.messages.contains(
         QStringLiteral("In order to use this feature you must be connected to Halvane.")));
     TOptions *o = windows->options();
     EXPECT_FALSE(o->isVisible());
 
     loginAs("ann");
-    lobby->OtherOptions1->trigger();
+    control<QAction>(lobby, "OtherOptions1")->trigger();
     ASSERT_TRUE(o->isVisible());
     o->radiogroup_show->setItemIndex(1);
     o->image_pmlog->click();
@@ -512,10 +529,11 @@ TEST_F(LobbyTest, OptionsOpenOnlyWhenConnectedAndDoneWritesTheKeys)
     o->textcolor->setColor(TColor(TColor::clNavy));
     o->actioncolor->setColor(TColor(0x123456));
     o->boxtextsize->setCurrentText(QStringLiteral("14"));
-    EXPECT_EQ(lobby->listbox_friends->font().pointSize(), 14); // at once, before "Done"
-    EXPECT_EQ(lobby->TreeView_gamelist->font().pointSize(), 14);
+    EXPECT_EQ(control<QListWidget>(lobby, "listbox_friends")->font().pointSize(),
+              14); // at once, before "Done"
+    EXPECT_EQ(control<QTreeWidget>(lobby, "TreeView_gamelist")->font().pointSize(), 14);
     o->textsize->setCurrentText(QStringLiteral("huge")); // not a number: nothing changes
-    EXPECT_EQ(lobby->mainchat_gameroom->font().pointSize(), 8);
+    EXPECT_EQ(control<TChatPane>(lobby, "mainchat_gameroom")->font().pointSize(), 8);
     o->button_done->click();
     EXPECT_FALSE(o->isVisible());
 
@@ -548,11 +566,11 @@ TEST_F(LobbyTest, OptionsOpenOnlyWhenConnectedAndDoneWritesTheKeys)
     EXPECT_EQ(setting("Tourneyalert1"), "false");
     EXPECT_EQ(setting("Pmlog"), "false"); // the log keeps its state
 
-    lobby->pmfromleft = 1;
+    lobby->setMessageFromPlace({1, 1});
     o->button_resetpm->click();
     EXPECT_EQ(setting("Pmfromleft"), "165");
     EXPECT_EQ(setting("Pmtotop"), "239");
-    EXPECT_EQ(lobby->pmfromleft, 165);
+    EXPECT_EQ(lobby->messageFromPlace().x(), 165);
 }
 
 TEST_F(LobbyTest, EditProfileSendsUserUpdateWithTheEditedRecord)
@@ -579,7 +597,7 @@ TEST_F(LobbyTest, EditProfileSendsUserUpdateWithTheEditedRecord)
     sent.LoadFromString(server.lines()[at].split('|').value(2).toStdString());
     EXPECT_EQ(sent.City, "Paris");
     EXPECT_EQ(sent.Password, "pw");
-    EXPECT_FALSE(lobby->ProfileRequested);
+    EXPECT_FALSE(lobby->profileRequested());
 
     // A reply nobody asked for opens nothing.
     server.clearLines();
@@ -622,11 +640,14 @@ TEST_F(LobbyTest, NewAccountFromTheLoginDialogSendsLoginNew)
     EXPECT_EQ(sent.UserName, "newbie");
     EXPECT_EQ(sent.Password, "s3cret");
     EXPECT_TRUE(QTest::qWaitFor(
-        [this] { return lobby->label_status->text() == QStringLiteral("Welcome to Halvane!"); },
+        [this] {
+            return control<QLabel>(lobby, "label_status")->text() ==
+                   QStringLiteral("Welcome to Halvane!");
+        },
         5000));
 
     // The next dialog starts without the new-account flag: a plain LOGIN follows.
-    lobby->button_disconnect->click();
+    control<TFlatButton>(lobby, "button_disconnect")->click();
     server.clearLines();
     server.onLine = nullptr;
     onModal<TfrmConnectionInfo>([](TfrmConnectionInfo *d) {
@@ -634,7 +655,7 @@ TEST_F(LobbyTest, NewAccountFromTheLoginDialogSendsLoginNew)
         d->edtPassword->setText(QStringLiteral("s3cret"));
         d->BitBtn2->click();
     });
-    lobby->button_connect->click();
+    control<TFlatButton>(lobby, "button_connect")->click();
     ASSERT_TRUE(waitModal());
     EXPECT_GE(server.waitForLine("LOGIN|newbie|0121|s3cret"), 0);
 }
@@ -663,14 +684,16 @@ TEST_F(LobbyTest, TimerBlinksTheTrayWhilePrivateMessagesWaitAndDecaysTheFloodCou
 {
     create();
     loginAs("ann");
-    lobby->spamcount = 25;
-    lobby->quietjoin = true;
-    lobby->listbox_messagefrom->addItem(QStringLiteral("bob"));
+    lobby->setFloodCount(25);
+    serverSends({"JOINSUBJECT|Plumbrix|"}); // a room's entries arrive quietly until the tick
+    ASSERT_TRUE(lobby->quietJoin());
+    serverSends({"SEND|bob|PMES|1:00:00 PM+hi"});
     lobby->Timer1Timer();
     EXPECT_EQ(lobby->trayblink(), 1);
-    EXPECT_EQ(lobby->systrayicon->toolTip(), QStringLiteral("bob\n1 private message waiting"));
-    EXPECT_FALSE(lobby->button_mail->isHidden());
-    EXPECT_FALSE(lobby->quietjoin);
+    EXPECT_EQ(control<QSystemTrayIcon>(lobby, "systrayicon")->toolTip(),
+              QStringLiteral("bob\n1 private message waiting"));
+    EXPECT_FALSE(control<TAnimatedButton>(lobby, "button_mail")->isHidden());
+    EXPECT_FALSE(lobby->quietJoin());
     // The picture changes at a calmer pace than the timer ticks.
     lobby->Timer1Timer();
     lobby->Timer1Timer();
@@ -678,19 +701,21 @@ TEST_F(LobbyTest, TimerBlinksTheTrayWhilePrivateMessagesWaitAndDecaysTheFloodCou
     lobby->Timer1Timer();
     EXPECT_EQ(lobby->trayblink(), 2);
 
-    lobby->listbox_messagefrom->clear();
+    control<TAnimatedButton>(lobby, "button_mail")->click(); // opens the waiting message
+    ASSERT_TRUE(lobby->pendingMessages().isEmpty());
     lobby->Timer1Timer();
     EXPECT_EQ(lobby->trayblink(), 0);
-    EXPECT_EQ(lobby->systrayicon->toolTip(), QStringLiteral("Ostrel Lobby"));
-    EXPECT_TRUE(lobby->button_mail->isHidden());
+    EXPECT_EQ(control<QSystemTrayIcon>(lobby, "systrayicon")->toolTip(),
+              QStringLiteral("Ostrel Lobby"));
+    EXPECT_TRUE(control<TAnimatedButton>(lobby, "button_mail")->isHidden());
 
     // 21 ticks take 10 off the flood count, never below 0.
     for (int i = 0; i < 16; ++i)
         lobby->Timer1Timer();
-    EXPECT_EQ(lobby->spamcount, 15);
+    EXPECT_EQ(lobby->floodCount(), 15);
     for (int i = 0; i < 42; ++i)
         lobby->Timer1Timer();
-    EXPECT_EQ(lobby->spamcount, 0);
+    EXPECT_EQ(lobby->floodCount(), 0);
 }
 
 TEST_F(LobbyTest, CancelledAccountCreationKeepsTheDialogAndSendsLogin)

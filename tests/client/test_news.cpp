@@ -1,3 +1,4 @@
+#include "control.h"
 #include "lobbyfixture.h"
 #include "tchatpane.h"
 #include "tcolor.h"
@@ -30,7 +31,7 @@ protected:
 
     QColor newsColour() const
     {
-        QTextCursor c(lobby->memo_news->document());
+        QTextCursor c(control<TChatPane>(lobby, "memo_news")->document());
         c.movePosition(QTextCursor::NextCharacter);
         return c.charFormat().foreground().color();
     }
@@ -49,23 +50,23 @@ TEST_F(NewsTest, NewsFillsThePanelAndTurnsMaroonOnceSeen)
 {
     login();
     const QColor maroon(128, 0, 0);
-    lobby->memo_news->addline(QStringLiteral("old"), Qt::black);
+    control<TChatPane>(lobby, "memo_news")->addline(QStringLiteral("old"), Qt::black);
     serverSends({"NEWS|id17|Line one/r/Line two"});
-    EXPECT_EQ(lobby->memo_news->toPlainText(), "Line one\nLine two");
-    EXPECT_TRUE(lobby->panel_news->isVisible());
-    EXPECT_EQ(lobby->memo_news->textCursor().position(), 0);
+    EXPECT_EQ(control<TChatPane>(lobby, "memo_news")->toPlainText(), "Line one\nLine two");
+    EXPECT_TRUE(control<TFlatPanel>(lobby, "panel_news")->isVisible());
+    EXPECT_EQ(control<TChatPane>(lobby, "memo_news")->textCursor().position(), 0);
     EXPECT_EQ(setting("News"), "id17");
     EXPECT_NE(newsColour(), maroon);
 
-    lobby->panel_news->hide();
+    control<TFlatPanel>(lobby, "panel_news")->hide();
     serverSends({"NEWS|id17|Line one/r/Line two"});
-    EXPECT_TRUE(lobby->panel_news->isVisible());
+    EXPECT_TRUE(control<TFlatPanel>(lobby, "panel_news")->isVisible());
     EXPECT_EQ(newsColour(), maroon);
 
     // Once maroon, later news stays maroon; empty lines are kept.
     serverSends({"NEWS|id18|/r/after a blank/r/"});
-    EXPECT_EQ(lobby->memo_news->document()->blockCount(), 3);
-    EXPECT_EQ(lobby->memo_news->toPlainText(), "\nafter a blank\n");
+    EXPECT_EQ(control<TChatPane>(lobby, "memo_news")->document()->blockCount(), 3);
+    EXPECT_EQ(control<TChatPane>(lobby, "memo_news")->toPlainText(), "\nafter a blank\n");
     EXPECT_EQ(newsColour(), maroon);
     EXPECT_EQ(setting("News"), "id18");
 }
@@ -75,7 +76,7 @@ TEST_F(NewsTest, NewsWithoutIdentifierIsShownWholeAndNeverSeen)
     writeSetting("News", "");
     login();
     serverSends({"NEWS|just text"});
-    EXPECT_EQ(lobby->memo_news->toPlainText(), "just text");
+    EXPECT_EQ(control<TChatPane>(lobby, "memo_news")->toPlainText(), "just text");
     serverSends({"NEWS|just text"});
     EXPECT_NE(newsColour(), QColor(128, 0, 0));
 }
@@ -83,52 +84,53 @@ TEST_F(NewsTest, NewsWithoutIdentifierIsShownWholeAndNeverSeen)
 TEST_F(NewsTest, TournamentComposerSendsTheAnnouncement)
 {
     login();
-    lobby->button_createannounce->click();
-    EXPECT_TRUE(lobby->panel_create->isVisible());
-    lobby->button_create->click();
-    EXPECT_FALSE(lobby->panel_create->isVisible());
+    control<TFlatButton>(lobby, "button_createannounce")->click();
+    EXPECT_TRUE(control<TFlatPanel>(lobby, "panel_create")->isVisible());
+    control<TFlatButton>(lobby, "button_create")->click();
+    EXPECT_FALSE(control<TFlatPanel>(lobby, "panel_create")->isVisible());
 
-    lobby->button_createannounce->click();
-    lobby->edit_tourneyname->setText(QStringLiteral("Spring Cup"));
-    lobby->edit_gamename->setText(QStringLiteral("Dice"));
-    lobby->edit_location->setText(QStringLiteral("Dice"));
-    lobby->combo_hour->setCurrentText(QStringLiteral("12"));
-    lobby->combo_min->setCurrentText(QStringLiteral(":45"));
-    lobby->combo_time->setCurrentText(QStringLiteral("am"));
-    lobby->combo_checkin->setCurrentText(QStringLiteral("No"));
-    lobby->edit_comments->setText(QStringLiteral("bring snacks"));
-    lobby->button_create->click();
+    control<TFlatButton>(lobby, "button_createannounce")->click();
+    control<QLineEdit>(lobby, "edit_tourneyname")->setText(QStringLiteral("Spring Cup"));
+    control<QLineEdit>(lobby, "edit_gamename")->setText(QStringLiteral("Dice"));
+    control<QLineEdit>(lobby, "edit_location")->setText(QStringLiteral("Dice"));
+    control<QComboBox>(lobby, "combo_hour")->setCurrentText(QStringLiteral("12"));
+    control<QComboBox>(lobby, "combo_min")->setCurrentText(QStringLiteral(":45"));
+    control<QComboBox>(lobby, "combo_time")->setCurrentText(QStringLiteral("am"));
+    control<QComboBox>(lobby, "combo_checkin")->setCurrentText(QStringLiteral("No"));
+    control<QLineEdit>(lobby, "edit_comments")->setText(QStringLiteral("bring snacks"));
+    control<TFlatButton>(lobby, "button_create")->click();
     EXPECT_EQ(sent("SEND|GHAT|"),
               (QList<QByteArray>{
                   "SEND|GHAT|/tn  /  /  / Start Time - 8:00pm / Checkin is open /  / |clPurple",
                   "SEND|GHAT|/tn Spring Cup / Dice Tournament / In Lobby: Dice / Start Time - "
                   "12:45am / Checkin not open / bring snacks / |clPurple"}));
 
-    lobby->FlatButton2->click();
-    for (QLineEdit *e : {lobby->edit_tourneyname, lobby->edit_gamename, lobby->edit_location,
-                         lobby->edit_comments})
+    control<TFlatButton>(lobby, "FlatButton2")->click();
+    for (QLineEdit *e :
+         {control<QLineEdit>(lobby, "edit_tourneyname"), control<QLineEdit>(lobby, "edit_gamename"),
+          control<QLineEdit>(lobby, "edit_location"), control<QLineEdit>(lobby, "edit_comments")})
         EXPECT_TRUE(e->text().isEmpty());
-    EXPECT_EQ(lobby->combo_hour->currentText(), "8");
-    EXPECT_EQ(lobby->combo_min->currentText(), ":00");
-    EXPECT_EQ(lobby->combo_time->currentText(), "pm");
-    EXPECT_EQ(lobby->combo_checkin->currentText(), "Yes");
+    EXPECT_EQ(control<QComboBox>(lobby, "combo_hour")->currentText(), "8");
+    EXPECT_EQ(control<QComboBox>(lobby, "combo_min")->currentText(), ":00");
+    EXPECT_EQ(control<QComboBox>(lobby, "combo_time")->currentText(), "pm");
+    EXPECT_EQ(control<QComboBox>(lobby, "combo_checkin")->currentText(), "Yes");
 
-    lobby->button_createclose->click();
-    EXPECT_FALSE(lobby->panel_create->isVisible());
-    lobby->button_disconnect->click();
-    lobby->button_createannounce->click();
-    EXPECT_FALSE(lobby->panel_create->isVisible());
+    control<TFlatButton>(lobby, "button_createclose")->click();
+    EXPECT_FALSE(control<TFlatPanel>(lobby, "panel_create")->isVisible());
+    control<TFlatButton>(lobby, "button_disconnect")->click();
+    control<TFlatButton>(lobby, "button_createannounce")->click();
+    EXPECT_FALSE(control<TFlatPanel>(lobby, "panel_create")->isVisible());
 }
 
 TEST_F(NewsTest, ModeratorCommandsActOnTheSelectedPlayer)
 {
     login("H");
-    lobby->lbnames->setToolTip(QStringLiteral("bob"));
-    lobby->N5Minutes1->trigger();
-    lobby->N30Minutes1->trigger();
-    lobby->N60Minutes1->trigger();
-    lobby->RemoveSilence1->trigger();
-    lobby->Kick1->trigger();
+    lobby->selectPlayer(QStringLiteral("bob"));
+    control<QAction>(lobby, "N5Minutes1")->trigger();
+    control<QAction>(lobby, "N30Minutes1")->trigger();
+    control<QAction>(lobby, "N60Minutes1")->trigger();
+    control<QAction>(lobby, "RemoveSilence1")->trigger();
+    control<QAction>(lobby, "Kick1")->trigger();
     EXPECT_EQ(sent("HADMIN|"), (QList<QByteArray>{
                                    "HADMIN|7KAZ|alice|SILENCE|bob|5|",
                                    "HADMIN|7KAZ|alice|SILENCE|bob|30|",
@@ -139,8 +141,8 @@ TEST_F(NewsTest, ModeratorCommandsActOnTheSelectedPlayer)
     EXPECT_EQ(seam.messages, QStringList{"You have booted bob off the server"});
 
     // With no player selected there is nobody to act on.
-    lobby->lbnames->setToolTip(QString());
-    lobby->Kick1->trigger();
+    lobby->selectPlayer(QString());
+    control<QAction>(lobby, "Kick1")->trigger();
     EXPECT_EQ(sent("HADMIN|").size(), 5);
     EXPECT_EQ(seam.messages.size(), 1);
 }
@@ -149,8 +151,10 @@ TEST_F(NewsTest, PanelsDraggedPastTheEdgeStayFourPixelsInside)
 {
     login();
     lobby->resize(1000, 700);
-    QWidget *area = lobby->panel_rightside;
-    for (TFlatPanel *panel : {lobby->panel_news, lobby->panel_tip, lobby->panel_create}) {
+    QWidget *area = control<TFlatPanel>(lobby, "panel_rightside");
+    for (TFlatPanel *panel :
+         {control<TFlatPanel>(lobby, "panel_news"), control<TFlatPanel>(lobby, "panel_tip"),
+          control<TFlatPanel>(lobby, "panel_create")}) {
         panel->show();
         QWidget *title = panel->layout()->itemAt(0)->widget();
         ASSERT_NE(title, nullptr);
@@ -174,8 +178,8 @@ TEST_F(NewsTest, PanelsDraggedPastTheEdgeStayFourPixelsInside)
     }
 
     // The tips panel closes with its own button.
-    lobby->FlatButton4->click();
-    EXPECT_FALSE(lobby->panel_tip->isVisible());
+    control<TFlatButton>(lobby, "FlatButton4")->click();
+    EXPECT_FALSE(control<TFlatPanel>(lobby, "panel_tip")->isVisible());
 }
 
 } // namespace

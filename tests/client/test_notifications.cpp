@@ -1,4 +1,5 @@
 #include "assets.h"
+#include "control.h"
 #include "lobbyfixture.h"
 #include "toptions.h"
 #include "tradiogroup.h"
@@ -38,7 +39,7 @@ protected:
         LobbyFixture::SetUp();
         loginAs("alice");
         // The alert step is driven by hand where a test needs it.
-        lobby->Timer1->stop();
+        control<QTimer>(lobby, "Timer1")->stop();
         m_elsewhere = std::make_unique<QWidget>();
         m_elsewhere->setWindowTitle(QStringLiteral("another program"));
         m_elsewhere->resize(200, 100);
@@ -74,7 +75,13 @@ protected:
         }
     }
 
-    QImage trayImage() const { return lobby->systrayicon->icon().pixmap(QSize(32, 32)).toImage(); }
+    QImage trayImage() const
+    {
+        return control<QSystemTrayIcon>(lobby, "systrayicon")
+            ->icon()
+            .pixmap(QSize(32, 32))
+            .toImage();
+    }
 
     std::unique_ptr<QWidget> m_elsewhere;
 };
@@ -95,7 +102,7 @@ struct Event
 TEST_F(NotificationsTest, EachEventNotifiesOnlyWhileTheUserIsAwayAndItsOptionAllows)
 {
     serverSends({"JOINSUBJECT|Plumbrix|"});
-    lobby->quietjoin = false;
+    lobby->Timer1Timer(); // the tick after a join ends its quiet
 
     auto toggle = [](TSwitch *TOptions::*control) {
         return [control](TOptions *o, bool on) { (o->*control)->setTag(on ? 1 : 0); };
@@ -134,7 +141,8 @@ TEST_F(NotificationsTest, EachEventNotifiesOnlyWhileTheUserIsAwayAndItsOptionAll
                 ++n;
                 SCOPED_TRACE(testing::Message() << event.name << ", " << nameOf(presence)
                                                 << ", option " << (on ? "on" : "off"));
-                lobby->listbox_friends->addItem(QStringLiteral("1friend%1").arg(n));
+                control<QListWidget>(lobby, "listbox_friends")
+                    ->addItem(QStringLiteral("1friend%1").arg(n));
                 event.setSwitch(options(), on);
                 be(presence);
                 seam.notifications.clear();
@@ -160,26 +168,26 @@ TEST_F(NotificationsTest, EachEventNotifiesOnlyWhileTheUserIsAwayAndItsOptionAll
 TEST_F(NotificationsTest, NothingForRefusedIgnoredOrAlreadyPresentPlayersOrTheUsersOwnGame)
 {
     be(Presence::OtherWindow);
-    lobby->listbox_friends->addItem(QStringLiteral("1amy"));
+    control<QListWidget>(lobby, "listbox_friends")->addItem(QStringLiteral("1amy"));
 
     // Refused automatically while private messages are turned off, and from an
     // ignored player.
-    lobby->TurnOffPrivateMessages1->setChecked(true);
+    control<QAction>(lobby, "TurnOffPrivateMessages1")->setChecked(true);
     serverSends({"SEND|bob|PMES|1:00:00 PM+hello"});
-    lobby->TurnOffPrivateMessages1->setChecked(false);
-    lobby->listbox_ignored->addItem(QStringLiteral("carol"));
+    control<QAction>(lobby, "TurnOffPrivateMessages1")->setChecked(false);
+    control<QListWidget>(lobby, "listbox_ignored")->addItem(QStringLiteral("carol"));
     serverSends({"SEND|Carol|PMES|1:00:00 PM+hello"});
 
     // Entering a room lists who is there and what they host: no news.
     serverSends({"JOINSUBJECT|Plumbrix|amy+1+Plumbrix+amy - Plumbrix|"});
     // The user's own game coming back from the server.
-    lobby->quietjoin = false;
+    lobby->Timer1Timer(); // the tick after a join ends its quiet
     serverSends({"ADDGUEST|alice+1+Plumbrix+alice - Plumbrix"});
     // A friend who was online already changes room.
     serverSends({"ADDGUEST|amy+1+Lobby Chat+"});
 
     EXPECT_TRUE(seam.notifications.empty());
-    EXPECT_TRUE(lobby->listbox_messagefrom->count() == 0);
+    EXPECT_TRUE(lobby->pendingMessages().isEmpty());
 }
 
 TEST_F(NotificationsTest, LongMessagesAreCutToTheirFirstWords)
@@ -204,15 +212,15 @@ TEST_F(NotificationsTest, ClickingAMessageNotificationBringsTheLobbyBackAndOpens
     seam.notifications[1].onClick();
     EXPECT_FALSE(lobby->isMinimized());
     EXPECT_TRUE(lobby->isVisible());
-    ASSERT_EQ(lobby->listbox_messagefrom->count(), 1);
-    EXPECT_EQ(lobby->listbox_messagefrom->item(0)->text(), "carol");
+    ASSERT_EQ(lobby->pendingMessages().count(), 1);
+    EXPECT_EQ(lobby->pendingMessages().at(0).senderName(), "carol");
 
     // Read meanwhile: the click only brings the lobby back.
     lobby->showaprivatemessage(0);
     lobby->showMinimized();
     seam.notifications[0].onClick();
     EXPECT_FALSE(lobby->isMinimized());
-    EXPECT_EQ(lobby->pmcount, 2);
+    EXPECT_EQ(lobby->messageWindowsOpened(), 2);
 }
 
 // While a message waits the tray blinks, but calmly: its picture changes every few ticks,
@@ -225,10 +233,10 @@ TEST_F(NotificationsTest, TrayBlinksCalmlyWithPicturesDrawnOnce)
     QStringList tips;
     for (int tick = 0; tick < 12; ++tick) { // six seconds of the half-second timer
         lobby->Timer1Timer();
-        const qint64 key = lobby->systrayicon->icon().cacheKey();
+        const qint64 key = control<QSystemTrayIcon>(lobby, "systrayicon")->icon().cacheKey();
         if (shown.isEmpty() || shown.last() != key)
             shown << key;
-        const QString tip = lobby->systrayicon->toolTip();
+        const QString tip = control<QSystemTrayIcon>(lobby, "systrayicon")->toolTip();
         if (tips.isEmpty() || tips.last() != tip)
             tips << tip;
     }
@@ -242,32 +250,36 @@ TEST_F(NotificationsTest, TrayBlinksCalmlyWithPicturesDrawnOnce)
 TEST_F(NotificationsTest, TrayIconCountsTheWaitingMessages)
 {
     const QImage plain = assets::trayIcon(0).pixmap(QSize(32, 32)).toImage();
-    EXPECT_EQ(lobby->systrayicon->toolTip(), "Ostrel Lobby");
+    EXPECT_EQ(control<QSystemTrayIcon>(lobby, "systrayicon")->toolTip(), "Ostrel Lobby");
 
     serverSends({"SEND|bob|PMES|1:00:00 PM+one"});
     const QImage one = trayImage();
     EXPECT_NE(one, plain);
-    EXPECT_EQ(lobby->systrayicon->toolTip(), "Ostrel Lobby\n1 private message waiting");
+    EXPECT_EQ(control<QSystemTrayIcon>(lobby, "systrayicon")->toolTip(),
+              "Ostrel Lobby\n1 private message waiting");
 
     serverSends({"SEND|carol|PMES|1:00:00 PM+two"});
     const QImage two = trayImage();
     EXPECT_NE(two, one);
-    EXPECT_EQ(lobby->systrayicon->toolTip(), "Ostrel Lobby\n2 private messages waiting");
+    EXPECT_EQ(control<QSystemTrayIcon>(lobby, "systrayicon")->toolTip(),
+              "Ostrel Lobby\n2 private messages waiting");
 
     // Blinking keeps the count and names the first sender.
     lobby->Timer1Timer();
     EXPECT_EQ(lobby->trayblink(), 1);
-    EXPECT_EQ(lobby->systrayicon->toolTip(), "bob\n2 private messages waiting");
+    EXPECT_EQ(control<QSystemTrayIcon>(lobby, "systrayicon")->toolTip(),
+              "bob\n2 private messages waiting");
 
     // The badge is drawn for high-density screens, not scaled up from the small picture.
-    const QPixmap sharp = lobby->systrayicon->icon().pixmap(QSize(32, 32), 2.0);
+    const QPixmap sharp =
+        control<QSystemTrayIcon>(lobby, "systrayicon")->icon().pixmap(QSize(32, 32), 2.0);
     EXPECT_EQ(sharp.size(), QSize(64, 64));
 
     lobby->showaprivatemessage(0);
     lobby->showaprivatemessage(0);
     lobby->Timer1Timer();
     EXPECT_EQ(lobby->trayblink(), 0);
-    EXPECT_EQ(lobby->systrayicon->toolTip(), "Ostrel Lobby");
+    EXPECT_EQ(control<QSystemTrayIcon>(lobby, "systrayicon")->toolTip(), "Ostrel Lobby");
     EXPECT_EQ(trayImage(), plain);
 }
 

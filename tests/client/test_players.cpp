@@ -1,3 +1,4 @@
+#include "control.h"
 #include "lobbyfixture.h"
 
 #include "inifile.h"
@@ -86,27 +87,29 @@ TEST_F(PlayersTest, EntriesHeadingsAndTheListOrder)
     loginAs("ann");
     serverSends({"ADDGUEST|bob+3+Lobby Chat+", "ADDGUEST|Amy+2+Lobby Chat", "ADDGUEST|+1+alpha+",
                  "ADDGUEST|carl++Lobby Chat+"});
-    EXPECT_EQ(texts(lobby->lbnames),
+    EXPECT_EQ(texts(control<TPlayerList>(lobby, "lbnames")),
               (QStringList{"Amy:2::", "bob:3:Lobby Chat:", "carl:1:Lobby Chat:"}));
-    EXPECT_EQ(lobby->label_playerslist->text(), "Players Online(3)");
-    EXPECT_EQ(lobby->listbox_gameroom->count(), 0);
-    EXPECT_EQ(lobby->findplayergame("bob", lobby->lbnames), "Lobby Chat");
-    EXPECT_EQ(lobby->findlbname("Bob", lobby->lbnames), -1); // names compare with case
+    EXPECT_EQ(control<QLabel>(lobby, "label_playerslist")->text(), "Players Online(3)");
+    EXPECT_EQ(control<TPlayerList>(lobby, "listbox_gameroom")->count(), 0);
+    EXPECT_EQ(lobby->findplayergame("bob", control<TPlayerList>(lobby, "lbnames")), "Lobby Chat");
+    EXPECT_EQ(lobby->findlbname("Bob", control<TPlayerList>(lobby, "lbnames")),
+              -1); // names compare with case
 
     // In a room: members of that room also go to the room list, with their game.
     serverSends({"JOINSUBJECT|alpha|dora+1+alpha+dora - alpha", "ADDGUEST|bob+3+alpha+"});
-    EXPECT_EQ(texts(lobby->listbox_gameroom),
+    EXPECT_EQ(texts(control<TPlayerList>(lobby, "listbox_gameroom")),
               (QStringList{"bob:3:alpha:[]", "dora:1:alpha:[dora - alpha]"}));
-    EXPECT_EQ(lobby->label_gamelist->text(), "Players in Lobby(2)");
-    EXPECT_EQ(lobby->label_playerslist->text(), "Players Online(4)");
+    EXPECT_EQ(control<QLabel>(lobby, "label_gamelist")->text(), "Players in Lobby(2)");
+    EXPECT_EQ(control<QLabel>(lobby, "label_playerslist")->text(), "Players Online(4)");
 
     serverSends({"REMOVEGUEST|bob", "REMOVEGUEST|nobody"});
-    EXPECT_EQ(texts(lobby->listbox_gameroom), QStringList{"dora:1:alpha:[dora - alpha]"});
-    EXPECT_EQ(lobby->label_gamelist->text(), "Players in Lobby(1)");
+    EXPECT_EQ(texts(control<TPlayerList>(lobby, "listbox_gameroom")),
+              QStringList{"dora:1:alpha:[dora - alpha]"});
+    EXPECT_EQ(control<QLabel>(lobby, "label_gamelist")->text(), "Players in Lobby(1)");
     serverSends({"GREMOVEGUEST|Amy", "GREMOVEGUEST|bob", "GREMOVEGUEST|carl", "REMOVEGUEST|dora",
                  "GREMOVEGUEST|dora"});
-    EXPECT_EQ(lobby->label_playerslist->text(), "Players Online(0)");
-    EXPECT_EQ(lobby->label_gamelist->text(), "Players in Lobby(0)");
+    EXPECT_EQ(control<QLabel>(lobby, "label_playerslist")->text(), "Players Online(0)");
+    EXPECT_EQ(control<QLabel>(lobby, "label_gamelist")->text(), "Players in Lobby(0)");
 }
 
 TEST_F(PlayersTest, ManyEntriesAtOnceKeepTheOrderAndThePlace)
@@ -123,9 +126,10 @@ TEST_F(PlayersTest, ManyEntriesAtOnceKeepTheOrderAndThePlace)
     serverSends({join, "ADDGUEST|Bob+4+Lobby Chat+"});
     expected[0] = "Bob:4:Lobby Chat:";
     std::sort(expected.begin(), expected.end(), TPlayerListModel::lessThan);
-    EXPECT_EQ(texts(lobby->lbnames), expected);
-    EXPECT_EQ(lobby->label_playerslist->text(), "Players Online(302)");
-    EXPECT_EQ(lobby->findlbname("zoe", lobby->lbnames), expected.indexOf("zoe:1:Lobby Chat:"));
+    EXPECT_EQ(texts(control<TPlayerList>(lobby, "lbnames")), expected);
+    EXPECT_EQ(control<QLabel>(lobby, "label_playerslist")->text(), "Players Online(302)");
+    EXPECT_EQ(lobby->findlbname("zoe", control<TPlayerList>(lobby, "lbnames")),
+              expected.indexOf("zoe:1:Lobby Chat:"));
 }
 
 struct NoticeCase
@@ -147,45 +151,53 @@ TEST_F(PlayersTest, NoticeRuleOverShowAndFriendMarks)
     };
     loginAs("ann");
     serverSends({"JOINSUBJECT|alpha|"});
-    lobby->quietjoin = false;
+    lobby->Timer1Timer(); // the tick after a join ends its quiet
     int n = 0;
     for (const NoticeCase &c : cases) {
         const QString name = QStringLiteral("p%1").arg(++n);
         SCOPED_TRACE(QStringLiteral("show %1 mark %2").arg(c.show).arg(c.mark).toStdString());
         windows->options()->radiogroup_show->setItemIndex(c.show);
-        lobby->listbox_friends->clear();
+        control<QListWidget>(lobby, "listbox_friends")->clear();
         if (c.mark != 'N')
-            lobby->listbox_friends->addItem(QLatin1Char(c.mark) + name);
-        const QString alertsBefore = lobby->listbox_alerts->toPlainText();
-        const QString chatBefore = lobby->mainchat_gameroom->toPlainText();
+            control<QListWidget>(lobby, "listbox_friends")->addItem(QLatin1Char(c.mark) + name);
+        const QString alertsBefore = control<TChatPane>(lobby, "listbox_alerts")->toPlainText();
+        const QString chatBefore = control<TChatPane>(lobby, "mainchat_gameroom")->toPlainText();
 
         serverSends({"ADDGUEST|" + name.toLatin1() + "+1+alpha+"});
-        lobby->quietjoin = false;
+        lobby->Timer1Timer(); // the tick after a join ends its quiet
         if (c.line) {
-            EXPECT_EQ(lastLine(lobby->listbox_alerts).text, name + " has connected.");
-            EXPECT_EQ(lastLine(lobby->listbox_alerts).colour, c.colour);
-            EXPECT_EQ(lastLine(lobby->mainchat_gameroom).text, name + " has joined the room.");
-            EXPECT_EQ(lastLine(lobby->mainchat_gameroom).colour, c.colour);
+            EXPECT_EQ(lastLine(control<TChatPane>(lobby, "listbox_alerts")).text,
+                      name + " has connected.");
+            EXPECT_EQ(lastLine(control<TChatPane>(lobby, "listbox_alerts")).colour, c.colour);
+            EXPECT_EQ(lastLine(control<TChatPane>(lobby, "mainchat_gameroom")).text,
+                      name + " has joined the room.");
+            EXPECT_EQ(lastLine(control<TChatPane>(lobby, "mainchat_gameroom")).colour, c.colour);
         } else {
-            EXPECT_EQ(lobby->listbox_alerts->toPlainText(), alertsBefore);
-            EXPECT_EQ(lobby->mainchat_gameroom->toPlainText(), chatBefore);
+            EXPECT_EQ(control<TChatPane>(lobby, "listbox_alerts")->toPlainText(), alertsBefore);
+            EXPECT_EQ(control<TChatPane>(lobby, "mainchat_gameroom")->toPlainText(), chatBefore);
         }
 
         // Leaving follows the same rule (an offline friend is online by now).
         const char mark = c.mark == '1' ? '0' : c.mark;
         const bool leaveLine = c.show == 0 || (c.show == 1 && mark != 'N');
-        const QString chatBeforeLeave = lobby->mainchat_gameroom->toPlainText();
+        const QString chatBeforeLeave =
+            control<TChatPane>(lobby, "mainchat_gameroom")->toPlainText();
         serverSends({"REMOVEGUEST|" + name.toLatin1()});
         if (leaveLine)
-            EXPECT_EQ(lastLine(lobby->mainchat_gameroom).text, name + " has left the room.");
+            EXPECT_EQ(lastLine(control<TChatPane>(lobby, "mainchat_gameroom")).text,
+                      name + " has left the room.");
         else
-            EXPECT_EQ(lobby->mainchat_gameroom->toPlainText(), chatBeforeLeave);
-        const QString alertsBeforeLeave = lobby->listbox_alerts->toPlainText();
+            EXPECT_EQ(control<TChatPane>(lobby, "mainchat_gameroom")->toPlainText(),
+                      chatBeforeLeave);
+        const QString alertsBeforeLeave =
+            control<TChatPane>(lobby, "listbox_alerts")->toPlainText();
         serverSends({"GREMOVEGUEST|" + name.toLatin1()});
         if (leaveLine)
-            EXPECT_EQ(lastLine(lobby->listbox_alerts).text, name + " has disconnected.");
+            EXPECT_EQ(lastLine(control<TChatPane>(lobby, "listbox_alerts")).text,
+                      name + " has disconnected.");
         else
-            EXPECT_EQ(lobby->listbox_alerts->toPlainText(), alertsBeforeLeave);
+            EXPECT_EQ(control<TChatPane>(lobby, "listbox_alerts")->toPlainText(),
+                      alertsBeforeLeave);
     }
 }
 
@@ -193,7 +205,7 @@ TEST_F(PlayersTest, QuietJoinStillPlaysTheFriendsSound)
 {
     friends({"bob", "carl"});
     loginAs("ann");
-    lobby->quietjoin = false;
+    lobby->Timer1Timer(); // the tick after a join ends its quiet
     serverSends({"ADDGUEST|bob+1+Lobby Chat+", "ADDGUEST|eve+1+Lobby Chat+"});
     EXPECT_EQ(seam.sounds, QStringList{"FRIENDS"});
     // A second entry of a listed player is no arrival.
@@ -201,19 +213,23 @@ TEST_F(PlayersTest, QuietJoinStillPlaysTheFriendsSound)
     EXPECT_EQ(seam.sounds.size(), 1);
 
     seam.sounds.clear();
-    const QString alerts = lobby->listbox_alerts->toPlainText();
+    const QString alerts = control<TChatPane>(lobby, "listbox_alerts")->toPlainText();
     serverSends({"JOINSUBJECT|alpha|bob+1+alpha+|eve+1+alpha+|carl+1+alpha+"});
     // bob is new to the room list, carl new to both lists: no lines, three sounds.
     EXPECT_EQ(seam.sounds, (QStringList{"FRIENDS", "FRIENDS", "FRIENDS"}));
-    EXPECT_FALSE(lobby->mainchat_gameroom->toPlainText().contains("has joined the room"));
-    const QString newAlerts = lobby->listbox_alerts->toPlainText().mid(alerts.size());
+    EXPECT_FALSE(control<TChatPane>(lobby, "mainchat_gameroom")
+                     ->toPlainText()
+                     .contains("has joined the room"));
+    const QString newAlerts =
+        control<TChatPane>(lobby, "listbox_alerts")->toPlainText().mid(alerts.size());
     EXPECT_TRUE(newAlerts.contains("Entered alpha Lobby."));
     EXPECT_FALSE(newAlerts.contains("has connected"));
 
     // The timer ends the quiet period.
-    ASSERT_TRUE(QTest::qWaitFor([this] { return !lobby->quietjoin; }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor([this] { return !lobby->quietJoin(); }, 3000));
     serverSends({"ADDGUEST|dora+1+alpha+"});
-    EXPECT_EQ(lastLine(lobby->mainchat_gameroom).text, "dora has joined the room.");
+    EXPECT_EQ(lastLine(control<TChatPane>(lobby, "mainchat_gameroom")).text,
+              "dora has joined the room.");
 
     // Without the option, no sound.
     windows->options()->image_flashfriends1->setTag(0);
@@ -226,7 +242,7 @@ TEST_F(PlayersTest, FriendsMoveBetweenOnlineAndOffline)
 {
     friends({"zed", "Amy", "bob"});
     loginAs("ann");
-    QListWidget *list = lobby->listbox_friends;
+    QListWidget *list = control<QListWidget>(lobby, "listbox_friends");
     EXPECT_EQ(texts(list), (QStringList{"1Amy", "1bob", "1zed"}));
     serverSends({"ADDGUEST|zed+1+Lobby Chat+"});
     EXPECT_EQ(texts(list), (QStringList{"0zed", "1Amy", "1bob"}));
@@ -235,50 +251,52 @@ TEST_F(PlayersTest, FriendsMoveBetweenOnlineAndOffline)
     serverSends({"GREMOVEGUEST|zed"});
     EXPECT_EQ(texts(list), (QStringList{"0bob", "1Amy", "1zed"}));
     // The marks are not saved: the file keeps the names.
-    lobby->button_Friendslist->click();
-    EXPECT_EQ(lobby->label_friendslist->text(), "Friends List(3)");
+    control<TFlatButton>(lobby, "button_Friendslist")->click();
+    EXPECT_EQ(control<QLabel>(lobby, "label_friendslist")->text(), "Friends List(3)");
 }
 
 TEST_F(PlayersTest, AddFriendIgnoreAndRemoveFromTheLists)
 {
     loginAs("ann");
     serverSends({"ADDGUEST|Bob+1+Lobby Chat+", "ADDGUEST|ann+1+Lobby Chat+"});
-    press(lobby->lbnames, rowOf(lobby->lbnames, "Bob"), Qt::RightButton);
-    EXPECT_EQ(lobby->lbnames->toolTip(), "Bob");
-    lobby->popup_player->hide();
-    lobby->AddFriend1->trigger();
-    lobby->AddFriend1->trigger();
-    EXPECT_EQ(texts(lobby->listbox_friends), QStringList{"0Bob"});
+    press(control<TPlayerList>(lobby, "lbnames"),
+          rowOf(control<TPlayerList>(lobby, "lbnames"), "Bob"), Qt::RightButton);
+    EXPECT_EQ(lobby->selectedPlayer(), "Bob");
+    control<QMenu>(lobby, "popup_player")->hide();
+    control<QAction>(lobby, "AddFriend1")->trigger();
+    control<QAction>(lobby, "AddFriend1")->trigger();
+    EXPECT_EQ(texts(control<QListWidget>(lobby, "listbox_friends")), QStringList{"0Bob"});
     EXPECT_EQ(setting("Friends"), "0");
     EXPECT_EQ(IniFile(iniPath).ReadString("Friends", "0"), "Bob");
 
-    lobby->Ignore1->trigger();
-    lobby->Ignore1->trigger();
-    EXPECT_EQ(texts(lobby->listbox_ignored), QStringList{"bob"});
+    control<QAction>(lobby, "Ignore1")->trigger();
+    control<QAction>(lobby, "Ignore1")->trigger();
+    EXPECT_EQ(texts(control<QListWidget>(lobby, "listbox_ignored")), QStringList{"bob"});
     EXPECT_EQ(setting("Ignored"), "0");
     EXPECT_EQ(IniFile(iniPath).ReadString("Ignored", "0"), "bob");
     EXPECT_TRUE(lobby->ignoreListHolds("BOB"));
 
     // A press beside the entries forgets the player.
-    pressNowhere(lobby->lbnames);
-    EXPECT_TRUE(lobby->lbnames->toolTip().isEmpty());
+    pressNowhere(control<TPlayerList>(lobby, "lbnames"));
+    EXPECT_TRUE(lobby->selectedPlayer().isEmpty());
 
     // Removing needs an entry pressed; without one the list is only saved again.
-    lobby->button_ignorelist->click();
-    lobby->DeleteFromIgnoreList1->trigger();
-    EXPECT_EQ(texts(lobby->listbox_ignored), QStringList{"bob"});
-    press(lobby->listbox_ignored, 0);
-    lobby->DeleteFromIgnoreList1->trigger();
-    EXPECT_TRUE(texts(lobby->listbox_ignored).isEmpty());
+    control<TFlatButton>(lobby, "button_ignorelist")->click();
+    control<QAction>(lobby, "DeleteFromIgnoreList1")->trigger();
+    EXPECT_EQ(texts(control<QListWidget>(lobby, "listbox_ignored")), QStringList{"bob"});
+    press(control<QListWidget>(lobby, "listbox_ignored"), 0);
+    control<QAction>(lobby, "DeleteFromIgnoreList1")->trigger();
+    EXPECT_TRUE(texts(control<QListWidget>(lobby, "listbox_ignored")).isEmpty());
     EXPECT_EQ(setting("Ignored"), "-1");
 
-    lobby->button_Friendslist->click();
-    press(lobby->listbox_friends, 0);
-    EXPECT_EQ(lobby->lbnames->toolTip(), "Bob"); // an online friend is selected
-    lobby->RemoveFriend1->trigger();
-    EXPECT_TRUE(texts(lobby->listbox_friends).isEmpty());
+    control<TFlatButton>(lobby, "button_Friendslist")->click();
+    press(control<QListWidget>(lobby, "listbox_friends"), 0);
+    EXPECT_EQ(lobby->selectedPlayer(),
+              "Bob"); // an online friend is selected
+    control<QAction>(lobby, "RemoveFriend1")->trigger();
+    EXPECT_TRUE(texts(control<QListWidget>(lobby, "listbox_friends")).isEmpty());
     EXPECT_EQ(setting("Friends"), "-1");
-    EXPECT_EQ(lobby->label_friendslist->text(), "Friends List(0)");
+    EXPECT_EQ(control<QLabel>(lobby, "label_friendslist")->text(), "Friends List(0)");
 }
 
 TEST_F(PlayersTest, PlayerMenuForModeratorAndNormalUser)
@@ -291,35 +309,37 @@ TEST_F(PlayersTest, PlayerMenuForModeratorAndNormalUser)
     for (const Case c : {Case{"T", true}, Case{"H", true}, Case{"N", false}}) {
         SCOPED_TRACE(c.accountClass);
         if (windows) {
-            windows->lobby()->orvex->setActive(false);
+            windows->lobby()->connection()->setActive(false);
             windows.reset();
         }
         loginAs("ann", [&](ostrel::TOrvexUser &u) { u.AccountClass = c.accountClass; });
         serverSends({"ADDGUEST|bob+1+Lobby Chat+", "ADDGUEST|ann+1+Lobby Chat+"});
 
         // No player under the mouse: no menu.
-        pressNowhere(lobby->lbnames);
-        lobby->lbnamesContextPopup(lobby->lbnames, {5, 5});
-        EXPECT_FALSE(lobby->popup_player->isVisible());
+        pressNowhere(control<TPlayerList>(lobby, "lbnames"));
+        lobby->lbnamesContextPopup(control<TPlayerList>(lobby, "lbnames"), {5, 5});
+        EXPECT_FALSE(control<QMenu>(lobby, "popup_player")->isVisible());
 
-        press(lobby->lbnames, rowOf(lobby->lbnames, "bob"), Qt::RightButton);
-        lobby->lbnamesContextPopup(lobby->lbnames, {5, 5});
-        EXPECT_TRUE(lobby->popup_player->isVisible());
-        EXPECT_EQ(lobby->Kick1->isVisible(), c.moderator);
-        EXPECT_EQ(lobby->Silence1->menuAction()->isVisible(), c.moderator);
-        EXPECT_EQ(lobby->RemoveSilence1->isVisible(), c.moderator);
-        EXPECT_TRUE(lobby->SendPrivateMessage1->isEnabled());
-        EXPECT_TRUE(lobby->AddFriend1->isEnabled());
-        EXPECT_FALSE(lobby->InviteToJoin1->isVisible());
-        lobby->popup_player->hide();
+        press(control<TPlayerList>(lobby, "lbnames"),
+              rowOf(control<TPlayerList>(lobby, "lbnames"), "bob"), Qt::RightButton);
+        lobby->lbnamesContextPopup(control<TPlayerList>(lobby, "lbnames"), {5, 5});
+        EXPECT_TRUE(control<QMenu>(lobby, "popup_player")->isVisible());
+        EXPECT_EQ(control<QAction>(lobby, "Kick1")->isVisible(), c.moderator);
+        EXPECT_EQ(control<QMenu>(lobby, "Silence1")->menuAction()->isVisible(), c.moderator);
+        EXPECT_EQ(control<QAction>(lobby, "RemoveSilence1")->isVisible(), c.moderator);
+        EXPECT_TRUE(control<QAction>(lobby, "SendPrivateMessage1")->isEnabled());
+        EXPECT_TRUE(control<QAction>(lobby, "AddFriend1")->isEnabled());
+        EXPECT_FALSE(control<QAction>(lobby, "InviteToJoin1")->isVisible());
+        control<QMenu>(lobby, "popup_player")->hide();
 
-        press(lobby->lbnames, rowOf(lobby->lbnames, "ann"), Qt::RightButton);
-        lobby->lbnamesContextPopup(lobby->lbnames, {5, 5});
-        EXPECT_FALSE(lobby->SendPrivateMessage1->isEnabled());
-        EXPECT_FALSE(lobby->AddFriend1->isEnabled());
-        EXPECT_FALSE(lobby->Ignore1->isEnabled());
-        EXPECT_TRUE(lobby->ViewProfile1->isEnabled());
-        lobby->popup_player->hide();
+        press(control<TPlayerList>(lobby, "lbnames"),
+              rowOf(control<TPlayerList>(lobby, "lbnames"), "ann"), Qt::RightButton);
+        lobby->lbnamesContextPopup(control<TPlayerList>(lobby, "lbnames"), {5, 5});
+        EXPECT_FALSE(control<QAction>(lobby, "SendPrivateMessage1")->isEnabled());
+        EXPECT_FALSE(control<QAction>(lobby, "AddFriend1")->isEnabled());
+        EXPECT_FALSE(control<QAction>(lobby, "Ignore1")->isEnabled());
+        EXPECT_TRUE(control<QAction>(lobby, "ViewProfile1")->isEnabled());
+        control<QMenu>(lobby, "popup_player")->hide();
     }
 }
 
@@ -328,29 +348,29 @@ TEST_F(PlayersTest, FriendsMenuAndJoiningAFriendsRoom)
     friends({"bob", "carl"});
     loginAs("ann");
     serverSends({"ADDGUEST|bob+1+alpha+"});
-    lobby->button_Friendslist->click();
-    QListWidget *list = lobby->listbox_friends;
+    control<TFlatButton>(lobby, "button_Friendslist")->click();
+    QListWidget *list = control<QListWidget>(lobby, "listbox_friends");
     ASSERT_EQ(texts(list), (QStringList{"0bob", "1carl"}));
 
     const QPoint offline = list->visualItemRect(list->item(1)).center();
     press(list, 1, Qt::RightButton);
-    EXPECT_TRUE(lobby->lbnames->toolTip().isEmpty());
+    EXPECT_TRUE(lobby->selectedPlayer().isEmpty());
     lobby->listbox_friendsContextPopup(offline);
-    EXPECT_TRUE(lobby->popup_friends->isVisible());
-    EXPECT_FALSE(lobby->SendPrivateMessage2->isEnabled());
-    EXPECT_FALSE(lobby->JoinSameGameLobby1->isEnabled());
-    EXPECT_FALSE(lobby->ViewProfile2->isEnabled());
-    lobby->popup_friends->hide();
+    EXPECT_TRUE(control<QMenu>(lobby, "popup_friends")->isVisible());
+    EXPECT_FALSE(control<QAction>(lobby, "SendPrivateMessage2")->isEnabled());
+    EXPECT_FALSE(control<QAction>(lobby, "JoinSameGameLobby1")->isEnabled());
+    EXPECT_FALSE(control<QAction>(lobby, "ViewProfile2")->isEnabled());
+    control<QMenu>(lobby, "popup_friends")->hide();
 
     const QPoint online = list->visualItemRect(list->item(0)).center();
     press(list, 0, Qt::RightButton);
     lobby->listbox_friendsContextPopup(online);
-    EXPECT_TRUE(lobby->JoinSameGameLobby1->isEnabled());
-    EXPECT_FALSE(lobby->invitetojoin2->isVisible());
-    lobby->popup_friends->hide();
+    EXPECT_TRUE(control<QAction>(lobby, "JoinSameGameLobby1")->isEnabled());
+    EXPECT_FALSE(control<QAction>(lobby, "invitetojoin2")->isVisible());
+    control<QMenu>(lobby, "popup_friends")->hide();
 
     const int before = server.lines().size();
-    lobby->JoinSameGameLobby1->trigger();
+    control<QAction>(lobby, "JoinSameGameLobby1")->trigger();
     EXPECT_GE(server.waitForLine("JOINSUBJECT|alpha", 5000, before), 0);
 }
 
@@ -359,7 +379,7 @@ TEST_F(PlayersTest, ANewEntryOfTheSelectedPlayerKeepsTheSelection)
     loginAs("ann");
     serverSends({"ADDGUEST|amy+1+Lobby Chat+", "ADDGUEST|bob+1+Lobby Chat+",
                  "ADDGUEST|carl+1+Lobby Chat+"});
-    TPlayerList *list = lobby->lbnames;
+    TPlayerList *list = control<TPlayerList>(lobby, "lbnames");
     press(list, rowOf(list, "bob"));
     ASSERT_EQ(list->currentIndex().row(), rowOf(list, "bob"));
 
@@ -371,37 +391,37 @@ TEST_F(PlayersTest, ANewEntryOfTheSelectedPlayerKeepsTheSelection)
     EXPECT_EQ(list->itemText(rowOf(list, "bob")), "bob:4:alpha:");
     EXPECT_EQ(list->currentIndex().row(), rowOf(list, "bob"));
     EXPECT_TRUE(list->selectionModel()->isRowSelected(rowOf(list, "bob")));
-    EXPECT_EQ(lobby->lbnames->toolTip(), "bob");
+    EXPECT_EQ(lobby->selectedPlayer(), "bob");
 }
 
 TEST_F(PlayersTest, APressWhileANewEntryWaitsTakesThePlayerUnderTheMouse)
 {
     loginAs("ann");
     serverSends({"ADDGUEST|bob+1+Lobby Chat+", "ADDGUEST|carl+1+Lobby Chat+"});
-    TPlayerList *list = lobby->lbnames;
+    TPlayerList *list = control<TPlayerList>(lobby, "lbnames");
     ASSERT_EQ(rowOf(list, "bob"), 0);
     const QRect bobsRow = list->visualRect(list->model()->index(0, 0));
     // amy sorts above bob and is not placed yet when the press comes.
     list->addItem(QStringLiteral("amy:1:Lobby Chat:"));
     QTest::mousePress(list->viewport(), Qt::RightButton, {}, bobsRow.center());
-    EXPECT_EQ(lobby->lbnames->toolTip(), "bob");
+    EXPECT_EQ(lobby->selectedPlayer(), "bob");
     QTest::mouseRelease(list->viewport(), Qt::RightButton, {}, bobsRow.center());
-    lobby->popup_player->hide();
+    control<QMenu>(lobby, "popup_player")->hide();
 }
 
 TEST_F(PlayersTest, RemoveTakesThePressedFriendEvenWhenTheRowsMoved)
 {
     friends({"amy", "bob", "carl"});
     loginAs("ann");
-    lobby->button_Friendslist->click();
-    QListWidget *list = lobby->listbox_friends;
+    control<TFlatButton>(lobby, "button_Friendslist")->click();
+    QListWidget *list = control<QListWidget>(lobby, "listbox_friends");
     ASSERT_EQ(texts(list), (QStringList{"1amy", "1bob", "1carl"}));
     press(list, 0, Qt::RightButton); // amy
-    lobby->popup_friends->hide();
+    control<QMenu>(lobby, "popup_friends")->hide();
     // While the menu is open, bob comes online: he moves to the first row.
     serverSends({"ADDGUEST|bob+1+Lobby Chat+"});
     ASSERT_EQ(texts(list), (QStringList{"0bob", "1amy", "1carl"}));
-    lobby->RemoveFriend1->trigger();
+    control<QAction>(lobby, "RemoveFriend1")->trigger();
     EXPECT_EQ(texts(list), (QStringList{"0bob", "1carl"}));
     EXPECT_EQ(IniFile(iniPath).ReadString("Friends", "0"), "bob");
     EXPECT_EQ(IniFile(iniPath).ReadString("Friends", "1"), "carl");
@@ -411,11 +431,11 @@ TEST_F(PlayersTest, HeadingsCountNothingAfterADisconnection)
 {
     loginAs("ann");
     serverSends({"ADDGUEST|bob+1+Lobby Chat+", "ADDGUEST|carl+1+Lobby Chat+"});
-    ASSERT_EQ(lobby->label_playerslist->text(), "Players Online(2)");
-    lobby->button_disconnect->click();
-    EXPECT_EQ(lobby->lbnames->count(), 0);
-    EXPECT_EQ(lobby->label_playerslist->text(), "Players Online(0)");
-    EXPECT_EQ(lobby->label_gamelist->text(), "Players in Lobby(0)");
+    ASSERT_EQ(control<QLabel>(lobby, "label_playerslist")->text(), "Players Online(2)");
+    control<TFlatButton>(lobby, "button_disconnect")->click();
+    EXPECT_EQ(control<TPlayerList>(lobby, "lbnames")->count(), 0);
+    EXPECT_EQ(control<QLabel>(lobby, "label_playerslist")->text(), "Players Online(0)");
+    EXPECT_EQ(control<QLabel>(lobby, "label_gamelist")->text(), "Players in Lobby(0)");
 }
 
 // Presence news comes in bursts that the window takes in one go: the lists, the games and
@@ -424,9 +444,12 @@ TEST_F(PlayersTest, ABurstOfPresenceNewsKeepsTheOrderOfRowsGamesAndLines)
 {
     loginAs("ann");
     serverSends({"JOINSUBJECT|alpha|zed+1+alpha+|Max+1+alpha+"});
-    lobby->quietjoin = false;
-    const int chatBefore = lobby->mainchat_gameroom->document()->blockCount();
-    const int alertsBefore = lobby->listbox_alerts->document()->blockCount();
+    lobby->Timer1Timer(); // the tick after a join ends its quiet
+    auto *chat = control<TChatPane>(lobby, "mainchat_gameroom");
+    auto *alerts = control<TChatPane>(lobby, "listbox_alerts");
+    auto *gamesTree = control<QTreeWidget>(lobby, "TreeView_gamelist");
+    const int chatBefore = chat->document()->blockCount();
+    const int alertsBefore = alerts->document()->blockCount();
     serverSends({
         "ADDGUEST|bob+1+alpha+",
         "ADDGUEST|Amy+2+alpha+Amy - alpha",
@@ -441,14 +464,14 @@ TEST_F(PlayersTest, ABurstOfPresenceNewsKeepsTheOrderOfRowsGamesAndLines)
         "ADDGUEST|Bea+1+alpha+bob - alpha",
         "ADDGUEST|carl+1+alpha+",
     });
-    EXPECT_EQ(texts(lobby->listbox_gameroom),
+    EXPECT_EQ(texts(control<TPlayerList>(lobby, "listbox_gameroom")),
               (QStringList{"Amy:2:alpha:[Amy - alpha]", "Bea:1:alpha:[bob - alpha]",
                            "bob:3:alpha:[bob - alpha]", "carl:1:alpha:[]", "Max:1:alpha:[]"}));
-    EXPECT_EQ(texts(lobby->lbnames), (QStringList{"Amy:2:alpha:", "Bea:1:alpha:", "bob:3:alpha:",
+    EXPECT_EQ(texts(control<TPlayerList>(lobby, "lbnames")), (QStringList{"Amy:2:alpha:", "Bea:1:alpha:", "bob:3:alpha:",
                                                   "carl:1:alpha:", "Max:1:alpha:", "zed:1:beta:"}));
     QStringList games;
-    for (int i = 0; i < lobby->TreeView_gamelist->topLevelItemCount(); ++i) {
-        const QTreeWidgetItem *game = lobby->TreeView_gamelist->topLevelItem(i);
+    for (int i = 0; i < gamesTree->topLevelItemCount(); ++i) {
+        const QTreeWidgetItem *game = gamesTree->topLevelItem(i);
         QStringList players;
         for (int j = 0; j < game->childCount(); ++j)
             players << game->child(j)->text(0);
@@ -462,12 +485,12 @@ TEST_F(PlayersTest, ABurstOfPresenceNewsKeepsTheOrderOfRowsGamesAndLines)
             lines << b.text();
         return lines;
     };
-    EXPECT_EQ(linesFrom(lobby->mainchat_gameroom, chatBefore),
+    EXPECT_EQ(linesFrom(chat, chatBefore),
               (QStringList{"bob has joined the room.", "Amy has joined the room.", "zed: hello",
                            "carl has joined the room.", "zed has left the room.",
                            "dora has joined the room.", "dora has left the room.",
                            "Bea has joined the room."}));
-    EXPECT_EQ(linesFrom(lobby->listbox_alerts, alertsBefore),
+    EXPECT_EQ(linesFrom(alerts, alertsBefore),
               (QStringList{"bob has connected.", "Amy has connected.", "carl has connected.",
                            "dora has connected.", "dora has disconnected.", "Bea has connected."}));
 }

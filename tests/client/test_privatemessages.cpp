@@ -1,8 +1,10 @@
+#include "control.h"
 #include "lobbyfixture.h"
 #include "privatemessagetext.h"
 #include "tanimatedbutton.h"
 #include "tchatlog.h"
 #include "tchatpane.h"
+#include "textcodec.h"
 #include "tflatbutton.h"
 #include "toptions.h"
 #include "tprivatemessagefrom.h"
@@ -90,9 +92,9 @@ protected:
         LobbyFixture::SetUp();
         loginAs("alice");
         // The alert step is driven tick by tick below.
-        lobby->Timer1->stop();
+        control<QTimer>(lobby, "Timer1")->stop();
         server.clearLines();
-        lobby->listbox_alerts->clear();
+        control<TChatPane>(lobby, "listbox_alerts")->clear();
         seam.sounds.clear();
     }
 
@@ -100,15 +102,19 @@ protected:
 
     QList<Line> log() const
     {
-        return linesOf(lobby->m_chatlog->findChild<TChatPane *>(QStringLiteral("log"))->document());
+        return linesOf(control<Tchatlog>(lobby, "chatlog")
+                           ->findChild<TChatPane *>(QStringLiteral("log"))
+                           ->document());
     }
-    QList<Line> alerts() const { return linesOf(lobby->listbox_alerts->document()); }
+    QList<Line> alerts() const
+    {
+        return linesOf(control<TChatPane>(lobby, "listbox_alerts")->document());
+    }
     QStringList queue() const
     {
         QStringList out;
-        for (int i = 0; i < lobby->listbox_messagefrom->count(); ++i)
-            out << lobby->listbox_messagefrom->item(i)->text() + QLatin1Char('|') +
-                       lobby->listbox_messages->item(i)->text();
+        for (const PendingMessage &m : lobby->pendingMessages().messages())
+            out << m.senderName() + QLatin1Char('|') + decodeWireText(m.text);
         return out;
     }
     QList<QByteArray> sentPmes()
@@ -133,8 +139,8 @@ protected:
 
 TEST_F(PrivateMessagesTest, ThreeLineMessageTravelsWithItsTimeAndReadsBackLineByLine)
 {
-    lobby->lbnames->setToolTip(QStringLiteral("bob"));
-    lobby->SendPrivateMessage1->trigger();
+    lobby->selectPlayer(QStringLiteral("bob"));
+    control<QAction>(lobby, "SendPrivateMessage1")->trigger();
     QPointer<Tprivatemessageto> writer = window<Tprivatemessageto>(QStringLiteral("pmto1"));
     ASSERT_TRUE(writer);
     EXPECT_EQ(child<QLabel>(writer, "label_toname")->text(), "bob");
@@ -175,8 +181,8 @@ TEST_F(PrivateMessagesTest, ThreeLineMessageTravelsWithItsTimeAndReadsBackLineBy
                                   {"a", kNavy},
                                   {"b", kNavy},
                                   {"c", kNavy}}));
-    lobby->chatlog->trigger();
-    EXPECT_TRUE(lobby->m_chatlog->isVisible());
+    control<QAction>(lobby, "chatlog")->trigger();
+    EXPECT_TRUE(control<Tchatlog>(lobby, "chatlog")->isVisible());
 
     // A reply opens the next writing window to the sender and closes the reader.
     QTest::mouseClick(child<QPushButton>(read, "button_reply"), Qt::LeftButton);
@@ -189,10 +195,10 @@ TEST_F(PrivateMessagesTest, ThreeLineMessageTravelsWithItsTimeAndReadsBackLineBy
 
 TEST_F(PrivateMessagesTest, TurnedOffAnswersEveryoneOnceButNeverAnAutomaticAnswer)
 {
-    EXPECT_FALSE(lobby->TurnOffPrivateMessages1->isChecked());
-    lobby->TurnOffPrivateMessages1->trigger();
-    ASSERT_TRUE(lobby->TurnOffPrivateMessages1->isChecked());
-    lobby->listbox_ignored->addItem(QStringLiteral("carol"));
+    EXPECT_FALSE(control<QAction>(lobby, "TurnOffPrivateMessages1")->isChecked());
+    control<QAction>(lobby, "TurnOffPrivateMessages1")->trigger();
+    ASSERT_TRUE(control<QAction>(lobby, "TurnOffPrivateMessages1")->isChecked());
+    control<QListWidget>(lobby, "listbox_ignored")->addItem(QStringLiteral("carol"));
     const QByteArray automatic = "I have PRIVATE MESSAGES turned off. Please try back later!";
     // The second message is bob's automatic answer: a client that answered it would
     // answer bob's answer to that, and so on without end.
@@ -205,7 +211,7 @@ TEST_F(PrivateMessagesTest, TurnedOffAnswersEveryoneOnceButNeverAnAutomaticAnswe
     EXPECT_TRUE(seam.sounds.isEmpty());
 
     // Turned on again, the automatic answer is read like any message, without a time.
-    lobby->TurnOffPrivateMessages1->trigger();
+    control<QAction>(lobby, "TurnOffPrivateMessages1")->trigger();
     server.clearLines();
     serverSends({"SEND|bob|PMES|" + automatic});
     EXPECT_TRUE(sentPmes().isEmpty());
@@ -223,18 +229,24 @@ TEST_F(PrivateMessagesTest, TwoMessagesFromOneSenderOpenOldestFirstAndKeepTheMai
         crowd << "ADDGUEST|p" + QByteArray::number(100 + i) + "+1+Lobby Chat+";
     crowd << "ADDGUEST|quinn+3+Lobby Chat+";
     serverSends(crowd);
-    lobby->listbox_alerts->clear();
-    lobby->lbnames->scrollToTop();
+    control<TChatPane>(lobby, "listbox_alerts")->clear();
+    control<TPlayerList>(lobby, "lbnames")->scrollToTop();
 
     serverSends({"SEND|quinn|PMES|1:00:00 PM+first", "SEND|quinn|PMES|1:00:05 PM+second"});
     EXPECT_EQ(queue(), (QStringList{"quinn|1:00:00 PM+first", "quinn|1:00:05 PM+second"}));
     EXPECT_EQ(textsOf(alerts()), (QStringList{"quinn sent you a PM", "quinn sent you a PM"}));
     // The sender, last in the sorted list, is scrolled into view with the mail icon.
-    const QModelIndex quinn = lobby->lbnames->model()->index(
-        lobby->findlbname(QStringLiteral("quinn"), lobby->lbnames), 0);
-    EXPECT_TRUE(lobby->lbnames->viewport()->rect().contains(lobby->lbnames->visualRect(quinn)));
+    const QModelIndex quinn = control<TPlayerList>(lobby, "lbnames")
+                                  ->model()
+                                  ->index(lobby->findlbname(QStringLiteral("quinn"),
+                                                            control<TPlayerList>(lobby, "lbnames")),
+                                          0);
+    EXPECT_TRUE(control<TPlayerList>(lobby, "lbnames")
+                    ->viewport()
+                    ->rect()
+                    .contains(control<TPlayerList>(lobby, "lbnames")->visualRect(quinn)));
 
-    lobby->lbnames->setToolTip(QStringLiteral("quinn"));
+    lobby->selectPlayer(QStringLiteral("quinn"));
     lobby->lbnamesDblClick();
     QPointer<Tprivatemessagefrom> first = window<Tprivatemessagefrom>(QStringLiteral("pmfrom1"));
     ASSERT_TRUE(first);
@@ -266,7 +278,7 @@ TEST_F(PrivateMessagesTest, AlertOptionChoosesTrayAndMailButtonSoundOptionTheSou
         options()->setimage(QStringLiteral("image_pmalert1"), c.alert ? 1 : 0);
         options()->setimage(QStringLiteral("image_pmsound1"), c.sound ? 1 : 0);
         seam.sounds.clear();
-        lobby->listbox_alerts->clear();
+        control<TChatPane>(lobby, "listbox_alerts")->clear();
 
         serverSends({"SEND|bob|PMES|1:00:00 PM+hi"});
         EXPECT_EQ(alerts(), QList<Line>{(Line{"bob sent you a PM", kBlue})});
@@ -277,15 +289,15 @@ TEST_F(PrivateMessagesTest, AlertOptionChoosesTrayAndMailButtonSoundOptionTheSou
         for (int i = 0; i < 3; ++i)
             tick();
         EXPECT_EQ(lobby->trayblink(), c.alert ? 2 : 0);
-        EXPECT_EQ(lobby->systrayicon->toolTip(),
+        EXPECT_EQ(control<QSystemTrayIcon>(lobby, "systrayicon")->toolTip(),
                   QString(c.alert ? "bob" : "Ostrel Lobby") + "\n1 private message waiting");
-        EXPECT_EQ(lobby->button_mail->isVisibleTo(lobby), c.alert);
+        EXPECT_EQ(control<TAnimatedButton>(lobby, "button_mail")->isVisibleTo(lobby), c.alert);
 
         lobby->showaprivatemessage(0);
         tick();
         EXPECT_EQ(lobby->trayblink(), 0);
-        EXPECT_EQ(lobby->systrayicon->toolTip(), "Ostrel Lobby");
-        EXPECT_FALSE(lobby->button_mail->isVisibleTo(lobby));
+        EXPECT_EQ(control<QSystemTrayIcon>(lobby, "systrayicon")->toolTip(), "Ostrel Lobby");
+        EXPECT_FALSE(control<TAnimatedButton>(lobby, "button_mail")->isVisibleTo(lobby));
     }
 }
 
@@ -293,16 +305,18 @@ TEST_F(PrivateMessagesTest, TrayAndMailButtonOpenTheMessageTheTrayNames)
 {
     serverSends({"SEND|bob|PMES|1:00:00 PM+from bob", "SEND|carol|PMES|1:00:01 PM+from carol"});
     tick();
-    ASSERT_EQ(lobby->systrayicon->toolTip(), "bob\n2 private messages waiting");
-    emit lobby->systrayicon->activated(QSystemTrayIcon::Trigger);
+    ASSERT_EQ(control<QSystemTrayIcon>(lobby, "systrayicon")->toolTip(),
+              "bob\n2 private messages waiting");
+    emit control<QSystemTrayIcon>(lobby, "systrayicon")->activated(QSystemTrayIcon::Trigger);
     QPointer<Tprivatemessagefrom> fromBob = window<Tprivatemessagefrom>(QStringLiteral("pmfrom1"));
     ASSERT_TRUE(fromBob);
     EXPECT_EQ(fromBob->sender(), "bob");
 
     tick();
-    ASSERT_EQ(lobby->systrayicon->toolTip(), "carol\n1 private message waiting");
-    ASSERT_TRUE(lobby->button_mail->isVisibleTo(lobby));
-    lobby->button_mail->click();
+    ASSERT_EQ(control<QSystemTrayIcon>(lobby, "systrayicon")->toolTip(),
+              "carol\n1 private message waiting");
+    ASSERT_TRUE(control<TAnimatedButton>(lobby, "button_mail")->isVisibleTo(lobby));
+    control<TAnimatedButton>(lobby, "button_mail")->click();
     QPointer<Tprivatemessagefrom> fromCarol =
         window<Tprivatemessagefrom>(QStringLiteral("pmfrom2"));
     ASSERT_TRUE(fromCarol);
@@ -311,14 +325,14 @@ TEST_F(PrivateMessagesTest, TrayAndMailButtonOpenTheMessageTheTrayNames)
 
     // Nothing pending: the tray brings the lobby back instead.
     lobby->showMinimized();
-    emit lobby->systrayicon->activated(QSystemTrayIcon::Trigger);
+    emit control<QSystemTrayIcon>(lobby, "systrayicon")->activated(QSystemTrayIcon::Trigger);
     EXPECT_FALSE(lobby->isMinimized());
-    EXPECT_EQ(lobby->pmcount, 2);
+    EXPECT_EQ(lobby->messageWindowsOpened(), 2);
 }
 
 TEST_F(PrivateMessagesTest, IgnoredSenderLeavesNoTrace)
 {
-    lobby->listbox_ignored->addItem(QStringLiteral("carol"));
+    control<QListWidget>(lobby, "listbox_ignored")->addItem(QStringLiteral("carol"));
     serverSends({"SEND|CaRoL|PMES|1:00:00 PM+psst"});
     EXPECT_TRUE(queue().isEmpty());
     EXPECT_TRUE(alerts().isEmpty());
@@ -326,7 +340,7 @@ TEST_F(PrivateMessagesTest, IgnoredSenderLeavesNoTrace)
     EXPECT_TRUE(sentPmes().isEmpty());
     tick();
     EXPECT_EQ(lobby->trayblink(), 0);
-    EXPECT_FALSE(lobby->button_mail->isVisibleTo(lobby));
+    EXPECT_FALSE(control<TAnimatedButton>(lobby, "button_mail")->isVisibleTo(lobby));
 }
 
 TEST_F(PrivateMessagesTest, LogTakesNothingWhenSwitchedOff)
@@ -347,15 +361,14 @@ TEST_F(PrivateMessagesTest, WritingWindowsKeepTheirRecipientsAndStoreTheirOwnPos
 {
     options()->setimage(QStringLiteral("image_sentwithenter1"), 1);
     // A stored place off the screen falls back to 3.
-    lobby->pmtoleft = 100000;
-    lobby->pmtotop = 60;
+    lobby->setMessageToPlace({100000, 60});
     lobby->createtomessage("bob");
     lobby->createtomessage("carol");
     QPointer<Tprivatemessageto> toBob = window<Tprivatemessageto>(QStringLiteral("pmto1"));
     QPointer<Tprivatemessageto> toCarol = window<Tprivatemessageto>(QStringLiteral("pmto2"));
     ASSERT_TRUE(toBob && toCarol);
     EXPECT_EQ(toBob->pos(), QPoint(3, 60));
-    EXPECT_EQ(lobby->pmtoleft, 3);
+    EXPECT_EQ(lobby->messageToPlace().x(), 3);
     EXPECT_TRUE(child<QCheckBox>(toBob, "sendonenter")->isChecked());
     EXPECT_EQ(toBob->recipient(), "bob");
     EXPECT_EQ(toCarol->recipient(), "carol");
@@ -364,13 +377,13 @@ TEST_F(PrivateMessagesTest, WritingWindowsKeepTheirRecipientsAndStoreTheirOwnPos
     toCarol->move(70, 80);
     child<QCheckBox>(toCarol, "sendonenter")->setChecked(false);
     QTest::mouseClick(child<QPushButton>(toCarol, "button_cancel"), Qt::LeftButton);
-    EXPECT_EQ(QPoint(lobby->pmtoleft, lobby->pmtotop), QPoint(70, 80));
+    EXPECT_EQ(lobby->messageToPlace(), QPoint(70, 80));
     EXPECT_EQ(setting("Sentwithenter1"), "false");
     EXPECT_FALSE(options()->image_sentwithenter1->isOn());
 
     QTest::keyClicks(child<QPlainTextEdit>(toBob, "memo_message"), QStringLiteral("hey"));
     QTest::mouseClick(child<QPushButton>(toBob, "button_send"), Qt::LeftButton);
-    EXPECT_EQ(QPoint(lobby->pmtoleft, lobby->pmtotop), QPoint(40, 50));
+    EXPECT_EQ(lobby->messageToPlace(), QPoint(40, 50));
     EXPECT_EQ(setting("Sentwithenter1"), "true");
     EXPECT_TRUE(options()->image_sentwithenter1->isOn());
     const QList<QByteArray> sent = sentPmes();
@@ -385,7 +398,7 @@ TEST_F(PrivateMessagesTest, WritingWhileDisconnectedKeepsTheMessage)
     QPointer<Tprivatemessageto> writer = window<Tprivatemessageto>(QStringLiteral("pmto1"));
     ASSERT_TRUE(writer);
     QTest::keyClicks(child<QPlainTextEdit>(writer, "memo_message"), QStringLiteral("still there?"));
-    lobby->button_disconnect->click();
+    control<TFlatButton>(lobby, "button_disconnect")->click();
     seam.messages.clear();
     QTest::mouseClick(child<QPushButton>(writer, "button_send"), Qt::LeftButton);
     EXPECT_EQ(seam.messages, QStringList{"Not connected!"});
@@ -399,7 +412,7 @@ TEST_F(PrivateMessagesTest, WritingWhileDisconnectedKeepsTheMessage)
 TEST_F(PrivateMessagesTest, PendingMessagesSurviveADisconnectAndWindowsGoWithTheLobby)
 {
     serverSends({"SEND|bob|PMES|1:00:00 PM+hi", "SEND|bob|PMES|1:00:01 PM+again"});
-    lobby->button_disconnect->click();
+    control<TFlatButton>(lobby, "button_disconnect")->click();
     EXPECT_EQ(queue().size(), 2);
     lobby->showaprivatemessage(0);
     lobby->createtomessage("bob");

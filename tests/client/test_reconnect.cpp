@@ -1,3 +1,4 @@
+#include "control.h"
 #include "lobby.h"
 #include "lobbyfixture.h"
 #include "tchatpane.h"
@@ -54,13 +55,14 @@ protected:
             d->edtPassword->setText(QStringLiteral("secret"));
             d->BitBtn2->click();
         });
-        ASSERT_TRUE(QTest::qWaitFor([this] { return lobby->currentroom == "Lobby Chat"; }, 5000));
+        ASSERT_TRUE(QTest::qWaitFor([this] { return lobby->currentRoom() == "Lobby Chat"; }, 5000));
     }
 
     // Logged in and placed in a room by the server, with no try left waiting.
     bool backIn() const
     {
-        return lobby->orvex->LoggedIn() && !lobby->reconnecting() && !lobby->currentroom.isEmpty();
+        return lobby->connection()->LoggedIn() && !lobby->reconnecting() &&
+               !lobby->currentRoom().isEmpty();
     }
     bool waitBackIn()
     {
@@ -71,12 +73,15 @@ protected:
     {
         QTreeWidgetItem *node = lobby->FindSubjectTreeNode(QStringLiteral("alpha"));
         ASSERT_NE(node, nullptr);
-        lobby->lbsubjects->setCurrentItem(node);
+        control<QTreeWidget>(lobby, "lbsubjects")->setCurrentItem(node);
         lobby->lbsubjectsDblClick();
-        ASSERT_TRUE(QTest::qWaitFor([this] { return lobby->currentroom == "alpha"; }, 5000));
+        ASSERT_TRUE(QTest::qWaitFor([this] { return lobby->currentRoom() == "alpha"; }, 5000));
     }
 
-    bool showsCountdown() const { return lobby->label_status->text().startsWith(kCountdown); }
+    bool showsCountdown() const
+    {
+        return control<QLabel>(lobby, "label_status")->text().startsWith(kCountdown);
+    }
     bool waitCountdown()
     {
         return QTest::qWaitFor([this] { return showsCountdown(); }, 5000);
@@ -118,44 +123,45 @@ TEST_F(ReconnectTest, LostConnectionLogsInAgainWithTheSameLoginAndRejoinsTheRoom
 {
     login();
     enterAlpha();
-    lobby->reconnectPolicy.setScale(0.5); // about a second, so the countdown is seen
+    lobby->reconnectPolicy().setScale(0.5); // about a second, so the countdown is seen
     const int linesBefore = static_cast<int>(server.lines().size());
 
     server.closeClient();
-    ASSERT_TRUE(waitCountdown()) << lobby->label_status->text().toStdString();
+    ASSERT_TRUE(waitCountdown()) << control<QLabel>(lobby, "label_status")->text().toStdString();
     // The disconnected state holds while the try waits.
-    EXPECT_TRUE(lobby->currentroom.isEmpty());
-    EXPECT_EQ(lobby->lbsubjects->topLevelItemCount(), 0);
-    EXPECT_FALSE(lobby->orvex->Active());
-    EXPECT_TRUE(lobby->button_disconnect->isEnabled());
+    EXPECT_TRUE(lobby->currentRoom().isEmpty());
+    EXPECT_EQ(control<QTreeWidget>(lobby, "lbsubjects")->topLevelItemCount(), 0);
+    EXPECT_FALSE(lobby->connection()->Active());
+    EXPECT_TRUE(control<TFlatButton>(lobby, "button_disconnect")->isEnabled());
     EXPECT_TRUE(lobby->reconnecting());
 
     const int login = server.waitForLine("LOGIN|ann|0121|secret", 5000, linesBefore);
     ASSERT_GE(login, 0);
     EXPECT_EQ(server.clientCount(), 2);
     ASSERT_GE(server.waitForLine("JOINSUBJECT|alpha", 5000, login), 0);
-    ASSERT_TRUE(QTest::qWaitFor([this] { return lobby->currentroom == "alpha"; }, 5000));
-    EXPECT_EQ(lobby->label_status->text(), QStringLiteral("You are in the alpha Lobby"));
+    ASSERT_TRUE(QTest::qWaitFor([this] { return lobby->currentRoom() == "alpha"; }, 5000));
+    EXPECT_EQ(control<QLabel>(lobby, "label_status")->text(),
+              QStringLiteral("You are in the alpha Lobby"));
     EXPECT_FALSE(lobby->reconnecting());
-    EXPECT_EQ(lobby->reconnectPolicy.attempts(), 0);
+    EXPECT_EQ(lobby->reconnectPolicy().attempts(), 0);
     EXPECT_FALSE(lossBoxShown()) << seam.messages.join(QLatin1Char('|')).toStdString();
 
     // Back in the lobby room, a second loss brings the lobby back without a room join.
     const int lobbyJoin = static_cast<int>(server.lines().size());
     lobby->button_leavegameroomClick();
-    ASSERT_TRUE(QTest::qWaitFor([this] { return lobby->currentroom == "Lobby Chat"; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([this] { return lobby->currentRoom() == "Lobby Chat"; }, 5000));
     server.closeClient();
     ASSERT_GE(server.waitForLine("LOGIN|ann|0121|secret", 5000, lobbyJoin + 1), 0);
     EXPECT_TRUE(waitBackIn());
-    EXPECT_EQ(lobby->currentroom, "Lobby Chat");
+    EXPECT_EQ(lobby->currentRoom(), "Lobby Chat");
     EXPECT_EQ(server.waitForLine("JOINSUBJECT|alpha", 200, lobbyJoin), -1);
 }
 
 TEST_F(ReconnectTest, TriesThatCannotConnectWaitLongerAndShowNoBox)
 {
     login();
-    lobby->reconnectPolicy.setScale(0.1);
-    lobby->reconnectPolicy.setJitter(0);
+    lobby->reconnectPolicy().setScale(0.1);
+    lobby->reconnectPolicy().setJitter(0);
     // A port that nobody listens on any more: the server is gone.
     quint16 deadPort = 0;
     {
@@ -165,13 +171,13 @@ TEST_F(ReconnectTest, TriesThatCannotConnectWaitLongerAndShowNoBox)
     }
     server.closeClient();
     ASSERT_TRUE(waitCountdown());
-    lobby->orvex->setPort(deadPort);
-    ASSERT_TRUE(QTest::qWaitFor([this] { return lobby->reconnectPolicy.attempts() >= 3; }, 5000));
+    lobby->connection()->setPort(deadPort);
+    ASSERT_TRUE(QTest::qWaitFor([this] { return lobby->reconnectPolicy().attempts() >= 3; }, 5000));
     EXPECT_TRUE(lobby->reconnecting());
     EXPECT_FALSE(lossBoxShown()) << seam.messages.join(QLatin1Char('|')).toStdString();
 
     // The server is back: the next try gets in.
-    lobby->orvex->setPort(server.port());
+    lobby->connection()->setPort(server.port());
     EXPECT_TRUE(waitBackIn());
     EXPECT_FALSE(lossBoxShown());
 }
@@ -179,11 +185,11 @@ TEST_F(ReconnectTest, TriesThatCannotConnectWaitLongerAndShowNoBox)
 TEST_F(ReconnectTest, NoLoginDialogWhileATryWaitsAndDisconnectStopsTheTries)
 {
     login();
-    lobby->reconnectPolicy.setJitter(0); // the real schedule: two seconds
+    lobby->reconnectPolicy().setJitter(0); // the real schedule: two seconds
     server.closeClient();
     ASSERT_TRUE(QTest::qWaitFor(
         [this] {
-            return lobby->label_status->text() ==
+            return control<QLabel>(lobby, "label_status")->text() ==
                    QStringLiteral("Connection lost. Trying again in 2 s...");
         },
         5000));
@@ -191,15 +197,16 @@ TEST_F(ReconnectTest, NoLoginDialogWhileATryWaitsAndDisconnectStopsTheTries)
     // The countdown goes on by the second.
     ASSERT_TRUE(QTest::qWaitFor(
         [this] {
-            return lobby->label_status->text() ==
+            return control<QLabel>(lobby, "label_status")->text() ==
                    QStringLiteral("Connection lost. Trying again in 1 s...");
         },
         3000));
 
-    lobby->button_disconnect->click();
+    control<TFlatButton>(lobby, "button_disconnect")->click();
     EXPECT_FALSE(lobby->reconnecting());
-    EXPECT_EQ(lobby->label_status->text(), QStringLiteral("You are Disconnected."));
-    EXPECT_FALSE(lobby->button_disconnect->isEnabled());
+    EXPECT_EQ(control<QLabel>(lobby, "label_status")->text(),
+              QStringLiteral("You are Disconnected."));
+    EXPECT_FALSE(control<TFlatButton>(lobby, "button_disconnect")->isEnabled());
     EXPECT_TRUE(noNewClientFor(1500));
     // With the tries over, activation brings the dialog as before.
     EXPECT_TRUE(activationShowsDialog());
@@ -208,12 +215,12 @@ TEST_F(ReconnectTest, NoLoginDialogWhileATryWaitsAndDisconnectStopsTheTries)
 TEST_F(ReconnectTest, ConnectDuringTheWaitTriesAtOnce)
 {
     login();
-    lobby->reconnectPolicy.setJitter(0);
-    lobby->reconnectPolicy.setScale(10); // twenty seconds: only Connect can be that fast
+    lobby->reconnectPolicy().setJitter(0);
+    lobby->reconnectPolicy().setScale(10); // twenty seconds: only Connect can be that fast
     const int linesBefore = static_cast<int>(server.lines().size());
     server.closeClient();
     ASSERT_TRUE(waitCountdown());
-    lobby->button_connect->click();
+    control<TFlatButton>(lobby, "button_connect")->click();
     EXPECT_GE(server.waitForLine("LOGIN|ann|0121|secret", 5000, linesBefore), 0);
     EXPECT_TRUE(waitBackIn());
 }
@@ -221,7 +228,7 @@ TEST_F(ReconnectTest, ConnectDuringTheWaitTriesAtOnce)
 TEST_F(ReconnectTest, RefusedLoginOnATryIsNotTriedAgain)
 {
     login();
-    lobby->reconnectPolicy.setScale(0.05);
+    lobby->reconnectPolicy().setScale(0.05);
     refuseLogins();
     bool dialogAgain = false;
     onModal<TfrmConnectionInfo>([&](TfrmConnectionInfo *d) {
@@ -232,7 +239,7 @@ TEST_F(ReconnectTest, RefusedLoginOnATryIsNotTriedAgain)
     server.closeClient();
     ASSERT_TRUE(waitModal());
     EXPECT_TRUE(dialogAgain);
-    EXPECT_EQ(lobby->label_status->text(), QStringLiteral("Log in Failed"));
+    EXPECT_EQ(control<QLabel>(lobby, "label_status")->text(), QStringLiteral("Log in Failed"));
     EXPECT_TRUE(seam.messages.contains(QStringLiteral("Wrong password")));
     EXPECT_FALSE(lobby->reconnecting());
     EXPECT_TRUE(noNewClientFor(1000));
@@ -268,14 +275,15 @@ TEST_F(ReconnectTest, NoTriesAfterAnExplainedCloseOrWithTheOptionOff)
             showWithLogin([](TfrmConnectionInfo *d) { d->BitBtn2->click(); });
         ASSERT_TRUE(waitBackIn());
         EXPECT_EQ(windows->options()->image_reconnect->isOn(), c.optionOn);
-        lobby->reconnectPolicy.setScale(0.05);
+        lobby->reconnectPolicy().setScale(0.05);
         seam.messages.clear();
         if (!c.reason.isEmpty())
             server.send(c.reason);
         server.closeClient();
         ASSERT_TRUE(QTest::qWaitFor(
             [this] {
-                return lobby->label_status->text() == QStringLiteral("You are Disconnected.");
+                return control<QLabel>(lobby, "label_status")->text() ==
+                       QStringLiteral("You are Disconnected.");
             },
             5000));
         EXPECT_FALSE(lobby->reconnecting());
@@ -293,28 +301,30 @@ TEST_F(ReconnectTest, AnnouncedRestartIsToldInTheChatAndTheRoomKeepsItsConversat
 {
     login();
     enterAlpha();
-    lobby->reconnectPolicy.setScale(0.05);
+    lobby->reconnectPolicy().setScale(0.05);
     serverSends({"SEND|bob|CHAT|before the restart|clRed"});
     const QString shutdown = QStringLiteral(
         "The Server is going down for Maintenance. You can log back in in a few minutes!");
 
     serverSends({"SHOUT|rebootnow"});
-    EXPECT_TRUE(lobby->label_status->text().contains(QStringLiteral("reconnects by itself")))
-        << lobby->label_status->text().toStdString();
+    EXPECT_TRUE(control<QLabel>(lobby, "label_status")
+                    ->text()
+                    .contains(QStringLiteral("reconnects by itself")))
+        << control<QLabel>(lobby, "label_status")->text().toStdString();
     server.closeClient();
     ASSERT_TRUE(QTest::qWaitFor([this] { return lobby->reconnecting(); }, 5000));
     ASSERT_TRUE(
-        QTest::qWaitFor([this] { return backIn() && lobby->currentroom == "alpha"; }, 5000));
+        QTest::qWaitFor([this] { return backIn() && lobby->currentRoom() == "alpha"; }, 5000));
 
     EXPECT_TRUE(seam.messages.isEmpty()) << seam.messages.join('|').toStdString();
-    const QString general = lobby->listbox_alerts->toPlainText();
+    const QString general = control<TChatPane>(lobby, "listbox_alerts")->toPlainText();
     const qsizetype told = general.indexOf(shutdown);
     const qsizetype lost = general.indexOf(QStringLiteral("Connection lost."));
     const qsizetype back = general.indexOf(QStringLiteral("Reconnected."));
     EXPECT_GE(told, 0) << general.toStdString();
     EXPECT_LT(told, lost);
     EXPECT_LT(lost, back);
-    const QString room = lobby->mainchat_gameroom->toPlainText();
+    const QString room = control<TChatPane>(lobby, "mainchat_gameroom")->toPlainText();
     const qsizetype before = room.indexOf(QStringLiteral("before the restart"));
     const qsizetype marker = room.indexOf(QStringLiteral("--- Connection lost ---"));
     const qsizetype again = room.indexOf(QStringLiteral("--- Reconnected ---"));

@@ -1,3 +1,4 @@
+#include "control.h"
 #include "inifile.h"
 #include "lobbyfixture.h"
 #include "relaycodec.h"
@@ -156,9 +157,9 @@ protected:
     void host(bool assisted)
     {
         serverSends({"JOINSUBJECT|Plumbrix|"});
-        lobby->LobbyAssistedHosting1->setChecked(assisted);
+        control<QAction>(lobby, "LobbyAssistedHosting1")->setChecked(assisted);
         lobby->button_hostClick();
-        ASSERT_FALSE(lobby->button_host->isVisibleTo(lobby));
+        ASSERT_FALSE(control<TFlatButton>(lobby, "button_host")->isVisibleTo(lobby));
     }
     // The user joins `host`'s game, which answers that it plays through the relay.
     void joinRelayed(const QByteArray &host)
@@ -171,14 +172,16 @@ protected:
     std::unique_ptr<QTcpSocket> startGame()
     {
         auto own = std::make_unique<QTcpSocket>();
-        own->connectToHost(QHostAddress::LocalHost, lobby->Sock11->LocalPort());
-        EXPECT_TRUE(QTest::qWaitFor([&] { return !lobby->Sock11->Listen(); }, 5000));
+        own->connectToHost(QHostAddress::LocalHost, control<TSock>(lobby, "Sock11")->LocalPort());
+        EXPECT_TRUE(
+            QTest::qWaitFor([&] { return !control<TSock>(lobby, "Sock11")->Listen(); }, 5000));
         return own;
     }
     void endGame(std::unique_ptr<QTcpSocket> own)
     {
         own->disconnectFromHost();
-        EXPECT_TRUE(QTest::qWaitFor([&] { return lobby->Sock11->Listen(); }, 5000));
+        EXPECT_TRUE(
+            QTest::qWaitFor([&] { return control<TSock>(lobby, "Sock11")->Listen(); }, 5000));
     }
     static bool closed(QTcpSocket *socket)
     {
@@ -189,7 +192,7 @@ protected:
     {
         int active = 0;
         for (int i = 0; i < RelayTable::kSlotCount; ++i)
-            active += lobby->relaytable->slot(i).active ? 1 : 0;
+            active += lobby->relayTable()->slot(i).active ? 1 : 0;
         return active;
     }
 
@@ -236,8 +239,8 @@ TEST_F(RelayTest, JoinerSideCarriesEveryByteBothWaysAndEndsWithTheGame)
     game.close(); // the joiner's lobby listens there itself
     loginAs("ann");
     joinRelayed("bob");
-    ASSERT_TRUE(lobby->relaytable->gamesock()->Listen());
-    EXPECT_FALSE(lobby->image_connection->isVisible());
+    ASSERT_TRUE(lobby->relayTable()->gamesock()->Listen());
+    EXPECT_FALSE(control<QLabel>(lobby, "image_connection")->isVisible());
 
     QTcpSocket ownGame;
     ownGame.connectToHost(QHostAddress::LocalHost, port);
@@ -258,9 +261,10 @@ TEST_F(RelayTest, JoinerSideCarriesEveryByteBothWaysAndEndsWithTheGame)
 
     ownGame.disconnectFromHost();
     ASSERT_GE(server.waitForLine("SEND|DATASEND|bob|CLOSE"), 0);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !lobby->relaytable->gamesock()->Listen(); }, 2000));
-    EXPECT_FALSE(lobby->relaytable->slot(0).active);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return lobby->relaytable->slot(0).socket.isNull(); }, 2000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !lobby->relayTable()->gamesock()->Listen(); }, 2000));
+    EXPECT_FALSE(lobby->relayTable()->slot(0).active);
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return lobby->relayTable()->slot(0).socket.isNull(); }, 2000));
 }
 
 TEST_F(RelayTest, HostSideOpensOneConnectionPerJoinerAndRoutesByPeer)
@@ -269,8 +273,8 @@ TEST_F(RelayTest, HostSideOpensOneConnectionPerJoinerAndRoutesByPeer)
     host(true);
     serverSends({"DATASEND|ann|OPEN", "DATASEND|cid|OPEN"});
     ASSERT_TRUE(QTest::qWaitFor([&] { return joiners.size() == 2; }, 5000));
-    EXPECT_EQ(lobby->relaytable->slot(1).peer, "ann");
-    EXPECT_EQ(lobby->relaytable->slot(2).peer, "cid");
+    EXPECT_EQ(lobby->relayTable()->slot(1).peer, "ann");
+    EXPECT_EQ(lobby->relayTable()->slot(2).peer, "cid");
 
     // Bytes from ann reach ann's connection only.
     sendData("ann", "for ann");
@@ -290,8 +294,9 @@ TEST_F(RelayTest, HostSideOpensOneConnectionPerJoinerAndRoutesByPeer)
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return joiners[0]->state() == QAbstractSocket::UnconnectedState; }, 5000));
     ASSERT_GE(server.waitForLine("SEND|DATASEND|ann|CLOSE"), 0);
-    EXPECT_FALSE(lobby->relaytable->slot(1).active);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return lobby->relaytable->slot(1).socket.isNull(); }, 2000));
+    EXPECT_FALSE(lobby->relayTable()->slot(1).active);
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return lobby->relayTable()->slot(1).socket.isNull(); }, 2000));
 
     // Ten at once at most: one more OPEN is answered with CLOSE and opens nothing.
     for (int i = 0; i < 9; ++i)
@@ -310,19 +315,19 @@ TEST_F(RelayTest, HostSideOpensOneConnectionPerJoinerAndRoutesByPeer)
         [&] { return joiners[1]->state() == QAbstractSocket::UnconnectedState; }, 5000));
     serverSends({});
     EXPECT_EQ(server.waitForLine("SEND|DATASEND|cid|CLOSE", 100), -1);
-    EXPECT_FALSE(lobby->relaytable->slot(2).active);
+    EXPECT_FALSE(lobby->relayTable()->slot(2).active);
 }
 
 TEST_F(RelayTest, TwoClicksOnTheIndicatorTurnTheSwitchOverAndBack)
 {
     loginAs("ann");
-    const bool before = lobby->LobbyAssistedHosting1->isChecked();
+    const bool before = control<QAction>(lobby, "LobbyAssistedHosting1")->isChecked();
     for (const bool expected : {!before, before}) {
-        QTest::mouseClick(lobby->image_connection, Qt::LeftButton);
-        EXPECT_EQ(lobby->LobbyAssistedHosting1->isChecked(), expected);
+        QTest::mouseClick(control<QLabel>(lobby, "image_connection"), Qt::LeftButton);
+        EXPECT_EQ(control<QAction>(lobby, "LobbyAssistedHosting1")->isChecked(), expected);
         EXPECT_EQ(setting("Assist"), expected ? "true" : "false");
-        EXPECT_EQ(lobby->image_connection->pixmap().cacheKey(),
-                  lobby->imagelist_connection.value(expected ? 1 : 0).cacheKey());
+        EXPECT_EQ(control<QLabel>(lobby, "image_connection")->pixmap().cacheKey(),
+                  lobby->connectionPictures().value(expected ? 1 : 0).cacheKey());
     }
 }
 
@@ -356,16 +361,16 @@ TEST_F(RelayTest, AJoinThatNeverRelayedLeavesNoPeerForALaterHostedGame)
     loginAs("ann");
     // The port is taken (by the test's stand-in for a game), so the listen fails.
     joinRelayed("bob");
-    EXPECT_FALSE(lobby->relaytable->gamesock()->Listen());
-    EXPECT_TRUE(lobby->relaytable->slot(0).peer.isEmpty());
+    EXPECT_FALSE(lobby->relayTable()->gamesock()->Listen());
+    EXPECT_TRUE(lobby->relayTable()->slot(0).peer.isEmpty());
 
     // The port is free: the listen starts, and the game ends without connecting.
     game.close();
     joinRelayed("bob");
-    ASSERT_TRUE(lobby->relaytable->gamesock()->Listen());
+    ASSERT_TRUE(lobby->relayTable()->gamesock()->Listen());
     endGame(startGame());
-    EXPECT_FALSE(lobby->relaytable->gamesock()->Listen());
-    EXPECT_TRUE(lobby->relaytable->slot(0).peer.isEmpty());
+    EXPECT_FALSE(lobby->relayTable()->gamesock()->Listen());
+    EXPECT_TRUE(lobby->relayTable()->slot(0).peer.isEmpty());
 
     ASSERT_TRUE(game.listen(QHostAddress::LocalHost, port));
     host(true);
@@ -388,8 +393,8 @@ TEST_F(RelayTest, AnOpenThatReachesNoGameIsAnsweredWithClose)
     serverSends({"DATASEND|bob|OPEN"});
     ASSERT_GE(server.waitForLine("SEND|DATASEND|bob|CLOSE"), 0);
     EXPECT_TRUE(QTest::qWaitFor([&] { return activeSlots() == 0; }, 2000));
-    EXPECT_TRUE(lobby->relaytable->slot(1).socket.isNull());
-    EXPECT_TRUE(lobby->relaytable->slot(1).peer.isEmpty());
+    EXPECT_TRUE(lobby->relayTable()->slot(1).socket.isNull());
+    EXPECT_TRUE(lobby->relayTable()->slot(1).peer.isEmpty());
 }
 
 TEST_F(RelayTest, LosingTheServerEndsEveryRelayAndTellsTheGames)
@@ -403,7 +408,7 @@ TEST_F(RelayTest, LosingTheServerEndsEveryRelayAndTellsTheGames)
     EXPECT_TRUE(closed(joiners[0]));
     EXPECT_TRUE(closed(joiners[1]));
     EXPECT_EQ(activeSlots(), 0);
-    EXPECT_TRUE(lobby->relaytable->slot(1).peer.isEmpty());
+    EXPECT_TRUE(lobby->relayTable()->slot(1).peer.isEmpty());
 }
 
 TEST_F(RelayTest, LosingTheServerStopsTheStandInForOurGame)
@@ -417,9 +422,9 @@ TEST_F(RelayTest, LosingTheServerStopsTheStandInForOurGame)
 
     server.closeClient();
     EXPECT_TRUE(closed(&ownGame));
-    EXPECT_FALSE(lobby->relaytable->gamesock()->Listen());
+    EXPECT_FALSE(lobby->relayTable()->gamesock()->Listen());
     EXPECT_EQ(activeSlots(), 0);
-    EXPECT_TRUE(lobby->relaytable->slot(0).peer.isEmpty());
+    EXPECT_TRUE(lobby->relayTable()->slot(0).peer.isEmpty());
 }
 
 // Once our game has connected, the stand-in listens no more: a second program on this
@@ -432,7 +437,7 @@ TEST_F(RelayTest, ASecondConnectionCannotTakeOverARelayedGame)
     QTcpSocket ownGame;
     ownGame.connectToHost(QHostAddress::LocalHost, port);
     ASSERT_GE(server.waitForLine("SEND|DATASEND|bob|OPEN"), 0);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !lobby->relaytable->gamesock()->Listen(); }, 2000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !lobby->relayTable()->gamesock()->Listen(); }, 2000));
 
     QTcpSocket intruder;
     intruder.connectToHost(QHostAddress::LocalHost, port);

@@ -1,3 +1,4 @@
+#include "control.h"
 #include "lobbyfixture.h"
 
 #include "inifile.h"
@@ -106,7 +107,7 @@ TEST_F(RoomsTest, CatalogueBuildsTreeDownloadItemsAndVersionsPage)
                    "game:Card:Plumbrix:1.6.7:/p", "nonsense without colon", "xxxx:Word:zeta:1:/z",
                    "vers:" + running + ":1.0:"});
 
-    QTreeWidget *tree = lobby->lbsubjects;
+    QTreeWidget *tree = control<QTreeWidget>(lobby, "lbsubjects");
     EXPECT_EQ(rootTexts(tree),
               (QStringList{"Card Games", "Dice Games", "Favorite Games", "Misc Games",
                            "MYLadder Games", "RMLadder Games", "Word Games"}));
@@ -134,14 +135,16 @@ TEST_F(RoomsTest, CatalogueBuildsTreeDownloadItemsAndVersionsPage)
         bool visible;
     };
     const Item items[] = {
-        {"get_alpha", lobby->WordGames2, "/games/alpha/setup.exe", 0, true},
-        {"get_beta", lobby->WordGames2, "/games/beta:two/setup.exe", 1, true},
-        {"get_gamma", lobby->DiceGames2, "/g", 1, true},
-        {"get_delta", lobby->CardGames2, "/d", 2, true},
-        {"get_alphaMYLADDER", lobby->myLadderGames2, "/games/alpha/setup.exe", 0, false},
-        {"get_alphaRMLADDER", lobby->RMLadderGames2, "/games/alpha/setup.exe", 0, false},
-        {"get_bones", lobby->DominoGames2, "/b", 2, true},
-        {"get_ADULTPlumbrix", lobby->CardGames2, "/p", 2, false},
+        {"get_alpha", control<QMenu>(lobby, "WordGames2"), "/games/alpha/setup.exe", 0, true},
+        {"get_beta", control<QMenu>(lobby, "WordGames2"), "/games/beta:two/setup.exe", 1, true},
+        {"get_gamma", control<QMenu>(lobby, "DiceGames2"), "/g", 1, true},
+        {"get_delta", control<QMenu>(lobby, "CardGames2"), "/d", 2, true},
+        {"get_alphaMYLADDER", control<QMenu>(lobby, "myLadderGames2"), "/games/alpha/setup.exe", 0,
+         false},
+        {"get_alphaRMLADDER", control<QMenu>(lobby, "RMLadderGames2"), "/games/alpha/setup.exe", 0,
+         false},
+        {"get_bones", control<QMenu>(lobby, "DominoGames2"), "/b", 2, true},
+        {"get_ADULTPlumbrix", control<QMenu>(lobby, "CardGames2"), "/p", 2, false},
     };
     for (const Item &item : items) {
         SCOPED_TRACE(item.name);
@@ -153,7 +156,7 @@ TEST_F(RoomsTest, CatalogueBuildsTreeDownloadItemsAndVersionsPage)
         EXPECT_EQ(a->data().toInt(), item.tag);
         EXPECT_EQ(a->isVisible(), item.visible);
     }
-    EXPECT_FALSE(lobby->DominoGames2->menuAction()->isVisible());
+    EXPECT_FALSE(control<QMenu>(lobby, "DominoGames2")->menuAction()->isVisible());
     EXPECT_EQ(downloadItem("get_zeta"), nullptr);
 
     const QString versions = windows->help()->versionsText();
@@ -169,9 +172,9 @@ TEST_F(RoomsTest, CatalogueBuildsTreeDownloadItemsAndVersionsPage)
     EXPECT_EQ(childTexts(root(tree, "Word Games")), (QStringList{"alpha", "beta"}));
     EXPECT_EQ(childTexts(root(tree, "Misc Games")), QStringList{"omega"});
     EXPECT_EQ(downloadItem("get_delta")->data().toInt(), 2);
-    EXPECT_EQ(lobby->WordGames2->actions().size(), 2);
+    EXPECT_EQ(control<QMenu>(lobby, "WordGames2")->actions().size(), 2);
     EXPECT_TRUE(seam.questions.isEmpty());
-    EXPECT_FALSE(lobby->panel_downloadlobby->isVisible());
+    EXPECT_FALSE(control<TFlatPanel>(lobby, "panel_downloadlobby")->isVisible());
 }
 
 TEST_F(RoomsTest, FavouritesAndRememberedExpansion)
@@ -182,10 +185,10 @@ TEST_F(RoomsTest, FavouritesAndRememberedExpansion)
     loginAs("ann");
     sendCatalogue({"game:Word:alpha:1.0:/a", "game:Word:beta:1.0:/b", "game:Dice:gamma:1.0:/g"});
 
-    QTreeWidget *tree = lobby->lbsubjects;
+    QTreeWidget *tree = control<QTreeWidget>(lobby, "lbsubjects");
     EXPECT_EQ(childTexts(root(tree, "Favorite Games")), QStringList{"alpha"});
     EXPECT_EQ(childTexts(root(tree, "Word Games")), QStringList{"beta"});
-    EXPECT_TRUE(lobby->WordGames2->actions().contains(downloadItem("get_alpha")));
+    EXPECT_TRUE(control<QMenu>(lobby, "WordGames2")->actions().contains(downloadItem("get_alpha")));
     EXPECT_FALSE(root(tree, "Word Games")->isExpanded());
     EXPECT_TRUE(root(tree, "Dice Games")->isExpanded());
 
@@ -196,9 +199,9 @@ TEST_F(RoomsTest, FavouritesAndRememberedExpansion)
     // Room popup on "beta": offered as a new favourite, saved at once.
     QTreeWidgetItem *beta = child(root(tree, "Word Games"), "beta");
     lobby->lbsubjectsContextPopup(tree->visualItemRect(beta).center());
-    EXPECT_EQ(lobby->menu_favs->text(), "Move to Favorite Games List");
-    lobby->popup_rooms->hide();
-    lobby->menu_favs->trigger();
+    EXPECT_EQ(control<QAction>(lobby, "menu_favs")->text(), "Move to Favorite Games List");
+    control<QMenu>(lobby, "popup_rooms")->hide();
+    control<QAction>(lobby, "menu_favs")->trigger();
     EXPECT_EQ(seam.messages.value(0), "This game will be listed under the Favorite Games List "
                                       "category the next time you open up Halvane.");
     EXPECT_EQ(setting("Favs"), "1");
@@ -206,9 +209,9 @@ TEST_F(RoomsTest, FavouritesAndRememberedExpansion)
 
     QTreeWidgetItem *alpha = child(root(tree, "Favorite Games"), "alpha");
     lobby->lbsubjectsContextPopup(tree->visualItemRect(alpha).center());
-    EXPECT_EQ(lobby->menu_favs->text(), "Remove from Favorite Games List");
-    lobby->popup_rooms->hide();
-    lobby->menu_favs->trigger();
+    EXPECT_EQ(control<QAction>(lobby, "menu_favs")->text(), "Remove from Favorite Games List");
+    control<QMenu>(lobby, "popup_rooms")->hide();
+    control<QAction>(lobby, "menu_favs")->trigger();
     EXPECT_EQ(seam.messages.value(1), "This game will be removed from your Favorite Games List "
                                       "the next time you open up Halvane.");
     EXPECT_EQ(setting("Favs"), "0");
@@ -228,7 +231,7 @@ TEST_F(RoomsTest, PlayersMoveBetweenRoomsInTheTree)
     };
     loginAs("ann");
     sendCatalogue({"game:Word:alpha:1.0:/a", "game:Word:beta:1.0:/b", "game:Card:Zed:1.0:/z"});
-    QTreeWidget *tree = lobby->lbsubjects;
+    QTreeWidget *tree = control<QTreeWidget>(lobby, "lbsubjects");
     QTreeWidgetItem *alpha = lobby->FindSubjectTreeNode("alpha");
     QTreeWidgetItem *beta = lobby->FindSubjectTreeNode("beta");
 
@@ -272,7 +275,7 @@ TEST_F(RoomsTest, PlayersMoveBetweenRoomsInTheTree)
     EXPECT_EQ(childTexts(alpha), expected);
 
     // Disconnecting empties the tree; a new catalogue starts over.
-    lobby->button_disconnect->click();
+    control<TFlatButton>(lobby, "button_disconnect")->click();
     EXPECT_EQ(tree->topLevelItemCount(), 0);
     EXPECT_EQ(lobby->FindSubjectTreeNode("alpha"), nullptr);
 }
@@ -283,7 +286,7 @@ TEST_F(RoomsTest, EnteringAndLeavingRooms)
     loginAs("ann");
     sendCatalogue(
         {"game:Word:alpha:1.0:/a", "game:Misc:[Lobby Chat]:1.0:/l", "myll:Word:alpha:1.0:/a"});
-    QTreeWidget *tree = lobby->lbsubjects;
+    QTreeWidget *tree = control<QTreeWidget>(lobby, "lbsubjects");
 
     // Only room nodes act on a double click.
     const int before = server.lines().size();
@@ -295,36 +298,43 @@ TEST_F(RoomsTest, EnteringAndLeavingRooms)
     EXPECT_EQ(server.lines().size(), before + 1);
 
     serverSends({"JOINSUBJECT|alpha|bob+1+alpha+"});
-    EXPECT_EQ(lobby->label_gamename->text(), "alpha");
-    EXPECT_EQ(lobby->currentroom, "alpha");
-    EXPECT_EQ(lobby->label_status->text(), "You are in the alpha Lobby");
-    EXPECT_EQ(lobby->label_games->text(), "alpha Games");
-    EXPECT_TRUE(lobby->panel_gameroom->isVisible());
-    EXPECT_FALSE(lobby->button_ladder->isVisible());
-    EXPECT_TRUE(lobby->listbox_alerts->toPlainText().contains("Entered alpha Lobby."));
-    EXPECT_TRUE(lobby->mainchat_gameroom->toPlainText().contains(
-        "You joined the alpha Game Lobby. Enjoy the Game!"));
-    EXPECT_FALSE(lobby->mainchat_gameroom->toPlainText().contains("has joined the room"));
-    EXPECT_EQ(lobby->listbox_gameroom->count(), 1);
+    EXPECT_EQ(control<QLabel>(lobby, "label_gamename")->text(), "alpha");
+    EXPECT_EQ(lobby->currentRoom(), "alpha");
+    EXPECT_EQ(control<QLabel>(lobby, "label_status")->text(), "You are in the alpha Lobby");
+    EXPECT_EQ(control<QLabel>(lobby, "label_games")->text(), "alpha Games");
+    EXPECT_TRUE(control<TFlatPanel>(lobby, "panel_gameroom")->isVisible());
+    EXPECT_FALSE(control<TFlatButton>(lobby, "button_ladder")->isVisible());
+    EXPECT_TRUE(control<TChatPane>(lobby, "listbox_alerts")
+                    ->toPlainText()
+                    .contains("Entered alpha Lobby."));
+    EXPECT_TRUE(control<TChatPane>(lobby, "mainchat_gameroom")
+                    ->toPlainText()
+                    .contains("You joined the alpha Game Lobby. Enjoy the Game!"));
+    EXPECT_FALSE(control<TChatPane>(lobby, "mainchat_gameroom")
+                     ->toPlainText()
+                     .contains("has joined the room"));
+    EXPECT_EQ(control<TPlayerList>(lobby, "listbox_gameroom")->count(), 1);
     EXPECT_TRUE(lobby->FindSubjectTreeNode("alpha")->isExpanded());
 
     serverSends({"JOINSUBJECT|alphaMYLADDER|"});
-    EXPECT_TRUE(lobby->button_ladder->isVisible());
-    EXPECT_TRUE(lobby->button_whatareladders->isVisible());
-    EXPECT_EQ(lobby->listbox_gameroom->count(), 0);
-    EXPECT_TRUE(lobby->mainchat_gameroom->toPlainText().contains(
-        "Ladder Leagues are a separate entity from Ostrel Lobby."));
-    EXPECT_FALSE(lobby->mainchat_gameroom->toPlainText().contains("You joined"));
+    EXPECT_TRUE(control<TFlatButton>(lobby, "button_ladder")->isVisible());
+    EXPECT_TRUE(control<TFlatButton>(lobby, "button_whatareladders")->isVisible());
+    EXPECT_EQ(control<TPlayerList>(lobby, "listbox_gameroom")->count(), 0);
+    EXPECT_TRUE(control<TChatPane>(lobby, "mainchat_gameroom")
+                    ->toPlainText()
+                    .contains("Ladder Leagues are a separate entity from Ostrel Lobby."));
+    EXPECT_FALSE(
+        control<TChatPane>(lobby, "mainchat_gameroom")->toPlainText().contains("You joined"));
 
     const int beforeLeave = server.lines().size();
-    lobby->button_leavegameroom->click();
+    control<TFlatButton>(lobby, "button_leavegameroom")->click();
     ASSERT_GE(server.waitForLine("JOINSUBJECT|Lobby Chat", 5000, beforeLeave), 0);
     serverSends({"JOINSUBJECT|Lobby Chat|bob+1+Lobby Chat+"});
-    EXPECT_FALSE(lobby->panel_gameroom->isVisible());
+    EXPECT_FALSE(control<TFlatPanel>(lobby, "panel_gameroom")->isVisible());
     EXPECT_TRUE(QStringList({"Greetings!", "Enjoy the Games!", "Welcome.", "Connected.",
                              "Have a Great Day!"})
-                    .contains(lobby->label_status->text()));
-    EXPECT_TRUE(lobby->LobbyAssistedHosting1->isChecked());
+                    .contains(control<QLabel>(lobby, "label_status")->text()));
+    EXPECT_TRUE(control<QAction>(lobby, "LobbyAssistedHosting1")->isChecked());
     EXPECT_TRUE(lobby->FindSubjectTreeNode("[Lobby Chat]")->isExpanded());
 
     // "[Lobby Chat]" stands for the room "Lobby Chat"; it is the current room already.
@@ -382,7 +392,7 @@ TEST_P(VersionCheckTest, ComparesWithTheRunningVersion)
                   "Halvane needs to be updated. It will close and install the new version. "
                   "Would you like to proceed with the update?");
     }
-    EXPECT_EQ(lobby->panel_downloadlobby->isVisible(), c.panel);
+    EXPECT_EQ(control<TFlatPanel>(lobby, "panel_downloadlobby")->isVisible(), c.panel);
     // Yes hands over to the updater the program carries, which is started.
     ASSERT_EQ(seam.programs.size(), updating ? 1u : 0u);
     if (updating) {

@@ -1,3 +1,4 @@
+#include "control.h"
 #include "inifile.h"
 #include "installersignature.h"
 #include "lobbyfixture.h"
@@ -112,13 +113,13 @@ TEST_F(SelfUpdateTest, DownloadLobbyAsksThenHandsOverToTheUpdaterAndCloses)
                                             "close and download will begin. Would you like to "
                                             "proceed?");
     seam.answers = {false};
-    lobby->DownloadLobby1->trigger();
+    control<QAction>(lobby, "DownloadLobby1")->trigger();
     EXPECT_EQ(seam.questions, QStringList{question});
     EXPECT_TRUE(seam.programs.empty());
     EXPECT_TRUE(lobby->isVisible());
 
     seam.answers = {true};
-    lobby->DownloadLobby1->trigger();
+    control<QAction>(lobby, "DownloadLobby1")->trigger();
     const QString updater = programDir.filePath(QStringLiteral("updater"));
     ASSERT_EQ(seam.programs.size(), 1u);
     EXPECT_EQ(seam.programs[0].program, updater);
@@ -126,7 +127,7 @@ TEST_F(SelfUpdateTest, DownloadLobbyAsksThenHandsOverToTheUpdaterAndCloses)
     EXPECT_EQ(readAll(updater), readAll(QStringLiteral(OSTREL_UPDATER_BINARY)));
     EXPECT_TRUE(QFileInfo(updater).isExecutable());
     EXPECT_FALSE(lobby->isVisible()) << "the lobby closes for the update";
-    EXPECT_FALSE(lobby->orvex->Active());
+    EXPECT_FALSE(lobby->connection()->Active());
 
     QString why;
     const std::optional<TUpdater::Job> job = TUpdater::readJob(programDir.path(), &why);
@@ -213,7 +214,7 @@ TEST_F(SelfUpdateTest, AFolderTheUpdaterCannotBeWrittenToKeepsTheLobbyOpen)
             << seam.errors[0].toStdString();
         EXPECT_TRUE(seam.programs.empty());
         EXPECT_TRUE(lobby->isVisible());
-        EXPECT_TRUE(lobby->orvex->Active());
+        EXPECT_TRUE(lobby->connection()->Active());
     }
     for (const QString &folder : {shared, group})
         EXPECT_TRUE(QDir(folder).entryList(QDir::Files | QDir::Hidden).isEmpty())
@@ -223,8 +224,8 @@ TEST_F(SelfUpdateTest, AFolderTheUpdaterCannotBeWrittenToKeepsTheLobbyOpen)
 
 TEST_F(SelfUpdateTest, ThePanelsDownloadOpensTheSitesLobbyPageAndCloses)
 {
-    lobby->panel_downloadlobby->show();
-    lobby->button_downloadlobby->click();
+    control<TFlatPanel>(lobby, "panel_downloadlobby")->show();
+    control<TFlatButton>(lobby, "button_downloadlobby")->click();
     ASSERT_EQ(seam.urls.size(), 1);
     EXPECT_EQ(seam.urls[0].toString(), QStringLiteral("http://site.example/lobby/"));
     EXPECT_FALSE(lobby->isVisible());

@@ -1,3 +1,4 @@
+#include "control.h"
 #include "inifile.h"
 #include "lobby.h"
 #include "lobbyfixture.h"
@@ -73,7 +74,7 @@ protected:
     }
     bool loggedIn() const
     {
-        return QTest::qWaitFor([this] { return lobby->orvex->LoggedIn(); }, 5000);
+        return QTest::qWaitFor([this] { return lobby->connection()->LoggedIn(); }, 5000);
     }
     static bool isLogin(const QByteArray &line) { return line == "LOGIN|ann|0121|secret"; }
     // Waits until the lobby has told the user something, for failures that end quietly.
@@ -103,8 +104,8 @@ TEST_F(TlsConnectTest, FirstConnectionAsksAndYesPinsAndLogsInInsideTls)
     EXPECT_TRUE(seam.messages.isEmpty()) << seam.messages.join('|').toStdString();
 
     // The pinned certificate is accepted from now on without a question.
-    lobby->button_disconnect->click();
-    ASSERT_TRUE(QTest::qWaitFor([this] { return !lobby->orvex->Active(); }, 5000));
+    control<TFlatButton>(lobby, "button_disconnect")->click();
+    ASSERT_TRUE(QTest::qWaitFor([this] { return !lobby->connection()->Active(); }, 5000));
     tlsServer->clearLines();
     loginTo(tlsAddress());
     ASSERT_TRUE(loggedIn());
@@ -123,11 +124,12 @@ TEST_F(TlsConnectTest, NoLeavesTheLobbyUnconnectedAndPinsNothing)
         seam.messages.last(),
         QStringLiteral("Not connected: the certificate of %1 was not trusted.").arg(serverKey()));
     EXPECT_TRUE(pin().isEmpty());
-    EXPECT_FALSE(lobby->orvex->Active());
+    EXPECT_FALSE(lobby->connection()->Active());
     // The status line no longer claims a connection under way, and Connect starts over.
-    EXPECT_EQ(lobby->label_status->text(), QStringLiteral("You are Disconnected."));
-    EXPECT_TRUE(lobby->button_connect->isEnabled());
-    EXPECT_FALSE(lobby->button_disconnect->isEnabled());
+    EXPECT_EQ(control<QLabel>(lobby, "label_status")->text(),
+              QStringLiteral("You are Disconnected."));
+    EXPECT_TRUE(control<TFlatButton>(lobby, "button_connect")->isEnabled());
+    EXPECT_FALSE(control<TFlatButton>(lobby, "button_disconnect")->isEnabled());
     // Nothing was sent: the handshake never completed.
     QTest::qWait(200);
     EXPECT_TRUE(tlsServer->lines().isEmpty());
@@ -153,7 +155,7 @@ TEST_F(TlsConnectTest, ChangedCertificateIsRefusedWithoutAQuestion)
     EXPECT_TRUE(message.contains(TOrvexConnection::displayFingerprint(other)));
     EXPECT_TRUE(message.contains(TOrvexConnection::displayFingerprint(testCertificatePin())));
     EXPECT_EQ(pin(), other);
-    EXPECT_FALSE(lobby->orvex->Active());
+    EXPECT_FALSE(lobby->connection()->Active());
     QTest::qWait(200);
     EXPECT_TRUE(tlsServer->lines().isEmpty());
 }
@@ -166,7 +168,7 @@ TEST_F(TlsConnectTest, ServerOptionGivesTheAddressAndAPinnedServerConnectsSilent
     loginTo(QString());
     ASSERT_TRUE(loggedIn());
     EXPECT_TRUE(seam.questions.isEmpty());
-    EXPECT_TRUE(lobby->orvex->Secure());
+    EXPECT_TRUE(lobby->connection()->Secure());
     EXPECT_GE(tlsServer->waitForLine(isLogin), 0);
 }
 
@@ -183,8 +185,8 @@ TEST_F(TlsConnectTest, ReconnectAfterALossChecksThePinAgain)
         storePin(testCertificatePin());
         loginTo(tlsAddress());
         ASSERT_TRUE(loggedIn());
-        lobby->reconnectPolicy.setScale(0.05);
-        lobby->reconnectPolicy.setJitter(0);
+        lobby->reconnectPolicy().setScale(0.05);
+        lobby->reconnectPolicy().setJitter(0);
         if (changed)
             storePin(other);
         const int before = tlsServer->lines().size();
@@ -199,10 +201,11 @@ TEST_F(TlsConnectTest, ReconnectAfterALossChecksThePinAgain)
         EXPECT_TRUE(seam.messages.first().contains(QStringLiteral("has changed")));
         // Refused for good: no further tries, each of which would only be refused again.
         EXPECT_FALSE(lobby->reconnecting());
-        EXPECT_EQ(lobby->label_status->text(), QStringLiteral("You are Disconnected."));
+        EXPECT_EQ(control<QLabel>(lobby, "label_status")->text(),
+                  QStringLiteral("You are Disconnected."));
         QTest::qWait(500);
         EXPECT_EQ(seam.messages.size(), 1) << seam.messages.join('|').toStdString();
-        EXPECT_FALSE(lobby->orvex->Active());
+        EXPECT_FALSE(lobby->connection()->Active());
         EXPECT_EQ(tlsServer->waitForLine(isLogin, 0, before), -1);
     }
     EXPECT_TRUE(seam.questions.isEmpty());
@@ -237,7 +240,7 @@ TEST_F(TlsConnectTest, PlainServerOnATlsAddressFailsWithAClearMessage)
         QStringLiteral("Unable to set up an encrypted connection to 127.0.0.1:%1")
             .arg(server.port())))
         << seam.messages.first().toStdString();
-    EXPECT_FALSE(lobby->orvex->Active());
+    EXPECT_FALSE(lobby->connection()->Active());
     for (const QByteArray &line : server.lines())
         EXPECT_FALSE(line.startsWith("LOGIN")) << line.toStdString();
 }
@@ -285,8 +288,8 @@ TEST_F(TlsConnectTest, TrustThatCannotBeStoredIsToldOnceAndHoldsForTheSession)
     EXPECT_TRUE(pin().isEmpty());
 
     // Until the lobby closes, the certificate is the trusted one: no question, no error.
-    lobby->button_disconnect->click();
-    ASSERT_TRUE(QTest::qWaitFor([this] { return !lobby->orvex->Active(); }, 5000));
+    control<TFlatButton>(lobby, "button_disconnect")->click();
+    ASSERT_TRUE(QTest::qWaitFor([this] { return !lobby->connection()->Active(); }, 5000));
     tlsServer->clearLines();
     loginTo(tlsAddress());
     ASSERT_TRUE(loggedIn());

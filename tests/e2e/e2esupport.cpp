@@ -153,5 +153,5 @@ bool E2EPlayer::login(int port, const QString &name, const std::function<void(Tl
     });
     fill.start(10);
     lobby->show();
-    return QTest::qWaitFor([this] { return lobby->orvex->LoggedIn(); }, 10000);
+    return QTest::qWaitFor([this] { return lobby->connection()->LoggedIn(); }, 10000);
 }

@@ -1,6 +1,7 @@
 // Two real lobbies against the real server binary on loopback: news at login, the
 // lobby-wide chat, the room chat, and a moderator silencing and kicking a player.
 #include "assets.h"
+#include "control.h"
 #include "e2esupport.h"
 #include "lobby.h"
 #include "recordingplatform.h"
@@ -40,9 +41,9 @@ struct Player : E2EPlayer
     {
         return E2EPlayer::login(port, name, [this](Tlobby *l) {
             // Listen in on what the lobby is told, beside the lobby.
-            QObject::connect(l->orvex, &TOrvexConnection::OnServerError, l,
+            QObject::connect(l->connection(), &TOrvexConnection::OnServerError, l,
                              [this](const QByteArray &t) { serverErrors << t; });
-            QObject::connect(l->orvex, &TOrvexConnection::OnAddSubject, l,
+            QObject::connect(l->connection(), &TOrvexConnection::OnAddSubject, l,
                              [this](const QByteArray &t) { rooms << t; });
         });
     }
@@ -55,8 +56,8 @@ struct Player : E2EPlayer
 
     bool enter(const QByteArray &room)
     {
-        lobby->orvex->JoinSubject(room);
-        return QTest::qWaitFor([&] { return lobby->orvex->CurrentSubject() == room; }, 5000);
+        lobby->connection()->JoinSubject(room);
+        return QTest::qWaitFor([&] { return lobby->connection()->CurrentSubject() == room; }, 5000);
     }
 };
 
@@ -86,14 +87,19 @@ TEST(ChatEndToEnd, TwoPlayersChatAndAModeratorSilencesAndKicks)
     ASSERT_TRUE(bob.login(server.port(), QStringLiteral("bob")));
 
     // The news shows at login.
-    ASSERT_TRUE(QTest::qWaitFor([&] { return bob.lobby->panel_news->isVisible(); }, 5000));
-    EXPECT_EQ(bob.lobby->memo_news->toPlainText(), "Spring cup on Saturday\nBring a friend");
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return control<TFlatPanel>(bob.lobby, "panel_news")->isVisible(); }, 5000));
+    EXPECT_EQ(control<TChatPane>(bob.lobby, "memo_news")->toPlainText(),
+              "Spring cup on Saturday\nBring a friend");
 
     // The lobby-wide chat reaches everyone, its sender too.
-    alice.type(alice.lobby->mychat, QStringLiteral("hello lobby"));
+    alice.type(control<QLineEdit>(alice.lobby, "mychat"), QStringLiteral("hello lobby"));
     for (Player *p : {&alice, &bob})
         EXPECT_TRUE(QTest::qWaitFor(
-            [&] { return paneHas(p->lobby->listbox_alerts, QStringLiteral("alice: hello lobby")); },
+            [&] {
+                return paneHas(control<TChatPane>(p->lobby, "listbox_alerts"),
+                               QStringLiteral("alice: hello lobby"));
+            },
             5000));
 
     // A room of the catalogue: the sender sees the line at once, the other member from the
@@ -105,19 +111,23 @@ TEST(ChatEndToEnd, TwoPlayersChatAndAModeratorSilencesAndKicks)
     ASSERT_FALSE(room.isEmpty());
     ASSERT_TRUE(alice.enter(room));
     ASSERT_TRUE(bob.enter(room));
-    alice.type(alice.lobby->mychat_gameroom, QStringLiteral("hello room"));
-    EXPECT_TRUE(paneHas(alice.lobby->mainchat_gameroom, QStringLiteral("alice: hello room")));
+    alice.type(control<QLineEdit>(alice.lobby, "mychat_gameroom"), QStringLiteral("hello room"));
+    EXPECT_TRUE(paneHas(control<TChatPane>(alice.lobby, "mainchat_gameroom"),
+                        QStringLiteral("alice: hello room")));
     EXPECT_TRUE(QTest::qWaitFor(
-        [&] { return paneHas(bob.lobby->mainchat_gameroom, QStringLiteral("alice: hello room")); },
+        [&] {
+            return paneHas(control<TChatPane>(bob.lobby, "mainchat_gameroom"),
+                           QStringLiteral("alice: hello room"));
+        },
         5000));
 
     // Silenced, bob's room chat is refused by the server and never reaches alice.
-    alice.lobby->lbnames->setToolTip(QStringLiteral("bob"));
-    alice.lobby->N5Minutes1->trigger();
+    alice.lobby->selectPlayer(QStringLiteral("bob"));
+    control<QAction>(alice.lobby, "N5Minutes1")->trigger();
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return bob.serverErrors.contains("A moderator has silenced you for 5 minutes."); },
         5000));
-    bob.type(bob.lobby->mychat_gameroom, QStringLiteral("am I heard"));
+    bob.type(control<QLineEdit>(bob.lobby, "mychat_gameroom"), QStringLiteral("am I heard"));
     ASSERT_TRUE(QTest::qWaitFor(
         [&] {
             for (const QByteArray &e : bob.serverErrors)
@@ -126,24 +136,28 @@ TEST(ChatEndToEnd, TwoPlayersChatAndAModeratorSilencesAndKicks)
             return false;
         },
         5000));
-    alice.lobby->RemoveSilence1->trigger();
+    control<QAction>(alice.lobby, "RemoveSilence1")->trigger();
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return bob.serverErrors.contains("A moderator has lifted your silence."); }, 5000));
-    bob.type(bob.lobby->mychat_gameroom, QStringLiteral("back again"));
+    bob.type(control<QLineEdit>(bob.lobby, "mychat_gameroom"), QStringLiteral("back again"));
     EXPECT_TRUE(QTest::qWaitFor(
-        [&] { return paneHas(alice.lobby->mainchat_gameroom, QStringLiteral("bob: back again")); },
+        [&] {
+            return paneHas(control<TChatPane>(alice.lobby, "mainchat_gameroom"),
+                           QStringLiteral("bob: back again"));
+        },
         5000));
-    EXPECT_FALSE(paneHas(alice.lobby->mainchat_gameroom, QStringLiteral("bob: am I heard")));
+    EXPECT_FALSE(paneHas(control<TChatPane>(alice.lobby, "mainchat_gameroom"),
+                         QStringLiteral("bob: am I heard")));
 
     // Kicked, bob is off the server.
-    alice.lobby->Kick1->trigger();
+    control<QAction>(alice.lobby, "Kick1")->trigger();
     EXPECT_TRUE(seam.messages.contains(QStringLiteral("You have booted bob off the server")));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !bob.lobby->orvex->Active(); }, 5000));
-    EXPECT_EQ(bob.lobby->label_status->text(), "You are Disconnected.");
-    EXPECT_TRUE(alice.lobby->orvex->Active());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !bob.lobby->connection()->Active(); }, 5000));
+    EXPECT_EQ(control<QLabel>(bob.lobby, "label_status")->text(), "You are Disconnected.");
+    EXPECT_TRUE(alice.lobby->connection()->Active());
 
     for (Player *p : {&alice, &bob})
-        p->lobby->orvex->setActive(false);
+        p->lobby->connection()->setActive(false);
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 // sees the other in its players list, and a private message written in one window arrives
 // in the other's.
 #include "assets.h"
+#include "control.h"
 #include "e2esupport.h"
 #include "lobby.h"
 #include "postgrescluster.h"
@@ -57,11 +58,12 @@ TEST(ClusterEndToEnd, PlayersAtTwoNodesSeeEachOtherAndExchangeAMessage)
     ASSERT_TRUE(alice.login(nodeA.port(), QStringLiteral("alice")));
     ASSERT_TRUE(bob.login(nodeB.port(), QStringLiteral("bob")));
     auto lists = [](E2EPlayer &player, const char *name) {
-        return player.lobby->findlbname(QString::fromLatin1(name), player.lobby->lbnames) >= 0;
+        return player.lobby->findlbname(QString::fromLatin1(name),
+                                        control<TPlayerList>(player.lobby, "lbnames")) >= 0;
     };
     ASSERT_TRUE(QTest::qWaitFor([&] { return lists(alice, "bob") && lists(bob, "alice"); }, 10000));
 
-    alice.lobby->lbnames->setToolTip(QStringLiteral("bob"));
+    alice.lobby->selectPlayer(QStringLiteral("bob"));
     alice.lobby->lbnamesDblClick();
     QPointer<Tprivatemessageto> toBob = openWindow<Tprivatemessageto>(QStringLiteral("pmto"));
     ASSERT_TRUE(toBob);
@@ -69,9 +71,10 @@ TEST(ClusterEndToEnd, PlayersAtTwoNodesSeeEachOtherAndExchangeAMessage)
                      QStringLiteral("hello from node A"));
     toBob->findChild<QPushButton *>(QStringLiteral("button_send"))->click();
 
-    ASSERT_TRUE(
-        QTest::qWaitFor([&] { return bob.lobby->button_mail->isVisibleTo(bob.lobby); }, 5000));
-    bob.lobby->button_mail->click();
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return control<TAnimatedButton>(bob.lobby, "button_mail")->isVisibleTo(bob.lobby); },
+        5000));
+    control<TAnimatedButton>(bob.lobby, "button_mail")->click();
     QPointer<Tprivatemessagefrom> fromAlice =
         openWindow<Tprivatemessagefrom>(QStringLiteral("pmfrom"));
     ASSERT_TRUE(fromAlice);

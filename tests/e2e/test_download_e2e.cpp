@@ -1,6 +1,7 @@
 // A game downloaded the way a player does it: the real server's catalogue, the generated
 // site behind lighttpd, the download window of a real lobby, the installer run, and the
 // lobby then finding the game and starting it when hosting.
+#include "control.h"
 #include "e2esupport.h"
 #include "recordingplatform.h"
 #include "tchatpane.h"
@@ -40,7 +41,8 @@ TEST(DownloadE2E, AGameDownloadedThroughTheWindowIsInstalledAndHosted)
     QAction *item = nullptr;
     ASSERT_TRUE(QTest::qWaitFor(
         [&] {
-            item = lobby->popup_download->findChild<QAction *>(QStringLiteral("get_Plumbrix"));
+            item = control<QMenu>(lobby, "popup_download")
+                       ->findChild<QAction *>(QStringLiteral("get_Plumbrix"));
             return item != nullptr;
         },
         10000));
@@ -65,21 +67,22 @@ TEST(DownloadE2E, AGameDownloadedThroughTheWindowIsInstalledAndHosted)
     EXPECT_EQ(run.exitCode(), 0) << run.readAllStandardError().toStdString();
 
     ASSERT_TRUE(lobby->checkregistry("Plumbrix"));
-    const QString program = QFile::decodeName(lobby->gameexepath);
+    const QString program = QFile::decodeName(lobby->hostingSession().program());
     EXPECT_TRUE(program.startsWith(alice.data.path()));
     EXPECT_TRUE(QFileInfo(program).isExecutable());
     EXPECT_EQ(lobby->updateMark("Plumbrix"), 0) << "installed at the catalogue's version";
     // The lobby saw the installer's record and says so in the general chat.
     EXPECT_TRUE(QTest::qWaitFor(
         [&] {
-            return lobby->listbox_alerts->toPlainText().contains(
-                QStringLiteral("Plumbrix is installed."));
+            return control<TChatPane>(lobby, "listbox_alerts")
+                ->toPlainText()
+                .contains(QStringLiteral("Plumbrix is installed."));
         },
         5000))
-        << lobby->listbox_alerts->toPlainText().toStdString();
+        << control<TChatPane>(lobby, "listbox_alerts")->toPlainText().toStdString();
 
     // Hosting it now starts the installed game, without offering another download.
-    lobby->label_gamename->setText(QStringLiteral("Plumbrix"));
+    control<QLabel>(lobby, "label_gamename")->setText(QStringLiteral("Plumbrix"));
     lobby->button_hostClick();
     EXPECT_TRUE(seam.questions.isEmpty()) << seam.questions.join(QLatin1Char('|')).toStdString();
     ASSERT_EQ(seam.programs.size(), 2u);

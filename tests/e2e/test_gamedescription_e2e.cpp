@@ -1,5 +1,6 @@
 // A game's description read the way a player does it: the real server's catalogue, the
 // generated site behind lighttpd, and "View Game Description" of a real lobby.
+#include "control.h"
 #include "e2esupport.h"
 #include "recordingplatform.h"
 #include "tgamedescription.h"
@@ -41,15 +42,14 @@ TEST(GameDescriptionE2E, TheSitesPageShowsWithItsPictures)
     Tlobby *lobby = alice.lobby;
     ASSERT_TRUE(QTest::qWaitFor(
         [&] {
-            return !lobby->lbsubjects
+            return !control<QTreeWidget>(lobby, "lbsubjects")
                         ->findItems(QStringLiteral("ADULTPlumbrix"),
                                     Qt::MatchExactly | Qt::MatchRecursive)
                         .isEmpty();
         },
         10000));
 
-    lobby->m_roomHint = QStringLiteral("ADULTPlumbrix");
-    lobby->ViewGameDescription1->trigger();
+    lobby->showGameDescription(QStringLiteral("ADULTPlumbrix"));
     Tgamedescription *window = alice.windows->gamedescription();
     ASSERT_TRUE(window->isVisible()) << seam.errors.join(QLatin1Char('|')).toStdString();
     EXPECT_EQ(window->label_gamename->text(), QStringLiteral("ADULTPlumbrix"));

@@ -14,6 +14,7 @@
 // namespace as one side (the disabled test below) and reports what its lobby shows as
 // "@@ " lines on standard output.
 #include "assets.h"
+#include "control.h"
 #include "desktopplatform.h"
 #include "e2esupport.h"
 #include "lobby.h"
@@ -439,9 +440,11 @@ QString treeText(const QTreeWidget *tree)
 
 bool notHosting(const Tlobby *lobby)
 {
-    return lobby->Sock11->Listen() && lobby->button_host->isVisibleTo(lobby) &&
-           !lobby->button_private->isVisibleTo(lobby) && lobby->label_ingame->text().isEmpty() &&
-           lobby->InviteToJoin1->statusTip().isEmpty();
+    return control<TSock>(lobby, "Sock11")->Listen() &&
+           control<TFlatButton>(lobby, "button_host")->isVisibleTo(lobby) &&
+           !control<TFlatButton>(lobby, "button_private")->isVisibleTo(lobby) &&
+           control<QLabel>(lobby, "label_ingame")->text().isEmpty() &&
+           lobby->hostingSession().inviteGame().isEmpty();
 }
 
 } // namespace
@@ -633,7 +636,7 @@ TEST(HostingEndToEndSide, DISABLED_Side)
     player.serverHost = serverHost;
     QStringList deleted;
     ASSERT_TRUE(player.login(port, name, [&](Tlobby *l) {
-        QObject::connect(l->orvex, &TOrvexConnection::OnDeletegame, l,
+        QObject::connect(l->connection(), &TOrvexConnection::OnDeletegame, l,
                          [&deleted](const QByteArray &t) {
                              deleted << QString::fromUtf8(t);
                              report("deletegame", QString::fromUtf8(t));
@@ -641,28 +644,31 @@ TEST(HostingEndToEndSide, DISABLED_Side)
     }));
     Tlobby *lobby = player.lobby;
     lobby->resize(1000, 720);
-    ASSERT_TRUE(lobby->Sock11->Listen());
-    lobby->orvex->JoinSubject(kRoom.toLatin1());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return lobby->label_gamename->text() == kRoom; }, 10000));
-    QTreeWidget *tree = lobby->TreeView_gamelist;
+    ASSERT_TRUE(control<TSock>(lobby, "Sock11")->Listen());
+    lobby->connection()->JoinSubject(kRoom.toLatin1());
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return control<QLabel>(lobby, "label_gamename")->text() == kRoom; }, 10000));
+    QTreeWidget *tree = control<QTreeWidget>(lobby, "TreeView_gamelist");
 
     if (role == QLatin1String("host")) {
         if (qEnvironmentVariable("OSTREL_E2E_ASSISTED") == QLatin1String("1") &&
-            !lobby->LobbyAssistedHosting1->isChecked())
-            lobby->LobbyAssistedHosting1->trigger();
-        QTest::mouseClick(lobby->button_host, Qt::LeftButton);
-        report("hosting", lobby->label_ingame->text());
-        EXPECT_TRUE(lobby->button_private->isVisibleTo(lobby));
+            !control<QAction>(lobby, "LobbyAssistedHosting1")->isChecked())
+            control<QAction>(lobby, "LobbyAssistedHosting1")->trigger();
+        QTest::mouseClick(control<TFlatButton>(lobby, "button_host"), Qt::LeftButton);
+        report("hosting", control<QLabel>(lobby, "label_ingame")->text());
+        EXPECT_TRUE(control<TFlatButton>(lobby, "button_private")->isVisibleTo(lobby));
         // The game reports to the lobby, and the joiner shows up in the game.
-        EXPECT_TRUE(QTest::qWaitFor([&] { return !lobby->Sock11->Listen(); }, 10000));
+        EXPECT_TRUE(
+            QTest::qWaitFor([&] { return !control<TSock>(lobby, "Sock11")->Listen(); }, 10000));
         EXPECT_TRUE(QTest::qWaitFor(
             [&] { return treeText(tree) == QLatin1String("alice - Plumbrix[alice,bob]"); }, 30000))
             << treeText(tree).toStdString();
         report("players", treeText(tree));
-        const bool direct = lobby->image_connection->pixmap().cacheKey() ==
-                            lobby->imagelist_connection.value(0).cacheKey();
+        const bool direct = control<QLabel>(lobby, "image_connection")->pixmap().cacheKey() ==
+                            lobby->connectionPictures().value(0).cacheKey();
         report("picture", direct ? QStringLiteral("direct") : QStringLiteral("assisted"));
-        for (const QString &line : documentLines(lobby->listbox_alerts->document()))
+        for (const QString &line :
+             documentLines(control<TChatPane>(lobby, "listbox_alerts")->document()))
             report("alert", line);
     } else {
         const QString entry = QStringLiteral("alice - Plumbrix");
@@ -675,8 +681,9 @@ TEST(HostingEndToEndSide, DISABLED_Side)
         const QPoint onGame = tree->visualItemRect(tree->topLevelItem(0)).center();
         QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, onGame);
         QTest::mouseDClick(tree->viewport(), Qt::LeftButton, {}, onGame);
-        report("joined", lobby->label_ingame->text());
-        EXPECT_TRUE(QTest::qWaitFor([&] { return !lobby->Sock11->Listen(); }, 20000));
+        report("joined", control<QLabel>(lobby, "label_ingame")->text());
+        EXPECT_TRUE(
+            QTest::qWaitFor([&] { return !control<TSock>(lobby, "Sock11")->Listen(); }, 20000));
     }
 
     // Both games end after their exchange; the lobbies notice and withdraw the game.
@@ -685,12 +692,12 @@ TEST(HostingEndToEndSide, DISABLED_Side)
         40000));
     report("ended", notHosting(lobby) ? QStringLiteral("not hosting") : QStringLiteral("still in"));
     report("forwarding",
-           lobby->routerport->isOpen() ? QStringLiteral("kept") : QStringLiteral("given up"));
+           lobby->routerPort()->isOpen() ? QStringLiteral("kept") : QStringLiteral("given up"));
     // The end of either game ends the relay on both sides.
     const auto inUse = [lobby] {
         int active = 0;
         for (int i = 0; i < RelayTable::kSlotCount; ++i)
-            active += lobby->relaytable->slot(i).active ? 1 : 0;
+            active += lobby->relayTable()->slot(i).active ? 1 : 0;
         return active;
     };
     EXPECT_TRUE(QTest::qWaitFor([&] { return inUse() == 0; }, 10000));

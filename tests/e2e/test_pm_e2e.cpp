@@ -2,6 +2,7 @@
 // both ways with the tray and mail-button alerts and the log, then with messages turned
 // off on both sides, where the automatic answers must not start an endless exchange.
 #include "assets.h"
+#include "control.h"
 #include "e2esupport.h"
 #include "lobby.h"
 #include "recordingplatform.h"
@@ -40,7 +41,7 @@ struct Player : E2EPlayer
     bool login(int port, const QString &name)
     {
         return E2EPlayer::login(port, name, [this](Tlobby *l) {
-            QObject::connect(l->orvex, &TOrvexConnection::OnPmesReceived, l,
+            QObject::connect(l->connection(), &TOrvexConnection::OnPmesReceived, l,
                              [this](const QByteArray &t) { received << t; });
         });
     }
@@ -56,17 +57,21 @@ struct Player : E2EPlayer
     {
         return QTest::qWaitFor(
             [&] {
-                return lobby->trayblink() != 0 && lobby->button_mail->isVisibleTo(lobby) &&
+                return lobby->trayblink() != 0 &&
+                       control<TAnimatedButton>(lobby, "button_mail")->isVisibleTo(lobby) &&
                        // The hint's first line names the sender; the second counts.
-                       lobby->systrayicon->toolTip().section(QLatin1Char('\n'), 0, 0) == sender;
+                       control<QSystemTrayIcon>(lobby, "systrayicon")
+                               ->toolTip()
+                               .section(QLatin1Char('\n'), 0, 0) == sender;
             },
             5000);
     }
 
     QStringList log() const
     {
-        return documentLines(
-            lobby->m_chatlog->findChild<TChatPane *>(QStringLiteral("log"))->document());
+        return documentLines(control<Tchatlog>(lobby, "chatlog")
+                                 ->findChild<TChatPane *>(QStringLiteral("log"))
+                                 ->document());
     }
 };
 
@@ -88,11 +93,14 @@ TEST(PrivateMessagesEndToEnd, TwoPlayersExchangeMessagesAndTurnedOffAnswersDoNot
     ASSERT_TRUE(alice.login(server.port(), QStringLiteral("alice")));
     ASSERT_TRUE(bob.login(server.port(), QStringLiteral("bob")));
     ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return alice.lobby->findlbname(QStringLiteral("bob"), alice.lobby->lbnames) >= 0; },
+        [&] {
+            return alice.lobby->findlbname(QStringLiteral("bob"),
+                                           control<TPlayerList>(alice.lobby, "lbnames")) >= 0;
+        },
         5000));
 
     // alice writes to bob from the players list.
-    alice.lobby->lbnames->setToolTip(QStringLiteral("bob"));
+    alice.lobby->selectPlayer(QStringLiteral("bob"));
     alice.lobby->lbnamesDblClick();
     QPointer<Tprivatemessageto> toBob = openWindow<Tprivatemessageto>(QStringLiteral("pmto"));
     ASSERT_TRUE(toBob);
@@ -100,10 +108,10 @@ TEST(PrivateMessagesEndToEnd, TwoPlayersExchangeMessagesAndTurnedOffAnswersDoNot
 
     // bob is alerted, opens it from the mail button and replies.
     ASSERT_TRUE(bob.alerted(QStringLiteral("alice")));
-    EXPECT_TRUE(
-        documentLines(bob.lobby->listbox_alerts->document()).contains("alice sent you a PM"));
+    EXPECT_TRUE(documentLines(control<TChatPane>(bob.lobby, "listbox_alerts")->document())
+                    .contains("alice sent you a PM"));
     EXPECT_TRUE(seam.sounds.contains(QStringLiteral("PRIVATE")));
-    bob.lobby->button_mail->click();
+    control<TAnimatedButton>(bob.lobby, "button_mail")->click();
     QPointer<Tprivatemessagefrom> fromAlice =
         openWindow<Tprivatemessagefrom>(QStringLiteral("pmfrom"));
     ASSERT_TRUE(fromAlice);
@@ -120,7 +128,7 @@ TEST(PrivateMessagesEndToEnd, TwoPlayersExchangeMessagesAndTurnedOffAnswersDoNot
 
     // alice opens the answer from the tray.
     ASSERT_TRUE(alice.alerted(QStringLiteral("bob")));
-    emit alice.lobby->systrayicon->activated(QSystemTrayIcon::Trigger);
+    emit control<QSystemTrayIcon>(alice.lobby, "systrayicon")->activated(QSystemTrayIcon::Trigger);
     QPointer<Tprivatemessagefrom> fromBob =
         openWindow<Tprivatemessagefrom>(QStringLiteral("pmfrom"));
     ASSERT_TRUE(fromBob);
@@ -146,25 +154,25 @@ TEST(PrivateMessagesEndToEnd, TwoPlayersExchangeMessagesAndTurnedOffAnswersDoNot
     // Both turn messages off: bob answers alice once, alice does not answer the answer.
     alice.received.clear();
     bob.received.clear();
-    alice.lobby->TurnOffPrivateMessages1->trigger();
-    bob.lobby->TurnOffPrivateMessages1->trigger();
+    control<QAction>(alice.lobby, "TurnOffPrivateMessages1")->trigger();
+    control<QAction>(bob.lobby, "TurnOffPrivateMessages1")->trigger();
     alice.lobby->createtomessage("bob");
     alice.write(openWindow<Tprivatemessageto>(QStringLiteral("pmto")), QStringLiteral("there?"));
     ASSERT_TRUE(QTest::qWaitFor([&] { return alice.received.size() == 1; }, 5000));
     EXPECT_EQ(alice.received[0], "I have PRIVATE MESSAGES turned off. Please try back later!");
     // A later message overtakes nothing on the one connection: once bob has it, any
     // answer alice might have sent would have arrived before it.
-    alice.lobby->TurnOffPrivateMessages1->trigger();
+    control<QAction>(alice.lobby, "TurnOffPrivateMessages1")->trigger();
     alice.lobby->createtomessage("bob");
     alice.write(openWindow<Tprivatemessageto>(QStringLiteral("pmto")), QStringLiteral("end"));
     ASSERT_TRUE(QTest::qWaitFor([&] { return bob.received.size() >= 2; }, 5000));
     ASSERT_EQ(bob.received.size(), 2);
     EXPECT_TRUE(bob.received[0].endsWith("+there?"));
     EXPECT_TRUE(bob.received[1].endsWith("+end"));
-    EXPECT_EQ(bob.lobby->listbox_messagefrom->count(), 0);
+    EXPECT_EQ(bob.lobby->pendingMessages().count(), 0);
 
     for (Player *p : {&alice, &bob})
-        p->lobby->orvex->setActive(false);
+        p->lobby->connection()->setActive(false);
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 // by itself and, once the server is back on the same data, logs in and returns to the room
 // it was in, where other players see it.
 #include "assets.h"
+#include "control.h"
 #include "e2esupport.h"
 #include "recordingplatform.h"
 #include "tchatpane.h"
@@ -38,37 +39,47 @@ TEST(ReconnectE2E, AServerRestartBringsThePlayerBackIntoTheRoom)
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return (room = lobby->FindSubjectTreeNode(QStringLiteral("Plumbrix"))) != nullptr; },
         5000));
-    lobby->lbsubjects->setCurrentItem(room);
+    control<QTreeWidget>(lobby, "lbsubjects")->setCurrentItem(room);
     lobby->lbsubjectsDblClick();
     ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return lobby->label_gamename->text() == QLatin1String("Plumbrix"); }, 5000));
+        [&] {
+            return control<QLabel>(lobby, "label_gamename")->text() == QLatin1String("Plumbrix");
+        },
+        5000));
 
     // The server goes away (a clean stop, as an operator's restart does) and comes back.
     server.reset();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !lobby->orvex->LoggedIn(); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !lobby->connection()->LoggedIn(); }, 5000));
     EXPECT_TRUE(QTest::qWaitFor(
-        [&] { return lobby->label_status->text().startsWith(QLatin1String("Connection lost")); },
+        [&] {
+            return control<QLabel>(lobby, "label_status")
+                ->text()
+                .startsWith(QLatin1String("Connection lost"));
+        },
         3000))
-        << lobby->label_status->text().toStdString();
+        << control<QLabel>(lobby, "label_status")->text().toStdString();
     server = std::make_unique<ServerProcess>();
     server->listenPort = port;
     ASSERT_TRUE(server->start(serverData.path()));
 
-    ASSERT_TRUE(QTest::qWaitFor([&] { return lobby->orvex->LoggedIn(); }, 30000))
-        << lobby->label_status->text().toStdString();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return lobby->connection()->LoggedIn(); }, 30000))
+        << control<QLabel>(lobby, "label_status")->text().toStdString();
     EXPECT_TRUE(QTest::qWaitFor(
-        [&] { return lobby->label_gamename->text() == QLatin1String("Plumbrix"); }, 10000));
+        [&] {
+            return control<QLabel>(lobby, "label_gamename")->text() == QLatin1String("Plumbrix");
+        },
+        10000));
     // No box at all: the server's announcement of its stop, the loss and the return are
     // lines in the chat, so nothing is left waiting on screen after the lobby is back.
     EXPECT_TRUE(seam.messages.isEmpty()) << seam.messages.join('|').toStdString();
-    const QString general = lobby->listbox_alerts->toPlainText();
+    const QString general = control<TChatPane>(lobby, "listbox_alerts")->toPlainText();
     EXPECT_TRUE(general.contains(QStringLiteral(
         "The Server is going down for Maintenance. You can log back in in a few minutes!")))
         << general.toStdString();
     EXPECT_TRUE(general.contains(QStringLiteral("Connection lost.")));
     EXPECT_TRUE(general.contains(QStringLiteral("Reconnected.")));
     // The room's conversation from before the loss is still there, the return marked in it.
-    const QString roomChat = lobby->mainchat_gameroom->toPlainText();
+    const QString roomChat = control<TChatPane>(lobby, "mainchat_gameroom")->toPlainText();
     EXPECT_TRUE(roomChat.contains(QStringLiteral("--- Connection lost ---")))
         << roomChat.toStdString();
     EXPECT_LT(roomChat.indexOf(QStringLiteral("You joined the Plumbrix")),

@@ -2,6 +2,7 @@
 // the players list and in the rooms tree, follow each other between rooms, and the
 // friends and ignore lists come back after the program starts again.
 #include "assets.h"
+#include "control.h"
 #include "e2esupport.h"
 #include "lobby.h"
 #include "recordingplatform.h"
@@ -41,9 +42,10 @@ bool enterByDoubleClick(Tlobby *lobby, const QString &room)
     QTreeWidgetItem *node = lobby->FindSubjectTreeNode(room);
     if (!node)
         return false;
-    lobby->lbsubjects->setCurrentItem(node);
+    control<QTreeWidget>(lobby, "lbsubjects")->setCurrentItem(node);
     lobby->lbsubjectsDblClick();
-    return QTest::qWaitFor([&] { return lobby->label_gamename->text() == room; }, 5000);
+    return QTest::qWaitFor([&] { return control<QLabel>(lobby, "label_gamename")->text() == room; },
+                           5000);
 }
 
 } // namespace
@@ -65,82 +67,136 @@ TEST(RoomsEndToEnd, PlayersSeeEachOtherMoveBetweenRoomsAndKeepTheirLists)
     E2EPlayer bob;
     ASSERT_TRUE(alice.login(server.port(), QStringLiteral("alice")));
     // Arrivals right after entering a room are not announced: wait for the quiet period.
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !alice.lobby->quietjoin; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !alice.lobby->quietJoin(); }, 5000));
     ASSERT_TRUE(bob.login(server.port(), QStringLiteral("bob")));
 
     // Both in the players list of both, the catalogue in the tree.
     for (E2EPlayer *p : {&alice, &bob}) {
         ASSERT_TRUE(QTest::qWaitFor(
             [&] {
-                return p->lobby->lbnames->entries()->contains("alice") &&
-                       p->lobby->lbnames->entries()->contains("bob");
+                return control<TPlayerList>(p->lobby, "lbnames")->entries()->contains("alice") &&
+                       control<TPlayerList>(p->lobby, "lbnames")->entries()->contains("bob");
             },
             5000));
-        EXPECT_EQ(p->lobby->label_playerslist->text(), "Players Online(2)");
+        EXPECT_EQ(control<QLabel>(p->lobby, "label_playerslist")->text(), "Players Online(2)");
         ASSERT_TRUE(QTest::qWaitFor(
             [&] { return p->lobby->FindSubjectTreeNode("Wordsmith") != nullptr; }, 5000));
     }
-    EXPECT_EQ(alice.lobby->findplayergame("bob", alice.lobby->lbnames), "Lobby Chat");
-    EXPECT_TRUE(alice.lobby->listbox_alerts->toPlainText().contains("bob has connected."));
+    EXPECT_EQ(alice.lobby->findplayergame("bob", control<TPlayerList>(alice.lobby, "lbnames")),
+              "Lobby Chat");
+    // Notices are written at the end of the event loop turn that brought them.
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            return control<TChatPane>(alice.lobby, "listbox_alerts")
+                ->toPlainText()
+                .contains("bob has connected.");
+        },
+        2000));
 
     // alice enters a room: bob sees her there, in his tree and his list.
     ASSERT_TRUE(enterByDoubleClick(alice.lobby, QStringLiteral("Wordsmith")));
-    EXPECT_TRUE(alice.lobby->label_status->text() == "You are in the Wordsmith Lobby");
+    EXPECT_TRUE(control<QLabel>(alice.lobby, "label_status")->text() ==
+                "You are in the Wordsmith Lobby");
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return roomInTree(bob.lobby, QStringLiteral("alice")) == "Wordsmith"; }, 5000));
-    EXPECT_EQ(bob.lobby->findplayergame("alice", bob.lobby->lbnames), "Wordsmith");
+    EXPECT_EQ(bob.lobby->findplayergame("alice", control<TPlayerList>(bob.lobby, "lbnames")),
+              "Wordsmith");
 
     // bob follows her there through his friends list.
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !alice.lobby->quietjoin; }, 5000));
-    bob.lobby->lbnames->setToolTip(QStringLiteral("alice"));
-    bob.lobby->AddFriend1->trigger();
-    bob.lobby->lbnames->setToolTip(QStringLiteral("alice"));
-    bob.lobby->JoinSameGameLobby1->trigger();
-    ASSERT_TRUE(
-        QTest::qWaitFor([&] { return bob.lobby->label_gamename->text() == "Wordsmith"; }, 5000));
-    EXPECT_EQ(bob.lobby->listbox_gameroom->entries()->entryOf("alice"), "alice:1:Wordsmith:[]");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !alice.lobby->quietJoin(); }, 5000));
+    bob.lobby->selectPlayer(QStringLiteral("alice"));
+    control<QAction>(bob.lobby, "AddFriend1")->trigger();
+    bob.lobby->selectPlayer(QStringLiteral("alice"));
+    control<QAction>(bob.lobby, "JoinSameGameLobby1")->trigger();
     ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return alice.lobby->listbox_gameroom->entries()->contains("bob"); }, 5000));
-    EXPECT_TRUE(alice.lobby->mainchat_gameroom->toPlainText().contains("bob has joined the room."));
+        [&] { return control<QLabel>(bob.lobby, "label_gamename")->text() == "Wordsmith"; }, 5000));
+    EXPECT_EQ(control<TPlayerList>(bob.lobby, "listbox_gameroom")->entries()->entryOf("alice"),
+              "alice:1:Wordsmith:[]");
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            return control<TPlayerList>(alice.lobby, "listbox_gameroom")
+                ->entries()
+                ->contains("bob");
+        },
+        5000));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            return control<TChatPane>(alice.lobby, "mainchat_gameroom")
+                ->toPlainText()
+                .contains("bob has joined the room.");
+        },
+        2000));
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return roomInTree(alice.lobby, QStringLiteral("bob")) == "Wordsmith"; }, 5000));
 
     // alice goes on to another room; bob's room list and tree follow.
     ASSERT_TRUE(enterByDoubleClick(alice.lobby, QStringLiteral("Dicebound")));
     ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return !bob.lobby->listbox_gameroom->entries()->contains("alice"); }, 5000));
-    EXPECT_TRUE(bob.lobby->mainchat_gameroom->toPlainText().contains("alice has left the room."));
+        [&] {
+            return !control<TPlayerList>(bob.lobby, "listbox_gameroom")
+                        ->entries()
+                        ->contains("alice");
+        },
+        5000));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            return control<TChatPane>(bob.lobby, "mainchat_gameroom")
+                ->toPlainText()
+                .contains("alice has left the room.");
+        },
+        2000));
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return roomInTree(bob.lobby, QStringLiteral("alice")) == "Dicebound"; }, 5000));
-    EXPECT_EQ(bob.lobby->label_gamelist->text(), "Players in Lobby(1)");
+    EXPECT_EQ(control<QLabel>(bob.lobby, "label_gamelist")->text(), "Players in Lobby(1)");
 
     // Back to the general lobby: no longer in the tree.
-    alice.lobby->button_leavegameroom->click();
+    control<TFlatButton>(alice.lobby, "button_leavegameroom")->click();
     ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return bob.lobby->findplayergame("alice", bob.lobby->lbnames) == "Lobby Chat"; },
+        [&] {
+            return bob.lobby->findplayergame("alice", control<TPlayerList>(bob.lobby, "lbnames")) ==
+                   "Lobby Chat";
+        },
         5000));
     EXPECT_TRUE(roomInTree(bob.lobby, QStringLiteral("alice")).isEmpty());
-    EXPECT_FALSE(alice.lobby->panel_gameroom->isVisible());
+    EXPECT_FALSE(control<TFlatPanel>(alice.lobby, "panel_gameroom")->isVisible());
 
     // alice keeps bob as a friend and ignores someone; both lists survive a restart.
-    alice.lobby->lbnames->setToolTip(QStringLiteral("bob"));
-    alice.lobby->AddFriend1->trigger();
-    alice.lobby->lbnames->setToolTip(QStringLiteral("Mallory"));
-    alice.lobby->Ignore1->trigger();
-    EXPECT_EQ(texts(alice.lobby->listbox_friends), QStringList{"0bob"});
+    alice.lobby->selectPlayer(QStringLiteral("bob"));
+    control<QAction>(alice.lobby, "AddFriend1")->trigger();
+    alice.lobby->selectPlayer(QStringLiteral("Mallory"));
+    control<QAction>(alice.lobby, "Ignore1")->trigger();
+    EXPECT_EQ(texts(control<QListWidget>(alice.lobby, "listbox_friends")), QStringList{"0bob"});
     alice.lobby->close();
     ASSERT_TRUE(alice.login(server.port(), QStringLiteral("alice")));
-    EXPECT_EQ(texts(alice.lobby->listbox_ignored), QStringList{"mallory"});
+    EXPECT_EQ(texts(control<QListWidget>(alice.lobby, "listbox_ignored")), QStringList{"mallory"});
     ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return texts(alice.lobby->listbox_friends) == QStringList{"0bob"}; }, 5000));
+        [&] {
+            return texts(control<QListWidget>(alice.lobby, "listbox_friends")) ==
+                   QStringList{"0bob"};
+        },
+        5000));
 
     // bob leaves the server: alice's friend goes offline, and bob's own friend list kept
     // alice while she was away.
     EXPECT_TRUE(QTest::qWaitFor(
-        [&] { return texts(bob.lobby->listbox_friends) == QStringList{"0alice"}; }, 5000));
-    bob.lobby->button_disconnect->click();
+        [&] {
+            return texts(control<QListWidget>(bob.lobby, "listbox_friends")) ==
+                   QStringList{"0alice"};
+        },
+        5000));
+    control<TFlatButton>(bob.lobby, "button_disconnect")->click();
     ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return texts(alice.lobby->listbox_friends) == QStringList{"1bob"}; }, 5000));
-    EXPECT_TRUE(alice.lobby->listbox_alerts->toPlainText().contains("bob has disconnected."));
-    EXPECT_EQ(alice.lobby->label_playerslist->text(), "Players Online(1)");
+        [&] {
+            return texts(control<QListWidget>(alice.lobby, "listbox_friends")) ==
+                   QStringList{"1bob"};
+        },
+        5000));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            return control<TChatPane>(alice.lobby, "listbox_alerts")
+                ->toPlainText()
+                .contains("bob has disconnected.");
+        },
+        2000));
+    EXPECT_EQ(control<QLabel>(alice.lobby, "label_playerslist")->text(), "Players Online(1)");
 }

@@ -79,7 +79,7 @@ TEST_F(TlsEndToEnd, ACertificateTrustedOnFirstUseIsKeptAndAChangedOneIsRefused)
     // Another server on the same ports with a certificate of its own, as someone in
     // between would present: the lobby's reconnect meets it and must not log in.
     server.reset();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !alice.lobby->orvex->LoggedIn(); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !alice.lobby->connection()->LoggedIn(); }, 5000));
     QTemporaryDir otherData;
     server = startServer(otherData.path(), plainPort, tlsPort);
     ASSERT_NE(server->fingerprint(), fingerprint);
@@ -88,7 +88,7 @@ TEST_F(TlsEndToEnd, ACertificateTrustedOnFirstUseIsKeptAndAChangedOneIsRefused)
         [&] { return anyContains(seam.messages, QStringLiteral("has changed since you chose")); },
         30000))
         << seam.messages.join(QLatin1Char('\n')).toStdString();
-    EXPECT_FALSE(alice.lobby->orvex->LoggedIn());
+    EXPECT_FALSE(alice.lobby->connection()->LoggedIn());
     EXPECT_EQ(seam.questions.size(), 1) << "a changed certificate is never asked about";
     EXPECT_EQ(pinOf(alice, tlsPort), fingerprint);
 }

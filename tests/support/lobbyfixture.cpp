@@ -1,4 +1,5 @@
 #include "lobbyfixture.h"
+#include "control.h"
 
 #include "assets.h"
 #include "inifile.h"
@@ -21,7 +22,7 @@ void LobbyFixture::SetUp()
 void LobbyFixture::TearDown()
 {
     if (windows) {
-        windows->lobby()->orvex->setActive(false);
+        windows->lobby()->connection()->setActive(false);
         windows.reset();
     }
 }
@@ -44,7 +45,7 @@ void LobbyFixture::showWithLogin(std::function<void(TfrmConnectionInfo *)> actio
 {
     onModal<TfrmConnectionInfo>(std::move(action));
     if (lobby->isVisible())
-        lobby->button_connect->click();
+        control<TFlatButton>(lobby, "button_connect")->click();
     else
         lobby->show();
     ASSERT_TRUE(waitModal());
@@ -78,7 +79,7 @@ void LobbyFixture::loginAs(const QByteArray &name,
         d->BitBtn2->click();
     });
     // The server keeps accepting logins, so a test can log in again after a disconnection.
-    ASSERT_TRUE(QTest::qWaitFor([this] { return lobby->orvex->LoggedIn(); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([this] { return lobby->connection()->LoggedIn(); }, 5000));
 }
 
 void LobbyFixture::writeSetting(const char *key, const QByteArray &value)

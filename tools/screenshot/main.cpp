@@ -96,7 +96,8 @@ void saveBox(const QString &name, const std::function<void()> &open)
 // What a logged-in lobby shows: a few rooms, players, chat and a hosted game.
 void fillLobby(Tlobby *lobby)
 {
-    lobby->label_status->setText(QStringLiteral("Welcome to Halvane!"));
+    lobby->findChild<QLabel *>(QStringLiteral("label_status"))
+        ->setText(QStringLiteral("Welcome to Halvane!"));
     // As the catalogue fills it: categories with their game rooms. The general lobby has no
     // node here; its chat is the Lobby Chat tab.
     const std::pair<const char *, QStringList> categories[] = {
@@ -107,14 +108,16 @@ void fillLobby(Tlobby *lobby)
     };
     int picture = 5;
     for (const auto &[category, rooms] : categories) {
-        auto *root = new QTreeWidgetItem(lobby->lbsubjects, {QString::fromLatin1(category)});
+        auto *root =
+            new QTreeWidgetItem(lobby->findChild<QTreeWidget *>(QStringLiteral("lbsubjects")),
+                                {QString::fromLatin1(category)});
         QFont bold = root->font(0);
         bold.setBold(true);
         root->setFont(0, bold);
-        root->setIcon(0, QIcon(lobby->imagelist_icons.value(0)));
+        root->setIcon(0, QIcon(lobby->roomPictures().value(0)));
         for (const QString &room : rooms) {
             auto *item = new QTreeWidgetItem(root, {room});
-            item->setIcon(0, QIcon(lobby->imagelist_icons.value(picture)));
+            item->setIcon(0, QIcon(lobby->roomPictures().value(picture)));
             picture += 3;
         }
         root->setExpanded(true);
@@ -125,30 +128,40 @@ void fillLobby(Tlobby *lobby)
     int hat = 2;
     for (const QString &name : players) {
         // The lists draw their own icons from the entry "name:hat:room:".
-        lobby->lbnames->addItem(QStringLiteral("%1:%2:Plumbrix:").arg(name).arg(hat));
-        lobby->listbox_gameroom->addItem(QStringLiteral("%1:%2:Plumbrix:[]").arg(name).arg(hat));
+        lobby->findChild<TPlayerList *>(QStringLiteral("lbnames"))
+            ->addItem(QStringLiteral("%1:%2:Plumbrix:").arg(name).arg(hat));
+        lobby->findChild<TPlayerList *>(QStringLiteral("listbox_gameroom"))
+            ->addItem(QStringLiteral("%1:%2:Plumbrix:[]").arg(name).arg(hat));
         hat += 7;
     }
-    lobby->label_playerslist->setText(QStringLiteral("Players Online(6)"));
-    lobby->listbox_friends->addItem(QStringLiteral("1carol"));
-    lobby->label_gamename->setText(QStringLiteral("Plumbrix"));
-    lobby->image_roomimage->setPixmap(lobby->imagelist_icons.value(5));
-    lobby->label_gamelist->setText(QStringLiteral("Players in Lobby(6)"));
-    lobby->label_games->setText(QStringLiteral("Plumbrix Games"));
+    lobby->findChild<QLabel *>(QStringLiteral("label_playerslist"))
+        ->setText(QStringLiteral("Players Online(6)"));
+    lobby->findChild<QListWidget *>(QStringLiteral("listbox_friends"))
+        ->addItem(QStringLiteral("1carol"));
+    lobby->findChild<QLabel *>(QStringLiteral("label_gamename"))
+        ->setText(QStringLiteral("Plumbrix"));
+    lobby->findChild<QLabel *>(QStringLiteral("image_roomimage"))
+        ->setPixmap(lobby->roomPictures().value(5));
+    lobby->findChild<QLabel *>(QStringLiteral("label_gamelist"))
+        ->setText(QStringLiteral("Players in Lobby(6)"));
+    lobby->findChild<QLabel *>(QStringLiteral("label_games"))
+        ->setText(QStringLiteral("Plumbrix Games"));
     for (const char *player : {"bob", "carol"})
         lobby->updatethegamestreeview(QString::fromLatin1(player), QStringLiteral("1"),
                                       QStringLiteral("Plumbrix"), QStringLiteral("bob - Plumbrix"));
-    lobby->mainchat_gameroom->addline(
-        QStringLiteral("You joined the Plumbrix Game Lobby. Enjoy the Game!"), Qt::blue, false);
-    lobby->mainchat_gameroom->addline(QStringLiteral("bob: anyone up for a quick game?"),
-                                      QColor(0x80, 0, 0));
-    lobby->mainchat_gameroom->addline(QStringLiteral("carol: sure, join mine in a minute"),
-                                      QColor(0, 0x80, 0));
-    lobby->mainchat_gameroom->addline(QStringLiteral("ann: count me in"), Qt::black);
-    lobby->panel_gameroom->show();
-    lobby->button_connect->setEnabled(false);
-    lobby->button_disconnect->setEnabled(true);
-    lobby->button_download->setEnabled(true);
+    lobby->findChild<TChatPane *>(QStringLiteral("mainchat_gameroom"))
+        ->addline(QStringLiteral("You joined the Plumbrix Game Lobby. Enjoy the Game!"), Qt::blue,
+                  false);
+    lobby->findChild<TChatPane *>(QStringLiteral("mainchat_gameroom"))
+        ->addline(QStringLiteral("bob: anyone up for a quick game?"), QColor(0x80, 0, 0));
+    lobby->findChild<TChatPane *>(QStringLiteral("mainchat_gameroom"))
+        ->addline(QStringLiteral("carol: sure, join mine in a minute"), QColor(0, 0x80, 0));
+    lobby->findChild<TChatPane *>(QStringLiteral("mainchat_gameroom"))
+        ->addline(QStringLiteral("ann: count me in"), Qt::black);
+    lobby->findChild<TFlatPanel *>(QStringLiteral("panel_gameroom"))->show();
+    lobby->findChild<TFlatButton *>(QStringLiteral("button_connect"))->setEnabled(false);
+    lobby->findChild<TFlatButton *>(QStringLiteral("button_disconnect"))->setEnabled(true);
+    lobby->findChild<TFlatButton *>(QStringLiteral("button_download"))->setEnabled(true);
 }
 
 QByteArray encoded(const QImage &image, const char *format)
@@ -256,42 +269,51 @@ int main(int argc, char **argv)
     lobby->resize(1100, 720);
     lobby->showWelcome();
     save(lobby, QStringLiteral("lobby-welcome"));
-    lobby->panel_beginning->hide();
+    lobby->findChild<TFlatPanel *>(QStringLiteral("panel_beginning"))->hide();
 
     // The first login: the general lobby, its chat open on the left, the welcome card over
     // the right side.
     fillLobby(lobby);
-    lobby->panel_gameroom->hide();
-    lobby->showTopPanel(lobby->panel_alerts);
-    lobby->listbox_alerts->addline(QStringLiteral("bob: hello everyone!"), QColor(0x80, 0, 0));
-    lobby->listbox_alerts->addline(QStringLiteral("carol: welcome, ann! Plumbrix, anyone?"),
-                                   QColor(0, 0x80, 0));
+    lobby->findChild<TFlatPanel *>(QStringLiteral("panel_gameroom"))->hide();
+    lobby->showTopPanel(lobby->findChild<TFlatPanel *>(QStringLiteral("panel_alerts")));
+    lobby->findChild<TChatPane *>(QStringLiteral("listbox_alerts"))
+        ->addline(QStringLiteral("bob: hello everyone!"), QColor(0x80, 0, 0));
+    lobby->findChild<TChatPane *>(QStringLiteral("listbox_alerts"))
+        ->addline(QStringLiteral("carol: welcome, ann! Plumbrix, anyone?"), QColor(0, 0x80, 0));
     lobby->showWelcome();
     save(lobby, QStringLiteral("lobby-first-login"));
-    lobby->panel_beginning->hide();
-    lobby->listbox_alerts->clear();
-    lobby->showTopPanel(lobby->panel_gameslist);
-    lobby->panel_gameroom->show();
+    lobby->findChild<TFlatPanel *>(QStringLiteral("panel_beginning"))->hide();
+    lobby->findChild<TChatPane *>(QStringLiteral("listbox_alerts"))->clear();
+    lobby->showTopPanel(lobby->findChild<TFlatPanel *>(QStringLiteral("panel_gameslist")));
+    lobby->findChild<TFlatPanel *>(QStringLiteral("panel_gameroom"))->show();
 
-    lobby->panel_news->show();
-    lobby->memo_news->addline(QStringLiteral("Spring tournament starts Saturday at 8 pm."),
-                              Qt::black, false);
-    lobby->memo_news->addline(QStringLiteral("Two new word games are in the catalogue."), Qt::black,
-                              false);
-    lobby->panel_news->move(40,
-                            lobby->panel_rightside->height() - lobby->panel_news->height() - 70);
-    lobby->panel_news->raise();
+    lobby->findChild<TFlatPanel *>(QStringLiteral("panel_news"))->show();
+    lobby->findChild<TChatPane *>(QStringLiteral("memo_news"))
+        ->addline(QStringLiteral("Spring tournament starts Saturday at 8 pm."), Qt::black, false);
+    lobby->findChild<TChatPane *>(QStringLiteral("memo_news"))
+        ->addline(QStringLiteral("Two new word games are in the catalogue."), Qt::black, false);
+    lobby->findChild<TFlatPanel *>(QStringLiteral("panel_news"))
+        ->move(40, lobby->findChild<TFlatPanel *>(QStringLiteral("panel_rightside"))->height() -
+                       lobby->findChild<TFlatPanel *>(QStringLiteral("panel_news"))->height() - 70);
+    lobby->findChild<TFlatPanel *>(QStringLiteral("panel_news"))->raise();
     save(lobby, QStringLiteral("lobby-room"));
 
     // The panel that says a newer lobby is out, as the catalogue's version check shows it.
-    lobby->panel_news->hide();
-    lobby->panel_downloadlobby->move(
-        qMax(0, (lobby->panel_rightside->width() - lobby->panel_downloadlobby->width()) / 2),
-        qMax(8, (lobby->panel_rightside->height() - lobby->panel_downloadlobby->height()) / 3));
-    lobby->panel_downloadlobby->show();
-    lobby->panel_downloadlobby->raise();
+    lobby->findChild<TFlatPanel *>(QStringLiteral("panel_news"))->hide();
+    lobby->findChild<TFlatPanel *>(QStringLiteral("panel_downloadlobby"))
+        ->move(
+            qMax(0,
+                 (lobby->findChild<TFlatPanel *>(QStringLiteral("panel_rightside"))->width() -
+                  lobby->findChild<TFlatPanel *>(QStringLiteral("panel_downloadlobby"))->width()) /
+                     2),
+            qMax(8,
+                 (lobby->findChild<TFlatPanel *>(QStringLiteral("panel_rightside"))->height() -
+                  lobby->findChild<TFlatPanel *>(QStringLiteral("panel_downloadlobby"))->height()) /
+                     3));
+    lobby->findChild<TFlatPanel *>(QStringLiteral("panel_downloadlobby"))->show();
+    lobby->findChild<TFlatPanel *>(QStringLiteral("panel_downloadlobby"))->raise();
     save(lobby, QStringLiteral("lobby-update"));
-    lobby->panel_downloadlobby->hide();
+    lobby->findChild<TFlatPanel *>(QStringLiteral("panel_downloadlobby"))->hide();
 
     TfrmConnectionInfo login;
     login.edtUserId->setText(QStringLiteral("ann"));
