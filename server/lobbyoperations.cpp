@@ -139,10 +139,11 @@ void LobbyServer::registerGauges()
     r.gauge("ostrel_account_store_waiting", "Account-store requests queued or running.", [this] {
         return Samples{{{}, static_cast<double>(m_store.waiting())}};
     });
-    r.gauge("ostrel_account_store_timeouts",
-            "Account-store requests answered with an error because their time ran out.", [this] {
-                return Samples{{{}, static_cast<double>(m_store.timedOut())}};
-            });
+    r.counterFrom("ostrel_account_store_timeouts_total",
+                  "Account-store requests answered with an error because their time ran out.",
+                  [this] {
+                      return Samples{{{}, static_cast<double>(m_store.timedOut())}};
+                  });
     r.gauge("ostrel_accounts", "Accounts known to this node (created here or at start).", [this] {
         return Samples{{{}, static_cast<double>(m_accountCount)}};
     });

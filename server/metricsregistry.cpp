@@ -143,6 +143,12 @@ MetricsRegistry::Histogram &MetricsRegistry::histogram(const std::string &name,
     return *f.histograms.back().second;
 }
 
+void MetricsRegistry::counterFrom(const std::string &name, const std::string &help,
+                                  std::function<std::vector<Sample>()> read)
+{
+    family(name, help, Type::Counter).read = std::move(read);
+}
+
 void MetricsRegistry::gauge(const std::string &name, const std::string &help,
                             std::function<std::vector<Sample>()> read)
 {
@@ -164,6 +170,13 @@ std::string MetricsRegistry::render() const
                     .append(" ")
                     .append(std::to_string(counter->value()))
                     .append("\n");
+            if (f->read)
+                for (const auto &[labels, value] : f->read())
+                    out.append(f->name)
+                        .append(labelText(labels))
+                        .append(" ")
+                        .append(number(value))
+                        .append("\n");
             break;
         case Type::Gauge:
             out.append("# TYPE ").append(f->name).append(" gauge\n");

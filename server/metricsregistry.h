@@ -55,6 +55,10 @@ public:
     Counter &counter(const std::string &name, const std::string &help, Labels labels = {});
     Histogram &histogram(const std::string &name, const std::string &help,
                          std::vector<double> upperBounds, Labels labels = {});
+    // A counter kept elsewhere (it only grows): read runs at every scrape, on the thread
+    // that renders.
+    void counterFrom(const std::string &name, const std::string &help,
+                     std::function<std::vector<Sample>()> read);
     // read runs at every scrape, on the thread that renders.
     void gauge(const std::string &name, const std::string &help,
                std::function<std::vector<Sample>()> read);

@@ -2,6 +2,8 @@
 // started again, a link to it gone silent, an SQLite file another process holds locked.
 // The server keeps serving everything that does not need the database, answers what
 // does with an error, and finds its way back when the database returns.
+#include "httpclient.h"
+#include "loopbackport.h"
 #include "postgrescluster.h"
 #include "serverprocess.h"
 #include "tcpproxy.h"
@@ -133,7 +135,10 @@ TEST(DatabaseFaults, ASilentPostgresLinkHoldsOnlyTheRequestsThatNeedIt)
     const std::string direct = ":" + std::to_string(cluster().port()) + "/";
     address.replace(address.find(direct), direct.size(), ":" + std::to_string(proxy.port()) + "/");
     TempDir dir;
-    ServerProcess server(dir.path(), {"--accounts", address, "--ping-interval", "1"});
+    const int metricsPort = freeLoopbackPort();
+    ServerProcess server(dir.path(),
+                         {"--accounts", address, "--ping-interval", "1", "--metrics-listen",
+                          "127.0.0.1:" + std::to_string(metricsPort)});
     createAccount(server.port(), "bob").close();
     createAccount(server.port(), "dan").close();
     auto ann = createAccount(server.port(), "ann");
@@ -169,6 +174,14 @@ TEST(DatabaseFaults, ASilentPostgresLinkHoldsOnlyTheRequestsThatNeedIt)
     ASSERT_TRUE(ann.waitFor("SEND|ann|GHAT|behind", 1s, &before));
     EXPECT_TRUE(contains(before, "ERROR|The server could not complete that request."))
         << "ann's line was answered before the request it came behind";
+    // Operators see the requests that ran out of time as a counter, and the page is
+    // served while the database is silent.
+    const auto page = httpGet(metricsPort, "/metrics");
+    ASSERT_TRUE(page && page->status == 200);
+    EXPECT_NE(page->body.find("# TYPE ostrel_account_store_timeouts_total counter\n"
+                              "ostrel_account_store_timeouts_total "),
+              std::string::npos)
+        << page->body;
     proxy.resume();
 
     // Back: the store connects again by itself, and a login goes through.
