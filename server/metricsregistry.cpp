@@ -159,6 +159,17 @@ std::string MetricsRegistry::render() const
 {
     std::string out;
     out.reserve(8192);
+    // The series a family reads at scrape time (gauges, counters kept elsewhere).
+    const auto appendRead = [&out](const Family &f) {
+        if (!f.read)
+            return;
+        for (const auto &[labels, value] : f.read())
+            out.append(f.name)
+                .append(labelText(labels))
+                .append(" ")
+                .append(number(value))
+                .append("\n");
+    };
     for (const auto &f : m_families) {
         out.append("# HELP ").append(f->name).append(" ").append(escapeHelp(f->help)).append("\n");
         switch (f->type) {
@@ -170,23 +181,11 @@ std::string MetricsRegistry::render() const
                     .append(" ")
                     .append(std::to_string(counter->value()))
                     .append("\n");
-            if (f->read)
-                for (const auto &[labels, value] : f->read())
-                    out.append(f->name)
-                        .append(labelText(labels))
-                        .append(" ")
-                        .append(number(value))
-                        .append("\n");
+            appendRead(*f);
             break;
         case Type::Gauge:
             out.append("# TYPE ").append(f->name).append(" gauge\n");
-            if (f->read)
-                for (const auto &[labels, value] : f->read())
-                    out.append(f->name)
-                        .append(labelText(labels))
-                        .append(" ")
-                        .append(number(value))
-                        .append("\n");
+            appendRead(*f);
             break;
         case Type::Histogram:
             out.append("# TYPE ").append(f->name).append(" histogram\n");

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sstream>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -83,4 +84,14 @@ std::string urlEncode(std::string_view text)
         }
     }
     return out;
+}
+
+double metricValue(const std::string &page, const std::string &series)
+{
+    std::istringstream lines(page);
+    std::string line;
+    while (std::getline(lines, line))
+        if (line.rfind(series + " ", 0) == 0)
+            return std::stod(line.substr(series.size() + 1));
+    return -1;
 }

@@ -23,3 +23,5 @@ httpGet(int port, const std::string &target,
         std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
 // "%XX" for everything but unreserved characters, for a query string.
 std::string urlEncode(std::string_view text);
+// The value of one series ("name" or "name{labels}") in a metrics page, or -1.
+double metricValue(const std::string &page, const std::string &series);

@@ -282,21 +282,6 @@ TEST(Liveness, ASilentClientIsDroppedAndAnAnsweringOneStays)
 
 } // namespace
 
-namespace {
-
-// The value of one series in a metrics page, or -1.
-double metricOf(const std::string &page, const std::string &series)
-{
-    std::istringstream lines(page);
-    std::string line;
-    while (std::getline(lines, line))
-        if (line.rfind(series + " ", 0) == 0)
-            return std::stod(line.substr(series.size() + 1));
-    return -1;
-}
-
-} // namespace
-
 // A crowd's comings and goings while nobody reads: every connection owes the news of all
 // the others, yet its queue holds a few entries for it (the news lies once in a block
 // shared by everyone), not an entry per line. What is owed still arrives whole, in order.
@@ -335,10 +320,10 @@ TEST(SlowReaders, ACrowdsNewsTakesAFewQueueEntriesPerConnectionAndArrivesWhole)
     while (std::chrono::steady_clock::now() < until) {
         const auto reply = httpGet(metricsPort, "/metrics");
         ASSERT_TRUE(reply && reply->status == 200);
-        const double b = metricOf(reply->body, "ostrel_output_queued_bytes");
+        const double b = metricValue(reply->body, "ostrel_output_queued_bytes");
         if (b > bytes) {
             bytes = b;
-            entries = metricOf(reply->body, "ostrel_output_queue_entries");
+            entries = metricValue(reply->body, "ostrel_output_queue_entries");
         } else if (b == 0 && bytes > 0) {
             break;
         }

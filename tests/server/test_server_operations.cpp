@@ -31,17 +31,6 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-// The value of one series in a metrics page ("name" or "name{labels}"), or -1.
-double metric(const std::string &page, const std::string &series)
-{
-    std::istringstream lines(page);
-    std::string line;
-    while (std::getline(lines, line))
-        if (line.rfind(series + " ", 0) == 0)
-            return std::stod(line.substr(series.size() + 1));
-    return -1;
-}
-
 // Polls the metrics page until the series has the value (metrics follow events that
 // happen on the server's thread, after the client saw its own reply).
 bool metricBecomes(int port, const std::string &series, double value, std::string *page = nullptr)
@@ -51,7 +40,7 @@ bool metricBecomes(int port, const std::string &series, double value, std::strin
     while (Clock::now() < until) {
         if (const auto reply = httpGet(port, "/metrics"); reply && reply->status == 200) {
             last = reply->body;
-            if (metric(last, series) == value)
+            if (metricValue(last, series) == value)
                 return true;
         }
         std::this_thread::sleep_for(20ms);
@@ -130,15 +119,15 @@ TEST_F(OperationsTest, MetricsCountPlayersLoginsLinesAndBytes)
         {"ostrel_draining", 0},
     };
     for (const auto &[series, value] : expected)
-        EXPECT_EQ(metric(page, series), value) << series << "\n" << page;
-    EXPECT_GE(metric(page, "ostrel_lines_sent_total{keyword=\"SEND\"}"), 2) << page;
-    EXPECT_GT(metric(page, "ostrel_received_bytes_total"), 0) << page;
-    EXPECT_GT(metric(page, "ostrel_sent_bytes_total"), 0) << page;
-    EXPECT_GT(metric(page, "ostrel_account_store_seconds_count"), 0) << page;
-    EXPECT_EQ(metric(page, "ostrel_account_store_seconds_bucket{le=\"+Inf\"}"),
-              metric(page, "ostrel_account_store_seconds_count"))
+        EXPECT_EQ(metricValue(page, series), value) << series << "\n" << page;
+    EXPECT_GE(metricValue(page, "ostrel_lines_sent_total{keyword=\"SEND\"}"), 2) << page;
+    EXPECT_GT(metricValue(page, "ostrel_received_bytes_total"), 0) << page;
+    EXPECT_GT(metricValue(page, "ostrel_sent_bytes_total"), 0) << page;
+    EXPECT_GT(metricValue(page, "ostrel_account_store_seconds_count"), 0) << page;
+    EXPECT_EQ(metricValue(page, "ostrel_account_store_seconds_bucket{le=\"+Inf\"}"),
+              metricValue(page, "ostrel_account_store_seconds_count"))
         << page;
-    EXPECT_EQ(metric(page, "ostrel_hashing_wait_seconds_count"), 4) << page;
+    EXPECT_EQ(metricValue(page, "ostrel_hashing_wait_seconds_count"), 4) << page;
     // A single node has no cluster figures at all.
     EXPECT_EQ(page.find("ostrel_cluster"), std::string::npos) << page;
     // Every family is introduced as the format asks.
@@ -173,8 +162,8 @@ TEST_F(OperationsTest, DropsAreCountedByReason)
     }
     EXPECT_TRUE(metricBecomes(m_metricsPort, base + "line_too_long\"}", 1));
     const auto page = httpGet(m_metricsPort, "/metrics").value_or(HttpReply{}).body;
-    EXPECT_EQ(metric(page, base + "slow_reader\"}"), 0) << page;
-    EXPECT_EQ(metric(page, base + "login_time\"}"), 1) << page;
+    EXPECT_EQ(metricValue(page, base + "slow_reader\"}"), 0) << page;
+    EXPECT_EQ(metricValue(page, base + "login_time\"}"), 1) << page;
 }
 
 TEST_F(OperationsTest, HealthPagesAndBoundsOfTheHttpAddress)
