@@ -6,11 +6,11 @@
 #include <chrono>
 #include <cstddef>
 
-// Hands freed heap memory back to the system now and then. A crowd logging in makes every
-// session queue thousands of presence lines and every newcomer its player list at once;
-// once written, that memory is free but scattered between live allocations, so the
-// allocator cannot shrink the heap and the server kept about 20 KiB per connection it no
-// longer used. Trimming releases the free pages in the middle of the heap too.
+// Hands freed heap memory back to the system now and then. A crowd logging in fills the
+// shared output blocks with its presence news and gives every newcomer its player list at
+// once; once written, that memory is free but scattered between live allocations, so the
+// allocator cannot shrink the heap by itself. Trimming releases the free pages in the
+// middle of the heap too.
 class HeapTrimmer
 {
 public:

@@ -516,13 +516,6 @@ std::string LobbyServer::entryOf(const Session &session) const
     return ostrel::WirePlayerEntry::format(p.name, p.hat, p.room, p.game);
 }
 
-void LobbyServer::broadcastLine(const ClientSession::Line &line, const Session *except)
-{
-    for (auto &[key, player] : m_players)
-        if (player != except)
-            player->send(line);
-}
-
 void LobbyServer::localBroadcast(std::string_view plain, const Session *except, bool presence)
 {
     if (m_players.empty())

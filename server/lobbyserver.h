@@ -93,7 +93,6 @@ private:
     Session *findPlayer(std::string_view name) const;
     std::string entryOf(const Session &session) const;
     void broadcast(std::string_view plain, const Session *except = nullptr);
-    void broadcastLine(const ClientSession::Line &line, const Session *except = nullptr);
     // To this node's own players only (what another node asked for, or part of a change
     // the other nodes hear of in another form).
     void localBroadcast(std::string_view plain, const Session *except, bool presence);
