@@ -331,8 +331,10 @@ TEST(SlowReaders, ACrowdsNewsTakesAFewQueueEntriesPerConnectionAndArrivesWhole)
     }
     // Deep queues: kilobytes of news per connection wait in the server...
     ASSERT_GT(bytes, kCrowd * 8.0 * 1024) << "the news never waited in the server";
-    // ...in a few entries each, where an entry per line would average under 100 bytes.
-    EXPECT_LT(entries, kCrowd * 60.0) << bytes << " bytes";
+    // ...in a few dozen entries each (how many depends on how the server's turns fall, so
+    // the bound is loose), where an entry per line would be thousands per connection and
+    // average under 100 bytes.
+    EXPECT_LT(entries, kCrowd * 300.0) << bytes << " bytes";
     EXPECT_GT(bytes / entries, 400.0) << entries << " entries for " << bytes << " bytes";
 
     // One of them reads it all: every step of every other, in order.
