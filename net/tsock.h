@@ -47,9 +47,10 @@ enum TSocketError : int {
 // ESockException; Close never raises. Events are Qt signals, so any number of listeners
 // may hear each one. The socket itself never shows anything to the user: an error goes to
 // its listeners as OnError with the facts, and its owner decides what the user sees. A
-// listener may close or delete the socket inside any of its signals (deleteLater is the
-// gentler way): the socket checks that it still exists after each signal before it goes
-// on, and stays silent once it is gone.
+// listener may close the socket inside any of its signals, and delete it inside any that
+// the event loop brought: the socket checks that it still exists after each one before it
+// goes on, and stays silent once it is gone. Inside the reports of a call the owner made
+// itself (the lookups of Open and setListen) use deleteLater.
 //
 // Accepted connections are new TSock objects whose QObject parent is the listener; their
 // OnRead, OnWrite, OnDisconnect, OnInfo and OnError are passed on as the listener's own
