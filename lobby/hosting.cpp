@@ -80,19 +80,22 @@ const char *const kUpdateToPreventErrors =
 
 void Tlobby::wireHosting()
 {
-    Sock11->OnInfo = [this](QObject *sender, TSocketInfo info, const QString &msg) {
-        Sock11Info(sender, info, msg);
-    };
+    connect(Sock11, &TSock::OnInfo, this, &Tlobby::Sock11Info);
     // What arrives on a presence connection is read and dropped, never kept.
-    Sock11->OnRead = [](QObject *sender, int) {
-        auto *sock = qobject_cast<TSock *>(sender);
-        if (!sock)
-            return;
+    connect(Sock11, &TSock::OnRead, this, [](TSock *sock, int) {
         const qint64 total = sock->property("written").toLongLong() + sock->Receive().size();
         sock->setProperty("written", total);
         if (total > kMostAGameWrites)
             sock->Close();
-    };
+    });
+    // The presence socket shows nothing itself: what failed while handling its events is
+    // shown here as any handler's failure. Errors the system reports on it mean only that
+    // the game's connection is over, which Sock11Info hears of.
+    connect(Sock11, &TSock::OnError, this,
+            [](TSock *, TSocketError error, int, const QString &msg) {
+                if (error == seRaised)
+                    platform::Platform::instance().showError(msg);
+            });
     // Kept in text order by inserting each node at its place: the tree's own sorting
     // sorts the whole tree again after every change.
     TreeView_gamelist->setSortingEnabled(false);

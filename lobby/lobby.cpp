@@ -907,7 +907,8 @@ void Tlobby::wireConnection()
                 if (reason == QSystemTrayIcon::Trigger)
                     systrayiconClick();
             });
-    Sock11->OnAutoAccept = [this](QObject *, TSock *NewSock) { Sock11AutoAccept(NewSock); };
+    connect(Sock11, &TSock::OnAutoAccept, this,
+            [this](TSock *, TSock *NewSock) { Sock11AutoAccept(NewSock); });
 
     connect(button_connect, &QPushButton::clicked, this, &Tlobby::button_connectClick);
     connect(Connect1, &QAction::triggered, this, &Tlobby::button_connectClick);

@@ -29,6 +29,9 @@ void Tlobby::wireRelay()
     relaytable = new RelayTable(gamePort(), this);
     connect(relaytable, &RelayTable::datasend, this,
             [this](const QByteArray &payload) { orvex->SendDatasend(payload); });
+    // A relay that failed while handling its sockets is shown as any handler's failure.
+    connect(relaytable, &RelayTable::failed, this,
+            [](const QString &text) { platform::Platform::instance().showError(text); });
     new TPressFilter(image_connection, [this](const QPoint &) { image_connectionClick(); });
     routerport = new RouterPort(this);
     connect(routerport, &RouterPort::answered, this,

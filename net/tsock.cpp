@@ -1,10 +1,10 @@
 #include "tsock.h"
 
-#include "platform.h"
 #include "tsockthread.h"
 #include "winsockerror.h"
 
 #include <QDeadlineTimer>
+#include <QMetaMethod>
 #include <QPointer>
 #include <QTimer>
 
@@ -67,7 +67,7 @@ TSock::TSock(QObject *parent) : QObject(parent)
     m_target.sin_family = AF_INET;
     m_remote.sin_family = AF_INET;
     // Handlers run inside the socket's own event-loop callbacks, so an exception they
-    // raise stops here and goes to the error display instead of into Qt.
+    // raise stops here and goes to the listeners as OnError instead of into Qt.
     connect(&m_readNotifier, &QSocketNotifier::activated, this,
             [this] { guarded([this] { m_listen ? acceptPending() : readPending(); }); });
     connect(&m_writeNotifier, &QSocketNotifier::activated, this,
@@ -80,10 +80,12 @@ TSock::TSock(TSock *listener, int handle, const sockaddr_in &peer) : TSock(liste
 {
     m_blocking = listener->m_blocking;
     m_blockingTimeout = listener->m_blockingTimeout;
-    OnRead = listener->OnRead;
-    OnWrite = listener->OnWrite;
-    OnDisconnect = listener->OnDisconnect;
-    OnInfo = listener->OnInfo;
+    // Connected before anyone else can listen, so the listener's listeners hear first.
+    connect(this, &TSock::OnRead, listener, &TSock::OnRead);
+    connect(this, &TSock::OnWrite, listener, &TSock::OnWrite);
+    connect(this, &TSock::OnDisconnect, listener, &TSock::OnDisconnect);
+    connect(this, &TSock::OnInfo, listener, &TSock::OnInfo);
+    connect(this, &TSock::OnError, listener, &TSock::OnError);
     // Describes the connection directly: these are facts about it, not requests to change
     // a connected socket, so they raise no "has no effect" reports.
     m_portName = listener->m_portName;
@@ -103,29 +105,50 @@ TSock::~TSock()
 
 template <typename Handler> void TSock::guarded(Handler handler)
 {
+    QPointer<TSock> self(this);
+    QString failure;
     try {
         handler();
+        return;
     } catch (const std::exception &e) {
-        platform::Platform::instance().showError(QString::fromUtf8(e.what()));
+        failure = QString::fromUtf8(e.what());
     } catch (...) {
-        platform::Platform::instance().showError(QStringLiteral("Unexpected socket error"));
+        failure = QStringLiteral("Unexpected socket error");
     }
+    // A socket that its owner deleted on the way has nobody left to tell.
+    if (self)
+        reportRaised(failure);
 }
 
-void TSock::info(TSocketInfo code, const QString &msg)
+bool TSock::info(TSocketInfo code, const QString &msg)
 {
-    if (!OnInfo)
-        return;
+    QPointer<TSock> self(this);
     try {
-        OnInfo(this, code, msg);
+        emit OnInfo(this, code, msg);
     } catch (...) {
         throw ESockException(QStringLiteral("Error here"));
     }
+    return !self.isNull();
 }
 
-void TSock::reportError(int winsockCode)
+bool TSock::reportError(int winsockCode)
 {
-    info(siError, errorText(winsockCode));
+    const QString text = errorText(winsockCode);
+    QPointer<TSock> self(this);
+    if (!info(siError, text))
+        return false;
+    emit OnError(this, seSocket, winsockCode, text);
+    return !self.isNull();
+}
+
+void TSock::reportRaised(const QString &msg)
+{
+    // This already runs at the top of an event: a listener that raises again has
+    // nobody above it to tell.
+    try {
+        emit OnError(this, seRaised, 0, msg);
+    } catch (...) {
+    }
 }
 
 QString TSock::ErrorName(int Code)
@@ -250,8 +273,9 @@ void TSock::setSocketType(TSocketType value)
 
 void TSock::setHostName(const QString &value)
 {
-    if (m_connected && m_socketType == stStream)
-        info(siLookup, QStringLiteral("Setting HostName While Connected Has No Effect"));
+    if (m_connected && m_socketType == stStream &&
+        !info(siLookup, QStringLiteral("Setting HostName While Connected Has No Effect")))
+        return;
     m_hostName = value;
     if (m_connected && m_socketType == stDatagram)
         m_target.sin_addr.s_addr = HostLookup(value);
@@ -259,8 +283,9 @@ void TSock::setHostName(const QString &value)
 
 void TSock::setPortName(const QString &value)
 {
-    if (m_connected)
-        info(siLookup, QStringLiteral("Setting PortName While Connected Has No Effect"));
+    if (m_connected &&
+        !info(siLookup, QStringLiteral("Setting PortName While Connected Has No Effect")))
+        return;
     m_portName = value;
 }
 
@@ -284,8 +309,10 @@ void TSock::setListen(bool value)
     m_listen = value;
     if (!value) {
         // Listen already reads false, so Close reports "Socket Closed" first.
+        QPointer<TSock> self(this);
         Close();
-        info(siListen, QStringLiteral("Listening Stopped"));
+        if (self)
+            info(siListen, QStringLiteral("Listening Stopped"));
         return;
     }
     if (wasListening) {
@@ -354,10 +381,7 @@ bool TSock::Open()
         attachHandle(handle);
         m_connected = true;
         setupNotifications();
-        info(siConnect, QStringLiteral("Datagram Socket Connected"));
-        if (OnConnect)
-            OnConnect(this);
-        return m_connected;
+        return announceConnected(QStringLiteral("Datagram Socket Connected"));
     }
 
     attachHandle(handle);
@@ -376,15 +400,12 @@ bool TSock::Open()
             rc = err == 0 ? 0 : -1;
         }
         if (rc != 0) {
-            info(siClose, QStringLiteral("Blocking Socket Can't Connect"));
-            Close();
+            if (info(siClose, QStringLiteral("Blocking Socket Can't Connect")))
+                Close();
             return false;
         }
         m_connected = true;
-        info(siConnect, QStringLiteral("Blocking Socket Connected"));
-        if (OnConnect)
-            OnConnect(this);
-        return m_connected;
+        return announceConnected(QStringLiteral("Blocking Socket Connected"));
     }
 
     m_connecting = true;
@@ -402,6 +423,15 @@ bool TSock::Open()
     return m_connected;
 }
 
+bool TSock::announceConnected(const QString &how)
+{
+    QPointer<TSock> self(this);
+    if (!info(siConnect, how))
+        return false;
+    emit OnConnect(this);
+    return self && m_connected;
+}
+
 void TSock::reportImmediateConnectError(quint64 generation, int winsockCode)
 {
     if (generation == m_generation)
@@ -410,18 +440,20 @@ void TSock::reportImmediateConnectError(quint64 generation, int winsockCode)
 
 bool TSock::Close()
 {
-    bool result = false;
-    try {
-        result = releaseHandle();
-        m_connected = false;
-        // Bytes meant for this connection must never reach a later one.
-        m_outgoing.clear();
-        m_outgoingPos = 0;
-        if (!m_listen)
-            info(siClose, QStringLiteral("Socket Closed"));
-    } catch (...) {
-    }
+    const bool wasListening = m_listen;
     m_listen = false;
+    const bool result = releaseHandle();
+    m_connected = false;
+    // Bytes meant for this connection must never reach a later one.
+    m_outgoing.clear();
+    m_outgoingPos = 0;
+    // The report comes last: a listener may delete the socket while it hears it.
+    if (!wasListening) {
+        try {
+            info(siClose, QStringLiteral("Socket Closed"));
+        } catch (...) {
+        }
+    }
     return result;
 }
 
@@ -439,7 +471,8 @@ bool TSock::Send(const QByteArray &Value)
         return true;
 
     if (!m_blocking) {
-        info(siSend, QStringLiteral("Non-Blocking Outgoing Data"));
+        if (!info(siSend, QStringLiteral("Non-Blocking Outgoing Data")))
+            return false;
         // Before the connect completes (or after it failed) the bytes wait; the
         // writable event after connecting sends them.
         if (m_connected && m_handle >= 0) {
@@ -468,7 +501,8 @@ bool TSock::Send(const QByteArray &Value)
             throw ESockException(QStringLiteral("Send - Socket Error"));
         }
         dropOutgoing(sent);
-        info(siSend, QStringLiteral("Blocking Outgoing Data"));
+        if (!info(siSend, QStringLiteral("Blocking Outgoing Data")))
+            return false;
     }
     m_outgoing.clear();
     m_outgoingPos = 0;
@@ -544,7 +578,8 @@ QByteArray TSock::ReceiveCount(int Count)
         return takeIncoming(Count < 0 ? -1 : Count);
 
     if (m_connected && m_handle >= 0 && readSize > 0 && waitReadable(m_blockingTimeout)) {
-        info(siReceive, QStringLiteral("Blocking Incoming Data"));
+        if (!info(siReceive, QStringLiteral("Blocking Incoming Data")))
+            return QByteArray();
         ssize_t got;
         do {
             got = ::recv(m_handle, m_buffer.data(), static_cast<size_t>(readSize), MSG_DONTWAIT);
@@ -553,19 +588,25 @@ QByteArray TSock::ReceiveCount(int Count)
             const int code = lastWinsockError();
             m_incoming.clear();
             m_incomingPos = 0;
-            info(siError, QStringLiteral("Socket Error On Receive"));
             // The connection is gone: leave the connected state instead of keeping a dead
             // handle that reports itself connected.
-            Close();
+            if (info(siError, QStringLiteral("Socket Error On Receive")))
+                Close();
             throw ESockException(QStringLiteral("Receive - Socket Error ") + ErrorName(code));
         }
         if (got > 0) {
             m_incoming.append(m_buffer.data(), got);
         } else if (got == 0) {
-            info(siClose, QStringLiteral("Socket Disconnected On Receive"));
-            Close();
-            if (OnDisconnect)
-                OnDisconnect(this);
+            // What arrived before the end is still this call's result, even when a
+            // listener deletes the socket on hearing of the end.
+            const QByteArray rest = takeIncoming(-1);
+            QPointer<TSock> self(this);
+            if (info(siClose, QStringLiteral("Socket Disconnected On Receive"))) {
+                Close();
+                if (self)
+                    emit OnDisconnect(this);
+            }
+            return rest;
         }
     }
     return takeIncoming(-1);
@@ -632,8 +673,8 @@ bool TSock::Accept(TSock *&NewSock)
 {
     if (!m_listen)
         throw ESockException(QStringLiteral("Accept - Socket Not In Listening Mode"));
-    if (m_blocking)
-        info(siAccept, QStringLiteral("Blocking Accept"));
+    if (m_blocking && !info(siAccept, QStringLiteral("Blocking Accept")))
+        return false;
     sockaddr_in peer{};
     socklen_t len = sizeof peer;
     int handle;
@@ -654,13 +695,12 @@ bool TSock::Accept(TSock *&NewSock)
 
 void TSock::acceptPending()
 {
-    if (!m_autoAccept || !OnAutoAccept) {
+    if (!m_autoAccept || !isSignalConnected(QMetaMethod::fromSignal(&TSock::OnAutoAccept))) {
         // The application accepts; until it does, the pending connection is not
         // announced again.
         m_readArmed = false;
         m_readNotifier.setEnabled(false);
-        if (OnAccept)
-            OnAccept(this);
+        emit OnAccept(this);
         return;
     }
     sockaddr_in peer{};
@@ -681,7 +721,7 @@ void TSock::acceptPending()
     if (m_blocking)
         new TSockThread(this, newSock);
     else
-        OnAutoAccept(this, newSock);
+        emit OnAutoAccept(this, newSock);
 }
 
 void TSock::readPending()
@@ -691,8 +731,7 @@ void TSock::readPending()
     if (m_socketType == stDatagram) {
         m_readArmed = false;
         m_readNotifier.setEnabled(false);
-        if (OnRead)
-            OnRead(this, static_cast<int>(incomingSize()));
+        emit OnRead(this, static_cast<int>(incomingSize()));
         return;
     }
     const ssize_t got = ::recv(m_handle, m_buffer.data(), m_buffer.size(), MSG_DONTWAIT);
@@ -701,8 +740,8 @@ void TSock::readPending()
         QPointer<TSock> self(this);
         const quint64 generation = m_generation;
         info(siReceive, QStringLiteral("Non-Blocking Incoming Data"));
-        if (self && generation == m_generation && OnRead)
-            OnRead(this, static_cast<int>(qMin<qsizetype>(incomingSize(), INT_MAX)));
+        if (self && generation == m_generation)
+            emit OnRead(this, static_cast<int>(qMin<qsizetype>(incomingSize(), INT_MAX)));
         return;
     }
     if (got < 0) {
@@ -732,8 +771,7 @@ void TSock::peerClosed()
     m_exceptionNotifier.setEnabled(false);
     QPointer<TSock> self(this);
     const quint64 generation = m_generation;
-    if (OnDisconnect)
-        OnDisconnect(this);
+    emit OnDisconnect(this);
     if (self && generation == m_generation)
         Close();
 }
@@ -755,8 +793,8 @@ void TSock::writeReady()
     if (!self || generation != m_generation)
         return;
     info(siSend, QStringLiteral("Non-Blocking Outgoing Data"));
-    if (self && generation == m_generation && OnWrite)
-        OnWrite(this);
+    if (self && generation == m_generation)
+        emit OnWrite(this);
 }
 
 void TSock::connectFinished()
@@ -787,8 +825,7 @@ void TSock::connectFinished()
     info(siConnect, QStringLiteral("Non-Blocking Socket Connected"));
     if (!self || generation != m_generation)
         return;
-    if (OnConnect)
-        OnConnect(this);
+    emit OnConnect(this);
     // A fresh connection can take data: what was sent while connecting leaves now.
     if (self && generation == m_generation && m_connected)
         writeReady();

@@ -10,7 +10,6 @@
 
 #include <array>
 #include <cstdint>
-#include <functional>
 
 #include <netinet/in.h>
 
@@ -30,6 +29,14 @@ enum TSocketInfo : int {
     siError = 7,
 };
 
+// The kind of an OnError report.
+enum TSocketError : int {
+    // The system reported an error on the connection; Code is its WinSock number.
+    seSocket = 0,
+    // Handling one of the socket's events raised; Code is 0 and Msg what was raised.
+    seRaised = 1,
+};
+
 // The lobby's own TCP/UDP socket for local traffic: the game-presence listener, the
 // relay listener and the relay connections. One IPv4 socket handle, either non-blocking
 // (readiness arrives on the Qt event loop of the socket's thread and is turned into the
@@ -37,23 +44,24 @@ enum TSocketInfo : int {
 // wait on the socket, a receive for at most BlockingTimeout seconds).
 //
 // Errors carry the WinSock numbers ("Error #10061 (WSAECONNREFUSED)"). Operations raise
-// ESockException; Close never raises. Events are plain callbacks the owner assigns; an
-// unassigned event is skipped. To free a socket from inside one of its own events use
-// deleteLater(), never delete.
+// ESockException; Close never raises. Events are Qt signals, so any number of listeners
+// may hear each one. The socket itself never shows anything to the user: an error goes to
+// its listeners as OnError with the facts, and its owner decides what the user sees. A
+// listener may close the socket inside any of its signals, and delete it inside any that
+// the event loop brought: the socket checks that it still exists after each one before it
+// goes on, and stays silent once it is gone. Inside the reports of a call the owner made
+// itself (the lookups of Open and setListen) use deleteLater.
 //
-// Accepted connections are new TSock objects whose QObject parent is the listener; they
-// take over its OnRead, OnWrite, OnDisconnect and OnInfo handlers, so a listener's OnInfo
-// also hears from them (with the accepted socket as Sender).
+// Accepted connections are new TSock objects whose QObject parent is the listener; their
+// OnRead, OnWrite, OnDisconnect, OnInfo and OnError are passed on as the listener's own
+// (with the accepted socket as Sender), so whoever listens to the listener also hears
+// from them. A blocking listener emits OnAutoAccept on a thread of its own (TSockThread):
+// connect to it with Qt::DirectConnection, or the handler runs later on the listener's
+// thread instead, where a blocking call would stop the event loop.
 class TSock : public QObject
 {
     Q_OBJECT
 public:
-    using TNotifyEvent = std::function<void(QObject *Sender)>;
-    using TNotifyInfoEvent =
-        std::function<void(QObject *Sender, TSocketInfo SocketInfo, const QString &Msg)>;
-    using TNotifyReadEvent = std::function<void(QObject *Sender, int Count)>;
-    using TNotifyAutoEvent = std::function<void(QObject *Sender, TSock *NewSock)>;
-
     // Largest read (and datagram) taken from the socket at once.
     static constexpr int kBufferSize = 32768;
     static constexpr int kListenBacklog = 5;
@@ -108,22 +116,33 @@ public:
     // "Lookup", "Connect", "Close", "Listen", "Receive", "Send", "Accept", "Error".
     static QString SocketInfoText(TSocketInfo SocketInfo);
 
-    // Events
-    TNotifyEvent OnConnect;
-    TNotifyEvent OnDisconnect;
-    TNotifyInfoEvent OnInfo;
-    TNotifyReadEvent OnRead;
-    TNotifyEvent OnWrite;
-    TNotifyEvent OnAccept;
-    TNotifyAutoEvent OnAutoAccept;
+signals:
+    void OnConnect(TSock *Sender);
+    void OnDisconnect(TSock *Sender);
+    void OnInfo(TSock *Sender, TSocketInfo SocketInfo, const QString &Msg);
+    void OnRead(TSock *Sender, int Count);
+    void OnWrite(TSock *Sender);
+    // A connection waits on a listener that does not accept by itself: call Accept.
+    void OnAccept(TSock *Sender);
+    // A listener with AutoAccept took a connection: NewSock, a child of the listener.
+    void OnAutoAccept(TSock *Sender, TSock *NewSock);
+    // Follows OnInfo(siError) for an error of the system, and reports what handling an
+    // event raised. Nothing else is done about it here: the owner decides what the user
+    // sees, and whether the socket is closed.
+    void OnError(TSock *Sender, TSocketError Error, int Code, const QString &Msg);
 
 private:
     friend class TSockStream;
+    friend class TSockThread;
 
     TSock(TSock *listener, int handle, const sockaddr_in &peer);
 
-    void info(TSocketInfo code, const QString &msg);
-    void reportError(int winsockCode);
+    // Each returns whether the socket still exists after its listeners heard the report.
+    bool info(TSocketInfo code, const QString &msg);
+    bool reportError(int winsockCode);
+    void reportRaised(const QString &msg);
+    // OnInfo then OnConnect; returns whether the socket still exists and is connected.
+    bool announceConnected(const QString &how);
     void attachHandle(int handle);
     // Closes the handle without any report; returns whether the platform closed it cleanly.
     bool releaseHandle();

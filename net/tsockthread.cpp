@@ -1,9 +1,6 @@
 #include "tsockthread.h"
 
-#include "platform.h"
 #include "tsock.h"
-
-#include <QCoreApplication>
 
 TSockThread::TSockThread(TSock *listener, TSock *newSock) : m_listener(listener), m_newSock(newSock)
 {
@@ -15,16 +12,17 @@ void TSockThread::run()
 {
     QString failure;
     try {
-        if (m_listener->OnAutoAccept)
-            m_listener->OnAutoAccept(m_listener, m_newSock);
+        emit m_listener->OnAutoAccept(m_listener, m_newSock);
     } catch (const std::exception &e) {
         failure = QString::fromUtf8(e.what());
     } catch (...) {
         failure = QStringLiteral("Unexpected socket error");
     }
-    if (!failure.isEmpty() && QCoreApplication::instance()) {
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [failure] { platform::Platform::instance().showError(failure); }, Qt::QueuedConnection);
-    }
+    if (failure.isEmpty())
+        return;
+    // Reported on the listener's own thread, where its owner listens; a listener gone
+    // meanwhile takes the report with it.
+    TSock *listener = m_listener;
+    QMetaObject::invokeMethod(
+        listener, [listener, failure] { listener->reportRaised(failure); }, Qt::QueuedConnection);
 }

@@ -3,21 +3,15 @@
 #include "relaycodec.h"
 #include "tsock.h"
 
-namespace {
-
 // A socket that no slot holds any more is silenced and freed.
-void release(TSock *sock)
+void RelayTable::release(TSock *sock)
 {
     if (!sock)
         return;
-    sock->OnDisconnect = nullptr;
-    sock->OnRead = nullptr;
-    sock->OnInfo = nullptr;
+    sock->disconnect(this);
     sock->Close();
     sock->deleteLater();
 }
-
-} // namespace
 
 RelayTable::RelayTable(const QString &port, QObject *parent) : QObject(parent), m_port(port)
 {
@@ -29,35 +23,36 @@ RelayTable::RelayTable(const QString &port, QObject *parent) : QObject(parent), 
     m_gamesock->setPortName(m_port);
     m_gamesock->setBlocking(false);
     m_gamesock->setAutoAccept(false);
-    m_gamesock->OnAccept = [this](QObject *) { gamesockAccept(); };
+    connect(m_gamesock, &TSock::OnAccept, this, &RelayTable::gamesockAccept);
+    // Also hears the errors of the connection our game made to it, which the listener
+    // passes on as its own.
+    connect(m_gamesock, &TSock::OnError, this, &RelayTable::tempsockError);
 }
 
 RelayTable::~RelayTable()
 {
     // The sockets are children and go with the table; none may call back meanwhile.
     for (Slot &slot : m_slots) {
-        if (TSock *sock = slot.socket) {
-            sock->OnDisconnect = nullptr;
-            sock->OnRead = nullptr;
-            sock->OnInfo = nullptr;
-        }
+        if (TSock *sock = slot.socket)
+            sock->disconnect(this);
     }
+    m_gamesock->disconnect(this);
 }
 
 void RelayTable::attach(TSock *sock, int index)
 {
     sock->setTag(index);
-    sock->OnDisconnect = [this](QObject *s) { tempsockDisconnect(s); };
-    sock->OnRead = [this](QObject *s, int) { tempSockRead(s); };
-    sock->OnInfo = [this](QObject *s, TSocketInfo info, const QString &msg) {
-        tempsockInfo(s, info, msg);
-    };
+    connect(sock, &TSock::OnDisconnect, this, &RelayTable::tempsockDisconnect);
+    connect(sock, &TSock::OnRead, this, [this](TSock *s, int) { tempSockRead(s); });
+    connect(sock, &TSock::OnInfo, this, &RelayTable::tempsockInfo);
+    // One accepted by the stand-in listener reports its errors through the listener.
+    if (sock->parent() != m_gamesock)
+        connect(sock, &TSock::OnError, this, &RelayTable::tempsockError);
     m_slots[index].socket = sock;
 }
 
-int RelayTable::slotOf(QObject *sender) const
+int RelayTable::slotOf(TSock *sock) const
 {
-    auto *sock = qobject_cast<TSock *>(sender);
     if (!sock || sock->Tag() < 0 || sock->Tag() >= kSlotCount)
         return -1;
     return m_slots[sock->Tag()].socket == sock ? sock->Tag() : -1;
@@ -209,9 +204,8 @@ void RelayTable::routeData(const QByteArray &from, const QByteArray &bytes)
     }
 }
 
-void RelayTable::tempSockRead(QObject *Sender)
+void RelayTable::tempSockRead(TSock *sock)
 {
-    auto *sock = qobject_cast<TSock *>(Sender);
     if (!sock || sock->Tag() < 0 || sock->Tag() >= kSlotCount)
         return;
     const Slot &slot = m_slots[sock->Tag()];
@@ -222,15 +216,23 @@ void RelayTable::tempSockRead(QObject *Sender)
         emit datasend(slot.peer + '|' + piece);
 }
 
-void RelayTable::tempsockInfo(QObject *Sender, int SocketInfo, const QString &Msg)
+void RelayTable::tempsockInfo(TSock *Sender, int, const QString &Msg)
 {
     const int index = slotOf(Sender);
-    if (index < 0)
+    if (index >= 0 && Msg == QLatin1String("Socket Closed"))
+        endSlot(index, true);
+}
+
+void RelayTable::tempsockError(TSock *Sender, int Error, int, const QString &Msg)
+{
+    if (Error == seRaised) {
+        emit failed(Msg);
         return;
+    }
     // A connection to the host's game that failed (nothing listens there) ends like a
     // closed one: the joiner hears CLOSE and the slot is free again.
-    if (Msg == QLatin1String("Socket Closed") ||
-        (SocketInfo == siError && !m_slots[index].socket->Connected()))
+    const int index = slotOf(Sender);
+    if (index >= 0 && !m_slots[index].socket->Connected())
         endSlot(index, true);
 }
 
@@ -251,7 +253,7 @@ void RelayTable::endSlot(int index, bool tell)
         stopListener();
 }
 
-void RelayTable::tempsockDisconnect(QObject *Sender)
+void RelayTable::tempsockDisconnect(TSock *Sender)
 {
     const int index = slotOf(Sender);
     if (index >= 0 && m_slots[index].active)

@@ -65,20 +65,25 @@ public:
 
     // The stand-in listener's and the slot sockets' events.
     void gamesockAccept();
-    void tempSockRead(QObject *Sender);
-    void tempsockInfo(QObject *Sender, int SocketInfo, const QString &Msg);
-    void tempsockDisconnect(QObject *Sender);
+    void tempSockRead(TSock *Sender);
+    void tempsockInfo(TSock *Sender, int SocketInfo, const QString &Msg);
+    void tempsockDisconnect(TSock *Sender);
+    void tempsockError(TSock *Sender, int Error, int Code, const QString &Msg);
 
 signals:
     // A DATASEND payload to send: "peer|payload".
     void datasend(const QByteArray &payload);
+    // Handling a relay socket's event failed with this text; the table itself goes on.
+    // What the user sees of it is the owner's decision.
+    void failed(const QString &text);
 
 private:
     void openHostSlot(const QByteArray &from);
     void routeData(const QByteArray &from, const QByteArray &bytes);
     // Ends the slot's relay: frees the socket, tells the peer when `tell`.
     void endSlot(int index, bool tell);
-    int slotOf(QObject *sender) const;
+    int slotOf(TSock *sock) const;
+    void release(TSock *sock);
     void attach(TSock *sock, int index);
     void stopListener();
 

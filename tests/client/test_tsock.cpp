@@ -3,6 +3,7 @@
 #include "winsockerror.h"
 
 #include <QElapsedTimer>
+#include <QPointer>
 #include <QRegularExpression>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -32,15 +33,27 @@ protected:
     void wire(TSock &sock, const QString &name)
     {
         sock.setObjectName(name);
-        sock.OnConnect = [this](QObject *s) { log << "Connect:" + s->objectName(); };
-        sock.OnDisconnect = [this](QObject *s) { log << "Disconnect:" + s->objectName(); };
-        sock.OnWrite = [this](QObject *s) { log << "Write:" + s->objectName(); };
-        sock.OnRead = [this](QObject *s, int count) {
+        QObject::connect(&sock, &TSock::OnConnect,
+                         [this](TSock *s) { log << "Connect:" + s->objectName(); });
+        QObject::connect(&sock, &TSock::OnDisconnect,
+                         [this](TSock *s) { log << "Disconnect:" + s->objectName(); });
+        QObject::connect(&sock, &TSock::OnWrite,
+                         [this](TSock *s) { log << "Write:" + s->objectName(); });
+        QObject::connect(&sock, &TSock::OnRead, [this](TSock *s, int count) {
             log << QStringLiteral("Read:%1:%2").arg(s->objectName()).arg(count);
-        };
-        sock.OnInfo = [this](QObject *s, TSocketInfo code, const QString &msg) {
-            log << QStringLiteral("Info:%1:%2:%3").arg(s->objectName()).arg(int(code)).arg(msg);
-        };
+        });
+        QObject::connect(
+            &sock, &TSock::OnInfo, [this](TSock *s, TSocketInfo code, const QString &msg) {
+                log << QStringLiteral("Info:%1:%2:%3").arg(s->objectName()).arg(int(code)).arg(msg);
+            });
+        QObject::connect(&sock, &TSock::OnError,
+                         [this](TSock *s, TSocketError error, int code, const QString &msg) {
+                             log << QStringLiteral("Error:%1:%2:%3:%4")
+                                        .arg(s->objectName())
+                                        .arg(int(error))
+                                        .arg(code)
+                                        .arg(msg);
+                         });
     }
 
     // Log lines of one sender, in order.
@@ -266,9 +279,10 @@ INSTANTIATE_TEST_SUITE_P(
                    "Accept - Socket Not In Listening Mode"},
         MisuseCase{"InfoHandlerThatRaises",
                    [](TSock &s, TSock &) {
-                       s.OnInfo = [](QObject *, TSocketInfo, const QString &) {
-                           throw std::runtime_error("handler failed");
-                       };
+                       QObject::connect(&s, &TSock::OnInfo,
+                                        [](TSock *, TSocketInfo, const QString &) {
+                                            throw std::runtime_error("handler failed");
+                                        });
                        s.HostLookup("127.0.0.1");
                    },
                    "Error here"}),
@@ -369,7 +383,8 @@ TEST_F(TSockTest, ResetByPeerReportsTheErrorAndCloses)
 
     resetConnection(peer);
     ASSERT_TRUE(waitFor("Info:c:2:Socket Closed"));
-    EXPECT_EQ(log, QStringList({"Info:c:7:Error #10054 (WSAECONNRESET)", "Disconnect:c",
+    EXPECT_EQ(log, QStringList({"Info:c:7:Error #10054 (WSAECONNRESET)",
+                                "Error:c:0:10054:Error #10054 (WSAECONNRESET)", "Disconnect:c",
                                 "Info:c:2:Socket Closed"}));
     EXPECT_EQ(sock.SocketHandle(), -1);
 }
@@ -418,12 +433,15 @@ TEST_F(TSockTest, BlockingAutoAcceptRunsTheHandlerOnItsOwnThread)
     std::atomic<bool> onOtherThread{false};
     std::atomic<bool> done{false};
     QThread *const uiThread = QThread::currentThread();
-    listener.OnAutoAccept = [&](QObject *sender, TSock *newSock) {
-        onOtherThread = QThread::currentThread() != uiThread && sender == &listener;
-        const QByteArray request = newSock->Receive();
-        newSock->Send("re:" + request);
-        done = true;
-    };
+    QObject::connect(
+        &listener, &TSock::OnAutoAccept, &listener,
+        [&](TSock *sender, TSock *newSock) {
+            onOtherThread = QThread::currentThread() != uiThread && sender == &listener;
+            const QByteArray request = newSock->Receive();
+            newSock->Send("re:" + request);
+            done = true;
+        },
+        Qt::DirectConnection);
 
     QTcpSocket client;
     client.connectToHost(QHostAddress::LocalHost, listener.LocalPort());
@@ -434,6 +452,183 @@ TEST_F(TSockTest, BlockingAutoAcceptRunsTheHandlerOnItsOwnThread)
     ASSERT_TRUE(QTest::qWaitFor([&] { return done.load(); }, kWaitMs));
     EXPECT_TRUE(onOtherThread);
 }
+
+// What the listener's handler raised on its own thread goes to the listener's owner, on
+// the listener's thread, and no dialog opens.
+TEST_F(TSockTest, AFailureOnTheAcceptThreadReachesTheListenersOwner)
+{
+    TSock listener;
+    listenOnLoopback(listener, "l");
+    listener.setBlocking(true);
+    listener.setAutoAccept(true);
+    QObject::connect(
+        &listener, &TSock::OnAutoAccept, &listener,
+        [](TSock *, TSock *) { throw ESockException("Accept handler failed"); },
+        Qt::DirectConnection);
+    QThread *heardOn = nullptr;
+    QObject::connect(&listener, &TSock::OnError, [&](TSock *, TSocketError, int, const QString &) {
+        heardOn = QThread::currentThread();
+    });
+
+    QTcpSocket client;
+    client.connectToHost(QHostAddress::LocalHost, listener.LocalPort());
+    ASSERT_TRUE(waitFor("Error:l:1:0:Accept handler failed"));
+    EXPECT_EQ(heardOn, QThread::currentThread());
+    EXPECT_TRUE(seam.errors.isEmpty());
+    EXPECT_TRUE(seam.messages.isEmpty());
+}
+
+// A handler that raises while it handles an event (here one that reads a stream socket
+// the datagram way) is not the socket's to show: its listeners hear OnError with what
+// was raised, no dialog opens, and the socket goes on with the next event.
+TEST_F(TSockTest, AFailingHandlerReachesTheOwnerAsAnErrorNotADialog)
+{
+    const quint16 port = startPeerServer();
+    TSock sock;
+    wire(sock, "c");
+    sock.setHostName("127.0.0.1");
+    sock.setPortName(QString::number(port));
+    sock.Open();
+    QTcpSocket *peer = waitForPeer();
+    ASSERT_NE(peer, nullptr);
+    ASSERT_TRUE(waitFor("Connect:c"));
+    QObject::connect(&sock, &TSock::OnRead, [](TSock *s, int) {
+        QString host;
+        s->ReceiveDatagram(host);
+    });
+
+    log.clear();
+    peer->write("x");
+    ASSERT_TRUE(
+        waitFor("Error:c:1:0:ReceiveDatagram - Datagram Receive Not Supported On Stream Sockets"));
+    EXPECT_TRUE(seam.errors.isEmpty());
+    EXPECT_TRUE(seam.messages.isEmpty());
+    EXPECT_TRUE(sock.Connected());
+
+    peer->write("y");
+    ASSERT_TRUE(waitFor("Read:c:2"));
+    EXPECT_EQ(sock.Receive(), "xy");
+}
+
+// Several owners may listen to one socket and each hears every event. A connection the
+// listener accepted reaches both those who listen to the listener and its own listeners.
+TEST_F(TSockTest, EveryListenerHearsEachEvent)
+{
+    TSock listener;
+    listenOnLoopback(listener, "Sock11");
+    listener.setAutoAccept(true);
+    QStringList other;
+    QObject::connect(&listener, &TSock::OnRead, [&](TSock *s, int count) {
+        other << QStringLiteral("Read:%1:%2").arg(s->objectName()).arg(count);
+    });
+    TSock *accepted = nullptr;
+    QObject::connect(&listener, &TSock::OnAutoAccept, [&](TSock *, TSock *newSock) {
+        accepted = newSock;
+        newSock->setObjectName("game");
+        QObject::connect(newSock, &TSock::OnDisconnect,
+                         [&](TSock *s) { other << "Disconnect:" + s->objectName(); });
+    });
+
+    QTcpSocket game;
+    game.connectToHost(QHostAddress::LocalHost, listener.LocalPort());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return accepted != nullptr; }, kWaitMs));
+    game.write("hello");
+    ASSERT_TRUE(waitFor("Read:game:5"));
+    game.close();
+    ASSERT_TRUE(waitFor("Info:game:2:Socket Closed"));
+    EXPECT_EQ(other, QStringList({"Read:game:5", "Disconnect:game"}));
+    EXPECT_EQ(of("game"), QStringList({"Info:game:4:Non-Blocking Incoming Data", "Read:game:5",
+                                       "Disconnect:game", "Info:game:2:Socket Closed"}));
+}
+
+// A listener ends the connection inside one of the socket's signals, with delete or
+// Close: the socket touches nothing of itself afterwards and says nothing more, and the
+// peer sees the connection end.
+struct EndInsideCase
+{
+    const char *name;
+    const char *at;   // the log line on which the listener acts
+    bool deleteIt;    // delete, or else Close
+    QStringList then; // the whole log
+};
+
+class TSockEndedInside : public TSockTest, public ::testing::WithParamInterface<EndInsideCase>
+{
+};
+
+TEST_P(TSockEndedInside, SaysNothingMore)
+{
+    const quint16 port = startPeerServer();
+    QPointer<TSock> sock = new TSock;
+    wire(*sock, "c");
+    sock->setHostName("127.0.0.1");
+    sock->setPortName(QString::number(port));
+    sock->Open();
+    QTcpSocket *peer = waitForPeer();
+    ASSERT_NE(peer, nullptr);
+    ASSERT_TRUE(waitFor("Connect:c"));
+    log.clear();
+
+    // Heard after the log's own listener, so the log's last line names the event.
+    const auto act = [this, &sock] {
+        if (log.isEmpty() || log.last() != GetParam().at || !sock)
+            return;
+        if (GetParam().deleteIt) {
+            delete sock.data();
+            log << "deleted";
+        } else {
+            sock->Close();
+            log << "closed";
+        }
+    };
+    QObject::connect(sock, &TSock::OnRead, [act](TSock *, int) { act(); });
+    QObject::connect(sock, &TSock::OnDisconnect, [act](TSock *) { act(); });
+    QObject::connect(sock, &TSock::OnInfo, [act](TSock *, TSocketInfo, const QString &) { act(); });
+
+    peer->write("bye");
+    ASSERT_TRUE(peer->waitForBytesWritten(kWaitMs));
+    if (QString(GetParam().at).contains("Closed") || QString(GetParam().at).contains("Disc"))
+        peer->close();
+    ASSERT_TRUE(waitFor(GetParam().deleteIt ? "deleted" : "closed"));
+    EXPECT_EQ(sock.isNull(), GetParam().deleteIt);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return peer->state() == QAbstractSocket::UnconnectedState; },
+                                kWaitMs));
+    QTest::qWait(100); // nothing else may follow
+    EXPECT_EQ(log, GetParam().then);
+    delete sock.data();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Signals, TSockEndedInside,
+    ::testing::Values(EndInsideCase{"DeleteOnIncomingDataReport",
+                                    "Info:c:4:Non-Blocking Incoming Data",
+                                    true,
+                                    {"Info:c:4:Non-Blocking Incoming Data", "deleted"}},
+                      EndInsideCase{"DeleteOnRead",
+                                    "Read:c:3",
+                                    true,
+                                    {"Info:c:4:Non-Blocking Incoming Data", "Read:c:3", "deleted"}},
+                      EndInsideCase{"CloseOnRead",
+                                    "Read:c:3",
+                                    false,
+                                    {"Info:c:4:Non-Blocking Incoming Data", "Read:c:3",
+                                     "Info:c:2:Socket Closed", "closed"}},
+                      EndInsideCase{"DeleteOnDisconnect",
+                                    "Disconnect:c",
+                                    true,
+                                    {"Info:c:4:Non-Blocking Incoming Data", "Read:c:3",
+                                     "Disconnect:c", "deleted"}},
+                      EndInsideCase{"CloseOnDisconnect",
+                                    "Disconnect:c",
+                                    false,
+                                    {"Info:c:4:Non-Blocking Incoming Data", "Read:c:3",
+                                     "Disconnect:c", "Info:c:2:Socket Closed", "closed"}},
+                      EndInsideCase{"DeleteOnSocketClosed",
+                                    "Info:c:2:Socket Closed",
+                                    true,
+                                    {"Info:c:4:Non-Blocking Incoming Data", "Read:c:3",
+                                     "Disconnect:c", "Info:c:2:Socket Closed", "deleted"}}),
+    [](const ::testing::TestParamInfo<EndInsideCase> &info) { return info.param.name; });
 
 TEST_F(TSockTest, ReceiveCountTakesFromTheFrontAndLeavesTheRest)
 {
@@ -469,14 +664,13 @@ TEST_F(TSockTest, AutoAcceptedSocketReportsThroughTheListenersHandlers)
     TSock listener;
     listenOnLoopback(listener, "Sock11");
     listener.setAutoAccept(true);
-    listener.OnConnect = [this](QObject *s) { log << "Connect:" + s->objectName(); };
     TSock *accepted = nullptr;
-    listener.OnAutoAccept = [&](QObject *s, TSock *newSock) {
+    QObject::connect(&listener, &TSock::OnAutoAccept, [&](TSock *s, TSock *newSock) {
         accepted = newSock;
         newSock->setObjectName("game");
         log << "AutoAccept:" + s->objectName();
         listener.setListen(false);
-    };
+    });
 
     QTcpSocket game;
     game.connectToHost(QHostAddress::LocalHost, listener.LocalPort());
@@ -511,12 +705,12 @@ TEST_F(TSockTest, ManualAcceptTakesEveryWaitingConnection)
     TSock listener;
     listenOnLoopback(listener, "gamesock");
     QList<TSock *> accepted;
-    listener.OnAccept = [&](QObject *) {
+    QObject::connect(&listener, &TSock::OnAccept, [&](TSock *) {
         TSock *n = nullptr;
         ASSERT_TRUE(listener.Accept(n));
         n->setObjectName(QStringLiteral("slot%1").arg(accepted.size()));
         accepted << n;
-    };
+    });
 
     QTcpSocket first;
     QTcpSocket second;
@@ -542,7 +736,7 @@ TEST_F(TSockTest, ListeningAgainRightAfterClosingAnAcceptedConnection)
     listenOnLoopback(listener, "Sock11");
     const quint16 port = listener.LocalPort();
     TSock *accepted = nullptr;
-    listener.OnAccept = [&](QObject *) { listener.Accept(accepted); };
+    QObject::connect(&listener, &TSock::OnAccept, [&](TSock *) { listener.Accept(accepted); });
     QTcpSocket game;
     game.connectToHost(QHostAddress::LocalHost, port);
     ASSERT_TRUE(QTest::qWaitFor([&] { return accepted != nullptr; }, kWaitMs));
@@ -565,11 +759,12 @@ TEST_F(TSockTest, RefusedConnectOnlyReportsTheError)
     sock.setHostName("127.0.0.1");
     sock.setPortName(QString::number(port));
     sock.Open();
-    ASSERT_TRUE(waitFor("Info:c:7:Error #10061 (WSAECONNREFUSED)"));
+    ASSERT_TRUE(waitFor("Error:c:0:10061:Error #10061 (WSAECONNREFUSED)"));
     QTest::qWait(100); // nothing else may follow
     EXPECT_EQ(log, QStringList({"Info:c:0:Lookup Of Port " + QString::number(port),
                                 "Info:c:0:Lookup Of Host 127.0.0.1",
-                                "Info:c:7:Error #10061 (WSAECONNREFUSED)"}));
+                                "Info:c:7:Error #10061 (WSAECONNREFUSED)",
+                                "Error:c:0:10061:Error #10061 (WSAECONNREFUSED)"}));
     EXPECT_GE(sock.SocketHandle(), 0);
     EXPECT_FALSE(sock.Connected());
 
