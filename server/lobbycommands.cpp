@@ -298,11 +298,10 @@ void LobbyServer::onSend(Session &session, std::string_view rest)
             deliver(*to, cluster::ToPlayer{.key = to->key(),
                                            .line = line,
                                            .fromKey = p.key,
-                                           .undelivered =
-                                               wireLine(WireKeyword::ERROR,
-                                                        shown(target) + " is not online; your "
-                                                                        "message was not "
-                                                                        "delivered.")});
+                                           .undelivered = wireLine(
+                                               WireKeyword::ERROR,
+                                               shown(target) + " is not online; your message was "
+                                                               "not delivered.")});
         else
             storeForOffline(session, target, rest);
     } else if (type == WireKeyword::JOIN) {
@@ -563,7 +562,7 @@ void LobbyServer::onAdminChecked(Session &session, std::string_view name, std::s
     if (orderWord == WireKeyword::REBOOT) {
         log(p.name + " restarts the server");
         // Only this node restarts: the other nodes' players stay where they are.
-        localBroadcast(wireLine(WireKeyword::SHOUT, "rebootnow"), nullptr, false);
+        localBroadcast(wireLine(WireKeyword::SHOUT, ostrel::kWireRebootShout), nullptr, false);
         restartListener();
         return;
     }

@@ -296,8 +296,8 @@ void LobbyServer::adminCommand(const AdminConsole::Peer &peer,
         if (text.size() > kMaxShoutBytes || !printable(text))
             return logged(false, "a shout holds up to " + std::to_string(kMaxShoutBytes) +
                                      " bytes, no control characters and no \"|\"");
-        // "rebootnow" is the word that makes clients reconnect, not a message to show.
-        if (text == "rebootnow")
+        // The word that makes clients reconnect, not a message to show.
+        if (text == ostrel::kWireRebootShout)
             return logged(false, "that word is reserved");
         broadcast(wireLine(WireKeyword::SHOUT, text));
         return logged(true, "shouted to " + std::to_string(onlineCount()) + " players");

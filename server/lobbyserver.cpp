@@ -408,7 +408,7 @@ void LobbyServer::shutdown(const std::string &why)
     m_heapTrimmer.stop();
     m_signals.cancel();
     // Only this node stops: the other nodes' players stay where they are.
-    localBroadcast(wireLine(WireKeyword::SHOUT, "rebootnow"), nullptr, false);
+    localBroadcast(wireLine(WireKeyword::SHOUT, ostrel::kWireRebootShout), nullptr, false);
     if (m_cluster) {
         // The other nodes drop this node's players at once instead of waiting for its
         // heartbeat to stop.

@@ -179,6 +179,8 @@ inline constexpr std::string_view kWireAdminCode = "7KAZ";
 // name): the joiner's game connected, or one side closed.
 inline constexpr std::string_view kWireRelayOpen = "OPEN";
 inline constexpr std::string_view kWireRelayClose = "CLOSE";
+// The SHOUT that tells every lobby the server restarts: they log in again.
+inline constexpr std::string_view kWireRebootShout = "rebootnow";
 // What the server writes instead of a host's address in IPTJ when the host's game is
 // relayed through the lobby (ADDASSISTED): the joiner must not connect directly.
 inline constexpr std::string_view kWireAssistedAddress = "ASSISTED";
