@@ -6,6 +6,7 @@
 #include "tcolor.h"
 #include "textcodec.h"
 #include "tflatbutton.h"
+#include "wirekeyword.h"
 
 #include <QAction>
 #include <QApplication>
@@ -197,7 +198,7 @@ void Tlobby::mychat_gameroomReturn()
     const QByteArray own = ownName(orvex);
     if (typed == QLatin1StringView("//quarto")) {
         // The restart request is a moderator's command, not chat: no spam counting.
-        orvex->SendAdmin(own + "|REBOOT|");
+        orvex->SendAdmin(own, ostrel::WireKeyword::REBOOT);
         mychat_gameroom->clear();
         return;
     }

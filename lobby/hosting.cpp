@@ -395,7 +395,7 @@ void Tlobby::orvexIPTJReceived(const QByteArray &text, const QByteArray &id)
         }
         m_hosting.joinAnswered();
         QByteArray address = text;
-        if (text == "ASSISTED") {
+        if (text == hostingrules::kAssistedAddress) {
             address = "127.0.0.1";
             startJoinerRelay(id);
             image_connection->hide();

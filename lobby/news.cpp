@@ -6,6 +6,7 @@
 #include "tchatpane.h"
 #include "textcodec.h"
 #include "tflatpanel.h"
+#include "wirekeyword.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -130,8 +131,8 @@ void Tlobby::N5Minutes1Click(int minutes)
     const QByteArray player = encodeWireText(m_selectedPlayer);
     if (player.isEmpty())
         return;
-    orvex->SendAdmin(ownName(orvex) + "|SILENCE|" + player + '|' + QByteArray::number(minutes) +
-                     '|');
+    orvex->SendAdmin(ownName(orvex), ostrel::WireKeyword::SILENCE,
+                     {player, QByteArray::number(minutes)});
 }
 
 void Tlobby::RemoveSilence1Click()
@@ -139,7 +140,7 @@ void Tlobby::RemoveSilence1Click()
     const QByteArray player = encodeWireText(m_selectedPlayer);
     if (player.isEmpty())
         return;
-    orvex->SendAdmin(ownName(orvex) + "|UNSILENCE|" + player + '|');
+    orvex->SendAdmin(ownName(orvex), ostrel::WireKeyword::UNSILENCE, {player});
 }
 
 void Tlobby::Kick1Click()
@@ -147,7 +148,7 @@ void Tlobby::Kick1Click()
     const QByteArray player = encodeWireText(m_selectedPlayer);
     if (player.isEmpty())
         return;
-    orvex->SendAdmin(ownName(orvex) + "|BOOT|" + player + '|');
+    orvex->SendAdmin(ownName(orvex), ostrel::WireKeyword::BOOT, {player});
     platform::Platform::instance().messageBox(QStringLiteral("You have booted ") +
                                               decodeWireText(player) +
                                               QStringLiteral(" off the server"));

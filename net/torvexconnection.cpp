@@ -3,6 +3,7 @@
 #include "encryptit.h"
 #include "orvexutils.h"
 #include "tsocketthread.h"
+#include "wirekeyword.h"
 
 #include <QCryptographicHash>
 #include <QHostAddress>
@@ -25,6 +26,14 @@ std::string_view view(const QByteArray &bytes)
 QByteArray bytes(std::string_view text)
 {
     return QByteArray(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+using ostrel::WireKeyword;
+
+// A line for the server, as the bytes SendLine takes.
+template <typename... Fields> QByteArray wireBytes(WireKeyword keyword, const Fields &...fields)
+{
+    return bytes(ostrel::wireLine(keyword, fields...));
 }
 
 } // namespace
@@ -511,15 +520,19 @@ void TOrvexConnection::handleLine(QByteArray line)
 
 void TOrvexConnection::ProcessCommand(const QByteArray &Rest, const QByteArray &Keyword)
 {
+    const auto keyword = ostrel::wireKeyword(view(Keyword));
+    if (!keyword)
+        return;
     std::string_view rest = view(Rest);
     auto firstField = [&Rest]() {
         std::string_view r = view(Rest);
         return bytes(ostrel::ExtractToken(r, '|'));
     };
 
-    if (Keyword == "LOGIN") {
+    switch (*keyword) {
+    case WireKeyword::LOGIN: {
         const auto status = ostrel::ExtractToken(rest, '|');
-        if (status == "SUCCESS") {
+        if (ostrel::wireKeyword(status) == WireKeyword::SUCCESS) {
             m_loggedIn = true;
             m_user = std::make_unique<ostrel::TOrvexUser>();
             m_user->LoadFromString(rest);
@@ -527,47 +540,71 @@ void TOrvexConnection::ProcessCommand(const QByteArray &Rest, const QByteArray &
         } else {
             emit OnLoginFailed(bytes(rest));
         }
-    } else if (Keyword == "NEWSUCCESS") {
+        break;
+    }
+    case WireKeyword::NEWSUCCESS:
         emit OnNewSuccess(Rest);
-    } else if (Keyword == "DATASEND") {
+        break;
+    case WireKeyword::DATASEND:
         emit OnDatasendReceived(Rest, QByteArray());
-    } else if (Keyword == "SEND") {
+        break;
+    case WireKeyword::SEND: {
         const QByteArray party = bytes(ostrel::ExtractToken(rest, '|'));
-        const auto type = ostrel::ExtractToken(rest, '|');
+        const auto type = ostrel::wireKeyword(ostrel::ExtractToken(rest, '|'));
         const QByteArray payload = bytes(rest);
         void (TOrvexConnection::*event)(const QByteArray &, const QByteArray &) = nullptr;
-        if (type == "CHAT")
-            event = &TOrvexConnection::OnChatReceived;
-        else if (type == "GHAT")
-            event = &TOrvexConnection::OnGhatReceived;
-        else if (type == "PMES")
-            event = &TOrvexConnection::OnPmesReceived;
-        else if (type == "INVITE")
-            event = &TOrvexConnection::OnInviteReceived;
-        else if (type == "IPTJ")
-            event = &TOrvexConnection::OnIPTJReceived;
-        else if (type == "IGNO")
-            event = &TOrvexConnection::OnIGNOReceived;
-        else if (type == "JOIN")
-            event = &TOrvexConnection::OnJOINReceived;
-        else if (type == "DATA")
-            event = &TOrvexConnection::OnDataReceived;
+        if (type) {
+            switch (*type) {
+            case WireKeyword::CHAT:
+                event = &TOrvexConnection::OnChatReceived;
+                break;
+            case WireKeyword::GHAT:
+                event = &TOrvexConnection::OnGhatReceived;
+                break;
+            case WireKeyword::PMES:
+                event = &TOrvexConnection::OnPmesReceived;
+                break;
+            case WireKeyword::INVITE:
+                event = &TOrvexConnection::OnInviteReceived;
+                break;
+            case WireKeyword::IPTJ:
+                event = &TOrvexConnection::OnIPTJReceived;
+                break;
+            case WireKeyword::IGNO:
+                event = &TOrvexConnection::OnIGNOReceived;
+                break;
+            case WireKeyword::JOIN:
+                event = &TOrvexConnection::OnJOINReceived;
+                break;
+            case WireKeyword::DATA:
+                event = &TOrvexConnection::OnDataReceived;
+                break;
+            default:
+                break;
+            }
+        }
         if (event)
             emit(this->*event)(payload, party);
-    } else if (Keyword == "PING") {
-        SendLine("PING|");
-    } else if (Keyword == "SUBJECTS") {
+        break;
+    }
+    case WireKeyword::PING:
+        SendLine(wireBytes(WireKeyword::PING, ""));
+        break;
+    case WireKeyword::SUBJECTS:
         while (!rest.empty()) {
             const auto room = ostrel::ExtractToken(rest, '|');
             if (room.empty())
                 break;
             emit OnAddSubject(bytes(room));
         }
-    } else if (Keyword == "ADDSUBJECT") {
+        break;
+    case WireKeyword::ADDSUBJECT:
         emit OnAddSubject(firstField());
-    } else if (Keyword == "REMOVESUBJECT") {
+        break;
+    case WireKeyword::REMOVESUBJECT:
         emit OnRemoveSubject(firstField());
-    } else if (Keyword == "JOINSUBJECT") {
+        break;
+    case WireKeyword::JOINSUBJECT:
         m_currentSubject = bytes(ostrel::ExtractToken(rest, '|'));
         emit OnJoinSubject(m_currentSubject);
         while (!rest.empty()) {
@@ -576,49 +613,73 @@ void TOrvexConnection::ProcessCommand(const QByteArray &Rest, const QByteArray &
                 break;
             emit OnAddUser(bytes(entry));
         }
-    } else if (Keyword == "ADDGUEST") {
+        break;
+    case WireKeyword::ADDGUEST:
         emit OnAddUser(Rest);
-    } else if (Keyword == "ADDGAME") {
+        break;
+    case WireKeyword::ADDGAME:
         emit OnAddGame(firstField());
-    } else if (Keyword == "DELETEGAME") {
+        break;
+    case WireKeyword::DELETEGAME:
         emit OnDeletegame(firstField());
-    } else if (Keyword == "REMOVEGUEST") {
+        break;
+    case WireKeyword::REMOVEGUEST:
         emit OnRemoveUser(Rest);
-    } else if (Keyword == "GREMOVEGUEST") {
+        break;
+    case WireKeyword::GREMOVEGUEST:
         emit OnGRemoveUser(Rest);
-    } else if (Keyword == "BEGINSUBJECT") {
+        break;
+    case WireKeyword::BEGINSUBJECT:
         emit OnBeginSubject();
-    } else if (Keyword == "SERVERSTATS") {
+        break;
+    case WireKeyword::SERVERSTATS:
         m_serverStats->LoadFromString(ostrel::ExtractToken(rest, '|'));
         emit OnServerStatus(m_serverStats.get());
-    } else if (Keyword == "RENAMED") {
+        break;
+    case WireKeyword::RENAMED:
         emit OnRenamedUser(Rest);
-    } else if (Keyword == "USERINFO") {
+        break;
+    case WireKeyword::USERINFO: {
         auto record = std::make_unique<ostrel::TOrvexUser>();
         record->LoadFromString(ostrel::ExtractToken(rest, '|'));
         ostrel::TOrvexUser *handed = record.get();
         if (m_user && m_user->UserName == record->UserName)
             m_user = std::move(record);
         emit OnUserInfo(handed);
-    } else if (Keyword == "SHOUT") {
+        break;
+    }
+    case WireKeyword::SHOUT:
         emit OnShout(firstField());
-    } else if (Keyword == "NEWS") {
+        break;
+    case WireKeyword::NEWS:
         emit OnNews(Rest);
-    } else if (Keyword == "GAMES") {
+        break;
+    case WireKeyword::GAMES:
         emit OnGames(Rest);
-    } else if (Keyword == "ERROR") {
+        break;
+    case WireKeyword::ERROR:
         emit OnServerError(Rest);
-    } else if (Keyword == "ALLUSERS") {
+        break;
+    case WireKeyword::ALLUSERS:
         emit Onallusers(Rest);
-    } else if (Keyword == "FINISHED") {
+        break;
+    case WireKeyword::FINISHED:
         emit Onfinished(Rest);
-    } else if (Keyword == "CROOM") {
+        break;
+    case WireKeyword::CROOM:
         emit Oncroom(Rest);
-    } else if (Keyword == "LCROOM") {
+        break;
+    case WireKeyword::LCROOM:
         emit OnLcroom(Rest);
-    } else if (Keyword == "CUSTOM") {
+        break;
+    case WireKeyword::CUSTOM: {
         const QByteArray type = bytes(ostrel::ExtractToken(rest, '|'));
         emit OnCustomMessage(type, bytes(rest));
+        break;
+    }
+    default:
+        // Words the server never starts a line with: ignored, as any unknown line.
+        break;
     }
 }
 
@@ -647,83 +708,87 @@ void TOrvexConnection::queueLine(const QByteArray &line, bool now)
 
 void TOrvexConnection::Login(const QByteArray &name, const QByteArray &password)
 {
-    SendLine("LOGIN|" + name + "|0121|" + password);
+    SendLine(wireBytes(WireKeyword::LOGIN, view(name), ostrel::kWireRevision, view(password)));
 }
 
 void TOrvexConnection::LoginNew(const QByteArray &name, const QByteArray &record)
 {
-    SendLine("LOGINNEW|" + name + "|0121|" + record);
+    SendLine(wireBytes(WireKeyword::LOGINNEW, view(name), ostrel::kWireRevision, view(record)));
 }
 
 void TOrvexConnection::JoinSubject(const QByteArray &room)
 {
     if (room != m_currentSubject)
-        SendLine("JOINSUBJECT|" + room);
+        SendLine(wireBytes(WireKeyword::JOINSUBJECT, view(room)));
 }
 
 void TOrvexConnection::RequestUserInfo(const QByteArray &name)
 {
-    SendLine("USERINFO|" + name + "|");
+    SendLine(wireBytes(WireKeyword::USERINFO, view(name), ""));
 }
 
 void TOrvexConnection::UserUpdate()
 {
     if (!m_user)
         return;
-    SendLine("USERUPDATE|" + bytes(m_user->UserName) + "|" + bytes(m_user->SaveToString()) + "|");
+    SendLine(wireBytes(WireKeyword::USERUPDATE, m_user->UserName, m_user->SaveToString(), ""));
 }
 
 void TOrvexConnection::SendChat(const QByteArray &payload)
 {
-    SendLine("SEND|CHAT|" + payload);
+    SendLine(wireBytes(WireKeyword::SEND, WireKeyword::CHAT, view(payload)));
 }
 void TOrvexConnection::SendGhat(const QByteArray &payload)
 {
-    SendLine("SEND|GHAT|" + payload);
+    SendLine(wireBytes(WireKeyword::SEND, WireKeyword::GHAT, view(payload)));
 }
 void TOrvexConnection::SendPmes(const QByteArray &payload)
 {
-    SendLine("SEND|PMES|" + payload);
+    SendLine(wireBytes(WireKeyword::SEND, WireKeyword::PMES, view(payload)));
 }
 void TOrvexConnection::SendDatasend(const QByteArray &payload)
 {
     // Relayed game bytes leave as soon as the game hands them over: the pacer's tick
     // would add its delay at both lobbies, and the server already bounds their rate.
-    queueLine("SEND|DATASEND|" + payload, true);
+    queueLine(wireBytes(WireKeyword::SEND, WireKeyword::DATASEND, view(payload)), true);
 }
 void TOrvexConnection::SendIPTJ(const QByteArray &payload)
 {
-    SendLine("SEND|IPTJ|" + payload);
+    SendLine(wireBytes(WireKeyword::SEND, WireKeyword::IPTJ, view(payload)));
 }
 void TOrvexConnection::SendIGNO(const QByteArray &payload)
 {
-    SendLine("SEND|IGNO|" + payload);
+    SendLine(wireBytes(WireKeyword::SEND, WireKeyword::IGNO, view(payload)));
 }
 void TOrvexConnection::SendJoin(const QByteArray &payload)
 {
-    SendLine("SEND|JOIN|" + payload);
+    SendLine(wireBytes(WireKeyword::SEND, WireKeyword::JOIN, view(payload)));
 }
 void TOrvexConnection::SendInvite(const QByteArray &payload)
 {
-    SendLine("INVITE|" + payload);
+    SendLine(wireBytes(WireKeyword::INVITE, view(payload)));
 }
 void TOrvexConnection::MakePrivate(const QByteArray &payload)
 {
-    SendLine("PRIVATE|" + payload);
+    SendLine(wireBytes(WireKeyword::PRIVATE, view(payload)));
 }
 void TOrvexConnection::AddGame(const QByteArray &payload)
 {
-    SendLine("ADDGAME|" + payload);
+    SendLine(wireBytes(WireKeyword::ADDGAME, view(payload)));
 }
 void TOrvexConnection::AddAssisted(const QByteArray &payload)
 {
-    SendLine("ADDASSISTED|" + payload);
+    SendLine(wireBytes(WireKeyword::ADDASSISTED, view(payload)));
 }
 void TOrvexConnection::DeleteGame(const QByteArray &payload)
 {
-    SendLine("DELETEGAME|" + payload);
+    SendLine(wireBytes(WireKeyword::DELETEGAME, view(payload)));
 }
-void TOrvexConnection::SendAdmin(const QByteArray &payload)
+void TOrvexConnection::SendAdmin(const QByteArray &name, WireKeyword order,
+                                 const QList<QByteArray> &fields)
 {
-    SendLine("HADMIN|7KAZ|" + payload);
+    QByteArray line = wireBytes(WireKeyword::HADMIN, ostrel::kWireAdminCode, view(name), order, "");
+    for (const QByteArray &field : fields)
+        line += field + '|';
+    SendLine(line);
 }

@@ -3,6 +3,7 @@
 #include "lineframer.h"
 #include "torvexserverstats.h"
 #include "torvexuser.h"
+#include "wirekeyword.h"
 
 #include <QAbstractSocket>
 #include <QByteArray>
@@ -88,7 +89,10 @@ public:
     void AddGame(const QByteArray &payload);
     void AddAssisted(const QByteArray &payload);
     void DeleteGame(const QByteArray &payload);
-    void SendAdmin(const QByteArray &payload);
+    // A moderator's order (REBOOT, SILENCE, UNSILENCE, BOOT) from the named user, with
+    // the fields it takes (the player, the minutes of a silence); each field ends in "|".
+    void SendAdmin(const QByteArray &name, ostrel::WireKeyword order,
+                   const QList<QByteArray> &fields = {});
     // Queues a line, scrambled; dropped while not Active.
     void SendLine(const QByteArray &line);
 

@@ -2,6 +2,8 @@
 
 #include "encryptit.h"
 #include "lobbyserver.h"
+#include "orvexutils.h"
+#include "wirekeyword.h"
 
 #include <asio/post.hpp>
 #include <asio/write.hpp>
@@ -11,6 +13,8 @@
 #include <cerrno>
 #include <sys/socket.h>
 #include <sys/uio.h>
+
+using ostrel::WireKeyword;
 
 namespace {
 
@@ -95,8 +99,9 @@ bool ClientSession::takeInput(std::string_view data)
 {
     if (!m_framer.append(data)) {
         m_server.metrics().drop(ServerMetrics::Drop::LineTooLong);
-        sendText("ERROR|Line too long: the server accepts lines of up to " +
-                 std::to_string(m_server.limits().maxLine) + " bytes.");
+        sendText(wireLine(WireKeyword::ERROR, "Line too long: the server accepts lines of up to " +
+                                                  std::to_string(m_server.limits().maxLine) +
+                                                  " bytes."));
         closeAfterFlush("line too long");
         return false;
     }
@@ -221,8 +226,9 @@ void ClientSession::dropForBacklog(const std::string &reason)
     }
     m_queue.resize(keep);
     m_flushUpTo = std::min(m_flushUpTo, keep);
-    enqueue(makeLine("ERROR|You did not read what the server sent you for too long: "
-                     "disconnected."),
+    enqueue(makeLine(wireLine(WireKeyword::ERROR,
+                              "You did not read what the server sent you for too long: "
+                              "disconnected.")),
             false);
     m_state = State::Draining;
     m_reason = reason;
@@ -273,8 +279,9 @@ void ClientSession::onReadable(const std::error_code &error)
         m_server.metrics().bytesIn.add(n);
         if (!m_framer.append(std::string_view(buffer.data(), n))) {
             m_server.metrics().drop(ServerMetrics::Drop::LineTooLong);
-            sendText("ERROR|Line too long: the server accepts lines of up to " +
-                     std::to_string(m_server.limits().maxLine) + " bytes.");
+            sendText(wireLine(WireKeyword::ERROR,
+                              "Line too long: the server accepts lines of up to " +
+                                  std::to_string(m_server.limits().maxLine) + " bytes."));
             closeAfterFlush("line too long");
             break;
         }
@@ -359,8 +366,9 @@ bool ClientSession::processLines()
         const auto now = Clock::now();
         if (view.size() > m_server.limits().maxLine) {
             m_server.metrics().drop(ServerMetrics::Drop::LineTooLong);
-            sendText("ERROR|Line too long: the server accepts lines of up to " +
-                     std::to_string(m_server.limits().maxLine) + " bytes.");
+            sendText(wireLine(WireKeyword::ERROR,
+                              "Line too long: the server accepts lines of up to " +
+                                  std::to_string(m_server.limits().maxLine) + " bytes."));
             closeAfterFlush("line too long");
             return false;
         }
@@ -368,7 +376,10 @@ bool ClientSession::processLines()
         ostrel::ScrambleInPlace(line.data(), line.size(), ostrel::kWireKey);
         // Relayed game traffic comes one line per read of the game's socket, far more
         // often and in more bytes than anyone chats; it has its own, larger allowance.
-        const bool relay = std::string_view(line).substr(0, 14) == "SEND|DATASEND|";
+        std::string_view fields = line;
+        const bool relay =
+            ostrel::wireKeyword(ostrel::ExtractToken(fields, '|')) == WireKeyword::SEND &&
+            ostrel::wireKeyword(ostrel::ExtractToken(fields, '|')) == WireKeyword::DATASEND;
         if (relay) {
             const double wait = takeRelay(now, static_cast<double>(view.size()));
             if (wait > 0) {
@@ -377,12 +388,14 @@ bool ClientSession::processLines()
             }
         } else if (!m_flood.take(now)) {
             m_server.metrics().drop(ServerMetrics::Drop::Flood);
-            sendText("ERROR|Flood protection: you sent too many lines too quickly.");
+            sendText(wireLine(WireKeyword::ERROR,
+                              "Flood protection: you sent too many lines too quickly."));
             closeAfterFlush("flooding");
             return false;
         } else if (!m_bytes.take(now, static_cast<double>(view.size()))) {
             m_server.metrics().drop(ServerMetrics::Drop::Flood);
-            sendText("ERROR|Flood protection: you sent too much too quickly.");
+            sendText(
+                wireLine(WireKeyword::ERROR, "Flood protection: you sent too much too quickly."));
             closeAfterFlush("flooding with bytes");
             return false;
         }

@@ -11,10 +11,13 @@
 #include "lobbyserver.h"
 
 #include "lobbyrules.h"
+#include "wirekeyword.h"
 
 #include <chrono>
 #include <random>
 #include <unordered_map>
+
+using ostrel::WireKeyword;
 
 namespace {
 
@@ -177,8 +180,9 @@ void LobbyServer::endOlderSession(const Session &newer, const std::string &key)
         if (!older->session()) {
             const auto gone = m_directory.takeOver(key);
             if (gone->room != Catalogue::kLobby)
-                sendToRoom(gone->room, "REMOVEGUEST|" + gone->name, nullptr, true);
-            localBroadcast("GREMOVEGUEST|" + gone->name, nullptr, true);
+                sendToRoom(gone->room, wireLine(WireKeyword::REMOVEGUEST, gone->name), nullptr,
+                           true);
+            localBroadcast(wireLine(WireKeyword::GREMOVEGUEST, gone->name), nullptr, true);
             publishAll(cluster::Departure{.key = key, .name = gone->name, .where = gone->node});
         }
         deliver(*older, cluster::Kick{.key = key});
@@ -192,18 +196,19 @@ void LobbyServer::remoteArrived(const std::string &node, const cluster::PlayerSt
     if (auto *local = m_directory.localSession(player.key)) {
         if (PlayerDirectory::laterLogin(stateOf(*local).since, m_nodeId, player.since, node))
             return;
-        local->sendText("ERROR|You have been logged off: your account logged in elsewhere.");
+        local->sendText(wireLine(WireKeyword::ERROR,
+                                 "You have been logged off: your account logged in elsewhere."));
         logoff(*local, "logged in elsewhere", true);
         local->closeAfterFlush("replaced by a newer login");
     }
     m_directory.list(node, player);
-    localBroadcast("ADDGUEST|" + player.entry, nullptr, true);
+    localBroadcast(wireLine(WireKeyword::ADDGUEST, player.entry), nullptr, true);
     m_peakOnline = std::max(m_peakOnline, onlineCount());
 }
 
 void LobbyServer::remoteLeft(const RemotePlayers::Player &player)
 {
-    localBroadcast("GREMOVEGUEST|" + player.name, nullptr, true);
+    localBroadcast(wireLine(WireKeyword::GREMOVEGUEST, player.name), nullptr, true);
 }
 
 void LobbyServer::remoteNodeGone(const std::string &node, const std::string &why)
@@ -227,7 +232,7 @@ void LobbyServer::remoteNodeGone(const std::string &node, const std::string &why
         if (game.rfind("P*", 0) == 0)
             game.erase(0, 2);
         if (!game.empty())
-            localBroadcast("DELETEGAME|" + game, nullptr, false);
+            localBroadcast(wireLine(WireKeyword::DELETEGAME, game), nullptr, false);
     }
     for (auto &[localKey, session] : m_players) {
         auto &p = session->player;
@@ -236,7 +241,8 @@ void LobbyServer::remoteNodeGone(const std::string &node, const std::string &why
             p.joinedHost.clear();
             p.game.clear();
             if (host->second->assisted)
-                session->sendText("DATASEND|" + host->second->name + "|CLOSE");
+                session->sendText(
+                    wireLine(WireKeyword::DATASEND, host->second->name, ostrel::kWireRelayClose));
             announceEntry(*session);
         }
         std::erase_if(p.pendingJoins, [&](const std::string &key) { return byKey.count(key); });
@@ -247,13 +253,15 @@ void LobbyServer::remoteNodeGone(const std::string &node, const std::string &why
                 continue;
             }
             if (p.assisted)
-                session->sendText("DATASEND|" + joiner->second->name + "|CLOSE");
+                session->sendText(
+                    wireLine(WireKeyword::DATASEND, joiner->second->name, ostrel::kWireRelayClose));
             it = p.joiners.erase(it);
         }
     }
     for (const auto &[key, player] : gone) {
         if (player.room != Catalogue::kLobby)
-            localToRoom(player.room, "REMOVEGUEST|" + player.name, nullptr, true);
+            localToRoom(player.room, wireLine(WireKeyword::REMOVEGUEST, player.name), nullptr,
+                        true);
         remoteLeft(player);
     }
 }
@@ -265,7 +273,7 @@ void LobbyServer::applySnapshot(const cluster::Snapshot &message)
         remoteArrived(message.node, player);
     for (const auto &gone : change.left) {
         if (gone.room != Catalogue::kLobby)
-            localToRoom(gone.room, "REMOVEGUEST|" + gone.name, nullptr, true);
+            localToRoom(gone.room, wireLine(WireKeyword::REMOVEGUEST, gone.name), nullptr, true);
         remoteLeft(gone);
     }
 }
@@ -308,7 +316,8 @@ void LobbyServer::receive(Session &session, const cluster::Message &message)
                    [&](const cluster::Kick &m) {
                        const bool fromHere = m.node == m_nodeId;
                        session.sendText(
-                           "ERROR|You have been logged off: your account logged in elsewhere.");
+                           wireLine(WireKeyword::ERROR,
+                                    "You have been logged off: your account logged in elsewhere."));
                        // A newer login at another node has told everyone already.
                        logoff(session,
                               fromHere ? "logged in elsewhere" : "logged in at another node",
@@ -319,17 +328,20 @@ void LobbyServer::receive(Session &session, const cluster::Message &message)
                        switch (m.order) {
                        case cluster::Moderation::Order::Silence:
                            p.silenceUntil = m.until;
-                           session.sendText("ERROR|A moderator has silenced you for " +
-                                            std::to_string(m.minutes) + " minutes.");
+                           session.sendText(wireLine(WireKeyword::ERROR,
+                                                     "A moderator has silenced you for " +
+                                                         std::to_string(m.minutes) + " minutes."));
                            break;
                        case cluster::Moderation::Order::Unsilence:
                            p.silenceUntil = 0;
-                           session.sendText("ERROR|A moderator has lifted your silence.");
+                           session.sendText(wireLine(WireKeyword::ERROR,
+                                                     "A moderator has lifted your silence."));
                            break;
                        case cluster::Moderation::Order::Boot:
                            if (m.node != m_nodeId)
                                log(m.by + " boots " + p.name + " from another node");
-                           session.sendText("ERROR|A moderator has removed you from the server.");
+                           session.sendText(wireLine(
+                               WireKeyword::ERROR, "A moderator has removed you from the server."));
                            logoff(session, "booted by " + m.by);
                            session.closeAfterFlush("booted by " + m.by);
                            break;
@@ -338,19 +350,23 @@ void LobbyServer::receive(Session &session, const cluster::Message &message)
                    [&](const cluster::JoinRequest &m) {
                        if (!p.hosting) {
                            replyTo(m.node, m.joinerKey,
-                                   "ERROR|" + m.hostName.substr(0, 40) +
-                                       " is not hosting a game, you cannot join them.");
+                                   wireLine(WireKeyword::ERROR,
+                                            m.hostName.substr(0, 40) +
+                                                " is not hosting a game, you cannot join them."));
                            return;
                        }
                        p.pendingJoins.insert(m.joinerKey);
-                       session.sendText("SEND|" + m.joinerName + "|JOIN|" + m.text);
+                       session.sendText(
+                           wireLine(WireKeyword::SEND, m.joinerName, WireKeyword::JOIN, m.text));
                    },
                    [&](const cluster::JoinAnswer &m) {
                        if (!m.accepted) {
-                           session.sendText("SEND|" + p.name + "|IGNO|" + m.hostName);
+                           session.sendText(
+                               wireLine(WireKeyword::SEND, p.name, WireKeyword::IGNO, m.hostName));
                            return;
                        }
-                       session.sendText("SEND|" + m.hostName + "|IPTJ|" + m.address);
+                       session.sendText(
+                           wireLine(WireKeyword::SEND, m.hostName, WireKeyword::IPTJ, m.address));
                        if (p.hosting)
                            endGame(session, false);
                        if (!p.joinedHost.empty())
@@ -366,10 +382,7 @@ void LobbyServer::receive(Session &session, const cluster::Message &message)
                                            : p.joinedHost == m.senderKey;
                        if (!ok)
                            return;
-                       std::string line = "DATASEND|";
-                       line.reserve(line.size() + m.senderName.size() + 1 + m.payload.size());
-                       line.append(m.senderName).append("|").append(m.payload);
-                       session.sendText(line);
+                       session.sendText(wireLine(WireKeyword::DATASEND, m.senderName, m.payload));
                    },
                    [&](const cluster::GameEnded &m) {
                        if (p.joinedHost != m.hostKey)
@@ -377,14 +390,16 @@ void LobbyServer::receive(Session &session, const cluster::Message &message)
                        p.joinedHost.clear();
                        p.game.clear();
                        if (m.assisted)
-                           session.sendText("DATASEND|" + m.hostName + "|CLOSE");
+                           session.sendText(wireLine(WireKeyword::DATASEND, m.hostName,
+                                                     ostrel::kWireRelayClose));
                        announceEntry(session);
                    },
                    [&](const cluster::LeftGame &m) {
                        p.joiners.erase(m.joinerKey);
                        // The host's relay connection for this player would otherwise wait forever.
                        if (p.assisted)
-                           session.sendText("DATASEND|" + m.joinerName + "|CLOSE");
+                           session.sendText(wireLine(WireKeyword::DATASEND, m.joinerName,
+                                                     ostrel::kWireRelayClose));
                    },
                    [&](const cluster::GamePrivate &m) {
                        if (p.joinedHost != m.hostKey)
@@ -406,8 +421,8 @@ void LobbyServer::notHere(const cluster::Message &message)
             replyTo(line->node, line->fromKey, line->undelivered);
     } else if (const auto *join = std::get_if<cluster::JoinRequest>(&message)) {
         replyTo(join->node, join->joinerKey,
-                "ERROR|" + join->hostName.substr(0, 40) +
-                    " is not hosting a game, you cannot join them.");
+                wireLine(WireKeyword::ERROR, join->hostName.substr(0, 40) +
+                                                 " is not hosting a game, you cannot join them."));
     }
 }
 
@@ -441,8 +456,9 @@ void LobbyServer::onClusterMessage(const std::string &payload)
                                   // node's own players hear it now.
                                   if (departed.takenOverHere) {
                                       auto *local = m_directory.localSession(m.key);
-                                      localBroadcast("GREMOVEGUEST|" + local->player.name, local,
-                                                     true);
+                                      localBroadcast(
+                                          wireLine(WireKeyword::GREMOVEGUEST, local->player.name),
+                                          local, true);
                                   } else if (departed.forgotten) {
                                       remoteLeft(*departed.forgotten);
                                   }

@@ -2,9 +2,12 @@
 
 #include "lobbyrules.h"
 #include "orvexutils.h"
+#include "wirekeyword.h"
 
 #include <ctime>
 #include <utility>
+
+using ostrel::WireKeyword;
 
 namespace {
 
@@ -67,8 +70,9 @@ bool LobbyServer::refuseWhenSilenced(Session &session)
     const auto minutes = silencedMinutes(session);
     if (minutes == 0)
         return false;
-    session.sendText("ERROR|You are silenced for " + std::to_string(minutes) +
-                     (minutes == 1 ? " more minute." : " more minutes."));
+    session.sendText(
+        wireLine(WireKeyword::ERROR, "You are silenced for " + std::to_string(minutes) +
+                                         (minutes == 1 ? " more minute." : " more minutes.")));
     return true;
 }
 
@@ -76,8 +80,9 @@ bool LobbyServer::refuseOverlong(Session &session, std::string_view text)
 {
     if (text.size() <= kMaxMessageBytes)
         return false;
-    session.sendText("ERROR|A message holds up to " + std::to_string(kMaxMessageBytes) +
-                     " bytes; yours was not sent.");
+    session.sendText(wireLine(WireKeyword::ERROR, "A message holds up to " +
+                                                      std::to_string(kMaxMessageBytes) +
+                                                      " bytes; yours was not sent."));
     return true;
 }
 
@@ -85,7 +90,8 @@ void LobbyServer::onJoinSubject(Session &session, std::string_view rest)
 {
     const std::string room(ostrel::ExtractToken(rest, '|'));
     if (!m_catalogue.hasRoom(room)) {
-        session.sendText("ERROR|There is no room named " + shown(room) + ".");
+        session.sendText(
+            wireLine(WireKeyword::ERROR, "There is no room named " + shown(room) + "."));
         return;
     }
     auto &p = session.player;
@@ -95,12 +101,12 @@ void LobbyServer::onJoinSubject(Session &session, std::string_view rest)
         // The lobby's member list is everyone online, so only a game room announces a
         // departure.
         if (old != Catalogue::kLobby)
-            sendToRoom(old, "REMOVEGUEST|" + p.name, &session, true);
+            sendToRoom(old, wireLine(WireKeyword::REMOVEGUEST, p.name), &session, true);
         p.room = room;
         m_rooms[room].insert(&session);
         announceEntry(session, &session);
     }
-    std::string reply = "JOINSUBJECT|" + room;
+    std::string reply = wireLine(WireKeyword::JOINSUBJECT, room);
     if (room == Catalogue::kLobby) {
         for (const auto &[k, player] : m_players)
             reply.append("|").append(entryOf(*player));
@@ -121,17 +127,21 @@ void LobbyServer::onUserInfo(Session &session, std::string_view rest)
 {
     const std::string name(ostrel::ExtractToken(rest, '|'));
     if (!lobbyrules::validName(name)) {
-        session.sendText("ERROR|There is no user named " + shown(name) + ".");
+        session.sendText(
+            wireLine(WireKeyword::ERROR, "There is no user named " + shown(name) + "."));
         return;
     }
-    askStore(session, "USERINFO", [this, name](AccountStore &store) -> SessionThen {
-        return [this, name, account = store.find(name)](Session &s) {
-            if (!account)
-                s.sendText("ERROR|There is no user named " + shown(name) + ".");
-            else
-                s.sendText("USERINFO|" + recordFor(*account, &s).SaveToString());
-        };
-    });
+    askStore(session, ostrel::wireSpelling(WireKeyword::USERINFO),
+             [this, name](AccountStore &store) -> SessionThen {
+                 return [this, name, account = store.find(name)](Session &s) {
+                     if (!account)
+                         s.sendText(wireLine(WireKeyword::ERROR,
+                                             "There is no user named " + shown(name) + "."));
+                     else
+                         s.sendText(wireLine(WireKeyword::USERINFO,
+                                             recordFor(*account, &s).SaveToString()));
+                 };
+             });
 }
 
 void LobbyServer::onUserUpdate(Session &session, std::string_view rest)
@@ -139,14 +149,14 @@ void LobbyServer::onUserUpdate(Session &session, std::string_view rest)
     auto &p = session.player;
     const auto name = ostrel::ExtractToken(rest, '|');
     if (!ownName(session, name)) {
-        session.sendText("ERROR|You can only change your own profile.");
+        session.sendText(wireLine(WireKeyword::ERROR, "You can only change your own profile."));
         return;
     }
     ostrel::TOrvexUser record;
     try {
         record.LoadFromString(ostrel::ExtractToken(rest, '|'));
     } catch (const ostrel::EConvertError &) {
-        session.sendText("ERROR|Your profile could not be read.");
+        session.sendText(wireLine(WireKeyword::ERROR, "Your profile could not be read."));
         return;
     }
     for (const auto *field :
@@ -154,12 +164,13 @@ void LobbyServer::onUserUpdate(Session &session, std::string_view rest)
           &record.HomePage, &record.Comments, &record.ICQ, &record.Gender}) {
         if (!lobbyrules::validProfileText(*field)) {
             session.sendText(
-                "ERROR|Profile fields hold up to 255 characters and no control characters.");
+                wireLine(WireKeyword::ERROR,
+                         "Profile fields hold up to 255 characters and no control characters."));
             return;
         }
     }
     // Only the profile fields, the hat and the password are the player's to change.
-    askStore(session, "USERUPDATE",
+    askStore(session, ostrel::wireSpelling(WireKeyword::USERUPDATE),
              [this, name = p.name, record](AccountStore &store) mutable -> SessionThen {
                  const auto account = store.find(name);
                  if (!account)
@@ -181,7 +192,8 @@ void LobbyServer::profileUpdated(Session &session, const ostrel::TOrvexUser &rec
 {
     auto &p = session.player;
     if (record.Hat != wantedHat)
-        session.sendText("ERROR|Your account may not wear hat " + shown(wantedHat) + ".");
+        session.sendText(wireLine(WireKeyword::ERROR,
+                                  "Your account may not wear hat " + shown(wantedHat) + "."));
     const bool hatChanged = record.Hat != p.hat;
     p.hat = record.Hat;
     if (hatChanged)
@@ -189,22 +201,26 @@ void LobbyServer::profileUpdated(Session &session, const ostrel::TOrvexUser &rec
 
     if (record.Password == p.password || !lobbyrules::validPassword(record.Password)) {
         if (record.Password != p.password)
-            session.sendText("ERROR|A password has 1 to 9 characters; yours was not changed.");
+            session.sendText(wireLine(WireKeyword::ERROR,
+                                      "A password has 1 to 9 characters; yours was not changed."));
         if (updated)
-            session.sendText("USERINFO|" + recordFor(*updated, &session).SaveToString());
+            session.sendText(
+                wireLine(WireKeyword::USERINFO, recordFor(*updated, &session).SaveToString()));
         return;
     }
     // One change at a time: each costs a hash, and a line per change must not buy a
     // queue of them.
     if (p.passwordChanging) {
-        session.sendText("ERROR|Your previous password change is still being made; this one "
-                         "was not made.");
+        session.sendText(wireLine(WireKeyword::ERROR,
+                                  "Your previous password change is still being made; this one "
+                                  "was not made."));
         return;
     }
     if (m_hasher.admits(session.address(), isExempt(session.address())) !=
         PasswordHasher::Admission::Admitted) {
-        session.sendText("ERROR|The server is busy; your password was not changed. Please try "
-                         "again in a moment.");
+        session.sendText(wireLine(WireKeyword::ERROR,
+                                  "The server is busy; your password was not changed. Please try "
+                                  "again in a moment."));
         return;
     }
     // The confirming USERINFO goes out once the new hash is stored, so that a login with
@@ -222,7 +238,8 @@ void LobbyServer::profileUpdated(Session &session, const ostrel::TOrvexUser &rec
                 log("password change: hashing failed");
                 if (s) {
                     s->player.passwordChanging = false;
-                    s->sendText("ERROR|Your password could not be changed.");
+                    s->sendText(
+                        wireLine(WireKeyword::ERROR, "Your password could not be changed."));
                 }
                 return;
             }
@@ -240,14 +257,16 @@ void LobbyServer::profileUpdated(Session &session, const ostrel::TOrvexUser &rec
                             return;
                         s->player.password = password;
                         if (updated)
-                            s->sendText("USERINFO|" + recordFor(*updated, s.get()).SaveToString());
+                            s->sendText(wireLine(WireKeyword::USERINFO,
+                                                 recordFor(*updated, s.get()).SaveToString()));
                     };
                 },
                 [this, weak](const std::string &error) {
                     log("password change: " + error);
                     if (const auto s = weak.lock()) {
                         s->player.passwordChanging = false;
-                        s->sendText("ERROR|Your password could not be changed.");
+                        s->sendText(
+                            wireLine(WireKeyword::ERROR, "Your password could not be changed."));
                     }
                 });
         });
@@ -255,43 +274,47 @@ void LobbyServer::profileUpdated(Session &session, const ostrel::TOrvexUser &rec
 
 void LobbyServer::onSend(Session &session, std::string_view rest)
 {
-    const auto type = ostrel::ExtractToken(rest, '|');
+    const auto typeText = ostrel::ExtractToken(rest, '|');
+    const auto type = ostrel::wireKeyword(typeText);
     const auto &p = session.player;
-    if (type == "CHAT" || type == "GHAT") {
+    if (type == WireKeyword::CHAT || type == WireKeyword::GHAT) {
         if (refuseWhenSilenced(session) || refuseOverlong(session, rest))
             return;
         const std::string line =
-            "SEND|" + p.name + "|" + std::string(type) + "|" + lobbyrules::relayedText(rest);
-        if (type == "CHAT")
+            wireLine(WireKeyword::SEND, p.name, *type, lobbyrules::relayedText(rest));
+        if (type == WireKeyword::CHAT)
             sendToRoom(p.room, line, &session);
         else
             broadcast(line);
         return;
     }
     const auto target = ostrel::ExtractToken(rest, '|');
-    if (type == "PMES") {
+    if (type == WireKeyword::PMES) {
         if (refuseWhenSilenced(session) || refuseOverlong(session, rest))
             return;
-        const std::string line = "SEND|" + p.name + "|PMES|" + lobbyrules::relayedText(rest);
+        const std::string line =
+            wireLine(WireKeyword::SEND, p.name, WireKeyword::PMES, lobbyrules::relayedText(rest));
         if (const auto to = m_directory.find(target))
             deliver(*to, cluster::ToPlayer{.key = to->key(),
                                            .line = line,
                                            .fromKey = p.key,
-                                           .undelivered = "ERROR|" + shown(target) +
-                                                          " is not online; your message was not "
-                                                          "delivered."});
+                                           .undelivered = wireLine(
+                                               WireKeyword::ERROR,
+                                               shown(target) + " is not online; your message was "
+                                                               "not delivered.")});
         else
             storeForOffline(session, target, rest);
-    } else if (type == "JOIN") {
+    } else if (type == WireKeyword::JOIN) {
         onJoin(session, target, rest);
-    } else if (type == "IPTJ") {
+    } else if (type == WireKeyword::IPTJ) {
         onJoinAnswer(session, target, rest, true);
-    } else if (type == "IGNO") {
+    } else if (type == WireKeyword::IGNO) {
         onJoinAnswer(session, target, rest, false);
-    } else if (type == "DATASEND") {
+    } else if (type == WireKeyword::DATASEND) {
         onDatasend(session, target, rest);
     } else {
-        session.sendText("ERROR|Unknown message type \"" + shown(type) + "\".");
+        session.sendText(
+            wireLine(WireKeyword::ERROR, "Unknown message type \"" + shown(typeText) + "\"."));
     }
 }
 
@@ -300,10 +323,10 @@ void LobbyServer::onInvite(Session &session, std::string_view rest)
     const auto target = ostrel::ExtractToken(rest, '|');
     if (refuseWhenSilenced(session) || refuseOverlong(session, rest))
         return;
-    const std::string line =
-        "SEND|" + session.player.name + "|INVITE|" + lobbyrules::relayedText(rest);
-    const std::string undelivered =
-        "ERROR|" + shown(target) + " is not online; your invitation was not delivered.";
+    const std::string line = wireLine(WireKeyword::SEND, session.player.name, WireKeyword::INVITE,
+                                      lobbyrules::relayedText(rest));
+    const std::string undelivered = wireLine(
+        WireKeyword::ERROR, shown(target) + " is not online; your invitation was not delivered.");
     if (const auto to = m_directory.find(target))
         deliver(*to, cluster::ToPlayer{.key = to->key(),
                                        .line = line,
@@ -317,8 +340,8 @@ void LobbyServer::onJoin(Session &session, std::string_view hostName, std::strin
 {
     const auto host = m_directory.find(hostName);
     if (!host || host->session() == &session) {
-        session.sendText("ERROR|" + shown(hostName) +
-                         " is not hosting a game, you cannot join them.");
+        session.sendText(wireLine(
+            WireKeyword::ERROR, shown(hostName) + " is not hosting a game, you cannot join them."));
         return;
     }
     if (refuseOverlong(session, payload))
@@ -341,12 +364,13 @@ void LobbyServer::onJoinAnswer(Session &session, std::string_view requester,
     auto &host = session.player;
     const auto requesterKey = lobbyrules::key(requester);
     if (host.pendingJoins.erase(requesterKey) == 0) {
-        session.sendText("ERROR|" + shown(requester) + " has not asked to join your game.");
+        session.sendText(
+            wireLine(WireKeyword::ERROR, shown(requester) + " has not asked to join your game."));
         return;
     }
     const auto joiner = m_directory.find(requester);
     if (!joiner) {
-        session.sendText("ERROR|" + shown(requester) + " is no longer online.");
+        session.sendText(wireLine(WireKeyword::ERROR, shown(requester) + " is no longer online."));
         return;
     }
     // The joiner's game connects to whatever address this names, so it must be one: a
@@ -355,8 +379,8 @@ void LobbyServer::onJoinAnswer(Session &session, std::string_view requester,
     if (accepted) {
         address = std::string(ostrel::ExtractToken(payload, '|'));
         if (host.assisted)
-            address = "ASSISTED";
-        else if (address != "ASSISTED" && !lobbyrules::dottedIPv4(address))
+            address = ostrel::kWireAssistedAddress;
+        else if (address != ostrel::kWireAssistedAddress && !lobbyrules::dottedIPv4(address))
             address = session.address();
     }
     deliver(*joiner, cluster::JoinAnswer{.joinerKey = requesterKey,
@@ -399,12 +423,14 @@ void LobbyServer::onAddGame(Session &session, std::string_view rest, bool assist
     const auto entry = ostrel::ExtractToken(rest, '|');
     const std::string prefix = p.name + " - ";
     if (entry.substr(0, prefix.size()) != prefix) {
-        session.sendText("ERROR|A game is announced as \"" + p.name + " - \" and its room.");
+        session.sendText(wireLine(WireKeyword::ERROR,
+                                  "A game is announced as \"" + p.name + " - \" and its room."));
         return;
     }
     const std::string label(entry.substr(prefix.size()));
     if (!m_catalogue.isGameRoom(label)) {
-        session.sendText("ERROR|There is no game room named " + shown(label) + ".");
+        session.sendText(
+            wireLine(WireKeyword::ERROR, "There is no game room named " + shown(label) + "."));
         return;
     }
     if (!p.joinedHost.empty())
@@ -424,7 +450,7 @@ void LobbyServer::onDeleteGame(Session &session, std::string_view rest)
 {
     const auto name = ostrel::ExtractToken(rest, '|');
     if (!ownName(session, name)) {
-        session.sendText("ERROR|You can only end your own game.");
+        session.sendText(wireLine(WireKeyword::ERROR, "You can only end your own game."));
         return;
     }
     auto &p = session.player;
@@ -439,7 +465,8 @@ void LobbyServer::onPrivate(Session &session, std::string_view rest)
     const auto name = ostrel::ExtractToken(rest, '|');
     auto &p = session.player;
     if (!ownName(session, name) || !p.hosting) {
-        session.sendText("ERROR|You are not hosting a game to make private.");
+        session.sendText(
+            wireLine(WireKeyword::ERROR, "You are not hosting a game to make private."));
         return;
     }
     if (p.gamePrivate)
@@ -463,14 +490,15 @@ void LobbyServer::endGame(Session &host, bool announceHost)
     if (!p.hosting)
         return;
     const std::string entry = p.name + " - " + p.gameLabel;
-    broadcast("DELETEGAME|" + entry);
+    broadcast(wireLine(WireKeyword::DELETEGAME, entry));
     for (const auto &key : p.joiners)
         if (const auto joiner = m_directory.find(key))
             deliver(*joiner, cluster::GameEnded{.joinerKey = key,
                                                 .hostKey = p.key,
                                                 .hostName = p.name,
                                                 .assisted = p.assisted});
-    const std::string ended = "ERROR|The game of " + p.name + " has ended, you cannot join them.";
+    const std::string ended =
+        wireLine(WireKeyword::ERROR, "The game of " + p.name + " has ended, you cannot join them.");
     for (const auto &key : p.pendingJoins)
         if (const auto joiner = m_directory.find(key))
             deliver(*joiner, cluster::ToPlayer{.key = key, .line = ended});
@@ -507,7 +535,7 @@ void LobbyServer::onAdmin(Session &session, std::string_view rest)
     const auto target = ostrel::ExtractToken(rest, '|');
     const auto minutesText = ostrel::ExtractToken(rest, '|');
     // The class is read afresh so that set-class takes effect without a new login.
-    askStore(session, "HADMIN",
+    askStore(session, ostrel::wireSpelling(WireKeyword::HADMIN),
              [this, me = session.player.name, name = std::string(name), order = std::string(order),
               target = std::string(target),
               minutesText = std::string(minutesText)](AccountStore &store) -> SessionThen {
@@ -527,57 +555,64 @@ void LobbyServer::onAdminChecked(Session &session, std::string_view name, std::s
 {
     auto &p = session.player;
     if (!ownName(session, name) || !lobbyrules::isModerator(myClass)) {
-        session.sendText("ERROR|Only moderators can do that.");
+        session.sendText(wireLine(WireKeyword::ERROR, "Only moderators can do that."));
         return;
     }
-    if (order == "REBOOT") {
+    const auto orderWord = ostrel::wireKeyword(order);
+    if (orderWord == WireKeyword::REBOOT) {
         log(p.name + " restarts the server");
         // Only this node restarts: the other nodes' players stay where they are.
-        localBroadcast("SHOUT|rebootnow", nullptr, false);
+        localBroadcast(wireLine(WireKeyword::SHOUT, ostrel::kWireRebootShout), nullptr, false);
         restartListener();
         return;
     }
-    if (order != "SILENCE" && order != "UNSILENCE" && order != "BOOT") {
-        session.sendText("ERROR|Unknown moderation order \"" + shown(order) + "\".");
+    if (orderWord != WireKeyword::SILENCE && orderWord != WireKeyword::UNSILENCE &&
+        orderWord != WireKeyword::BOOT) {
+        session.sendText(
+            wireLine(WireKeyword::ERROR, "Unknown moderation order \"" + shown(order) + "\"."));
         return;
     }
     if (!account) {
-        session.sendText("ERROR|There is no user named " + shown(target) + ".");
+        session.sendText(
+            wireLine(WireKeyword::ERROR, "There is no user named " + shown(target) + "."));
         return;
     }
     if (account->user.AccountClass == "H" && myClass != "H") {
-        session.sendText("ERROR|Only an administrator can do that to an administrator.");
+        session.sendText(
+            wireLine(WireKeyword::ERROR, "Only an administrator can do that to an administrator."));
         return;
     }
     std::int32_t minutes = 0;
-    if (order == "SILENCE") {
+    if (orderWord == WireKeyword::SILENCE) {
         const auto parsed = ostrel::ParseInt32(minutesText);
         if (!parsed || *parsed < 1 || *parsed > 10080) {
-            session.sendText("ERROR|A silence lasts from 1 to 10080 minutes.");
+            session.sendText(
+                wireLine(WireKeyword::ERROR, "A silence lasts from 1 to 10080 minutes."));
             return;
         }
         minutes = *parsed;
     }
     std::weak_ptr<Session> weak = session.shared_from_this();
-    moderateStored(p.name, std::string(order), account->user.UserName, minutes,
+    moderateStored(p.name, *orderWord, account->user.UserName, minutes,
                    [weak](const std::string &error) {
                        const auto s = weak.lock();
                        if (s && !error.empty())
-                           s->sendText("ERROR|" + error);
+                           s->sendText(wireLine(WireKeyword::ERROR, error));
                    });
 }
 
-void LobbyServer::moderateStored(const std::string &by, const std::string &order,
+void LobbyServer::moderateStored(const std::string &by, WireKeyword order,
                                  const std::string &targetName, std::int32_t minutes,
                                  std::function<void(const std::string &error)> done)
 {
-    if (order != "SILENCE" && order != "UNSILENCE") {
+    if (order != WireKeyword::SILENCE && order != WireKeyword::UNSILENCE) {
         done(moderate(by, order, targetName, minutes));
         return;
     }
     // A silence is stored first: a moderator who is told it holds must find it still
     // holding after the player's next login.
-    const auto until = order == "SILENCE" ? lobbyrules::unixNow() + std::int64_t{minutes} * 60 : 0;
+    const auto until =
+        order == WireKeyword::SILENCE ? lobbyrules::unixNow() + std::int64_t{minutes} * 60 : 0;
     m_store.run(
         [this, by, order, targetName, minutes, until,
          done](AccountStore &store) -> AccountStoreWorker::Then {
@@ -592,13 +627,13 @@ void LobbyServer::moderateStored(const std::string &by, const std::string &order
         });
 }
 
-std::string LobbyServer::moderate(const std::string &by, std::string_view order,
+std::string LobbyServer::moderate(const std::string &by, WireKeyword order,
                                   const std::string &targetName, std::int32_t minutes)
 {
     using Order = cluster::Moderation::Order;
     const auto target = m_directory.find(targetName);
     const std::string key = lobbyrules::key(targetName);
-    if (order == "SILENCE") {
+    if (order == WireKeyword::SILENCE) {
         // Stored by moderateStored() before.
         const auto until = lobbyrules::unixNow() + std::int64_t{minutes} * 60;
         logEvent(ServerLog::Level::Info, "moderation",
@@ -610,7 +645,7 @@ std::string LobbyServer::moderate(const std::string &by, std::string_view order,
             deliver(*target,
                     cluster::Moderation{
                         .key = key, .order = Order::Silence, .until = until, .minutes = minutes});
-    } else if (order == "UNSILENCE") {
+    } else if (order == WireKeyword::UNSILENCE) {
         logEvent(ServerLog::Level::Info, "moderation",
                  {{"by", by}, {"order", "unsilence"}, {"target", targetName}});
         if (target)
@@ -630,12 +665,12 @@ std::string LobbyServer::moderate(const std::string &by, std::string_view order,
 void LobbyServer::storeForOffline(Session &session, std::string_view target, std::string_view text)
 {
     if (!lobbyrules::validName(target)) {
-        session.sendText("ERROR|" + shown(target) +
-                         " is not online; your message was not delivered.");
+        session.sendText(wireLine(
+            WireKeyword::ERROR, shown(target) + " is not online; your message was not delivered."));
         return;
     }
     enum class Kept { NoSuchAccount, Full, Stored };
-    askStore(session, "PMES",
+    askStore(session, ostrel::wireSpelling(WireKeyword::PMES),
              [this, target = std::string(target), sender = session.player.name,
               text = lobbyrules::relayedText(text)](AccountStore &store) -> SessionThen {
                  const auto account = store.find(target);
@@ -660,21 +695,24 @@ void LobbyServer::storeForOffline(Session &session, std::string_view target, std
                      // recipient once per login, not once per message.
                      switch (kept) {
                      case Kept::NoSuchAccount:
-                         s.sendText("ERROR|" + shown(name) +
-                                    " is not online; your message was not delivered.");
+                         s.sendText(wireLine(
+                             WireKeyword::ERROR,
+                             shown(name) + " is not online; your message was not delivered."));
                          break;
                      case Kept::Full:
                          if (p.toldFull.insert(key).second)
-                             s.sendText("ERROR|" + name +
-                                        " is offline and no more of your messages can be kept for"
-                                        " them now; yours was not delivered.");
+                             s.sendText(wireLine(
+                                 WireKeyword::ERROR,
+                                 name + " is offline and no more of your messages can be kept for"
+                                        " them now; yours was not delivered."));
                          break;
                      case Kept::Stored:
                          m_metrics.keptMessages.add();
                          if (p.toldStored.insert(key).second)
-                             s.sendText("ERROR|" + name +
-                                        " is offline; your message was kept and will be delivered"
-                                        " at their next login.");
+                             s.sendText(wireLine(
+                                 WireKeyword::ERROR,
+                                 name + " is offline; your message was kept and will be delivered"
+                                        " at their next login."));
                          break;
                      }
                  };
@@ -701,8 +739,9 @@ void LobbyServer::deliverStoredMessages(Session &session)
                 if (!p.loggedIn || p.name != name || messages.empty())
                     return;
                 for (const auto &message : messages)
-                    s.sendOwed("SEND|" + message.sender + "|PMES|" + keptMessageText(message));
-                s.sendOwed("PING|");
+                    s.sendOwed(wireLine(WireKeyword::SEND, message.sender, WireKeyword::PMES,
+                                        keptMessageText(message)));
+                s.sendOwed(wireLine(WireKeyword::PING, ""));
                 ++s.pingsSent;
                 p.keptUpToId = messages.back().id;
                 p.keptPingAnswer = s.pingsSent;

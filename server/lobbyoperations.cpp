@@ -8,11 +8,14 @@
 #include "lobbyserver.h"
 
 #include "lobbyrules.h"
+#include "wirekeyword.h"
 
 #include <asio/ip/address.hpp>
 #include <asio/post.hpp>
 
 #include <filesystem>
+
+using ostrel::WireKeyword;
 
 namespace {
 
@@ -265,9 +268,9 @@ void LobbyServer::adminCommand(const AdminConsole::Peer &peer,
                 return [this, by, verb, minutes, target, logged, account = store.find(target)]() {
                     if (!account)
                         return logged(false, "there is no account named " + target.substr(0, 40));
-                    const std::string order = verb == "kick"      ? "BOOT"
-                                              : verb == "silence" ? "SILENCE"
-                                                                  : "UNSILENCE";
+                    const auto order = verb == "kick"      ? WireKeyword::BOOT
+                                       : verb == "silence" ? WireKeyword::SILENCE
+                                                           : WireKeyword::UNSILENCE;
                     const auto &name = account->user.UserName;
                     moderateStored(by, order, name, static_cast<std::int32_t>(minutes),
                                    [verb, name, minutes, logged](const std::string &error) {
@@ -293,10 +296,10 @@ void LobbyServer::adminCommand(const AdminConsole::Peer &peer,
         if (text.size() > kMaxShoutBytes || !printable(text))
             return logged(false, "a shout holds up to " + std::to_string(kMaxShoutBytes) +
                                      " bytes, no control characters and no \"|\"");
-        // "rebootnow" is the word that makes clients reconnect, not a message to show.
-        if (text == "rebootnow")
+        // The word that makes clients reconnect, not a message to show.
+        if (text == ostrel::kWireRebootShout)
             return logged(false, "that word is reserved");
-        broadcast("SHOUT|" + text);
+        broadcast(wireLine(WireKeyword::SHOUT, text));
         return logged(true, "shouted to " + std::to_string(onlineCount()) + " players");
     }
     if (verb == "news" && n == 2 && words[1] == "reload") {
@@ -370,10 +373,11 @@ void LobbyServer::drain(std::chrono::minutes timeout)
                  {{"players", std::to_string(m_players.size())},
                   {"minutes", std::to_string(timeout.count())}});
         // This node's own players; the other nodes tell theirs.
-        localBroadcast("SHOUT|This server is closing for maintenance and takes no new "
-                       "logins. It stops when the last player has left, or in " +
-                           std::to_string(timeout.count()) + " minutes.",
-                       nullptr, false);
+        localBroadcast(
+            wireLine(WireKeyword::SHOUT, "This server is closing for maintenance and takes no new "
+                                         "logins. It stops when the last player has left, or in " +
+                                             std::to_string(timeout.count()) + " minutes."),
+            nullptr, false);
     }
     m_drainUntil = Clock::now() + timeout;
     drainCheck();

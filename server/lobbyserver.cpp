@@ -4,6 +4,7 @@
 #include "orvexutils.h"
 #include "selfsignedcertificate.h"
 #include "timedaccountstore.h"
+#include "wirekeyword.h"
 #include "wireplayerentry.h"
 
 #include <asio/ip/address.hpp>
@@ -21,6 +22,8 @@
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+using ostrel::WireKeyword;
 
 namespace {
 
@@ -240,7 +243,8 @@ void LobbyServer::accept(asio::ip::tcp::acceptor &acceptor, bool tls)
         const std::string address = peerError ? "?" : peerAddress.to_string();
         const std::string shownPeer = peerError ? address : endpointText(peer);
         if (m_sessions.size() >= m_maxSessions) {
-            refuse(socket.native_handle(), "ERROR|The server is full. Please try again later.",
+            refuse(socket.native_handle(),
+                   wireLine(WireKeyword::ERROR, "The server is full. Please try again later."),
                    tls);
             m_metrics.drop(ServerMetrics::Drop::Full);
             logEvent(ServerLog::Level::Warning, "refused",
@@ -252,7 +256,8 @@ void LobbyServer::accept(asio::ip::tcp::acceptor &acceptor, bool tls)
         auto &count = m_addresses[address];
         if (!exempt && (count.total >= m_options.maxPerAddress ||
                         count.newcomers >= m_options.maxNewPerAddress)) {
-            refuse(socket.native_handle(), "ERROR|Too many connections from your address.", tls);
+            refuse(socket.native_handle(),
+                   wireLine(WireKeyword::ERROR, "Too many connections from your address."), tls);
             m_metrics.drop(ServerMetrics::Drop::Full);
             logEvent(ServerLog::Level::Warning, "refused",
                      {{"peer", shownPeer}, {"reason", "too many connections from the address"}});
@@ -300,7 +305,8 @@ bool LobbyServer::refuseWithSpareDescriptor(bool tls)
     const int client = ::accept4((tls ? m_tlsAcceptor : m_acceptor).native_handle(), nullptr,
                                  nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (client >= 0) {
-        refuse(client, "ERROR|The server is full. Please try again later.", tls);
+        refuse(client, wireLine(WireKeyword::ERROR, "The server is full. Please try again later."),
+               tls);
         ::close(client);
         m_metrics.drop(ServerMetrics::Drop::Full);
         logEvent(ServerLog::Level::Warning, "refused", {{"reason", "out of descriptors"}});
@@ -329,7 +335,7 @@ void LobbyServer::loginTimeUp(Session &session)
              {{"session", std::to_string(session.id())},
               {"address", session.address()},
               {"reason", "login time"}});
-    session.sendText("ERROR|No login arrived in time.");
+    session.sendText(wireLine(WireKeyword::ERROR, "No login arrived in time."));
     session.closeAfterFlush("no login");
 }
 
@@ -346,7 +352,7 @@ void LobbyServer::tick()
 {
     const auto now = Clock::now();
     const auto silentLimit = m_options.pingInterval * kSilentIntervals;
-    const auto ping = ClientSession::makeLine("PING|");
+    const auto ping = ClientSession::makeLine(wireLine(WireKeyword::PING, ""));
     for (auto &[id, session] : m_sessions) {
         if (session->closing())
             continue;
@@ -354,7 +360,8 @@ void LobbyServer::tick()
         // silent: we are not reading it.
         if (now - session->lastHeard() > silentLimit && !session->inputHeld()) {
             m_metrics.drop(ServerMetrics::Drop::Silent);
-            session->sendText("ERROR|No answer from your lobby for too long: disconnected.");
+            session->sendText(wireLine(WireKeyword::ERROR,
+                                       "No answer from your lobby for too long: disconnected."));
             session->closeAfterFlush("silent for " + std::to_string(kSilentIntervals) +
                                      " ping intervals");
         } else {
@@ -401,7 +408,7 @@ void LobbyServer::shutdown(const std::string &why)
     m_heapTrimmer.stop();
     m_signals.cancel();
     // Only this node stops: the other nodes' players stay where they are.
-    localBroadcast("SHOUT|rebootnow", nullptr, false);
+    localBroadcast(wireLine(WireKeyword::SHOUT, ostrel::kWireRebootShout), nullptr, false);
     if (m_cluster) {
         // The other nodes drop this node's players at once instead of waiting for its
         // heartbeat to stop.
@@ -501,7 +508,7 @@ void LobbyServer::reloadNews(bool announce)
     m_newsId = id;
     m_newsText = std::move(joined);
     if (announce && changed && !m_newsText.empty())
-        broadcast("NEWS|" + m_newsId + "|" + m_newsText);
+        broadcast(wireLine(WireKeyword::NEWS, m_newsId, m_newsText));
 }
 
 LobbyServer::Session *LobbyServer::findPlayer(std::string_view name) const
@@ -598,7 +605,7 @@ void LobbyServer::flushPresence()
 void LobbyServer::announceEntry(const Session &session, const Session *except)
 {
     // The other nodes learn the entry itself, keep it for their lists and announce it.
-    localBroadcast("ADDGUEST|" + entryOf(session), except, true);
+    localBroadcast(wireLine(WireKeyword::ADDGUEST, entryOf(session)), except, true);
     if (m_cluster)
         publishAll(presenceOf(session));
 }
@@ -620,11 +627,12 @@ std::string LobbyServer::serverStats() const
                   static_cast<double>(m_linesHandled) / seconds);
     // Players online, rooms, games hosted, accounts, logins since start, peak online,
     // hours up, lines handled per second.
-    return "SERVERSTATS|" + std::to_string(onlineCount()) + "`" +
-           std::to_string(m_catalogue.rooms().size()) + "`" +
-           std::to_string(m_hostedGames + m_directory.remote().hostingCount()) + "`" +
-           std::to_string(m_accountCount) + "`" + std::to_string(m_loginsSinceStart) + "`" +
-           std::to_string(m_peakOnline) + "`" + reals;
+    return wireLine(WireKeyword::SERVERSTATS,
+                    std::to_string(onlineCount()) + "`" +
+                        std::to_string(m_catalogue.rooms().size()) + "`" +
+                        std::to_string(m_hostedGames + m_directory.remote().hostingCount()) + "`" +
+                        std::to_string(m_accountCount) + "`" + std::to_string(m_loginsSinceStart) +
+                        "`" + std::to_string(m_peakOnline) + "`" + reals);
 }
 
 void LobbyServer::sessionEnding(Session &session, const std::string &reason)
@@ -668,7 +676,7 @@ void LobbyServer::logoff(Session &session, const std::string &why, bool announce
     auto &members = m_rooms[p.room];
     members.erase(&session);
     if (p.room != Catalogue::kLobby && announce)
-        sendToRoom(p.room, "REMOVEGUEST|" + p.name, &session, true);
+        sendToRoom(p.room, wireLine(WireKeyword::REMOVEGUEST, p.name), &session, true);
     m_players.erase(p.key);
     const auto minutes =
         std::chrono::duration_cast<std::chrono::minutes>(Clock::now() - p.loginTime).count();
@@ -677,7 +685,7 @@ void LobbyServer::logoff(Session &session, const std::string &why, bool announce
             store.addMinutesPlayed(name, static_cast<std::int32_t>(minutes));
         });
     if (announce) {
-        localBroadcast("GREMOVEGUEST|" + p.name, &session, true);
+        localBroadcast(wireLine(WireKeyword::GREMOVEGUEST, p.name), &session, true);
         if (m_cluster)
             publishAll(cluster::Departure{.key = p.key, .name = p.name, .where = m_nodeId});
     }
@@ -690,61 +698,82 @@ void LobbyServer::handleLine(Session &session, const std::string &line)
 {
     ++m_linesHandled;
     std::string_view rest = line;
-    const auto keyword = ostrel::ExtractToken(rest, '|');
+    const auto text = ostrel::ExtractToken(rest, '|');
+    const auto keyword = ostrel::wireKeyword(text);
     m_metrics.lineIn(keyword);
-    if (keyword == "SEND" && rest.substr(0, 9) == "DATASEND|")
-        m_metrics.relayBytes.add(line.size());
+    if (keyword == WireKeyword::SEND) {
+        std::string_view fields = rest;
+        if (ostrel::wireKeyword(ostrel::ExtractToken(fields, '|')) == WireKeyword::DATASEND)
+            m_metrics.relayBytes.add(line.size());
+    }
     try {
-        if (keyword == "PING") {
+        if (keyword == WireKeyword::PING) {
             pingAnswered(session);
             return;
         }
-        if (keyword == "LOGIN") {
+        if (keyword == WireKeyword::LOGIN) {
             onLogin(session, rest);
             return;
         }
-        if (keyword == "LOGINNEW") {
+        if (keyword == WireKeyword::LOGINNEW) {
             onLoginNew(session, rest);
             return;
         }
         if (!session.player.loggedIn) {
-            session.sendText("ERROR|Please log in first.");
+            session.sendText(wireLine(WireKeyword::ERROR, "Please log in first."));
             return;
         }
-        if (keyword == "SEND")
-            onSend(session, rest);
-        else if (keyword == "JOINSUBJECT")
-            onJoinSubject(session, rest);
-        else if (keyword == "USERINFO")
-            onUserInfo(session, rest);
-        else if (keyword == "USERUPDATE")
-            onUserUpdate(session, rest);
-        else if (keyword == "INVITE")
-            onInvite(session, rest);
-        else if (keyword == "ADDGAME")
-            onAddGame(session, rest, false);
-        else if (keyword == "ADDASSISTED")
-            onAddGame(session, rest, true);
-        else if (keyword == "DELETEGAME")
-            onDeleteGame(session, rest);
-        else if (keyword == "PRIVATE")
-            onPrivate(session, rest);
-        else if (keyword == "HADMIN")
-            onAdmin(session, rest);
-        else
-            session.sendText("ERROR|Unknown command \"" + std::string(keyword.substr(0, 40)) +
-                             "\".");
+        if (keyword) {
+            switch (*keyword) {
+            case WireKeyword::SEND:
+                onSend(session, rest);
+                return;
+            case WireKeyword::JOINSUBJECT:
+                onJoinSubject(session, rest);
+                return;
+            case WireKeyword::USERINFO:
+                onUserInfo(session, rest);
+                return;
+            case WireKeyword::USERUPDATE:
+                onUserUpdate(session, rest);
+                return;
+            case WireKeyword::INVITE:
+                onInvite(session, rest);
+                return;
+            case WireKeyword::ADDGAME:
+                onAddGame(session, rest, false);
+                return;
+            case WireKeyword::ADDASSISTED:
+                onAddGame(session, rest, true);
+                return;
+            case WireKeyword::DELETEGAME:
+                onDeleteGame(session, rest);
+                return;
+            case WireKeyword::PRIVATE:
+                onPrivate(session, rest);
+                return;
+            case WireKeyword::HADMIN:
+                onAdmin(session, rest);
+                return;
+            default:
+                break;
+            }
+        }
+        session.sendText(wireLine(WireKeyword::ERROR,
+                                  "Unknown command \"" + std::string(text.substr(0, 40)) + "\"."));
     } catch (const std::exception &e) {
         // A failed database write or similar: the client hears of it, the server goes on.
         logEvent(ServerLog::Level::Error, "request_failed",
                  {{"session", std::to_string(session.id())},
-                  {"keyword", std::string(keyword.substr(0, 40))},
+                  {"keyword", std::string(text.substr(0, 40))},
                   {"error", e.what()}});
         // A login window waits for its LOGIN answer, not for an error box.
-        if ((keyword == "LOGIN" || keyword == "LOGINNEW") && !session.player.loggedIn)
+        if ((keyword == WireKeyword::LOGIN || keyword == WireKeyword::LOGINNEW) &&
+            !session.player.loggedIn)
             loginFailed(session, "The server could not log you in. Please try again later.");
         else
-            session.sendText("ERROR|The server could not complete that request.");
+            session.sendText(
+                wireLine(WireKeyword::ERROR, "The server could not complete that request."));
     }
 }
 
@@ -755,13 +784,13 @@ void LobbyServer::loginFailed(Session &session, const std::string &text)
              {{"session", std::to_string(session.id())},
               {"address", session.address()},
               {"reason", text}});
-    session.sendText("LOGIN|FAILED|" + text);
+    session.sendText(wireLine(WireKeyword::LOGIN, WireKeyword::FAILED, text));
 }
 
 bool LobbyServer::mayStartLogin(Session &session)
 {
     if (session.player.loggedIn) {
-        session.sendText("ERROR|You are already logged in.");
+        session.sendText(wireLine(WireKeyword::ERROR, "You are already logged in."));
         return false;
     }
     if (m_draining) {
@@ -796,13 +825,13 @@ std::function<bool()> LobbyServer::stillWanted(Session &session)
     };
 }
 
-void LobbyServer::askStore(Session &session, std::string what, SessionWork work,
+void LobbyServer::askStore(Session &session, std::string_view what, SessionWork work,
                            SessionFailed failed)
 {
     session.holdInput();
     std::weak_ptr<Session> weak = session.shared_from_this();
     m_store.run(
-        [this, weak, what,
+        [this, weak, what = std::string(what),
          work = std::move(work)](AccountStore &store) -> AccountStoreWorker::Then {
             return [this, weak, what, then = work(store)]() {
                 const auto s = weak.lock();
@@ -818,7 +847,8 @@ void LobbyServer::askStore(Session &session, std::string what, SessionWork work,
                 s->resumeInput();
             };
         },
-        [this, weak, what, failed = std::move(failed)](const std::string &error) {
+        [this, weak, what = std::string(what),
+         failed = std::move(failed)](const std::string &error) {
             const auto s = weak.lock();
             if (!s)
                 return;
@@ -844,7 +874,7 @@ void LobbyServer::storeRequestFailed(Session &session, std::string_view what,
              {{"session", std::to_string(session.id())},
               {"keyword", std::string(what)},
               {"error", error}});
-    session.sendText("ERROR|The server could not complete that request.");
+    session.sendText(wireLine(WireKeyword::ERROR, "The server could not complete that request."));
 }
 
 void LobbyServer::tellStore(std::string what, std::function<void(AccountStore &)> work)
@@ -875,7 +905,7 @@ void LobbyServer::onLogin(Session &session, std::string_view rest)
     }
     p.loginPending = true;
     askStore(
-        session, "LOGIN",
+        session, ostrel::wireSpelling(WireKeyword::LOGIN),
         [this, name, password](AccountStore &store) -> SessionThen {
             return [this, account = store.find(name), password](Session &s) {
                 checkPassword(s, account, password);
@@ -989,7 +1019,7 @@ void LobbyServer::onLoginNew(Session &session, std::string_view rest)
     u.MemberSince = lobbyrules::recordDateNow();
     p.loginPending = true;
     askStore(
-        session, "LOGINNEW",
+        session, ostrel::wireSpelling(WireKeyword::LOGINNEW),
         [this, name, account = std::move(account),
          password = record.Password](AccountStore &store) -> SessionThen {
             const bool taken = store.find(name).has_value();
@@ -1065,7 +1095,8 @@ void LobbyServer::createAccount(Session &session, AccountRecord account,
                                           loginFailed(*s, "The user ID " + name +
                                                               " is taken. Please choose another.");
                                       } else {
-                                          s->sendText("NEWSUCCESS|Account " + name + " created.");
+                                          s->sendText(wireLine(WireKeyword::NEWSUCCESS,
+                                                               "Account " + name + " created."));
                                           completeLogin(*s, name, password);
                                       }
                                   }
@@ -1109,7 +1140,7 @@ void LobbyServer::completeLogin(Session &session, const std::string &name,
 {
     session.player.loginPending = true;
     askStore(
-        session, "LOGIN",
+        session, ostrel::wireSpelling(WireKeyword::LOGIN),
         [this, name, password,
          now = lobbyrules::recordDateNow()](AccountStore &store) -> SessionThen {
             store.recordLogin(name, now);
@@ -1165,17 +1196,16 @@ void LobbyServer::enterLobby(Session &session, const AccountRecord &account,
     // The whole sequence is owed to the client: a long news text or member list must not
     // get it dropped as a client that stopped reading.
     ostrel::TOrvexUser record = recordFor(account, &session);
-    session.sendOwed("LOGIN|SUCCESS|" + record.SaveToString());
-    std::string subjects = "SUBJECTS";
+    session.sendOwed(wireLine(WireKeyword::LOGIN, WireKeyword::SUCCESS, record.SaveToString()));
+    std::string subjects = wireLine(WireKeyword::SUBJECTS);
     for (const auto &room : m_catalogue.rooms())
         subjects.append("|").append(room);
     session.sendOwed(subjects);
-    session.sendOwed("GAMES|" + m_catalogue.gamesText());
+    session.sendOwed(wireLine(WireKeyword::GAMES, m_catalogue.gamesText()));
     if (!m_newsText.empty())
-        session.sendOwed("NEWS|" + m_newsId + "|" + m_newsText);
+        session.sendOwed(wireLine(WireKeyword::NEWS, m_newsId, m_newsText));
     session.sendOwed(serverStats());
-    std::string everyone = "JOINSUBJECT|";
-    everyone.append(Catalogue::kLobby);
+    std::string everyone = wireLine(WireKeyword::JOINSUBJECT, Catalogue::kLobby);
     for (const auto &[k, player] : m_players)
         everyone.append("|").append(entryOf(*player));
     m_directory.remote().forEach([&](const std::string &, const RemotePlayers::Player &remote) {

@@ -18,6 +18,7 @@
 #include "servermetrics.h"
 #include "serveroptions.h"
 #include "systemdnotifier.h"
+#include "wirekeyword.h"
 
 #include <asio/io_context.hpp>
 #include <asio/ip/tcp.hpp>
@@ -149,13 +150,13 @@ private:
     // moderate() once a SILENCE or UNSILENCE is in the account store; done gets what went
     // wrong, or nothing. done may be destroyed on the store's thread: it holds no more
     // than values and weak pointers.
-    void moderateStored(const std::string &by, const std::string &order,
+    void moderateStored(const std::string &by, ostrel::WireKeyword order,
                         const std::string &targetName, std::int32_t minutes,
                         std::function<void(const std::string &error)> done);
     // SILENCE (for minutes), UNSILENCE or BOOT of an account, wherever in the lobby its
     // player is, after a silence is stored; by: who asked. Returns what went wrong, or
     // nothing.
-    std::string moderate(const std::string &by, std::string_view order,
+    std::string moderate(const std::string &by, ostrel::WireKeyword order,
                          const std::string &targetName, std::int32_t minutes);
     void onJoin(Session &session, std::string_view host, std::string_view payload);
     void onJoinAnswer(Session &session, std::string_view requester, std::string_view payload,
@@ -184,7 +185,8 @@ private:
     // are served meanwhile. The answer runs only while the client is still connected.
     // When the request fails or times out the client gets failed, by default an ERROR
     // line; what: the request's name for the log.
-    void askStore(Session &session, std::string what, SessionWork work, SessionFailed failed = {});
+    void askStore(Session &session, std::string_view what, SessionWork work,
+                  SessionFailed failed = {});
     // A write nobody waits for (minutes played, delivered kept messages): a failure is
     // logged.
     void tellStore(std::string what, std::function<void(AccountStore &)> work);

@@ -10,10 +10,20 @@ const std::vector<double> kLatencyBounds = {0.0005, 0.001, 0.0025, 0.005, 0.01, 
                                             0.05,   0.1,   0.25,   0.5,   1,    2.5};
 const std::vector<double> kWaitBounds = {0.001, 0.01, 0.05, 0.1, 0.25, 0.5, 1, 2.5, 5, 10, 30};
 
-std::size_t keywordIndex(std::string_view keyword)
+// Where each word of the protocol is counted: its place in kKeywords, or past the end
+// ("other").
+constexpr auto kCounterOf = [] {
+    std::array<std::size_t, ostrel::kWireKeywordCount> index{};
+    index.fill(ServerMetrics::kKeywords.size());
+    for (std::size_t i = 0; i < ServerMetrics::kKeywords.size(); ++i)
+        index[static_cast<std::size_t>(ServerMetrics::kKeywords[i])] = i;
+    return index;
+}();
+
+std::size_t keywordIndex(std::optional<ostrel::WireKeyword> keyword)
 {
-    const auto &k = ServerMetrics::kKeywords;
-    return static_cast<std::size_t>(std::find(k.begin(), k.end(), keyword) - k.begin());
+    return keyword ? kCounterOf[static_cast<std::size_t>(*keyword)]
+                   : ServerMetrics::kKeywords.size();
 }
 
 } // namespace
@@ -44,13 +54,15 @@ ServerMetrics::ServerMetrics()
                                       "Commands received on the admin console."))
 {
     for (std::size_t i = 0; i <= kKeywords.size(); ++i) {
-        const std::string keyword(i < kKeywords.size() ? kKeywords[i] : "other");
+        const std::string keyword(i < kKeywords.size() ? ostrel::wireSpelling(kKeywords[i])
+                                                       : "other");
         m_linesIn[i] =
             &m_registry.counter("ostrel_lines_received_total",
                                 "Lines received from clients, by keyword.", {{"keyword", keyword}});
     }
     for (std::size_t i = 0; i <= kKeywords.size(); ++i) {
-        const std::string keyword(i < kKeywords.size() ? kKeywords[i] : "other");
+        const std::string keyword(i < kKeywords.size() ? ostrel::wireSpelling(kKeywords[i])
+                                                       : "other");
         m_linesOut[i] = &m_registry.counter(
             "ostrel_lines_sent_total",
             "Lines queued for clients, by keyword (a broadcast counts once per receiver).",
@@ -64,7 +76,7 @@ ServerMetrics::ServerMetrics()
                                          {{"reason", kDropNames[i]}});
 }
 
-void ServerMetrics::lineIn(std::string_view keyword)
+void ServerMetrics::lineIn(std::optional<ostrel::WireKeyword> keyword)
 {
     m_linesIn[keywordIndex(keyword)]->add();
 }
@@ -79,6 +91,8 @@ void ServerMetrics::lineOut(std::string_view scrambled)
     ostrel::ScrambleInPlace(head, n, ostrel::kWireKey);
     std::string_view text(head, n);
     const auto bar = text.find('|');
-    m_linesOut[bar == std::string_view::npos ? kKeywords.size() : keywordIndex(text.substr(0, bar))]
+    m_linesOut[bar == std::string_view::npos
+                   ? kKeywords.size()
+                   : keywordIndex(ostrel::wireKeyword(text.substr(0, bar)))]
         ->add();
 }

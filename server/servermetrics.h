@@ -1,8 +1,10 @@
 #pragma once
 
 #include "metricsregistry.h"
+#include "wirekeyword.h"
 
 #include <array>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -20,12 +22,20 @@ public:
 
     // The keywords lines are counted under, in and out; any other counts as "other", so
     // that a hostile client cannot add series.
-    static constexpr std::array<std::string_view, 26> kKeywords = {
-        "LOGIN",       "LOGINNEW", "PING",        "SEND",         "JOINSUBJECT", "USERINFO",
-        "USERUPDATE",  "INVITE",   "ADDGAME",     "ADDASSISTED",  "DELETEGAME",  "PRIVATE",
-        "HADMIN",      "ERROR",    "NEWSUCCESS",  "SUBJECTS",     "GAMES",       "NEWS",
-        "SERVERSTATS", "ADDGUEST", "REMOVEGUEST", "GREMOVEGUEST", "CHAT",        "GHAT",
-        "SHOUT",       "DATASEND"};
+    static constexpr std::array kKeywords = {
+        ostrel::WireKeyword::LOGIN,       ostrel::WireKeyword::LOGINNEW,
+        ostrel::WireKeyword::PING,        ostrel::WireKeyword::SEND,
+        ostrel::WireKeyword::JOINSUBJECT, ostrel::WireKeyword::USERINFO,
+        ostrel::WireKeyword::USERUPDATE,  ostrel::WireKeyword::INVITE,
+        ostrel::WireKeyword::ADDGAME,     ostrel::WireKeyword::ADDASSISTED,
+        ostrel::WireKeyword::DELETEGAME,  ostrel::WireKeyword::PRIVATE,
+        ostrel::WireKeyword::HADMIN,      ostrel::WireKeyword::ERROR,
+        ostrel::WireKeyword::NEWSUCCESS,  ostrel::WireKeyword::SUBJECTS,
+        ostrel::WireKeyword::GAMES,       ostrel::WireKeyword::NEWS,
+        ostrel::WireKeyword::SERVERSTATS, ostrel::WireKeyword::ADDGUEST,
+        ostrel::WireKeyword::REMOVEGUEST, ostrel::WireKeyword::GREMOVEGUEST,
+        ostrel::WireKeyword::CHAT,        ostrel::WireKeyword::GHAT,
+        ostrel::WireKeyword::SHOUT,       ostrel::WireKeyword::DATASEND};
 
     ServerMetrics();
     ServerMetrics(const ServerMetrics &) = delete;
@@ -34,7 +44,7 @@ public:
     MetricsRegistry &registry() { return m_registry; }
     std::string render() const { return m_registry.render(); }
 
-    void lineIn(std::string_view keyword);
+    void lineIn(std::optional<ostrel::WireKeyword> keyword);
     // A line queued for a client, still scrambled as it goes on the wire.
     void lineOut(std::string_view scrambled);
     void drop(Drop reason) { m_drops[static_cast<std::size_t>(reason)]->add(); }

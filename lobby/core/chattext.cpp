@@ -1,5 +1,7 @@
 #include "chattext.h"
 
+#include "wirekeyword.h"
+
 #include <array>
 
 namespace chattext {
@@ -285,7 +287,8 @@ QByteArray announcementText(const QByteArray &tourneyName, const QByteArray &gam
 
 bool isShutdownShout(QByteArrayView text)
 {
-    return text.toByteArray().toLower().contains("rebootnow");
+    return text.toByteArray().toLower().contains(QByteArrayView(
+        ostrel::kWireRebootShout.data(), static_cast<qsizetype>(ostrel::kWireRebootShout.size())));
 }
 
 QByteArray shoutMessage(QByteArrayView text)

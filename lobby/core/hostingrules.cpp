@@ -61,7 +61,7 @@ bool listedIn(QByteArrayView entry, QByteArrayView room)
 
 bool isLaunchAddress(QByteArrayView text)
 {
-    if (text == "ASSISTED")
+    if (text == kAssistedAddress)
         return true;
     // inet_pton accepts exactly four decimal parts: no host names, no shorthand forms
     // ("10.1"), no leading or trailing text.

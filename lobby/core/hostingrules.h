@@ -1,5 +1,7 @@
 #pragma once
 
+#include "wirekeyword.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
@@ -39,6 +41,11 @@ QByteArray entryRoom(QByteArrayView entry);
 // Whether a game entry is listed in the games of `room`: its room is `room` and it is not
 // a private game ("P*").
 bool listedIn(QByteArrayView entry, QByteArrayView room);
+
+// What a joiner receives in IPTJ instead of an address when the host's game is relayed.
+inline constexpr QByteArrayView kAssistedAddress{
+    ostrel::kWireAssistedAddress.data(),
+    static_cast<qsizetype>(ostrel::kWireAssistedAddress.size())};
 
 // The text a joiner receives in IPTJ is network input: only a dotted IPv4 address (or
 // "ASSISTED", for the relay) may reach the game program's command line.

@@ -1,7 +1,11 @@
 #include "reconnector.h"
 
+#include "orvexutils.h"
+#include "wirekeyword.h"
+
 #include <QTimer>
 
+#include <string_view>
 #include <utility>
 
 Reconnector::Reconnector(QObject *parent)
@@ -31,7 +35,9 @@ bool Reconnector::loggedIn(const QByteArray &name, const QByteArray &password)
 
 void Reconnector::lineRead(const QByteArray &line)
 {
-    m_lastLineWasError = line == "ERROR" || line.startsWith("ERROR|");
+    std::string_view rest(line.constData(), static_cast<std::size_t>(line.size()));
+    m_lastLineWasError =
+        ostrel::wireKeyword(ostrel::ExtractToken(rest, '|')) == ostrel::WireKeyword::ERROR;
     m_lastLineClock.start();
 }
 

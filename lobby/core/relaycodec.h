@@ -1,5 +1,7 @@
 #pragma once
 
+#include "wirekeyword.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QList>
@@ -28,8 +30,10 @@ struct Payload
 // but escaped bytes stays well inside the server's line length.
 inline constexpr qsizetype kMaxPiece = 16 * 1024;
 
-inline constexpr QByteArrayView kOpen = "OPEN";
-inline constexpr QByteArrayView kClose = "CLOSE";
+inline constexpr QByteArrayView kOpen{ostrel::kWireRelayOpen.data(),
+                                      static_cast<qsizetype>(ostrel::kWireRelayOpen.size())};
+inline constexpr QByteArrayView kClose{ostrel::kWireRelayClose.data(),
+                                       static_cast<qsizetype>(ostrel::kWireRelayClose.size())};
 
 // The payloads that carry `data`, in order (none for no data).
 QList<QByteArray> encodeData(QByteArrayView data);

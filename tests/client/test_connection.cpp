@@ -306,7 +306,9 @@ TEST_P(TransportTest, LinesLeaveInOrderThroughThePacer)
     conn.AddGame("ann - Dice");
     conn.AddAssisted("ann - Dice");
     conn.DeleteGame("ann");
-    conn.SendAdmin("ann|BOOT|bob|");
+    conn.SendAdmin("ann", ostrel::WireKeyword::BOOT, {"bob"});
+    conn.SendAdmin("ann", ostrel::WireKeyword::SILENCE, {"bob", "5"});
+    conn.SendAdmin("ann", ostrel::WireKeyword::REBOOT);
     conn.RequestUserInfo("bob");
     conn.JoinSubject("Dice");
     conn.UserUpdate(); // no user yet: nothing to send
@@ -326,6 +328,8 @@ TEST_P(TransportTest, LinesLeaveInOrderThroughThePacer)
         "ADDASSISTED|ann - Dice",
         "DELETEGAME|ann",
         "HADMIN|7KAZ|ann|BOOT|bob|",
+        "HADMIN|7KAZ|ann|SILENCE|bob|5|",
+        "HADMIN|7KAZ|ann|REBOOT|",
         "USERINFO|bob|",
         "JOINSUBJECT|Dice",
     };

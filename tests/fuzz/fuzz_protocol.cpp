@@ -1,9 +1,10 @@
-// Line framing, the token rule and both records on arbitrary bytes from the network.
+// Line framing, the token rule, the keyword lookup and both records on arbitrary bytes from the network.
 #include "encryptit.h"
 #include "lineframer.h"
 #include "orvexutils.h"
 #include "torvexserverstats.h"
 #include "torvexuser.h"
+#include "wirekeyword.h"
 
 #include <cstdlib>
 #include <string>
@@ -26,7 +27,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             std::string plain = ostrel::Decrypt(line, ostrel::kWireKey);
             std::string_view rest = plain;
             const auto keyword = ostrel::ExtractToken(rest, '|');
-            (void)keyword;
+            // A field is a word exactly when it is that word's spelling.
+            if (const auto word = ostrel::wireKeyword(keyword);
+                word && ostrel::wireSpelling(*word) != keyword)
+                std::abort();
             ostrel::TOrvexUser user;
             try {
                 user.LoadFromString(ostrel::ExtractToken(rest, '|'));

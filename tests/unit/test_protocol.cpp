@@ -4,6 +4,7 @@
 #include "torvexserverstats.h"
 #include "torvexuser.h"
 #include "wirecatalogueline.h"
+#include "wirekeyword.h"
 #include "wireplayerentry.h"
 
 #include <gtest/gtest.h>
@@ -330,4 +331,42 @@ TEST(CatalogueLine, Table)
         EXPECT_EQ(l.version, c.version) << c.line;
         EXPECT_EQ(l.path, c.path) << c.line;
     }
+}
+
+TEST(WireKeyword, EverySpellingLooksUpItsOwnWord)
+{
+    for (std::size_t i = 0; i < ostrel::kWireKeywordCount; ++i) {
+        const auto keyword = static_cast<ostrel::WireKeyword>(i);
+        const std::string_view text = ostrel::wireSpelling(keyword);
+        ASSERT_FALSE(text.empty()) << i;
+        EXPECT_EQ(ostrel::wireKeyword(std::string(text)), keyword) << text;
+    }
+    // A few spellings as the wire has them, against a table that is in the wrong order.
+    EXPECT_EQ(ostrel::wireSpelling(ostrel::WireKeyword::LOGIN), "LOGIN");
+    EXPECT_EQ(ostrel::wireSpelling(ostrel::WireKeyword::GREMOVEGUEST), "GREMOVEGUEST");
+    EXPECT_EQ(ostrel::wireSpelling(ostrel::WireKeyword::BOOT), "BOOT");
+}
+
+TEST(WireKeyword, OtherFieldsAreNoWord)
+{
+    using namespace std::string_view_literals;
+    for (const std::string_view field :
+         {""sv, "login"sv, "Login"sv, "LOGIn"sv, "LOGI"sv, "LOGINNEWS"sv, "LOGIN "sv, " LOGIN"sv,
+          "LOGIN|"sv, "PING\r"sv, "SEND\0"sv, "GREMOVEGUES"sv, "REMOVEGUESTS"sv, "A"sv, "ZZZZ"sv,
+          "\xff"sv, "SEND|CHAT"sv}) {
+        EXPECT_EQ(ostrel::wireKeyword(field), std::nullopt) << field;
+    }
+}
+
+TEST(WireKeyword, LinesTable)
+{
+    using ostrel::WireKeyword;
+    using ostrel::wireLine;
+    const std::string name = "bob";
+    EXPECT_EQ(wireLine(WireKeyword::PING, ""), "PING|");
+    EXPECT_EQ(wireLine(WireKeyword::SUBJECTS), "SUBJECTS");
+    EXPECT_EQ(wireLine(WireKeyword::USERINFO, name, ""), "USERINFO|bob|");
+    EXPECT_EQ(wireLine(WireKeyword::SEND, name, WireKeyword::PMES, "a|b"), "SEND|bob|PMES|a|b");
+    EXPECT_EQ(wireLine(WireKeyword::LOGIN, "ann", ostrel::kWireRevision, "pw"),
+              "LOGIN|ann|0121|pw");
 }
