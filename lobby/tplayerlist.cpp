@@ -12,18 +12,17 @@ TPlayerList::TPlayerList(QWidget *parent) : QListView(parent), m_model(new TPlay
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     // A merged batch is a reset of the model; the user keeps seeing the same players.
     connect(m_model, &QAbstractItemModel::modelAboutToBeReset, this, [this] {
-        m_topEntry = indexAt(QPoint(1, 1)).data().toString();
-        m_currentEntry = currentIndex().data().toString();
+        m_topName = indexAt(QPoint(1, 1)).data(TPlayerListModel::NameRole).toString();
+        m_currentName = currentIndex().data(TPlayerListModel::NameRole).toString();
     });
     connect(m_model, &QAbstractItemModel::modelReset, this, [this] {
-        const auto restore = [this](const QString &entry) {
-            const int row =
-                entry.isEmpty() ? -1 : m_model->findName(TPlayerListModel::nameOf(entry));
+        const auto restore = [this](const QString &name) {
+            const int row = name.isEmpty() ? -1 : m_model->findName(name);
             return row < 0 ? QModelIndex() : m_model->index(row, 0);
         };
-        if (const QModelIndex current = restore(m_currentEntry); current.isValid())
+        if (const QModelIndex current = restore(m_currentName); current.isValid())
             setCurrentIndex(current);
-        if (const QModelIndex top = restore(m_topEntry); top.isValid())
+        if (const QModelIndex top = restore(m_topName); top.isValid())
             scrollTo(top, QAbstractItemView::PositionAtTop);
     });
 }

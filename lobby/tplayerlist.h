@@ -17,7 +17,7 @@ public:
     TPlayerListModel *entries() const { return m_model; }
     int count() const { return m_model->count(); }
     void clear() { m_model->clear(); }
-    void addItem(const QString &entry) { m_model->insert(entry); }
+    void addItem(const PlayerRow &player) { m_model->insert(player); }
     QString itemText(int row) const { return m_model->entry(row); }
     // The row under a point of the viewport, or -1.
     int rowAt(const QPoint &pos) const;
@@ -30,8 +30,8 @@ protected:
 
 private:
     TPlayerListModel *m_model;
-    // Where the view stood before a large batch was merged: its top entry and the
+    // Where the view stood before a large batch was merged: its top player and the
     // current one.
-    QString m_topEntry;
-    QString m_currentEntry;
+    QString m_topName;
+    QString m_currentName;
 };
