@@ -7,6 +7,8 @@
 #include <QList>
 #include <QString>
 
+#include <memory>
+
 // The rows of a players list, one record per player name, kept sorted by their entry
 // text ("name:level:room:" or "name:level:room:[game]") without regard to letter case.
 // A name index beside the sorted rows answers every look-up by name with a hash probe.
@@ -29,7 +31,7 @@ public:
     int rowCount(const QModelIndex &parent = {}) const override;
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
     // The record behind a placed row.
-    const PlayerRow &placed(int row) const { return m_rows.at(row).player; }
+    const PlayerRow &placed(int row) const { return m_rows.at(row)->player; }
 
     // Every player listed, placed or not yet.
     int count() const { return static_cast<int>(m_rows.size() + m_pending.size()); }
@@ -54,21 +56,24 @@ public:
     static bool lessThan(const QString &a, const QString &b);
 
 private:
-    // A record with its sort key, made once: comparing keys is all a search does.
+    // A record with its sort key, made once: comparing keys is all a search does. The
+    // rows are held by pointer, so that a row coming or going in a long list moves
+    // pointers, not records.
     struct Row
     {
         PlayerRow player;
         QString key;
     };
-    static bool rowLess(const Row &a, const Row &b) { return lessThan(a.key, b.key); }
+    using RowPtr = std::shared_ptr<const Row>;
+    static bool rowLess(const RowPtr &a, const RowPtr &b) { return lessThan(a->key, b->key); }
 
     int lowerBound(const QString &key) const;
     // The placed row of that key, or -1.
     int rowOfKey(const QString &key) const;
     void removePlaced(const QString &key);
 
-    QList<Row> m_rows;
-    QHash<QString, Row> m_byName;
-    QHash<QString, Row> m_pending;
+    QList<RowPtr> m_rows;
+    QHash<QString, RowPtr> m_byName;
+    QHash<QString, RowPtr> m_pending;
     bool m_placeQueued = false;
 };
