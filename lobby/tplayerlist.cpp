@@ -1,5 +1,6 @@
 #include "tplayerlist.h"
 
+#include <QAccessible>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
@@ -7,8 +8,7 @@
 #include <algorithm>
 #include <climits>
 
-TPlayerList::TPlayerList(QWidget *parent)
-    : QAbstractItemView(parent), m_model(new TPlayerListModel(this))
+TPlayerList::TPlayerList(QWidget *parent) : QListView(parent), m_model(new TPlayerListModel(this))
 {
     setModel(m_model);
     setSelectionMode(QAbstractItemView::SingleSelection);
@@ -198,6 +198,50 @@ void TPlayerList::doItemsLayout()
     // Called again when the delegate or the font changes: the rows' height may change.
     m_rowHeight = 0;
     QAbstractItemView::doItemsLayout();
+}
+
+void TPlayerList::scrollContentsBy(int dx, int dy)
+{
+    QAbstractItemView::scrollContentsBy(dx, dy);
+}
+
+void TPlayerList::resizeEvent(QResizeEvent *event)
+{
+    QAbstractItemView::resizeEvent(event);
+}
+
+void TPlayerList::dataChanged(const QModelIndex &topLeft, const QModelIndex &bottomRight,
+                              const QList<int> &roles)
+{
+    QAbstractItemView::dataChanged(topLeft, bottomRight, roles);
+}
+
+// A screen reader is told which row took the focus or the selection: the row number is
+// the row's place among the list's children.
+void TPlayerList::currentChanged(const QModelIndex &current, const QModelIndex &previous)
+{
+    if (QAccessible::isActive() && current.isValid() && hasFocus()) {
+        QAccessibleEvent event(this, QAccessible::Focus);
+        event.setChild(current.row());
+        QAccessible::updateAccessibility(&event);
+    }
+    QAbstractItemView::currentChanged(current, previous);
+}
+
+void TPlayerList::selectionChanged(const QItemSelection &selected, const QItemSelection &deselected)
+{
+    if (QAccessible::isActive()) {
+        const auto tell = [this](const QItemSelection &rows, QAccessible::Event kind) {
+            if (rows.isEmpty())
+                return;
+            QAccessibleEvent event(this, kind);
+            event.setChild(rows.first().top());
+            QAccessible::updateAccessibility(&event);
+        };
+        tell(selected, QAccessible::SelectionAdd);
+        tell(deselected, QAccessible::SelectionRemove);
+    }
+    QAbstractItemView::selectionChanged(selected, deselected);
 }
 
 void TPlayerList::rowsMoved(int start)

@@ -2,16 +2,18 @@
 
 #include "tplayerlistmodel.h"
 
-#include <QAbstractItemView>
+#include <QListView>
 
 // A players list: a view over its own TPlayerListModel, drawn by the lobby through an
 // item delegate. Every row has the same height, so a row's place follows from its
 // number: a row that comes or goes costs only a repaint of what moved into sight,
 // however many players are listed (a general list view lays all rows out again). It
+// is a list view to the rest of the program (a screen reader, a style sheet) but does
+// none of that view's layout: every call that would reach it is answered here. It
 // keeps the few list-box calls the rest of the lobby uses (count, clear, addItem) and
 // reports every mouse press, whatever the button, so that the lobby can take the player
 // under the mouse before a context menu opens.
-class TPlayerList final : public QAbstractItemView
+class TPlayerList final : public QListView
 {
     Q_OBJECT
 public:
@@ -42,6 +44,13 @@ protected:
     void setSelection(const QRect &rect, QItemSelectionModel::SelectionFlags command) override;
     QRegion visualRegionForSelection(const QItemSelection &selection) const override;
     void updateGeometries() override;
+    void scrollContentsBy(int dx, int dy) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void dataChanged(const QModelIndex &topLeft, const QModelIndex &bottomRight,
+                     const QList<int> &roles = QList<int>()) override;
+    void currentChanged(const QModelIndex &current, const QModelIndex &previous) override;
+    void selectionChanged(const QItemSelection &selected,
+                          const QItemSelection &deselected) override;
     void rowsInserted(const QModelIndex &parent, int start, int end) override;
     void rowsAboutToBeRemoved(const QModelIndex &parent, int start, int end) override;
     void paintEvent(QPaintEvent *event) override;

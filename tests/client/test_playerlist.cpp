@@ -2,6 +2,7 @@
 #include "tplayerlist.h"
 
 #include <QAbstractItemModelTester>
+#include <QAccessible>
 #include <QPainter>
 #include <QScrollBar>
 #include <QTest>
@@ -113,6 +114,19 @@ TEST_F(PlayerListTest, ARowAboveTheViewKeepsTheTopRowNumberAndTheSelectedPlayer)
     // The last row stays reachable.
     list.scrollToBottom();
     EXPECT_EQ(list.indexAt(QPoint(1, list.viewport()->height() - 1)).row(), list.count() - 1);
+}
+
+// A screen reader sees a list whose rows say the players' names.
+TEST_F(PlayerListTest, AScreenReaderSeesAListOfNames)
+{
+    QAccessibleInterface *view = QAccessible::queryAccessibleInterface(&list);
+    ASSERT_NE(view, nullptr);
+    EXPECT_EQ(view->role(), QAccessible::List);
+    ASSERT_NE(view->tableInterface(), nullptr);
+    EXPECT_EQ(view->tableInterface()->rowCount(), kPlayers / 2);
+    QAccessibleInterface *cell = view->tableInterface()->cellAt(1, 0);
+    ASSERT_NE(cell, nullptr);
+    EXPECT_EQ(cell->text(QAccessible::Name), "p00002");
 }
 
 // The model's signals must agree with its rows through inserts, in-place changes,
