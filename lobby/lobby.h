@@ -458,11 +458,11 @@ public:
     void orvexAddUser(const QByteArray &text);
     void orvexRemoveUser(const QByteArray &text);
     void orvexGRemoveUser(const QByteArray &text);
-    void updatethelist(const QString &entry);
-    void updatethegamesplayerslist(const QString &entry);
-    // Inserts or replaces an entry, announcing a newcomer by the notice rule and playing
-    // the friends sound; shared by the lobby list and the room list.
-    void addListEntry(TPlayerList *list, const QString &entry, const QString &notice,
+    void updatethelist(const PlayerRow &player);
+    void updatethegamesplayerslist(const PlayerRow &player);
+    // Inserts or replaces a player's row, announcing a newcomer by the notice rule and
+    // playing the friends sound; shared by the lobby list and the room list.
+    void addListEntry(TPlayerList *list, const PlayerRow &player, const QString &notice,
                       bool toAlerts);
     void removeuser(const QString &name);
     int findlbname(const QString &name, const TPlayerList *list) const;

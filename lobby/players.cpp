@@ -166,8 +166,8 @@ int Tlobby::findlbname(const QString &name, const TPlayerList *list) const
 
 QString Tlobby::findplayergame(const QString &name, const TPlayerList *list) const
 {
-    const QString entry = list->entries()->entryOf(name);
-    return entry.isEmpty() ? QString() : entry.section(QLatin1Char(':'), 2, 2);
+    const PlayerRow *player = list->entries()->find(name);
+    return player ? player->room : QString();
 }
 
 void Tlobby::announce(const QString &name, const QString &what, bool toAlerts)
@@ -196,19 +196,16 @@ void Tlobby::orvexAddUser(const QByteArray &text)
         const PlayerEntry e = PlayerEntry::parse(text);
         if (e.name.isEmpty())
             return;
-        // Each field is decoded on its own: a game text in a legacy code page must not
-        // change how the player's name reads.
-        const QString name = decodeWireText(e.name);
-        const QString level = decodeWireText(e.level);
-        const QString room = decodeWireText(e.room);
-        const QString game = decodeWireText(e.game);
-        const QString lobbyEntry =
-            name + QLatin1Char(':') + level + QLatin1Char(':') + room + QLatin1Char(':');
-        updatethelist(lobbyEntry);
-        if (!room.isEmpty() && room != kLobbyChat && room == label_gamename->text())
-            updatethegamesplayerslist(lobbyEntry + QLatin1Char('[') + game + QLatin1Char(']'));
+        PlayerRow player = PlayerRow::decode(e, false);
+        const QString &name = player.name;
+        const QString &room = player.room;
+        updatethelist(player);
+        if (!room.isEmpty() && room != kLobbyChat && room == label_gamename->text()) {
+            player.showsGame = true;
+            updatethegamesplayerslist(player);
+        }
         updatethegameslist(name, room);
-        updatethegamestreeview(name, level, room, game);
+        updatethegamestreeview(name, player.level, room, player.game);
         if (friendsHold(QLatin1Char('1') + name))
             markasonline(name);
         else if (friendsHold(QLatin1Char('0') + name))
@@ -219,20 +216,20 @@ void Tlobby::orvexAddUser(const QByteArray &text)
     }
 }
 
-void Tlobby::updatethelist(const QString &entry)
+void Tlobby::updatethelist(const PlayerRow &player)
 {
-    addListEntry(lbnames, entry, QStringLiteral(" has connected."), true);
+    addListEntry(lbnames, player, QStringLiteral(" has connected."), true);
 }
 
-void Tlobby::updatethegamesplayerslist(const QString &entry)
+void Tlobby::updatethegamesplayerslist(const PlayerRow &player)
 {
-    addListEntry(listbox_gameroom, entry, QStringLiteral(" has joined the room."), false);
+    addListEntry(listbox_gameroom, player, QStringLiteral(" has joined the room."), false);
 }
 
-void Tlobby::addListEntry(TPlayerList *list, const QString &entry, const QString &notice,
+void Tlobby::addListEntry(TPlayerList *list, const PlayerRow &player, const QString &notice,
                           bool toAlerts)
 {
-    const QString name = TPlayerListModel::nameOf(entry);
+    const QString &name = player.name;
     if (!list->entries()->contains(name)) {
         if (!quietjoin)
             announce(name, notice, toAlerts);
@@ -245,7 +242,7 @@ void Tlobby::addListEntry(TPlayerList *list, const QString &entry, const QString
                 notifyFriendOnline(name);
         }
     }
-    list->entries()->insert(entry);
+    list->entries()->insert(player);
 }
 
 void Tlobby::orvexRemoveUser(const QByteArray &text)
@@ -310,43 +307,38 @@ void Tlobby::markasoffline(const QString &name)
 void Tlobby::listbox_gameroomDrawItem(QPainter *painter, const QStyleOptionViewItem &option,
                                       const QModelIndex &index)
 {
-    const QString entry = index.data().toString();
-    const QString name = entry.section(QLatin1Char(':'), 0, 0);
-    const QString level = entry.section(QLatin1Char(':'), 1, 1);
-    const QString room = entry.section(QLatin1Char(':'), 2, 2);
-    const QString rest = entry.section(QLatin1Char(':'), 3);
+    const auto *model = qobject_cast<const TPlayerListModel *>(index.model());
+    if (!model)
+        return;
+    const PlayerRow &player = model->placed(index.row());
     const QRect row = option.rect;
     const bool selected = option.state & QStyle::State_Selected;
     painter->fillRect(row, selected ? QColor(0xe6, 0xee, 0xfa) : QColor(Qt::white));
 
     int x = row.left() + 2;
-    if (hasPendingMessage(name))
+    if (hasPendingMessage(player.name))
         x = drawPicture(painter, row, x, imagelist_sysicons.value(3));
-    bool numeric = false;
-    int hat = level.toInt(&numeric);
-    if (!numeric || hat < 0)
-        hat = 1;
-    hat = qMin(hat, static_cast<int>(imagelist_levelicons.size()) - 1);
+    const int hat = player.levelPicture(static_cast<int>(imagelist_levelicons.size()) - 1);
     x = drawPicture(painter, row, x, imagelist_levelicons.value(hat));
     x = drawPicture(painter, row, x,
-                    room == kLobbyChat ? image_lobby
-                                       : imagelist_icons.value(getgameimage(encodeWireText(room))));
+                    player.room == kLobbyChat
+                        ? image_lobby
+                        : imagelist_icons.value(getgameimage(encodeWireText(player.room))));
 
     QColor colour = Qt::black;
-    if (room == label_gamename->text())
+    if (player.room == label_gamename->text())
         colour = kGreen;
-    else if (room == kLobbyChat)
+    else if (player.room == kLobbyChat)
         colour = kNavy;
     QFont font = option.font;
-    if (friendsHold(QLatin1Char('0') + name)) {
+    if (friendsHold(QLatin1Char('0') + player.name)) {
         colour = kBlue;
         font.setBold(true);
     }
     painter->setFont(font);
     painter->setPen(colour);
-    const QString text = rest == QLatin1String("[]") ? name : name + QLatin1Char(' ') + rest;
     painter->drawText(QRect(x + 2, row.top(), row.right() - x - 2, row.height()),
-                      Qt::AlignVCenter | Qt::AlignLeft | Qt::TextSingleLine, text);
+                      Qt::AlignVCenter | Qt::AlignLeft | Qt::TextSingleLine, player.caption());
 }
 
 void Tlobby::listbox_friendsDrawItem(QPainter *painter, const QStyleOptionViewItem &option,
@@ -381,8 +373,7 @@ void Tlobby::lbnamesMouseDown(TPlayerList *list, const QPoint &pos)
     // The entry drawn under the mouse: asking the model for a row number would place the
     // entries still waiting first, which may move another player onto that row.
     const QModelIndex index = list->indexAt(pos);
-    m_selectedPlayer =
-        index.isValid() ? TPlayerListModel::nameOf(index.data().toString()) : QString();
+    m_selectedPlayer = index.data(TPlayerListModel::NameRole).toString();
 }
 
 void Tlobby::listbox_friendsMouseDown(const QPoint &pos)

@@ -4,29 +4,42 @@
 
 namespace {
 
-// Up to this many waiting entries are inserted row by row; more are merged.
+// Up to this many waiting rows are inserted row by row; more are merged.
 constexpr qsizetype kRowByRow = 16;
 
 } // namespace
 
 int TPlayerListModel::rowCount(const QModelIndex &parent) const
 {
-    return parent.isValid() ? 0 : static_cast<int>(m_entries.size());
+    return parent.isValid() ? 0 : static_cast<int>(m_rows.size());
 }
 
 QVariant TPlayerListModel::data(const QModelIndex &index, int role) const
 {
-    if (!index.isValid() || index.row() >= m_entries.size())
+    if (!index.isValid() || index.row() >= m_rows.size())
         return {};
-    if (role == Qt::DisplayRole || role == Qt::EditRole)
-        return m_entries.at(index.row());
-    return {};
+    const PlayerRow &player = m_rows.at(index.row())->player;
+    switch (role) {
+    case Qt::DisplayRole:
+    case Qt::AccessibleTextRole:
+        return player.caption();
+    case NameRole:
+        return player.name;
+    default:
+        return {};
+    }
 }
 
-QString TPlayerListModel::nameOf(const QString &entry)
+const PlayerRow *TPlayerListModel::find(const QString &name) const
 {
-    const qsizetype colon = entry.indexOf(QLatin1Char(':'));
-    return colon < 0 ? entry : entry.left(colon);
+    const auto found = m_byName.constFind(name);
+    return found == m_byName.constEnd() ? nullptr : &(*found)->player;
+}
+
+QString TPlayerListModel::entryOf(const QString &name) const
+{
+    const PlayerRow *player = find(name);
+    return player ? player->text() : QString();
 }
 
 bool TPlayerListModel::lessThan(const QString &a, const QString &b)
@@ -37,64 +50,68 @@ bool TPlayerListModel::lessThan(const QString &a, const QString &b)
     return a < b;
 }
 
-int TPlayerListModel::lowerBound(const QString &entry) const
+int TPlayerListModel::lowerBound(const QString &key) const
 {
-    const auto it = std::lower_bound(m_entries.begin(), m_entries.end(), entry, lessThan);
-    return static_cast<int>(it - m_entries.begin());
+    const auto it =
+        std::lower_bound(m_rows.begin(), m_rows.end(), key,
+                         [](const RowPtr &row, const QString &k) { return lessThan(row->key, k); });
+    return static_cast<int>(it - m_rows.begin());
 }
 
-const QString &TPlayerListModel::entry(int row)
+int TPlayerListModel::rowOfKey(const QString &key) const
+{
+    const int row = lowerBound(key);
+    return row < m_rows.size() && m_rows.at(row)->key == key ? row : -1;
+}
+
+QString TPlayerListModel::entry(int row)
 {
     place();
-    return m_entries.at(row);
+    return m_rows.at(row)->key;
 }
 
 int TPlayerListModel::findName(const QString &name)
 {
     place();
     const auto found = m_byName.constFind(name);
-    if (found == m_byName.constEnd())
-        return -1;
-    const int row = lowerBound(*found);
-    return row < m_entries.size() && m_entries.at(row) == *found ? row : -1;
+    return found == m_byName.constEnd() ? -1 : rowOfKey((*found)->key);
 }
 
-void TPlayerListModel::removePlaced(const QString &entry)
+void TPlayerListModel::removePlaced(const QString &key)
 {
-    const int row = lowerBound(entry);
-    if (row >= m_entries.size() || m_entries.at(row) != entry)
+    const int row = rowOfKey(key);
+    if (row < 0)
         return;
     beginRemoveRows({}, row, row);
-    m_entries.removeAt(row);
+    m_rows.removeAt(row);
     endRemoveRows();
 }
 
-void TPlayerListModel::insert(const QString &entry)
+void TPlayerListModel::insert(const PlayerRow &player)
 {
-    const QString name = nameOf(entry);
-    const auto old = m_byName.constFind(name);
+    RowPtr added = std::make_shared<const Row>(Row{player, player.text()});
+    const auto old = m_byName.constFind(player.name);
     if (old != m_byName.constEnd()) {
-        if (*old == entry)
+        if ((*old)->player == player)
             return;
         // A new entry of a listed player (another hat, a game hosted) almost always
         // sorts where the old one stood: changing the row in place keeps the selection
         // and the scroll position on that player, where taking the row out would move
         // the selection to the neighbour below.
-        if (!m_pending.contains(name)) {
-            const int row = lowerBound(*old);
-            if (row < m_entries.size() && m_entries.at(row) == *old &&
-                (row == 0 || lessThan(m_entries.at(row - 1), entry)) &&
-                (row + 1 == m_entries.size() || lessThan(entry, m_entries.at(row + 1)))) {
-                m_entries[row] = entry;
-                m_byName.insert(name, entry);
+        if (!m_pending.contains(player.name)) {
+            const int row = rowOfKey((*old)->key);
+            if (row >= 0 && (row == 0 || rowLess(m_rows.at(row - 1), added)) &&
+                (row + 1 == m_rows.size() || rowLess(added, m_rows.at(row + 1)))) {
+                m_rows[row] = added;
+                m_byName.insert(player.name, added);
                 emit dataChanged(index(row, 0), index(row, 0));
                 return;
             }
-            removePlaced(*old);
+            removePlaced(QString((*old)->key));
         }
     }
-    m_byName.insert(name, entry);
-    m_pending.insert(name, entry);
+    m_byName.insert(player.name, added);
+    m_pending.insert(player.name, std::move(added));
     if (!m_placeQueued) {
         m_placeQueued = true;
         QMetaObject::invokeMethod(this, &TPlayerListModel::place, Qt::QueuedConnection);
@@ -106,10 +123,10 @@ bool TPlayerListModel::removeName(const QString &name)
     const auto found = m_byName.constFind(name);
     if (found == m_byName.constEnd())
         return false;
-    const QString entry = *found;
+    const QString key = (*found)->key;
     m_byName.erase(found);
     if (m_pending.remove(name) == 0)
-        removePlaced(entry);
+        removePlaced(key);
     return true;
 }
 
@@ -117,10 +134,10 @@ void TPlayerListModel::clear()
 {
     m_pending.clear();
     m_byName.clear();
-    if (m_entries.isEmpty())
+    if (m_rows.isEmpty())
         return;
     beginResetModel();
-    m_entries.clear();
+    m_rows.clear();
     endResetModel();
 }
 
@@ -129,23 +146,25 @@ void TPlayerListModel::place()
     m_placeQueued = false;
     if (m_pending.isEmpty())
         return;
-    QList<QString> batch = m_pending.values();
+    QList<RowPtr> batch = m_pending.values();
     m_pending.clear();
-    std::sort(batch.begin(), batch.end(), lessThan);
+    std::sort(batch.begin(), batch.end(), rowLess);
     if (batch.size() <= kRowByRow) {
-        for (const QString &entry : batch) {
-            const int row = lowerBound(entry);
-            beginInsertRows({}, row, row);
-            m_entries.insert(row, entry);
+        for (RowPtr &row : batch) {
+            const int at = lowerBound(row->key);
+            beginInsertRows({}, at, at);
+            m_rows.insert(at, std::move(row));
             endInsertRows();
         }
         return;
     }
-    QList<QString> merged;
-    merged.reserve(m_entries.size() + batch.size());
-    std::merge(m_entries.begin(), m_entries.end(), batch.begin(), batch.end(),
-               std::back_inserter(merged), lessThan);
+    // Views read the rows they show before the reset: the rows move only after that.
     beginResetModel();
-    m_entries.swap(merged);
+    QList<RowPtr> merged;
+    merged.reserve(m_rows.size() + batch.size());
+    std::merge(std::make_move_iterator(m_rows.begin()), std::make_move_iterator(m_rows.end()),
+               std::make_move_iterator(batch.begin()), std::make_move_iterator(batch.end()),
+               std::back_inserter(merged), rowLess);
+    m_rows.swap(merged);
     endResetModel();
 }

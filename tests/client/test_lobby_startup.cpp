@@ -468,8 +468,8 @@ TEST_F(LobbyTest, DisconnectionResetsTheWindow)
 {
     create();
     loginAs("ann");
-    control<TPlayerList>(lobby, "lbnames")->addItem(QStringLiteral("bob:1:Lobby Chat:"));
-    control<TPlayerList>(lobby, "listbox_gameroom")->addItem(QStringLiteral("bob:1:Plumbrix:[]"));
+    control<TPlayerList>(lobby, "lbnames")->addItem({"bob", "1", "Lobby Chat", {}, false});
+    control<TPlayerList>(lobby, "listbox_gameroom")->addItem({"bob", "1", "Plumbrix", {}, true});
     new QTreeWidgetItem(control<QTreeWidget>(lobby, "lbsubjects"), {QStringLiteral("Word Games")});
     new QTreeWidgetItem(control<QTreeWidget>(lobby, "TreeView_gamelist"),
                         {QStringLiteral("bob - Plumbrix")});

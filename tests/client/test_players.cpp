@@ -132,6 +132,23 @@ TEST_F(PlayersTest, ManyEntriesAtOnceKeepTheOrderAndThePlace)
               expected.indexOf("zoe:1:Lobby Chat:"));
 }
 
+// A room or game text may hold the ":" that separates the fields of an entry's text:
+// the lists keep each field whole.
+TEST_F(PlayersTest, AColonInARoomOrGameStaysInItsField)
+{
+    loginAs("ann");
+    serverSends({"JOINSUBJECT|Dice:Pro|bob+2+Dice:Pro+x:y"});
+    TPlayerList *players = control<TPlayerList>(lobby, "lbnames");
+    TPlayerList *members = control<TPlayerList>(lobby, "listbox_gameroom");
+    EXPECT_EQ(lobby->findplayergame("bob", players), "Dice:Pro");
+    EXPECT_EQ(lobby->findplayergame("bob", members), "Dice:Pro");
+    // What the row shows (and what a screen reader says): the name and the game.
+    const QModelIndex row = members->model()->index(lobby->findlbname("bob", members), 0);
+    EXPECT_EQ(row.data().toString(), "bob [x:y]");
+    EXPECT_EQ(row.data(Qt::AccessibleTextRole).toString(), "bob [x:y]");
+    EXPECT_EQ(players->model()->index(0, 0).data().toString(), "bob");
+}
+
 struct NoticeCase
 {
     int show;
@@ -402,7 +419,7 @@ TEST_F(PlayersTest, APressWhileANewEntryWaitsTakesThePlayerUnderTheMouse)
     ASSERT_EQ(rowOf(list, "bob"), 0);
     const QRect bobsRow = list->visualRect(list->model()->index(0, 0));
     // amy sorts above bob and is not placed yet when the press comes.
-    list->addItem(QStringLiteral("amy:1:Lobby Chat:"));
+    list->addItem({"amy", "1", "Lobby Chat", {}, false});
     QTest::mousePress(list->viewport(), Qt::RightButton, {}, bobsRow.center());
     EXPECT_EQ(lobby->selectedPlayer(), "bob");
     QTest::mouseRelease(list->viewport(), Qt::RightButton, {}, bobsRow.center());

@@ -127,11 +127,12 @@ void fillLobby(Tlobby *lobby)
                                  QStringLiteral("erin"),  QStringLiteral("frank")};
     int hat = 2;
     for (const QString &name : players) {
-        // The lists draw their own icons from the entry "name:hat:room:".
-        lobby->findChild<TPlayerList *>(QStringLiteral("lbnames"))
-            ->addItem(QStringLiteral("%1:%2:Plumbrix:").arg(name).arg(hat));
-        lobby->findChild<TPlayerList *>(QStringLiteral("listbox_gameroom"))
-            ->addItem(QStringLiteral("%1:%2:Plumbrix:[]").arg(name).arg(hat));
+        // The lists draw their own icons from the player's hat and room.
+        const PlayerRow player{name, QString::number(hat), QStringLiteral("Plumbrix"), {}, false};
+        lobby->findChild<TPlayerList *>(QStringLiteral("lbnames"))->addItem(player);
+        PlayerRow member = player;
+        member.showsGame = true;
+        lobby->findChild<TPlayerList *>(QStringLiteral("listbox_gameroom"))->addItem(member);
         hat += 7;
     }
     lobby->findChild<QLabel *>(QStringLiteral("label_playerslist"))
