@@ -7,6 +7,7 @@
 
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <sstream>
 #include <thread>
@@ -345,4 +346,67 @@ TEST(SlowReaders, ACrowdsNewsTakesAFewQueueEntriesPerConnectionAndArrivesWhole)
     }
     for (int i = 1; i < kCrowd; ++i)
         EXPECT_EQ(steps[i], 2 * kRounds) << "crowd" << i;
+}
+
+// A stream for a client that takes it later than it comes: the system's buffers fill, and
+// the rest leaves as the client reads, many lines per call. A socket without room is not
+// offered more until it has drained (a call the system refuses is wasted), and the server
+// hands back the room the stream's queue took once all is written.
+TEST(SlowReaders, ABacklogLeavesInFewCallsAsTheReaderDrainsIt)
+{
+    if (testOverTls())
+        GTEST_SKIP() << "inside TLS the stream makes the system calls";
+    TempDir dir;
+    const int metricsPort = freeLoopbackPort();
+    ServerProcess server(dir.path(), {"--max-unsent", "65536", "--metrics-listen",
+                                      "127.0.0.1:" + std::to_string(metricsPort)});
+    auto scrape = [&](const std::string &series) {
+        const auto reply = httpGet(metricsPort, "/metrics");
+        return reply && reply->status == 200 ? metricValue(reply->body, series) : -1.0;
+    };
+    auto calls = [&] {
+        return scrape("ostrel_write_calls_total{result=\"whole\"}") +
+               scrape("ostrel_write_calls_total{result=\"partial\"}") +
+               scrape("ostrel_write_calls_total{result=\"refused\"}");
+    };
+    WireClient reader(server.port());
+    reader.send("LOGINNEW|reader|0121|" + newRecord("reader", "pw"));
+    ASSERT_TRUE(reader.waitFor("JOINSUBJECT|"));
+    auto ann = createAccount(server.port(), "ann");
+    ann.send("ADDASSISTED|ann - Plumbrix");
+    reader.send("SEND|JOIN|ann|+");
+    ASSERT_TRUE(ann.waitFor("SEND|reader|JOIN|+"));
+    ann.send("SEND|IPTJ|reader|ASSISTED");
+    ASSERT_TRUE(reader.waitFor("SEND|ann|IPTJ|ASSISTED"));
+    const double roomBefore = scrape("ostrel_output_buffer_bytes");
+
+    // 8 MB of game stream in lines of 8 KB while the reader waits, within the relay
+    // allowance (the server slows it to 2 MiB/s): about twice what the system's buffers
+    // take for a connection.
+    constexpr int kLines = 1000;
+    const std::string piece(8000, 'g');
+    std::string stream;
+    for (int i = 0; i < kLines; ++i)
+        stream += scrambled("SEND|DATASEND|reader|" + std::to_string(i) + piece);
+    ann.sendRaw(stream);
+    ann.send("SEND|GHAT|the end|clBlack");
+    ASSERT_TRUE(ann.waitFor("SEND|ann|GHAT|the end", std::chrono::seconds(20)));
+    const double queued = scrape("ostrel_output_queued_bytes");
+    ASSERT_GT(queued, 1024 * 1024) << "the system took the stream";
+    const double callsBefore = calls();
+    const double refusedBefore = scrape("ostrel_write_calls_total{result=\"refused\"}");
+
+    const auto lines = linesBefore(reader, "SEND|ann|GHAT|the end");
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string &l) { return l.rfind("DATASEND|ann|", 0) == 0; }),
+              kLines);
+    const double refused = scrape("ostrel_write_calls_total{result=\"refused\"}") - refusedBefore;
+    const double used = calls() - callsBefore;
+    const double queuedLines = queued / piece.size();
+    // What waited left in calls of many lines each as the reader drained the socket, and
+    // none was refused for want of room...
+    EXPECT_LT(used, queuedLines / 10) << refused << " refused";
+    EXPECT_LE(refused, used / 10);
+    // ...and once all is written, the room its queue took is handed back.
+    EXPECT_LE(scrape("ostrel_output_buffer_bytes"), roomBefore + 1024);
 }
