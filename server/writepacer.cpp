@@ -19,6 +19,9 @@ WritePacer::WritePacer(asio::io_context &io) : m_io(io), m_timer(io) {}
 void WritePacer::request(ClientSession &session, Clock::time_point lastWrite)
 {
     const auto now = Clock::now();
+    // After a busy spell without passes since, the window is fitted to the quiet first.
+    if (now - m_periodStart >= kPeriod)
+        adjust(now);
     if (now - lastWrite >= m_window) {
         m_thisTurn.push_back(session.weak_from_this());
         if (!m_posted) {
