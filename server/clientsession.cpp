@@ -13,15 +13,17 @@
 #include <cerrno>
 #include <sys/socket.h>
 #include <sys/uio.h>
+#include <system_error>
 
 using ostrel::WireKeyword;
 
 namespace {
 
-// Queue entries handed to one gather write; more would only grow the buffer list.
+// Queue entries put together into one write inside TLS.
 constexpr std::size_t kMaxBatch = 64;
-// Entries a long queue hands the system in one call of its own (the system's limit of
-// pieces per call); Asio hands over at most 64 per call.
+// Queue entries a connection keeps room for once all is written.
+constexpr std::size_t kKeptEntries = 8;
+// Queue entries handed to the system in one call (its limit of pieces per call).
 constexpr std::size_t kMaxPieces = 1024;
 // How long a closing client gets to take its last lines and hang up.
 constexpr std::chrono::milliseconds kDrainTime{2000};
@@ -174,38 +176,31 @@ void ClientSession::enqueue(const Line &line, bool owed, bool presence)
             ++m_urgent;
     }
     if (presence) {
-        if (!m_writing && !m_flushPosted && !m_presenceWaiting && !m_windowWaiting) {
+        if (!m_writing && !m_writeRequested && !m_presenceWaiting) {
             m_presenceWaiting = true;
             m_server.flushPresenceSoon(*this);
         }
         return;
     }
-    if (!m_writing && !m_flushPosted && !m_windowWaiting)
+    if (!m_writing && !m_writeRequested)
         scheduleWrite();
+}
+
+std::size_t ClientSession::outputCapacity() const
+{
+    return m_queue.capacity() * sizeof(Queued) + m_tlsOut.capacity() + m_own.blockCapacity();
 }
 
 void ClientSession::scheduleWrite()
 {
-    if (Clock::now() - m_lastWriteAt < kWriteWindow) {
-        m_windowWaiting = true;
-        m_server.writeSoon(*this);
-        return;
-    }
-    // The write starts after the handlers already waiting have run, so that the lines
-    // they queue for this client too leave in one system call (the login sequence, or a
-    // busy room's chat) instead of one call per line.
-    m_flushPosted = true;
-    asio::post(m_socket.get_executor(), [self = shared_from_this()]() {
-        self->m_flushPosted = false;
-        if (!self->m_writing && self->m_state != State::Closed)
-            self->writeMore();
-    });
+    m_writeRequested = true;
+    m_server.writePacer().request(*this, m_lastWriteAt);
 }
 
-void ClientSession::flushWindow()
+void ClientSession::writeRequested()
 {
-    m_windowWaiting = false;
-    if (!m_writing && !m_flushPosted && m_state != State::Closed)
+    m_writeRequested = false;
+    if (!m_writing && m_state != State::Closed)
         writeMore();
 }
 
@@ -216,7 +211,8 @@ void ClientSession::flushWindow()
 void ClientSession::dropForBacklog(const std::string &reason)
 {
     m_server.metrics().drop(ServerMetrics::Drop::SlowReader);
-    const std::size_t keep = m_head + m_inFlight;
+    // What a write has (in part) already taken stays: a line is never cut off midway.
+    const std::size_t keep = m_head + std::max<std::size_t>(m_inFlight, m_headWritten > 0);
     for (std::size_t i = keep; i < m_queue.size(); ++i) {
         if (!m_queue[i].presence)
             --m_urgent;
@@ -414,21 +410,21 @@ void ClientSession::closeAfterFlush(std::string reason)
     // The player leaves the lobby now; only the connection lingers while it drains.
     m_server.sessionEnding(*this, m_reason);
     startDeadline(kDrainTime);
-    if (!m_writing && !m_flushPosted)
+    if (!m_writing && !m_writeRequested)
         writeMore(); // finishes the drain once nothing is left
+}
+
+void ClientSession::flushPresence()
+{
+    m_presenceWaiting = false;
+    m_flushUpTo = m_queue.size();
+    if (!m_writing && !m_writeRequested && m_state != State::Closed)
+        writeMore();
 }
 
 // All output is written: half-close so the client reads it all, then wait for its end
 // of the connection. Closing straight away with unread input pending would reset the
 // connection and could destroy the last lines before the client read them.
-void ClientSession::flushPresence()
-{
-    m_presenceWaiting = false;
-    m_flushUpTo = m_queue.size();
-    if (!m_writing && !m_flushPosted && m_state != State::Closed)
-        writeMore();
-}
-
 void ClientSession::finishDrain()
 {
     if (m_sentShutdown)
@@ -501,84 +497,141 @@ void ClientSession::close(std::string reason)
 
 void ClientSession::writeMore()
 {
-    const std::size_t available = m_queue.size() - m_head;
-    if (available == 0) {
-        m_writing = false;
-        // A burst (a crowd's arrival) may have grown the queue to thousands of entries;
-        // an idle connection should not keep that room.
-        if (m_queue.capacity() > 64)
-            std::vector<Queued>().swap(m_queue);
-        else
-            m_queue.clear();
-        if (m_tlsOut.capacity() > 4096)
-            std::string().swap(m_tlsOut);
-        m_own.releaseIfUnused();
-        m_head = 0;
-        m_flushUpTo = 0;
-        if (m_state == State::Draining)
-            finishDrain();
+    if (m_head == m_queue.size()) {
+        writtenAll();
         return;
     }
-    m_writing = true;
-    m_lastWriteAt = Clock::now();
-    // A long queue (lines from several blocks, each entry one piece) goes to the system
-    // in one call of up to kMaxPieces entries, without waiting; what it does not take
-    // follows as usual.
-    std::size_t taken = 0;   // lines the call took whole
-    std::size_t partial = 0; // bytes it took of the line after them
-    if (!m_tls && available > kMaxBatch) {
+    if (m_tls) {
+        writeTls();
+        return;
+    }
+    // Everything queued goes to the system in one call (a crowd's news may need several
+    // of kMaxPieces entries). What the system does not take waits until the socket can
+    // take more: a second call straight away would only be refused, and whatever queues
+    // meanwhile leaves with the rest in the call that follows.
+    while (m_head < m_queue.size()) {
         std::array<iovec, kMaxPieces> pieces;
-        const std::size_t count = std::min(available, kMaxPieces);
+        const std::size_t count = std::min(m_queue.size() - m_head, kMaxPieces);
+        std::size_t offered = 0;
         for (std::size_t i = 0; i < count; ++i) {
             const Line &line = m_queue[m_head + i].line;
-            pieces[i] = {const_cast<char *>(line.data()), line.size()};
+            const std::size_t skip = i == 0 ? m_headWritten : 0;
+            pieces[i] = {const_cast<char *>(line.data()) + skip, line.size() - skip};
+            offered += line.size() - skip;
         }
         msghdr message{};
         message.msg_iov = pieces.data();
         message.msg_iovlen = count;
         ssize_t sent;
+        int error = 0;
         do {
             sent = ::sendmsg(m_socket.native_handle(), &message, MSG_DONTWAIT | MSG_NOSIGNAL);
-        } while (sent < 0 && errno == EINTR);
-        // A failure other than "would block" meets the write below again, which reports it.
-        auto left = sent > 0 ? static_cast<std::size_t>(sent) : 0;
-        while (taken < count && m_queue[m_head + taken].line.size() <= left)
-            left -= m_queue[m_head + taken++].line.size();
-        partial = left;
+            error = sent < 0 ? errno : 0;
+        } while (error == EINTR);
+        if (sent < 0) {
+            if (error != EAGAIN && error != EWOULDBLOCK) {
+                m_writing = false;
+                close(std::system_category().message(error));
+                return;
+            }
+            m_server.metrics().writeCall(ServerMetrics::Write::Refused);
+            waitWritable();
+            return;
+        }
+        m_lastWriteAt = Clock::now();
+        takeWritten(static_cast<std::size_t>(sent));
+        if (static_cast<std::size_t>(sent) < offered) {
+            m_server.metrics().writeCall(ServerMetrics::Write::Partial);
+            waitWritable();
+            return;
+        }
+        m_server.metrics().writeCall(ServerMetrics::Write::Whole);
     }
-    m_inFlight = taken + std::min(available - taken, kMaxBatch);
-    m_buffers.clear();
-    for (std::size_t i = 0; i < m_inFlight; ++i) {
-        const auto &queued = m_queue[m_head + i];
-        if (i >= taken)
-            m_buffers.push_back(asio::buffer(queued.line.data(), queued.line.size()) +
-                                (i == taken ? partial : 0));
-        if (!queued.presence)
+    writtenAll();
+}
+
+void ClientSession::waitWritable()
+{
+    m_writing = true;
+    m_socket.async_wait(asio::ip::tcp::socket::wait_write,
+                        [self = shared_from_this()](const std::error_code &error) {
+                            self->m_writing = false;
+                            if (self->m_state == State::Closed)
+                                return;
+                            if (error) {
+                                self->close(error.message());
+                                return;
+                            }
+                            self->writeMore();
+                        });
+}
+
+void ClientSession::takeWritten(std::size_t bytes)
+{
+    m_server.metrics().bytesOut.add(bytes);
+    while (bytes > 0) {
+        auto &front = m_queue[m_head];
+        const std::size_t rest = front.line.size() - m_headWritten;
+        if (bytes < rest) {
+            m_headWritten += bytes;
+            break;
+        }
+        bytes -= rest;
+        m_queuedBytes -= front.line.size();
+        if (front.owed)
+            m_owedBytes -= front.line.size();
+        if (!front.presence)
             --m_urgent;
+        front.line = {};
+        ++m_head;
+        m_headWritten = 0;
     }
-    if (m_buffers.empty()) {
-        // All of it went: finish as a write that completed.
-        asio::post(m_socket.get_executor(),
-                   [self = shared_from_this()]() { self->onWritten(std::error_code()); });
-        return;
+    m_own.releaseIfUnused();
+    // Compact now and then so the queue does not creep forward forever.
+    if (m_head > 64 && m_head * 2 > m_queue.size()) {
+        m_queue.erase(m_queue.begin(), m_queue.begin() + static_cast<std::ptrdiff_t>(m_head));
+        m_flushUpTo -= std::min(m_flushUpTo, m_head);
+        m_head = 0;
     }
-    if (m_tls) {
-        m_tlsOut.clear();
-        for (const auto &b : m_buffers)
-            m_tlsOut.append(static_cast<const char *>(b.data()), b.size());
-        asio::async_write(*m_tls, asio::buffer(m_tlsOut),
-                          [self = shared_from_this()](const std::error_code &error, std::size_t) {
-                              self->onWritten(error);
-                          });
-        return;
-    }
-    asio::async_write(m_socket, m_buffers,
+}
+
+void ClientSession::writtenAll()
+{
+    m_writing = false;
+    // A burst (a crowd's arrival, a busy room's chat) may have grown the queue; a
+    // connection between writes keeps room for a few entries only, as thousands of
+    // connections keeping their peak would add up.
+    if (m_queue.capacity() > kKeptEntries)
+        std::vector<Queued>().swap(m_queue);
+    else
+        m_queue.clear();
+    if (m_tlsOut.capacity() > 4096)
+        std::string().swap(m_tlsOut);
+    m_own.releaseIfUnused();
+    m_head = 0;
+    m_headWritten = 0;
+    m_flushUpTo = 0;
+    if (m_state == State::Draining)
+        finishDrain();
+}
+
+// Inside TLS the lines of a write are put together so that they leave in as few records
+// as fit; the stream writes them to the socket as it can.
+void ClientSession::writeTls()
+{
+    m_writing = true;
+    m_lastWriteAt = Clock::now();
+    m_inFlight = std::min(m_queue.size() - m_head, kMaxBatch);
+    m_tlsOut.clear();
+    for (std::size_t i = 0; i < m_inFlight; ++i)
+        m_tlsOut.append(m_queue[m_head + i].line.view());
+    asio::async_write(*m_tls, asio::buffer(m_tlsOut),
                       [self = shared_from_this()](const std::error_code &error, std::size_t) {
-                          self->onWritten(error);
+                          self->onTlsWritten(error);
                       });
 }
 
-void ClientSession::onWritten(const std::error_code &error)
+void ClientSession::onTlsWritten(const std::error_code &error)
 {
     if (m_state == State::Closed) {
         m_writing = false;
@@ -589,39 +642,24 @@ void ClientSession::onWritten(const std::error_code &error)
         close(error.message());
         return;
     }
-    for (std::size_t i = 0; i < m_inFlight; ++i) {
-        auto &done = m_queue[m_head + i];
-        m_server.metrics().bytesOut.add(done.line.size());
-        m_queuedBytes -= done.line.size();
-        if (done.owed)
-            m_owedBytes -= done.line.size();
-        done.line = {};
-    }
-    m_head += m_inFlight;
+    m_server.metrics().writeCall(ServerMetrics::Write::Whole);
     m_inFlight = 0;
-    m_own.releaseIfUnused();
-    // Compact now and then so the queue does not creep forward forever.
-    if (m_head > 64 && m_head * 2 > m_queue.size()) {
-        m_queue.erase(m_queue.begin(), m_queue.begin() + static_cast<std::ptrdiff_t>(m_head));
-        m_flushUpTo -= std::min(m_flushUpTo, m_head);
-        m_head = 0;
-    }
+    takeWritten(m_tlsOut.size());
     // What arrived since the last flush is presence news only: it waits for the next
     // presence flush instead of costing a write of its own.
     if (m_head < m_queue.size() && m_head >= m_flushUpTo && m_urgent == 0 &&
         m_state == State::Open) {
         m_writing = false;
-        if (!m_presenceWaiting && !m_flushPosted) {
+        if (!m_presenceWaiting && !m_writeRequested) {
             m_presenceWaiting = true;
             m_server.flushPresenceSoon(*this);
         }
         return;
     }
-    // A write that completed at once (the socket took it) leaves what queued meanwhile
-    // for the window's end; one the client made wait goes on straight away.
+    // What queued during the write waits for the window's end.
     if (m_head < m_queue.size() && m_state == State::Open) {
         m_writing = false;
-        if (!m_windowWaiting)
+        if (!m_writeRequested)
             scheduleWrite();
         return;
     }

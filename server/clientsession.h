@@ -38,11 +38,6 @@ public:
     // receiver that reads is never cut loose by a sender's burst either.
     static constexpr double kRelayBytesPerSecond = 2 * 1024 * 1024;
 
-    // A client written to less than this long ago waits until then for its next write, so
-    // that lines reaching it from several senders in quick succession leave in one call. A
-    // reader pays per segment it takes, and a busy desktop client reads in small steps.
-    static constexpr std::chrono::microseconds kWriteWindow{1500};
-
     struct Limits
     {
         std::size_t maxLine = 64 * 1024;
@@ -113,8 +108,8 @@ public:
     void sendPresence(const Line &line);
     // Called by the server's presence flush.
     void flushPresence();
-    // Called by the server's write window: lines that waited for it leave now.
-    void flushWindow();
+    // Called by the server's write pacer: lines that waited for it leave now.
+    void writeRequested();
     // Output the client asked for and must get whole (the login sequence, a member list):
     // it does not count towards the cap on unsent output, only towards a larger bound.
     void sendOwed(std::string_view plain);
@@ -136,6 +131,8 @@ public:
     // Entries of the output queue not yet written (each one line or several in a row).
     std::size_t queuedEntries() const { return m_queue.size() - m_head; }
     bool tls() const { return m_tls != nullptr; }
+    // Bytes this connection holds for its output, used or not.
+    std::size_t outputCapacity() const;
 
     Player player;
     // Not logged in since it connected; counted among its address's newcomers.
@@ -175,11 +172,20 @@ private:
     void drainInput();
     // Waits for more input unless something holds it back or a wait is armed already.
     void readOn();
+    // Writes what is queued, at once (a plain connection: straight to the system) or
+    // through the TLS stream.
     void writeMore();
-    // Starts a write with the next loop turn, or at the end of the write window when
-    // this client was written to within it.
+    // The socket took less than it was offered: the rest waits until it can take more.
+    void waitWritable();
+    // Takes bytes the system took off the front of the queue.
+    void takeWritten(std::size_t bytes);
+    // Everything queued is written: lets go of the room a burst needed.
+    void writtenAll();
+    void writeTls();
+    void onTlsWritten(const std::error_code &error);
+    // Asks the server's write pacer for a write: at the end of the loop turn, or at the
+    // end of the write window when this client was written to within it.
     void scheduleWrite();
-    void onWritten(const std::error_code &error);
     void startDeadline(std::chrono::milliseconds after);
     void finishDrain();
     void sendLimited(const Line &line, bool presence);
@@ -216,23 +222,22 @@ private:
     // This connection's own lines (replies, private messages), end to end.
     OutputLog m_own{128, 1024};
     std::vector<Queued> m_queue;
-    std::size_t m_head = 0;     // first line not yet fully written
-    std::size_t m_inFlight = 0; // lines handed to the current write
+    std::size_t m_head = 0;        // first entry not yet fully written
+    std::size_t m_headWritten = 0; // bytes of it the system has taken already
+    std::size_t m_inFlight = 0;    // entries handed to the current write inside TLS
     std::size_t m_queuedBytes = 0;
     std::size_t m_owedBytes = 0; // of m_queuedBytes
     std::size_t m_flushUpTo = 0; // queue index the current presence flush writes up to
-    std::size_t m_urgent = 0;    // queued lines, not yet handed to a write, that are not presence
-    std::vector<asio::const_buffer> m_buffers;
+    std::size_t m_urgent = 0;    // entries from m_head on that are not presence news
     std::unique_ptr<asio::steady_timer> m_deadline;
     std::unique_ptr<asio::steady_timer> m_loginDeadline;
     Clock::time_point m_connectedAt;
     Clock::time_point m_lastHeard;
     std::string m_reason;
     State m_state = State::Open;
-    bool m_writing = false;
-    bool m_flushPosted = false;
+    bool m_writing = false;         // waiting for the socket to take more, or a TLS write under way
+    bool m_writeRequested = false;  // registered with the server's write pacer
     bool m_presenceWaiting = false; // registered with the server's presence flush
-    bool m_windowWaiting = false;   // registered with the server's write window
     Clock::time_point m_lastWriteAt{};
     bool m_sentShutdown = false;
 };

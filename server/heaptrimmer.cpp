@@ -33,6 +33,16 @@ std::size_t HeapTrimmer::freeHeapBytes()
 #endif
 }
 
+std::size_t HeapTrimmer::usedHeapBytes()
+{
+#if defined(__GLIBC__)
+    const auto info = mallinfo2();
+    return info.uordblks + info.hblkhd;
+#else
+    return 0;
+#endif
+}
+
 void HeapTrimmer::trim()
 {
 #if defined(__GLIBC__)

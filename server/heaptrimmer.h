@@ -23,6 +23,8 @@ public:
 
     // Free bytes the allocator holds in its heap; 0 where that cannot be told.
     static std::size_t freeHeapBytes();
+    // Bytes of the heap in use, the allocator's own large blocks included.
+    static std::size_t usedHeapBytes();
     // Returns free heap pages to the system.
     static void trim();
     // Resident bytes of this process; 0 where that cannot be told.

@@ -133,6 +133,25 @@ void LobbyServer::registerGauges()
                     entries += static_cast<double>(session->queuedEntries());
                 return Samples{{{}, entries}};
             });
+    r.gauge("ostrel_output_buffer_bytes",
+            "Room the client connections hold for their output: queues, blocks of their own "
+            "lines, TLS write buffers. Falls back once a burst is written.",
+            [this] {
+                double bytes = 0;
+                for (const auto &[id, session] : m_sessions)
+                    bytes += static_cast<double>(session->outputCapacity());
+                return Samples{{{}, bytes}};
+            });
+    r.gauge("ostrel_write_window_seconds",
+            "How long a client written to moments ago waits for its next write; grows while "
+            "writing takes much of the server's time.",
+            [this] {
+                return Samples{{{}, std::chrono::duration<double>(m_writePacer.window()).count()}};
+            });
+    r.gauge("ostrel_heap_bytes", "Heap memory of the server, in use and free but kept.", [] {
+        return Samples{{{{"state", "used"}}, static_cast<double>(HeapTrimmer::usedHeapBytes())},
+                       {{{"state", "free"}}, static_cast<double>(HeapTrimmer::freeHeapBytes())}};
+    });
     r.gauge("ostrel_hosted_games", "Games hosted by this node's players.", [this] {
         return Samples{{{}, static_cast<double>(m_hostedGames)}};
     });

@@ -47,8 +47,9 @@ constexpr double kPresenceWritesPerSecond = 2000;
 constexpr std::uintmax_t kMaxNewsBytes = 256 * 1024;
 // How long a stopping server waits for clients to take their last lines.
 constexpr std::chrono::milliseconds kStopGrace{2500};
-// How often freed heap memory is looked at, and how much of it is worth handing back.
-constexpr std::chrono::seconds kHeapTrimInterval{5};
+// How often freed heap memory is looked at (a look is cheap; a trim happens only when
+// enough was freed), and how much of it is worth handing back.
+constexpr std::chrono::seconds kHeapTrimInterval{1};
 constexpr std::size_t kHeapTrimMinFree = 1024 * 1024;
 
 std::string endpointText(const asio::ip::tcp::endpoint &endpoint)
@@ -81,7 +82,7 @@ LobbyServer::LobbyServer(asio::io_context &io, const ServerOptions &options, Cat
                                                       m_metrics.storeErrors)),
       m_hasher(io), m_accountQuota(options.accountsPerHour), m_acceptor(io), m_tlsAcceptor(io),
       m_tick(io), m_acceptRetry(io), m_stopTimer(io), m_presenceTimer(io),
-      m_heapTrimmer(io, kHeapTrimInterval, kHeapTrimMinFree), m_writeTimer(io),
+      m_heapTrimmer(io, kHeapTrimInterval, kHeapTrimMinFree), m_writePacer(io),
       m_signals(io, SIGTERM, SIGINT, SIGHUP), m_clusterTimer(io), m_startedAt(Clock::now()),
       m_systemd(io), m_drainTimer(io)
 {
@@ -571,25 +572,6 @@ void LobbyServer::flushPresenceSoon(ClientSession &session)
         m_presenceTimerArmed = false;
         if (!error)
             flushPresence();
-    });
-}
-
-void LobbyServer::writeSoon(ClientSession &session)
-{
-    m_writeWaiting.push_back(session.id());
-    if (m_writeTimerArmed)
-        return;
-    m_writeTimerArmed = true;
-    m_writeTimer.expires_after(ClientSession::kWriteWindow);
-    m_writeTimer.async_wait([this](const std::error_code &error) {
-        m_writeTimerArmed = false;
-        if (error)
-            return;
-        auto waiting = std::move(m_writeWaiting);
-        m_writeWaiting.clear();
-        for (const auto id : waiting)
-            if (const auto it = m_sessions.find(id); it != m_sessions.end())
-                it->second->flushWindow();
     });
 }
 

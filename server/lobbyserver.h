@@ -19,6 +19,7 @@
 #include "serveroptions.h"
 #include "systemdnotifier.h"
 #include "wirekeyword.h"
+#include "writepacer.h"
 
 #include <asio/io_context.hpp>
 #include <asio/ip/tcp.hpp>
@@ -61,8 +62,7 @@ public:
     const ClientSession::Limits &limits() const { return m_limits; }
     // The session holds only presence news: write it with the next presence flush.
     void flushPresenceSoon(ClientSession &session);
-    // The session was written to moments ago: its next write waits for the write window.
-    void writeSoon(ClientSession &session);
+    WritePacer &writePacer() { return m_writePacer; }
     std::array<char, 64 * 1024> &readBuffer() { return m_readBuffer; }
     ServerMetrics &metrics() { return m_metrics; }
 
@@ -265,9 +265,7 @@ private:
     bool m_presenceTimerArmed = false;
     HeapTrimmer m_heapTrimmer;
     std::vector<std::uint64_t> m_presenceWaiting; // session ids
-    asio::steady_timer m_writeTimer;
-    bool m_writeTimerArmed = false;
-    std::vector<std::uint64_t> m_writeWaiting; // session ids
+    WritePacer m_writePacer;
     // Lines for the whole lobby and for each room's members, written once for all of them.
     OutputLog m_lobbyLog;
     std::unordered_map<std::string, OutputLog> m_roomLogs;

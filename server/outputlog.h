@@ -62,6 +62,9 @@ public:
             m_block.reset();
     }
 
+    // Bytes of the block lines are appended to now; 0 when none is held.
+    std::size_t blockCapacity() const { return m_block ? m_block->capacity : 0; }
+
     // A line of its own block, for one that goes out once (a PING to everyone).
     static Line single(std::string_view plain);
 

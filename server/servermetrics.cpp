@@ -74,6 +74,13 @@ ServerMetrics::ServerMetrics()
         m_drops[i] = &m_registry.counter("ostrel_dropped_connections_total",
                                          "Connections the server ended or refused, by reason.",
                                          {{"reason", kDropNames[i]}});
+    static constexpr const char *kWriteNames[] = {"whole", "partial", "refused"};
+    for (std::size_t i = 0; i < m_writes.size(); ++i)
+        m_writes[i] = &m_registry.counter(
+            "ostrel_write_calls_total",
+            "System calls that wrote to clients, by what the system took of what it was "
+            "offered: all of it, part of it, or nothing (the socket was full).",
+            {{"result", kWriteNames[i]}});
 }
 
 void ServerMetrics::lineIn(std::optional<ostrel::WireKeyword> keyword)

@@ -48,6 +48,10 @@ public:
     // A line queued for a client, still scrambled as it goes on the wire.
     void lineOut(std::string_view scrambled);
     void drop(Drop reason) { m_drops[static_cast<std::size_t>(reason)]->add(); }
+    // A system call that wrote to a client: it took all it was offered, part of it, or
+    // nothing (the socket was full). Inside TLS, one per batch of lines the stream wrote.
+    enum class Write { Whole, Partial, Refused, Count };
+    void writeCall(Write result) { m_writes[static_cast<std::size_t>(result)]->add(); }
 
     MetricsRegistry::Counter &logins;
     MetricsRegistry::Counter &failedLogins;
@@ -65,4 +69,5 @@ private:
     std::array<MetricsRegistry::Counter *, kKeywords.size() + 1> m_linesIn{};
     std::array<MetricsRegistry::Counter *, kKeywords.size() + 1> m_linesOut{};
     std::array<MetricsRegistry::Counter *, static_cast<std::size_t>(Drop::Count)> m_drops{};
+    std::array<MetricsRegistry::Counter *, static_cast<std::size_t>(Write::Count)> m_writes{};
 };

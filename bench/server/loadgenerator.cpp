@@ -500,6 +500,18 @@ private:
 
     void finish()
     {
+        if (!m_settings.idle && !m_quietAfterLoad) {
+            // Memory after the load is taken once the lobby has been quiet as long as after
+            // the logins: what remains then is what a server keeps, not what it is still
+            // handing back.
+            m_quietAfterLoad = true;
+            m_tick.expires_after(std::chrono::milliseconds(1500));
+            m_tick.async_wait([this](const std::error_code &error) {
+                if (!error)
+                    finish();
+            });
+            return;
+        }
         m_finished = true;
         if (!m_settings.idle) {
             const long endKiB = rssKiB();
@@ -563,6 +575,7 @@ private:
     long m_baselineKiB = 0;
     long m_loggedInKiB = 0;
     long m_settledKiB = 0;
+    bool m_quietAfterLoad = false;
     double m_serverCpuAtStage = 0;
     SyscallCounter m_writeCalls;
     double m_ownCpuAtStage = 0;
