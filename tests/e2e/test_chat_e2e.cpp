@@ -37,9 +37,9 @@ struct Player : E2EPlayer
     QList<QByteArray> serverErrors;
     QList<QByteArray> rooms;
 
-    bool login(int port, const QString &name)
+    bool login(const ServerProcess &server, const QString &name)
     {
-        return E2EPlayer::login(port, name, [this](Tlobby *l) {
+        return E2EPlayer::login(server, name, [this](Tlobby *l) {
             // Listen in on what the lobby is told, beside the lobby.
             QObject::connect(l->connection(), &TOrvexConnection::OnServerError, l,
                              [this](const QByteArray &t) { serverErrors << t; });
@@ -75,16 +75,15 @@ TEST(ChatEndToEnd, TwoPlayersChatAndAModeratorSilencesAndKicks)
         ASSERT_TRUE(news.open(QIODevice::WriteOnly));
         news.write("Spring cup on Saturday\nBring a friend\n");
     }
-    ServerProcess server;
-    ASSERT_TRUE(server.start(serverData.path(), {QStringLiteral("--news"), newsFile}));
-    ASSERT_TRUE(createAccount(server.port(), "alice"));
-    ASSERT_TRUE(createAccount(server.port(), "bob"));
-    ASSERT_TRUE(server.setClass(QStringLiteral("alice"), QStringLiteral("H")));
+    ServerProcess server(serverData.path().toStdString(), {"--news", newsFile.toStdString()});
+    ASSERT_TRUE(createAccount(server, "alice"));
+    ASSERT_TRUE(createAccount(server, "bob"));
+    ASSERT_TRUE(server.setClass("alice", "H"));
 
     Player alice;
     Player bob;
-    ASSERT_TRUE(alice.login(server.port(), QStringLiteral("alice")));
-    ASSERT_TRUE(bob.login(server.port(), QStringLiteral("bob")));
+    ASSERT_TRUE(alice.login(server, QStringLiteral("alice")));
+    ASSERT_TRUE(bob.login(server, QStringLiteral("bob")));
 
     // The news shows at login.
     ASSERT_TRUE(QTest::qWaitFor(

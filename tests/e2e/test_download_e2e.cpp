@@ -27,14 +27,13 @@ TEST(DownloadE2E, AGameDownloadedThroughTheWindowIsInstalledAndHosted)
     RecordingPlatform seam;
     qunsetenv("OSTREL_REGISTRY");
     QTemporaryDir serverData;
-    ServerProcess server;
-    ASSERT_TRUE(server.start(serverData.path()));
+    ServerProcess server(serverData.path().toStdString());
     SiteWebServer site;
     ASSERT_TRUE(site.start(QStringLiteral(OSTREL_SITE_DIR))) << site.failure().toStdString();
-    ASSERT_TRUE(createAccount(server.port(), "alice"));
+    ASSERT_TRUE(createAccount(server, "alice"));
 
     E2EPlayer alice;
-    ASSERT_TRUE(alice.login(server.port(), QStringLiteral("alice"),
+    ASSERT_TRUE(alice.login(server, QStringLiteral("alice"),
                             [&](Tlobby *lobby) { lobby->setSiteRoot(site.rootUrl()); }));
     Tlobby *lobby = alice.lobby;
     // The catalogue comes from the server after the login.

@@ -30,14 +30,13 @@ TEST(GameDescriptionE2E, TheSitesPageShowsWithItsPictures)
         GTEST_SKIP() << "lighttpd is not installed (bash scripts/deps.sh installs it)";
     RecordingPlatform seam;
     QTemporaryDir serverData;
-    ServerProcess server;
-    ASSERT_TRUE(server.start(serverData.path()));
+    ServerProcess server(serverData.path().toStdString());
     SiteWebServer site;
     ASSERT_TRUE(site.start(QStringLiteral(OSTREL_SITE_DIR))) << site.failure().toStdString();
-    ASSERT_TRUE(createAccount(server.port(), "alice"));
+    ASSERT_TRUE(createAccount(server, "alice"));
 
     E2EPlayer alice;
-    ASSERT_TRUE(alice.login(server.port(), QStringLiteral("alice"),
+    ASSERT_TRUE(alice.login(server, QStringLiteral("alice"),
                             [&](Tlobby *lobby) { lobby->setSiteRoot(site.rootUrl()); }));
     Tlobby *lobby = alice.lobby;
     ASSERT_TRUE(QTest::qWaitFor(

@@ -38,9 +38,9 @@ struct Player : E2EPlayer
 {
     QList<QByteArray> received;
 
-    bool login(int port, const QString &name)
+    bool login(const ServerProcess &server, const QString &name)
     {
-        return E2EPlayer::login(port, name, [this](Tlobby *l) {
+        return E2EPlayer::login(server, name, [this](Tlobby *l) {
             QObject::connect(l->connection(), &TOrvexConnection::OnPmesReceived, l,
                              [this](const QByteArray &t) { received << t; });
         });
@@ -83,15 +83,14 @@ TEST(PrivateMessagesEndToEnd, TwoPlayersExchangeMessagesAndTurnedOffAnswersDoNot
     QTemporaryDir runtime;
     ASSERT_TRUE(serverData.isValid() && runtime.isValid());
     qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
-    ServerProcess server;
-    ASSERT_TRUE(server.start(serverData.path()));
-    ASSERT_TRUE(createAccount(server.port(), "alice"));
-    ASSERT_TRUE(createAccount(server.port(), "bob"));
+    ServerProcess server(serverData.path().toStdString());
+    ASSERT_TRUE(createAccount(server, "alice"));
+    ASSERT_TRUE(createAccount(server, "bob"));
 
     Player alice;
     Player bob;
-    ASSERT_TRUE(alice.login(server.port(), QStringLiteral("alice")));
-    ASSERT_TRUE(bob.login(server.port(), QStringLiteral("bob")));
+    ASSERT_TRUE(alice.login(server, QStringLiteral("alice")));
+    ASSERT_TRUE(bob.login(server, QStringLiteral("bob")));
     ASSERT_TRUE(QTest::qWaitFor(
         [&] {
             return alice.lobby->findlbname(QStringLiteral("bob"),

@@ -58,17 +58,16 @@ TEST(RoomsEndToEnd, PlayersSeeEachOtherMoveBetweenRoomsAndKeepTheirLists)
     QTemporaryDir runtime;
     ASSERT_TRUE(serverData.isValid() && runtime.isValid());
     qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
-    ServerProcess server;
-    ASSERT_TRUE(server.start(serverData.path()));
-    ASSERT_TRUE(createAccount(server.port(), "alice"));
-    ASSERT_TRUE(createAccount(server.port(), "bob"));
+    ServerProcess server(serverData.path().toStdString());
+    ASSERT_TRUE(createAccount(server, "alice"));
+    ASSERT_TRUE(createAccount(server, "bob"));
 
     E2EPlayer alice;
     E2EPlayer bob;
-    ASSERT_TRUE(alice.login(server.port(), QStringLiteral("alice")));
+    ASSERT_TRUE(alice.login(server, QStringLiteral("alice")));
     // Arrivals right after entering a room are not announced: wait for the quiet period.
     ASSERT_TRUE(QTest::qWaitFor([&] { return !alice.lobby->quietJoin(); }, 5000));
-    ASSERT_TRUE(bob.login(server.port(), QStringLiteral("bob")));
+    ASSERT_TRUE(bob.login(server, QStringLiteral("bob")));
 
     // Both in the players list of both, the catalogue in the tree.
     for (E2EPlayer *p : {&alice, &bob}) {
@@ -167,7 +166,7 @@ TEST(RoomsEndToEnd, PlayersSeeEachOtherMoveBetweenRoomsAndKeepTheirLists)
     control<QAction>(alice.lobby, "Ignore1")->trigger();
     EXPECT_EQ(texts(control<QListWidget>(alice.lobby, "listbox_friends")), QStringList{"0bob"});
     alice.lobby->close();
-    ASSERT_TRUE(alice.login(server.port(), QStringLiteral("alice")));
+    ASSERT_TRUE(alice.login(server, QStringLiteral("alice")));
     EXPECT_EQ(texts(control<QListWidget>(alice.lobby, "listbox_ignored")), QStringList{"mallory"});
     ASSERT_TRUE(QTest::qWaitFor(
         [&] {
