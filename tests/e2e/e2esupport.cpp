@@ -1,5 +1,8 @@
 #include "e2esupport.h"
 
+#include "assets.h"
+#include "control.h"
+#include "gestures.h"
 #include "inifile.h"
 #include "tflatbutton.h"
 #include "tfrmconnectioninfo.h"
@@ -7,10 +10,32 @@
 #include "wireclient.h"
 
 #include <QApplication>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <QTreeWidget>
+
+void EndToEndTest::SetUp()
+{
+    InitAssets();
+    ASSERT_TRUE(serverData.isValid() && runtime.isValid());
+    qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
+}
+
+bool EndToEndTest::startServer(const std::vector<std::string> &accounts,
+                               const std::vector<std::string> &arguments)
+{
+    server = std::make_unique<ServerProcess>(serverData.path().toStdString(), arguments);
+    for (const std::string &name : accounts) {
+        if (!createAccount(*server, name)) {
+            ADD_FAILURE() << "no account for " << name << "\n" << server->log();
+            return false;
+        }
+    }
+    return true;
+}
 
 bool createAccount(int port, const std::string &name, const QString &host)
 {
@@ -35,6 +60,18 @@ bool createAccount(int port, const std::string &name, const QString &host)
 bool createAccount(const ServerProcess &server, const std::string &name)
 {
     return createAccount(server.plainPort(), name, QString::fromStdString(server.host()));
+}
+
+bool enterRoom(Tlobby *lobby, const QString &room)
+{
+    QTreeWidgetItem *node = nullptr;
+    if (!QTest::qWaitFor([&] { return (node = lobby->FindSubjectTreeNode(room)) != nullptr; },
+                         5000))
+        return false;
+    if (!doubleClickItem(control<QTreeWidget>(lobby, "lbsubjects"), node))
+        return false;
+    return QTest::qWaitFor([&] { return control<QLabel>(lobby, "label_gamename")->text() == room; },
+                           10000);
 }
 
 bool E2EPlayer::login(const ServerProcess &server, const QString &name,

@@ -1,7 +1,9 @@
 #pragma once
 
+#include "gestures.h"
 #include "lobby.h"
 #include "lobbywindows.h"
+#include "recordingplatform.h"
 #include "serverprocess.h"
 #include "sitewebserver.h"
 #include "widgettext.h"
@@ -11,15 +13,40 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <gtest/gtest.h>
+
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
+
+// What an end-to-end test starts from: the lobby's pictures loaded, the desktop recorded
+// instead of shown (boxes, questions, programs), a runtime folder and a folder for the
+// server's data of the test's own.
+class EndToEndTest : public ::testing::Test
+{
+protected:
+    void SetUp() override;
+    // The server on serverData, with an account for each name (password "pw"); false,
+    // with the failure reported, when one could not be made.
+    bool startServer(const std::vector<std::string> &accounts,
+                     const std::vector<std::string> &arguments = {});
+
+    RecordingPlatform seam;
+    QTemporaryDir serverData;
+    QTemporaryDir runtime;
+    std::unique_ptr<ServerProcess> server;
+};
 
 // Creates an account the way a new player's first login does, over a bare connection.
 bool createAccount(int port, const std::string &name,
                    const QString &host = QStringLiteral("127.0.0.1"));
 // The same on the server's plain port, which exists whatever the run.
 bool createAccount(const ServerProcess &server, const std::string &name);
+
+// Enters a room as the user does: a double click on it in the rooms tree, once the
+// catalogue lists it; true when the lobby shows the room.
+bool enterRoom(Tlobby *lobby, const QString &room);
 
 // The visible top-level window of type T whose object name begins with prefix, if any.
 template <typename T> QPointer<T> openWindow(const QString &prefix)

@@ -59,8 +59,8 @@ TEST(ClusterEndToEnd, PlayersAtTwoNodesSeeEachOtherAndExchangeAMessage)
     };
     ASSERT_TRUE(QTest::qWaitFor([&] { return lists(alice, "bob") && lists(bob, "alice"); }, 10000));
 
-    alice.lobby->selectPlayer(QStringLiteral("bob"));
-    alice.lobby->lbnamesDblClick();
+    ASSERT_TRUE(
+        doubleClickPlayer(control<TPlayerList>(alice.lobby, "lbnames"), QStringLiteral("bob")));
     QPointer<Tprivatemessageto> toBob = openWindow<Tprivatemessageto>(QStringLiteral("pmto"));
     ASSERT_TRUE(toBob);
     QTest::keyClicks(toBob->findChild<QPlainTextEdit *>(QStringLiteral("memo_message")),

@@ -646,9 +646,7 @@ TEST(HostingEndToEndSide, DISABLED_Side)
     Tlobby *lobby = player.lobby;
     lobby->resize(1000, 720);
     ASSERT_TRUE(control<TSock>(lobby, "Sock11")->Listen());
-    lobby->connection()->JoinSubject(kRoom.toLatin1());
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return control<QLabel>(lobby, "label_gamename")->text() == kRoom; }, 10000));
+    ASSERT_TRUE(enterRoom(lobby, kRoom));
     QTreeWidget *tree = control<QTreeWidget>(lobby, "TreeView_gamelist");
 
     if (role == QLatin1String("host")) {

@@ -75,22 +75,18 @@ struct Player : E2EPlayer
     }
 };
 
-TEST(PrivateMessagesEndToEnd, TwoPlayersExchangeMessagesAndTurnedOffAnswersDoNotLoop)
+class PrivateMessagesEndToEnd : public EndToEndTest
 {
-    InitAssets();
-    RecordingPlatform seam;
-    QTemporaryDir serverData;
-    QTemporaryDir runtime;
-    ASSERT_TRUE(serverData.isValid() && runtime.isValid());
-    qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
-    ServerProcess server(serverData.path().toStdString());
-    ASSERT_TRUE(createAccount(server, "alice"));
-    ASSERT_TRUE(createAccount(server, "bob"));
+};
+
+TEST_F(PrivateMessagesEndToEnd, TwoPlayersExchangeMessagesAndTurnedOffAnswersDoNotLoop)
+{
+    ASSERT_TRUE(startServer({"alice", "bob"}));
 
     Player alice;
     Player bob;
-    ASSERT_TRUE(alice.login(server, QStringLiteral("alice")));
-    ASSERT_TRUE(bob.login(server, QStringLiteral("bob")));
+    ASSERT_TRUE(alice.login(*server, QStringLiteral("alice")));
+    ASSERT_TRUE(bob.login(*server, QStringLiteral("bob")));
     ASSERT_TRUE(QTest::qWaitFor(
         [&] {
             return alice.lobby->findlbname(QStringLiteral("bob"),
@@ -99,8 +95,8 @@ TEST(PrivateMessagesEndToEnd, TwoPlayersExchangeMessagesAndTurnedOffAnswersDoNot
         5000));
 
     // alice writes to bob from the players list.
-    alice.lobby->selectPlayer(QStringLiteral("bob"));
-    alice.lobby->lbnamesDblClick();
+    ASSERT_TRUE(
+        doubleClickPlayer(control<TPlayerList>(alice.lobby, "lbnames"), QStringLiteral("bob")));
     QPointer<Tprivatemessageto> toBob = openWindow<Tprivatemessageto>(QStringLiteral("pmto"));
     ASSERT_TRUE(toBob);
     alice.write(toBob, QStringLiteral("hello bob"));

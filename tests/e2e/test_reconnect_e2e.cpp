@@ -18,32 +18,18 @@
 
 namespace {
 
-TEST(ReconnectE2E, AServerRestartBringsThePlayerBackIntoTheRoom)
+class ReconnectE2E : public EndToEndTest
 {
-    InitAssets();
-    RecordingPlatform seam;
-    QTemporaryDir serverData;
-    QTemporaryDir runtime;
-    ASSERT_TRUE(serverData.isValid() && runtime.isValid());
-    qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
-    auto server = std::make_unique<ServerProcess>(serverData.path().toStdString());
-    ASSERT_TRUE(createAccount(*server, "alice"));
-    ASSERT_TRUE(createAccount(*server, "bob"));
+};
+
+TEST_F(ReconnectE2E, AServerRestartBringsThePlayerBackIntoTheRoom)
+{
+    ASSERT_TRUE(startServer({"alice", "bob"}));
 
     E2EPlayer alice;
     ASSERT_TRUE(alice.login(*server, QStringLiteral("alice")));
     Tlobby *lobby = alice.lobby;
-    QTreeWidgetItem *room = nullptr;
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return (room = lobby->FindSubjectTreeNode(QStringLiteral("Plumbrix"))) != nullptr; },
-        5000));
-    control<QTreeWidget>(lobby, "lbsubjects")->setCurrentItem(room);
-    lobby->lbsubjectsDblClick();
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] {
-            return control<QLabel>(lobby, "label_gamename")->text() == QLatin1String("Plumbrix");
-        },
-        5000));
+    ASSERT_TRUE(enterRoom(lobby, QStringLiteral("Plumbrix")));
 
     // The server goes away (a clean stop, as an operator's restart does) and comes back on
     // the ports it had.

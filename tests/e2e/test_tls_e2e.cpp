@@ -32,17 +32,12 @@ bool anyContains(const QStringList &texts, const QString &part)
     return false;
 }
 
-class TlsEndToEnd : public ::testing::Test
+class TlsEndToEnd : public EndToEndTest
 {
 protected:
-    void SetUp() override
-    {
-        InitAssets();
-        ASSERT_TRUE(serverData.isValid() && runtime.isValid());
-        qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
-    }
-    std::unique_ptr<ServerProcess> startServer(const QString &data, int plainPort = 0,
-                                               int tlsPort = 0)
+    // A server that listens for TLS whatever the run.
+    std::unique_ptr<ServerProcess> tlsServer(const QString &data, int plainPort = 0,
+                                             int tlsPort = 0)
     {
         ServerProcess::Setup setup;
         setup.tls = true;
@@ -50,15 +45,11 @@ protected:
         setup.tlsListenPort = tlsPort;
         return std::make_unique<ServerProcess>(data.toStdString(), setup);
     }
-
-    RecordingPlatform seam;
-    QTemporaryDir serverData;
-    QTemporaryDir runtime;
 };
 
 TEST_F(TlsEndToEnd, ACertificateTrustedOnFirstUseIsKeptAndAChangedOneIsRefused)
 {
-    auto server = startServer(serverData.path());
+    auto server = tlsServer(serverData.path());
     const int plainPort = server->plainPort();
     const int tlsPort = server->tlsPort();
     const QByteArray fingerprint = QByteArray::fromStdString(server->fingerprint());
@@ -81,7 +72,7 @@ TEST_F(TlsEndToEnd, ACertificateTrustedOnFirstUseIsKeptAndAChangedOneIsRefused)
     server.reset();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !alice.lobby->connection()->LoggedIn(); }, 5000));
     QTemporaryDir otherData;
-    server = startServer(otherData.path(), plainPort, tlsPort);
+    server = tlsServer(otherData.path(), plainPort, tlsPort);
     ASSERT_NE(QByteArray::fromStdString(server->fingerprint()), fingerprint);
     ASSERT_TRUE(createAccount(plainPort, "alice"));
     EXPECT_TRUE(QTest::qWaitFor(
@@ -95,7 +86,7 @@ TEST_F(TlsEndToEnd, ACertificateTrustedOnFirstUseIsKeptAndAChangedOneIsRefused)
 
 TEST_F(TlsEndToEnd, ACertificateThePlayerDoesNotTrustIsNotConnectedTo)
 {
-    auto server = startServer(serverData.path());
+    auto server = tlsServer(serverData.path());
     ASSERT_TRUE(createAccount(*server, "bob"));
     E2EPlayer bob;
     bob.tls = true;
@@ -109,7 +100,7 @@ TEST_F(TlsEndToEnd, ACertificateThePlayerDoesNotTrustIsNotConnectedTo)
 
 TEST_F(TlsEndToEnd, ALobbySpeakingTlsToThePlainPortIsToldSo)
 {
-    auto server = startServer(serverData.path());
+    auto server = tlsServer(serverData.path());
     ASSERT_TRUE(createAccount(*server, "carol"));
     E2EPlayer carol;
     carol.tls = true;
