@@ -213,6 +213,13 @@ int ServerProcess::terminate()
     if (m_pid <= 0)
         return -1;
     kill(m_pid, SIGTERM);
+    return awaitExit();
+}
+
+int ServerProcess::awaitExit()
+{
+    if (m_pid <= 0)
+        return -1;
     const int status = waitExit(m_pid, std::chrono::seconds(10));
     if (status < 0) {
         kill(m_pid, SIGKILL);

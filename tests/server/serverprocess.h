@@ -70,6 +70,9 @@ public:
     // Sends SIGTERM and waits (bounded) for the exit; returns the exit status, or -1 when
     // the server did not stop by itself in time (it is killed then).
     int terminate();
+    // Waits (bounded) for a server that was told to stop to end by itself; its exit status,
+    // or -1 when it still runs (it is killed then).
+    int awaitExit();
     bool running();
     // The operator's command that gives an account its class, on this server's data.
     bool setClass(const std::string &name, const std::string &accountClass) const;
