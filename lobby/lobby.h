@@ -106,12 +106,6 @@ public:
     int floodCount() const { return spamcount; }
     // The ticks of Timer1 since the flood count last decayed.
     int floodTick() const { return spamtick; }
-    // Starts the flood count over at `count`, its decay at the start of a period.
-    void setFloodCount(int count)
-    {
-        spamcount = count;
-        spamtick = 0;
-    }
     bool profileRequested() const { return ProfileRequested; }
     // Where the next reading and writing private-message windows open.
     QPoint messageFromPlace() const { return {pmfromleft, pmfromtop}; }
@@ -177,9 +171,8 @@ public:
         "Board",    "Puzzle", "Other", "MYLadder", "RMLadder"};
     const std::array<QByteArray, 11> &expandedState() const { return expandedstate; }
     const QStringList &favouriteRooms() const { return m_favourites.rooms(); }
+    // The player the player menus act on: the one last pressed in a list.
     const QString &selectedPlayer() const { return m_selectedPlayer; }
-    // What pressing a player's entry does: the player menus act on that name.
-    void selectPlayer(const QString &name) { m_selectedPlayer = name; }
 
 private:
     // ---- Form: header and status

@@ -29,6 +29,8 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <memory>
+#include <stdexcept>
 #include <vector>
 
 namespace {
@@ -156,10 +158,16 @@ int main(int argc, char **argv)
     RecordingPlatform quiet;
 
     QTemporaryDir serverData;
-    ServerProcess server;
-    if (!server.start(serverData.path()) || !createAccount(server.port(), "host") ||
-        !createAccount(server.port(), "joiner")) {
-        std::fprintf(stderr, "the server did not start\n");
+    std::unique_ptr<ServerProcess> started;
+    try {
+        started = std::make_unique<ServerProcess>(serverData.path().toStdString());
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "the server did not start: %s\n", e.what());
+        return 1;
+    }
+    const ServerProcess &server = *started;
+    if (!createAccount(server, "host") || !createAccount(server, "joiner")) {
+        std::fprintf(stderr, "no accounts on the server\n");
         return 1;
     }
     // The game both lobbies have installed, in the sample catalogue's version: hosting
@@ -181,13 +189,13 @@ int main(int argc, char **argv)
     const quint16 joinerPort = freePort();
     qputenv("OSTREL_RELAY_PORT", QByteArray::number(joinerPort));
     E2EPlayer joiner;
-    if (!joiner.login(server.port(), QStringLiteral("joiner")))
+    if (!joiner.login(server, QStringLiteral("joiner")))
         return 1;
     QTcpServer hostGame;
     hostGame.listen(QHostAddress::LocalHost, 0);
     qputenv("OSTREL_RELAY_PORT", QByteArray::number(hostGame.serverPort()));
     E2EPlayer host;
-    if (!host.login(server.port(), QStringLiteral("host")))
+    if (!host.login(server, QStringLiteral("host")))
         return 1;
 
     // The handshake of an assisted game, as the users make it: both in the game's room,

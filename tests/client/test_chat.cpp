@@ -1,4 +1,5 @@
 #include "control.h"
+#include "gestures.h"
 #include "lobbyfixture.h"
 #include "tchatpane.h"
 #include "tcolor.h"
@@ -63,9 +64,10 @@ protected:
     {
         LobbyFixture::SetUp();
         loginAs("alice");
-        // The decay is driven tick by tick below.
+        // The decay is driven tick by tick below, from the start of one of its periods.
         control<QTimer>(lobby, "Timer1")->stop();
-        lobby->setFloodCount(0);
+        for (int tick = 0; tick <= 20 && lobby->floodTick() != 0; ++tick)
+            lobby->Timer1Timer();
         options()->textcolor->setColor(TColor(0x123456));
         options()->actioncolor->setColor(TColor(TColor::clPurple));
         server.clearLines();
@@ -74,12 +76,6 @@ protected:
     }
 
     TOptions *options() const { return windows->options(); }
-
-    void type(QLineEdit *edit, const QString &text)
-    {
-        QTest::keyClicks(edit, text);
-        QTest::keyClick(edit, Qt::Key_Return);
-    }
 
     const QColor plain = TColor(0x123456).toQColor();
     const QColor navy{0, 0, 128};
@@ -167,10 +163,10 @@ TEST_F(ChatTest, RoomChatShowsOwnLinesAtOnceAndSendsThemWithTheirColour)
 {
     QLineEdit *edit = control<QLineEdit>(lobby, "mychat_gameroom");
     edit->setText(QStringLiteral("<Enter Chat Here>"));
-    type(edit, QStringLiteral("hello | there"));
-    type(edit, QStringLiteral("/me waves"));
-    type(edit, QStringLiteral("/24 final at nine"));
-    type(edit, QStringLiteral("shit"));
+    typeLine(edit, QStringLiteral("hello | there"));
+    typeLine(edit, QStringLiteral("/me waves"));
+    typeLine(edit, QStringLiteral("/24 final at nine"));
+    typeLine(edit, QStringLiteral("shit"));
     EXPECT_TRUE(edit->text().isEmpty());
     const QColor purple(128, 0, 128);
     EXPECT_EQ(shown(control<TChatPane>(lobby, "mainchat_gameroom")),
@@ -189,10 +185,10 @@ TEST_F(ChatTest, SpamPreventionCountsEnteredLinesAndDecaysEveryTwentyFirstTick)
 {
     QLineEdit *room = control<QLineEdit>(lobby, "mychat_gameroom");
     // An empty Enter in the room chat counts for nothing.
-    type(room, QString());
+    typeLine(room, QString());
     EXPECT_EQ(lobby->floodCount(), 0);
     for (int i = 1; i <= 12; ++i)
-        type(room, QStringLiteral("line %1").arg(i));
+        typeLine(room, QStringLiteral("line %1").arg(i));
     EXPECT_EQ(sent("SEND|CHAT|").size(), 11);
     EXPECT_EQ(lobby->floodCount(), 12);
     EXPECT_EQ(shown(control<TChatPane>(lobby, "mainchat_gameroom")).last(),
@@ -206,18 +202,21 @@ TEST_F(ChatTest, SpamPreventionCountsEnteredLinesAndDecaysEveryTwentyFirstTick)
     EXPECT_EQ(lobby->floodCount(), 2);
     EXPECT_EQ(lobby->floodTick(), 0);
     for (int i = 1; i <= 10; ++i)
-        type(room, QStringLiteral("more %1").arg(i));
+        typeLine(room, QStringLiteral("more %1").arg(i));
     EXPECT_EQ(sent("SEND|CHAT|").size(), 11 + 9);
 
     // "//quarto" is neither refused nor counted.
     const int count = lobby->floodCount();
-    type(room, QStringLiteral("//quarto"));
+    typeLine(room, QStringLiteral("//quarto"));
     EXPECT_EQ(sent("HADMIN|"), QList<QByteArray>{"HADMIN|7KAZ|alice|REBOOT|"});
     EXPECT_EQ(lobby->floodCount(), count);
     EXPECT_TRUE(room->text().isEmpty());
 
     // The decay never goes below zero.
-    lobby->setFloodCount(3);
+    ASSERT_EQ(lobby->floodCount(), 12);
+    for (int tick = 0; tick < 21; ++tick)
+        lobby->Timer1Timer();
+    EXPECT_EQ(lobby->floodCount(), 2);
     for (int tick = 0; tick < 21; ++tick)
         lobby->Timer1Timer();
     EXPECT_EQ(lobby->floodCount(), 0);
@@ -226,18 +225,21 @@ TEST_F(ChatTest, SpamPreventionCountsEnteredLinesAndDecaysEveryTwentyFirstTick)
 TEST_F(ChatTest, LobbyChatSendsWithoutEchoAndCountsEveryEnter)
 {
     QLineEdit *edit = control<QLineEdit>(lobby, "mychat");
-    type(edit, QStringLiteral("hi all"));
-    type(edit, QStringLiteral("/me waves"));
-    type(edit, QStringLiteral("/24 not for the lobby"));
-    type(edit, QString());
+    typeLine(edit, QStringLiteral("hi all"));
+    typeLine(edit, QStringLiteral("/me waves"));
+    typeLine(edit, QStringLiteral("/24 not for the lobby"));
+    typeLine(edit, QString());
     EXPECT_EQ(sent("SEND|GHAT|"),
               (QList<QByteArray>{"SEND|GHAT|hi all|$00123456", "SEND|GHAT|/me waves|clPurple"}));
     EXPECT_TRUE(shown(control<TChatPane>(lobby, "listbox_alerts")).isEmpty());
     EXPECT_EQ(lobby->floodCount(), 4);
 
-    lobby->setFloodCount(11);
-    type(edit, QStringLiteral("refused"));
-    EXPECT_EQ(sent("SEND|GHAT|").size(), 2);
+    // The twelfth Enter in a period is refused.
+    for (int i = 0; i < 7; ++i)
+        typeLine(edit, QStringLiteral("again %1").arg(i));
+    ASSERT_EQ(lobby->floodCount(), 11);
+    typeLine(edit, QStringLiteral("refused"));
+    EXPECT_EQ(sent("SEND|GHAT|").size(), 9);
     EXPECT_EQ(shown(control<TChatPane>(lobby, "listbox_alerts")),
               (QList<Shown>{{"Spam prevention activated!", red, 0}}));
     EXPECT_EQ(lobby->floodCount(), 12);
@@ -253,7 +255,7 @@ TEST_F(ChatTest, EditsWhileDisconnectedOrWithTheRoomChatOff)
     control<QAction>(lobby, "TurnOffGameLobbyChat1")->trigger();
     QLineEdit *room = control<QLineEdit>(lobby, "mychat_gameroom");
     room->setText(QStringLiteral("<Enter Chat Here>"));
-    type(room, QStringLiteral("hello"));
+    typeLine(room, QStringLiteral("hello"));
     EXPECT_EQ(room->text(), "Game Lobby Chat Turned Off");
     EXPECT_TRUE(sent("SEND|CHAT|").isEmpty());
 

@@ -1,4 +1,5 @@
 #include "control.h"
+#include "gestures.h"
 #include "inifile.h"
 #include "lobbyfixture.h"
 #include "relaytable.h"
@@ -85,6 +86,16 @@ protected:
         return documentLines(control<TChatPane>(lobby, "listbox_alerts")->document());
     }
 
+    // The game the lobby started ends, as a game does: its connection to the presence
+    // listener closes; the host button comes back.
+    void endGame()
+    {
+        auto game = startGame();
+        game->disconnectFromHost();
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] { return control<TFlatButton>(lobby, "button_host")->isVisibleTo(lobby); }, 5000));
+    }
+
     // A game of ours connecting to the presence listener.
     std::unique_ptr<QTcpSocket> startGame()
     {
@@ -122,7 +133,7 @@ TEST_F(HostingTest, HostingAnnouncesTheGameAndStartsItsProgram)
         enterRoom(row.room);
         control<QAction>(lobby, "LobbyAssistedHosting1")->setChecked(row.assisted);
         seam.programs.clear();
-        lobby->button_hostClick();
+        clickButton(lobby, "button_host");
 
         const QByteArray entry = "alice - " + row.room;
         EXPECT_EQ(sent(row.assisted ? "ADDASSISTED|" : "ADDGAME|"),
@@ -139,6 +150,7 @@ TEST_F(HostingTest, HostingAnnouncesTheGameAndStartsItsProgram)
         EXPECT_FALSE(control<TFlatButton>(lobby, "button_host")->isVisibleTo(lobby));
         EXPECT_EQ(control<QAction>(lobby, "InviteToJoin1")->text(), "Invite to Join " + row.invite);
         EXPECT_EQ(lobby->hostingSession().inviteGame(), row.invite);
+        endGame();
     }
 }
 
@@ -146,15 +158,15 @@ TEST_F(HostingTest, HostingIsRefusedWhileAnotherGameRunsAndProceedsAfterwards)
 {
     enterRoom("Plumbrix");
     seam.gameIsRunning = true;
-    lobby->button_hostClick();
-    lobby->button_hostClick();
+    clickButton(lobby, "button_host");
+    clickButton(lobby, "button_host");
     const QString refused = "You can not host a game while playing another Ostrel Software Game.";
     EXPECT_EQ(seam.messages, (QStringList{refused, refused}));
     EXPECT_TRUE(sent("ADDGAME|").isEmpty());
     EXPECT_TRUE(seam.programs.empty());
 
     seam.gameIsRunning = false;
-    lobby->button_hostClick();
+    clickButton(lobby, "button_host");
     EXPECT_EQ(sent("ADDGAME|"), QList<QByteArray>{"ADDGAME|alice - Plumbrix"});
 }
 
@@ -214,7 +226,7 @@ TEST_F(HostingTest, InstallAndUpdateMarksDecideWhetherTheGameStarts)
         if (row.join)
             lobby->joinit("bob - Plumbrix");
         else
-            lobby->button_hostClick();
+            clickButton(lobby, "button_host");
 
         EXPECT_EQ(seam.questions,
                   row.question.isEmpty() ? QStringList() : QStringList{"Plumbrix" + row.question});
@@ -223,6 +235,8 @@ TEST_F(HostingTest, InstallAndUpdateMarksDecideWhetherTheGameStarts)
                   row.proceeds ? QList<QByteArray>{expected} : QList<QByteArray>{});
         EXPECT_EQ(seam.programs.size(), row.proceeds && !row.join ? 1u : 0u);
         EXPECT_EQ(item->data().toInt(), row.markAfter);
+        if (!control<TFlatButton>(lobby, "button_host")->isVisibleTo(lobby))
+            endGame();
     }
 }
 
@@ -344,7 +358,7 @@ TEST_F(HostingTest, OnlyTheAnswerToOurOwnJoinStartsTheGame)
 TEST_F(HostingTest, ThePresenceListenerKeepsNothingWrittenToIt)
 {
     enterRoom("Plumbrix");
-    lobby->button_hostClick();
+    clickButton(lobby, "button_host");
     auto game = startGame();
     game->write(QByteArray(4 * 1024 * 1024, 'x'));
     EXPECT_TRUE(
@@ -397,9 +411,10 @@ TEST_F(HostingTest, InvitationsAreShownOnlyWhileNoGameRunsAndWithInvitationsOn)
 
 TEST_F(HostingTest, InvitingNamesTheHostedGame)
 {
-    enterRoom("PlumbrixRMLADDER");
-    lobby->button_hostClick();
-    lobby->selectPlayer(QStringLiteral("bob"));
+    enterRoom("PlumbrixRMLADDER", "bob+1+PlumbrixRMLADDER+");
+    clickButton(lobby, "button_host");
+    ASSERT_TRUE(
+        clickPlayer(control<TPlayerList>(lobby, "listbox_gameroom"), QStringLiteral("bob")));
     control<QAction>(lobby, "InviteToJoin1")->trigger();
     control<QAction>(lobby, "invitetojoin2")->trigger();
     EXPECT_EQ(sent("INVITE|"), (QList<QByteArray>{"INVITE|bob|Plumbrix", "INVITE|bob|Plumbrix"}));
@@ -462,7 +477,7 @@ TEST_F(HostingTest, PressingAGameChoosesItAndADoubleClickJoinsIt)
 TEST_F(HostingTest, TheEndOfTheGamesConnectionEndsHostingAndListensAgain)
 {
     enterRoom("Plumbrix");
-    lobby->button_hostClick();
+    clickButton(lobby, "button_host");
     auto game = startGame();
     lobby->joinit("bob - Plumbrix");
     EXPECT_EQ(seam.messages,
@@ -482,7 +497,7 @@ TEST_F(HostingTest, TheEndOfTheGamesConnectionEndsHostingAndListensAgain)
 TEST_F(HostingTest, TheListenerStoppingItselfChangesNothing)
 {
     enterRoom("Plumbrix");
-    lobby->button_hostClick();
+    clickButton(lobby, "button_host");
     control<TSock>(lobby, "Sock11")->setListen(false);
     EXPECT_TRUE(sent("DELETEGAME|").isEmpty());
     EXPECT_TRUE(control<TFlatButton>(lobby, "button_private")->isVisibleTo(lobby));
@@ -504,13 +519,13 @@ TEST_F(HostingTest, AFailedJoinGivesTheHostButtonBack)
 TEST_F(HostingTest, SmallerRoomActions)
 {
     enterRoom("PlumbrixRMLADDER");
-    lobby->button_ladderClick();
+    clickButton(lobby, "button_ladder");
     ASSERT_EQ(sent("SEND|CHAT|").size(), 1);
     EXPECT_TRUE(sent("SEND|CHAT|")[0].startsWith("SEND|CHAT|/me asks: Ladder Game Anyone?|"));
     EXPECT_EQ(documentLines(control<TChatPane>(lobby, "mainchat_gameroom")->document()).last(),
               "alice Ladder Game Anyone?");
 
-    lobby->button_hostClick();
+    clickButton(lobby, "button_host");
     control<TFlatButton>(lobby, "button_private")->click();
     EXPECT_EQ(sent("PRIVATE|"), QList<QByteArray>{"PRIVATE|alice"});
     EXPECT_FALSE(control<TFlatButton>(lobby, "button_private")->isVisibleTo(lobby));

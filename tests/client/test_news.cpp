@@ -1,4 +1,5 @@
 #include "control.h"
+#include "gestures.h"
 #include "lobbyfixture.h"
 #include "tchatpane.h"
 #include "tcolor.h"
@@ -6,6 +7,7 @@
 #include "tflatbutton.h"
 #include "tflatpanel.h"
 #include "toptions.h"
+#include "tplayerlist.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -125,7 +127,9 @@ TEST_F(NewsTest, TournamentComposerSendsTheAnnouncement)
 TEST_F(NewsTest, ModeratorCommandsActOnTheSelectedPlayer)
 {
     login("H");
-    lobby->selectPlayer(QStringLiteral("bob"));
+    serverSends({"ADDGUEST|bob+1+Lobby Chat+"});
+    TPlayerList *players = control<TPlayerList>(lobby, "lbnames");
+    ASSERT_TRUE(clickPlayer(players, QStringLiteral("bob")));
     control<QAction>(lobby, "N5Minutes1")->trigger();
     control<QAction>(lobby, "N30Minutes1")->trigger();
     control<QAction>(lobby, "N60Minutes1")->trigger();
@@ -141,7 +145,7 @@ TEST_F(NewsTest, ModeratorCommandsActOnTheSelectedPlayer)
     EXPECT_EQ(seam.messages, QStringList{"You have booted bob off the server"});
 
     // With no player selected there is nobody to act on.
-    lobby->selectPlayer(QString());
+    clickNowhere(players);
     control<QAction>(lobby, "Kick1")->trigger();
     EXPECT_EQ(sent("HADMIN|").size(), 5);
     EXPECT_EQ(seam.messages.size(), 1);

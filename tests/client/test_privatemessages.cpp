@@ -1,4 +1,5 @@
 #include "control.h"
+#include "gestures.h"
 #include "lobbyfixture.h"
 #include "privatemessagetext.h"
 #include "tanimatedbutton.h"
@@ -139,7 +140,8 @@ protected:
 
 TEST_F(PrivateMessagesTest, ThreeLineMessageTravelsWithItsTimeAndReadsBackLineByLine)
 {
-    lobby->selectPlayer(QStringLiteral("bob"));
+    serverSends({"ADDGUEST|bob+1+Lobby Chat+"});
+    ASSERT_TRUE(clickPlayer(control<TPlayerList>(lobby, "lbnames"), QStringLiteral("bob")));
     control<QAction>(lobby, "SendPrivateMessage1")->trigger();
     QPointer<Tprivatemessageto> writer = window<Tprivatemessageto>(QStringLiteral("pmto1"));
     ASSERT_TRUE(writer);
@@ -246,14 +248,14 @@ TEST_F(PrivateMessagesTest, TwoMessagesFromOneSenderOpenOldestFirstAndKeepTheMai
                     ->rect()
                     .contains(control<TPlayerList>(lobby, "lbnames")->visualRect(quinn)));
 
-    lobby->selectPlayer(QStringLiteral("quinn"));
-    lobby->lbnamesDblClick();
+    TPlayerList *players = control<TPlayerList>(lobby, "lbnames");
+    ASSERT_TRUE(doubleClickPlayer(players, QStringLiteral("quinn")));
     QPointer<Tprivatemessagefrom> first = window<Tprivatemessagefrom>(QStringLiteral("pmfrom1"));
     ASSERT_TRUE(first);
     EXPECT_EQ(reader(first).value(1), " first");
     EXPECT_TRUE(lobby->hasPendingMessage(QStringLiteral("quinn")));
 
-    lobby->lbnamesDblClick();
+    ASSERT_TRUE(doubleClickPlayer(players, QStringLiteral("quinn")));
     QPointer<Tprivatemessagefrom> second = window<Tprivatemessagefrom>(QStringLiteral("pmfrom2"));
     ASSERT_TRUE(second);
     EXPECT_EQ(reader(second).value(1), " second");

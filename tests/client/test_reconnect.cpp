@@ -1,4 +1,5 @@
 #include "control.h"
+#include "gestures.h"
 #include "lobby.h"
 #include "lobbyfixture.h"
 #include "tchatpane.h"
@@ -73,8 +74,7 @@ protected:
     {
         QTreeWidgetItem *node = lobby->FindSubjectTreeNode(QStringLiteral("alpha"));
         ASSERT_NE(node, nullptr);
-        control<QTreeWidget>(lobby, "lbsubjects")->setCurrentItem(node);
-        lobby->lbsubjectsDblClick();
+        ASSERT_TRUE(doubleClickItem(control<QTreeWidget>(lobby, "lbsubjects"), node));
         ASSERT_TRUE(QTest::qWaitFor([this] { return lobby->currentRoom() == "alpha"; }, 5000));
     }
 
@@ -148,7 +148,7 @@ TEST_F(ReconnectTest, LostConnectionLogsInAgainWithTheSameLoginAndRejoinsTheRoom
 
     // Back in the lobby room, a second loss brings the lobby back without a room join.
     const int lobbyJoin = static_cast<int>(server.lines().size());
-    lobby->button_leavegameroomClick();
+    clickButton(lobby, "button_leavegameroom");
     ASSERT_TRUE(QTest::qWaitFor([this] { return lobby->currentRoom() == "Lobby Chat"; }, 5000));
     server.closeClient();
     ASSERT_GE(server.waitForLine("LOGIN|ann|0121|secret", 5000, lobbyJoin + 1), 0);
@@ -187,20 +187,10 @@ TEST_F(ReconnectTest, NoLoginDialogWhileATryWaitsAndDisconnectStopsTheTries)
     login();
     lobby->reconnectPolicy().setJitter(0); // the real schedule: two seconds
     server.closeClient();
-    ASSERT_TRUE(QTest::qWaitFor(
-        [this] {
-            return control<QLabel>(lobby, "label_status")->text() ==
-                   QStringLiteral("Connection lost. Trying again in 2 s...");
-        },
-        5000));
+    ASSERT_TRUE(statusBecomes(QStringLiteral("Connection lost. Trying again in 2 s...")));
     EXPECT_FALSE(activationShowsDialog());
     // The countdown goes on by the second.
-    ASSERT_TRUE(QTest::qWaitFor(
-        [this] {
-            return control<QLabel>(lobby, "label_status")->text() ==
-                   QStringLiteral("Connection lost. Trying again in 1 s...");
-        },
-        3000));
+    ASSERT_TRUE(statusBecomes(QStringLiteral("Connection lost. Trying again in 1 s..."), 3000));
 
     control<TFlatButton>(lobby, "button_disconnect")->click();
     EXPECT_FALSE(lobby->reconnecting());
@@ -280,12 +270,7 @@ TEST_F(ReconnectTest, NoTriesAfterAnExplainedCloseOrWithTheOptionOff)
         if (!c.reason.isEmpty())
             server.send(c.reason);
         server.closeClient();
-        ASSERT_TRUE(QTest::qWaitFor(
-            [this] {
-                return control<QLabel>(lobby, "label_status")->text() ==
-                       QStringLiteral("You are Disconnected.");
-            },
-            5000));
+        ASSERT_TRUE(statusBecomes(QStringLiteral("You are Disconnected.")));
         EXPECT_FALSE(lobby->reconnecting());
         EXPECT_TRUE(noNewClientFor(800));
         if (!c.reason.isEmpty()) {

@@ -1,4 +1,5 @@
 #include "control.h"
+#include "gestures.h"
 #include "inifile.h"
 #include "lobbyfixture.h"
 #include "relaycodec.h"
@@ -158,7 +159,7 @@ protected:
     {
         serverSends({"JOINSUBJECT|Plumbrix|"});
         control<QAction>(lobby, "LobbyAssistedHosting1")->setChecked(assisted);
-        lobby->button_hostClick();
+        clickButton(lobby, "button_host");
         ASSERT_FALSE(control<TFlatButton>(lobby, "button_host")->isVisibleTo(lobby));
     }
     // The user joins `host`'s game, which answers that it plays through the relay.

@@ -1,108 +1,40 @@
 #include "e2esupport.h"
 
+#include "assets.h"
+#include "control.h"
+#include "gestures.h"
 #include "inifile.h"
 #include "tflatbutton.h"
 #include "tfrmconnectioninfo.h"
 #include "userpaths.h"
+#include "wireclient.h"
 
 #include <QApplication>
-#include <QCryptographicHash>
-#include <QFile>
-#include <QHash>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QRegularExpression>
-#include <QSslCertificate>
 #include <QTest>
 #include <QTimer>
+#include <QTreeWidget>
 
-namespace {
-
-bool overTls()
+void EndToEndTest::SetUp()
 {
-    return qgetenv("OSTREL_TEST_TLS") == "1";
+    InitAssets();
+    ASSERT_TRUE(serverData.isValid() && runtime.isValid());
+    qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
 }
 
-// The TLS port and certificate fingerprint of each server started over TLS, by its plain
-// port: a lobby logging in "to port N" goes to that server's TLS listener instead, with
-// the certificate already trusted, as a player who said yes to it once.
-struct TlsServer
+bool EndToEndTest::startServer(const std::vector<std::string> &accounts,
+                               const std::vector<std::string> &arguments)
 {
-    int port = 0;
-    QByteArray fingerprint;
-};
-QHash<int, TlsServer> &tlsServers()
-{
-    static QHash<int, TlsServer> servers;
-    return servers;
-}
-
-} // namespace
-
-bool ServerProcess::start(const QString &dataDir, const QStringList &extraArguments)
-{
-    m_dataDir = dataDir;
-    QStringList arguments =
-        QStringList{"--listen", listenHost + QStringLiteral(":%1").arg(listenPort), "--data",
-                    dataDir} +
-        extraArguments;
-    if (overTls() || tls) {
-        // A server started again on its old port takes its old TLS port too.
-        const int again = tlsListenPort != 0 ? tlsListenPort
-                          : listenPort != 0  ? tlsServers().value(listenPort).port
-                                             : 0;
-        arguments << QStringLiteral("--tls-listen")
-                  << listenHost + QStringLiteral(":%1").arg(again);
-    }
-    if (launcher.isEmpty()) {
-        m_process.setProgram(QStringLiteral(OSTREL_SERVER_BINARY));
-        m_process.setArguments(arguments);
-    } else {
-        m_process.setProgram(launcher.first());
-        m_process.setArguments(launcher.mid(1) + QStringList{OSTREL_SERVER_BINARY} + arguments);
-    }
-    m_process.start();
-    if (!m_process.waitForStarted(5000))
-        return false;
-    const QRegularExpression listening(QStringLiteral("listening on [0-9.]+:([0-9]+)"));
-    const QRegularExpression tls(QStringLiteral("listening for TLS on [0-9.]+:([0-9]+)"));
-    const bool wantTls = arguments.contains(QStringLiteral("--tls-listen"));
-    QByteArray out;
-    const bool started = QTest::qWaitFor(
-        [&] {
-            out += m_process.readAllStandardOutput();
-            const auto match = listening.match(QString::fromLatin1(out));
-            if (match.hasMatch())
-                m_port = match.captured(1).toInt();
-            const auto tlsMatch = tls.match(QString::fromLatin1(out));
-            if (tlsMatch.hasMatch())
-                m_tlsPort = tlsMatch.captured(1).toInt();
-            return m_port != 0 && (!wantTls || m_tlsPort != 0);
-        },
-        10000);
-    if (started && wantTls) {
-        QFile pem(dataDir + QStringLiteral("/tls-cert.pem"));
-        if (pem.open(QIODevice::ReadOnly)) {
-            const QSslCertificate certificate(&pem, QSsl::Pem);
-            m_fingerprint = certificate.digest(QCryptographicHash::Sha256).toHex();
-            tlsServers()[m_port] = {m_tlsPort, m_fingerprint};
+    server = std::make_unique<ServerProcess>(serverData.path().toStdString(), arguments);
+    for (const std::string &name : accounts) {
+        if (!createAccount(*server, name)) {
+            ADD_FAILURE() << "no account for " << name << "\n" << server->log();
+            return false;
         }
     }
-    return started;
-}
-
-ServerProcess::~ServerProcess()
-{
-    m_process.terminate();
-    if (!m_process.waitForFinished(5000))
-        m_process.kill();
-    m_process.waitForFinished(2000);
-}
-
-bool ServerProcess::setClass(const QString &name, const QString &accountClass) const
-{
-    return QProcess::execute(QStringLiteral(OSTREL_SERVER_BINARY),
-                             {"set-class", name, accountClass, "--data", m_dataDir}) == 0;
+    return true;
 }
 
 bool createAccount(int port, const std::string &name, const QString &host)
@@ -125,20 +57,45 @@ bool createAccount(int port, const std::string &name, const QString &host)
     return ok;
 }
 
+bool createAccount(const ServerProcess &server, const std::string &name)
+{
+    return createAccount(server.plainPort(), name, QString::fromStdString(server.host()));
+}
+
+bool enterRoom(Tlobby *lobby, const QString &room)
+{
+    QTreeWidgetItem *node = nullptr;
+    if (!QTest::qWaitFor([&] { return (node = lobby->FindSubjectTreeNode(room)) != nullptr; },
+                         5000))
+        return false;
+    if (!doubleClickItem(control<QTreeWidget>(lobby, "lbsubjects"), node))
+        return false;
+    return QTest::qWaitFor([&] { return control<QLabel>(lobby, "label_gamename")->text() == room; },
+                           10000);
+}
+
+bool E2EPlayer::login(const ServerProcess &server, const QString &name,
+                      const std::function<void(Tlobby *)> &prepare)
+{
+    if (!testOverTls() || tls)
+        return login(tls ? server.tlsPort() : server.plainPort(), name, prepare);
+    qputenv("XDG_DATA_HOME", data.path().toLocal8Bit());
+    const QString address = QStringLiteral("%1:%2").arg(serverHost).arg(server.tlsPort());
+    IniFile(UserPaths::getinifile(data.path()))
+        .WriteString("TrustedServers", address.toLatin1(),
+                     QByteArray::fromStdString(server.fingerprint()));
+    tls = true;
+    const bool loggedIn = login(server.tlsPort(), name, prepare);
+    tls = false;
+    return loggedIn;
+}
+
 bool E2EPlayer::login(int port, const QString &name, const std::function<void(Tlobby *)> &prepare)
 {
     qputenv("XDG_DATA_HOME", data.path().toLocal8Bit());
     QString address = serverHost + QStringLiteral(":%1").arg(port);
-    if (tls) {
+    if (tls)
         address = QStringLiteral("tls://") + address;
-    } else if (const auto tls = tlsServers().constFind(port);
-               overTls() && tls != tlsServers().cend()) {
-        address = QStringLiteral("tls://%1:%2").arg(serverHost).arg(tls->port);
-        IniFile(UserPaths::getinifile(data.path()))
-            .WriteString("TrustedServers",
-                         QStringLiteral("%1:%2").arg(serverHost).arg(tls->port).toLatin1(),
-                         tls->fingerprint);
-    }
     windows = std::make_unique<LobbyWindows>(address, data.path());
     lobby = windows->lobby();
     if (prepare)

@@ -1,58 +1,52 @@
 #pragma once
 
+#include "gestures.h"
 #include "lobby.h"
 #include "lobbywindows.h"
+#include "recordingplatform.h"
+#include "serverprocess.h"
 #include "sitewebserver.h"
 #include "widgettext.h"
 
 #include <QApplication>
 #include <QPointer>
-#include <QProcess>
 #include <QStringList>
 #include <QTemporaryDir>
+
+#include <gtest/gtest.h>
 
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
-// The reference server as its own process on a free loopback port, stopped with the
-// object.
-class ServerProcess
+// What an end-to-end test starts from: the lobby's pictures loaded, the desktop recorded
+// instead of shown (boxes, questions, programs), a runtime folder and a folder for the
+// server's data of the test's own.
+class EndToEndTest : public ::testing::Test
 {
-public:
-    // Starts the server with its data in dataDir; extra arguments follow (--news ...).
-    bool start(const QString &dataDir, const QStringList &extraArguments = {});
-    // The address the server listens on, and a command that runs it (for example
-    // "ip netns exec NAME"); set before start.
-    QString listenHost = QStringLiteral("127.0.0.1");
-    // The port to listen on; 0 picks a free one (a restart takes the port it had).
-    int listenPort = 0;
-    QStringList launcher;
-    ~ServerProcess();
-    // The plain port, which createAccount and the tests' bare connections use; when the
-    // tests run over TLS (OSTREL_TEST_TLS=1) the server listens for TLS as well and the
-    // players' lobbies log in there (see E2EPlayer::login).
-    int port() const { return m_port; }
-    int tlsPort() const { return m_tlsPort; }
-    // Listen for TLS as well whatever the run; tlsListenPort as listenPort.
-    bool tls = false;
-    int tlsListenPort = 0;
-    // The lower-case hex SHA-256 of the server's certificate (TLS only).
-    QByteArray fingerprint() const { return m_fingerprint; }
-    // The operator's command that gives an account its class.
-    bool setClass(const QString &name, const QString &accountClass) const;
+protected:
+    void SetUp() override;
+    // The server on serverData, with an account for each name (password "pw"); false,
+    // with the failure reported, when one could not be made.
+    bool startServer(const std::vector<std::string> &accounts,
+                     const std::vector<std::string> &arguments = {});
 
-private:
-    QProcess m_process;
-    QString m_dataDir;
-    int m_port = 0;
-    int m_tlsPort = 0;
-    QByteArray m_fingerprint;
+    RecordingPlatform seam;
+    QTemporaryDir serverData;
+    QTemporaryDir runtime;
+    std::unique_ptr<ServerProcess> server;
 };
 
 // Creates an account the way a new player's first login does, over a bare connection.
 bool createAccount(int port, const std::string &name,
                    const QString &host = QStringLiteral("127.0.0.1"));
+// The same on the server's plain port, which exists whatever the run.
+bool createAccount(const ServerProcess &server, const std::string &name);
+
+// Enters a room as the user does: a double click on it in the rooms tree, once the
+// catalogue lists it; true when the lobby shows the room.
+bool enterRoom(Tlobby *lobby, const QString &room);
 
 // The visible top-level window of type T whose object name begins with prefix, if any.
 template <typename T> QPointer<T> openWindow(const QString &prefix)
@@ -76,4 +70,9 @@ struct E2EPlayer
     bool tls = false;
 
     bool login(int port, const QString &name, const std::function<void(Tlobby *)> &prepare = {});
+    // Logs in to the server's plain port; when the tests run over TLS (OSTREL_TEST_TLS=1)
+    // to its TLS listener instead, its certificate trusted beforehand as by a player who
+    // said yes to it once.
+    bool login(const ServerProcess &server, const QString &name,
+               const std::function<void(Tlobby *)> &prepare = {});
 };

@@ -3,12 +3,14 @@
 #include "assets.h"
 #include "control.h"
 #include "e2esupport.h"
+#include "gestures.h"
 #include "lobby.h"
 #include "recordingplatform.h"
 #include "tchatpane.h"
 #include "tflatbutton.h"
 #include "tflatpanel.h"
 #include "tfrmconnectioninfo.h"
+#include "tplayerlist.h"
 
 #include <QAction>
 #include <QApplication>
@@ -37,9 +39,9 @@ struct Player : E2EPlayer
     QList<QByteArray> serverErrors;
     QList<QByteArray> rooms;
 
-    bool login(int port, const QString &name)
+    bool login(const ServerProcess &server, const QString &name)
     {
-        return E2EPlayer::login(port, name, [this](Tlobby *l) {
+        return E2EPlayer::login(server, name, [this](Tlobby *l) {
             // Listen in on what the lobby is told, beside the lobby.
             QObject::connect(l->connection(), &TOrvexConnection::OnServerError, l,
                              [this](const QByteArray &t) { serverErrors << t; });
@@ -47,44 +49,27 @@ struct Player : E2EPlayer
                              [this](const QByteArray &t) { rooms << t; });
         });
     }
-
-    void type(QLineEdit *edit, const QString &text)
-    {
-        QTest::keyClicks(edit, text);
-        QTest::keyClick(edit, Qt::Key_Return);
-    }
-
-    bool enter(const QByteArray &room)
-    {
-        lobby->connection()->JoinSubject(room);
-        return QTest::qWaitFor([&] { return lobby->connection()->CurrentSubject() == room; }, 5000);
-    }
 };
 
-TEST(ChatEndToEnd, TwoPlayersChatAndAModeratorSilencesAndKicks)
+class ChatEndToEnd : public EndToEndTest
 {
-    InitAssets();
-    RecordingPlatform seam;
-    QTemporaryDir serverData;
-    QTemporaryDir runtime;
-    ASSERT_TRUE(serverData.isValid() && runtime.isValid());
-    qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
+};
+
+TEST_F(ChatEndToEnd, TwoPlayersChatAndAModeratorSilencesAndKicks)
+{
     const QString newsFile = serverData.filePath(QStringLiteral("news.txt"));
     {
         QFile news(newsFile);
         ASSERT_TRUE(news.open(QIODevice::WriteOnly));
         news.write("Spring cup on Saturday\nBring a friend\n");
     }
-    ServerProcess server;
-    ASSERT_TRUE(server.start(serverData.path(), {QStringLiteral("--news"), newsFile}));
-    ASSERT_TRUE(createAccount(server.port(), "alice"));
-    ASSERT_TRUE(createAccount(server.port(), "bob"));
-    ASSERT_TRUE(server.setClass(QStringLiteral("alice"), QStringLiteral("H")));
+    ASSERT_TRUE(startServer({"alice", "bob"}, {"--news", newsFile.toStdString()}));
+    ASSERT_TRUE(server->setClass("alice", "H"));
 
     Player alice;
     Player bob;
-    ASSERT_TRUE(alice.login(server.port(), QStringLiteral("alice")));
-    ASSERT_TRUE(bob.login(server.port(), QStringLiteral("bob")));
+    ASSERT_TRUE(alice.login(*server, QStringLiteral("alice")));
+    ASSERT_TRUE(bob.login(*server, QStringLiteral("bob")));
 
     // The news shows at login.
     ASSERT_TRUE(QTest::qWaitFor(
@@ -93,7 +78,7 @@ TEST(ChatEndToEnd, TwoPlayersChatAndAModeratorSilencesAndKicks)
               "Spring cup on Saturday\nBring a friend");
 
     // The lobby-wide chat reaches everyone, its sender too.
-    alice.type(control<QLineEdit>(alice.lobby, "mychat"), QStringLiteral("hello lobby"));
+    typeLine(control<QLineEdit>(alice.lobby, "mychat"), QStringLiteral("hello lobby"));
     for (Player *p : {&alice, &bob})
         EXPECT_TRUE(QTest::qWaitFor(
             [&] {
@@ -109,9 +94,9 @@ TEST(ChatEndToEnd, TwoPlayersChatAndAModeratorSilencesAndKicks)
         if (r != "Lobby Chat" && room.isEmpty())
             room = r;
     ASSERT_FALSE(room.isEmpty());
-    ASSERT_TRUE(alice.enter(room));
-    ASSERT_TRUE(bob.enter(room));
-    alice.type(control<QLineEdit>(alice.lobby, "mychat_gameroom"), QStringLiteral("hello room"));
+    ASSERT_TRUE(enterRoom(alice.lobby, QString::fromLatin1(room)));
+    ASSERT_TRUE(enterRoom(bob.lobby, QString::fromLatin1(room)));
+    typeLine(control<QLineEdit>(alice.lobby, "mychat_gameroom"), QStringLiteral("hello room"));
     EXPECT_TRUE(paneHas(control<TChatPane>(alice.lobby, "mainchat_gameroom"),
                         QStringLiteral("alice: hello room")));
     EXPECT_TRUE(QTest::qWaitFor(
@@ -122,12 +107,13 @@ TEST(ChatEndToEnd, TwoPlayersChatAndAModeratorSilencesAndKicks)
         5000));
 
     // Silenced, bob's room chat is refused by the server and never reaches alice.
-    alice.lobby->selectPlayer(QStringLiteral("bob"));
+    ASSERT_TRUE(
+        clickPlayer(control<TPlayerList>(alice.lobby, "listbox_gameroom"), QStringLiteral("bob")));
     control<QAction>(alice.lobby, "N5Minutes1")->trigger();
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return bob.serverErrors.contains("A moderator has silenced you for 5 minutes."); },
         5000));
-    bob.type(control<QLineEdit>(bob.lobby, "mychat_gameroom"), QStringLiteral("am I heard"));
+    typeLine(control<QLineEdit>(bob.lobby, "mychat_gameroom"), QStringLiteral("am I heard"));
     ASSERT_TRUE(QTest::qWaitFor(
         [&] {
             for (const QByteArray &e : bob.serverErrors)
@@ -139,7 +125,7 @@ TEST(ChatEndToEnd, TwoPlayersChatAndAModeratorSilencesAndKicks)
     control<QAction>(alice.lobby, "RemoveSilence1")->trigger();
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return bob.serverErrors.contains("A moderator has lifted your silence."); }, 5000));
-    bob.type(control<QLineEdit>(bob.lobby, "mychat_gameroom"), QStringLiteral("back again"));
+    typeLine(control<QLineEdit>(bob.lobby, "mychat_gameroom"), QStringLiteral("back again"));
     EXPECT_TRUE(QTest::qWaitFor(
         [&] {
             return paneHas(control<TChatPane>(alice.lobby, "mainchat_gameroom"),

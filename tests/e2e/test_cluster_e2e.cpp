@@ -39,32 +39,28 @@ TEST(ClusterEndToEnd, PlayersAtTwoNodesSeeEachOtherAndExchangeAMessage)
     QTemporaryDir runtime;
     qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
 
-    const QString accounts = QString::fromStdString(postgres.freshDatabase());
-    const QStringList cluster = {
-        QStringLiteral("--cluster"),       QString::fromStdString(redis.address()),
-        QStringLiteral("--accounts"),      accounts,
-        QStringLiteral("--ping-interval"), QStringLiteral("0.6")};
+    const std::vector<std::string> cluster = {"--cluster",       redis.address(),
+                                              "--accounts",      postgres.freshDatabase(),
+                                              "--ping-interval", "0.6"};
     QTemporaryDir dataA;
     QTemporaryDir dataB;
-    ServerProcess nodeA;
-    ServerProcess nodeB;
-    ASSERT_TRUE(nodeA.start(dataA.path(), cluster));
-    ASSERT_TRUE(nodeB.start(dataB.path(), cluster));
-    ASSERT_TRUE(createAccount(nodeA.port(), "alice"));
-    ASSERT_TRUE(createAccount(nodeA.port(), "bob"));
+    ServerProcess nodeA(dataA.path().toStdString(), cluster);
+    ServerProcess nodeB(dataB.path().toStdString(), cluster);
+    ASSERT_TRUE(createAccount(nodeA, "alice"));
+    ASSERT_TRUE(createAccount(nodeA, "bob"));
 
     E2EPlayer alice;
     E2EPlayer bob;
-    ASSERT_TRUE(alice.login(nodeA.port(), QStringLiteral("alice")));
-    ASSERT_TRUE(bob.login(nodeB.port(), QStringLiteral("bob")));
+    ASSERT_TRUE(alice.login(nodeA, QStringLiteral("alice")));
+    ASSERT_TRUE(bob.login(nodeB, QStringLiteral("bob")));
     auto lists = [](E2EPlayer &player, const char *name) {
         return player.lobby->findlbname(QString::fromLatin1(name),
                                         control<TPlayerList>(player.lobby, "lbnames")) >= 0;
     };
     ASSERT_TRUE(QTest::qWaitFor([&] { return lists(alice, "bob") && lists(bob, "alice"); }, 10000));
 
-    alice.lobby->selectPlayer(QStringLiteral("bob"));
-    alice.lobby->lbnamesDblClick();
+    ASSERT_TRUE(
+        doubleClickPlayer(control<TPlayerList>(alice.lobby, "lbnames"), QStringLiteral("bob")));
     QPointer<Tprivatemessageto> toBob = openWindow<Tprivatemessageto>(QStringLiteral("pmto"));
     ASSERT_TRUE(toBob);
     QTest::keyClicks(toBob->findChild<QPlainTextEdit *>(QStringLiteral("memo_message")),

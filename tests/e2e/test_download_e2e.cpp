@@ -20,21 +20,21 @@
 
 namespace {
 
-TEST(DownloadE2E, AGameDownloadedThroughTheWindowIsInstalledAndHosted)
+class DownloadE2E : public EndToEndTest
+{
+};
+
+TEST_F(DownloadE2E, AGameDownloadedThroughTheWindowIsInstalledAndHosted)
 {
     if (!SiteWebServer::lighttpdInstalled())
         GTEST_SKIP() << "lighttpd is not installed (bash scripts/deps.sh installs it)";
-    RecordingPlatform seam;
     qunsetenv("OSTREL_REGISTRY");
-    QTemporaryDir serverData;
-    ServerProcess server;
-    ASSERT_TRUE(server.start(serverData.path()));
+    ASSERT_TRUE(startServer({"alice"}));
     SiteWebServer site;
     ASSERT_TRUE(site.start(QStringLiteral(OSTREL_SITE_DIR))) << site.failure().toStdString();
-    ASSERT_TRUE(createAccount(server.port(), "alice"));
 
     E2EPlayer alice;
-    ASSERT_TRUE(alice.login(server.port(), QStringLiteral("alice"),
+    ASSERT_TRUE(alice.login(*server, QStringLiteral("alice"),
                             [&](Tlobby *lobby) { lobby->setSiteRoot(site.rootUrl()); }));
     Tlobby *lobby = alice.lobby;
     // The catalogue comes from the server after the login.
@@ -82,8 +82,8 @@ TEST(DownloadE2E, AGameDownloadedThroughTheWindowIsInstalledAndHosted)
         << control<TChatPane>(lobby, "listbox_alerts")->toPlainText().toStdString();
 
     // Hosting it now starts the installed game, without offering another download.
-    control<QLabel>(lobby, "label_gamename")->setText(QStringLiteral("Plumbrix"));
-    lobby->button_hostClick();
+    ASSERT_TRUE(enterRoom(lobby, QStringLiteral("Plumbrix")));
+    clickButton(lobby, "button_host");
     EXPECT_TRUE(seam.questions.isEmpty()) << seam.questions.join(QLatin1Char('|')).toStdString();
     ASSERT_EQ(seam.programs.size(), 2u);
     EXPECT_EQ(seam.programs[1].program, program);

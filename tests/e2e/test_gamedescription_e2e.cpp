@@ -24,20 +24,20 @@ QSize pictureSize(ThtmlLite *viewer, const QString &src)
         .size();
 }
 
-TEST(GameDescriptionE2E, TheSitesPageShowsWithItsPictures)
+class GameDescriptionE2E : public EndToEndTest
+{
+};
+
+TEST_F(GameDescriptionE2E, TheSitesPageShowsWithItsPictures)
 {
     if (!SiteWebServer::lighttpdInstalled())
         GTEST_SKIP() << "lighttpd is not installed (bash scripts/deps.sh installs it)";
-    RecordingPlatform seam;
-    QTemporaryDir serverData;
-    ServerProcess server;
-    ASSERT_TRUE(server.start(serverData.path()));
+    ASSERT_TRUE(startServer({"alice"}));
     SiteWebServer site;
     ASSERT_TRUE(site.start(QStringLiteral(OSTREL_SITE_DIR))) << site.failure().toStdString();
-    ASSERT_TRUE(createAccount(server.port(), "alice"));
 
     E2EPlayer alice;
-    ASSERT_TRUE(alice.login(server.port(), QStringLiteral("alice"),
+    ASSERT_TRUE(alice.login(*server, QStringLiteral("alice"),
                             [&](Tlobby *lobby) { lobby->setSiteRoot(site.rootUrl()); }));
     Tlobby *lobby = alice.lobby;
     ASSERT_TRUE(QTest::qWaitFor(

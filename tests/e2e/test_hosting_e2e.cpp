@@ -487,18 +487,19 @@ void hostAndJoin(Network network)
 
     QTemporaryDir serverData;
     ASSERT_TRUE(serverData.isValid());
-    ServerProcess server;
-    server.listenHost = kServerAddress;
-    server.launcher = {ipCommand(), "netns", "exec", machines.server};
-    ASSERT_TRUE(server.start(serverData.path()));
+    ServerProcess::Setup setup;
+    setup.listenHost = QString(kServerAddress).toStdString();
+    setup.launcher = {ipCommand().toStdString(), "netns", "exec", machines.server.toStdString()};
+    ServerProcess server(serverData.path().toStdString(), setup);
 
     const bool assisted = network != Network::Reachable;
     const bool direct = network == Network::Reachable || network == Network::RouterOn;
     Side host;
     Side joiner;
-    host.start(machines.host, QStringLiteral("host"), QStringLiteral("alice"), server.port(),
+    host.start(machines.host, QStringLiteral("host"), QStringLiteral("alice"), server.plainPort(),
                assisted, routed);
-    joiner.start(machines.joiner, QStringLiteral("join"), QStringLiteral("bob"), server.port());
+    joiner.start(machines.joiner, QStringLiteral("join"), QStringLiteral("bob"),
+                 server.plainPort());
     // The gateway's mappings while the games run: the game port, forwarded to the host
     // for a lease of an hour from the time it was asked for.
     QByteArray mapped;
@@ -645,9 +646,7 @@ TEST(HostingEndToEndSide, DISABLED_Side)
     Tlobby *lobby = player.lobby;
     lobby->resize(1000, 720);
     ASSERT_TRUE(control<TSock>(lobby, "Sock11")->Listen());
-    lobby->connection()->JoinSubject(kRoom.toLatin1());
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return control<QLabel>(lobby, "label_gamename")->text() == kRoom; }, 10000));
+    ASSERT_TRUE(enterRoom(lobby, kRoom));
     QTreeWidget *tree = control<QTreeWidget>(lobby, "TreeView_gamelist");
 
     if (role == QLatin1String("host")) {

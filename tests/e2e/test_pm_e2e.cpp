@@ -38,9 +38,9 @@ struct Player : E2EPlayer
 {
     QList<QByteArray> received;
 
-    bool login(int port, const QString &name)
+    bool login(const ServerProcess &server, const QString &name)
     {
-        return E2EPlayer::login(port, name, [this](Tlobby *l) {
+        return E2EPlayer::login(server, name, [this](Tlobby *l) {
             QObject::connect(l->connection(), &TOrvexConnection::OnPmesReceived, l,
                              [this](const QByteArray &t) { received << t; });
         });
@@ -75,23 +75,18 @@ struct Player : E2EPlayer
     }
 };
 
-TEST(PrivateMessagesEndToEnd, TwoPlayersExchangeMessagesAndTurnedOffAnswersDoNotLoop)
+class PrivateMessagesEndToEnd : public EndToEndTest
 {
-    InitAssets();
-    RecordingPlatform seam;
-    QTemporaryDir serverData;
-    QTemporaryDir runtime;
-    ASSERT_TRUE(serverData.isValid() && runtime.isValid());
-    qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
-    ServerProcess server;
-    ASSERT_TRUE(server.start(serverData.path()));
-    ASSERT_TRUE(createAccount(server.port(), "alice"));
-    ASSERT_TRUE(createAccount(server.port(), "bob"));
+};
+
+TEST_F(PrivateMessagesEndToEnd, TwoPlayersExchangeMessagesAndTurnedOffAnswersDoNotLoop)
+{
+    ASSERT_TRUE(startServer({"alice", "bob"}));
 
     Player alice;
     Player bob;
-    ASSERT_TRUE(alice.login(server.port(), QStringLiteral("alice")));
-    ASSERT_TRUE(bob.login(server.port(), QStringLiteral("bob")));
+    ASSERT_TRUE(alice.login(*server, QStringLiteral("alice")));
+    ASSERT_TRUE(bob.login(*server, QStringLiteral("bob")));
     ASSERT_TRUE(QTest::qWaitFor(
         [&] {
             return alice.lobby->findlbname(QStringLiteral("bob"),
@@ -100,8 +95,8 @@ TEST(PrivateMessagesEndToEnd, TwoPlayersExchangeMessagesAndTurnedOffAnswersDoNot
         5000));
 
     // alice writes to bob from the players list.
-    alice.lobby->selectPlayer(QStringLiteral("bob"));
-    alice.lobby->lbnamesDblClick();
+    ASSERT_TRUE(
+        doubleClickPlayer(control<TPlayerList>(alice.lobby, "lbnames"), QStringLiteral("bob")));
     QPointer<Tprivatemessageto> toBob = openWindow<Tprivatemessageto>(QStringLiteral("pmto"));
     ASSERT_TRUE(toBob);
     alice.write(toBob, QStringLiteral("hello bob"));

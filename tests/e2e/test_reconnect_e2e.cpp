@@ -18,37 +18,25 @@
 
 namespace {
 
-TEST(ReconnectE2E, AServerRestartBringsThePlayerBackIntoTheRoom)
+class ReconnectE2E : public EndToEndTest
 {
-    InitAssets();
-    RecordingPlatform seam;
-    QTemporaryDir serverData;
-    QTemporaryDir runtime;
-    ASSERT_TRUE(serverData.isValid() && runtime.isValid());
-    qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
-    auto server = std::make_unique<ServerProcess>();
-    ASSERT_TRUE(server->start(serverData.path()));
-    const int port = server->port();
-    ASSERT_TRUE(createAccount(port, "alice"));
-    ASSERT_TRUE(createAccount(port, "bob"));
+};
+
+TEST_F(ReconnectE2E, AServerRestartBringsThePlayerBackIntoTheRoom)
+{
+    ASSERT_TRUE(startServer({"alice", "bob"}));
 
     E2EPlayer alice;
-    ASSERT_TRUE(alice.login(port, QStringLiteral("alice")));
+    ASSERT_TRUE(alice.login(*server, QStringLiteral("alice")));
     Tlobby *lobby = alice.lobby;
-    QTreeWidgetItem *room = nullptr;
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return (room = lobby->FindSubjectTreeNode(QStringLiteral("Plumbrix"))) != nullptr; },
-        5000));
-    control<QTreeWidget>(lobby, "lbsubjects")->setCurrentItem(room);
-    lobby->lbsubjectsDblClick();
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] {
-            return control<QLabel>(lobby, "label_gamename")->text() == QLatin1String("Plumbrix");
-        },
-        5000));
+    ASSERT_TRUE(enterRoom(lobby, QStringLiteral("Plumbrix")));
 
-    // The server goes away (a clean stop, as an operator's restart does) and comes back.
-    server.reset();
+    // The server goes away (a clean stop, as an operator's restart does) and comes back on
+    // the ports it had.
+    ServerProcess::Setup again;
+    again.listenPort = server->plainPort();
+    again.tlsListenPort = server->tlsPort();
+    EXPECT_EQ(server->terminate(), 0);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !lobby->connection()->LoggedIn(); }, 5000));
     EXPECT_TRUE(QTest::qWaitFor(
         [&] {
@@ -58,9 +46,7 @@ TEST(ReconnectE2E, AServerRestartBringsThePlayerBackIntoTheRoom)
         },
         3000))
         << control<QLabel>(lobby, "label_status")->text().toStdString();
-    server = std::make_unique<ServerProcess>();
-    server->listenPort = port;
-    ASSERT_TRUE(server->start(serverData.path()));
+    server = std::make_unique<ServerProcess>(serverData.path().toStdString(), again);
 
     ASSERT_TRUE(QTest::qWaitFor([&] { return lobby->connection()->LoggedIn(); }, 30000))
         << control<QLabel>(lobby, "label_status")->text().toStdString();
@@ -89,7 +75,7 @@ TEST(ReconnectE2E, AServerRestartBringsThePlayerBackIntoTheRoom)
 
     // Another player, logging in after the restart, finds alice in that room.
     E2EPlayer bob;
-    ASSERT_TRUE(bob.login(port, QStringLiteral("bob")));
+    ASSERT_TRUE(bob.login(*server, QStringLiteral("bob")));
     EXPECT_TRUE(QTest::qWaitFor(
         [&] {
             QTreeWidgetItem *node = bob.lobby->FindSubjectTreeNode(QStringLiteral("alice"));

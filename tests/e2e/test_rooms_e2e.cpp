@@ -9,6 +9,7 @@
 #include "tchatpane.h"
 #include "tflatbutton.h"
 #include "tflatpanel.h"
+#include "wireclient.h"
 
 #include <QAction>
 #include <QLabel>
@@ -21,14 +22,6 @@
 
 namespace {
 
-QStringList texts(const QListWidget *list)
-{
-    QStringList out;
-    for (int i = 0; i < list->count(); ++i)
-        out << list->item(i)->text();
-    return out;
-}
-
 // The room a player is shown under in the rooms tree, or an empty text.
 QString roomInTree(Tlobby *lobby, const QString &player)
 {
@@ -37,38 +30,22 @@ QString roomInTree(Tlobby *lobby, const QString &player)
                                                                     : QString();
 }
 
-bool enterByDoubleClick(Tlobby *lobby, const QString &room)
-{
-    QTreeWidgetItem *node = lobby->FindSubjectTreeNode(room);
-    if (!node)
-        return false;
-    control<QTreeWidget>(lobby, "lbsubjects")->setCurrentItem(node);
-    lobby->lbsubjectsDblClick();
-    return QTest::qWaitFor([&] { return control<QLabel>(lobby, "label_gamename")->text() == room; },
-                           5000);
-}
-
 } // namespace
 
-TEST(RoomsEndToEnd, PlayersSeeEachOtherMoveBetweenRoomsAndKeepTheirLists)
+class RoomsEndToEnd : public EndToEndTest
 {
-    InitAssets();
-    RecordingPlatform seam;
-    QTemporaryDir serverData;
-    QTemporaryDir runtime;
-    ASSERT_TRUE(serverData.isValid() && runtime.isValid());
-    qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
-    ServerProcess server;
-    ASSERT_TRUE(server.start(serverData.path()));
-    ASSERT_TRUE(createAccount(server.port(), "alice"));
-    ASSERT_TRUE(createAccount(server.port(), "bob"));
+};
+
+TEST_F(RoomsEndToEnd, PlayersSeeEachOtherMoveBetweenRoomsAndKeepTheirLists)
+{
+    ASSERT_TRUE(startServer({"alice", "bob"}));
 
     E2EPlayer alice;
     E2EPlayer bob;
-    ASSERT_TRUE(alice.login(server.port(), QStringLiteral("alice")));
+    ASSERT_TRUE(alice.login(*server, QStringLiteral("alice")));
     // Arrivals right after entering a room are not announced: wait for the quiet period.
     ASSERT_TRUE(QTest::qWaitFor([&] { return !alice.lobby->quietJoin(); }, 5000));
-    ASSERT_TRUE(bob.login(server.port(), QStringLiteral("bob")));
+    ASSERT_TRUE(bob.login(*server, QStringLiteral("bob")));
 
     // Both in the players list of both, the catalogue in the tree.
     for (E2EPlayer *p : {&alice, &bob}) {
@@ -94,7 +71,7 @@ TEST(RoomsEndToEnd, PlayersSeeEachOtherMoveBetweenRoomsAndKeepTheirLists)
         2000));
 
     // alice enters a room: bob sees her there, in his tree and his list.
-    ASSERT_TRUE(enterByDoubleClick(alice.lobby, QStringLiteral("Wordsmith")));
+    ASSERT_TRUE(enterRoom(alice.lobby, QStringLiteral("Wordsmith")));
     EXPECT_TRUE(control<QLabel>(alice.lobby, "label_status")->text() ==
                 "You are in the Wordsmith Lobby");
     ASSERT_TRUE(QTest::qWaitFor(
@@ -104,9 +81,11 @@ TEST(RoomsEndToEnd, PlayersSeeEachOtherMoveBetweenRoomsAndKeepTheirLists)
 
     // bob follows her there through his friends list.
     ASSERT_TRUE(QTest::qWaitFor([&] { return !alice.lobby->quietJoin(); }, 5000));
-    bob.lobby->selectPlayer(QStringLiteral("alice"));
+    ASSERT_TRUE(clickPlayer(control<TPlayerList>(bob.lobby, "lbnames"), QStringLiteral("alice")));
     control<QAction>(bob.lobby, "AddFriend1")->trigger();
-    bob.lobby->selectPlayer(QStringLiteral("alice"));
+    QListWidget *bobsFriends = control<QListWidget>(bob.lobby, "listbox_friends");
+    ASSERT_EQ(listLines(bobsFriends), QStringList{"0alice"});
+    ASSERT_TRUE(clickIndex(bobsFriends, bobsFriends->model()->index(0, 0)));
     control<QAction>(bob.lobby, "JoinSameGameLobby1")->trigger();
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return control<QLabel>(bob.lobby, "label_gamename")->text() == "Wordsmith"; }, 5000));
@@ -130,7 +109,7 @@ TEST(RoomsEndToEnd, PlayersSeeEachOtherMoveBetweenRoomsAndKeepTheirLists)
         [&] { return roomInTree(alice.lobby, QStringLiteral("bob")) == "Wordsmith"; }, 5000));
 
     // alice goes on to another room; bob's room list and tree follow.
-    ASSERT_TRUE(enterByDoubleClick(alice.lobby, QStringLiteral("Dicebound")));
+    ASSERT_TRUE(enterRoom(alice.lobby, QStringLiteral("Dicebound")));
     ASSERT_TRUE(QTest::qWaitFor(
         [&] {
             return !control<TPlayerList>(bob.lobby, "listbox_gameroom")
@@ -160,18 +139,30 @@ TEST(RoomsEndToEnd, PlayersSeeEachOtherMoveBetweenRoomsAndKeepTheirLists)
     EXPECT_TRUE(roomInTree(bob.lobby, QStringLiteral("alice")).isEmpty());
     EXPECT_FALSE(control<TFlatPanel>(alice.lobby, "panel_gameroom")->isVisible());
 
-    // alice keeps bob as a friend and ignores someone; both lists survive a restart.
-    alice.lobby->selectPlayer(QStringLiteral("bob"));
+    // alice keeps bob as a friend and ignores someone who drops by; both lists survive a
+    // restart.
+    TPlayerList *players = control<TPlayerList>(alice.lobby, "lbnames");
+    ASSERT_TRUE(clickPlayer(players, QStringLiteral("bob")));
     control<QAction>(alice.lobby, "AddFriend1")->trigger();
-    alice.lobby->selectPlayer(QStringLiteral("Mallory"));
-    control<QAction>(alice.lobby, "Ignore1")->trigger();
-    EXPECT_EQ(texts(control<QListWidget>(alice.lobby, "listbox_friends")), QStringList{"0bob"});
+    ASSERT_TRUE(createAccount(*server, "Mallory"));
+    {
+        WireClient mallory = logIn(server->port(), "Mallory");
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] { return alice.lobby->findlbname(QStringLiteral("Mallory"), players) >= 0; },
+            5000));
+        ASSERT_TRUE(clickPlayer(players, QStringLiteral("Mallory")));
+        control<QAction>(alice.lobby, "Ignore1")->trigger();
+    }
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return alice.lobby->findlbname(QStringLiteral("Mallory"), players) < 0; }, 5000));
+    EXPECT_EQ(listLines(control<QListWidget>(alice.lobby, "listbox_friends")), QStringList{"0bob"});
     alice.lobby->close();
-    ASSERT_TRUE(alice.login(server.port(), QStringLiteral("alice")));
-    EXPECT_EQ(texts(control<QListWidget>(alice.lobby, "listbox_ignored")), QStringList{"mallory"});
+    ASSERT_TRUE(alice.login(*server, QStringLiteral("alice")));
+    EXPECT_EQ(listLines(control<QListWidget>(alice.lobby, "listbox_ignored")),
+              QStringList{"mallory"});
     ASSERT_TRUE(QTest::qWaitFor(
         [&] {
-            return texts(control<QListWidget>(alice.lobby, "listbox_friends")) ==
+            return listLines(control<QListWidget>(alice.lobby, "listbox_friends")) ==
                    QStringList{"0bob"};
         },
         5000));
@@ -180,14 +171,14 @@ TEST(RoomsEndToEnd, PlayersSeeEachOtherMoveBetweenRoomsAndKeepTheirLists)
     // alice while she was away.
     EXPECT_TRUE(QTest::qWaitFor(
         [&] {
-            return texts(control<QListWidget>(bob.lobby, "listbox_friends")) ==
+            return listLines(control<QListWidget>(bob.lobby, "listbox_friends")) ==
                    QStringList{"0alice"};
         },
         5000));
     control<TFlatButton>(bob.lobby, "button_disconnect")->click();
     ASSERT_TRUE(QTest::qWaitFor(
         [&] {
-            return texts(control<QListWidget>(alice.lobby, "listbox_friends")) ==
+            return listLines(control<QListWidget>(alice.lobby, "listbox_friends")) ==
                    QStringList{"1bob"};
         },
         5000));

@@ -68,16 +68,15 @@ TEST(SelfUpdateE2E, AnOlderLobbyUpdatesItselfFromTheSiteAndComesBackAsTheNewBuil
                    "vers:" OSTREL_NEXT_VERSION ":" OSTREL_NEXT_VERSION ":\n");
     }
     QTemporaryDir serverData;
-    ServerProcess server;
-    ASSERT_TRUE(server.start(serverData.path(), {QStringLiteral("--catalogue"), catalogue}));
-    ASSERT_TRUE(createAccount(server.port(), "alice"));
+    ServerProcess server(serverData.path().toStdString(), {"--catalogue", catalogue.toStdString()});
+    ASSERT_TRUE(createAccount(server, "alice"));
 
     RecordingPlatform seam;
     seam.defaultAnswer = true; // "Would you like to proceed with the update?"
     const QString updater = work.filePath(QStringLiteral("install/updater"));
     {
         E2EPlayer alice;
-        ASSERT_TRUE(alice.login(server.port(), QStringLiteral("alice"), [&](Tlobby *lobby) {
+        ASSERT_TRUE(alice.login(server, QStringLiteral("alice"), [&](Tlobby *lobby) {
             lobby->setSiteRoot(site.rootUrl());
             // Started again, the lobby says which build it is and ends.
             lobby->setProgram(installed, {QStringLiteral("--version")});

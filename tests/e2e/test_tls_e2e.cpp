@@ -32,37 +32,27 @@ bool anyContains(const QStringList &texts, const QString &part)
     return false;
 }
 
-class TlsEndToEnd : public ::testing::Test
+class TlsEndToEnd : public EndToEndTest
 {
 protected:
-    void SetUp() override
+    // A server that listens for TLS whatever the run.
+    std::unique_ptr<ServerProcess> tlsServer(const QString &data, int plainPort = 0,
+                                             int tlsPort = 0)
     {
-        InitAssets();
-        ASSERT_TRUE(serverData.isValid() && runtime.isValid());
-        qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
+        ServerProcess::Setup setup;
+        setup.tls = true;
+        setup.listenPort = plainPort;
+        setup.tlsListenPort = tlsPort;
+        return std::make_unique<ServerProcess>(data.toStdString(), setup);
     }
-    std::unique_ptr<ServerProcess> startServer(const QString &data, int plainPort = 0,
-                                               int tlsPort = 0)
-    {
-        auto server = std::make_unique<ServerProcess>();
-        server->tls = true;
-        server->listenPort = plainPort;
-        server->tlsListenPort = tlsPort;
-        EXPECT_TRUE(server->start(data));
-        return server;
-    }
-
-    RecordingPlatform seam;
-    QTemporaryDir serverData;
-    QTemporaryDir runtime;
 };
 
 TEST_F(TlsEndToEnd, ACertificateTrustedOnFirstUseIsKeptAndAChangedOneIsRefused)
 {
-    auto server = startServer(serverData.path());
-    const int plainPort = server->port();
+    auto server = tlsServer(serverData.path());
+    const int plainPort = server->plainPort();
     const int tlsPort = server->tlsPort();
-    const QByteArray fingerprint = server->fingerprint();
+    const QByteArray fingerprint = QByteArray::fromStdString(server->fingerprint());
     ASSERT_FALSE(fingerprint.isEmpty());
     ASSERT_TRUE(createAccount(plainPort, "alice"));
 
@@ -78,11 +68,12 @@ TEST_F(TlsEndToEnd, ACertificateTrustedOnFirstUseIsKeptAndAChangedOneIsRefused)
 
     // Another server on the same ports with a certificate of its own, as someone in
     // between would present: the lobby's reconnect meets it and must not log in.
+    server->terminate();
     server.reset();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !alice.lobby->connection()->LoggedIn(); }, 5000));
     QTemporaryDir otherData;
-    server = startServer(otherData.path(), plainPort, tlsPort);
-    ASSERT_NE(server->fingerprint(), fingerprint);
+    server = tlsServer(otherData.path(), plainPort, tlsPort);
+    ASSERT_NE(QByteArray::fromStdString(server->fingerprint()), fingerprint);
     ASSERT_TRUE(createAccount(plainPort, "alice"));
     EXPECT_TRUE(QTest::qWaitFor(
         [&] { return anyContains(seam.messages, QStringLiteral("has changed since you chose")); },
@@ -95,8 +86,8 @@ TEST_F(TlsEndToEnd, ACertificateTrustedOnFirstUseIsKeptAndAChangedOneIsRefused)
 
 TEST_F(TlsEndToEnd, ACertificateThePlayerDoesNotTrustIsNotConnectedTo)
 {
-    auto server = startServer(serverData.path());
-    ASSERT_TRUE(createAccount(server->port(), "bob"));
+    auto server = tlsServer(serverData.path());
+    ASSERT_TRUE(createAccount(*server, "bob"));
     E2EPlayer bob;
     bob.tls = true;
     seam.answers = {false};
@@ -109,11 +100,11 @@ TEST_F(TlsEndToEnd, ACertificateThePlayerDoesNotTrustIsNotConnectedTo)
 
 TEST_F(TlsEndToEnd, ALobbySpeakingTlsToThePlainPortIsToldSo)
 {
-    auto server = startServer(serverData.path());
-    ASSERT_TRUE(createAccount(server->port(), "carol"));
+    auto server = tlsServer(serverData.path());
+    ASSERT_TRUE(createAccount(*server, "carol"));
     E2EPlayer carol;
     carol.tls = true;
-    EXPECT_FALSE(carol.login(server->port(), QStringLiteral("carol")));
+    EXPECT_FALSE(carol.login(server->plainPort(), QStringLiteral("carol")));
     EXPECT_TRUE(anyContains(seam.messages, QStringLiteral("encrypted connection")))
         << seam.messages.join(QLatin1Char('\n')).toStdString();
     EXPECT_TRUE(seam.questions.isEmpty());

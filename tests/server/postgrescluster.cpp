@@ -43,6 +43,12 @@ std::string findBinaries()
 
 } // namespace
 
+PostgresCluster &PostgresCluster::shared()
+{
+    static PostgresCluster instance;
+    return instance;
+}
+
 PostgresCluster::PostgresCluster()
 {
     m_bin = findBinaries();

@@ -2,13 +2,16 @@
 
 #include "wireclient.h"
 
-#include <gtest/gtest.h>
+#include <openssl/pem.h>
+#include <openssl/x509.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <climits>
 #include <csignal>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -65,24 +68,50 @@ TempDir::~TempDir()
     std::filesystem::remove_all(m_path, ignored);
 }
 
+std::string certificateFingerprint(const std::string &pemPath)
+{
+    FILE *file = std::fopen(pemPath.c_str(), "r");
+    if (!file)
+        return {};
+    X509 *certificate = PEM_read_X509(file, nullptr, nullptr, nullptr);
+    std::fclose(file);
+    if (!certificate)
+        return {};
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    X509_digest(certificate, EVP_sha256(), digest, &length);
+    X509_free(certificate);
+    static const char hex[] = "0123456789abcdef";
+    std::string text;
+    for (unsigned int i = 0; i < length; ++i) {
+        text += hex[digest[i] >> 4];
+        text += hex[digest[i] & 0xf];
+    }
+    return text;
+}
+
 ServerProcess::ServerProcess(const std::string &dataDir, std::vector<std::string> extraArgs)
-    : ServerProcess(dataDir, Setup{std::move(extraArgs), {}, 0})
+    : ServerProcess(dataDir, Setup{.arguments = std::move(extraArgs)})
 {
 }
 
 ServerProcess::ServerProcess(const std::string &dataDir, const Setup &setup)
+    : m_host(setup.listenHost), m_dataDir(dataDir)
 {
     m_logPath = dataDir + "/server-" + std::to_string(::getpid()) + "-" +
                 std::to_string(reinterpret_cast<std::uintptr_t>(this)) + ".log";
     int out[2];
     if (pipe(out) != 0)
         throw std::runtime_error("pipe failed");
-    std::vector<std::string> arguments = {OSTREL_SERVER_BINARY, "--listen", "127.0.0.1:0", "--data",
-                                          dataDir};
-    const bool tls = testOverTls() || std::find(setup.arguments.begin(), setup.arguments.end(),
-                                                "--tls-listen") != setup.arguments.end();
-    if (testOverTls())
-        arguments.insert(arguments.end(), {"--tls-listen", "127.0.0.1:0"});
+    auto address = [&](int port) { return setup.listenHost + ":" + std::to_string(port); };
+    std::vector<std::string> arguments = setup.launcher;
+    arguments.insert(arguments.end(), {OSTREL_SERVER_BINARY, "--listen", address(setup.listenPort),
+                                       "--data", dataDir});
+    const bool tls = testOverTls() || setup.tls ||
+                     std::find(setup.arguments.begin(), setup.arguments.end(), "--tls-listen") !=
+                         setup.arguments.end();
+    if (testOverTls() || setup.tls)
+        arguments.insert(arguments.end(), {"--tls-listen", address(setup.tlsListenPort)});
     arguments.insert(arguments.end(), setup.arguments.begin(), setup.arguments.end());
     m_pid = fork();
     if (m_pid == 0) {
@@ -100,7 +129,7 @@ ServerProcess::ServerProcess(const std::string &dataDir, const Setup &setup)
             setrlimit(RLIMIT_NOFILE, &limit);
         }
         auto argv = argvOf(arguments);
-        execv(argv[0], argv.data());
+        execvp(argv[0], argv.data());
         _exit(127);
     }
     close(out[1]);
@@ -146,6 +175,17 @@ ServerProcess::ServerProcess(const std::string &dataDir, const Setup &setup)
     m_port = testOverTls() || !plain ? m_tlsPort : m_plainPort;
 }
 
+std::string ServerProcess::fingerprint() const
+{
+    return m_tlsPort > 0 ? certificateFingerprint(m_dataDir + "/tls-cert.pem") : std::string();
+}
+
+bool ServerProcess::setClass(const std::string &name, const std::string &accountClass) const
+{
+    std::string output;
+    return runToEnd({"set-class", name, accountClass, "--data", m_dataDir}, output) == 0;
+}
+
 ServerProcess::~ServerProcess()
 {
     if (m_pid > 0) {
@@ -173,6 +213,13 @@ int ServerProcess::terminate()
     if (m_pid <= 0)
         return -1;
     kill(m_pid, SIGTERM);
+    return awaitExit();
+}
+
+int ServerProcess::awaitExit()
+{
+    if (m_pid <= 0)
+        return -1;
     const int status = waitExit(m_pid, std::chrono::seconds(10));
     if (status < 0) {
         kill(m_pid, SIGKILL);

@@ -19,21 +19,15 @@
 
 namespace {
 
-PostgresCluster &cluster()
-{
-    static PostgresCluster instance;
-    return instance;
-}
-
 class AccountStoreTest : public ::testing::TestWithParam<const char *>
 {
 protected:
     void SetUp() override
     {
         if (std::string(GetParam()) == "postgresql") {
-            if (!cluster().usable())
-                GTEST_SKIP() << "no PostgreSQL cluster: " << cluster().why();
-            m_location = cluster().freshDatabase();
+            if (!PostgresCluster::shared().usable())
+                GTEST_SKIP() << "no PostgreSQL cluster: " << PostgresCluster::shared().why();
+            m_location = PostgresCluster::shared().freshDatabase();
         } else {
             m_location = m_dir.path() + "/accounts.sqlite";
         }
@@ -234,9 +228,9 @@ class PostgresServerTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        if (!cluster().usable())
-            GTEST_SKIP() << "no PostgreSQL cluster: " << cluster().why();
-        m_address = cluster().freshDatabase();
+        if (!PostgresCluster::shared().usable())
+            GTEST_SKIP() << "no PostgreSQL cluster: " << PostgresCluster::shared().why();
+        m_address = PostgresCluster::shared().freshDatabase();
     }
     TempDir m_dir;
     std::string m_address;
@@ -258,7 +252,7 @@ TEST_F(PostgresServerTest, AccountsOutliveTheServerAndTheDatabaseRestarting)
 
     // The database goes away under the running server and comes back: the login that
     // meets the broken connection fails cleanly, and the server finds its way back.
-    ASSERT_TRUE(cluster().restart());
+    ASSERT_TRUE(PostgresCluster::shared().restart());
     bool loggedIn = false;
     for (int attempt = 0; attempt < 3 && !loggedIn; ++attempt) {
         WireClient client(server.port());

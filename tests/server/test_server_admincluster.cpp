@@ -19,12 +19,6 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-PostgresCluster &postgres()
-{
-    static PostgresCluster instance;
-    return instance;
-}
-
 class AdminClusterTest : public ::testing::Test
 {
 protected:
@@ -32,9 +26,9 @@ protected:
     {
         if (!m_redis.usable())
             GTEST_SKIP() << "no Redis server: " << m_redis.why();
-        if (!postgres().usable())
-            GTEST_SKIP() << "no PostgreSQL cluster: " << postgres().why();
-        m_accounts = postgres().freshDatabase();
+        if (!PostgresCluster::shared().usable())
+            GTEST_SKIP() << "no PostgreSQL cluster: " << PostgresCluster::shared().why();
+        m_accounts = PostgresCluster::shared().freshDatabase();
         std::ofstream(m_dirA.path() + "/news.txt") << "news of A\n";
         std::ofstream(m_dirB.path() + "/news.txt") << "news of B\n";
         m_a = startNode(m_dirA, m_metricsA);

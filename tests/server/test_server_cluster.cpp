@@ -17,12 +17,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-PostgresCluster &postgres()
-{
-    static PostgresCluster instance;
-    return instance;
-}
-
 class ClusterTest : public ::testing::Test
 {
 protected:
@@ -30,9 +24,9 @@ protected:
     {
         if (!m_redis.usable())
             GTEST_SKIP() << "no Redis server: " << m_redis.why();
-        if (!postgres().usable())
-            GTEST_SKIP() << "no PostgreSQL cluster: " << postgres().why();
-        m_accounts = postgres().freshDatabase();
+        if (!PostgresCluster::shared().usable())
+            GTEST_SKIP() << "no PostgreSQL cluster: " << PostgresCluster::shared().why();
+        m_accounts = PostgresCluster::shared().freshDatabase();
         m_a = startNode(m_dirA);
         m_b = startNode(m_dirB);
         for (const char *name : {"alice", "bob", "carol", "mod"})

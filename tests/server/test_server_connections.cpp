@@ -88,7 +88,7 @@ TEST(Connections, AConnectionThatDoesNotLogInIsClosedAfterTheLoginTime)
 TEST(Connections, BeyondTheDescriptorsAtHandNewConnectionsAreClosedAtOnce)
 {
     TempDir dir;
-    ServerProcess server(dir.path(), ServerProcess::Setup{{}, {}, 128});
+    ServerProcess server(dir.path(), ServerProcess::Setup{.descriptorLimit = 128});
     std::vector<WireClient> crowd;
     // Spread over addresses, so that no per-address limit is what refuses them.
     for (int i = 0; i < 120; ++i)

@@ -52,7 +52,7 @@ void take(Player &p, const std::string &line)
 TEST(Crash, AcknowledgedAccountsAndProfileChangesSurviveSigkill)
 {
     TempDir dir;
-    const ServerProcess::Setup setup{{"--exempt", "127.0.0.1"}, {}, 0};
+    const ServerProcess::Setup setup{.arguments = {"--exempt", "127.0.0.1"}};
     auto server = std::make_unique<ServerProcess>(dir.path(), setup);
 
     // Up to 12 players at a time; a new one starts whenever one has made three changes,

@@ -20,12 +20,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-PostgresCluster &cluster()
-{
-    static PostgresCluster instance;
-    return instance;
-}
-
 const std::string kPurgeFailed = "dropping old kept messages failed";
 
 // Keeps the client talking (the server drops the silent) until the server's log holds
@@ -83,15 +77,15 @@ std::chrono::milliseconds chatUntil(WireClient &client, const std::string &name,
 
 TEST(DatabaseFaults, PostgresStoppedUnderTheServerFailsRequestsNotTheServer)
 {
-    if (!cluster().usable())
-        GTEST_SKIP() << "no PostgreSQL cluster: " << cluster().why();
+    if (!PostgresCluster::shared().usable())
+        GTEST_SKIP() << "no PostgreSQL cluster: " << PostgresCluster::shared().why();
     TempDir dir;
-    ServerProcess server(dir.path(),
-                         {"--accounts", cluster().freshDatabase(), "--ping-interval", "1"});
+    ServerProcess server(dir.path(), {"--accounts", PostgresCluster::shared().freshDatabase(),
+                                      "--ping-interval", "1"});
     createAccount(server.port(), "bob").close();
     auto ann = createAccount(server.port(), "ann");
 
-    cluster().stop();
+    PostgresCluster::shared().stop();
     // The periodic clean-up meets the missing database and says so.
     ASSERT_TRUE(waitForLog(server, ann, kPurgeFailed)) << server.log();
     // What needs the database fails with a word to its client; the rest goes on.
@@ -106,7 +100,7 @@ TEST(DatabaseFaults, PostgresStoppedUnderTheServerFailsRequestsNotTheServer)
     EXPECT_EQ(refused->rfind("LOGIN|FAILED|", 0), 0u) << *refused;
     expectEcho(ann, "ann", "stillhere");
 
-    ASSERT_TRUE(cluster().startAgain()) << cluster().why();
+    ASSERT_TRUE(PostgresCluster::shared().startAgain()) << PostgresCluster::shared().why();
     // The store connects again by itself.
     bool back = false;
     for (int attempt = 0; attempt < 3 && !back; ++attempt) {
@@ -128,11 +122,11 @@ TEST(DatabaseFaults, PostgresStoppedUnderTheServerFailsRequestsNotTheServer)
 // served at once, and the store connects again once the link answers.
 TEST(DatabaseFaults, ASilentPostgresLinkHoldsOnlyTheRequestsThatNeedIt)
 {
-    if (!cluster().usable())
-        GTEST_SKIP() << "no PostgreSQL cluster: " << cluster().why();
-    std::string address = cluster().freshDatabase();
-    TcpProxy proxy(cluster().port());
-    const std::string direct = ":" + std::to_string(cluster().port()) + "/";
+    if (!PostgresCluster::shared().usable())
+        GTEST_SKIP() << "no PostgreSQL cluster: " << PostgresCluster::shared().why();
+    std::string address = PostgresCluster::shared().freshDatabase();
+    TcpProxy proxy(PostgresCluster::shared().port());
+    const std::string direct = ":" + std::to_string(PostgresCluster::shared().port()) + "/";
     address.replace(address.find(direct), direct.size(), ":" + std::to_string(proxy.port()) + "/");
     TempDir dir;
     const int metricsPort = freeLoopbackPort();

@@ -15,7 +15,7 @@ using Clock = std::chrono::steady_clock;
 // who waits behind whom.
 ServerProcess::Setup slowHashing()
 {
-    return ServerProcess::Setup{{}, {{"OSTREL_SERVER_TEST_HASH_DELAY_MS", "100"}}, 0};
+    return ServerProcess::Setup{.environment = {{"OSTREL_SERVER_TEST_HASH_DELAY_MS", "100"}}};
 }
 
 TEST(PasswordHashing, OneClientCannotMonopoliseTheHashing)

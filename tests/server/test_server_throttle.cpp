@@ -27,7 +27,8 @@ TEST(LoginThrottle, GuessesSentTogetherAreCheckedOneAtATime)
     TempDir dir;
     // Slow checks, so that every guess arrives while the first is still being checked.
     ServerProcess server(
-        dir.path(), ServerProcess::Setup{{}, {{"OSTREL_SERVER_TEST_HASH_DELAY_MS", "300"}}, 0});
+        dir.path(),
+        ServerProcess::Setup{.environment = {{"OSTREL_SERVER_TEST_HASH_DELAY_MS", "300"}}});
     createAccount(server.port(), "bob", "right").close();
     // From one address and from several: the limit holds per address and per account.
     const char *sources[] = {"127.0.0.1", "127.0.0.1", "127.0.0.1", "127.0.0.1",

@@ -7,8 +7,6 @@
 #include "encryptit.h"
 
 #include <gtest/gtest.h>
-#include <openssl/pem.h>
-#include <openssl/x509.h>
 
 #include <chrono>
 #include <cstdio>
@@ -17,22 +15,6 @@
 #include <thread>
 
 namespace {
-
-std::string fingerprintOf(const std::string &pemPath)
-{
-    FILE *file = std::fopen(pemPath.c_str(), "r");
-    if (!file)
-        return {};
-    X509 *certificate = PEM_read_X509(file, nullptr, nullptr, nullptr);
-    std::fclose(file);
-    if (!certificate)
-        return {};
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    X509_digest(certificate, EVP_sha256(), digest, &length);
-    X509_free(certificate);
-    return std::string(reinterpret_cast<char *>(digest), length);
-}
 
 TEST(TlsListener, ASelfSignedCertificateIsMadeOnceAndKept)
 {
@@ -47,7 +29,7 @@ TEST(TlsListener, ASelfSignedCertificateIsMadeOnceAndKept)
         };
         ASSERT_EQ(::stat(key.c_str(), &info), 0);
         EXPECT_EQ(info.st_mode & 0777, 0600u) << "the key is for the server's eyes only";
-        first = fingerprintOf(dir.path() + "/tls-cert.pem");
+        first = certificateFingerprint(dir.path() + "/tls-cert.pem");
         ASSERT_FALSE(first.empty());
         createAccount(server.port(), "ann");
         WireClient tls(server.tlsPort(), true);
@@ -55,7 +37,7 @@ TEST(TlsListener, ASelfSignedCertificateIsMadeOnceAndKept)
         EXPECT_TRUE(tls.waitFor("LOGIN|SUCCESS|"));
     }
     ServerProcess again(dir.path(), {"--tls-listen", "127.0.0.1:0"});
-    EXPECT_EQ(fingerprintOf(dir.path() + "/tls-cert.pem"), first)
+    EXPECT_EQ(certificateFingerprint(dir.path() + "/tls-cert.pem"), first)
         << "clients that pinned the certificate must find the same one";
 }
 

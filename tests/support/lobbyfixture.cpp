@@ -41,6 +41,12 @@ bool LobbyFixture::waitModal(int timeoutMs)
     return QTest::qWaitFor([this] { return m_modalDone; }, timeoutMs);
 }
 
+bool LobbyFixture::statusBecomes(const QString &text, int timeoutMs)
+{
+    return QTest::qWaitFor([&] { return control<QLabel>(lobby, "label_status")->text() == text; },
+                           timeoutMs);
+}
+
 void LobbyFixture::showWithLogin(std::function<void(TfrmConnectionInfo *)> action)
 {
     onModal<TfrmConnectionInfo>(std::move(action));

@@ -49,6 +49,9 @@ protected:
     // has reached the server.
     QList<QByteArray> sent(const QByteArray &prefix);
 
+    // Waits (bounded) until the status line in the lobby's header reads `text`.
+    bool statusBecomes(const QString &text, int timeoutMs = 5000);
+
     // Runs `action` on the next modal dialog of type T once it is up (bounded wait).
     template <typename T> void onModal(std::function<void(T *)> action, int timeoutMs = 5000)
     {

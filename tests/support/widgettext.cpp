@@ -1,5 +1,6 @@
 #include "widgettext.h"
 
+#include <QListWidget>
 #include <QTextBlock>
 #include <QTextDocument>
 #include <QTreeWidget>
@@ -23,5 +24,13 @@ QStringList treeLines(const QTreeWidget *tree)
         out << root->text(0) + QLatin1Char('[') + children.join(QLatin1Char(',')) +
                    QLatin1Char(']');
     }
+    return out;
+}
+
+QStringList listLines(const QListWidget *list)
+{
+    QStringList out;
+    for (int i = 0; i < list->count(); ++i)
+        out << list->item(i)->text();
     return out;
 }

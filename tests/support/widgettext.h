@@ -2,6 +2,7 @@
 
 #include <QStringList>
 
+class QListWidget;
 class QTextDocument;
 class QTreeWidget;
 
@@ -11,3 +12,5 @@ class QTreeWidget;
 QStringList documentLines(const QTextDocument *document);
 // Each top-level item of a tree with its children, as "root[child,child]", in display order.
 QStringList treeLines(const QTreeWidget *tree);
+// The text of each item of a list, in display order.
+QStringList listLines(const QListWidget *list);
