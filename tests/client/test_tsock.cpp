@@ -81,6 +81,17 @@ protected:
         return server.nextPendingConnection();
     }
 
+    // Opens a socket that does not block to a peer of this process and returns the
+    // peer's end once accepted (nullptr if none came).
+    QTcpSocket *openToPeer(TSock &sock)
+    {
+        const quint16 port = startPeerServer();
+        sock.setHostName("127.0.0.1");
+        sock.setPortName(QString::number(port));
+        sock.Open();
+        return waitForPeer();
+    }
+
     // A port nothing listens on: taken from the system, then given back.
     static quint16 freePort()
     {
@@ -344,13 +355,9 @@ TEST_F(TSockTest, LargeSendsArriveWholeAndInOrder)
 
 TEST_F(TSockTest, PeerCloseReportsDisconnectBeforeSocketClosed)
 {
-    const quint16 port = startPeerServer();
     TSock sock;
     wire(sock, "c");
-    sock.setHostName("127.0.0.1");
-    sock.setPortName(QString::number(port));
-    sock.Open();
-    QTcpSocket *peer = waitForPeer();
+    QTcpSocket *peer = openToPeer(sock);
     ASSERT_NE(peer, nullptr);
     ASSERT_TRUE(waitFor("Connect:c"));
     log.clear();
@@ -370,13 +377,9 @@ TEST_F(TSockTest, PeerCloseReportsDisconnectBeforeSocketClosed)
 // close does, after the error report, so that the owner learns the game is gone.
 TEST_F(TSockTest, ResetByPeerReportsTheErrorAndCloses)
 {
-    const quint16 port = startPeerServer();
     TSock sock;
     wire(sock, "c");
-    sock.setHostName("127.0.0.1");
-    sock.setPortName(QString::number(port));
-    sock.Open();
-    QTcpSocket *peer = waitForPeer();
+    QTcpSocket *peer = openToPeer(sock);
     ASSERT_NE(peer, nullptr);
     ASSERT_TRUE(waitFor("Connect:c"));
     log.clear();
@@ -483,13 +486,9 @@ TEST_F(TSockTest, AFailureOnTheAcceptThreadReachesTheListenersOwner)
 // was raised, no dialog opens, and the socket goes on with the next event.
 TEST_F(TSockTest, AFailingHandlerReachesTheOwnerAsAnErrorNotADialog)
 {
-    const quint16 port = startPeerServer();
     TSock sock;
     wire(sock, "c");
-    sock.setHostName("127.0.0.1");
-    sock.setPortName(QString::number(port));
-    sock.Open();
-    QTcpSocket *peer = waitForPeer();
+    QTcpSocket *peer = openToPeer(sock);
     ASSERT_NE(peer, nullptr);
     ASSERT_TRUE(waitFor("Connect:c"));
     QObject::connect(&sock, &TSock::OnRead, [](TSock *s, int) {
@@ -558,13 +557,9 @@ class TSockEndedInside : public TSockTest, public ::testing::WithParamInterface<
 
 TEST_P(TSockEndedInside, SaysNothingMore)
 {
-    const quint16 port = startPeerServer();
     QPointer<TSock> sock = new TSock;
     wire(*sock, "c");
-    sock->setHostName("127.0.0.1");
-    sock->setPortName(QString::number(port));
-    sock->Open();
-    QTcpSocket *peer = waitForPeer();
+    QTcpSocket *peer = openToPeer(*sock);
     ASSERT_NE(peer, nullptr);
     ASSERT_TRUE(waitFor("Connect:c"));
     log.clear();
@@ -632,13 +627,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(TSockTest, ReceiveCountTakesFromTheFrontAndLeavesTheRest)
 {
-    const quint16 port = startPeerServer();
     TSock sock;
     wire(sock, "c");
-    sock.setHostName("127.0.0.1");
-    sock.setPortName(QString::number(port));
-    sock.Open();
-    QTcpSocket *peer = waitForPeer();
+    QTcpSocket *peer = openToPeer(sock);
     ASSERT_NE(peer, nullptr);
 
     peer->write("0123456789abcdefghijklmno");
