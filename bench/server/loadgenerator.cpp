@@ -574,7 +574,7 @@ private:
     std::mt19937 m_random{12345};
     const Clock::time_point m_epoch = Clock::now();
     Clock::time_point m_loginStart, m_lastTick, m_idleStart;
-    Clock::time_point m_lastOther; // the last line that was not a message, give or take a tick
+    Clock::time_point m_lastOther;  // the last line that was not a message, give or take a tick
     std::uint64_t m_others = 0;     // lines that were not a message
     std::uint64_t m_othersSeen = 0; // m_others as the last settling tick saw it
     double m_budget = 0;
