@@ -11,21 +11,6 @@
 
 namespace {
 
-// The entries of a JOINSUBJECT line after its room, sorted: the order players are listed
-// in is the server's own.
-std::vector<std::string> entriesOf(const std::string &line)
-{
-    std::vector<std::string> entries;
-    std::size_t at = line.find('|', line.find('|') + 1);
-    while (at != std::string::npos) {
-        const auto next = line.find('|', at + 1);
-        entries.push_back(line.substr(at + 1, next == std::string::npos ? next : next - at - 1));
-        at = next;
-    }
-    std::sort(entries.begin(), entries.end());
-    return entries;
-}
-
 // Reads until every line of `wanted` has arrived, in any order.
 void awaitAll(WireClient &client, std::set<std::string> wanted)
 {
@@ -216,7 +201,7 @@ TEST_F(GamesTest, ListsHoldEachEntryAsLastAnnounced)
                                                       "SERVERSTATS"}));
         announced[name] = name + "+2+Lobby Chat+";
         EXPECT_EQ(lobby->substr(0, 23), "JOINSUBJECT|Lobby Chat|");
-        EXPECT_EQ(entriesOf(*lobby), expect("Lobby Chat"));
+        EXPECT_EQ(listedEntries(*lobby), expect("Lobby Chat"));
         awaitAll(eve, {"ADDGUEST|" + announced[name]});
 
         newcomer.send("JOINSUBJECT|Plumbrix");
@@ -224,7 +209,7 @@ TEST_F(GamesTest, ListsHoldEachEntryAsLastAnnounced)
         const auto room = newcomer.waitFor("JOINSUBJECT|");
         ASSERT_TRUE(room);
         EXPECT_EQ(room->substr(0, 21), "JOINSUBJECT|Plumbrix|");
-        EXPECT_EQ(entriesOf(*room), expect("Plumbrix"));
+        EXPECT_EQ(listedEntries(*room), expect("Plumbrix"));
         awaitAll(eve, {"ADDGUEST|" + announced[name]});
         newcomers.push_back(std::move(newcomer));
     }
