@@ -43,6 +43,10 @@ constexpr int kSilentIntervals = 3;
 constexpr std::chrono::milliseconds kPresenceDelayMin{25};
 constexpr std::chrono::milliseconds kPresenceDelayMax{1000};
 constexpr double kPresenceWritesPerSecond = 2000;
+// How far ahead of the session it is at a loop over thousands of sessions asks for the
+// next ones' state, and then for what that state points to.
+constexpr std::size_t kAheadState = 16;
+constexpr std::size_t kAheadTail = 8;
 // News goes to every client at every login; more than this is a mistake in the file.
 constexpr std::uintmax_t kMaxNewsBytes = 256 * 1024;
 // How long a stopping server waits for clients to take their last lines.
@@ -544,8 +548,19 @@ const std::string &LobbyServer::memberList(const std::string &room)
         list.append(entry);
     };
     if (room == Catalogue::kLobby) {
+        // The map's own order, which is the order everyone is listed in; the sessions,
+        // and their entries, are asked for ahead of time as a broadcast does.
+        m_listOrder.clear();
         for (const auto &[k, player] : m_players)
-            add(player->player.entry);
+            m_listOrder.push_back(player);
+        const std::size_t count = m_listOrder.size();
+        for (std::size_t i = 0; i < count; ++i) {
+            if (i + kAheadState < count)
+                __builtin_prefetch(&m_listOrder[i + kAheadState]->player.entry);
+            if (i + kAheadTail < count)
+                __builtin_prefetch(m_listOrder[i + kAheadTail]->player.entry.data());
+            add(m_listOrder[i]->player.entry);
+        }
         m_directory.remote().forEach(
             [&](const std::string &, const RemotePlayers::Player &remote) { add(remote.entry); });
     } else {
@@ -565,9 +580,16 @@ void LobbyServer::localBroadcast(std::string_view plain, const Session *except, 
     const auto line = m_lobbyLog.append(plain);
     // The line is counted once for all who queued it, not once per receiver.
     std::uint64_t queued = 0;
-    for (auto *player : m_local)
+    const std::size_t count = m_local.size();
+    for (std::size_t i = 0; i < count; ++i) {
+        if (i + kAheadState < count)
+            m_local[i + kAheadState]->prefetchState();
+        if (i + kAheadTail < count)
+            m_local[i + kAheadTail]->prefetchTail();
+        auto *player = m_local[i];
         if (player != except && player->sendShared(line, presence))
             ++queued;
+    }
     if (queued > 0)
         m_metrics.lineOut(line.view(), queued);
 }

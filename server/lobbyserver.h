@@ -288,6 +288,7 @@ private:
     // Where member lists are put together, kept between them: a lobby of thousands
     // lists hundreds of kilobytes for each newcomer.
     std::string m_listBuffer;
+    std::vector<const Session *> m_listOrder;
     std::unordered_map<std::string, std::unordered_set<Session *>> m_rooms;
     std::uint64_t m_nextId = 1;
 
