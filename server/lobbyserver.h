@@ -281,7 +281,7 @@ private:
     std::array<char, 64 * 1024> m_readBuffer{};
 
     std::unordered_map<std::uint64_t, std::shared_ptr<Session>> m_sessions;
-    std::unordered_map<std::string, Session *> m_players; // by key
+    PlayerDirectory::LocalPlayers m_players; // by key
     // The same sessions side by side: a broadcast visits every one of them, and a
     // compact array is cheaper to walk than the map's nodes.
     std::vector<Session *> m_local;
