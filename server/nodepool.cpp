@@ -15,26 +15,37 @@ NodePool::NodePool(std::size_t pieceSize)
 {
 }
 
-// The chunks stay allocated on purpose: pieces of them may live on in a container that
-// another thread's pool serves from now on (see the class comment).
-NodePool::~NodePool() = default;
+NodePool::~NodePool()
+{
+    if (m_outstanding != 0)
+        return; // pieces may live on (see the class comment)
+    for (void *chunk : m_chunks)
+        ::operator delete(chunk);
+}
 
 void *NodePool::take()
 {
     if (!m_free) {
         // Chunks grow with use, so a small map costs little and a large one few chunks.
-        auto *chunk = static_cast<char *>(::operator new(m_pieceSize *m_chunkPieces));
-        for (std::size_t i = m_chunkPieces; i-- > 0;)
-            give(chunk + i * m_pieceSize);
+        const std::size_t bytes = m_pieceSize * m_chunkPieces;
+        auto *chunk = static_cast<char *>(::operator new(bytes));
+        m_chunks.push_back(chunk);
+        for (std::size_t i = m_chunkPieces; i-- > 0;) {
+            auto *free = reinterpret_cast<Free *>(chunk + i * m_pieceSize);
+            free->next = m_free;
+            m_free = free;
+        }
         m_chunkPieces = std::min(m_chunkPieces * 2, kMaxChunkPieces);
     }
     Free *piece = m_free;
     m_free = piece->next;
+    ++m_outstanding;
     return piece;
 }
 
 void NodePool::give(void *piece)
 {
+    --m_outstanding;
     auto *free = static_cast<Free *>(piece);
     free->next = m_free;
     m_free = free;

@@ -10,9 +10,9 @@
 // per node. From a pool they lie side by side.
 //
 // A pool belongs to one thread (Allocator keeps one per thread and piece size); a piece
-// freed on another thread joins that thread's pool. Chunks are never handed back, so a
-// piece stays valid whichever pool ends first; a pool keeps at most what its map once
-// held at its peak.
+// freed on another thread joins that thread's pool. A pool keeps what its maps held at
+// their peak; it frees its chunks when it ends with all its pieces back, and otherwise
+// leaves them, as a piece may still be in use.
 class NodePool
 {
 public:
@@ -66,4 +66,6 @@ private:
     std::size_t m_pieceSize;
     std::size_t m_chunkPieces = 64;
     Free *m_free = nullptr;
+    std::vector<void *> m_chunks;
+    long m_outstanding = 0; // pieces taken and not given back to this pool
 };
