@@ -135,32 +135,45 @@ void ClientSession::sendOwed(std::string_view plain)
 
 void ClientSession::send(const Line &line)
 {
-    sendLimited(line, false);
+    if (sendLimited(line, false))
+        m_server.metrics().lineOut(line.view());
 }
 
 void ClientSession::sendPresence(const Line &line)
 {
-    sendLimited(line, true);
+    if (sendLimited(line, true))
+        m_server.metrics().lineOut(line.view());
 }
 
-void ClientSession::sendLimited(const Line &line, bool presence)
+bool ClientSession::sendShared(const Line &line, bool presence)
+{
+    return sendLimited(line, presence);
+}
+
+bool ClientSession::sendLimited(const Line &line, bool presence)
 {
     if (closing())
-        return;
+        return false;
     // One line larger than the cap still goes out when nothing else waits; otherwise a
     // client that does not read is cut loose rather than letting its backlog grow.
     const std::size_t unsent = m_queuedBytes - m_owedBytes;
     if (unsent > 0 && unsent + line.size() > m_server.limits().maxQueuedBytes) {
         dropForBacklog("unsent output beyond " + std::to_string(m_server.limits().maxQueuedBytes) +
                        " bytes");
-        return;
+        return false;
     }
-    enqueue(line, false, presence);
+    append(line, false, presence);
+    return true;
 }
 
 void ClientSession::enqueue(const Line &line, bool owed, bool presence)
 {
     m_server.metrics().lineOut(line.view());
+    append(line, owed, presence);
+}
+
+void ClientSession::append(const Line &line, bool owed, bool presence)
+{
     m_queuedBytes += line.size();
     if (owed)
         m_owedBytes += line.size();

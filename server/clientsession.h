@@ -72,6 +72,12 @@ public:
         std::string room;
         std::string game;      // the game entry shown in the player's entry
         std::string gameLabel; // the room label of the game this player hosts
+        // The entry other players list this one under (name, hat, room and game together),
+        // made once per change for every list and announcement it goes into. Every change
+        // of those four is announced, and the server's announcement brings it up to date.
+        std::string entry;
+        // This session's place among the server's logged-in sessions, for broadcasts.
+        std::size_t slot = 0;
         bool hosting = false;
         bool assisted = false;
         bool gamePrivate = false;
@@ -106,6 +112,10 @@ public:
     // rather than one per arrival. It still leaves in order with everything else: any
     // other line queued behind it takes it along at once.
     void sendPresence(const Line &line);
+    // A line of a broadcast, as send() or sendPresence(), except that the caller counts
+    // it in the metrics once for all its receivers. False when it was not queued (the
+    // session is closing, or has just been cut loose for its backlog).
+    bool sendShared(const Line &line, bool presence);
     // Called by the server's presence flush.
     void flushPresence();
     // Called by the server's write pacer: lines that waited for it leave now.
@@ -114,6 +124,20 @@ public:
     // it does not count towards the cap on unsent output, only towards a larger bound.
     void sendOwed(std::string_view plain);
     static Line makeLine(std::string_view plain);
+    // A broadcast visits thousands of sessions, each far from the last in memory: it asks
+    // for the next ones' state ahead of time, then for the tail of their queues, which
+    // the first brought in, so that it does not wait for each in turn.
+    void prefetchState() const
+    {
+        __builtin_prefetch(&m_state);
+        __builtin_prefetch(&m_queue);
+        __builtin_prefetch(&m_owedBytes);
+    }
+    void prefetchTail() const
+    {
+        if (!m_queue.empty())
+            __builtin_prefetch(&m_queue.back());
+    }
 
     // Stops reading, lets the queued output (an ERROR, typically) drain, then closes.
     void closeAfterFlush(std::string reason);
@@ -188,8 +212,10 @@ private:
     void scheduleWrite();
     void startDeadline(std::chrono::milliseconds after);
     void finishDrain();
-    void sendLimited(const Line &line, bool presence);
+    bool sendLimited(const Line &line, bool presence);
+    // Counts the line, then appends it.
     void enqueue(const Line &line, bool owed, bool presence = false);
+    void append(const Line &line, bool owed, bool presence);
     void dropForBacklog(const std::string &reason);
 
     struct Queued

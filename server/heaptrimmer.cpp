@@ -8,6 +8,13 @@
 #include <malloc.h>
 #endif
 
+namespace {
+
+constexpr int kLargeBlock = 16 * 1024 * 1024;
+constexpr int kHeldTop = 64 * 1024 * 1024;
+
+} // namespace
+
 HeapTrimmer::HeapTrimmer(asio::io_context &io, std::chrono::milliseconds interval,
                          std::size_t minFree)
     : m_timer(io), m_interval(interval), m_minFree(minFree)
@@ -16,6 +23,14 @@ HeapTrimmer::HeapTrimmer(asio::io_context &io, std::chrono::milliseconds interva
 
 void HeapTrimmer::start()
 {
+#if defined(__GLIBC__)
+    // Large blocks (a member list of thousands for each newcomer of a crowd, a crowd's
+    // news) come from the heap as well, and a freed top of the heap stays: the next such
+    // block reuses pages already mapped instead of mapping, faulting in and unmapping
+    // fresh ones, each unmapping a stop of every thread. These trims give the memory back.
+    mallopt(M_MMAP_THRESHOLD, kLargeBlock);
+    mallopt(M_TRIM_THRESHOLD, kHeldTop);
+#endif
     schedule();
 }
 

@@ -106,21 +106,7 @@ void LobbyServer::onJoinSubject(Session &session, std::string_view rest)
         m_rooms[room].insert(&session);
         announceEntry(session, &session);
     }
-    std::string reply = wireLine(WireKeyword::JOINSUBJECT, room);
-    if (room == Catalogue::kLobby) {
-        for (const auto &[k, player] : m_players)
-            reply.append("|").append(entryOf(*player));
-        m_directory.remote().forEach([&](const std::string &, const RemotePlayers::Player &remote) {
-            reply.append("|").append(remote.entry);
-        });
-    } else {
-        for (const auto *member : m_rooms[room])
-            reply.append("|").append(entryOf(*member));
-        m_directory.remote().forEachInRoom(room, [&](const RemotePlayers::Player &remote) {
-            reply.append("|").append(remote.entry);
-        });
-    }
-    session.sendOwed(reply);
+    session.sendOwed(memberList(room));
 }
 
 void LobbyServer::onUserInfo(Session &session, std::string_view rest)

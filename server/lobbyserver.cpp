@@ -43,6 +43,10 @@ constexpr int kSilentIntervals = 3;
 constexpr std::chrono::milliseconds kPresenceDelayMin{25};
 constexpr std::chrono::milliseconds kPresenceDelayMax{1000};
 constexpr double kPresenceWritesPerSecond = 2000;
+// How far ahead of the session it is at a loop over thousands of sessions asks for the
+// next ones' state, and then for what that state points to.
+constexpr std::size_t kAheadState = 16;
+constexpr std::size_t kAheadTail = 8;
 // News goes to every client at every login; more than this is a mistake in the file.
 constexpr std::uintmax_t kMaxNewsBytes = 256 * 1024;
 // How long a stopping server waits for clients to take their last lines.
@@ -479,6 +483,7 @@ void LobbyServer::dropEveryone(const std::string &why)
         session->closeAfterFlush(why);
     }
     m_players.clear();
+    m_local.clear();
     for (auto &[room, members] : m_rooms)
         members.clear();
     m_hostedGames = 0;
@@ -518,20 +523,75 @@ LobbyServer::Session *LobbyServer::findPlayer(std::string_view name) const
     return it == m_players.end() ? nullptr : it->second;
 }
 
-std::string LobbyServer::entryOf(const Session &session) const
+void LobbyServer::addLocal(Session &session)
 {
-    const auto &p = session.player;
-    return ostrel::WirePlayerEntry::format(p.name, p.hat, p.room, p.game);
+    session.player.slot = m_local.size();
+    m_local.push_back(&session);
+}
+
+void LobbyServer::removeLocal(Session &session)
+{
+    const std::size_t slot = session.player.slot;
+    if (slot >= m_local.size() || m_local[slot] != &session)
+        return;
+    m_local[slot] = m_local.back();
+    m_local[slot]->player.slot = slot;
+    m_local.pop_back();
+}
+
+const std::string &LobbyServer::memberList(const std::string &room)
+{
+    auto &list = m_listBuffer;
+    list = wireLine(WireKeyword::JOINSUBJECT, room);
+    const auto add = [&list](const std::string &entry) {
+        list.push_back('|');
+        list.append(entry);
+    };
+    if (room == Catalogue::kLobby) {
+        // The map's own order, which is the order everyone is listed in; the sessions,
+        // and their entries, are asked for ahead of time as a broadcast does.
+        m_listOrder.clear();
+        for (const auto &[k, player] : m_players)
+            m_listOrder.push_back(player);
+        const std::size_t count = m_listOrder.size();
+        for (std::size_t i = 0; i < count; ++i) {
+            if (i + kAheadState < count)
+                __builtin_prefetch(&m_listOrder[i + kAheadState]->player.entry);
+            if (i + kAheadTail < count)
+                __builtin_prefetch(m_listOrder[i + kAheadTail]->player.entry.data());
+            add(m_listOrder[i]->player.entry);
+        }
+        m_directory.remote().forEach(
+            [&](const std::string &, const RemotePlayers::Player &remote) { add(remote.entry); });
+    } else {
+        if (const auto it = m_rooms.find(room); it != m_rooms.end())
+            for (const auto *member : it->second)
+                add(member->player.entry);
+        m_directory.remote().forEachInRoom(
+            room, [&](const RemotePlayers::Player &remote) { add(remote.entry); });
+    }
+    return list;
 }
 
 void LobbyServer::localBroadcast(std::string_view plain, const Session *except, bool presence)
 {
-    if (m_players.empty())
+    if (m_local.empty())
         return;
     const auto line = m_lobbyLog.append(plain);
-    for (auto &[key, player] : m_players)
-        if (player != except)
-            presence ? player->sendPresence(line) : player->send(line);
+    // The line is counted once for all who queued it, not once per receiver.
+    std::uint64_t queued = 0;
+    const std::size_t count = m_local.size();
+    for (std::size_t i = 0; i < count; ++i) {
+        if (i + kAheadState < count)
+            m_local[i + kAheadState]->prefetchState();
+        if (i + kAheadTail < count)
+            m_local[i + kAheadTail]->prefetchTail();
+        auto *player = m_local[i];
+        if (player != except && player->sendShared(line, presence))
+            ++queued;
+    }
+    if (queued > 0)
+        m_metrics.lineOut(line.view(), queued);
 }
 
 void LobbyServer::localToRoom(const std::string &room, std::string_view plain,
@@ -541,9 +601,12 @@ void LobbyServer::localToRoom(const std::string &room, std::string_view plain,
     if (it == m_rooms.end() || it->second.empty())
         return;
     const auto line = m_roomLogs[room].append(plain);
+    std::uint64_t queued = 0;
     for (auto *member : it->second)
-        if (member != except)
-            presence ? member->sendPresence(line) : member->send(line);
+        if (member != except && member->sendShared(line, presence))
+            ++queued;
+    if (queued > 0)
+        m_metrics.lineOut(line.view(), queued);
 }
 
 void LobbyServer::broadcast(std::string_view plain, const Session *except)
@@ -584,8 +647,10 @@ void LobbyServer::flushPresence()
             it->second->flushPresence();
 }
 
-void LobbyServer::announceEntry(const Session &session, const Session *except)
+void LobbyServer::announceEntry(Session &session, const Session *except)
 {
+    auto &p = session.player;
+    p.entry = ostrel::WirePlayerEntry::format(p.name, p.hat, p.room, p.game);
     // The other nodes learn the entry itself, keep it for their lists and announce it.
     localBroadcast(wireLine(WireKeyword::ADDGUEST, entryOf(session)), except, true);
     if (m_cluster)
@@ -660,6 +725,7 @@ void LobbyServer::logoff(Session &session, const std::string &why, bool announce
     if (p.room != Catalogue::kLobby && announce)
         sendToRoom(p.room, wireLine(WireKeyword::REMOVEGUEST, p.name), &session, true);
     m_players.erase(p.key);
+    removeLocal(session);
     const auto minutes =
         std::chrono::duration_cast<std::chrono::minutes>(Clock::now() - p.loginTime).count();
     if (minutes > 0)
@@ -1165,7 +1231,10 @@ void LobbyServer::enterLobby(Session &session, const AccountRecord &account,
     p.room = Catalogue::kLobby;
     p.silenceUntil = account.silenceUntil;
     p.loginTime = Clock::now();
+    // Made now: the newcomer's own list holds it before everyone else hears of it.
+    p.entry = ostrel::WirePlayerEntry::format(p.name, p.hat, p.room, p.game);
     m_players[key] = &session;
+    addLocal(session);
     m_rooms[p.room].insert(&session);
     ++m_loginsSinceStart;
     m_metrics.logins.add();
@@ -1187,13 +1256,7 @@ void LobbyServer::enterLobby(Session &session, const AccountRecord &account,
     if (!m_newsText.empty())
         session.sendOwed(wireLine(WireKeyword::NEWS, m_newsId, m_newsText));
     session.sendOwed(serverStats());
-    std::string everyone = wireLine(WireKeyword::JOINSUBJECT, Catalogue::kLobby);
-    for (const auto &[k, player] : m_players)
-        everyone.append("|").append(entryOf(*player));
-    m_directory.remote().forEach([&](const std::string &, const RemotePlayers::Player &remote) {
-        everyone.append("|").append(remote.entry);
-    });
-    session.sendOwed(everyone);
+    session.sendOwed(memberList(Catalogue::kLobby));
     announceEntry(session, &session);
     deliverStoredMessages(session);
 }

@@ -92,7 +92,14 @@ private:
 
     // Presence and delivery (lobbyserver.cpp)
     Session *findPlayer(std::string_view name) const;
-    std::string entryOf(const Session &session) const;
+    // The player's entry as announced last (see ClientSession::Player::entry).
+    const std::string &entryOf(const Session &session) const { return session.player.entry; }
+    // The reply to a room's entry: "JOINSUBJECT|room|entry|entry|...", everyone online
+    // for the lobby, the room's members for a game room. Valid until the next call.
+    const std::string &memberList(const std::string &room);
+    // The logged-in sessions of this node, in the order broadcasts visit them.
+    void addLocal(Session &session);
+    void removeLocal(Session &session);
     void broadcast(std::string_view plain, const Session *except = nullptr);
     // To this node's own players only (what another node asked for, or part of a change
     // the other nodes hear of in another form).
@@ -102,7 +109,8 @@ private:
     void sendToRoom(const std::string &room, std::string_view plain, const Session *except,
                     bool presence = false);
     void flushPresence();
-    void announceEntry(const Session &session, const Session *except = nullptr);
+    // Brings the player's entry up to date with its fields and tells everyone.
+    void announceEntry(Session &session, const Session *except = nullptr);
     // announce: false when another node has told everyone already (a newer login there).
     void logoff(Session &session, const std::string &why, bool announce = true);
     std::string serverStats() const;
@@ -273,7 +281,14 @@ private:
     std::array<char, 64 * 1024> m_readBuffer{};
 
     std::unordered_map<std::uint64_t, std::shared_ptr<Session>> m_sessions;
-    std::unordered_map<std::string, Session *> m_players; // by key
+    PlayerDirectory::LocalPlayers m_players; // by key
+    // The same sessions side by side: a broadcast visits every one of them, and a
+    // compact array is cheaper to walk than the map's nodes.
+    std::vector<Session *> m_local;
+    // Where member lists are put together, kept between them: a lobby of thousands
+    // lists hundreds of kilobytes for each newcomer.
+    std::string m_listBuffer;
+    std::vector<const Session *> m_listOrder;
     std::unordered_map<std::string, std::unordered_set<Session *>> m_rooms;
     std::uint64_t m_nextId = 1;
 

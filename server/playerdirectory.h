@@ -1,6 +1,7 @@
 #pragma once
 
 #include "clustermessage.h"
+#include "nodepool.h"
 #include "remoteplayers.h"
 
 #include <chrono>
@@ -21,7 +22,11 @@ class PlayerDirectory
 {
 public:
     using Clock = std::chrono::steady_clock;
-    using LocalPlayers = std::unordered_map<std::string, ClientSession *>;
+    // Pooled: a newcomer's list walks every node of it (NodePool).
+    using LocalPlayers =
+        std::unordered_map<std::string, ClientSession *, std::hash<std::string>,
+                           std::equal_to<std::string>,
+                           NodePool::Allocator<std::pair<const std::string, ClientSession *>>>;
 
     // A player's session at this node, or the node where the player is.
     class Recipient

@@ -88,7 +88,7 @@ void ServerMetrics::lineIn(std::optional<ostrel::WireKeyword> keyword)
     m_linesIn[keywordIndex(keyword)]->add();
 }
 
-void ServerMetrics::lineOut(std::string_view scrambled)
+void ServerMetrics::lineOut(std::string_view scrambled, std::uint64_t receivers)
 {
     // The scrambling keeps lengths and positions: unscrambling the first few bytes is
     // enough to find the keyword.
@@ -101,5 +101,5 @@ void ServerMetrics::lineOut(std::string_view scrambled)
     m_linesOut[bar == std::string_view::npos
                    ? kKeywords.size()
                    : keywordIndex(ostrel::wireKeyword(text.substr(0, bar)))]
-        ->add();
+        ->add(receivers);
 }

@@ -45,8 +45,9 @@ public:
     std::string render() const { return m_registry.render(); }
 
     void lineIn(std::optional<ostrel::WireKeyword> keyword);
-    // A line queued for a client, still scrambled as it goes on the wire.
-    void lineOut(std::string_view scrambled);
+    // A line queued for a client, still scrambled as it goes on the wire; a broadcast
+    // counts it once for all its receivers.
+    void lineOut(std::string_view scrambled, std::uint64_t receivers = 1);
     void drop(Drop reason) { m_drops[static_cast<std::size_t>(reason)]->add(); }
     // A system call that wrote to a client: it took all it was offered, part of it, or
     // nothing (the socket was full). Inside TLS, one per batch of lines the stream wrote.

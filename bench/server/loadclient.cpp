@@ -90,6 +90,20 @@ void LoadClient::writeMore()
 
 void LoadClient::take(std::string_view bytes)
 {
+    // With no partial line waiting, whole lines are handled where they were read: a
+    // crowd's news is thousands of short lines per read, and copying each into the
+    // framer first would cost the generator as much as the server spends sending them.
+    if (m_framer.pendingSize() == 0) {
+        for (;;) {
+            const auto end = bytes.find('\n');
+            if (end == std::string_view::npos)
+                break;
+            handleLine(bytes.substr(0, end));
+            if (m_phase == Phase::Failed)
+                return;
+            bytes.remove_prefix(end + 1);
+        }
+    }
     m_framer.append(bytes);
     std::string_view view;
     while (m_phase != Phase::Failed && m_framer.nextLine(view))
@@ -133,10 +147,7 @@ void LoadClient::waitReadable()
                 fail("read: " + readError.message());
                 return;
             }
-            m_framer.append(std::string_view(g_readBuffer.data(), n));
-            std::string_view view;
-            while (m_phase != Phase::Failed && m_framer.nextLine(view))
-                handleLine(view);
+            take(std::string_view(g_readBuffer.data(), n));
             if (m_phase == Phase::Failed)
                 return;
             if (m_readChunk || n < g_readBuffer.size())

@@ -2,6 +2,8 @@
 
 #include "encryptit.h"
 
+#include <algorithm>
+
 void LobbyLoadClient::sendText(std::string_view plain)
 {
     std::string line(plain);
@@ -34,8 +36,16 @@ void LobbyLoadClient::lobbyLine(std::string_view text)
 
 void LobbyLoadClient::handleLine(std::string_view raw)
 {
-    m_line.assign(raw);
+    // The front of a line tells what it is; only lines whose text counts are read whole,
+    // so that a member list of thousands is not copied and unscrambled for nothing.
+    const std::size_t head = std::max<std::size_t>(64, 12 + room().size());
+    m_line.assign(raw.substr(0, head));
     ostrel::ScrambleInPlace(m_line.data(), m_line.size(), ostrel::kWireKey);
+    if (raw.size() > head && (m_line.starts_with("SEND|") || m_line.starts_with("ERROR|") ||
+                              m_line.starts_with("LOGIN|FAILED|"))) {
+        m_line.assign(raw);
+        ostrel::ScrambleInPlace(m_line.data(), m_line.size(), ostrel::kWireKey);
+    }
     const std::string_view line = m_line;
     if (line.substr(0, 5) == "SEND|") {
         // SEND|party|TYPE|text[|colour]

@@ -242,6 +242,39 @@ TEST_F(ClusterTest, AGameAcrossNodes)
         EXPECT_EQ(line.find("late"), std::string::npos) << line;
 }
 
+// What a node lists for another node's players, in the lobby's list and a room's, is the
+// entry that node announced last.
+TEST_F(ClusterTest, ListsAtEitherNodeHoldTheEntriesAsAnnounced)
+{
+    WireClient alice = logInSeeing(m_a->port(), "alice", {});
+    WireClient bob = logInSeeing(m_b->port(), "bob", {"alice"});
+    alice.send("JOINSUBJECT|Plumbrix");
+    alice.send("ADDGAME|alice - Plumbrix");
+    ASSERT_TRUE(bob.waitFor("ADDGUEST|alice+2+Plumbrix+alice - Plumbrix"));
+
+    WireClient carol(m_b->port());
+    carol.send("LOGIN|carol|0121|pw");
+    const auto lobby = carol.waitFor("JOINSUBJECT|");
+    ASSERT_TRUE(lobby);
+    EXPECT_EQ(listedEntries(*lobby),
+              (std::vector<std::string>{"alice+2+Plumbrix+alice - Plumbrix", "bob+2+Lobby Chat+",
+                                        "carol+2+Lobby Chat+"}));
+    carol.send("JOINSUBJECT|Plumbrix");
+    const auto room = carol.waitFor("JOINSUBJECT|");
+    ASSERT_TRUE(room);
+    EXPECT_EQ(listedEntries(*room),
+              (std::vector<std::string>{"alice+2+Plumbrix+alice - Plumbrix", "carol+2+Plumbrix+"}));
+
+    ASSERT_TRUE(alice.waitFor("ADDGUEST|carol+2+Plumbrix+"));
+    WireClient mod(m_a->port());
+    mod.send("LOGIN|mod|0121|pw");
+    const auto there = mod.waitFor("JOINSUBJECT|");
+    ASSERT_TRUE(there);
+    EXPECT_EQ(listedEntries(*there),
+              (std::vector<std::string>{"alice+2+Plumbrix+alice - Plumbrix", "bob+2+Lobby Chat+",
+                                        "carol+2+Plumbrix+", "mod+2+Lobby Chat+"}));
+}
+
 TEST_F(ClusterTest, WhenTheHostsNodeDiesTheGameEndsForItsPlayers)
 {
     WireClient bob = logInSeeing(m_b->port(), "bob", {});

@@ -4,7 +4,22 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
+#include <map>
+#include <set>
+
 namespace {
+
+// Reads until every line of `wanted` has arrived, in any order.
+void awaitAll(WireClient &client, std::set<std::string> wanted)
+{
+    while (!wanted.empty()) {
+        const auto line = client.next();
+        ASSERT_TRUE(line) << "still waiting for " << *wanted.begin();
+        wanted.erase(*line);
+    }
+}
 
 // bob hosts in the Plumbrix room; ann watches from the lobby.
 class GamesTest : public ::testing::Test
@@ -120,6 +135,84 @@ TEST_F(GamesTest, AHostLeavingEndsTheGameAndTheStatisticsCountGames)
     std::vector<std::string> lines;
     ASSERT_TRUE(m_ann->waitFor("GREMOVEGUEST|bob", WireClient::kWait, &lines));
     EXPECT_TRUE(contains(lines, "DELETEGAME|bob - Plumbrix"));
+}
+
+// A player's entry changes with its room, a game hosted, joined, made private or ended,
+// and its hat. Whatever changed it, a newcomer's list, the lobby's and a room's, holds
+// each player's entry as the last announcement of it read, and the login sequence is in
+// its order.
+TEST_F(GamesTest, ListsHoldEachEntryAsLastAnnounced)
+{
+    auto eve = createAccount(m_server.port(), "eve");
+    std::map<std::string, std::string> announced = {
+        {"bob", "bob+2+Plumbrix+"}, {"ann", "ann+2+Lobby Chat+"}, {"eve", "eve+2+Lobby Chat+"}};
+    const auto expect = [&](const std::string &room) {
+        std::vector<std::string> entries;
+        for (const auto &[name, entry] : announced)
+            if (room == "Lobby Chat" || entry.find("+" + room + "+") != std::string::npos)
+                entries.push_back(entry);
+        std::sort(entries.begin(), entries.end());
+        return entries;
+    };
+    struct Step
+    {
+        const char *what;
+        std::function<void()> act;
+        std::vector<std::string> entries; // announced to everyone but the mover
+    };
+    const Step steps[] = {
+        {"nothing yet", [] {}, {}},
+        {"hosting",
+         [&] { m_bob->send("ADDGAME|bob - Plumbrix"); },
+         {"bob+2+Plumbrix+bob - Plumbrix"}},
+        {"joined", [&] { annJoinsBob(); }, {"ann+2+Lobby Chat+bob - Plumbrix"}},
+        {"private",
+         [&] { m_bob->send("PRIVATE|bob"); },
+         {"bob+2+Plumbrix+P*bob - Plumbrix", "ann+2+Lobby Chat+P*bob - Plumbrix"}},
+        {"ended", [&] { m_bob->send("DELETEGAME|bob"); }, {"bob+2+Plumbrix+", "ann+2+Lobby Chat+"}},
+        {"hat",
+         [&] { m_ann->send("USERUPDATE|ann|" + newRecord("ann", "pw", "17") + "|"); },
+         {"ann+17+Lobby Chat+"}},
+        {"back in the lobby",
+         [&] { m_bob->send("JOINSUBJECT|Lobby Chat"); },
+         {"bob+2+Lobby Chat+"}},
+    };
+    std::vector<WireClient> newcomers;
+    for (const auto &step : steps) {
+        SCOPED_TRACE(step.what);
+        step.act();
+        std::set<std::string> lines;
+        for (const auto &entry : step.entries) {
+            lines.insert("ADDGUEST|" + entry);
+            announced[entry.substr(0, entry.find('+'))] = entry;
+        }
+        awaitAll(eve, lines);
+
+        const std::string name = "new" + std::to_string(newcomers.size());
+        WireClient newcomer(m_server.port());
+        newcomer.send("LOGINNEW|" + name + "|0121|" + newRecord(name, "pw"));
+        std::vector<std::string> before;
+        const auto lobby = newcomer.waitFor("JOINSUBJECT|", WireClient::kWait, &before);
+        ASSERT_TRUE(lobby);
+        std::vector<std::string> keywords;
+        for (const auto &line : before)
+            keywords.push_back(line.substr(0, line.find('|')));
+        EXPECT_EQ(keywords, (std::vector<std::string>{"NEWSUCCESS", "LOGIN", "SUBJECTS", "GAMES",
+                                                      "SERVERSTATS"}));
+        announced[name] = name + "+2+Lobby Chat+";
+        EXPECT_EQ(lobby->substr(0, 23), "JOINSUBJECT|Lobby Chat|");
+        EXPECT_EQ(listedEntries(*lobby), expect("Lobby Chat"));
+        awaitAll(eve, {"ADDGUEST|" + announced[name]});
+
+        newcomer.send("JOINSUBJECT|Plumbrix");
+        announced[name] = name + "+2+Plumbrix+";
+        const auto room = newcomer.waitFor("JOINSUBJECT|");
+        ASSERT_TRUE(room);
+        EXPECT_EQ(room->substr(0, 21), "JOINSUBJECT|Plumbrix|");
+        EXPECT_EQ(listedEntries(*room), expect("Plumbrix"));
+        awaitAll(eve, {"ADDGUEST|" + announced[name]});
+        newcomers.push_back(std::move(newcomer));
+    }
 }
 
 } // namespace

@@ -265,3 +265,16 @@ bool contains(const std::vector<std::string> &lines, const std::string &line)
 {
     return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
+
+std::vector<std::string> listedEntries(const std::string &line)
+{
+    std::vector<std::string> entries;
+    std::size_t at = line.find('|', line.find('|') + 1);
+    while (at != std::string::npos) {
+        const auto next = line.find('|', at + 1);
+        entries.push_back(line.substr(at + 1, next == std::string::npos ? next : next - at - 1));
+        at = next;
+    }
+    std::sort(entries.begin(), entries.end());
+    return entries;
+}

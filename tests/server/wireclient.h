@@ -59,6 +59,9 @@ private:
 // delivered. Fails the current test when the marker does not arrive.
 std::vector<std::string> linesBefore(WireClient &client, const std::string &marker);
 bool contains(const std::vector<std::string> &lines, const std::string &line);
+// The player entries of a JOINSUBJECT line (after its room), sorted: the order players
+// are listed in is the server's own.
+std::vector<std::string> listedEntries(const std::string &line);
 
 // Creates an account (LOGINNEW) or logs in, and reads through the login sequence to
 // its JOINSUBJECT line. Fails the current test if the login does not succeed.
