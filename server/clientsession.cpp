@@ -184,6 +184,8 @@ void ClientSession::enqueue(const Line &line, bool owed, bool presence)
     }
     if (!m_writing && !m_writeRequested)
         scheduleWrite();
+    else if (m_writeWaiting && m_queuedBytes >= WritePacer::kFullWrite)
+        scheduleWriteNow();
 }
 
 std::size_t ClientSession::outputCapacity() const
@@ -194,12 +196,21 @@ std::size_t ClientSession::outputCapacity() const
 void ClientSession::scheduleWrite()
 {
     m_writeRequested = true;
-    m_server.writePacer().request(*this, m_lastWriteAt);
+    m_writeWaiting = m_server.writePacer().request(*this, m_lastWriteAt, ++m_writeTicket);
 }
 
-void ClientSession::writeRequested()
+void ClientSession::scheduleWriteNow()
 {
+    m_writeWaiting = false;
+    m_server.writePacer().requestNow(*this, ++m_writeTicket);
+}
+
+void ClientSession::writeDue(std::uint32_t ticket)
+{
+    if (!m_writeRequested || ticket != m_writeTicket)
+        return;
     m_writeRequested = false;
+    m_writeWaiting = false;
     if (!m_writing && m_state != State::Closed)
         writeMore();
 }

@@ -108,8 +108,9 @@ public:
     void sendPresence(const Line &line);
     // Called by the server's presence flush.
     void flushPresence();
-    // Called by the server's write pacer: lines that waited for it leave now.
-    void writeRequested();
+    // Called by the server's write pacer: lines that waited for it leave now, unless the
+    // ticket belongs to a request a later one replaced.
+    void writeDue(std::uint32_t ticket);
     // Output the client asked for and must get whole (the login sequence, a member list):
     // it does not count towards the cap on unsent output, only towards a larger bound.
     void sendOwed(std::string_view plain);
@@ -186,6 +187,9 @@ private:
     // Asks the server's write pacer for a write: at the end of the loop turn, or at the
     // end of the write window when this client was written to within it.
     void scheduleWrite();
+    // A write's worth gathered while waiting for the window: it leaves at the end of the
+    // loop turn instead.
+    void scheduleWriteNow();
     void startDeadline(std::chrono::milliseconds after);
     void finishDrain();
     void sendLimited(const Line &line, bool presence);
@@ -237,6 +241,8 @@ private:
     State m_state = State::Open;
     bool m_writing = false;         // waiting for the socket to take more, or a TLS write under way
     bool m_writeRequested = false;  // registered with the server's write pacer
+    bool m_writeWaiting = false;    // ...for the end of this client's write window
+    std::uint32_t m_writeTicket = 0; // the pacer's request that counts
     bool m_presenceWaiting = false; // registered with the server's presence flush
     Clock::time_point m_lastWriteAt{};
     bool m_sentShutdown = false;
