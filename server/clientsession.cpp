@@ -25,6 +25,9 @@ constexpr std::size_t kMaxBatch = 64;
 constexpr std::size_t kKeptEntries = 8;
 // Queue entries handed to the system in one call (its limit of pieces per call).
 constexpr std::size_t kMaxPieces = 1024;
+// How much each write's share of a client's line rate keeps at the next: the rate follows
+// about the last eight writes.
+constexpr float kRateKeep = 0.875f;
 // How long a closing client gets to take its last lines and hang up.
 constexpr std::chrono::milliseconds kDrainTime{2000};
 
@@ -161,6 +164,7 @@ void ClientSession::sendLimited(const Line &line, bool presence)
 void ClientSession::enqueue(const Line &line, bool owed, bool presence)
 {
     m_server.metrics().lineOut(line.view());
+    ++m_linesSinceWrite;
     m_queuedBytes += line.size();
     if (owed)
         m_owedBytes += line.size();
@@ -196,7 +200,23 @@ std::size_t ClientSession::outputCapacity() const
 void ClientSession::scheduleWrite()
 {
     m_writeRequested = true;
-    m_writeWaiting = m_server.writePacer().request(*this, m_lastWriteAt, ++m_writeTicket);
+    m_writeWaiting =
+        m_server.writePacer().request(*this, m_lastWriteAt, linesPerSecond(), ++m_writeTicket);
+}
+
+void ClientSession::noteWrite(Clock::time_point now)
+{
+    // A long quiet spell counts as a second: a client that becomes busy is seen as busy
+    // after a few writes, not after as many as the quiet lasted seconds.
+    const float seconds = std::min(
+        std::chrono::duration<float>(now - (m_lastWriteAt == Clock::time_point{} ? m_connectedAt
+                                                                                 : m_lastWriteAt))
+            .count(),
+        1.0f);
+    m_rateLines = m_rateLines * kRateKeep + static_cast<float>(m_linesSinceWrite);
+    m_rateSeconds = m_rateSeconds * kRateKeep + seconds;
+    m_linesSinceWrite = 0;
+    m_lastWriteAt = now;
 }
 
 void ClientSession::scheduleWriteNow()
@@ -549,7 +569,7 @@ void ClientSession::writeMore()
             waitWritable();
             return;
         }
-        m_lastWriteAt = Clock::now();
+        noteWrite(Clock::now());
         takeWritten(static_cast<std::size_t>(sent));
         if (static_cast<std::size_t>(sent) < offered) {
             m_server.metrics().writeCall(ServerMetrics::Write::Partial);
@@ -631,7 +651,7 @@ void ClientSession::writtenAll()
 void ClientSession::writeTls()
 {
     m_writing = true;
-    m_lastWriteAt = Clock::now();
+    noteWrite(Clock::now());
     m_inFlight = std::min(m_queue.size() - m_head, kMaxBatch);
     m_tlsOut.clear();
     for (std::size_t i = 0; i < m_inFlight; ++i)

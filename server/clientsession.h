@@ -245,5 +245,12 @@ private:
     std::uint32_t m_writeTicket = 0; // the pacer's request that counts
     bool m_presenceWaiting = false; // registered with the server's presence flush
     Clock::time_point m_lastWriteAt{};
+    // This client's rate of lines, for the write pacer: the lines queued and the time
+    // passed over its recent writes, each earlier write weighing less.
+    void noteWrite(Clock::time_point now);
+    double linesPerSecond() const { return m_rateSeconds > 0 ? m_rateLines / m_rateSeconds : 0; }
+    std::uint32_t m_linesSinceWrite = 0;
+    float m_rateLines = 0;
+    float m_rateSeconds = 0;
     bool m_sentShutdown = false;
 };

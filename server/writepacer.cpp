@@ -21,10 +21,13 @@ std::int64_t WritePacer::slotOf(Clock::time_point t) const
     return static_cast<std::int64_t>((since + width - 1) / width);
 }
 
-bool WritePacer::request(ClientSession &session, Clock::time_point lastWrite, std::uint32_t ticket)
+bool WritePacer::request(ClientSession &session, Clock::time_point lastWrite,
+                         double linesPerSecond, std::uint32_t ticket)
 {
     const auto now = Clock::now();
-    if (now - lastWrite >= m_window) {
+    const bool busy =
+        linesPerSecond * std::chrono::duration<double>(m_window).count() >= kBusyLines;
+    if (!busy || now - lastWrite >= m_window) {
         requestNow(session, ticket);
         return false;
     }

@@ -15,12 +15,13 @@ class ClientSession;
 // write however many lines it carries, and at a busy lobby's rate a client may get
 // hundreds of lines a second from many senders: writing each as it comes would spend the
 // processor on calls rather than on the lines. So each client is written at most once per
-// write window, by its own rate of lines, not by the server's load:
-//  - a client whose last write lies a window or more back (a lone line, chat at a human
-//    pace, a ping, the answer to a login) is written at the end of this loop turn, so that
-//    lines reaching it from several paths in one turn still leave together;
-//  - a client written to less than a window ago waits for its window's end, and whatever
-//    reaches it meanwhile leaves in that one write;
+// write window while its own lines come fast, whatever the server's load:
+//  - a client whose lines come slower than a few per window (chat at a human pace, a
+//    ping, the answer to a login, a quiet room), or whose last write lies a window or more
+//    back, is written at the end of this loop turn, so that lines reaching it from several
+//    paths in one turn still leave together, and nothing else waits;
+//  - a busy client written to less than a window ago waits for its window's end, and
+//    whatever reaches it meanwhile leaves in that one write;
 //  - a client that gathers a write's worth of bytes (kFullWrite) while it waits leaves at
 //    the end of the turn: waiting longer would save no calls worth having.
 // The clients waiting for their window's end sit in a wheel of time slots, so that a
@@ -32,14 +33,19 @@ public:
 
     static constexpr std::chrono::milliseconds kDefaultWindow{30};
     static constexpr std::size_t kFullWrite = 16 * 1024;
+    // Lines a client must get per window, at its recent rate, before it waits for the
+    // window at all.
+    static constexpr double kBusyLines = 3;
 
     // window: zero writes every client with lines at the end of each loop turn.
     WritePacer(asio::io_context &io, Clock::duration window = kDefaultWindow);
 
-    // The session has lines to write (ticket tells this request from its earlier ones).
+    // The session has lines to write (ticket tells this request from its earlier ones);
+    // lastWrite and linesPerSecond are its last write and its recent rate of lines.
     // Returns true when it waits for its window's end, false when it is written at the end
     // of this loop turn.
-    bool request(ClientSession &session, Clock::time_point lastWrite, std::uint32_t ticket);
+    bool request(ClientSession &session, Clock::time_point lastWrite, double linesPerSecond,
+                 std::uint32_t ticket);
     // The session is written at the end of this loop turn whatever its window.
     void requestNow(ClientSession &session, std::uint32_t ticket);
 
