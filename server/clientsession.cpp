@@ -208,11 +208,8 @@ void ClientSession::noteWrite(Clock::time_point now)
 {
     // A long quiet spell counts as a second: a client that becomes busy is seen as busy
     // after a few writes, not after as many as the quiet lasted seconds.
-    const float seconds = std::min(
-        std::chrono::duration<float>(now - (m_lastWriteAt == Clock::time_point{} ? m_connectedAt
-                                                                                 : m_lastWriteAt))
-            .count(),
-        1.0f);
+    const auto since = m_lastWriteAt == Clock::time_point{} ? m_connectedAt : m_lastWriteAt;
+    const float seconds = std::min(std::chrono::duration<float>(now - since).count(), 1.0f);
     m_rateLines = m_rateLines * kRateKeep + static_cast<float>(m_linesSinceWrite);
     m_rateSeconds = m_rateSeconds * kRateKeep + seconds;
     m_linesSinceWrite = 0;

@@ -190,6 +190,9 @@ private:
     // A write's worth gathered while waiting for the window: it leaves at the end of the
     // loop turn instead.
     void scheduleWriteNow();
+    // A write went to the system now: counts it towards the client's rate of lines.
+    void noteWrite(Clock::time_point now);
+    double linesPerSecond() const { return m_rateSeconds > 0 ? m_rateLines / m_rateSeconds : 0; }
     void startDeadline(std::chrono::milliseconds after);
     void finishDrain();
     void sendLimited(const Line &line, bool presence);
@@ -239,16 +242,14 @@ private:
     Clock::time_point m_lastHeard;
     std::string m_reason;
     State m_state = State::Open;
-    bool m_writing = false;         // waiting for the socket to take more, or a TLS write under way
-    bool m_writeRequested = false;  // registered with the server's write pacer
-    bool m_writeWaiting = false;    // ...for the end of this client's write window
+    bool m_writing = false;        // waiting for the socket to take more, or a TLS write under way
+    bool m_writeRequested = false; // registered with the server's write pacer
+    bool m_writeWaiting = false;   // ...for the end of this client's write window
     std::uint32_t m_writeTicket = 0; // the pacer's request that counts
-    bool m_presenceWaiting = false; // registered with the server's presence flush
+    bool m_presenceWaiting = false;  // registered with the server's presence flush
     Clock::time_point m_lastWriteAt{};
     // This client's rate of lines, for the write pacer: the lines queued and the time
     // passed over its recent writes, each earlier write weighing less.
-    void noteWrite(Clock::time_point now);
-    double linesPerSecond() const { return m_rateSeconds > 0 ? m_rateLines / m_rateSeconds : 0; }
     std::uint32_t m_linesSinceWrite = 0;
     float m_rateLines = 0;
     float m_rateSeconds = 0;

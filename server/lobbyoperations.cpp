@@ -145,7 +145,9 @@ void LobbyServer::registerGauges()
     r.gauge("ostrel_write_window_waiting",
             "Clients whose next write waits for the end of their write window: they were "
             "written to less than a window ago.",
-            [this] { return Samples{{{}, static_cast<double>(m_writePacer.waiting())}}; });
+            [this] {
+                return Samples{{{}, static_cast<double>(m_writePacer.waiting())}};
+            });
     r.gauge("ostrel_heap_bytes", "Heap memory of the server, in use and free but kept.", [] {
         return Samples{{{{"state", "used"}}, static_cast<double>(HeapTrimmer::usedHeapBytes())},
                        {{{"state", "free"}}, static_cast<double>(HeapTrimmer::freeHeapBytes())}};

@@ -21,8 +21,8 @@ std::int64_t WritePacer::slotOf(Clock::time_point t) const
     return static_cast<std::int64_t>((since + width - 1) / width);
 }
 
-bool WritePacer::request(ClientSession &session, Clock::time_point lastWrite,
-                         double linesPerSecond, std::uint32_t ticket)
+bool WritePacer::request(ClientSession &session, Clock::time_point lastWrite, double linesPerSecond,
+                         std::uint32_t ticket)
 {
     const auto now = Clock::now();
     const bool busy =

@@ -76,7 +76,7 @@ private:
     bool m_posted = false;
     Entries m_thisTurn;
     std::array<Entries, kSlots> m_wheel;
-    std::int64_t m_done = 0;     // the slots up to this one have been written
+    std::int64_t m_done = 0;      // the slots up to this one have been written
     std::int64_t m_armedFor = -1; // the slot the timer waits for; -1: none
     std::size_t m_waiting = 0;
     Entries m_due;     // the slots' entries the timer found due
