@@ -200,14 +200,23 @@ std::size_t ClientSession::outputCapacity() const
 void ClientSession::scheduleWrite()
 {
     m_writeRequested = true;
+    const auto now = Clock::now();
     m_writeWaiting =
-        m_server.writePacer().request(*this, m_lastWriteAt, linesPerSecond(), ++m_writeTicket);
+        m_server.writePacer().request(*this, m_lastWriteAt, linesPerSecond(now), ++m_writeTicket);
+}
+
+double ClientSession::linesPerSecond(Clock::time_point now) const
+{
+    // A long quiet spell counts as a second: a client that becomes busy is seen as busy
+    // after a few writes, not after as many as the quiet lasted seconds.
+    const auto since = m_lastWriteAt == Clock::time_point{} ? m_connectedAt : m_lastWriteAt;
+    const float seconds = std::min(std::chrono::duration<float>(now - since).count(), 1.0f);
+    const float time = m_rateSeconds * kRateKeep + seconds;
+    return time > 0 ? (m_rateLines * kRateKeep + static_cast<float>(m_linesSinceWrite)) / time : 0;
 }
 
 void ClientSession::noteWrite(Clock::time_point now)
 {
-    // A long quiet spell counts as a second: a client that becomes busy is seen as busy
-    // after a few writes, not after as many as the quiet lasted seconds.
     const auto since = m_lastWriteAt == Clock::time_point{} ? m_connectedAt : m_lastWriteAt;
     const float seconds = std::min(std::chrono::duration<float>(now - since).count(), 1.0f);
     m_rateLines = m_rateLines * kRateKeep + static_cast<float>(m_linesSinceWrite);

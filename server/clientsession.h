@@ -192,7 +192,8 @@ private:
     void scheduleWriteNow();
     // A write went to the system now: counts it towards the client's rate of lines.
     void noteWrite(Clock::time_point now);
-    double linesPerSecond() const { return m_rateSeconds > 0 ? m_rateLines / m_rateSeconds : 0; }
+    // The rate as the next write would count it, were it now.
+    double linesPerSecond(Clock::time_point now) const;
     void startDeadline(std::chrono::milliseconds after);
     void finishDrain();
     void sendLimited(const Line &line, bool presence);

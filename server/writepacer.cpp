@@ -25,13 +25,17 @@ bool WritePacer::request(ClientSession &session, Clock::time_point lastWrite, do
                          std::uint32_t ticket)
 {
     const auto now = Clock::now();
-    const bool busy =
-        linesPerSecond * std::chrono::duration<double>(m_window).count() >= kBusyLines;
-    if (!busy || now - lastWrite >= m_window) {
+    const double perWindow = linesPerSecond * std::chrono::duration<double>(m_window).count();
+    Clock::time_point due = now;
+    if (perWindow >= kBusyLines)
+        due = lastWrite + m_window;
+    else if (perWindow >= kSteadyLines)
+        due = now + m_window / 10;
+    if (due <= now) {
         requestNow(session, ticket);
         return false;
     }
-    std::int64_t slot = slotOf(lastWrite + m_window);
+    std::int64_t slot = slotOf(due);
     if (m_waiting == 0)
         m_done = slotOf(now) - 1;
     // A loop turn that ran long may have left the wheel behind: whoever would be due
