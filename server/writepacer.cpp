@@ -26,12 +26,8 @@ bool WritePacer::request(ClientSession &session, Clock::time_point lastWrite, do
 {
     const auto now = Clock::now();
     const double perWindow = linesPerSecond * std::chrono::duration<double>(m_window).count();
-    Clock::time_point due = now;
-    if (perWindow >= kBusyLines)
-        due = lastWrite + m_window;
-    else if (perWindow >= kSteadyLines)
-        due = now + m_window / 10;
-    if (due <= now) {
+    const auto due = lastWrite + m_window;
+    if (perWindow < kBusyLines || due <= now) {
         requestNow(session, ticket);
         return false;
     }

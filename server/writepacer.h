@@ -16,15 +16,13 @@ class ClientSession;
 // hundreds of lines a second from many senders: writing each as it comes would spend the
 // processor on calls rather than on the lines. So each client is written at most once per
 // write window while its own lines come fast, whatever the server's load:
-//  - a quiet client, whose lines come less than one every other window (chat at a human
-//    pace, a ping, the answer to a login), is written at the end of this loop turn, so
-//    that lines reaching it from several paths in one turn still leave together, and
-//    nothing else waits;
-//  - a steady client, whose lines come about one a window (a lively room), waits a tenth
-//    of a window after its first line: a line a moment later shares its write;
+//  - a client whose lines come less than a few per window (chat at a human pace, a ping,
+//    the answer to a login, a lively room), or whose last write lies a window or more
+//    back, is written at the end of this loop turn, so that lines reaching it from
+//    several paths in one turn still leave together, and nothing else waits;
 //  - a busy client, whose lines come several a window (a crowded lobby), written to less
 //    than a window ago waits for its window's end, and whatever reaches it meanwhile
-//    leaves in that one write (after a window without a write, it is written at once);
+//    leaves in that one write;
 //  - a client that gathers a write's worth of bytes (kFullWrite) while it waits leaves at
 //    the end of the turn: waiting longer would save no calls worth having.
 // The clients waiting for their window's end sit in a wheel of time slots, so that a
@@ -36,10 +34,8 @@ public:
 
     static constexpr std::chrono::milliseconds kDefaultWindow{30};
     static constexpr std::size_t kFullWrite = 16 * 1024;
-    // Lines a client gets per window, at its recent rate, from which on it waits for the
-    // window (busy), or for a tenth of it after its first line (steady).
+    // Lines a client gets per window, at its recent rate, from which on it is busy.
     static constexpr double kBusyLines = 3;
-    static constexpr double kSteadyLines = 0.5;
 
     // window: zero writes every client with lines at the end of each loop turn.
     WritePacer(asio::io_context &io, Clock::duration window = kDefaultWindow);
