@@ -205,20 +205,26 @@ void ClientSession::scheduleWrite()
         m_server.writePacer().request(*this, m_lastWriteAt, linesPerSecond(now), ++m_writeTicket);
 }
 
+float ClientSession::secondsSinceWrite(Clock::time_point now) const
+{
+    // A quiet spell counts as one write window at most: how long a client was quiet says
+    // nothing about how many lines its next window brings, and a client that becomes
+    // busy after an hour's quiet is seen as busy after a few writes.
+    const auto since = m_lastWriteAt == Clock::time_point{} ? m_connectedAt : m_lastWriteAt;
+    return std::chrono::duration<float>(std::min(now - since, m_server.writePacer().window()))
+        .count();
+}
+
 double ClientSession::linesPerSecond(Clock::time_point now) const
 {
-    // A long quiet spell counts as a second: a client that becomes busy is seen as busy
-    // after a few writes, not after as many as the quiet lasted seconds.
-    const auto since = m_lastWriteAt == Clock::time_point{} ? m_connectedAt : m_lastWriteAt;
-    const float seconds = std::min(std::chrono::duration<float>(now - since).count(), 1.0f);
+    const float seconds = secondsSinceWrite(now);
     const float time = m_rateSeconds * kRateKeep + seconds;
     return time > 0 ? (m_rateLines * kRateKeep + static_cast<float>(m_linesSinceWrite)) / time : 0;
 }
 
 void ClientSession::noteWrite(Clock::time_point now)
 {
-    const auto since = m_lastWriteAt == Clock::time_point{} ? m_connectedAt : m_lastWriteAt;
-    const float seconds = std::min(std::chrono::duration<float>(now - since).count(), 1.0f);
+    const float seconds = secondsSinceWrite(now);
     m_rateLines = m_rateLines * kRateKeep + static_cast<float>(m_linesSinceWrite);
     m_rateSeconds = m_rateSeconds * kRateKeep + seconds;
     m_linesSinceWrite = 0;

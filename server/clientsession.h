@@ -192,6 +192,7 @@ private:
     void scheduleWriteNow();
     // A write went to the system now: counts it towards the client's rate of lines.
     void noteWrite(Clock::time_point now);
+    float secondsSinceWrite(Clock::time_point now) const;
     // The rate as the next write would count it, were it now.
     double linesPerSecond(Clock::time_point now) const;
     void startDeadline(std::chrono::milliseconds after);
