@@ -25,6 +25,9 @@ constexpr std::size_t kMaxBatch = 64;
 constexpr std::size_t kKeptEntries = 8;
 // Queue entries handed to the system in one call (its limit of pieces per call).
 constexpr std::size_t kMaxPieces = 1024;
+// How much each write's share of a client's line rate keeps at the next: the rate follows
+// about the last eight writes.
+constexpr float kRateKeep = 0.875f;
 // How long a closing client gets to take its last lines and hang up.
 constexpr std::chrono::milliseconds kDrainTime{2000};
 
@@ -174,6 +177,7 @@ void ClientSession::enqueue(const Line &line, bool owed, bool presence)
 
 void ClientSession::append(const Line &line, bool owed, bool presence)
 {
+    ++m_linesSinceWrite;
     m_queuedBytes += line.size();
     if (owed)
         m_owedBytes += line.size();
@@ -197,6 +201,8 @@ void ClientSession::append(const Line &line, bool owed, bool presence)
     }
     if (!m_writing && !m_writeRequested)
         scheduleWrite();
+    else if (m_writeWaiting && m_queuedBytes >= WritePacer::kFullWrite)
+        scheduleWriteNow();
 }
 
 std::size_t ClientSession::outputCapacity() const
@@ -207,12 +213,49 @@ std::size_t ClientSession::outputCapacity() const
 void ClientSession::scheduleWrite()
 {
     m_writeRequested = true;
-    m_server.writePacer().request(*this, m_lastWriteAt);
+    const auto now = Clock::now();
+    m_writeWaiting =
+        m_server.writePacer().request(*this, m_lastWriteAt, linesPerSecond(now), ++m_writeTicket);
 }
 
-void ClientSession::writeRequested()
+float ClientSession::secondsSinceWrite(Clock::time_point now) const
 {
+    // A quiet spell counts as one write window at most: how long a client was quiet says
+    // nothing about how many lines its next window brings, and a client that becomes
+    // busy after an hour's quiet is seen as busy after a few writes.
+    const auto since = m_lastWriteAt == Clock::time_point{} ? m_connectedAt : m_lastWriteAt;
+    return std::chrono::duration<float>(std::min(now - since, m_server.writePacer().window()))
+        .count();
+}
+
+double ClientSession::linesPerSecond(Clock::time_point now) const
+{
+    const float seconds = secondsSinceWrite(now);
+    const float time = m_rateSeconds * kRateKeep + seconds;
+    return time > 0 ? (m_rateLines * kRateKeep + static_cast<float>(m_linesSinceWrite)) / time : 0;
+}
+
+void ClientSession::noteWrite(Clock::time_point now)
+{
+    const float seconds = secondsSinceWrite(now);
+    m_rateLines = m_rateLines * kRateKeep + static_cast<float>(m_linesSinceWrite);
+    m_rateSeconds = m_rateSeconds * kRateKeep + seconds;
+    m_linesSinceWrite = 0;
+    m_lastWriteAt = now;
+}
+
+void ClientSession::scheduleWriteNow()
+{
+    m_writeWaiting = false;
+    m_server.writePacer().requestNow(*this, ++m_writeTicket);
+}
+
+void ClientSession::writeDue(std::uint32_t ticket)
+{
+    if (!m_writeRequested || ticket != m_writeTicket)
+        return;
     m_writeRequested = false;
+    m_writeWaiting = false;
     if (!m_writing && m_state != State::Closed)
         writeMore();
 }
@@ -551,7 +594,7 @@ void ClientSession::writeMore()
             waitWritable();
             return;
         }
-        m_lastWriteAt = Clock::now();
+        noteWrite(Clock::now());
         takeWritten(static_cast<std::size_t>(sent));
         if (static_cast<std::size_t>(sent) < offered) {
             m_server.metrics().writeCall(ServerMetrics::Write::Partial);
@@ -633,7 +676,7 @@ void ClientSession::writtenAll()
 void ClientSession::writeTls()
 {
     m_writing = true;
-    m_lastWriteAt = Clock::now();
+    noteWrite(Clock::now());
     m_inFlight = std::min(m_queue.size() - m_head, kMaxBatch);
     m_tlsOut.clear();
     for (std::size_t i = 0; i < m_inFlight; ++i)

@@ -118,8 +118,9 @@ public:
     bool sendShared(const Line &line, bool presence);
     // Called by the server's presence flush.
     void flushPresence();
-    // Called by the server's write pacer: lines that waited for it leave now.
-    void writeRequested();
+    // Called by the server's write pacer: lines that waited for it leave now, unless the
+    // ticket belongs to a request a later one replaced.
+    void writeDue(std::uint32_t ticket);
     // Output the client asked for and must get whole (the login sequence, a member list):
     // it does not count towards the cap on unsent output, only towards a larger bound.
     void sendOwed(std::string_view plain);
@@ -210,6 +211,14 @@ private:
     // Asks the server's write pacer for a write: at the end of the loop turn, or at the
     // end of the write window when this client was written to within it.
     void scheduleWrite();
+    // A write's worth gathered while waiting for the window: it leaves at the end of the
+    // loop turn instead.
+    void scheduleWriteNow();
+    // A write went to the system now: counts it towards the client's rate of lines.
+    void noteWrite(Clock::time_point now);
+    float secondsSinceWrite(Clock::time_point now) const;
+    // The rate as the next write would count it, were it now.
+    double linesPerSecond(Clock::time_point now) const;
     void startDeadline(std::chrono::milliseconds after);
     void finishDrain();
     bool sendLimited(const Line &line, bool presence);
@@ -261,9 +270,16 @@ private:
     Clock::time_point m_lastHeard;
     std::string m_reason;
     State m_state = State::Open;
-    bool m_writing = false;         // waiting for the socket to take more, or a TLS write under way
-    bool m_writeRequested = false;  // registered with the server's write pacer
-    bool m_presenceWaiting = false; // registered with the server's presence flush
+    bool m_writing = false;        // waiting for the socket to take more, or a TLS write under way
+    bool m_writeRequested = false; // registered with the server's write pacer
+    bool m_writeWaiting = false;   // ...for the end of this client's write window
+    std::uint32_t m_writeTicket = 0; // the pacer's request that counts
+    bool m_presenceWaiting = false;  // registered with the server's presence flush
     Clock::time_point m_lastWriteAt{};
+    // This client's rate of lines, for the write pacer: the lines queued and the time
+    // passed over its recent writes, each earlier write weighing less.
+    std::uint32_t m_linesSinceWrite = 0;
+    float m_rateLines = 0;
+    float m_rateSeconds = 0;
     bool m_sentShutdown = false;
 };

@@ -142,11 +142,11 @@ void LobbyServer::registerGauges()
                     bytes += static_cast<double>(session->outputCapacity());
                 return Samples{{{}, bytes}};
             });
-    r.gauge("ostrel_write_window_seconds",
-            "How long a client written to moments ago waits for its next write; grows while "
-            "writing takes much of the server's time.",
+    r.gauge("ostrel_write_window_waiting",
+            "Clients whose next write waits for the end of their write window: they were "
+            "written to less than a window ago.",
             [this] {
-                return Samples{{{}, std::chrono::duration<double>(m_writePacer.window()).count()}};
+                return Samples{{{}, static_cast<double>(m_writePacer.waiting())}};
             });
     r.gauge("ostrel_heap_bytes", "Heap memory of the server, in use and free but kept.", [] {
         return Samples{{{{"state", "used"}}, static_cast<double>(HeapTrimmer::usedHeapBytes())},

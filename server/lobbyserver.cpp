@@ -86,7 +86,7 @@ LobbyServer::LobbyServer(asio::io_context &io, const ServerOptions &options, Cat
                                                       m_metrics.storeErrors)),
       m_hasher(io), m_accountQuota(options.accountsPerHour), m_acceptor(io), m_tlsAcceptor(io),
       m_tick(io), m_acceptRetry(io), m_stopTimer(io), m_presenceTimer(io),
-      m_heapTrimmer(io, kHeapTrimInterval, kHeapTrimMinFree), m_writePacer(io),
+      m_heapTrimmer(io, kHeapTrimInterval, kHeapTrimMinFree), m_writePacer(io, options.writeWindow),
       m_signals(io, SIGTERM, SIGINT, SIGHUP), m_clusterTimer(io), m_startedAt(Clock::now()),
       m_systemd(io), m_drainTimer(io)
 {

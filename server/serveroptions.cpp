@@ -60,6 +60,7 @@ const char *ServerOptions::usage()
            "                           [--data DIR] [--catalogue FILE]\n"
            "                           [--news FILE] [--ping-interval SECONDS]\n"
            "                           [--login-time SECONDS] [--max-unsent KIB]\n"
+           "                           [--write-window MS]\n"
            "                           [--max-per-address N] [--max-new-per-address N]\n"
            "                           [--accounts-per-hour N] [--exempt ADDRESS]...\n"
            "                           [--accounts WHERE] [--cluster redis://HOST:PORT]\n"
@@ -85,6 +86,11 @@ const char *ServerOptions::usage()
            "  --login-time SECONDS     time a new connection has to log in (default 15)\n"
            "  --max-unsent KIB         unsent output a client that does not read may pile\n"
            "                           up before it is dropped (default 1024)\n"
+           "  --write-window MS        a client written to less than MS milliseconds ago\n"
+           "                           waits until then for its next write, which takes\n"
+           "                           all that reached it meanwhile: fewer system calls\n"
+           "                           for busy clients, no wait for a lone line (default\n"
+           "                           30; 0: write every loop turn)\n"
            "  --max-per-address N      connections per remote address (default 32)\n"
            "  --max-new-per-address N  of those, connections not logged in yet (default 8)\n"
            "  --accounts-per-hour N    new accounts per remote address and hour (default 20)\n"
@@ -239,7 +245,12 @@ ServerOptions ServerOptions::parse(const std::vector<std::string> &arguments)
             options.loginTime = parseSeconds(arg, value(arg));
         else if (arg == "--max-unsent")
             options.maxUnsentBytes = parseCount(arg, value(arg), 4) * 1024;
-        else if (arg == "--max-per-address")
+        else if (arg == "--write-window") {
+            const std::size_t ms = parseCount(arg, value(arg), 0);
+            if (ms > 60000)
+                throw std::invalid_argument("--write-window wants milliseconds up to 60000");
+            options.writeWindow = std::chrono::milliseconds(ms);
+        } else if (arg == "--max-per-address")
             options.maxPerAddress = parseCount(arg, value(arg), 1);
         else if (arg == "--max-new-per-address")
             options.maxNewPerAddress = parseCount(arg, value(arg), 1);

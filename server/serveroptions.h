@@ -9,6 +9,7 @@
 // The command line of ostrel-lobby-server:
 //   ostrel-lobby-server [--listen HOST:PORT] [--data DIR] [--catalogue FILE] [--news FILE]
 //                       [--ping-interval SECONDS] [--login-time SECONDS] [--max-unsent KIB]
+//                       [--write-window MS]
 //                       [--max-per-address N] [--max-new-per-address N]
 //                       [--accounts-per-hour N] [--exempt ADDRESS]... [--accounts WHERE]
 //   ostrel-lobby-server set-class NAME CLASS [--data DIR] [--accounts WHERE]
@@ -46,6 +47,9 @@ struct ServerOptions
     std::chrono::milliseconds loginTime{15000};
     // Unsent output a client that stops reading may pile up before it is dropped.
     std::size_t maxUnsentBytes = 1024 * 1024;
+    // How long a client written to moments ago waits before its next write, so that the
+    // lines reaching it meanwhile share that write; 0: every loop turn.
+    std::chrono::milliseconds writeWindow{30};
     // Connections per remote address, all of them and those not logged in yet.
     std::size_t maxPerAddress = 32;
     std::size_t maxNewPerAddress = 8;

@@ -5,75 +5,99 @@
 #include <asio/post.hpp>
 
 #include <algorithm>
-#include <cmath>
 
-namespace {
+WritePacer::WritePacer(asio::io_context &io, Clock::duration window)
+    : m_io(io), m_window(window),
+      m_slotWidth(std::max<Clock::duration>(std::chrono::milliseconds(1), window / (kSlots / 2))),
+      m_timer(io)
+{
+}
 
-// How often the window is fitted to the share of time the passes took.
-constexpr std::chrono::milliseconds kPeriod{100};
+std::int64_t WritePacer::slotOf(Clock::time_point t) const
+{
+    // Rounded up: a client never leaves before its window has passed.
+    const auto since = t.time_since_epoch().count();
+    const auto width = m_slotWidth.count();
+    return static_cast<std::int64_t>((since + width - 1) / width);
+}
 
-} // namespace
-
-WritePacer::WritePacer(asio::io_context &io) : m_io(io), m_timer(io) {}
-
-void WritePacer::request(ClientSession &session, Clock::time_point lastWrite)
+bool WritePacer::request(ClientSession &session, Clock::time_point lastWrite, double linesPerSecond,
+                         std::uint32_t ticket)
 {
     const auto now = Clock::now();
-    // After a busy spell without passes since, the window is fitted to the quiet first.
-    if (now - m_periodStart >= kPeriod)
-        adjust(now);
-    if (now - lastWrite >= m_window) {
-        m_thisTurn.push_back(session.weak_from_this());
-        if (!m_posted) {
-            m_posted = true;
-            // Runs after the handlers already waiting, which may queue more lines for
-            // the same clients.
-            asio::post(m_io, [this] {
-                m_posted = false;
-                pass(m_thisTurn);
-            });
-        }
-        return;
+    const double perWindow = linesPerSecond * std::chrono::duration<double>(m_window).count();
+    const auto due = lastWrite + m_window;
+    if (perWindow < kBusyLines || due <= now) {
+        requestNow(session, ticket);
+        return false;
     }
-    m_windowEnd.push_back(session.weak_from_this());
-    if (m_timerArmed)
+    std::int64_t slot = slotOf(due);
+    if (m_waiting == 0)
+        m_done = slotOf(now) - 1;
+    // A loop turn that ran long may have left the wheel behind: whoever would be due
+    // beyond its reach is written with the last slot it reaches, a little early.
+    slot = std::clamp(slot, m_done + 1, m_done + kSlots);
+    m_wheel[static_cast<std::size_t>(slot % kSlots)].push_back({session.weak_from_this(), ticket});
+    ++m_waiting;
+    if (m_armedFor < 0 || slot < m_armedFor)
+        arm(slot);
+    return true;
+}
+
+void WritePacer::requestNow(ClientSession &session, std::uint32_t ticket)
+{
+    m_thisTurn.push_back({session.weak_from_this(), ticket});
+    if (m_posted)
         return;
-    // Those waiting with this one were written in the same pass or later: none of them
-    // waits longer than its window.
-    m_timerArmed = true;
-    m_timer.expires_at(lastWrite + m_window);
-    m_timer.async_wait([this](const std::error_code &error) {
-        m_timerArmed = false;
-        if (!error)
-            pass(m_windowEnd);
+    m_posted = true;
+    // Runs after the handlers already waiting, which may queue more lines for the same
+    // clients.
+    asio::post(m_io, [this] {
+        m_posted = false;
+        pass(m_thisTurn);
     });
 }
 
-void WritePacer::pass(Waiting &waiting)
+void WritePacer::arm(std::int64_t slot)
 {
-    const auto start = Clock::now();
-    m_writing.swap(waiting);
-    for (const auto &weak : m_writing)
-        if (const auto session = weak.lock())
-            session->writeRequested();
-    m_writing.clear();
-    const auto end = Clock::now();
-    m_busy += end - start;
-    if (end - m_periodStart >= kPeriod)
-        adjust(end);
+    m_armedFor = slot;
+    m_timer.expires_at(Clock::time_point(m_slotWidth * slot));
+    m_timer.async_wait([this](const std::error_code &error) {
+        if (error)
+            return; // armed again for an earlier slot
+        m_armedFor = -1;
+        onTimer();
+    });
 }
 
-void WritePacer::adjust(Clock::time_point now)
+void WritePacer::onTimer()
 {
-    const double share = std::chrono::duration<double>(m_busy).count() /
-                         std::chrono::duration<double>(now - m_periodStart).count();
-    // The time the passes take falls in proportion as the window grows (each client
-    // carries more lines per call); halfway there in each period, so that one odd period
-    // does not swing it.
-    const double factor = std::sqrt(std::max(share, 0.01) / kBusyShare);
-    const auto next = std::chrono::duration_cast<Clock::duration>(
-        std::chrono::duration<double>(m_window) * factor);
-    m_window = std::clamp<Clock::duration>(next, kMinWindow, kMaxWindow);
-    m_periodStart = now;
-    m_busy = {};
+    // Everyone whose slot has come, however late the timer ran.
+    const std::int64_t now = Clock::now().time_since_epoch() / m_slotWidth;
+    const std::int64_t last = std::min(now, m_done + kSlots);
+    for (std::int64_t slot = m_done + 1; slot <= last; ++slot) {
+        auto &entries = m_wheel[static_cast<std::size_t>(slot % kSlots)];
+        m_waiting -= entries.size();
+        m_due.insert(m_due.end(), entries.begin(), entries.end());
+        entries.clear();
+    }
+    m_done = std::max(m_done, now);
+    pass(m_due);
+    if (m_waiting == 0)
+        return;
+    for (std::int64_t slot = m_done + 1; slot <= m_done + kSlots; ++slot)
+        if (!m_wheel[static_cast<std::size_t>(slot % kSlots)].empty()) {
+            if (m_armedFor < 0 || slot < m_armedFor)
+                arm(slot);
+            return;
+        }
+}
+
+void WritePacer::pass(Entries &entries)
+{
+    m_writing.swap(entries);
+    for (const auto &entry : m_writing)
+        if (const auto session = entry.session.lock())
+            session->writeDue(entry.ticket);
+    m_writing.clear();
 }

@@ -239,8 +239,8 @@ unsigned dataSegmentsIn(const WireClient &client)
 }
 
 // Lines from several senders that reach one client in quick succession share writes: the
-// client gets at most one write per write window, plus the one that opens each window,
-// instead of one per line.
+// client gets at most one write per write window (30 ms by default), plus the one that
+// opens the first, instead of one per line.
 TEST(WriteWindow, LinesArrivingInQuickSuccessionShareWrites)
 {
     TempDir dir;
@@ -269,10 +269,61 @@ TEST(WriteWindow, LinesArrivingInQuickSuccessionShareWrites)
     const double elapsed =
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     const unsigned writes = dataSegmentsIn(reader) - before;
-    // At most one write opens each window of 1.5 ms and one more may end it.
-    const double bound = 2 * elapsed / 1.5 + 2;
+    // One write opens the first window, then at most one per window.
+    const double bound = elapsed / 30 + 2;
     EXPECT_LE(writes, bound) << writes << " writes for " << kLines << " lines in " << elapsed
                              << " ms";
+}
+
+// With a long window, the rule shows plainly: a line to a client not written to for a
+// window leaves at once; what follows within the window waits for its end and leaves in
+// one write, in order; a write's worth of bytes leaves without waiting.
+TEST(WriteWindow, ALoneLineLeavesAtOnceAndWhatFollowsWaitsForTheWindow)
+{
+    using namespace std::chrono;
+    constexpr auto kWindow = milliseconds(2000);
+    TempDir dir;
+    ServerProcess server{dir.path(), {"--write-window", std::to_string(kWindow.count())}};
+    WireClient reader = createAccount(server.port(), "rea");
+    WireClient sender = createAccount(server.port(), "sa");
+    ASSERT_TRUE(reader.waitFor("ADDGUEST|sa+"));
+    // Nothing reaches the reader for a window.
+    std::this_thread::sleep_for(kWindow + milliseconds(100));
+
+    auto start = steady_clock::now();
+    sender.send("SEND|CHAT|lone|clBlack");
+    ASSERT_TRUE(reader.waitFor("SEND|sa|CHAT|lone|"));
+    const auto lone = steady_clock::now();
+    EXPECT_LT(lone - start, kWindow / 2) << "a lone line waited for the window";
+
+    // Lines a turn of the server's loop apart each, well within the window.
+    constexpr int kPaced = 10;
+    const unsigned before = dataSegmentsIn(reader);
+    for (int i = 0; i < kPaced; ++i) {
+        sender.send("SEND|CHAT|paced " + std::to_string(i) + "|clBlack");
+        std::this_thread::sleep_for(milliseconds(20));
+    }
+    for (int i = 0; i < kPaced; ++i) {
+        const auto line = reader.next(kWindow * 2);
+        ASSERT_TRUE(line);
+        EXPECT_EQ(line->rfind("SEND|sa|CHAT|paced " + std::to_string(i) + "|", 0), 0u) << *line;
+    }
+    const auto paced = steady_clock::now();
+    EXPECT_GE(paced - lone, kWindow * 3 / 4) << "the lines did not wait for the window";
+    EXPECT_LE(dataSegmentsIn(reader) - before, 2u) << "the waiting lines left in several writes";
+
+    // Written to moments ago, the reader gets a burst of just over a write's worth
+    // (16 KiB): it leaves without waiting for the window.
+    const std::string text(4000, 'w');
+    start = steady_clock::now();
+    for (int i = 0; i < 5; ++i)
+        sender.send("SEND|CHAT|" + std::to_string(i) + text + "|clBlack");
+    for (int i = 0; i < 5; ++i) {
+        const auto line = reader.next(kWindow * 2);
+        ASSERT_TRUE(line);
+        EXPECT_EQ(line->rfind("SEND|sa|CHAT|" + std::to_string(i) + "www", 0), 0u);
+    }
+    EXPECT_LT(steady_clock::now() - start, kWindow / 2) << "a write's worth waited";
 }
 
 } // namespace
