@@ -16,6 +16,7 @@
 #include "torvexuserinfodialog.h"
 #include "tpaneldragger.h"
 #include "tplayerlist.h"
+#include "troomstree.h"
 #include "tsock.h"
 #include "turl.h"
 
@@ -358,11 +359,7 @@ void Tlobby::buildLeftColumn()
               "image_select");
     image_select->hide();
     gl->addWidget(image_select);
-    lbsubjects = named(new QTreeWidget, "lbsubjects");
-    lbsubjects->setHeaderHidden(true);
-    lbsubjects->setRootIsDecorated(true);
-    lbsubjects->setSortingEnabled(true);
-    lbsubjects->sortByColumn(0, Qt::AscendingOrder);
+    lbsubjects = named(new TRoomsTree, "lbsubjects");
     lbsubjects->setContextMenuPolicy(Qt::CustomContextMenu);
     lbsubjects->setIconSize({20, 20});
     gl->addWidget(lbsubjects, 1);
@@ -940,11 +937,11 @@ void Tlobby::wireConnection()
 
     // Activation is a double click, or Enter on the current item: the keyboard reaches
     // everything a double click does. The lists take the item as a press at its place would.
-    connect(lbsubjects, &QTreeWidget::itemActivated, this, &Tlobby::lbsubjectsDblClick);
+    connect(lbsubjects, &QAbstractItemView::activated, this, &Tlobby::lbsubjectsDblClick);
     connect(lbsubjects, &QWidget::customContextMenuRequested, this,
             &Tlobby::lbsubjectsContextPopup);
-    connect(lbsubjects, &QTreeWidget::itemExpanded, this, &Tlobby::lbsubjectsExpanded);
-    connect(lbsubjects, &QTreeWidget::itemCollapsed, this, &Tlobby::lbsubjectsCollapsed);
+    connect(lbsubjects, &TRoomsTree::expanded, this, &Tlobby::lbsubjectsExpanded);
+    connect(lbsubjects, &TRoomsTree::collapsed, this, &Tlobby::lbsubjectsCollapsed);
     connect(JoinGameRoom1, &QAction::triggered, this, &Tlobby::JoinGameRoom1Click);
     connect(LeaveGameRoom1, &QAction::triggered, this, &Tlobby::button_leavegameroomClick);
     connect(button_leavegameroom, &QPushButton::clicked, this, &Tlobby::button_leavegameroomClick);
