@@ -502,6 +502,8 @@ void Tlobby::buildRightSide()
     TreeView_gamelist = named(new QTreeWidget, "TreeView_gamelist");
     TreeView_gamelist->setHeaderHidden(true);
     TreeView_gamelist->setRootIsDecorated(false);
+    // Every row is one line of text: the view need not measure each after every change.
+    TreeView_gamelist->setUniformRowHeights(true);
     // A double click joins the game; folding its players away as well would hide them from
     // the player who has just joined, and with no branch marks nothing would unfold it.
     TreeView_gamelist->setExpandsOnDoubleClick(false);

@@ -1,5 +1,7 @@
 #include "tplayerlist.h"
 
+#include "tquietscrollbar.h"
+
 #include <QAccessible>
 #include <QMouseEvent>
 #include <QPainter>
@@ -10,6 +12,7 @@
 
 TPlayerList::TPlayerList(QWidget *parent) : QListView(parent), m_model(new TPlayerListModel(this))
 {
+    setVerticalScrollBar(new TQuietScrollBar(Qt::Vertical, this));
     setModel(m_model);
     setSelectionMode(QAbstractItemView::SingleSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);

@@ -1,5 +1,7 @@
 #include "troomstree.h"
 
+#include "tquietscrollbar.h"
+
 #include <QAccessible>
 #include <QApplication>
 #include <QKeyEvent>
@@ -13,6 +15,7 @@
 TRoomsTree::TRoomsTree(QWidget *parent)
     : QAbstractItemView(parent), m_model(new TRoomsTreeModel(this))
 {
+    setVerticalScrollBar(new TQuietScrollBar(Qt::Vertical, this));
     setModel(m_model);
     setSelectionMode(QAbstractItemView::SingleSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);

@@ -2,6 +2,7 @@
 
 #include "chattext.h"
 #include "platform.h"
+#include "tquietscrollbar.h"
 
 #include <QMouseEvent>
 #include <QScrollBar>
@@ -12,6 +13,7 @@
 
 TChatPane::TChatPane(QWidget *parent) : QPlainTextEdit(parent)
 {
+    setVerticalScrollBar(new TQuietScrollBar(Qt::Vertical, this));
     setReadOnly(true);
     setUndoRedoEnabled(false);
     setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
