@@ -14,6 +14,7 @@
 #include "thelp.h"
 #include "toptions.h"
 #include "torvexuserinfodialog.h"
+#include "tpaintpacer.h"
 #include "tpaneldragger.h"
 #include "tplayerlist.h"
 #include "troomstree.h"
@@ -120,6 +121,9 @@ Tlobby::Tlobby(const QString &serverAddress, const QString &programFolder, QWidg
     URL = named(new TURL(this), "URL");
     m_pending = new PendingMessages(this);
     m_reconnector = new Reconnector(this);
+    // Presence news of a busy lobby streams in: the window is painted at most every
+    // few hundredths of a second meanwhile.
+    new TPaintPacer(this);
     setSiteRoot(lobbysite::kSiteRoot);
     buildPictures();
     buildForm();
