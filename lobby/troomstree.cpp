@@ -1,6 +1,7 @@
 #include "troomstree.h"
 
 #include "tquietscrollbar.h"
+#include "troomstreeaccessible.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -15,6 +16,9 @@
 TRoomsTree::TRoomsTree(QWidget *parent)
     : QAbstractItemView(parent), m_model(new TRoomsTreeModel(this))
 {
+    // A screen reader sees a tree of the shown nodes.
+    static const bool readable = (QAccessible::installFactory(&TRoomsTreeAccessible::create), true);
+    Q_UNUSED(readable);
     setVerticalScrollBar(new TQuietScrollBar(Qt::Vertical, this));
     setModel(m_model);
     setSelectionMode(QAbstractItemView::SingleSelection);

@@ -334,3 +334,39 @@ TEST_F(RoomsTreeViewTest, MouseAndKeysOpenCloseAndActivate)
     QTest::keyClicks(&tree, QStringLiteral("p0012"));
     EXPECT_EQ(tree.currentIndex().data().toString(), name(12));
 }
+
+// A screen reader sees a tree whose items are the shown nodes, in the order drawn.
+TEST_F(RoomsTreeViewTest, AScreenReaderSeesATreeOfTheShownNodes)
+{
+    QAccessibleInterface *view = QAccessible::queryAccessibleInterface(&tree);
+    ASSERT_NE(view, nullptr);
+    EXPECT_EQ(view->role(), QAccessible::Tree);
+    EXPECT_EQ(view->childCount(), 5 + kPlayers);
+    QAccessibleInterface *beta = view->child(4);
+    ASSERT_NE(beta, nullptr);
+    EXPECT_EQ(beta->role(), QAccessible::TreeItem);
+    EXPECT_EQ(beta->text(QAccessible::Name), "beta");
+    EXPECT_TRUE(beta->state().expandable);
+    EXPECT_TRUE(beta->state().expanded);
+    EXPECT_EQ(beta->parent(), view);
+    EXPECT_EQ(view->indexOfChild(beta), 4);
+    EXPECT_EQ(view->child(4), beta) << "one interface per node";
+    EXPECT_EQ(view->child(6)->text(QAccessible::Name), name(1));
+    EXPECT_EQ(view->childAt(beta->rect().center().x(), beta->rect().center().y()), beta);
+
+    // A player arriving above moves the rows: the same node keeps its interface and
+    // reports its new place.
+    run(*tree.rooms(), {"move:amy>alpha"});
+    EXPECT_EQ(view->indexOfChild(beta), 5);
+    EXPECT_EQ(view->child(5), beta);
+    tree.setExpanded(node(QStringLiteral("beta")), false);
+    EXPECT_EQ(view->childCount(), 6);
+    EXPECT_TRUE(beta->state().collapsed);
+    EXPECT_EQ(view->child(6), nullptr);
+
+    tree.setFocus();
+    tree.setCurrentIndex(node(QStringLiteral("amy")));
+    if (tree.hasFocus()) {
+        EXPECT_EQ(view->focusChild(), view->child(4));
+    }
+}
