@@ -428,16 +428,21 @@ void TRoomsTree::paintEvent(QPaintEvent *event)
     const QStyle::State base = option.state;
     const QModelIndex current = currentIndex();
     const bool focus = hasFocus() || viewport()->hasFocus();
-    QStyleOption mark;
-    mark.initFrom(this);
-    const QStyle::State markBase = mark.state;
+    // The branch marks are drawn as a tree view draws them, with an item's option.
+    QStyleOptionViewItem mark;
+    initViewItemOption(&mark);
+    QStyle::State markBase = QStyle::State_Item;
+    if (isEnabled())
+        markBase |= QStyle::State_Enabled;
+    if (window()->isActiveWindow())
+        markBase |= QStyle::State_Active;
     QModelIndex index = m_model->atFlatRow(first);
     for (int row = first; row <= last && index.isValid(); ++row) {
         const int y = row * height - offset;
         const int depth = m_model->depth(index);
         const bool children = m_model->hasChildren(index);
         mark.rect = QRect(indentation * depth, y, indentation, height);
-        mark.state = markBase | QStyle::State_Item;
+        mark.state = markBase;
         if (index.row() + 1 < m_model->rowCount(index.parent()))
             mark.state |= QStyle::State_Sibling;
         if (children)
