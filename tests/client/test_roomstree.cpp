@@ -1,8 +1,11 @@
+#include "lobbystyle.h"
 #include "townerdrawdelegate.h"
 #include "troomstree.h"
 
 #include <QAbstractItemModelTester>
 #include <QAccessible>
+#include <QApplication>
+#include <QImage>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
@@ -369,4 +372,33 @@ TEST_F(RoomsTreeViewTest, AScreenReaderSeesATreeOfTheShownNodes)
     if (tree.hasFocus()) {
         EXPECT_EQ(view->focusChild(), view->child(4));
     }
+}
+
+// The branch marks, in the program's own look: a room with players has one that shows
+// whether it is open, a room without players none.
+TEST_F(RoomsTreeViewTest, BranchMarksShowWhichNodesOpenAndWhetherTheyAreOpen)
+{
+    LobbyStyle::apply(*qApp);
+    const auto mark = [this](const QString &text) {
+        const QRect item = tree.visualRect(node(text));
+        const int indentation = tree.indentOf(node(text)) / 2;
+        return tree.viewport()
+            ->grab(QRect(item.left() - indentation, item.top(), indentation, item.height()))
+            .toImage();
+    };
+    const auto plain = [](const QImage &image) {
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                if (image.pixel(x, y) != image.pixel(0, 0))
+                    return false;
+        return true;
+    };
+    const QImage open = mark(QStringLiteral("beta"));
+    EXPECT_FALSE(plain(open));
+    EXPECT_TRUE(plain(mark(QStringLiteral("alpha"))));
+    tree.setExpanded(node(QStringLiteral("beta")), false);
+    const QImage closed = mark(QStringLiteral("beta"));
+    EXPECT_FALSE(plain(closed));
+    EXPECT_NE(open, closed);
+    qApp->setStyleSheet(QString());
 }
