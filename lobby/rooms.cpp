@@ -217,7 +217,6 @@ void Tlobby::checkLobbyVersion(const QByteArray &latest)
         Qt::QueuedConnection);
 }
 
-
 QModelIndex Tlobby::FindSubjectTreeNode(const QString &text)
 {
     TRoomsTreeModel *rooms = lbsubjects->rooms();

@@ -12,9 +12,9 @@
 #include "tinvited.h"
 #include "toptions.h"
 #include "tplayerlist.h"
-#include "troomstree.h"
 #include "tprivatemessagefrom.h"
 #include "tprivatemessageto.h"
+#include "troomstree.h"
 
 #include <QAbstractButton>
 #include <QAbstractItemView>

@@ -18,8 +18,8 @@
 #include "thelp.h"
 #include "toptions.h"
 #include "torvexuser.h"
-#include "troomstree.h"
 #include "tradiogroup.h"
+#include "troomstree.h"
 #include "tswitch.h"
 #include "userpaths.h"
 

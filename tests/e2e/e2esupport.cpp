@@ -65,8 +65,7 @@ bool createAccount(const ServerProcess &server, const std::string &name)
 bool enterRoom(Tlobby *lobby, const QString &room)
 {
     QModelIndex node;
-    if (!QTest::qWaitFor([&] { return (node = lobby->FindSubjectTreeNode(room)).isValid(); },
-                         5000))
+    if (!QTest::qWaitFor([&] { return (node = lobby->FindSubjectTreeNode(room)).isValid(); }, 5000))
         return false;
     if (!doubleClickIndex(control<TRoomsTree>(lobby, "lbsubjects"), node))
         return false;

@@ -11,8 +11,8 @@
 #include "tflatpanel.h"
 #include "wireclient.h"
 
-#include <QAction>
 #include <QAbstractItemModel>
+#include <QAction>
 #include <QLabel>
 #include <QListWidget>
 #include <QTemporaryDir>
