@@ -422,8 +422,8 @@ public:
     int checkregistry2(const QByteArray &base, const QByteArray &version) const;
     // The "vers:" line: compares the running program with the newest version.
     void checkLobbyVersion(const QByteArray &latest);
-    // Both place the player nodes still waiting first.
-    // A category by its text, else a room, else a player; an invalid index when none.
+    // A category by its text, else a room, else a player (the player moves still waiting
+    // are placed first); an invalid index when none.
     QModelIndex FindSubjectTreeNode(const QString &text);
     QModelIndex FindRootNode(const QString &text);
     QTreeWidgetItem *FindGameSubjectTreeNode(const QString &text) const;
