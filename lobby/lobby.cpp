@@ -12,6 +12,7 @@
 #include "tflatbutton.h"
 #include "tflatpanel.h"
 #include "thelp.h"
+#include "tlabelslot.h"
 #include "toptions.h"
 #include "torvexuserinfodialog.h"
 #include "tpaintpacer.h"
@@ -405,7 +406,8 @@ void Tlobby::buildLeftColumn()
         auto *panel = named(new TFlatPanel(QStringLiteral("area")), panelName);
         auto *layout = column(panel, 6, 4);
         heading = named(label(headingText, "heading"), headingName);
-        layout->addWidget(heading);
+        // The count in the heading follows every player who comes or goes.
+        layout->addWidget(new TLabelSlot(heading, headingText));
         layout->addWidget(list, 1);
         bottomStack->addWidget(panel);
         return panel;
@@ -497,7 +499,8 @@ void Tlobby::buildRightSide()
     auto *side = column(roomSide, 0, 4);
     label_gamelist =
         named(label(QStringLiteral("Players in Lobby(0)"), "heading"), "label_gamelist");
-    side->addWidget(label_gamelist);
+    // Its count follows every player who enters or leaves the room.
+    side->addWidget(new TLabelSlot(label_gamelist, label_gamelist->text()));
     listbox_gameroom = named(new TPlayerList, "listbox_gameroom");
     side->addWidget(listbox_gameroom, 3);
     side->addSpacing(6);
