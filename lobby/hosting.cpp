@@ -12,6 +12,7 @@
 #include "tplayerlist.h"
 #include "tpressfilter.h"
 #include "tsock.h"
+#include "ttreetextindex.h"
 
 #include <QAction>
 #include <QFile>
@@ -439,15 +440,24 @@ void Tlobby::orvexInviteReceived(const QByteArray &text, const QByteArray &id)
 void Tlobby::updatethegamestreeview(const QString &name, const QString &, const QString &,
                                     const QString &game)
 {
-    while (QTreeWidgetItem *node = FindGameSubjectTreeNode(name))
-        delete node;
     const QString room = label_gamename->text();
     const QString hosted = name + QStringLiteral(" - ") + room;
+    const bool listed = hostingrules::listedIn(encodeWireText(game), encodeWireText(room));
+    // Most records repeat the game the player is in (a new level, another room's news):
+    // the tree stays as it is, and its view need not lay out its rows again.
+    if (listed && m_gamesIndex->count(name) == 1 &&
+        (game == hosted || !m_gamesIndex->count(hosted))) {
+        const QTreeWidgetItem *node = FindGameSubjectTreeNode(name);
+        if (node->parent() && node->parent()->text(0) == game && !node->parent()->parent())
+            return;
+    }
+    while (QTreeWidgetItem *node = FindGameSubjectTreeNode(name))
+        delete node;
     if (game != hosted) {
         while (QTreeWidgetItem *node = FindGameSubjectTreeNode(hosted))
             delete node;
     }
-    if (!hostingrules::listedIn(encodeWireText(game), encodeWireText(room)))
+    if (!listed)
         return;
     QTreeWidgetItem *root = FindGameRootNode(game);
     if (!root) {
@@ -457,7 +467,11 @@ void Tlobby::updatethegamestreeview(const QString &name, const QString &, const 
         root->setExpanded(true);
         notifyHostedGame(name, game);
     }
-    insertInOrder(root, new QTreeWidgetItem(QStringList{name}));
+    auto *player = new QTreeWidgetItem(QStringList{name});
+    // The view then skips asking whether a player's row has rows of its own each time it
+    // lays the tree out.
+    player->setFlags(player->flags() | Qt::ItemNeverHasChildren);
+    insertInOrder(root, player);
 }
 
 void Tlobby::orvexAddGame(const QByteArray &) {}

@@ -12,10 +12,13 @@
 #include "tflatbutton.h"
 #include "tflatpanel.h"
 #include "thelp.h"
+#include "tlabelslot.h"
 #include "toptions.h"
 #include "torvexuserinfodialog.h"
+#include "tpaintpacer.h"
 #include "tpaneldragger.h"
 #include "tplayerlist.h"
+#include "troomstree.h"
 #include "tsock.h"
 #include "turl.h"
 
@@ -119,6 +122,9 @@ Tlobby::Tlobby(const QString &serverAddress, const QString &programFolder, QWidg
     URL = named(new TURL(this), "URL");
     m_pending = new PendingMessages(this);
     m_reconnector = new Reconnector(this);
+    // Presence news of a busy lobby streams in: the window is painted at most every
+    // few hundredths of a second meanwhile.
+    new TPaintPacer(this);
     setSiteRoot(lobbysite::kSiteRoot);
     buildPictures();
     buildForm();
@@ -358,11 +364,7 @@ void Tlobby::buildLeftColumn()
               "image_select");
     image_select->hide();
     gl->addWidget(image_select);
-    lbsubjects = named(new QTreeWidget, "lbsubjects");
-    lbsubjects->setHeaderHidden(true);
-    lbsubjects->setRootIsDecorated(true);
-    lbsubjects->setSortingEnabled(true);
-    lbsubjects->sortByColumn(0, Qt::AscendingOrder);
+    lbsubjects = named(new TRoomsTree, "lbsubjects");
     lbsubjects->setContextMenuPolicy(Qt::CustomContextMenu);
     lbsubjects->setIconSize({20, 20});
     gl->addWidget(lbsubjects, 1);
@@ -404,7 +406,8 @@ void Tlobby::buildLeftColumn()
         auto *panel = named(new TFlatPanel(QStringLiteral("area")), panelName);
         auto *layout = column(panel, 6, 4);
         heading = named(label(headingText, "heading"), headingName);
-        layout->addWidget(heading);
+        // The count in the heading follows every player who comes or goes.
+        layout->addWidget(new TLabelSlot(heading, headingText));
         layout->addWidget(list, 1);
         bottomStack->addWidget(panel);
         return panel;
@@ -496,7 +499,8 @@ void Tlobby::buildRightSide()
     auto *side = column(roomSide, 0, 4);
     label_gamelist =
         named(label(QStringLiteral("Players in Lobby(0)"), "heading"), "label_gamelist");
-    side->addWidget(label_gamelist);
+    // Its count follows every player who enters or leaves the room.
+    side->addWidget(new TLabelSlot(label_gamelist, label_gamelist->text()));
     listbox_gameroom = named(new TPlayerList, "listbox_gameroom");
     side->addWidget(listbox_gameroom, 3);
     side->addSpacing(6);
@@ -505,6 +509,8 @@ void Tlobby::buildRightSide()
     TreeView_gamelist = named(new QTreeWidget, "TreeView_gamelist");
     TreeView_gamelist->setHeaderHidden(true);
     TreeView_gamelist->setRootIsDecorated(false);
+    // Every row is one line of text: the view need not measure each after every change.
+    TreeView_gamelist->setUniformRowHeights(true);
     // A double click joins the game; folding its players away as well would hide them from
     // the player who has just joined, and with no branch marks nothing would unfold it.
     TreeView_gamelist->setExpandsOnDoubleClick(false);
@@ -940,11 +946,11 @@ void Tlobby::wireConnection()
 
     // Activation is a double click, or Enter on the current item: the keyboard reaches
     // everything a double click does. The lists take the item as a press at its place would.
-    connect(lbsubjects, &QTreeWidget::itemActivated, this, &Tlobby::lbsubjectsDblClick);
+    connect(lbsubjects, &QAbstractItemView::activated, this, &Tlobby::lbsubjectsDblClick);
     connect(lbsubjects, &QWidget::customContextMenuRequested, this,
             &Tlobby::lbsubjectsContextPopup);
-    connect(lbsubjects, &QTreeWidget::itemExpanded, this, &Tlobby::lbsubjectsExpanded);
-    connect(lbsubjects, &QTreeWidget::itemCollapsed, this, &Tlobby::lbsubjectsCollapsed);
+    connect(lbsubjects, &TRoomsTree::expanded, this, &Tlobby::lbsubjectsExpanded);
+    connect(lbsubjects, &TRoomsTree::collapsed, this, &Tlobby::lbsubjectsCollapsed);
     connect(JoinGameRoom1, &QAction::triggered, this, &Tlobby::JoinGameRoom1Click);
     connect(LeaveGameRoom1, &QAction::triggered, this, &Tlobby::button_leavegameroomClick);
     connect(button_leavegameroom, &QPushButton::clicked, this, &Tlobby::button_leavegameroomClick);

@@ -53,7 +53,7 @@ class Thelp;
 class TAbout;
 class TListIndex;
 class TURL;
-class TRoomsTreeIndex;
+class TRoomsTree;
 class TTreeTextIndex;
 class QTreeWidgetItem;
 class QPainter;
@@ -194,7 +194,7 @@ private:
     TFlatButton *button_tourney;
     TFlatPanel *panel_gameslist;
     QLabel *image_select;
-    QTreeWidget *lbsubjects;
+    TRoomsTree *lbsubjects;
     TFlatPanel *panel_alerts;
     TChatPane *listbox_alerts;
     QLineEdit *mychat;
@@ -405,8 +405,8 @@ public:
     void orvexJoinSubject(const QByteArray &text);
     void lbsubjectsDblClick();
     void lbsubjectsContextPopup(const QPoint &pos);
-    void lbsubjectsExpanded(QTreeWidgetItem *node);
-    void lbsubjectsCollapsed(QTreeWidgetItem *node);
+    void lbsubjectsExpanded(const QModelIndex &node);
+    void lbsubjectsCollapsed(const QModelIndex &node);
     void JoinGameRoom1Click();
     void button_leavegameroomClick();
     void menu_favsClick();
@@ -422,9 +422,10 @@ public:
     int checkregistry2(const QByteArray &base, const QByteArray &version) const;
     // The "vers:" line: compares the running program with the newest version.
     void checkLobbyVersion(const QByteArray &latest);
-    // Both place the player nodes still waiting first.
-    QTreeWidgetItem *FindSubjectTreeNode(const QString &text);
-    QTreeWidgetItem *FindRootNode(const QString &text);
+    // A category by its text, else a room, else a player (the player moves still waiting
+    // are placed first); an invalid index when none.
+    QModelIndex FindSubjectTreeNode(const QString &text);
+    QModelIndex FindRootNode(const QString &text);
     QTreeWidgetItem *FindGameSubjectTreeNode(const QString &text) const;
     QTreeWidgetItem *FindGameRootNode(const QString &text) const;
     // Shows the player under the room of their latest entry, and nowhere else.
@@ -435,13 +436,13 @@ public:
     void placePlayerNodes();
     static void setbold(QTreeWidgetItem *node, bool bold);
     // The room name a node stands for ("[Lobby Chat]" is "Lobby Chat").
-    static QString roomNameOf(const QTreeWidgetItem *node);
-    static int nodePicture(const QTreeWidgetItem *node);
+    static QString roomNameOf(const QModelIndex &node);
+    // 0 a category, 1 a player, 2 and up a room's picture; -1 for no node.
+    static int nodePicture(const QModelIndex &node);
 
 private:
     // The room name the room popup's commands act on (the tree's hint).
     QString m_roomHint;
-    TRoomsTreeIndex *m_treeIndex = nullptr;
     // The games tree's nodes by text.
     TTreeTextIndex *m_gamesIndex = nullptr;
     QHash<QByteArray, QAction *> m_downloadItems;

@@ -10,7 +10,7 @@
 #include "tlistindex.h"
 #include "townerdrawdelegate.h"
 #include "tpressfilter.h"
-#include "troomstreeindex.h"
+#include "troomstree.h"
 #include "ttreetextindex.h"
 
 #include <QAction>
@@ -83,14 +83,10 @@ int drawPicture(QPainter *painter, const QRect &row, int x, const QPixmap &pictu
 
 void Tlobby::wireRoomsAndPlayers()
 {
-    // Both trees and the two small lists are kept in order by our own sorted insertion:
-    // the widgets' own sorting re-sorts everything after each change, and compares
-    // with letter case.
-    lbsubjects->setSortingEnabled(false);
-    // Every row is one line with a 20-pixel picture: the view need not measure each.
-    lbsubjects->setUniformRowHeights(true);
-    m_treeIndex = new TRoomsTreeIndex(lbsubjects);
-    m_treeIndex->setPlacer([this] { placePlayerNodes(); });
+    // The games tree and the two small lists are kept in order by our own sorted
+    // insertion: the widgets' own sorting re-sorts everything after each change, and
+    // compares with letter case. The rooms tree keeps its own order.
+    lbsubjects->rooms()->setPictures(imagelist_icons);
     m_gamesIndex = new TTreeTextIndex(TreeView_gamelist);
     listbox_friends->setSortingEnabled(false);
     listbox_ignored->setSortingEnabled(false);

@@ -11,7 +11,7 @@
 #include "tflatpanel.h"
 #include "thelp.h"
 #include "tlistindex.h"
-#include "troomstreeindex.h"
+#include "troomstree.h"
 #include "ttreetextindex.h"
 
 #include <QAction>
@@ -33,41 +33,10 @@ namespace {
 const QString kLobbyChat = QStringLiteral("Lobby Chat");
 const QString kLobbyChatNode = QStringLiteral("[Lobby Chat]");
 const QColor kBlue(0, 0, 255);
-// The node kind lives beside the node: 0 category, 1 player, 2 and up a room.
-constexpr int kPictureRole = Qt::UserRole + 1;
-
 // The roots made at each build, in the order they are made; the tree sorts them.
 const std::array<const char *, 7> kRoots = {"Favorite Games", "Word Games", "Dice Games",
                                             "Card Games",     "Misc Games", "MYLadder Games",
                                             "RMLadder Games"};
-
-bool nodeLess(const QString &a, const QString &b)
-{
-    const int folded = a.compare(b, Qt::CaseInsensitive);
-    return folded != 0 ? folded < 0 : a < b;
-}
-
-// Inserts a node at its sorted place among its siblings. The tree sorts itself only
-// through a full re-sort after every change, which a burst of player entries would run
-// again and again; a binary search over the siblings keeps each insertion cheap.
-void insertSorted(QTreeWidget *tree, QTreeWidgetItem *parent, QTreeWidgetItem *node)
-{
-    const QString text = node->text(0);
-    int low = 0;
-    int high = parent ? parent->childCount() : tree->topLevelItemCount();
-    while (low < high) {
-        const int mid = (low + high) / 2;
-        const QTreeWidgetItem *sibling = parent ? parent->child(mid) : tree->topLevelItem(mid);
-        if (nodeLess(sibling->text(0), text) || sibling->text(0) == text)
-            low = mid + 1;
-        else
-            high = mid;
-    }
-    if (parent)
-        parent->insertChild(low, node);
-    else
-        tree->insertTopLevelItem(low, node);
-}
 
 // The flag of a root text ("Word Games" is "Word"), or -1.
 int categoryOf(const QString &rootText)
@@ -81,14 +50,14 @@ int categoryOf(const QString &rootText)
 
 } // namespace
 
-int Tlobby::nodePicture(const QTreeWidgetItem *node)
+int Tlobby::nodePicture(const QModelIndex &node)
 {
-    return node ? node->data(0, kPictureRole).toInt() : -1;
+    return node.isValid() ? node.data(TRoomsTreeModel::PictureRole).toInt() : -1;
 }
 
-QString Tlobby::roomNameOf(const QTreeWidgetItem *node)
+QString Tlobby::roomNameOf(const QModelIndex &node)
 {
-    const QString text = node->text(0);
+    const QString text = node.data().toString();
     return text == kLobbyChatNode ? kLobbyChat : text;
 }
 
@@ -132,13 +101,8 @@ void Tlobby::addgame(const QString &text)
     // an expansion or collapse by hand.
     const QSignalBlocker blocker(lbsubjects);
     lbsubjects->clear();
-    for (const char *rootText : kRoots) {
-        auto *root = new QTreeWidgetItem(QStringList{QString::fromLatin1(rootText)});
-        root->setIcon(0, QIcon(imagelist_icons.value(0)));
-        root->setData(0, kPictureRole, 0);
-        setbold(root, true);
-        insertSorted(lbsubjects, nullptr, root);
-    }
+    for (const char *rootText : kRoots)
+        lbsubjects->rooms()->addCategory(QString::fromLatin1(rootText));
     if (m_help) {
         m_help->clearVersions();
         m_help->addVersionLine(QStringLiteral("Current Versions"));
@@ -182,19 +146,12 @@ void Tlobby::addtomenu(const QByteArray &category, const QByteArray &identifier,
     const QString rootText = m_favourites.contains(id)
                                  ? QStringLiteral("Favorite Games")
                                  : decodeWireText(category) + QStringLiteral(" Games");
-    QTreeWidgetItem *root = nullptr;
-    for (int i = 0; i < lbsubjects->topLevelItemCount() && !root; ++i) {
-        if (lbsubjects->topLevelItem(i)->text(0) == rootText)
-            root = lbsubjects->topLevelItem(i);
-    }
-    if (root) {
-        auto *node = new QTreeWidgetItem(QStringList{id});
-        node->setIcon(0, QIcon(imagelist_icons.value(picture)));
-        node->setData(0, kPictureRole, picture);
-        insertSorted(lbsubjects, root, node);
-        m_treeIndex->addRoom(id, node);
+    const QModelIndex root = lbsubjects->rooms()->category(rootText);
+    if (root.isValid()) {
+        lbsubjects->rooms()->addRoom(root, id, picture);
         const int flag = categoryOf(rootText);
-        root->setExpanded(flag < 0 || expandedstate[static_cast<std::size_t>(flag)] != "2");
+        lbsubjects->setExpanded(root,
+                                flag < 0 || expandedstate[static_cast<std::size_t>(flag)] != "2");
     }
 
     // One download item per game for the whole run: the first build fixes its state.
@@ -260,20 +217,17 @@ void Tlobby::checkLobbyVersion(const QByteArray &latest)
         Qt::QueuedConnection);
 }
 
-
-QTreeWidgetItem *Tlobby::FindSubjectTreeNode(const QString &text)
+QModelIndex Tlobby::FindSubjectTreeNode(const QString &text)
 {
-    placePlayerNodes();
-    for (int i = 0; i < lbsubjects->topLevelItemCount(); ++i) {
-        if (lbsubjects->topLevelItem(i)->text(0) == text)
-            return lbsubjects->topLevelItem(i);
-    }
-    if (QTreeWidgetItem *room = m_treeIndex->room(text))
+    TRoomsTreeModel *rooms = lbsubjects->rooms();
+    if (const QModelIndex category = rooms->category(text); category.isValid())
+        return category;
+    if (const QModelIndex room = rooms->room(text); room.isValid())
         return room;
-    return m_treeIndex->player(text);
+    return rooms->player(text);
 }
 
-QTreeWidgetItem *Tlobby::FindRootNode(const QString &text)
+QModelIndex Tlobby::FindRootNode(const QString &text)
 {
     return FindSubjectTreeNode(text);
 }
@@ -290,56 +244,17 @@ QTreeWidgetItem *Tlobby::FindGameRootNode(const QString &text) const
 
 void Tlobby::removePlayerNode(const QString &name)
 {
-    m_treeIndex->queueMove(name, QString());
+    lbsubjects->rooms()->queueMove(name, QString());
 }
 
 void Tlobby::updatethegameslist(const QString &name, const QString &room)
 {
-    m_treeIndex->queueMove(name, room);
+    lbsubjects->rooms()->queueMove(name, room);
 }
 
 void Tlobby::placePlayerNodes()
 {
-    const QHash<QString, QString> moves = m_treeIndex->takeMoves();
-    if (moves.isEmpty())
-        return;
-    // Only player nodes move: a player named like a room must not take the room's node
-    // with them, nor be listed under another player of the room's name.
-    QHash<QTreeWidgetItem *, QList<QTreeWidgetItem *>> arrivals;
-    for (auto it = moves.cbegin(); it != moves.cend(); ++it) {
-        delete m_treeIndex->takePlayer(it.key());
-        QTreeWidgetItem *roomNode = it.value().isEmpty() ? nullptr : m_treeIndex->room(it.value());
-        if (!roomNode)
-            continue;
-        auto *node = new QTreeWidgetItem(QStringList{it.key()});
-        node->setIcon(0, QIcon(imagelist_icons.value(1)));
-        node->setData(0, kPictureRole, 1);
-        arrivals[roomNode] << node;
-        m_treeIndex->setPlayer(it.key(), node);
-    }
-    for (auto it = arrivals.begin(); it != arrivals.end(); ++it) {
-        QTreeWidgetItem *roomNode = it.key();
-        QList<QTreeWidgetItem *> &nodes = it.value();
-        // Merging walks every player of the room: worth it only for a batch that is
-        // large beside the room.
-        if (nodes.size() <= 16 || nodes.size() * 32 < roomNode->childCount()) {
-            for (QTreeWidgetItem *node : nodes)
-                insertSorted(lbsubjects, roomNode, node);
-            continue;
-        }
-        // Many at once (entering a room lists all its players): merge them with the
-        // room's players in one pass instead of shifting the children for each.
-        auto less = [](const QTreeWidgetItem *a, const QTreeWidgetItem *b) {
-            return nodeLess(a->text(0), b->text(0));
-        };
-        std::sort(nodes.begin(), nodes.end(), less);
-        const QList<QTreeWidgetItem *> present = roomNode->takeChildren();
-        QList<QTreeWidgetItem *> merged;
-        merged.reserve(present.size() + nodes.size());
-        std::merge(present.begin(), present.end(), nodes.begin(), nodes.end(),
-                   std::back_inserter(merged), less);
-        roomNode->addChildren(merged);
-    }
+    lbsubjects->rooms()->place();
 }
 
 void Tlobby::orvexJoinSubject(const QByteArray &text)
@@ -367,20 +282,19 @@ void Tlobby::orvexJoinSubject(const QByteArray &text)
         listbox_gameroom->clear();
         TreeView_gamelist->clear();
 
-        QTreeWidgetItem *node = nullptr;
+        QModelIndex node;
         if (room == kLobbyChat) {
-            node = m_treeIndex->room(kLobbyChatNode);
+            node = lbsubjects->rooms()->room(kLobbyChatNode);
             if (lbnames->count() > 2)
                 quietjoin = false;
         } else {
-            node = m_treeIndex->room(room);
+            node = lbsubjects->rooms()->room(room);
         }
-        if (node)
-            node->setExpanded(true);
+        lbsubjects->setExpanded(node, true);
 
         if (room != kLobbyChat) {
             addlinetoalerts(QStringLiteral("Entered ") + room + QStringLiteral(" Lobby."), kBlue);
-            if (node)
+            if (node.isValid())
                 image_roomimage->setPixmap(imagelist_icons.value(nodePicture(node)));
             const bool ladder = room.contains(QLatin1String("LADDER"));
             button_ladder->setVisible(ladder);
@@ -420,8 +334,8 @@ void Tlobby::orvexJoinSubject(const QByteArray &text)
 
 void Tlobby::lbsubjectsDblClick()
 {
-    QTreeWidgetItem *node = lbsubjects->currentItem();
-    if (!node) {
+    const QModelIndex node = lbsubjects->currentIndex();
+    if (!node.isValid()) {
         m_roomHint.clear();
         return;
     }
@@ -436,12 +350,12 @@ void Tlobby::lbsubjectsDblClick()
 
 void Tlobby::lbsubjectsContextPopup(const QPoint &pos)
 {
-    QTreeWidgetItem *node = lbsubjects->itemAt(pos);
-    if (!node)
-        node = lbsubjects->currentItem();
-    if (!node || nodePicture(node) < 2)
+    QModelIndex node = lbsubjects->indexAt(pos);
+    if (!node.isValid())
+        node = lbsubjects->currentIndex();
+    if (nodePicture(node) < 2)
         return;
-    lbsubjects->setCurrentItem(node);
+    lbsubjects->setCurrentIndex(node);
     m_roomHint = roomNameOf(node);
     menu_favs->setText(m_favourites.contains(m_roomHint)
                            ? QStringLiteral("Remove from Favorite Games List")
@@ -465,16 +379,16 @@ void Tlobby::menu_favsClick()
     LobbySettings(settingspath).writeList("Favs", "Favs", m_favourites.entries());
 }
 
-void Tlobby::lbsubjectsExpanded(QTreeWidgetItem *node)
+void Tlobby::lbsubjectsExpanded(const QModelIndex &node)
 {
-    const int flag = categoryOf(node->text(0));
+    const int flag = categoryOf(node.data().toString());
     if (flag >= 0)
         expandedstate[static_cast<std::size_t>(flag)] = "1";
 }
 
-void Tlobby::lbsubjectsCollapsed(QTreeWidgetItem *node)
+void Tlobby::lbsubjectsCollapsed(const QModelIndex &node)
 {
-    const int flag = categoryOf(node->text(0));
+    const int flag = categoryOf(node.data().toString());
     if (flag >= 0)
         expandedstate[static_cast<std::size_t>(flag)] = "2";
 }

@@ -15,7 +15,7 @@
 #include "tfrmconnectioninfo.h"
 #include "toptions.h"
 #include "torvexuserinfodialog.h"
-#include "troomstreeindex.h"
+#include "troomstree.h"
 #include "ttypinglimit.h"
 #include "userpaths.h"
 
@@ -544,9 +544,9 @@ void Tlobby::rejoinAfterReconnect()
         return;
     const QByteArray room = m_reconnector->takeRejoinRoom();
     const QString name = decodeWireText(room);
-    QTreeWidgetItem *node = m_treeIndex->room(name);
+    const QModelIndex node = lbsubjects->rooms()->room(name);
     // A room the catalogue no longer has would only be refused.
-    if (!node || orvex->CurrentSubject() == room)
+    if (!node.isValid() || orvex->CurrentSubject() == room)
         return;
     image_roomimage->setPixmap(imagelist_icons.value(nodePicture(node)));
     m_roomHint = name;

@@ -1,5 +1,7 @@
 #include "tplayerlist.h"
 
+#include "tquietscrollbar.h"
+
 #include <QAccessible>
 #include <QMouseEvent>
 #include <QPainter>
@@ -10,6 +12,7 @@
 
 TPlayerList::TPlayerList(QWidget *parent) : QListView(parent), m_model(new TPlayerListModel(this))
 {
+    setVerticalScrollBar(new TQuietScrollBar(Qt::Vertical, this));
     setModel(m_model);
     setSelectionMode(QAbstractItemView::SingleSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -246,8 +249,11 @@ void TPlayerList::selectionChanged(const QItemSelection &selected, const QItemSe
 
 void TPlayerList::rowsMoved(int start)
 {
-    if (start <= lastShownRow())
-        viewport()->update();
+    if (start > lastShownRow())
+        return;
+    // The rows above the change stay where they are.
+    const int y = qMax(0, start * rowHeight() - verticalOffset());
+    viewport()->update(QRect(0, y, viewport()->width(), viewport()->height() - y));
 }
 
 void TPlayerList::rowsInserted(const QModelIndex &parent, int start, int end)

@@ -89,7 +89,7 @@ void TPlayerListModel::removePlaced(const QString &key)
 
 void TPlayerListModel::insert(const PlayerRow &player)
 {
-    RowPtr added = std::make_shared<const Row>(Row{player, player.text()});
+    RowPtr added = RowPtr::create(Row{player, player.text()});
     const auto old = m_byName.constFind(player.name);
     if (old != m_byName.constEnd()) {
         if ((*old)->player == player)

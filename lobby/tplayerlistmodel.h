@@ -5,9 +5,8 @@
 #include <QAbstractListModel>
 #include <QHash>
 #include <QList>
+#include <QSharedPointer>
 #include <QString>
-
-#include <memory>
 
 // The rows of a players list, one record per player name, kept sorted by their entry
 // text ("name:level:room:" or "name:level:room:[game]") without regard to letter case.
@@ -58,13 +57,14 @@ public:
 private:
     // A record with its sort key, made once: comparing keys is all a search does. The
     // rows are held by pointer, so that a row coming or going in a long list moves
-    // pointers, not records.
+    // pointers, not records; a pointer the list may move as plain bytes (a standard
+    // shared pointer is moved one by one).
     struct Row
     {
         PlayerRow player;
         QString key;
     };
-    using RowPtr = std::shared_ptr<const Row>;
+    using RowPtr = QSharedPointer<const Row>;
     static bool rowLess(const RowPtr &a, const RowPtr &b) { return lessThan(a->key, b->key); }
 
     int lowerBound(const QString &key) const;

@@ -57,6 +57,12 @@ QTreeWidgetItem *TTreeTextIndex::first(const QString &text) const
     return best;
 }
 
+qsizetype TTreeTextIndex::count(const QString &text) const
+{
+    const auto found = m_byText.constFind(text);
+    return found == m_byText.constEnd() ? 0 : found->size();
+}
+
 QTreeWidgetItem *TTreeTextIndex::itemOf(const QModelIndex &index) const
 {
     if (!index.isValid())

@@ -21,6 +21,8 @@ public:
     // The first node with exactly that text in the order the tree shows its nodes
     // (a parent before its children), or nullptr.
     QTreeWidgetItem *first(const QString &text) const;
+    // How many nodes have exactly that text.
+    qsizetype count(const QString &text) const;
 
 private:
     QTreeWidgetItem *itemOf(const QModelIndex &index) const;

@@ -2,6 +2,7 @@
 
 #include "chattext.h"
 #include "platform.h"
+#include "tquietscrollbar.h"
 
 #include <QMouseEvent>
 #include <QScrollBar>
@@ -12,6 +13,7 @@
 
 TChatPane::TChatPane(QWidget *parent) : QPlainTextEdit(parent)
 {
+    setVerticalScrollBar(new TQuietScrollBar(Qt::Vertical, this));
     setReadOnly(true);
     setUndoRedoEnabled(false);
     setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
@@ -64,8 +66,14 @@ void TChatPane::write(const QList<Line> &lines)
     const int keptScroll = bar->value();
     const bool followEnd = !m_scrollOff;
 
-    QTextCursor cursor(document());
-    cursor.movePosition(QTextCursor::End);
+    // The writing cursor stays at the end between writes (what it inserts moves it
+    // along): placing a new one there each time would measure the line it lands on.
+    if (m_end.isNull() || m_end.document() != document())
+        m_end = QTextCursor(document());
+    // Only when something else wrote behind it.
+    if (const int end = document()->characterCount() - 1; m_end.position() != end)
+        m_end.setPosition(end);
+    QTextCursor &cursor = m_end;
     // One edit block: the layout and the views hear of all the lines at once.
     cursor.beginEditBlock();
     for (const Line &line : lines) {

@@ -2,6 +2,7 @@
 
 #include <QColor>
 #include <QPlainTextEdit>
+#include <QTextCursor>
 
 // A read-only chat pane that grows for hours: lines are appended at the end with a
 // colour, the part up to and including the first ":" in bold. Appending never
@@ -55,5 +56,7 @@ private:
     bool m_scrollOff = false;
     bool m_hasLines = false;
     QList<Line> m_queued;
+    // Where lines are written: the end of the document.
+    QTextCursor m_end;
     bool m_flushQueued = false;
 };

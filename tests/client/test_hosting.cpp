@@ -443,6 +443,39 @@ TEST_F(HostingTest, GamesTreeListsTheGamesOfThisRoomWithTheirPlayers)
                                                             "order to play.");
 }
 
+// A record that repeats the game a player is in (a new level) leaves the games tree as it
+// is: the row the user picked stays picked, and moves between games still show.
+TEST_F(HostingTest, ARecordRepeatingAPlayersGameLeavesTheGamesTreeAsItIs)
+{
+    lobby->resize(1000, 700);
+    enterRoom("Plumbrix", "bob+1+Plumbrix+bob - Plumbrix|carl+1+Plumbrix+bob - Plumbrix|"
+                          "dan+1+Plumbrix+dan - Plumbrix");
+    QTreeWidget *tree = control<QTreeWidget>(lobby, "TreeView_gamelist");
+    ASSERT_EQ(treeLines(tree), (QStringList{"bob - Plumbrix[bob,carl]", "dan - Plumbrix[dan]"}));
+    QTreeWidgetItem *carl = tree->topLevelItem(0)->child(1);
+    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, tree->visualItemRect(carl).center());
+    ASSERT_EQ(tree->currentItem(), carl);
+    // Follows the row while it stays; a row taken away and put back is a new row.
+    const QPersistentModelIndex picked = tree->currentIndex();
+
+    serverSends({"ADDGUEST|carl+4+Plumbrix+bob - Plumbrix",
+                 "ADDGUEST|bob+2+Plumbrix+bob - Plumbrix",
+                 "ADDGUEST|dan+3+Plumbrix+dan - Plumbrix"});
+    EXPECT_EQ(treeLines(tree), (QStringList{"bob - Plumbrix[bob,carl]", "dan - Plumbrix[dan]"}));
+    ASSERT_NE(tree->currentItem(), nullptr);
+    EXPECT_EQ(tree->currentItem()->text(0), "carl");
+    EXPECT_TRUE(tree->currentItem()->isSelected());
+    EXPECT_TRUE(picked.isValid());
+    EXPECT_EQ(picked, tree->currentIndex());
+
+    // carl goes over to dan's game, and back within one burst; bob's game ends.
+    serverSends({"ADDGUEST|carl+4+Plumbrix+dan - Plumbrix"});
+    EXPECT_EQ(treeLines(tree), (QStringList{"bob - Plumbrix[bob]", "dan - Plumbrix[carl,dan]"}));
+    serverSends({"ADDGUEST|carl+4+Plumbrix+bob - Plumbrix",
+                 "ADDGUEST|dan+3+Plumbrix+dan - Plumbrix", "ADDGUEST|bob+2+Plumbrix+"});
+    EXPECT_EQ(treeLines(tree), (QStringList{"dan - Plumbrix[dan]"}));
+}
+
 TEST_F(HostingTest, PressingAGameChoosesItAndADoubleClickJoinsIt)
 {
     lobby->resize(1000, 700);

@@ -14,6 +14,7 @@
 #include "tplayerlist.h"
 #include "tprivatemessagefrom.h"
 #include "tprivatemessageto.h"
+#include "troomstree.h"
 
 #include <QAbstractButton>
 #include <QAbstractItemView>
@@ -25,7 +26,6 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QTextEdit>
-#include <QTreeWidget>
 
 void PrintTo(const QString &text, std::ostream *os)
 {
@@ -248,8 +248,8 @@ TEST_F(KeyboardTest, EnterOnAListItemDoesWhatADoubleClickDoes)
     ASSERT_TRUE(QTest::qWaitForWindowExposed(lobby));
     serverSends({"GAMES|game:Word:alpha:1.0:/a", "ADDGUEST|bob+1+Lobby Chat+"});
 
-    QTreeWidget *rooms = control<QTreeWidget>(lobby, "lbsubjects");
-    rooms->setCurrentItem(lobby->FindSubjectTreeNode("alpha"));
+    TRoomsTree *rooms = control<TRoomsTree>(lobby, "lbsubjects");
+    rooms->setCurrentIndex(lobby->FindSubjectTreeNode("alpha"));
     rooms->setFocus();
     const int before = server.lines().size();
     QTest::keyClick(rooms, Qt::Key_Return);

@@ -19,6 +19,7 @@
 #include "toptions.h"
 #include "torvexuser.h"
 #include "tradiogroup.h"
+#include "troomstree.h"
 #include "tswitch.h"
 #include "userpaths.h"
 
@@ -461,7 +462,7 @@ TEST_F(LobbyTest, DisconnectionResetsTheWindow)
     loginAs("ann");
     control<TPlayerList>(lobby, "lbnames")->addItem({"bob", "1", "Lobby Chat", {}, false});
     control<TPlayerList>(lobby, "listbox_gameroom")->addItem({"bob", "1", "Plumbrix", {}, true});
-    new QTreeWidgetItem(control<QTreeWidget>(lobby, "lbsubjects"), {QStringLiteral("Word Games")});
+    control<TRoomsTree>(lobby, "lbsubjects")->rooms()->addCategory(QStringLiteral("Word Games"));
     new QTreeWidgetItem(control<QTreeWidget>(lobby, "TreeView_gamelist"),
                         {QStringLiteral("bob - Plumbrix")});
     control<TChatPane>(lobby, "mainchat_gameroom")->addline(QStringLiteral("bob: hi"), Qt::black);
@@ -480,7 +481,7 @@ TEST_F(LobbyTest, DisconnectionResetsTheWindow)
     ASSERT_TRUE(statusBecomes(QStringLiteral("You are Disconnected.")));
     EXPECT_EQ(control<TPlayerList>(lobby, "lbnames")->count(), 0);
     EXPECT_EQ(control<TPlayerList>(lobby, "listbox_gameroom")->count(), 0);
-    EXPECT_EQ(control<QTreeWidget>(lobby, "lbsubjects")->topLevelItemCount(), 0);
+    EXPECT_EQ(control<TRoomsTree>(lobby, "lbsubjects")->rooms()->rowCount(), 0);
     EXPECT_EQ(control<QTreeWidget>(lobby, "TreeView_gamelist")->topLevelItemCount(), 0);
     EXPECT_TRUE(control<TChatPane>(lobby, "mainchat_gameroom")->toPlainText().isEmpty());
     EXPECT_TRUE(control<TChatPane>(lobby, "tourneychat")->toPlainText().isEmpty());

@@ -61,12 +61,14 @@ TEST_F(PlayerListTest, DrawsOnlyTheRowsInSightAndNothingForARowOutOfSight)
     QCoreApplication::processEvents();
     EXPECT_TRUE(drawn.isEmpty()) << drawn.size() << " rows drawn";
 
-    // One that sorts into sight moves the rows below it: only the rows in sight are drawn.
+    // One that sorts into sight moves the rows below it: only those are drawn.
     list.addItem(player(3));
     list.entries()->place();
     QCoreApplication::processEvents();
     EXPECT_FALSE(drawn.isEmpty());
     EXPECT_LE(drawn.size(), shownRows() + 1);
+    EXPECT_FALSE(drawn.contains(0)) << "a row above the new one was drawn";
+    EXPECT_TRUE(drawn.contains(2));
 }
 
 TEST_F(PlayerListTest, KeysClicksAndScrollingAgreeOnTheRows)

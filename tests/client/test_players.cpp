@@ -9,6 +9,7 @@
 #include "tswitch.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
@@ -110,6 +111,68 @@ TEST_F(PlayersTest, EntriesHeadingsAndTheListOrder)
                  "GREMOVEGUEST|dora"});
     EXPECT_EQ(control<QLabel>(lobby, "label_playerslist")->text(), "Players Online(0)");
     EXPECT_EQ(control<QLabel>(lobby, "label_gamelist")->text(), "Players in Lobby(0)");
+}
+
+// Watches every event of the program for requests to lay out the children of a widget of
+// one window by the widget's layout (a list laying out its own scroll bars is not one).
+class LayoutRequests final : public QObject
+{
+public:
+    explicit LayoutRequests(QWidget *window) : m_window(window)
+    {
+        QApplication::instance()->installEventFilter(this);
+    }
+    QStringList seen;
+
+protected:
+    bool eventFilter(QObject *object, QEvent *event) override
+    {
+        auto *widget = qobject_cast<QWidget *>(object);
+        if (event->type() == QEvent::LayoutRequest && widget && widget->layout() &&
+            widget->window() == m_window)
+            seen << (widget->objectName().isEmpty()
+                         ? QString::fromLatin1(widget->metaObject()->className())
+                         : widget->objectName());
+        return false;
+    }
+
+private:
+    QWidget *m_window;
+};
+
+// The headings count the players, whose number changes with everyone who comes or goes:
+// a new count is drawn where the heading stands and lays nothing in the window out again,
+// also when the count gains a digit.
+TEST_F(PlayersTest, ANewCountInAHeadingLaysOutNothingElse)
+{
+    loginAs("ann");
+    serverSends({"JOINSUBJECT|alpha|dora+1+alpha+"});
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(lobby));
+    QLabel *online = control<QLabel>(lobby, "label_playerslist");
+    QLabel *room = control<QLabel>(lobby, "label_gamelist");
+    // Whatever entering the room laid out is done.
+    QTest::qWait(50);
+    const QRect onlineAt = online->geometry();
+    const QRect roomAt = room->geometry();
+    LayoutRequests requests(lobby);
+    for (int burst = 0; burst < 4; ++burst) {
+        QList<QByteArray> lines;
+        for (int i = 0; i < 30; ++i)
+            lines << "ADDGUEST|p" + QByteArray::number(burst * 30 + i) + "+1+alpha+";
+        serverSends(lines);
+        QApplication::processEvents();
+    }
+    serverSends({"REMOVEGUEST|p7", "GREMOVEGUEST|p7"});
+    QApplication::processEvents();
+    EXPECT_EQ(online->text(), "Players Online(120)");
+    EXPECT_EQ(room->text(), "Players in Lobby(120)");
+    EXPECT_EQ(requests.seen.join(QLatin1Char(' ')).toStdString(), "");
+    EXPECT_EQ(online->geometry(), onlineAt);
+    EXPECT_EQ(room->geometry(), roomAt);
+    // The text is whole on the screen: the heading's place holds it.
+    EXPECT_GE(online->contentsRect().width(),
+              online->fontMetrics().horizontalAdvance(online->text()));
+    EXPECT_GE(room->contentsRect().width(), room->fontMetrics().horizontalAdvance(room->text()));
 }
 
 TEST_F(PlayersTest, ManyEntriesAtOnceKeepTheOrderAndThePlace)

@@ -6,13 +6,13 @@
 #include "tflatbutton.h"
 #include "tfrmconnectioninfo.h"
 #include "toptions.h"
+#include "troomstree.h"
 #include "tswitch.h"
 
 #include <QLabel>
 #include <QLineEdit>
 #include <QTcpServer>
 #include <QTest>
-#include <QTreeWidget>
 
 #include <gtest/gtest.h>
 
@@ -72,9 +72,9 @@ protected:
 
     void enterAlpha()
     {
-        QTreeWidgetItem *node = lobby->FindSubjectTreeNode(QStringLiteral("alpha"));
-        ASSERT_NE(node, nullptr);
-        ASSERT_TRUE(doubleClickItem(control<QTreeWidget>(lobby, "lbsubjects"), node));
+        const QModelIndex node = lobby->FindSubjectTreeNode(QStringLiteral("alpha"));
+        ASSERT_TRUE(node.isValid());
+        ASSERT_TRUE(doubleClickIndex(control<TRoomsTree>(lobby, "lbsubjects"), node));
         ASSERT_TRUE(QTest::qWaitFor([this] { return lobby->currentRoom() == "alpha"; }, 5000));
     }
 
@@ -130,7 +130,7 @@ TEST_F(ReconnectTest, LostConnectionLogsInAgainWithTheSameLoginAndRejoinsTheRoom
     ASSERT_TRUE(waitCountdown()) << control<QLabel>(lobby, "label_status")->text().toStdString();
     // The disconnected state holds while the try waits.
     EXPECT_TRUE(lobby->currentRoom().isEmpty());
-    EXPECT_EQ(control<QTreeWidget>(lobby, "lbsubjects")->topLevelItemCount(), 0);
+    EXPECT_EQ(control<TRoomsTree>(lobby, "lbsubjects")->rooms()->rowCount(), 0);
     EXPECT_FALSE(lobby->connection()->Active());
     EXPECT_TRUE(control<TFlatButton>(lobby, "button_disconnect")->isEnabled());
     EXPECT_TRUE(lobby->reconnecting());

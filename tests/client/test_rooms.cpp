@@ -8,6 +8,7 @@
 #include "tflatpanel.h"
 #include "thelp.h"
 #include "toptions.h"
+#include "troomstree.h"
 #include "tswitch.h"
 
 #include <QAction>
@@ -15,42 +16,39 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
-#include <QTreeWidget>
 
 namespace {
 
-QStringList childTexts(const QTreeWidgetItem *node)
+QStringList childTexts(const QModelIndex &node)
 {
     QStringList out;
-    for (int i = 0; node && i < node->childCount(); ++i)
-        out << node->child(i)->text(0);
+    const QAbstractItemModel *model = node.model();
+    for (int i = 0; model && i < model->rowCount(node); ++i)
+        out << model->index(i, 0, node).data().toString();
     return out;
 }
 
-QStringList rootTexts(const QTreeWidget *tree)
+QStringList rootTexts(const TRoomsTree *tree)
 {
     QStringList out;
-    for (int i = 0; i < tree->topLevelItemCount(); ++i)
-        out << tree->topLevelItem(i)->text(0);
+    for (int i = 0; i < tree->rooms()->rowCount(); ++i)
+        out << tree->rooms()->index(i, 0).data().toString();
     return out;
 }
 
-QTreeWidgetItem *root(const QTreeWidget *tree, const QString &text)
+QModelIndex root(const TRoomsTree *tree, const QString &text)
 {
-    for (int i = 0; i < tree->topLevelItemCount(); ++i) {
-        if (tree->topLevelItem(i)->text(0) == text)
-            return tree->topLevelItem(i);
-    }
-    return nullptr;
+    return tree->rooms()->category(text);
 }
 
-QTreeWidgetItem *child(const QTreeWidgetItem *node, const QString &text)
+QModelIndex child(const QModelIndex &node, const QString &text)
 {
-    for (int i = 0; node && i < node->childCount(); ++i) {
-        if (node->child(i)->text(0) == text)
-            return node->child(i);
+    const QAbstractItemModel *model = node.model();
+    for (int i = 0; model && i < model->rowCount(node); ++i) {
+        if (model->index(i, 0, node).data().toString() == text)
+            return model->index(i, 0, node);
     }
-    return nullptr;
+    return {};
 }
 
 } // namespace
@@ -107,19 +105,20 @@ TEST_F(RoomsTest, CatalogueBuildsTreeDownloadItemsAndVersionsPage)
                    "game:Card:Plumbrix:1.6.7:/p", "nonsense without colon", "xxxx:Word:zeta:1:/z",
                    "vers:" + running + ":1.0:"});
 
-    QTreeWidget *tree = control<QTreeWidget>(lobby, "lbsubjects");
+    TRoomsTree *tree = control<TRoomsTree>(lobby, "lbsubjects");
     EXPECT_EQ(rootTexts(tree),
               (QStringList{"Card Games", "Dice Games", "Favorite Games", "Misc Games",
                            "MYLadder Games", "RMLadder Games", "Word Games"}));
-    EXPECT_TRUE(root(tree, "Word Games")->font(0).bold());
+    EXPECT_TRUE(root(tree, "Word Games").data(Qt::FontRole).value<QFont>().bold());
+    EXPECT_FALSE(child(root(tree, "Word Games"), "alpha").data(Qt::FontRole).value<QFont>().bold());
     EXPECT_EQ(childTexts(root(tree, "Word Games")), (QStringList{"alpha", "beta"}));
     EXPECT_EQ(childTexts(root(tree, "Dice Games")), QStringList{"gamma"});
     EXPECT_EQ(childTexts(root(tree, "Card Games")),
               (QStringList{"ADULTPlumbrix", "delta", "Plumbrix"}));
     EXPECT_EQ(childTexts(root(tree, "MYLadder Games")), QStringList{"alphaMYLADDER"});
     EXPECT_EQ(childTexts(root(tree, "RMLadder Games")), QStringList{"alphaRMLADDER"});
-    EXPECT_EQ(lobby->FindSubjectTreeNode("bones"), nullptr); // no root for Domino
-    EXPECT_EQ(lobby->FindSubjectTreeNode("zeta"), nullptr);
+    EXPECT_FALSE(lobby->FindSubjectTreeNode("bones").isValid()); // no root for Domino
+    EXPECT_FALSE(lobby->FindSubjectTreeNode("zeta").isValid());
     // Pictures: 2 outside the table, 3 and 4 the plumbrix pair.
     EXPECT_EQ(Tlobby::nodePicture(child(root(tree, "Word Games"), "alpha")), 2);
     EXPECT_EQ(Tlobby::nodePicture(child(root(tree, "Card Games"), "Plumbrix")), 3);
@@ -185,20 +184,20 @@ TEST_F(RoomsTest, FavouritesAndRememberedExpansion)
     loginAs("ann");
     sendCatalogue({"game:Word:alpha:1.0:/a", "game:Word:beta:1.0:/b", "game:Dice:gamma:1.0:/g"});
 
-    QTreeWidget *tree = control<QTreeWidget>(lobby, "lbsubjects");
+    TRoomsTree *tree = control<TRoomsTree>(lobby, "lbsubjects");
     EXPECT_EQ(childTexts(root(tree, "Favorite Games")), QStringList{"alpha"});
     EXPECT_EQ(childTexts(root(tree, "Word Games")), QStringList{"beta"});
     EXPECT_TRUE(control<QMenu>(lobby, "WordGames2")->actions().contains(downloadItem("get_alpha")));
-    EXPECT_FALSE(root(tree, "Word Games")->isExpanded());
-    EXPECT_TRUE(root(tree, "Dice Games")->isExpanded());
+    EXPECT_FALSE(tree->isExpanded(root(tree, "Word Games")));
+    EXPECT_TRUE(tree->isExpanded(root(tree, "Dice Games")));
 
     // The user's own expanding and collapsing is remembered and saved at closing.
-    root(tree, "Dice Games")->setExpanded(false);
-    root(tree, "Word Games")->setExpanded(true);
+    tree->setExpanded(root(tree, "Dice Games"), false);
+    tree->setExpanded(root(tree, "Word Games"), true);
 
     // Room popup on "beta": offered as a new favourite, saved at once.
-    QTreeWidgetItem *beta = child(root(tree, "Word Games"), "beta");
-    lobby->lbsubjectsContextPopup(tree->visualItemRect(beta).center());
+    const QModelIndex beta = child(root(tree, "Word Games"), "beta");
+    lobby->lbsubjectsContextPopup(tree->visualRect(beta).center());
     EXPECT_EQ(control<QAction>(lobby, "menu_favs")->text(), "Move to Favorite Games List");
     control<QMenu>(lobby, "popup_rooms")->hide();
     control<QAction>(lobby, "menu_favs")->trigger();
@@ -207,8 +206,8 @@ TEST_F(RoomsTest, FavouritesAndRememberedExpansion)
     EXPECT_EQ(setting("Favs"), "1");
     EXPECT_EQ(IniFile(iniPath).ReadString("Favs", "1"), "beta");
 
-    QTreeWidgetItem *alpha = child(root(tree, "Favorite Games"), "alpha");
-    lobby->lbsubjectsContextPopup(tree->visualItemRect(alpha).center());
+    const QModelIndex alpha = child(root(tree, "Favorite Games"), "alpha");
+    lobby->lbsubjectsContextPopup(tree->visualRect(alpha).center());
     EXPECT_EQ(control<QAction>(lobby, "menu_favs")->text(), "Remove from Favorite Games List");
     control<QMenu>(lobby, "popup_rooms")->hide();
     control<QAction>(lobby, "menu_favs")->trigger();
@@ -231,9 +230,9 @@ TEST_F(RoomsTest, PlayersMoveBetweenRoomsInTheTree)
     };
     loginAs("ann");
     sendCatalogue({"game:Word:alpha:1.0:/a", "game:Word:beta:1.0:/b", "game:Card:Zed:1.0:/z"});
-    QTreeWidget *tree = control<QTreeWidget>(lobby, "lbsubjects");
-    QTreeWidgetItem *alpha = lobby->FindSubjectTreeNode("alpha");
-    QTreeWidgetItem *beta = lobby->FindSubjectTreeNode("beta");
+    TRoomsTree *tree = control<TRoomsTree>(lobby, "lbsubjects");
+    const QPersistentModelIndex alpha = lobby->FindSubjectTreeNode("alpha");
+    const QPersistentModelIndex beta = lobby->FindSubjectTreeNode("beta");
 
     sends({"ADDGUEST|bob+2+alpha+", "ADDGUEST|Carl+1+alpha+", "ADDGUEST|amy+1+alpha+"});
     EXPECT_EQ(childTexts(alpha), (QStringList{"amy", "bob", "Carl"}));
@@ -276,8 +275,8 @@ TEST_F(RoomsTest, PlayersMoveBetweenRoomsInTheTree)
 
     // Disconnecting empties the tree; a new catalogue starts over.
     control<TFlatButton>(lobby, "button_disconnect")->click();
-    EXPECT_EQ(tree->topLevelItemCount(), 0);
-    EXPECT_EQ(lobby->FindSubjectTreeNode("alpha"), nullptr);
+    EXPECT_EQ(tree->rooms()->rowCount(), 0);
+    EXPECT_FALSE(lobby->FindSubjectTreeNode("alpha").isValid());
 }
 
 TEST_F(RoomsTest, EnteringAndLeavingRooms)
@@ -286,13 +285,13 @@ TEST_F(RoomsTest, EnteringAndLeavingRooms)
     loginAs("ann");
     sendCatalogue(
         {"game:Word:alpha:1.0:/a", "game:Misc:[Lobby Chat]:1.0:/l", "myll:Word:alpha:1.0:/a"});
-    QTreeWidget *tree = control<QTreeWidget>(lobby, "lbsubjects");
+    TRoomsTree *tree = control<TRoomsTree>(lobby, "lbsubjects");
 
     // Only room nodes act on a double click.
     const int before = server.lines().size();
-    tree->setCurrentItem(lobby->FindSubjectTreeNode("Word Games"));
+    tree->setCurrentIndex(lobby->FindSubjectTreeNode("Word Games"));
     lobby->lbsubjectsDblClick();
-    tree->setCurrentItem(lobby->FindSubjectTreeNode("alpha"));
+    tree->setCurrentIndex(lobby->FindSubjectTreeNode("alpha"));
     lobby->lbsubjectsDblClick();
     ASSERT_GE(server.waitForLine("JOINSUBJECT|alpha", 5000, before), 0);
     EXPECT_EQ(server.lines().size(), before + 1);
@@ -314,7 +313,7 @@ TEST_F(RoomsTest, EnteringAndLeavingRooms)
                      ->toPlainText()
                      .contains("has joined the room"));
     EXPECT_EQ(control<TPlayerList>(lobby, "listbox_gameroom")->count(), 1);
-    EXPECT_TRUE(lobby->FindSubjectTreeNode("alpha")->isExpanded());
+    EXPECT_TRUE(tree->isExpanded(lobby->FindSubjectTreeNode("alpha")));
 
     serverSends({"JOINSUBJECT|alphaMYLADDER|"});
     EXPECT_TRUE(control<TFlatButton>(lobby, "button_ladder")->isVisible());
@@ -335,12 +334,12 @@ TEST_F(RoomsTest, EnteringAndLeavingRooms)
                              "Have a Great Day!"})
                     .contains(control<QLabel>(lobby, "label_status")->text()));
     EXPECT_TRUE(control<QAction>(lobby, "LobbyAssistedHosting1")->isChecked());
-    EXPECT_TRUE(lobby->FindSubjectTreeNode("[Lobby Chat]")->isExpanded());
+    EXPECT_TRUE(tree->isExpanded(lobby->FindSubjectTreeNode("[Lobby Chat]")));
 
     // "[Lobby Chat]" stands for the room "Lobby Chat"; it is the current room already.
     serverSends({"JOINSUBJECT|alpha|"});
     const int beforeLobby = server.lines().size();
-    tree->setCurrentItem(lobby->FindSubjectTreeNode("[Lobby Chat]"));
+    tree->setCurrentIndex(lobby->FindSubjectTreeNode("[Lobby Chat]"));
     lobby->lbsubjectsDblClick();
     ASSERT_GE(server.waitForLine("JOINSUBJECT|Lobby Chat", 5000, beforeLobby), 0);
 }

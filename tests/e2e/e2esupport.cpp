@@ -6,6 +6,7 @@
 #include "inifile.h"
 #include "tflatbutton.h"
 #include "tfrmconnectioninfo.h"
+#include "troomstree.h"
 #include "userpaths.h"
 #include "wireclient.h"
 
@@ -15,7 +16,6 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
-#include <QTreeWidget>
 
 void EndToEndTest::SetUp()
 {
@@ -64,11 +64,10 @@ bool createAccount(const ServerProcess &server, const std::string &name)
 
 bool enterRoom(Tlobby *lobby, const QString &room)
 {
-    QTreeWidgetItem *node = nullptr;
-    if (!QTest::qWaitFor([&] { return (node = lobby->FindSubjectTreeNode(room)) != nullptr; },
-                         5000))
+    QModelIndex node;
+    if (!QTest::qWaitFor([&] { return (node = lobby->FindSubjectTreeNode(room)).isValid(); }, 5000))
         return false;
-    if (!doubleClickItem(control<QTreeWidget>(lobby, "lbsubjects"), node))
+    if (!doubleClickIndex(control<TRoomsTree>(lobby, "lbsubjects"), node))
         return false;
     return QTest::qWaitFor([&] { return control<QLabel>(lobby, "label_gamename")->text() == room; },
                            10000);

@@ -5,12 +5,12 @@
 #include "recordingplatform.h"
 #include "tgamedescription.h"
 #include "thtmllite.h"
+#include "troomstree.h"
 
 #include <QAction>
 #include <QLabel>
 #include <QTest>
 #include <QTextDocument>
-#include <QTreeWidget>
 
 #include <gtest/gtest.h>
 
@@ -42,10 +42,10 @@ TEST_F(GameDescriptionE2E, TheSitesPageShowsWithItsPictures)
     Tlobby *lobby = alice.lobby;
     ASSERT_TRUE(QTest::qWaitFor(
         [&] {
-            return !control<QTreeWidget>(lobby, "lbsubjects")
-                        ->findItems(QStringLiteral("ADULTPlumbrix"),
-                                    Qt::MatchExactly | Qt::MatchRecursive)
-                        .isEmpty();
+            return control<TRoomsTree>(lobby, "lbsubjects")
+                ->rooms()
+                ->room(QStringLiteral("ADULTPlumbrix"))
+                .isValid();
         },
         10000));
 

@@ -7,10 +7,10 @@
 #include "recordingplatform.h"
 #include "tchatpane.h"
 
+#include <QAbstractItemModel>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QTest>
-#include <QTreeWidget>
 
 #include <gtest/gtest.h>
 
@@ -78,8 +78,8 @@ TEST_F(ReconnectE2E, AServerRestartBringsThePlayerBackIntoTheRoom)
     ASSERT_TRUE(bob.login(*server, QStringLiteral("bob")));
     EXPECT_TRUE(QTest::qWaitFor(
         [&] {
-            QTreeWidgetItem *node = bob.lobby->FindSubjectTreeNode(QStringLiteral("alice"));
-            return node && node->parent() && node->parent()->text(0) == QLatin1String("Plumbrix");
+            const QModelIndex node = bob.lobby->FindSubjectTreeNode(QStringLiteral("alice"));
+            return node.parent().data().toString() == QLatin1String("Plumbrix");
         },
         10000));
 }

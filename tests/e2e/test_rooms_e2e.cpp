@@ -11,12 +11,12 @@
 #include "tflatpanel.h"
 #include "wireclient.h"
 
+#include <QAbstractItemModel>
 #include <QAction>
 #include <QLabel>
 #include <QListWidget>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTreeWidget>
 
 #include <gtest/gtest.h>
 
@@ -25,9 +25,8 @@ namespace {
 // The room a player is shown under in the rooms tree, or an empty text.
 QString roomInTree(Tlobby *lobby, const QString &player)
 {
-    QTreeWidgetItem *node = lobby->FindSubjectTreeNode(player);
-    return node && node->parent() && Tlobby::nodePicture(node) == 1 ? node->parent()->text(0)
-                                                                    : QString();
+    const QModelIndex node = lobby->FindSubjectTreeNode(player);
+    return Tlobby::nodePicture(node) == 1 ? node.parent().data().toString() : QString();
 }
 
 } // namespace
@@ -57,7 +56,7 @@ TEST_F(RoomsEndToEnd, PlayersSeeEachOtherMoveBetweenRoomsAndKeepTheirLists)
             5000));
         EXPECT_EQ(control<QLabel>(p->lobby, "label_playerslist")->text(), "Players Online(2)");
         ASSERT_TRUE(QTest::qWaitFor(
-            [&] { return p->lobby->FindSubjectTreeNode("Wordsmith") != nullptr; }, 5000));
+            [&] { return p->lobby->FindSubjectTreeNode("Wordsmith").isValid(); }, 5000));
     }
     EXPECT_EQ(alice.lobby->findplayergame("bob", control<TPlayerList>(alice.lobby, "lbnames")),
               "Lobby Chat");

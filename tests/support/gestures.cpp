@@ -6,7 +6,6 @@
 #include <QAbstractButton>
 #include <QAbstractItemView>
 #include <QTest>
-#include <QTreeWidget>
 
 #include <gtest/gtest.h>
 
@@ -81,17 +80,4 @@ bool clickPlayer(TPlayerList *list, const QString &name, Qt::MouseButton button)
 bool doubleClickPlayer(TPlayerList *list, const QString &name)
 {
     return doubleClickIndex(list, playerIndex(list, name));
-}
-
-bool doubleClickItem(QTreeWidget *tree, QTreeWidgetItem *item)
-{
-    if (!item)
-        return false;
-    tree->scrollToItem(item);
-    const QRect rect = tree->visualItemRect(item);
-    if (!rect.isValid())
-        return false;
-    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, rect.center());
-    QTest::mouseDClick(tree->viewport(), Qt::LeftButton, {}, rect.center());
-    return true;
 }

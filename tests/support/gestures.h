@@ -6,8 +6,6 @@
 class QAbstractItemView;
 class QObject;
 class QModelIndex;
-class QTreeWidget;
-class QTreeWidgetItem;
 class QWidget;
 class TPlayerList;
 
@@ -34,6 +32,3 @@ void clickNowhere(QAbstractItemView *view);
 // The same on the row of a named player in a players list; false when not listed.
 bool clickPlayer(TPlayerList *list, const QString &name, Qt::MouseButton button = Qt::LeftButton);
 bool doubleClickPlayer(TPlayerList *list, const QString &name);
-
-// The same on a node of a tree (a room of the rooms tree, a player under it).
-bool doubleClickItem(QTreeWidget *tree, QTreeWidgetItem *item);

@@ -24,6 +24,7 @@
 #include "torvexuser.h"
 #include "tprivatemessagefrom.h"
 #include "tprivatemessageto.h"
+#include "troomstree.h"
 
 #include <QApplication>
 #include <QBuffer>
@@ -107,20 +108,14 @@ void fillLobby(Tlobby *lobby)
         {"Word Games", {QStringLiteral("Wordsmith"), QStringLiteral("Anagrams")}},
     };
     int picture = 5;
+    auto *tree = lobby->findChild<TRoomsTree *>(QStringLiteral("lbsubjects"));
     for (const auto &[category, rooms] : categories) {
-        auto *root =
-            new QTreeWidgetItem(lobby->findChild<QTreeWidget *>(QStringLiteral("lbsubjects")),
-                                {QString::fromLatin1(category)});
-        QFont bold = root->font(0);
-        bold.setBold(true);
-        root->setFont(0, bold);
-        root->setIcon(0, QIcon(lobby->roomPictures().value(0)));
+        const QModelIndex root = tree->rooms()->addCategory(QString::fromLatin1(category));
         for (const QString &room : rooms) {
-            auto *item = new QTreeWidgetItem(root, {room});
-            item->setIcon(0, QIcon(lobby->roomPictures().value(picture)));
+            tree->rooms()->addRoom(root, room, picture);
             picture += 3;
         }
-        root->setExpanded(true);
+        tree->setExpanded(root, true);
     }
     const QStringList players = {QStringLiteral("ann"),   QStringLiteral("bob"),
                                  QStringLiteral("carol"), QStringLiteral("dave"),
