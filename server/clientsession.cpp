@@ -177,7 +177,9 @@ void ClientSession::enqueue(const Line &line, bool owed, bool presence)
 
 void ClientSession::append(const Line &line, bool owed, bool presence)
 {
-    ++m_linesSinceWrite;
+    // One clock reading per write, not per line.
+    if (m_linesSinceWrite++ == 0)
+        m_firstLineAt = Clock::now();
     m_queuedBytes += line.size();
     if (owed)
         m_owedBytes += line.size();
@@ -222,9 +224,15 @@ float ClientSession::secondsSinceWrite(Clock::time_point now) const
 {
     // A quiet spell counts as one write window at most: how long a client was quiet says
     // nothing about how many lines its next window brings, and a client that becomes
-    // busy after an hour's quiet is seen as busy after a few writes.
+    // busy after an hour's quiet is seen as busy after a few writes. The time its lines
+    // have waited since the first of them counts whole: lines that piled up while a slow
+    // reader's socket was full came at their own pace, not all in one window.
     const auto since = m_lastWriteAt == Clock::time_point{} ? m_connectedAt : m_lastWriteAt;
-    return std::chrono::duration<float>(std::min(now - since, m_server.writePacer().window()))
+    const auto window = m_server.writePacer().window();
+    if (m_linesSinceWrite == 0 || m_firstLineAt < since)
+        return std::chrono::duration<float>(std::min(now - since, window)).count();
+    return std::chrono::duration<float>(std::min(m_firstLineAt - since, window) +
+                                        (now - m_firstLineAt))
         .count();
 }
 

@@ -279,6 +279,7 @@ private:
     // This client's rate of lines, for the write pacer: the lines queued and the time
     // passed over its recent writes, each earlier write weighing less.
     std::uint32_t m_linesSinceWrite = 0;
+    Clock::time_point m_firstLineAt{}; // the first of them
     float m_rateLines = 0;
     float m_rateSeconds = 0;
     bool m_sentShutdown = false;
