@@ -8,18 +8,17 @@
 #include "tcolor.h"
 #include "textcodec.h"
 #include "tflatbutton.h"
+#include "tgamestree.h"
 #include "tinvited.h"
 #include "tplayerlist.h"
 #include "tpressfilter.h"
 #include "tsock.h"
-#include "ttreetextindex.h"
 
 #include <QAction>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
-#include <QTreeWidget>
 
 #include <exception>
 
@@ -30,22 +29,6 @@ namespace {
 
 const QColor kBlue(0, 0, 255);
 
-// Inserts a node of the games tree behind the siblings whose text sorts before or equals
-// its own (texts compared with case, as the tree's sorting compared them).
-void insertInOrder(QTreeWidgetItem *parent, QTreeWidgetItem *node)
-{
-    const QString text = node->text(0);
-    int low = 0;
-    int high = parent->childCount();
-    while (low < high) {
-        const int mid = (low + high) / 2;
-        if (text < parent->child(mid)->text(0))
-            high = mid;
-        else
-            low = mid + 1;
-    }
-    parent->insertChild(low, node);
-}
 // A game only holds its presence connection open; a program that writes more than this
 // to it is no game of ours.
 constexpr qint64 kMostAGameWrites = 64 * 1024;
@@ -97,10 +80,6 @@ void Tlobby::wireHosting()
                 if (error == seRaised)
                     platform::Platform::instance().showError(msg);
             });
-    // Kept in text order by inserting each node at its place: the tree's own sorting
-    // sorts the whole tree again after every change.
-    TreeView_gamelist->setSortingEnabled(false);
-    TreeView_gamelist->setEditTriggers(QAbstractItemView::NoEditTriggers);
     // The note over the list shows exactly while the list is empty, whoever changed it.
     // It hears only from the model, which also resets while the tree is being destroyed.
     QAbstractItemModel *model = TreeView_gamelist->model();
@@ -114,10 +93,11 @@ void Tlobby::wireHosting()
     connect(TreeView_gamelist, &QWidget::customContextMenuRequested, this,
             &Tlobby::TreeView_gamelistContextPopup);
     // A double click or Enter on the current game.
-    connect(TreeView_gamelist, &QTreeWidget::itemActivated, this, [this](QTreeWidgetItem *item) {
-        TreeView_gamelistMouseDown(TreeView_gamelist->visualItemRect(item).center());
-        TreeView_gamelistDblClick();
-    });
+    connect(TreeView_gamelist, &QAbstractItemView::activated, this,
+            [this](const QModelIndex &node) {
+                TreeView_gamelistMouseDown(TreeView_gamelist->visualRect(node).center());
+                TreeView_gamelistDblClick();
+            });
     connect(invitetojoin2, &QAction::triggered, this, &Tlobby::invitetojoin2Click);
 }
 
@@ -331,11 +311,12 @@ void Tlobby::TreeView_gamelistDblClick()
     try {
         if (TreeView_gamelist->statusTip().isEmpty())
             return;
-        QTreeWidgetItem *node = TreeView_gamelist->currentItem();
-        if (!node || node->parent())
+        const QModelIndex node = TreeView_gamelist->currentIndex();
+        if (!node.isValid() || node.parent().isValid())
             return;
-        TreeView_gamelist->setStatusTip(node->text(0));
-        joinit(encodeWireText(node->text(0)));
+        const QString game = TreeView_gamelist->games()->text(node);
+        TreeView_gamelist->setStatusTip(game);
+        joinit(encodeWireText(game));
     } catch (const std::exception &e) {
         handlerError(e);
     }
@@ -346,9 +327,9 @@ void Tlobby::TreeView_gamelistMouseDown(const QPoint &pos)
     // The tree draws no expand buttons (games show their players at all times), so only
     // empty space leaves the hint empty.
     TreeView_gamelist->setStatusTip(QString());
-    QTreeWidgetItem *node = TreeView_gamelist->itemAt(pos);
-    if (node && !node->parent())
-        TreeView_gamelist->setStatusTip(node->text(0));
+    const QModelIndex node = TreeView_gamelist->indexAt(pos);
+    if (node.isValid() && !node.parent().isValid())
+        TreeView_gamelist->setStatusTip(TreeView_gamelist->games()->text(node));
 }
 
 void Tlobby::TreeView_gamelistContextPopup(const QPoint &pos)
@@ -445,33 +426,24 @@ void Tlobby::updatethegamestreeview(const QString &name, const QString &, const 
     const bool listed = hostingrules::listedIn(encodeWireText(game), encodeWireText(room));
     // Most records repeat the game the player is in (a new level, another room's news):
     // the tree stays as it is, and its view need not lay out its rows again.
-    if (listed && m_gamesIndex->count(name) == 1 &&
-        (game == hosted || !m_gamesIndex->count(hosted))) {
-        const QTreeWidgetItem *node = FindGameSubjectTreeNode(name);
-        if (node->parent() && node->parent()->text(0) == game && !node->parent()->parent())
+    TGamesTreeModel *games = TreeView_gamelist->games();
+    if (listed && !games->game(name).isValid() &&
+        (game == hosted || !games->find(hosted).isValid())) {
+        const QModelIndex node = games->player(name);
+        if (node.isValid() && games->text(node.parent()) == game)
             return;
     }
-    while (QTreeWidgetItem *node = FindGameSubjectTreeNode(name))
-        delete node;
-    if (game != hosted) {
-        while (QTreeWidgetItem *node = FindGameSubjectTreeNode(hosted))
-            delete node;
-    }
+    games->removeText(name);
+    if (game != hosted)
+        games->removeText(hosted);
     if (!listed)
         return;
-    QTreeWidgetItem *root = FindGameRootNode(game);
-    if (!root) {
-        root = new QTreeWidgetItem(QStringList{game});
-        setbold(root, true);
-        insertInOrder(TreeView_gamelist->invisibleRootItem(), root);
-        root->setExpanded(true);
+    QModelIndex root = games->game(game);
+    if (!root.isValid()) {
+        root = games->addGame(game);
         notifyHostedGame(name, game);
     }
-    auto *player = new QTreeWidgetItem(QStringList{name});
-    // The view then skips asking whether a player's row has rows of its own each time it
-    // lays the tree out.
-    player->setFlags(player->flags() | Qt::ItemNeverHasChildren);
-    insertInOrder(root, player);
+    games->addPlayer(root, name);
 }
 
 void Tlobby::orvexAddGame(const QByteArray &) {}
@@ -479,7 +451,8 @@ void Tlobby::orvexAddGame(const QByteArray &) {}
 void Tlobby::orvexDeletegame(const QByteArray &text)
 {
     try {
-        delete FindGameSubjectTreeNode(decodeWireText(text));
+        TGamesTreeModel *games = TreeView_gamelist->games();
+        games->remove(games->find(decodeWireText(text)));
     } catch (const std::exception &e) {
         handlerError(e);
     }

@@ -11,6 +11,7 @@
 #include "tchatpane.h"
 #include "tflatbutton.h"
 #include "tflatpanel.h"
+#include "tgamestree.h"
 #include "thelp.h"
 #include "tlabelslot.h"
 #include "toptions.h"
@@ -43,7 +44,6 @@
 #include <QStackedLayout>
 #include <QSystemTrayIcon>
 #include <QTimer>
-#include <QTreeWidget>
 #include <QVBoxLayout>
 
 namespace {
@@ -506,14 +506,7 @@ void Tlobby::buildRightSide()
     side->addSpacing(6);
     label_games = named(label(QString(), "heading"), "label_games");
     side->addWidget(label_games);
-    TreeView_gamelist = named(new QTreeWidget, "TreeView_gamelist");
-    TreeView_gamelist->setHeaderHidden(true);
-    TreeView_gamelist->setRootIsDecorated(false);
-    // Every row is one line of text: the view need not measure each after every change.
-    TreeView_gamelist->setUniformRowHeights(true);
-    // A double click joins the game; folding its players away as well would hide them from
-    // the player who has just joined, and with no branch marks nothing would unfold it.
-    TreeView_gamelist->setExpandsOnDoubleClick(false);
+    TreeView_gamelist = named(new TGamesTree, "TreeView_gamelist");
     TreeView_gamelist->setContextMenuPolicy(Qt::CustomContextMenu);
     side->addWidget(TreeView_gamelist, 2);
     memo_empty = named(new QLabel(QStringLiteral("There are currently no hosted games.\n"

@@ -40,7 +40,6 @@ class QSplitter;
 class QStackedLayout;
 class QSystemTrayIcon;
 class QTimer;
-class QTreeWidget;
 class QWindow;
 class TAnimatedButton;
 class TChatPane;
@@ -54,8 +53,7 @@ class TAbout;
 class TListIndex;
 class TURL;
 class TRoomsTree;
-class TTreeTextIndex;
-class QTreeWidgetItem;
+class TGamesTree;
 class QPainter;
 class QStyleOptionViewItem;
 class QModelIndex;
@@ -229,7 +227,7 @@ private:
     QLabel *label_gamelist;
     TPlayerList *listbox_gameroom;
     QLabel *label_games;
-    QTreeWidget *TreeView_gamelist;
+    TGamesTree *TreeView_gamelist;
     QLabel *memo_empty;
     TFlatButton *button_host;
     TFlatButton *button_private;
@@ -426,15 +424,12 @@ public:
     // are placed first); an invalid index when none.
     QModelIndex FindSubjectTreeNode(const QString &text);
     QModelIndex FindRootNode(const QString &text);
-    QTreeWidgetItem *FindGameSubjectTreeNode(const QString &text) const;
-    QTreeWidgetItem *FindGameRootNode(const QString &text) const;
     // Shows the player under the room of their latest entry, and nowhere else.
     void updatethegameslist(const QString &name, const QString &room);
     // Takes every node of the player out of the rooms tree.
     void removePlayerNode(const QString &name);
     // Carries out the player moves gathered for the rooms tree.
     void placePlayerNodes();
-    static void setbold(QTreeWidgetItem *node, bool bold);
     // The room name a node stands for ("[Lobby Chat]" is "Lobby Chat").
     static QString roomNameOf(const QModelIndex &node);
     // 0 a category, 1 a player, 2 and up a room's picture; -1 for no node.
@@ -443,8 +438,6 @@ public:
 private:
     // The room name the room popup's commands act on (the tree's hint).
     QString m_roomHint;
-    // The games tree's nodes by text.
-    TTreeTextIndex *m_gamesIndex = nullptr;
     QHash<QByteArray, QAction *> m_downloadItems;
 
 public:

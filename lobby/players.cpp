@@ -7,11 +7,11 @@
 #include "tchatpane.h"
 #include "textcodec.h"
 #include "tflatbutton.h"
+#include "tgamestree.h"
 #include "tlistindex.h"
 #include "townerdrawdelegate.h"
 #include "tpressfilter.h"
 #include "troomstree.h"
-#include "ttreetextindex.h"
 
 #include <QAction>
 #include <QLabel>
@@ -19,7 +19,6 @@
 #include <QMenu>
 #include <QPainter>
 #include <QPointer>
-#include <QTreeWidget>
 
 #include <algorithm>
 #include <exception>
@@ -87,7 +86,6 @@ void Tlobby::wireRoomsAndPlayers()
     // insertion: the widgets' own sorting re-sorts everything after each change, and
     // compares with letter case. The rooms tree keeps its own order.
     lbsubjects->rooms()->setPictures(imagelist_icons);
-    m_gamesIndex = new TTreeTextIndex(TreeView_gamelist);
     listbox_friends->setSortingEnabled(false);
     listbox_ignored->setSortingEnabled(false);
     m_friendsIndex = new TListIndex(listbox_friends->model(), this);
@@ -269,10 +267,8 @@ void Tlobby::orvexGRemoveUser(const QByteArray &text)
         }
         removePlayerNode(name);
         const QString hosted = name + QStringLiteral(" - ") + label_gamename->text();
-        for (const QString &text : {hosted, name}) {
-            while (QTreeWidgetItem *node = FindGameSubjectTreeNode(text))
-                delete node;
-        }
+        for (const QString &text : {hosted, name})
+            TreeView_gamelist->games()->removeText(text);
         if (!name.isEmpty())
             closeRelaySlotsOf(name);
         updatePlayerHeadings();

@@ -9,10 +9,10 @@
 #include "textcodec.h"
 #include "tflatbutton.h"
 #include "tflatpanel.h"
+#include "tgamestree.h"
 #include "thelp.h"
 #include "tlistindex.h"
 #include "troomstree.h"
-#include "ttreetextindex.h"
 
 #include <QAction>
 #include <QLabel>
@@ -21,7 +21,6 @@
 #include <QPlainTextEdit>
 #include <QRandomGenerator>
 #include <QSignalBlocker>
-#include <QTreeWidget>
 
 #include <algorithm>
 #include <exception>
@@ -59,13 +58,6 @@ QString Tlobby::roomNameOf(const QModelIndex &node)
 {
     const QString text = node.data().toString();
     return text == kLobbyChatNode ? kLobbyChat : text;
-}
-
-void Tlobby::setbold(QTreeWidgetItem *node, bool bold)
-{
-    QFont font = node->font(0);
-    font.setBold(bold);
-    node->setFont(0, font);
 }
 
 void Tlobby::orvexGames(const QByteArray &text)
@@ -230,16 +222,6 @@ QModelIndex Tlobby::FindSubjectTreeNode(const QString &text)
 QModelIndex Tlobby::FindRootNode(const QString &text)
 {
     return FindSubjectTreeNode(text);
-}
-
-QTreeWidgetItem *Tlobby::FindGameSubjectTreeNode(const QString &text) const
-{
-    return m_gamesIndex->first(text);
-}
-
-QTreeWidgetItem *Tlobby::FindGameRootNode(const QString &text) const
-{
-    return FindGameSubjectTreeNode(text);
 }
 
 void Tlobby::removePlayerNode(const QString &name)

@@ -13,6 +13,7 @@
 #include "tflatbutton.h"
 #include "tflatpanel.h"
 #include "tfrmconnectioninfo.h"
+#include "tgamestree.h"
 #include "toptions.h"
 #include "torvexuserinfodialog.h"
 #include "troomstree.h"
@@ -41,7 +42,6 @@
 #include <QSystemTrayIcon>
 #include <QTextBrowser>
 #include <QTimer>
-#include <QTreeWidget>
 #include <QWindow>
 
 #include <exception>

@@ -1,82 +1,19 @@
 #pragma once
 
+#include "tflattree.h"
 #include "troomstreemodel.h"
 
-#include <QAbstractItemView>
-#include <QElapsedTimer>
-
-// The rooms tree: a view over its own TRoomsTreeModel in which every row has the same
-// height, so that a node's place on screen follows from its flat row number. A player
-// coming or going costs the look-up of that number and a repaint of the rows in sight
-// that moved; nothing else is laid out again, however many players are listed (a general
-// tree view lays out every expanded node after each change). It draws the branch marks
-// of the style, opens and closes nodes by mouse (the mark, a double click) and keyboard
-// (Left and Right, + and -, *), activates a node on a double click or Enter, finds a
-// node by typing its first letters and tells a screen reader about the node in focus.
-class TRoomsTree final : public QAbstractItemView
+// The rooms tree: categories, their rooms and the players in each room, drawn by a
+// TFlatTree so that a player coming or going lays nothing out again.
+class TRoomsTree final : public TFlatTree
 {
     Q_OBJECT
 public:
     explicit TRoomsTree(QWidget *parent = nullptr);
 
-    TRoomsTreeModel *rooms() const { return m_model; }
-    void clear() { m_model->clear(); }
-    bool isExpanded(const QModelIndex &index) const { return m_model->isExpanded(index); }
-    void setExpanded(const QModelIndex &index, bool expanded);
-    int rowHeight() const;
-    // Where a row of that depth starts its picture and text.
-    int indentOf(const QModelIndex &index) const;
-
-    QRect visualRect(const QModelIndex &index) const override;
-    void scrollTo(const QModelIndex &index, ScrollHint hint = EnsureVisible) override;
-    QModelIndex indexAt(const QPoint &point) const override;
-    void keyboardSearch(const QString &search) override;
-    void doItemsLayout() override;
-    void reset() override;
-
-signals:
-    void expanded(const QModelIndex &index);
-    void collapsed(const QModelIndex &index);
-
-protected:
-    QModelIndex moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers modifiers) override;
-    int horizontalOffset() const override;
-    int verticalOffset() const override;
-    bool isIndexHidden(const QModelIndex &index) const override;
-    void setSelection(const QRect &rect, QItemSelectionModel::SelectionFlags command) override;
-    QRegion visualRegionForSelection(const QItemSelection &selection) const override;
-    void updateGeometries() override;
-    void rowsInserted(const QModelIndex &parent, int start, int end) override;
-    void rowsAboutToBeRemoved(const QModelIndex &parent, int start, int end) override;
-    void currentChanged(const QModelIndex &current, const QModelIndex &previous) override;
-    void selectionChanged(const QItemSelection &selected,
-                          const QItemSelection &deselected) override;
-    void paintEvent(QPaintEvent *event) override;
-    void keyPressEvent(QKeyEvent *event) override;
-    void mousePressEvent(QMouseEvent *event) override;
-    void mouseDoubleClickEvent(QMouseEvent *event) override;
-    void scrollContentsBy(int dx, int dy) override;
+    TRoomsTreeModel *rooms() const { return m_rooms; }
+    void clear() { m_rooms->clear(); }
 
 private:
-    // Rows that came (count > 0) or went (count < 0) at flat row first.
-    void rowsShifted(int first, int count);
-    void expansionChanged(const QModelIndex &index, bool expanded);
-    void rowsRemovedDone();
-    // Draws the node's row again, its branch mark too.
-    void repaintRow(const QModelIndex &index);
-    // The node whose branch mark is at the point, or an invalid index.
-    QModelIndex markAt(const QPoint &point) const;
-    int firstShownRow() const;
-    int lastShownRow() const;
-
-    TRoomsTreeModel *m_model;
-    mutable int m_rowHeight = 0;
-    // Rows about to be taken away, between the model's two signals.
-    int m_removedFirst = -1;
-    int m_removedCount = 0;
-    // Set while the scroll bar follows rows that came or went above the rows in sight:
-    // what is shown does not move, so nothing is scrolled or repainted.
-    bool m_keepingPlace = false;
-    QString m_search;
-    QElapsedTimer m_searchTime;
+    TRoomsTreeModel *m_rooms;
 };

@@ -13,7 +13,7 @@ constexpr qsizetype kOneByOne = 16;
 
 } // namespace
 
-TRoomsTreeModel::TRoomsTreeModel(QObject *parent) : QAbstractItemModel(parent) {}
+TRoomsTreeModel::TRoomsTreeModel(QObject *parent) : TFlatTreeModel(parent) {}
 
 TRoomsTreeModel::~TRoomsTreeModel()
 {

@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QAbstractItemModel>
+#include "tflattreemodel.h"
+
 #include <QHash>
 #include <QIcon>
 #include <QList>
@@ -19,7 +20,7 @@
 // Player moves are gathered and carried out once control returns to the event loop (or
 // when a look-up needs them): the latest room of each player wins, and entering a room
 // lists thousands of players in one message, which are then placed in one pass.
-class TRoomsTreeModel final : public QAbstractItemModel
+class TRoomsTreeModel final : public TFlatTreeModel
 {
     Q_OBJECT
 public:
@@ -56,34 +57,21 @@ public:
     // Carries out the waiting moves now.
     void place();
 
-    QString text(const QModelIndex &index) const;
+    QString text(const QModelIndex &index) const override;
     int picture(const QModelIndex &index) const;
 
-    bool isExpanded(const QModelIndex &index) const;
-    // Emits expansionChanged when the state changes.
-    void setExpanded(const QModelIndex &index, bool expanded);
-    // How many ancestors the node has (a category 0).
-    int depth(const QModelIndex &index) const;
-
-    // The nodes shown: the categories, and the children of every expanded node whose
-    // ancestors are all expanded.
-    int shownRows() const;
-    // The node's place among the shown nodes, or -1 when an ancestor is collapsed.
-    int flatRow(const QModelIndex &index) const;
-    // The node shown at that place, or an invalid index.
-    QModelIndex atFlatRow(int row) const;
-    // The shown node after this one, or an invalid index.
-    QModelIndex nextShown(const QModelIndex &index) const;
-    // How many rows the node takes among the shown nodes: itself and its shown descendants.
-    int shownRowsOf(const QModelIndex &index) const;
-    // How many rows the node's descendants take while the node is expanded.
-    int rowsUnder(const QModelIndex &index) const;
+    bool isExpanded(const QModelIndex &index) const override;
+    void setExpanded(const QModelIndex &index, bool expanded) override;
+    int depth(const QModelIndex &index) const override;
+    int shownRows() const override;
+    int flatRow(const QModelIndex &index) const override;
+    QModelIndex atFlatRow(int row) const override;
+    QModelIndex nextShown(const QModelIndex &index) const override;
+    int shownRowsOf(const QModelIndex &index) const override;
+    int rowsUnder(const QModelIndex &index) const override;
 
     // The order of siblings.
     static bool textLess(const QString &a, const QString &b);
-
-signals:
-    void expansionChanged(const QModelIndex &index, bool expanded);
 
 private:
     struct Node

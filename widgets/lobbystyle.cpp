@@ -57,10 +57,10 @@ QComboBox::drop-down { subcontrol-origin: padding; subcontrol-position: center r
 QComboBox::down-arrow { image: url(:/widgets/arrow-down.xpm); width: 10px; height: 6px; }
 QComboBox QAbstractItemView { border: 1px solid #d3dae5; background: #ffffff;
     selection-background-color: #e8eefc; selection-color: #1f4fb8; }
-QListWidget, QTreeWidget, TRoomsTree, QTextBrowser, QTextEdit, QPlainTextEdit {
+QListWidget, QTreeWidget, TFlatTree, QTextBrowser, QTextEdit, QPlainTextEdit {
     border: 1px solid #dbe1ea; border-radius: 6px; background: #ffffff;
     selection-background-color: #dce6fb; selection-color: #1e2a3d; }
-QListWidget::item, QTreeWidget::item, TRoomsTree::item { padding: 1px 2px; }
+QListWidget::item, QTreeWidget::item, TFlatTree::item { padding: 1px 2px; }
 QGroupBox { border: 1px solid #dbe1ea; border-radius: 8px; margin-top: 14px; padding: 10px 8px 8px 8px;
     background: #ffffff; font-weight: 600; }
 QGroupBox::title { subcontrol-origin: margin; left: 10px; padding: 0 4px; color: #1e2a3d; }

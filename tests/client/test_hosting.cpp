@@ -6,6 +6,7 @@
 #include "routerport.h"
 #include "tchatpane.h"
 #include "tflatbutton.h"
+#include "tgamestree.h"
 #include "tinvited.h"
 #include "toptions.h"
 #include "tplayerlist.h"
@@ -14,12 +15,12 @@
 #include "widgettext.h"
 
 #include <QAction>
+#include <QFont>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QTcpSocket>
-#include <QTreeWidget>
 
 void PrintTo(const QString &text, std::ostream *os)
 {
@@ -425,9 +426,10 @@ TEST_F(HostingTest, GamesTreeListsTheGamesOfThisRoomWithTheirPlayers)
     enterRoom("Plumbrix", "bob+1+Plumbrix+bob - Plumbrix|carl+1+Plumbrix+bob - Plumbrix|"
                           "dan+1+Plumbrix+P*dan - Plumbrix|eve+1+Plumbrix+eve - Wobbleton|"
                           "fay+1+Plumbrix+");
-    QTreeWidget *tree = control<QTreeWidget>(lobby, "TreeView_gamelist");
+    TGamesTreeModel *tree = control<TGamesTree>(lobby, "TreeView_gamelist")->games();
     EXPECT_EQ(treeLines(tree), QStringList{"bob - Plumbrix[bob,carl]"});
-    EXPECT_TRUE(tree->topLevelItem(0)->font(0).bold());
+    EXPECT_TRUE(tree->index(0, 0).data(Qt::FontRole).value<QFont>().bold());
+    EXPECT_FALSE(tree->index(0, 0, tree->index(0, 0)).data(Qt::FontRole).value<QFont>().bold());
     EXPECT_FALSE(control<QLabel>(lobby, "memo_empty")->isVisibleTo(lobby));
 
     // carl leaves the game, fay hosts one, bob's game is made private.
@@ -450,23 +452,23 @@ TEST_F(HostingTest, ARecordRepeatingAPlayersGameLeavesTheGamesTreeAsItIs)
     lobby->resize(1000, 700);
     enterRoom("Plumbrix", "bob+1+Plumbrix+bob - Plumbrix|carl+1+Plumbrix+bob - Plumbrix|"
                           "dan+1+Plumbrix+dan - Plumbrix");
-    QTreeWidget *tree = control<QTreeWidget>(lobby, "TreeView_gamelist");
+    TGamesTree *view = control<TGamesTree>(lobby, "TreeView_gamelist");
+    TGamesTreeModel *tree = view->games();
     ASSERT_EQ(treeLines(tree), (QStringList{"bob - Plumbrix[bob,carl]", "dan - Plumbrix[dan]"}));
-    QTreeWidgetItem *carl = tree->topLevelItem(0)->child(1);
-    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, tree->visualItemRect(carl).center());
-    ASSERT_EQ(tree->currentItem(), carl);
+    ASSERT_TRUE(clickIndex(view, tree->player("carl")));
+    ASSERT_EQ(view->currentIndex(), tree->player("carl"));
     // Follows the row while it stays; a row taken away and put back is a new row.
-    const QPersistentModelIndex picked = tree->currentIndex();
+    const QPersistentModelIndex picked = view->currentIndex();
 
     serverSends({"ADDGUEST|carl+4+Plumbrix+bob - Plumbrix",
                  "ADDGUEST|bob+2+Plumbrix+bob - Plumbrix",
                  "ADDGUEST|dan+3+Plumbrix+dan - Plumbrix"});
     EXPECT_EQ(treeLines(tree), (QStringList{"bob - Plumbrix[bob,carl]", "dan - Plumbrix[dan]"}));
-    ASSERT_NE(tree->currentItem(), nullptr);
-    EXPECT_EQ(tree->currentItem()->text(0), "carl");
-    EXPECT_TRUE(tree->currentItem()->isSelected());
+    ASSERT_TRUE(view->currentIndex().isValid());
+    EXPECT_EQ(tree->text(view->currentIndex()), "carl");
+    EXPECT_TRUE(view->selectionModel()->isSelected(view->currentIndex()));
     EXPECT_TRUE(picked.isValid());
-    EXPECT_EQ(picked, tree->currentIndex());
+    EXPECT_EQ(picked, view->currentIndex());
 
     // carl goes over to dan's game, and back within one burst; bob's game ends.
     serverSends({"ADDGUEST|carl+4+Plumbrix+dan - Plumbrix"});
@@ -480,11 +482,11 @@ TEST_F(HostingTest, PressingAGameChoosesItAndADoubleClickJoinsIt)
 {
     lobby->resize(1000, 700);
     enterRoom("Plumbrix", "bob+1+Plumbrix+bob - Plumbrix|carl+1+Plumbrix+bob - Plumbrix");
-    QTreeWidget *tree = control<QTreeWidget>(lobby, "TreeView_gamelist");
-    QTreeWidgetItem *root = tree->topLevelItem(0);
-    ASSERT_NE(root, nullptr);
-    const QPoint onRoot = tree->visualItemRect(root).center();
-    const QPoint onChild = tree->visualItemRect(root->child(0)).center();
+    TGamesTree *tree = control<TGamesTree>(lobby, "TreeView_gamelist");
+    const QPersistentModelIndex root = tree->games()->game("bob - Plumbrix");
+    ASSERT_TRUE(root.isValid());
+    const QPoint onRoot = tree->visualRect(root).center();
+    const QPoint onChild = tree->visualRect(tree->games()->index(0, 0, root)).center();
 
     QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, onChild);
     EXPECT_TRUE(tree->statusTip().isEmpty());
@@ -498,12 +500,12 @@ TEST_F(HostingTest, PressingAGameChoosesItAndADoubleClickJoinsIt)
     control<QMenu>(lobby, "popup_joingame")->hide();
 
     // A double click is a click followed by a press that the system reports as double.
-    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, onRoot);
-    QTest::mouseDClick(tree->viewport(), Qt::LeftButton, {}, onRoot);
+    ASSERT_TRUE(doubleClickIndex(tree, root));
     EXPECT_EQ(sent("SEND|JOIN|"), QList<QByteArray>{"SEND|JOIN|bob|+"});
     // The joined game still shows who plays in it.
-    ASSERT_EQ(tree->topLevelItem(0), root);
-    EXPECT_TRUE(root->isExpanded());
+    ASSERT_TRUE(root.isValid());
+    EXPECT_TRUE(tree->isExpanded(root));
+    EXPECT_EQ(tree->indexAt(onChild), tree->games()->player("bob"));
     EXPECT_FALSE(control<TFlatButton>(lobby, "button_host")->isVisibleTo(lobby));
 }
 

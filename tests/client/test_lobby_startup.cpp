@@ -15,6 +15,7 @@
 #include "tflatbutton.h"
 #include "tflatpanel.h"
 #include "tfrmconnectioninfo.h"
+#include "tgamestree.h"
 #include "thelp.h"
 #include "toptions.h"
 #include "torvexuser.h"
@@ -39,7 +40,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
-#include <QTreeWidget>
 
 #include <gtest/gtest.h>
 
@@ -463,8 +463,8 @@ TEST_F(LobbyTest, DisconnectionResetsTheWindow)
     control<TPlayerList>(lobby, "lbnames")->addItem({"bob", "1", "Lobby Chat", {}, false});
     control<TPlayerList>(lobby, "listbox_gameroom")->addItem({"bob", "1", "Plumbrix", {}, true});
     control<TRoomsTree>(lobby, "lbsubjects")->rooms()->addCategory(QStringLiteral("Word Games"));
-    new QTreeWidgetItem(control<QTreeWidget>(lobby, "TreeView_gamelist"),
-                        {QStringLiteral("bob - Plumbrix")});
+    TGamesTreeModel *games = control<TGamesTree>(lobby, "TreeView_gamelist")->games();
+    games->addPlayer(games->addGame(QStringLiteral("bob - Plumbrix")), QStringLiteral("bob"));
     control<TChatPane>(lobby, "mainchat_gameroom")->addline(QStringLiteral("bob: hi"), Qt::black);
     control<TChatPane>(lobby, "tourneychat")->addline(QStringLiteral("cup"), Qt::black);
     control<QLabel>(lobby, "label_ingame")->setText(QStringLiteral("You are in a Plumbrix Game"));
@@ -482,7 +482,8 @@ TEST_F(LobbyTest, DisconnectionResetsTheWindow)
     EXPECT_EQ(control<TPlayerList>(lobby, "lbnames")->count(), 0);
     EXPECT_EQ(control<TPlayerList>(lobby, "listbox_gameroom")->count(), 0);
     EXPECT_EQ(control<TRoomsTree>(lobby, "lbsubjects")->rooms()->rowCount(), 0);
-    EXPECT_EQ(control<QTreeWidget>(lobby, "TreeView_gamelist")->topLevelItemCount(), 0);
+    EXPECT_EQ(games->rowCount(), 0);
+    EXPECT_FALSE(games->player(QStringLiteral("bob")).isValid());
     EXPECT_TRUE(control<TChatPane>(lobby, "mainchat_gameroom")->toPlainText().isEmpty());
     EXPECT_TRUE(control<TChatPane>(lobby, "tourneychat")->toPlainText().isEmpty());
     EXPECT_TRUE(control<QLabel>(lobby, "label_ingame")->text().isEmpty());
@@ -518,7 +519,7 @@ TEST_F(LobbyTest, OptionsOpenOnlyWhenConnectedAndDoneWritesTheKeys)
     o->boxtextsize->setCurrentText(QStringLiteral("14"));
     EXPECT_EQ(control<QListWidget>(lobby, "listbox_friends")->font().pointSize(),
               14); // at once, before "Done"
-    EXPECT_EQ(control<QTreeWidget>(lobby, "TreeView_gamelist")->font().pointSize(), 14);
+    EXPECT_EQ(control<TGamesTree>(lobby, "TreeView_gamelist")->font().pointSize(), 14);
     o->textsize->setCurrentText(QStringLiteral("huge")); // not a number: nothing changes
     EXPECT_EQ(control<TChatPane>(lobby, "mainchat_gameroom")->font().pointSize(), 8);
     o->button_done->click();

@@ -4,9 +4,11 @@
 #include "inifile.h"
 #include "tchatpane.h"
 #include "tflatbutton.h"
+#include "tgamestree.h"
 #include "toptions.h"
 #include "tradiogroup.h"
 #include "tswitch.h"
+#include "widgettext.h"
 
 #include <QAction>
 #include <QApplication>
@@ -14,7 +16,6 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QTextBlock>
-#include <QTreeWidget>
 
 namespace {
 
@@ -527,7 +528,7 @@ TEST_F(PlayersTest, ABurstOfPresenceNewsKeepsTheOrderOfRowsGamesAndLines)
     lobby->Timer1Timer(); // the tick after a join ends its quiet
     auto *chat = control<TChatPane>(lobby, "mainchat_gameroom");
     auto *alerts = control<TChatPane>(lobby, "listbox_alerts");
-    auto *gamesTree = control<QTreeWidget>(lobby, "TreeView_gamelist");
+    TGamesTreeModel *gamesTree = control<TGamesTree>(lobby, "TreeView_gamelist")->games();
     const int chatBefore = chat->document()->blockCount();
     const int alertsBefore = alerts->document()->blockCount();
     serverSends({
@@ -549,15 +550,7 @@ TEST_F(PlayersTest, ABurstOfPresenceNewsKeepsTheOrderOfRowsGamesAndLines)
                            "bob:3:alpha:[bob - alpha]", "carl:1:alpha:[]", "Max:1:alpha:[]"}));
     EXPECT_EQ(texts(control<TPlayerList>(lobby, "lbnames")), (QStringList{"Amy:2:alpha:", "Bea:1:alpha:", "bob:3:alpha:",
                                                   "carl:1:alpha:", "Max:1:alpha:", "zed:1:beta:"}));
-    QStringList games;
-    for (int i = 0; i < gamesTree->topLevelItemCount(); ++i) {
-        const QTreeWidgetItem *game = gamesTree->topLevelItem(i);
-        QStringList players;
-        for (int j = 0; j < game->childCount(); ++j)
-            players << game->child(j)->text(0);
-        games << game->text(0) + ": " + players.join(',');
-    }
-    EXPECT_EQ(games, (QStringList{"Amy - alpha: Amy", "bob - alpha: Bea,bob"}));
+    EXPECT_EQ(treeLines(gamesTree), (QStringList{"Amy - alpha[Amy]", "bob - alpha[Bea,bob]"}));
 
     auto linesFrom = [](const TChatPane *pane, int block) {
         QStringList lines;

@@ -22,6 +22,7 @@
 #include "routerport.h"
 #include "tchatpane.h"
 #include "tflatbutton.h"
+#include "tgamestree.h"
 #include "tsock.h"
 
 #include <QAction>
@@ -38,7 +39,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextEdit>
-#include <QTreeWidget>
 
 #include <gtest/gtest.h>
 
@@ -433,9 +433,9 @@ private:
     platform::Platform *m_previous = nullptr;
 };
 
-QString treeText(const QTreeWidget *tree)
+QString treeText(const TGamesTree *tree)
 {
-    return treeLines(tree).join(QLatin1Char(';'));
+    return treeLines(tree->games()).join(QLatin1Char(';'));
 }
 
 bool notHosting(const Tlobby *lobby)
@@ -647,7 +647,7 @@ TEST(HostingEndToEndSide, DISABLED_Side)
     lobby->resize(1000, 720);
     ASSERT_TRUE(control<TSock>(lobby, "Sock11")->Listen());
     ASSERT_TRUE(enterRoom(lobby, kRoom));
-    QTreeWidget *tree = control<QTreeWidget>(lobby, "TreeView_gamelist");
+    TGamesTree *tree = control<TGamesTree>(lobby, "TreeView_gamelist");
 
     if (role == QLatin1String("host")) {
         if (qEnvironmentVariable("OSTREL_E2E_ASSISTED") == QLatin1String("1") &&
@@ -673,13 +673,12 @@ TEST(HostingEndToEndSide, DISABLED_Side)
         const QString entry = QStringLiteral("alice - Plumbrix");
         ASSERT_TRUE(QTest::qWaitFor(
             [&] {
-                return tree->topLevelItemCount() == 1 && tree->topLevelItem(0)->text(0) == entry;
+                return tree->games()->rowCount() == 1 &&
+                       tree->games()->text(tree->games()->index(0, 0)) == entry;
             },
             30000));
         report("sees", treeText(tree));
-        const QPoint onGame = tree->visualItemRect(tree->topLevelItem(0)).center();
-        QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, onGame);
-        QTest::mouseDClick(tree->viewport(), Qt::LeftButton, {}, onGame);
+        EXPECT_TRUE(doubleClickIndex(tree, tree->games()->game(entry)));
         report("joined", control<QLabel>(lobby, "label_ingame")->text());
         EXPECT_TRUE(
             QTest::qWaitFor([&] { return !control<TSock>(lobby, "Sock11")->Listen(); }, 20000));

@@ -1,9 +1,9 @@
 #include "widgettext.h"
 
+#include <QAbstractItemModel>
 #include <QListWidget>
 #include <QTextBlock>
 #include <QTextDocument>
-#include <QTreeWidget>
 
 QStringList documentLines(const QTextDocument *document)
 {
@@ -13,15 +13,15 @@ QStringList documentLines(const QTextDocument *document)
     return out;
 }
 
-QStringList treeLines(const QTreeWidget *tree)
+QStringList treeLines(const QAbstractItemModel *tree)
 {
     QStringList out;
-    for (int i = 0; i < tree->topLevelItemCount(); ++i) {
-        const QTreeWidgetItem *root = tree->topLevelItem(i);
+    for (int i = 0; i < tree->rowCount(); ++i) {
+        const QModelIndex root = tree->index(i, 0);
         QStringList children;
-        for (int j = 0; j < root->childCount(); ++j)
-            children << root->child(j)->text(0);
-        out << root->text(0) + QLatin1Char('[') + children.join(QLatin1Char(',')) +
+        for (int j = 0; j < tree->rowCount(root); ++j)
+            children << tree->index(j, 0, root).data().toString();
+        out << root.data().toString() + QLatin1Char('[') + children.join(QLatin1Char(',')) +
                    QLatin1Char(']');
     }
     return out;

@@ -4,14 +4,14 @@
 #include <QPersistentModelIndex>
 #include <QPointer>
 
-class TRoomsTree;
+class TFlatTree;
 
-// What a screen reader sees of one node of the rooms tree: an item of the tree with the
+// What a screen reader sees of one node of a TFlatTree: an item of the tree with the
 // node's text, whether it can be opened and is open, selected or has the focus.
-class TRoomsNodeAccessible final : public QAccessibleInterface
+class TFlatNodeAccessible final : public QAccessibleInterface
 {
 public:
-    TRoomsNodeAccessible(TRoomsTree *tree, const QModelIndex &node);
+    TFlatNodeAccessible(TFlatTree *tree, const QModelIndex &node);
 
     const QPersistentModelIndex &node() const { return m_node; }
 
@@ -31,6 +31,6 @@ public:
     QAccessible::State state() const override;
 
 private:
-    QPointer<TRoomsTree> m_tree;
+    QPointer<TFlatTree> m_tree;
     QPersistentModelIndex m_node;
 };

@@ -1,67 +1,67 @@
-#include "troomsnodeaccessible.h"
+#include "tflatnodeaccessible.h"
 
-#include "troomstree.h"
+#include "tflattree.h"
 
 #include <QWidget>
 
-TRoomsNodeAccessible::TRoomsNodeAccessible(TRoomsTree *tree, const QModelIndex &node)
+TFlatNodeAccessible::TFlatNodeAccessible(TFlatTree *tree, const QModelIndex &node)
     : m_tree(tree), m_node(node)
 {
 }
 
-bool TRoomsNodeAccessible::isValid() const
+bool TFlatNodeAccessible::isValid() const
 {
     return m_tree && m_node.isValid();
 }
 
-QObject *TRoomsNodeAccessible::object() const
+QObject *TFlatNodeAccessible::object() const
 {
     return nullptr;
 }
 
-QWindow *TRoomsNodeAccessible::window() const
+QWindow *TFlatNodeAccessible::window() const
 {
     return m_tree ? m_tree->window()->windowHandle() : nullptr;
 }
 
-QAccessibleInterface *TRoomsNodeAccessible::focusChild() const
+QAccessibleInterface *TFlatNodeAccessible::focusChild() const
 {
     return nullptr;
 }
 
-QAccessibleInterface *TRoomsNodeAccessible::childAt(int, int) const
+QAccessibleInterface *TFlatNodeAccessible::childAt(int, int) const
 {
     return nullptr;
 }
 
-QAccessibleInterface *TRoomsNodeAccessible::parent() const
+QAccessibleInterface *TFlatNodeAccessible::parent() const
 {
     return m_tree ? QAccessible::queryAccessibleInterface(m_tree) : nullptr;
 }
 
-QAccessibleInterface *TRoomsNodeAccessible::child(int) const
+QAccessibleInterface *TFlatNodeAccessible::child(int) const
 {
     return nullptr;
 }
 
-int TRoomsNodeAccessible::childCount() const
+int TFlatNodeAccessible::childCount() const
 {
     return 0;
 }
 
-int TRoomsNodeAccessible::indexOfChild(const QAccessibleInterface *) const
+int TFlatNodeAccessible::indexOfChild(const QAccessibleInterface *) const
 {
     return -1;
 }
 
-QString TRoomsNodeAccessible::text(QAccessible::Text t) const
+QString TFlatNodeAccessible::text(QAccessible::Text t) const
 {
     return isValid() && t == QAccessible::Name ? m_node.data().toString() : QString();
 }
 
-void TRoomsNodeAccessible::setText(QAccessible::Text, const QString &) {}
+void TFlatNodeAccessible::setText(QAccessible::Text, const QString &) {}
 
-QRect TRoomsNodeAccessible::rect() const
+QRect TFlatNodeAccessible::rect() const
 {
     if (!isValid())
         return {};
@@ -73,12 +73,12 @@ QRect TRoomsNodeAccessible::rect() const
     return QRect(m_tree->viewport()->mapToGlobal(row.topLeft()), row.size());
 }
 
-QAccessible::Role TRoomsNodeAccessible::role() const
+QAccessible::Role TFlatNodeAccessible::role() const
 {
     return QAccessible::TreeItem;
 }
 
-QAccessible::State TRoomsNodeAccessible::state() const
+QAccessible::State TFlatNodeAccessible::state() const
 {
     QAccessible::State state;
     if (!isValid()) {
@@ -89,7 +89,7 @@ QAccessible::State TRoomsNodeAccessible::state() const
     state.focusable = true;
     state.selected = m_tree->selectionModel()->isSelected(m_node);
     state.focused = m_tree->hasFocus() && m_tree->currentIndex() == m_node;
-    if (m_tree->rooms()->hasChildren(m_node)) {
+    if (m_tree->nodes()->hasChildren(m_node)) {
         state.expandable = true;
         state.expanded = m_tree->isExpanded(m_node);
         state.collapsed = !state.expanded;

@@ -4,19 +4,20 @@
 #include <QHash>
 #include <QPersistentModelIndex>
 
-class TRoomsTree;
+class TFlatTree;
 
-// What a screen reader sees of the rooms tree: a tree whose children are the shown
+// What a screen reader sees of a TFlatTree: a tree whose children are the shown
 // nodes in the order they are drawn, so that the row number the view reports with a
 // focus or selection event names the node it means. A node keeps its interface while it
 // lives; those of nodes gone are let go as new ones are asked for.
-class TRoomsTreeAccessible final : public QAccessibleWidget
+class TFlatTreeAccessible final : public QAccessibleWidget
 {
 public:
-    explicit TRoomsTreeAccessible(TRoomsTree *tree);
-    ~TRoomsTreeAccessible() override;
+    explicit TFlatTreeAccessible(TFlatTree *tree);
+    ~TFlatTreeAccessible() override;
 
-    // Makes the interface of a TRoomsTree (for QAccessible::installFactory).
+    // Makes the interface of a TFlatTree or a class made from it (for
+    // QAccessible::installFactory).
     static QAccessibleInterface *create(const QString &className, QObject *object);
 
     int childCount() const override;
@@ -26,7 +27,7 @@ public:
     QAccessibleInterface *focusChild() const override;
 
 private:
-    TRoomsTree *tree() const;
+    TFlatTree *tree() const;
     QAccessibleInterface *nodeInterface(const QModelIndex &node) const;
     void forgetGoneNodes() const;
 

@@ -1,0 +1,8 @@
+#include "tgamestree.h"
+
+TGamesTree::TGamesTree(QWidget *parent)
+    : TFlatTree(new TGamesTreeModel, parent), m_games(static_cast<TGamesTreeModel *>(nodes()))
+{
+    setRootIsDecorated(false);
+    setExpandsOnDoubleClick(false);
+}
